@@ -1,0 +1,20 @@
+# velmora_add_tests(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>])
+# Builds one GoogleTest executable and registers each of its tests with CTest.
+# LABELS threads marks tests that also run under ThreadSanitizer.
+function(velmora_add_tests name)
+  if(NOT VELMORA_BUILD_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest_main)
+  # One label per test binary: "threads" for tests that also run under ThreadSanitizer,
+  # "unit" for the rest. (A list of labels does not survive gtest_discover_tests' escaping.)
+  set(label unit)
+  if(ARG_LABELS)
+    list(GET ARG_LABELS 0 label)
+  endif()
+  gtest_discover_tests(${name}
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS ${label} TIMEOUT 120)
+endfunction()

@@ -1,0 +1,269 @@
+#include "parking/user_api/RecordCodec.h"
+
+#include <fmt/format.h>
+
+#include <cmath>
+
+#include "platform/core/Json.h"
+
+namespace velmora {
+
+using platform::Value;
+
+namespace {
+
+// The JSON type name of a value, as decoding errors report it.
+std::string_view foundName(const Value& v) {
+  switch (v.kind()) {
+    case Value::Kind::Null: return "a null value";
+    case Value::Kind::Bool: return "a bool";
+    case Value::Kind::Int:
+    case Value::Kind::UInt:
+    case Value::Kind::Double: return "a number";
+    case Value::Kind::String: return "a string";
+    case Value::Kind::Array: return "an array";
+    case Value::Kind::Dict: return "a dictionary";
+    default: return "an unsupported value";
+  }
+}
+
+// A JSON number read as a signed 64-bit integer: integers that fit, and doubles whose
+// fraction is zero and that lie inside the range (5.0 reads as 5).
+std::optional<std::int64_t> asInt64(const Value& v) {
+  if (auto i = v.toInt64()) return i;
+  if (v.kind() == Value::Kind::Double) {
+    const double d = *v.toDouble();
+    if (std::trunc(d) == d && d >= -9223372036854775808.0 && d < 9223372036854775808.0) {
+      return static_cast<std::int64_t>(d);
+    }
+  }
+  return std::nullopt;
+}
+
+std::string joinPath(const std::string& base, std::string_view key) {
+  if (base.empty()) return std::string(key);
+  return base + "." + std::string(key);
+}
+
+}  // namespace
+
+RecordDecoder::RecordDecoder(const Value& object, std::string codingPath, const DateRule* dates)
+    : object_(object), path_(std::move(codingPath)), dates_(dates) {}
+
+bool RecordDecoder::expectObject() {
+  if (object_.dict()) return true;
+  fail(platform::coding::readError(
+      platform::coding::kReadCorrupt,
+      fmt::format("Expected to decode Dictionary but found {} instead.", foundName(object_)), path_));
+  return false;
+}
+
+void RecordDecoder::fail(platform::Error error) {
+  if (!error_) error_ = std::move(error);
+}
+
+std::string RecordDecoder::pathFor(std::string_view key) const { return joinPath(path_, key); }
+
+std::string RecordDecoder::pathFor(std::string_view key, std::size_t index) const {
+  return fmt::format("{}[{}]", pathFor(key), index);
+}
+
+const Value* RecordDecoder::present(std::string_view key) {
+  const Value& v = object_[key];
+  if (v.isAbsent() || v.isNull()) return nullptr;
+  return &v;
+}
+
+void RecordDecoder::typeMismatch(std::string_view key, std::string_view expected, const Value& found) {
+  fail(platform::coding::readError(
+      platform::coding::kReadCorrupt,
+      fmt::format("Expected to decode {} but found {} instead.", expected, foundName(found)), pathFor(key)));
+}
+
+void RecordDecoder::valueNotFound(std::string_view key, std::string_view expected) {
+  fail(platform::coding::readError(
+      platform::coding::kValueNotFound,
+      fmt::format("No value associated with key \"{}\"; expected {}.", key, expected), pathFor(key)));
+}
+
+std::optional<std::string> RecordDecoder::optionalString(std::string_view key) {
+  const Value* v = present(key);
+  if (!v) return std::nullopt;
+  if (const std::string* s = v->string()) return *s;
+  typeMismatch(key, "String", *v);
+  return std::nullopt;
+}
+
+std::optional<std::int64_t> RecordDecoder::optionalInt64(std::string_view key) {
+  const Value* v = present(key);
+  if (!v) return std::nullopt;
+  if (auto i = asInt64(*v)) return i;
+  if (v->isNumber()) {
+    fail(platform::coding::readError(
+        platform::coding::kReadCorrupt,
+        fmt::format("Parsed JSON number does not fit in Int64."), pathFor(key)));
+  } else {
+    typeMismatch(key, "Int64", *v);
+  }
+  return std::nullopt;
+}
+
+std::optional<double> RecordDecoder::optionalNumber(std::string_view key) {
+  const Value* v = present(key);
+  if (!v) return std::nullopt;
+  if (auto d = v->toDouble()) return d;
+  typeMismatch(key, "Double", *v);
+  return std::nullopt;
+}
+
+std::optional<bool> RecordDecoder::optionalBoolean(std::string_view key) {
+  const Value* v = present(key);
+  if (!v) return std::nullopt;
+  if (auto b = v->toBool()) return b;
+  typeMismatch(key, "Bool", *v);
+  return std::nullopt;
+}
+
+std::optional<platform::Date> RecordDecoder::optionalDate(std::string_view key) {
+  const Value* v = present(key);
+  if (!v) return std::nullopt;
+  if (dates_ && *dates_) {
+    platform::Error error;
+    if (auto d = (*dates_)(*v, pathFor(key), &error)) return d;
+    fail(std::move(error));
+    return std::nullopt;
+  }
+  if (auto seconds = v->toDouble()) return platform::Date::fromReferenceSeconds(*seconds);
+  typeMismatch(key, "Double", *v);
+  return std::nullopt;
+}
+
+std::optional<std::vector<std::string>> RecordDecoder::readStrings(std::string_view key, const Value& v) {
+  const platform::Array* a = v.array();
+  if (!a) {
+    typeMismatch(key, "Array", v);
+    return std::nullopt;
+  }
+  std::vector<std::string> out;
+  out.reserve(a->size());
+  for (std::size_t i = 0; i < a->size(); ++i) {
+    const std::string* s = (*a)[i].string();
+    if (!s) {
+      fail(platform::coding::readError(
+          platform::coding::kReadCorrupt,
+          fmt::format("Expected to decode String but found {} instead.", foundName((*a)[i])), pathFor(key, i)));
+      return std::nullopt;
+    }
+    out.push_back(*s);
+  }
+  return out;
+}
+
+std::optional<std::vector<std::string>> RecordDecoder::optionalStrings(std::string_view key) {
+  const Value* v = present(key);
+  if (!v) return std::nullopt;
+  return readStrings(key, *v);
+}
+
+std::string RecordDecoder::string(std::string_view key, std::string fallback) {
+  auto v = optionalString(key);
+  return v ? std::move(*v) : std::move(fallback);
+}
+
+std::int64_t RecordDecoder::int64(std::string_view key, std::int64_t fallback) {
+  return optionalInt64(key).value_or(fallback);
+}
+
+double RecordDecoder::number(std::string_view key, double fallback) {
+  return optionalNumber(key).value_or(fallback);
+}
+
+bool RecordDecoder::boolean(std::string_view key, bool fallback) {
+  return optionalBoolean(key).value_or(fallback);
+}
+
+std::vector<std::string> RecordDecoder::strings(std::string_view key) {
+  auto v = optionalStrings(key);
+  return v ? std::move(*v) : std::vector<std::string>{};
+}
+
+std::string RecordDecoder::requiredString(std::string_view key) {
+  if (!present(key)) {
+    valueNotFound(key, "String");
+    return {};
+  }
+  return string(key);
+}
+
+std::int64_t RecordDecoder::requiredInt64(std::string_view key) {
+  if (!present(key)) {
+    valueNotFound(key, "Int64");
+    return 0;
+  }
+  return int64(key, 0);
+}
+
+double RecordDecoder::requiredNumber(std::string_view key) {
+  if (!present(key)) {
+    valueNotFound(key, "Double");
+    return 0;
+  }
+  return number(key, 0);
+}
+
+bool RecordDecoder::requiredBoolean(std::string_view key) {
+  if (!present(key)) {
+    valueNotFound(key, "Bool");
+    return false;
+  }
+  return boolean(key);
+}
+
+std::string RecordEncoder::pathFor(std::string_view key) const { return joinPath(path_, key); }
+
+void RecordEncoder::put(std::string_view key, const std::string& value) { object_.set(key, Value(value)); }
+
+void RecordEncoder::put(std::string_view key, std::int64_t value) { object_.set(key, Value(value)); }
+
+void RecordEncoder::put(std::string_view key, double value) {
+  if (!std::isfinite(value)) {
+    if (!error_) {
+      error_ = platform::coding::writeError(
+          fmt::format("Unable to encode Double.{} directly in JSON.",
+                      std::isnan(value) ? "nan" : (value > 0 ? "infinity" : "-infinity")),
+          pathFor(key));
+    }
+    return;
+  }
+  object_.set(key, Value(value));
+}
+
+void RecordEncoder::put(std::string_view key, bool value) { object_.set(key, Value(value)); }
+
+void RecordEncoder::put(std::string_view key, platform::Date value) {
+  put(key, value.timeIntervalSinceReferenceDate());
+}
+
+void RecordEncoder::put(std::string_view key, const std::vector<std::string>& values) {
+  platform::Array list;
+  list.reserve(values.size());
+  for (const auto& s : values) list.emplace_back(s);
+  object_.set(key, Value(std::move(list)));
+}
+
+Value RecordEncoder::encodeNested(std::string path, const std::function<void(RecordEncoder&)>& body) {
+  RecordEncoder child(std::move(path));
+  body(child);
+  if (child.error_ && !error_) error_ = child.error_;
+  return child.take();
+}
+
+std::optional<Value> parseRecordText(std::string_view text, platform::Error* error) {
+  return platform::json::parse(text, error);
+}
+
+std::optional<std::string> writeRecordText(const Value& value, platform::Error* error) {
+  return platform::json::write(value, error);
+}
+
+}  // namespace velmora

@@ -1,0 +1,103 @@
+#include "platform/core/Json.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+namespace platform {
+namespace {
+
+TEST(JsonTest, ParseKeepsKinds) {
+  Error error;
+  auto v = json::parse(
+      R"({"i":42,"n":-7,"big":18446744073709551615,"d":1.5,"whole":2.0,"b":true,"z":null,"s":"é","a":[1,"x"]})",
+      &error);
+  ASSERT_TRUE(v) << error.debugDescription();
+  EXPECT_EQ((*v)["i"].kind(), Value::Kind::Int);
+  EXPECT_EQ((*v)["n"], Value(-7));
+  EXPECT_EQ((*v)["big"], Value(UINT64_MAX));
+  EXPECT_EQ((*v)["d"], Value(1.5));
+  EXPECT_EQ((*v)["whole"].kind(), Value::Kind::Double);
+  EXPECT_EQ((*v)["b"], Value(true));
+  EXPECT_TRUE((*v)["z"].isNull());
+  EXPECT_TRUE((*v)["missing"].isAbsent());
+  EXPECT_EQ((*v)["s"], Value("\xC3\xA9"));
+  EXPECT_EQ((*v)["a"][1], Value("x"));
+}
+
+TEST(JsonTest, RejectsWhatIsNotADocument) {
+  const std::string cases[] = {
+      "123", "null", "\"text\"", "true",      // fragments
+      "", "   ", "{", "[1,]", "{\"a\":1} x",   // malformed or trailing text
+      "{\"a\":\"\xFF\"}", "[\"\xC3\"]",        // invalid UTF-8
+      "{\"a\":NaN}",
+      std::string(json::kMaxDepth + 1, '[') + std::string(json::kMaxDepth + 1, ']'),
+  };
+  for (const auto& text : cases) {
+    SCOPED_TRACE(text.substr(0, 40));
+    Error error;
+    EXPECT_FALSE(json::parse(text, &error));
+    EXPECT_EQ(error.domain, coding::kDomain);
+    EXPECT_EQ(error.code, coding::kReadCorrupt);
+  }
+}
+
+TEST(JsonTest, AcceptsNestingUpToTheLimit) {
+  const std::string deep = std::string(json::kMaxDepth, '[') + std::string(json::kMaxDepth, ']');
+  EXPECT_TRUE(json::parse(deep));
+}
+
+TEST(JsonTest, WritesIntegersWithoutFractionAndDoublesExactly) {
+  struct Case {
+    Value value;
+    const char* text;
+  };
+  const Case cases[] = {
+      {Value::makeDict({{"n", 5}}), R"({"n":5})"},
+      {Value::makeDict({{"n", -1}}), R"({"n":-1})"},
+      {Value::makeDict({{"u", UINT64_MAX}}), R"({"u":18446744073709551615})"},
+      {Value::makeDict({{"b", false}, {"z", null}}), R"({"b":false,"z":null})"},
+      {Value::makeDict({{"skip", Value()}, {"k", "v"}}), R"({"k":"v"})"},
+      {Value::makeArray({}), "[]"},
+      {Value(2.5), "2.5"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(json::write(c.value), std::string(c.text));
+  }
+}
+
+TEST(JsonTest, DoublesRoundTripBitForBit) {
+  const double values[] = {0.1, 1.0 / 3.0, -2.5e-308, 1.7976931348623157e308, 59.3293371, 18.0686, 1e21,
+                           std::numeric_limits<double>::denorm_min()};
+  for (double d : values) {
+    auto text = json::write(Value::makeArray({d}));
+    ASSERT_TRUE(text);
+    auto back = json::parse(*text);
+    ASSERT_TRUE(back) << *text;
+    EXPECT_EQ((*back)[0].kind(), Value::Kind::Double) << *text;
+    EXPECT_EQ(*(*back)[0].toDouble(), d) << *text;
+  }
+}
+
+TEST(JsonTest, RefusesToWriteWhatJsonCannotHold) {
+  const Value cases[] = {
+      Value::makeDict({{"x", std::nan("")}}),
+      Value::makeDict({{"x", INFINITY}}),
+      Value::makeArray({-INFINITY}),
+      Value::makeDict({{"s", "\xFF"}}),
+      Value::makeDict({{"d", Date()}}),
+      Value::makeDict({{"b", Bytes{1, 2}}}),
+      Value::makeArray({Value()}),
+      Value(),
+  };
+  for (const auto& v : cases) {
+    Error error;
+    EXPECT_FALSE(json::write(v, &error));
+    EXPECT_EQ(error.code, coding::kWriteInvalidValue);
+  }
+}
+
+}  // namespace
+}  // namespace platform

@@ -1,0 +1,102 @@
+#include "platform/core/Log.h"
+
+#include <atomic>
+#include <cstdio>
+#include <memory>
+
+namespace platform {
+namespace {
+
+struct SinkHolder {
+  std::mutex mutex;
+  std::shared_ptr<const Log::Sink> sink;
+};
+
+SinkHolder& holder() {
+  static SinkHolder h;
+  return h;
+}
+
+std::atomic<std::size_t> gProgrammingErrors{0};
+
+void writeToStderr(LogLevel level, std::string_view category, std::string_view message) {
+  const std::string line = fmt::format("[{}] {}: {}\n", Log::levelName(level), category, message);
+  std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+}  // namespace
+
+void Log::write(LogLevel level, std::string_view category, std::string_view message) {
+  std::shared_ptr<const Sink> sink;
+  {
+    std::lock_guard lock(holder().mutex);
+    sink = holder().sink;
+  }
+  // The sink runs outside the lock so it may log or swap sinks itself.
+  if (sink && *sink) {
+    (*sink)(level, category, message);
+  } else {
+    writeToStderr(level, category, message);
+  }
+}
+
+Log::Sink Log::setSink(Sink sink) {
+  std::lock_guard lock(holder().mutex);
+  Sink old = holder().sink ? *holder().sink : Sink{};
+  holder().sink = sink ? std::make_shared<const Sink>(std::move(sink)) : nullptr;
+  return old;
+}
+
+std::string_view Log::levelName(LogLevel level) {
+  switch (level) {
+    case LogLevel::Debug: return "debug";
+    case LogLevel::Info: return "info";
+    case LogLevel::Warning: return "warning";
+    case LogLevel::Error: return "error";
+  }
+  return "?";
+}
+
+void reportProgrammingError(std::string_view message) {
+  ++gProgrammingErrors;
+  Log::write(LogLevel::Error, "programming-error", message);
+}
+
+std::size_t programmingErrorCount() { return gProgrammingErrors.load(); }
+
+bool precondition(bool holds, std::string_view condition) {
+  if (!holds) reportProgrammingError(fmt::format("Invalid parameter not satisfying: {}", condition));
+  return holds;
+}
+
+LogCapture::LogCapture(bool forward) : forward_(forward) {
+  previous_ = Log::setSink([this](LogLevel level, std::string_view category, std::string_view message) {
+    {
+      std::lock_guard lock(mutex_);
+      lines_.push_back(Line{level, std::string(category), std::string(message)});
+    }
+    if (forward_) {
+      if (previous_) {
+        previous_(level, category, message);
+      } else {
+        writeToStderr(level, category, message);
+      }
+    }
+  });
+}
+
+LogCapture::~LogCapture() { Log::setSink(previous_); }
+
+std::vector<LogCapture::Line> LogCapture::lines() const {
+  std::lock_guard lock(mutex_);
+  return lines_;
+}
+
+std::size_t LogCapture::count(std::string_view text) const {
+  std::lock_guard lock(mutex_);
+  std::size_t n = 0;
+  for (const auto& l : lines_) n += l.message.find(text) != std::string::npos ? 1 : 0;
+  return n;
+}
+
+}  // namespace platform

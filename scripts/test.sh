@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs what the tree needs, then configures, builds and runs every test: the default
+# build, AddressSanitizer + UndefinedBehaviorSanitizer over every test, and ThreadSanitizer
+# over the tests labelled "threads".
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/bootstrap.sh
+
+presets=(${VELMORA_PRESETS:-default asan tsan})
+for preset in "${presets[@]}"; do
+  echo "=== preset ${preset}"
+  cmake --preset "${preset}" >/dev/null
+  cmake --build --preset "${preset}" -j "$(nproc)"
+  ctest --preset "${preset}"
+done
