@@ -69,15 +69,16 @@ bool precondition(bool holds, std::string_view condition) {
   return holds;
 }
 
-LogCapture::LogCapture(bool forward) : forward_(forward) {
-  previous_ = Log::setSink([this](LogLevel level, std::string_view category, std::string_view message) {
+LogCapture::LogCapture(bool forward) : state_(std::make_shared<State>()) {
+  state_->forward = forward;
+  state_->previous = Log::setSink([state = state_](LogLevel level, std::string_view category, std::string_view message) {
     {
-      std::lock_guard lock(mutex_);
-      lines_.push_back(Line{level, std::string(category), std::string(message)});
+      std::lock_guard lock(state->mutex);
+      state->lines.push_back(Line{level, std::string(category), std::string(message)});
     }
-    if (forward_) {
-      if (previous_) {
-        previous_(level, category, message);
+    if (state->forward) {
+      if (state->previous) {
+        state->previous(level, category, message);
       } else {
         writeToStderr(level, category, message);
       }
@@ -85,17 +86,17 @@ LogCapture::LogCapture(bool forward) : forward_(forward) {
   });
 }
 
-LogCapture::~LogCapture() { Log::setSink(previous_); }
+LogCapture::~LogCapture() { Log::setSink(state_->previous); }
 
 std::vector<LogCapture::Line> LogCapture::lines() const {
-  std::lock_guard lock(mutex_);
-  return lines_;
+  std::lock_guard lock(state_->mutex);
+  return state_->lines;
 }
 
 std::size_t LogCapture::count(std::string_view text) const {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(state_->mutex);
   std::size_t n = 0;
-  for (const auto& l : lines_) n += l.message.find(text) != std::string::npos ? 1 : 0;
+  for (const auto& l : state_->lines) n += l.message.find(text) != std::string::npos ? 1 : 0;
   return n;
 }
 

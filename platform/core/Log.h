@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -72,10 +73,15 @@ class LogCapture {
   std::size_t count(std::string_view text) const;
 
  private:
-  mutable std::mutex mutex_;
-  std::vector<Line> lines_;
-  Log::Sink previous_;
-  bool forward_;
+  // Shared with the installed sink, so a line written on another thread while the capture
+  // is being destroyed never touches freed memory.
+  struct State {
+    std::mutex mutex;
+    std::vector<Line> lines;
+    Log::Sink previous;
+    bool forward = false;
+  };
+  std::shared_ptr<State> state_;
 };
 
 }  // namespace platform
