@@ -8,6 +8,7 @@ packages=(
   nlohmann-json3-dev libfmt-dev libssl-dev libcurl4-openssl-dev libicu-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   openssl
+  clang libclang-rt-14-dev
 )
 
 missing=()
