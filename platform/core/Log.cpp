@@ -71,22 +71,31 @@ bool precondition(bool holds, std::string_view condition) {
 
 LogCapture::LogCapture(bool forward) : state_(std::make_shared<State>()) {
   state_->forward = forward;
+  std::lock_guard lock(state_->mutex);  // a line arriving meanwhile waits for `previous`
   state_->previous = Log::setSink([state = state_](LogLevel level, std::string_view category, std::string_view message) {
+    Log::Sink previous;
     {
       std::lock_guard lock(state->mutex);
       state->lines.push_back(Line{level, std::string(category), std::string(message)});
+      if (state->forward) previous = state->previous;
     }
-    if (state->forward) {
-      if (state->previous) {
-        state->previous(level, category, message);
-      } else {
-        writeToStderr(level, category, message);
-      }
+    if (!state->forward) return;
+    if (previous) {
+      previous(level, category, message);
+    } else {
+      writeToStderr(level, category, message);
     }
   });
 }
 
-LogCapture::~LogCapture() { Log::setSink(state_->previous); }
+LogCapture::~LogCapture() {
+  Log::Sink previous;
+  {
+    std::lock_guard lock(state_->mutex);
+    previous = state_->previous;
+  }
+  Log::setSink(std::move(previous));
+}
 
 std::vector<LogCapture::Line> LogCapture::lines() const {
   std::lock_guard lock(state_->mutex);

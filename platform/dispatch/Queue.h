@@ -20,9 +20,14 @@ class Queue {
   virtual QueueKind kind() const = 0;
 
   virtual void async(Work work) = 0;
-  // Runs work on the queue and returns once it has run. A sync onto the serial queue the
-  // caller is already running on cannot finish: it is reported as a programming error
-  // (platform::reportProgrammingError) and the work runs inline instead of hanging.
+  // Runs work on the queue and returns once it has run. The work takes its turn after the
+  // items submitted before it and runs on the calling thread, so the caller's current queues
+  // stay current inside. A sync onto the serial queue the caller is already running on (also
+  // through other syncs: a sync-> b sync-> a) cannot finish: it is reported as a programming
+  // error (platform::reportProgrammingError) and the work runs inline instead of hanging.
+  // On a concurrent queue, a sync from one of the queue's own items runs at once (it cannot
+  // wait behind a later barrier that waits for the caller); a barrierSync from inside the
+  // queue, or any sync from inside one of its barriers, is the error above.
   virtual void sync(Work work) = 0;
   // On a serial queue these are async/sync.
   virtual void barrierAsync(Work work) = 0;

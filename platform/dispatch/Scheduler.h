@@ -32,7 +32,16 @@ class Scheduler {
   virtual std::shared_ptr<TimerSource> makeTimer(std::shared_ptr<Queue> queue,
                                                  TimerClock clock = TimerClock::Monotonic) = 0;
 
+  // Marks work that runs outside the scheduler's queues (a transfer on an I/O thread) and
+  // will post its result onto one of them; keep the token until that post has been made.
+  // While any token lives, a blocking wait under the VirtualScheduler does not move virtual
+  // time to the next timer or to its own time-out: it waits for the real post instead, so a
+  // time-out timer cannot overtake a reply that is on its way. The ThreadScheduler has
+  // nothing to do and returns a token all the same.
+  virtual std::shared_ptr<void> beginExternalWork();
+
   // The process-wide scheduler the SDK uses: a ThreadScheduler unless one was installed.
+  // The default one is made on first use and lives for the rest of the process.
   static std::shared_ptr<Scheduler> shared();
   // Installs a scheduler (a test's VirtualScheduler); nullptr restores the default.
   static void setShared(std::shared_ptr<Scheduler> scheduler);
