@@ -8,6 +8,8 @@ function(velmora_add_tests name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest_main)
+  # Tests build fixtures with designated initializers that leave the other fields at their defaults.
+  target_compile_options(${name} PRIVATE -Wno-missing-field-initializers)
   # One label per test binary: "threads" for tests that also run under ThreadSanitizer,
   # "unit" for the rest. (A list of labels does not survive gtest_discover_tests' escaping.)
   set(label unit)
