@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -321,6 +322,10 @@ void LoopbackHttpServer::acceptLoop() {
 
     int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
+    // Replies go out in several writes; without this, Nagle's algorithm and the client's
+    // delayed acknowledgement add tens of milliseconds to every exchange.
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     std::lock_guard lock(mutex_);
     if (stopping_ || connections_.size() >= kMaxConnections) {
       ::close(fd);

@@ -11,6 +11,8 @@
 #include "platform/dispatch/ThreadScheduler.h"
 #include "platform/net/URLError.h"
 #include "testing/LoopbackHttpServer.h"
+#include "testing/LoopbackTlsServer.h"
+#include "testing/TempDir.h"
 
 namespace platform::net {
 namespace {
@@ -223,6 +225,39 @@ TEST_F(URLSessionTest, ManyThreadsManyRequestsEachCompleteOnce) {
     ASSERT_FALSE(o.error) << o.error->localizedDescription;
     EXPECT_EQ(o.response->statusCode, 200);
   }
+}
+
+TEST_F(URLSessionTest, UntrustedCertificateIsRefusedAndTrustingItSucceeds) {
+  velmora::testing::LoopbackTlsServer tls;
+  const std::string url = tls.baseUrl() + "/x";
+
+  // Default trust: the self-signed certificate must stop the request before any HTTP is sent.
+  const Outcome refused = fetch({.url = url});
+  ASSERT_TRUE(refused.error);
+  EXPECT_TRUE(refused.error->code == kURLErrorServerCertificateUntrusted ||
+              refused.error->code == kURLErrorSecureConnectionFailed)
+      << refused.error->code << " " << refused.error->localizedDescription;
+  EXPECT_FALSE(refused.response);
+  EXPECT_TRUE(refused.onCallbackQueue);
+  // The server really was reached, and it is done with that connection before we look.
+  ASSERT_TRUE(tls.waitForConnectionsFinished(1, 10s));
+  EXPECT_EQ(tls.handshakesCompleted(), 0u);
+  EXPECT_EQ(tls.requestsReceived(), 0u);
+
+  // Trusting exactly that certificate makes the same request go through.
+  velmora::testing::TempDir dir;
+  const auto caFile = dir.path() / "server.pem";
+  tls.writeCertificatePem(caFile);
+  auto trusting = URLSession::create({queue, caFile.string()});
+  Collector trusted;
+  trusting->dataTask({.url = url}, trusted.completion(queue))->resume();
+  ASSERT_TRUE(trusted.waitFor(1));
+  const Outcome ok = trusted.outcomes().at(0);
+  ASSERT_FALSE(ok.error) << ok.error->code << " " << ok.error->localizedDescription;
+  EXPECT_EQ(ok.response->statusCode, 200);
+  EXPECT_EQ(ok.data, "{}");
+  EXPECT_EQ(tls.requestsReceived(), 1u);
+  EXPECT_GE(tls.handshakesCompleted(), 1u);
 }
 
 }  // namespace
