@@ -1,6 +1,5 @@
 #pragma once
 
-#include <string>
 #include <string_view>
 
 #include "platform/text/DefaultTimeZone.h"
@@ -11,16 +10,14 @@ namespace velmora::testing {
 // Whether the zone was known is in ok(); an unknown one leaves the default as it was.
 class ScopedTimeZone {
  public:
-  explicit ScopedTimeZone(std::string_view identifier)
-      : saved_(platform::text::DefaultTimeZone::identifier()), ok_(platform::text::DefaultTimeZone::set(identifier)) {}
-  ~ScopedTimeZone() { platform::text::DefaultTimeZone::set(saved_); }
+  explicit ScopedTimeZone(std::string_view identifier) : ok_(platform::text::DefaultTimeZone::set(identifier)) {}
   ScopedTimeZone(const ScopedTimeZone&) = delete;
   ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
 
   bool ok() const { return ok_; }
 
  private:
-  std::string saved_;
+  platform::text::DefaultTimeZone::Restorer restorer_;  // made first, so it saves the zone before the change
   bool ok_;
 };
 

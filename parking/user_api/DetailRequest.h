@@ -1,0 +1,21 @@
+#pragma once
+
+#include "parking/user_api/ClientInfoBlock.h"
+#include "parking/user_api/RecordCodec.h"
+
+namespace velmora {
+
+// The body of the account detail call: the client-info block alone, whose user id and
+// token name the user whose details are asked for.
+struct DetailRequest : ClientInfoBlock {
+  // The block copied from the settings.
+  DetailRequest() : ClientInfoBlock(ClientInfoBlock::fromSettings()) {}
+  // Every field nil; the decoder's starting point.
+  explicit DetailRequest(Undecoded) {}
+
+  void encode(RecordEncoder& e) const;
+  // Every key optional; the settings are not read.
+  static DetailRequest decode(RecordDecoder& d);
+};
+
+}  // namespace velmora

@@ -1,0 +1,147 @@
+#include "platform/text/FixedDateFormat.h"
+
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/text/DefaultTimeZone.h"
+
+namespace platform {
+// Readable dates in assertion messages.
+static void PrintTo(const Date& d, std::ostream* os) { *os << d.iso8601(); }
+}  // namespace platform
+
+namespace platform::text {
+namespace {
+
+constexpr std::string_view kSeconds = "yyyy-MM-dd'T'HH:mm:ss";
+constexpr std::string_view kMillis = "yyyy-MM-dd'T'HH:mm:ss.SSS";
+constexpr std::string_view kMillisZone = "yyyy-MM-dd'T'HH:mm:ss.SSSZ";
+
+// Days from 1970-01-01 to a proleptic Gregorian date.
+std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const auto yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+// The instant of a UTC wall-clock time.
+Date utc(std::int64_t y, unsigned mo, unsigned d, int h, int mi, int s, int ms = 0) {
+  const std::int64_t seconds = daysFromCivil(y, mo, d) * 86400 + h * 3600 + mi * 60 + s;
+  return Date::fromUnixMicros(seconds * 1'000'000 + ms * 1000);
+}
+
+constexpr std::int64_t kHour = 3600LL * 1'000'000;
+
+// Sets the default zone for one test and puts the previous one back.
+class ZoneGuard {
+ public:
+  explicit ZoneGuard(std::string_view zone) { EXPECT_TRUE(DefaultTimeZone::set(zone)) << zone; }
+
+ private:
+  DefaultTimeZone::Restorer restorer_;
+};
+
+TEST(FixedDateFormatTest, ReadsEachWireFormatOnlyWhenItMatchesTheWholeText) {
+  ZoneGuard zone("Etc/UTC");
+  struct Case {
+    std::string_view pattern;
+    std::string_view text;
+    std::optional<Date> expected;
+  };
+  const std::vector<Case> cases = {
+      {kSeconds, "2021-03-04T05:06:07", utc(2021, 3, 4, 5, 6, 7)},
+      {kSeconds, "2021-03-04T05:06:07.890", std::nullopt},  // milliseconds left over
+      {kSeconds, "2021-03-04T05:06:07 ", std::nullopt},     // trailing text
+      {kSeconds, "2021-03-04T05:06", std::nullopt},         // too short
+      {kSeconds, "2021-03-04", std::nullopt},
+      {kSeconds, "", std::nullopt},
+      {kSeconds, "2021-03-04 05:06:07", std::nullopt},      // literal 'T' missing
+      {kSeconds, "2021-13-04T05:06:07", std::nullopt},      // strict: no month 13
+      {kSeconds, "2021-02-30T05:06:07", std::nullopt},      // strict: no 30 February
+      {kSeconds, "2021-03-04T25:06:07", std::nullopt},      // strict: no hour 25
+      {kSeconds, "2020-02-29T23:59:59", utc(2020, 2, 29, 23, 59, 59)},
+      {kMillis, "2021-03-04T05:06:07.890", utc(2021, 3, 4, 5, 6, 7, 890)},
+      {kMillis, "2021-03-04T05:06:07.001", utc(2021, 3, 4, 5, 6, 7, 1)},
+      {kMillis, "2021-03-04T05:06:07", std::nullopt},       // milliseconds required
+      {kMillis, "2021-03-04T05:06:07.890+1100", std::nullopt},
+      {kMillisZone, "2021-03-04T05:06:07.890+1100", utc(2021, 3, 3, 18, 6, 7, 890)},
+      {kMillisZone, "2021-03-04T05:06:07.890-0130", utc(2021, 3, 4, 6, 36, 7, 890)},
+      {kMillisZone, "2021-03-04T05:06:07.890+0000", utc(2021, 3, 4, 5, 6, 7, 890)},
+      {kMillisZone, "2021-03-04T05:06:07.890", std::nullopt},  // offset required
+  };
+  for (const auto& c : cases) {
+    FixedDateFormat format(c.pattern);
+    ASSERT_TRUE(format.valid()) << c.pattern;
+    EXPECT_EQ(format.parse(c.text), c.expected) << c.pattern << " <- \"" << c.text << "\"";
+  }
+}
+
+TEST(FixedDateFormatTest, TextWithoutOffsetIsReadInTheCurrentDefaultZone) {
+  // Made before the zone changes: each parse uses the zone of that moment.
+  FixedDateFormat format(kSeconds);
+  FixedDateFormat withOffset(kMillisZone);
+  const Date wall = utc(2021, 3, 4, 5, 6, 7);
+  {
+    ZoneGuard zone("Asia/Tokyo");  // UTC+9
+    EXPECT_EQ(format.parse("2021-03-04T05:06:07"), Date::fromUnixMicros(wall.unixMicros() - 9 * kHour));
+    EXPECT_EQ(withOffset.parse("2021-03-04T05:06:07.000+0100"), Date::fromUnixMicros(wall.unixMicros() - kHour));
+  }
+  {
+    ZoneGuard zone("America/New_York");  // UTC-5 in March before the change to summer time
+    EXPECT_EQ(format.parse("2021-03-04T05:06:07"), Date::fromUnixMicros(wall.unixMicros() + 5 * kHour));
+    EXPECT_EQ(withOffset.parse("2021-03-04T05:06:07.000+0100"), Date::fromUnixMicros(wall.unixMicros() - kHour));
+  }
+  {
+    ZoneGuard zone("Europe/London");  // summer time: UTC+1 in July
+    EXPECT_EQ(format.parse("2021-07-01T12:00:00"), utc(2021, 7, 1, 11, 0, 0));
+  }
+}
+
+TEST(FixedDateFormatTest, DefaultZoneCanBeReadAndSetAndRefusesUnknownNames) {
+  const std::string saved = DefaultTimeZone::identifier();
+  {
+    ZoneGuard zone("Australia/Sydney");
+    EXPECT_EQ(DefaultTimeZone::identifier(), "Australia/Sydney");
+    EXPECT_FALSE(DefaultTimeZone::set("Not/AZone"));
+    EXPECT_EQ(DefaultTimeZone::identifier(), "Australia/Sydney");
+  }
+  EXPECT_EQ(DefaultTimeZone::identifier(), saved);
+}
+
+TEST(FixedDateFormatTest, UnquotedLetterThatIsNoFieldMatchesNothing) {
+  ZoneGuard zone("Etc/UTC");
+  FixedDateFormat format("yyyy-MM-ddTHH:mm:ss");  // 'T' must be quoted
+  EXPECT_EQ(format.pattern(), "yyyy-MM-ddTHH:mm:ss");
+  EXPECT_EQ(format.parse("2021-03-04T05:06:07"), std::nullopt);
+}
+
+TEST(FixedDateFormatTest, OneInstanceServesManyThreadsAtOnce) {
+  ZoneGuard zone("Etc/UTC");
+  const FixedDateFormat format(kMillis);
+  constexpr int kThreads = 8;
+  constexpr int kRounds = 200;
+  std::array<int, kThreads> wrong{};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kRounds; ++i) {
+        const int ms = (t * kRounds + i) % 1000;
+        const std::string text = fmt::format("2021-03-04T05:06:07.{:03}", ms);
+        if (format.parse(text) != utc(2021, 3, 4, 5, 6, 7, ms)) ++wrong[static_cast<std::size_t>(t)];
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(wrong[static_cast<std::size_t>(t)], 0) << "thread " << t;
+}
+
+}  // namespace
+}  // namespace platform::text
