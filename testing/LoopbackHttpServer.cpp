@@ -286,6 +286,11 @@ LoopbackHttpServer::Reply LoopbackHttpServer::replyFor(const std::string& target
   return defaultReply_;
 }
 
+std::size_t LoopbackHttpServer::connectionsAccepted() const {
+  std::lock_guard lock(mutex_);
+  return connectionsAccepted_;
+}
+
 bool LoopbackHttpServer::waitForStop(std::chrono::milliseconds bound) const {
   std::unique_lock lock(mutex_);
   return changed_.wait_for(lock, bound, [&] { return stopping_; });
@@ -327,6 +332,7 @@ void LoopbackHttpServer::acceptLoop() {
     const int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     std::lock_guard lock(mutex_);
+    ++connectionsAccepted_;
     if (stopping_ || connections_.size() >= kMaxConnections) {
       ::close(fd);
       continue;
@@ -406,6 +412,7 @@ void LoopbackHttpServer::serve(Connection& connection) {
 
     {
       std::lock_guard lock(mutex_);
+      if (requests_.size() >= kMaxRequests) return;
       requests_.push_back(std::move(request));
     }
     changed_.notify_all();

@@ -22,6 +22,8 @@ namespace velmora::testing {
 // names as sent) and answers with scripted replies. One thread accepts connections and each
 // connection gets a thread of its own; keep-alive connections serve several requests. The
 // destructor stops everything promptly, including replies that are delayed or stalled.
+// It is a socket server of its own rather than a library's so that the request line is seen
+// byte for byte: no decoding or normalising of the target.
 class LoopbackHttpServer {
  public:
   struct RecordedRequest {
@@ -73,6 +75,8 @@ class LoopbackHttpServer {
   std::vector<RecordedRequest> requests() const;
   // Waits until at least `n` requests were received or `bound` elapsed; true when they were.
   bool waitForRequests(std::size_t n, std::chrono::milliseconds bound) const;
+  // Connections accepted so far, whether or not a request came over them.
+  std::size_t connectionsAccepted() const;
 
  private:
   struct Connection;
@@ -85,7 +89,10 @@ class LoopbackHttpServer {
   bool waitForStop(std::chrono::milliseconds bound) const;
   bool waitForStop() const;
 
+  // Bounds: connections beyond kMaxConnections open at once are closed at once, and after
+  // kMaxRequests requests every further one is dropped unanswered with its connection.
   static constexpr std::size_t kMaxConnections = 64;
+  static constexpr std::size_t kMaxRequests = 10'000;
 
   int listenFd_ = -1;
   int wakeRead_ = -1;   // readable once the server stops
@@ -97,6 +104,7 @@ class LoopbackHttpServer {
   bool stopping_ = false;
   std::atomic<bool> stopFlag_{false};
   std::vector<RecordedRequest> requests_;
+  std::size_t connectionsAccepted_ = 0;
   std::map<std::string, Reply, std::less<>> replies_;
   Reply defaultReply_;
   std::vector<std::unique_ptr<Connection>> connections_;

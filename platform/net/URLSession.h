@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "platform/net/URLRequest.h"
 #include "platform/net/URLSessionConfiguration.h"
 #include "platform/net/URLSessionDataTask.h"
 
@@ -10,17 +11,25 @@ namespace platform::net {
 class URLSessionEngine;
 
 // An HTTP client session on libcurl: one I/O thread drives every transfer of the session.
-// Only http and https URLs are accepted, redirects are not followed, server certificates are
-// verified, and a header name or value holding CR or LF is refused before anything is sent.
-// Destroying the session (or invalidateAndCancel) cancels the transfers still in flight:
-// each of their completions runs once, with a cancellation error.
+// Only http and https URLs are accepted, redirects are not followed (a 3xx reply is what the
+// completion gets), server certificates and host names are verified, and a request whose
+// method or headers cannot be written as given (a line break in a header) is refused before
+// anything is sent. Every refusal and failure comes back through the task's completion.
+// Destroying the session (or invalidateAndCancel) cancels the transfers still in flight and
+// returns once the I/O thread is gone: each of their completions runs once, with a
+// cancellation error. Tasks may be made and resumed from any thread.
 class URLSession {
  public:
+  // The process-wide session with the default configuration; made on first use and kept
+  // for the rest of the process.
   static std::shared_ptr<URLSession> shared();
   static std::shared_ptr<URLSession> create(URLSessionConfiguration configuration = {});
   ~URLSession();
+  URLSession(const URLSession&) = delete;
+  URLSession& operator=(const URLSession&) = delete;
 
   std::shared_ptr<URLSessionDataTask> dataTask(URLRequest request, URLSessionDataTask::Completion completion);
+  // Cancels every task in flight; tasks resumed afterwards complete with a cancellation.
   void invalidateAndCancel();
 
  private:

@@ -11,9 +11,13 @@ struct URLSessionConfiguration {
   // Where completions run. When null, each task takes the shared scheduler's global queue
   // when it is created: a concurrent queue, so a completion may itself make a blocking call.
   std::shared_ptr<dispatch::Queue> callbackQueue;
-  // A bundle of trusted certificate authorities to use instead of the system's. Server
-  // certificates are always verified; there is no way to turn that off.
+  // The time limit of a request whose own timeoutSeconds is not a positive number.
+  double defaultTimeoutSeconds = 60;
+  // A bundle file, or a directory of hashed certificates, of trusted certificate authorities
+  // to use instead of the system's. Server certificates and host names are always verified;
+  // there is no way to turn that off.
   std::string caFile;
+  std::string caPath;
 };
 
 }  // namespace platform::net

@@ -5,10 +5,13 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "platform/dispatch/ThreadScheduler.h"
+#include "platform/dispatch/VirtualScheduler.h"
 #include "platform/net/URLError.h"
 #include "testing/LoopbackHttpServer.h"
 #include "testing/LoopbackTlsServer.h"
@@ -18,6 +21,8 @@ namespace platform::net {
 namespace {
 
 using velmora::testing::LoopbackHttpServer;
+using Reply = LoopbackHttpServer::Reply;
+using Headers = std::vector<std::pair<std::string, std::string>>;
 using namespace std::chrono_literals;
 
 struct Outcome {
@@ -27,19 +32,25 @@ struct Outcome {
   bool onCallbackQueue = false;
 };
 
-// Collects completions and lets the test wait for them (bounded in real time).
+// Collects completions from whatever thread they run on and lets the test wait for them,
+// bounded in real time. It records whether each ran on the queue it was told to expect.
 class Collector {
  public:
   URLSessionDataTask::Completion completion(std::shared_ptr<dispatch::Queue> queue = nullptr) {
     return [this, queue](std::optional<std::string> d, std::optional<HTTPURLResponse> r, std::optional<Error> e) {
+      const bool onQueue = queue && queue->isCurrent();
       std::lock_guard lock(mutex_);
-      outcomes_.push_back(Outcome{std::move(d), std::move(r), std::move(e), queue && queue->isCurrent()});
+      outcomes_.push_back(Outcome{std::move(d), std::move(r), std::move(e), onQueue});
       changed_.notify_all();
     };
   }
   bool waitFor(std::size_t n, std::chrono::milliseconds bound = 10s) {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, bound, [&] { return outcomes_.size() >= n; });
+  }
+  std::size_t count() {
+    std::lock_guard lock(mutex_);
+    return outcomes_.size();
   }
   std::vector<Outcome> outcomes() {
     std::lock_guard lock(mutex_);
@@ -52,13 +63,23 @@ class Collector {
   std::vector<Outcome> outcomes_;
 };
 
+// Headers as recorded by the server, without the two that the transport adds by itself.
+Headers withoutTransportHeaders(const Headers& headers) {
+  Headers out;
+  for (const auto& header : headers) {
+    if (header.first != "Host" && header.first != "Content-Length") out.push_back(header);
+  }
+  return out;
+}
+
 class URLSessionTest : public ::testing::Test {
  protected:
+  // Declared first so that it outlives everything that could still call into it.
+  Collector collector;
   std::shared_ptr<dispatch::ThreadScheduler> scheduler = std::make_shared<dispatch::ThreadScheduler>();
   std::shared_ptr<dispatch::Queue> queue = scheduler->makeConcurrentQueue("test.callbacks");
-  std::shared_ptr<URLSession> session = URLSession::create({queue, {}});
   LoopbackHttpServer server;
-  Collector collector;
+  std::shared_ptr<URLSession> session = URLSession::create({.callbackQueue = queue});
 
   Outcome fetch(URLRequest request) {
     session->dataTask(std::move(request), collector.completion(queue))->resume();
@@ -85,83 +106,191 @@ TEST_F(URLSessionTest, PostArrivesExactlyAsGiven) {
   EXPECT_EQ(got.method, "POST");
   EXPECT_EQ(got.target, "//v4.0/user/login");
   EXPECT_EQ(got.body, request.body);
-  EXPECT_EQ(got.header("AuthenticationToken"), "");
-  EXPECT_EQ(got.header("UserID"), "-1");
-  EXPECT_EQ(got.header("Content-Type"), "application/json");
-  EXPECT_FALSE(got.header("Expect"));
-  std::vector<std::string> order;
-  for (const auto& [k, v] : got.headers) {
-    if (k == "Content-Type" || k == "Accept" || k == "UserID" || k == "AuthenticationToken") order.push_back(k);
-  }
-  EXPECT_EQ(order, (std::vector<std::string>{"Content-Type", "Accept", "UserID", "AuthenticationToken"}));
+  // Exactly the caller's headers, in order, the empty one kept; no Expect, nothing else added.
+  EXPECT_EQ(withoutTransportHeaders(got.headers), request.headers);
+  EXPECT_EQ(got.header("Content-Length"), std::to_string(request.body.size()));
 }
 
-TEST_F(URLSessionTest, StatusCodesPassThroughAndRedirectsAreNotFollowed) {
-  server.setReply("/created", {.status = 201, .body = "{}"});
+TEST_F(URLSessionTest, MethodsAndBodiesGoOutAsGiven) {
+  server.setDefaultReply({.status = 200, .body = "reply"});
+  struct Case {
+    std::string method;
+    std::string body;
+    Headers headers;
+    std::string expectedBody;  // what the server receives
+    std::string expectedData;  // what the completion gets
+  };
+  const std::vector<Case> cases = {
+      {"GET", "", {}, "", "reply"},
+      {"HEAD", "", {}, "", ""},
+      {"POST", "a=b", {}, "a=b", "reply"},  // no form content type slipped in
+      {"PUT", "{\"x\":1}", {{"Content-Type", "application/json"}}, "{\"x\":1}", "reply"},
+      {"PATCH", "p", {{"X-One", "1"}}, "p", "reply"},
+      {"DELETE", "", {}, "", "reply"},
+      // Large enough that a transport would otherwise ask for "100-continue" first.
+      {"POST", std::string(2 * 1024 * 1024, 'b'), {{"Content-Type", "text/plain"}}, std::string(2 * 1024 * 1024, 'b'),
+       "reply"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.method + " with " + std::to_string(c.body.size()) + " bytes");
+    Collector one;
+    session->dataTask({.url = server.baseUrl() + "/m", .method = c.method, .headers = c.headers, .body = c.body},
+                      one.completion(queue))
+        ->resume();
+    ASSERT_TRUE(one.waitFor(1));
+    const Outcome out = one.outcomes().at(0);
+    ASSERT_FALSE(out.error) << out.error->localizedDescription;
+    EXPECT_EQ(out.data, c.expectedData);
+    const auto got = server.requests().back();
+    EXPECT_EQ(got.method, c.method);
+    EXPECT_EQ(got.body, c.expectedBody);
+    EXPECT_EQ(withoutTransportHeaders(got.headers), c.headers);
+  }
+  EXPECT_EQ(server.requests().size(), cases.size());
+}
+
+TEST_F(URLSessionTest, StatusCodesHeadersAndBodiesPassThroughAndRedirectsAreNotFollowed) {
+  server.setReply("/created", {.status = 201, .body = "{}", .headers = {{"X-Trace", "t1"}, {"X-Empty", ""}}});
   server.setReply("/broken", {.status = 500, .body = R"({"message":"x"})"});
   server.setReply("/moved", {.status = 302, .headers = {{"Location", "/elsewhere"}}});
-  const std::pair<const char*, int> cases[] = {{"/created", 201}, {"/broken", 500}, {"/moved", 302}};
-  for (const auto& [path, status] : cases) {
-    URLRequest request{.url = server.baseUrl() + path, .method = "POST", .body = "{}"};
-    session->dataTask(request, collector.completion(queue))->resume();
+  server.setReply("/nothing", {.status = 204});
+  server.setReply("/elsewhere", {.status = 200, .body = "followed"});
+  for (const char* path : {"/created", "/broken", "/moved", "/nothing"}) {
+    session->dataTask({.url = server.baseUrl() + path, .method = "POST", .body = "{}"}, collector.completion(queue))
+        ->resume();
   }
-  ASSERT_TRUE(collector.waitFor(3));
-  std::map<int, std::string> bodies;
+  ASSERT_TRUE(collector.waitFor(4));
+  std::map<int, Outcome> byStatus;
   for (const auto& o : collector.outcomes()) {
-    ASSERT_FALSE(o.error);
-    bodies[o.response->statusCode] = *o.data;
+    ASSERT_FALSE(o.error) << o.error->localizedDescription;
+    EXPECT_TRUE(o.onCallbackQueue);
+    byStatus[o.response->statusCode] = o;
   }
-  EXPECT_EQ(bodies.at(500), R"({"message":"x"})");
-  EXPECT_TRUE(bodies.count(201) && bodies.count(302));
-  EXPECT_EQ(server.requests().size(), 3u);  // nothing fetched /elsewhere
+  ASSERT_EQ(byStatus.size(), 4u);
+  EXPECT_EQ(byStatus[201].data, "{}");
+  EXPECT_EQ(byStatus[201].response->url, server.baseUrl() + "/created");
+  EXPECT_EQ(byStatus[201].response->headerValue("x-trace"), "t1");
+  EXPECT_EQ(byStatus[201].response->headerValue("X-EMPTY"), "");
+  EXPECT_EQ(byStatus[201].response->headerValue("X-Missing"), std::nullopt);
+  EXPECT_EQ(byStatus[500].data, R"({"message":"x"})");
+  EXPECT_EQ(byStatus[302].response->headerValue("Location"), "/elsewhere");
+  EXPECT_EQ(byStatus[302].data, "");
+  EXPECT_EQ(byStatus[204].data, std::optional<std::string>(""));  // present though empty
+  // Nothing fetched /elsewhere.
+  EXPECT_EQ(server.requests().size(), 4u);
 }
 
-TEST_F(URLSessionTest, RefusedRequestsFailWithoutReachingTheServer) {
+TEST_F(URLSessionTest, RefusedRequestsFailOnceWithoutReachingTheServer) {
   struct Case {
     URLRequest request;
     std::int64_t code;
   };
   const std::string base = server.baseUrl();
+  const std::string port = std::to_string(server.port());
+  velmora::testing::TempDir dir;
   const Case cases[] = {
-      {{.url = "file:///etc/passwd"}, kURLErrorUnsupportedURL},
-      {{.url = "ftp://127.0.0.1/x"}, kURLErrorUnsupportedURL},
+      {{.url = "file://" + dir.path().string() + "/secret"}, kURLErrorUnsupportedURL},
+      {{.url = "ftp://127.0.0.1:" + port + "/x"}, kURLErrorUnsupportedURL},
+      {{.url = "gopher://127.0.0.1:" + port + "/x"}, kURLErrorUnsupportedURL},
       {{.url = "http://[::1"}, kURLErrorBadURL},
       {{.url = "not a url at all"}, kURLErrorBadURL},
+      {{.url = ""}, kURLErrorBadURL},
+      {{.url = base + "/x\r\nInjected: yes"}, kURLErrorBadURL},
       {{.url = base + "/x", .headers = {{"X-Evil", "a\r\nInjected: yes"}}}, kURLErrorBadURL},
-      {{.url = base + "/x", .headers = {{"X-Bad\n", "v"}}}, kURLErrorBadURL},
+      {{.url = base + "/x", .headers = {{"X-Evil", "a\nb"}}}, kURLErrorBadURL},
+      {{.url = base + "/x", .headers = {{"X-Bad\r", "v"}}}, kURLErrorBadURL},
+      {{.url = base + "/x", .headers = {{"X-Colon:", "v"}}}, kURLErrorBadURL},
+      {{.url = base + "/x", .headers = {{"", "v"}}}, kURLErrorBadURL},
+      {{.url = base + "/x", .headers = {{"X-Nul", std::string("a\0b", 3)}}}, kURLErrorBadURL},
+      {{.url = base + "/x", .method = "GET /y HTTP/1.1\r\n"}, kURLErrorBadURL},
   };
   for (const auto& c : cases) session->dataTask(c.request, collector.completion(queue))->resume();
   ASSERT_TRUE(collector.waitFor(std::size(cases)));
-  const auto outcomes = collector.outcomes();
-  ASSERT_EQ(outcomes.size(), std::size(cases));
+  EXPECT_FALSE(collector.waitFor(std::size(cases) + 1, 100ms));
+
   std::multiset<std::int64_t> codes, expected;
-  for (const auto& o : outcomes) {
+  for (const auto& o : collector.outcomes()) {
     ASSERT_TRUE(o.error);
+    EXPECT_EQ(o.error->domain, kURLErrorDomain);
     EXPECT_FALSE(o.response);
+    EXPECT_FALSE(o.data);
     EXPECT_TRUE(o.onCallbackQueue);
+    EXPECT_FALSE(o.error->localizedDescription.empty());
     codes.insert(o.error->code);
   }
   for (const auto& c : cases) expected.insert(c.code);
   EXPECT_EQ(codes, expected);
-  EXPECT_TRUE(server.requests().empty());
+  EXPECT_EQ(server.connectionsAccepted(), 0u);
+}
+
+TEST_F(URLSessionTest, CompletionIsPostedNeverRunInsideResume) {
+  // Under a virtual scheduler posted work runs only when the test drives it, so a completion
+  // that ran inside resume() would show up before runUntilIdle.
+  auto virtualScheduler = std::make_shared<dispatch::VirtualScheduler>();
+  auto serial = virtualScheduler->makeSerialQueue("virtual.callbacks");
+  auto virtualSession = URLSession::create({.callbackQueue = serial});
+  auto task = virtualSession->dataTask({.url = "ftp://127.0.0.1/x"}, collector.completion(serial));
+  task->resume();
+  auto cancelled = virtualSession->dataTask({.url = server.baseUrl() + "/x"}, collector.completion(serial));
+  cancelled->cancel();
+  EXPECT_EQ(task->state(), URLSessionDataTask::State::Completed);
+  EXPECT_EQ(collector.count(), 0u);
+  EXPECT_EQ(virtualScheduler->runUntilIdle(), 2u);
+  ASSERT_EQ(collector.count(), 2u);
+  for (const auto& o : collector.outcomes()) EXPECT_TRUE(o.onCallbackQueue);
+}
+
+TEST_F(URLSessionTest, WithoutACallbackQueueCompletionsGoToTheSharedSchedulersGlobalQueue) {
+  server.setDefaultReply({.status = 200, .body = "{}"});
+  auto virtualScheduler = std::make_shared<dispatch::VirtualScheduler>();
+  dispatch::Scheduler::setShared(virtualScheduler);
+  struct Restore {
+    ~Restore() { dispatch::Scheduler::setShared(nullptr); }
+  } restore;
+
+  auto plain = URLSession::create();
+  auto global = virtualScheduler->globalQueue();
+  plain->dataTask({.url = server.baseUrl() + "/ok", .timeoutSeconds = 5}, collector.completion(global))->resume();
+  // A real reply on its way keeps the virtual scheduler waiting for it instead of giving up.
+  EXPECT_TRUE(virtualScheduler->runUntil([&] { return collector.count() == 1; }, 10.0));
+  ASSERT_EQ(collector.count(), 1u);
+  const Outcome out = collector.outcomes().at(0);
+  ASSERT_FALSE(out.error) << out.error->localizedDescription;
+  EXPECT_EQ(out.response->statusCode, 200);
+  EXPECT_TRUE(out.onCallbackQueue);
 }
 
 TEST_F(URLSessionTest, TransportFailuresAreReportedOnce) {
-  server.setReply("/stall", {.mode = LoopbackHttpServer::Reply::Mode::Stall});
-  server.setReply("/close", {.mode = LoopbackHttpServer::Reply::Mode::Close});
-  server.setReply("/truncate", {.body = "{\"a\":", .mode = LoopbackHttpServer::Reply::Mode::Truncate});
+  server.setReply("/stall", {.mode = Reply::Mode::Stall});
+  server.setReply("/close", {.mode = Reply::Mode::Close});
+  server.setReply("/truncate", {.body = "{\"a\":", .mode = Reply::Mode::Truncate});
   {
     const Outcome out = fetch({.url = server.baseUrl() + "/stall", .timeoutSeconds = 0.3});
     ASSERT_TRUE(out.error);
     EXPECT_EQ(out.error->code, kURLErrorTimedOut);
     EXPECT_EQ(out.error->localizedDescription, "The request timed out.");
+    EXPECT_FALSE(out.response);
+  }
+  {
+    // A request without a usable time limit of its own takes the session's default.
+    auto quick = URLSession::create({.callbackQueue = queue, .defaultTimeoutSeconds = 0.3});
+    Collector c;
+    quick->dataTask({.url = server.baseUrl() + "/stall", .timeoutSeconds = 0}, c.completion(queue))->resume();
+    ASSERT_TRUE(c.waitFor(1));
+    ASSERT_TRUE(c.outcomes()[0].error);
+    EXPECT_EQ(c.outcomes()[0].error->code, kURLErrorTimedOut);
   }
   for (const char* path : {"/close", "/truncate"}) {
+    SCOPED_TRACE(path);
     Collector c;
     session->dataTask({.url = server.baseUrl() + path}, c.completion(queue))->resume();
     ASSERT_TRUE(c.waitFor(1));
-    ASSERT_TRUE(c.outcomes()[0].error) << path;
-    EXPECT_EQ(c.outcomes()[0].error->code, kURLErrorNetworkConnectionLost) << path;
+    const Outcome out = c.outcomes()[0];
+    ASSERT_TRUE(out.error);
+    EXPECT_EQ(out.error->code, kURLErrorNetworkConnectionLost);
+    EXPECT_FALSE(out.response);
+    EXPECT_FALSE(out.data);
+    EXPECT_FALSE(c.waitFor(2, 50ms));
   }
   // A port nobody listens on: take one from a server that is gone.
   int deadPort = 0;
@@ -172,12 +301,16 @@ TEST_F(URLSessionTest, TransportFailuresAreReportedOnce) {
   Collector c;
   session->dataTask({.url = "http://127.0.0.1:" + std::to_string(deadPort) + "/"}, c.completion(queue))->resume();
   ASSERT_TRUE(c.waitFor(1));
+  ASSERT_TRUE(c.outcomes()[0].error);
   EXPECT_EQ(c.outcomes()[0].error->code, kURLErrorCannotConnectToHost);
+  EXPECT_EQ(c.outcomes()[0].error->localizedDescription, "Could not connect to the server.");
 }
 
 TEST_F(URLSessionTest, DestroyingTheSessionCancelsEveryTransferOnce) {
-  server.setDefaultReply({.mode = LoopbackHttpServer::Reply::Mode::Stall});
-  for (int i = 0; i < 20; ++i) session->dataTask({.url = server.baseUrl() + "/slow"}, collector.completion(queue))->resume();
+  server.setDefaultReply({.mode = Reply::Mode::Stall});
+  for (int i = 0; i < 20; ++i) {
+    session->dataTask({.url = server.baseUrl() + "/slow"}, collector.completion(queue))->resume();
+  }
   // A few transfers are on the wire (connections per host are capped); the rest wait in line.
   ASSERT_TRUE(server.waitForRequests(6, 10s));
   const auto start = std::chrono::steady_clock::now();
@@ -188,16 +321,36 @@ TEST_F(URLSessionTest, DestroyingTheSessionCancelsEveryTransferOnce) {
   for (const auto& o : collector.outcomes()) {
     ASSERT_TRUE(o.error);
     EXPECT_EQ(o.error->code, kURLErrorCancelled);
+    EXPECT_TRUE(o.onCallbackQueue);
   }
 }
 
+TEST_F(URLSessionTest, InvalidateAndCancelStopsTransfersInFlightAndLaterOnes) {
+  server.setDefaultReply({.mode = Reply::Mode::Stall});
+  auto inFlight = session->dataTask({.url = server.baseUrl() + "/a"}, collector.completion(queue));
+  auto later = session->dataTask({.url = server.baseUrl() + "/b"}, collector.completion(queue));
+  inFlight->resume();
+  ASSERT_TRUE(server.waitForRequests(1, 10s));
+  session->invalidateAndCancel();
+  session->invalidateAndCancel();
+  later->resume();
+  ASSERT_TRUE(collector.waitFor(2));
+  EXPECT_FALSE(collector.waitFor(3, 100ms));
+  for (const auto& o : collector.outcomes()) EXPECT_EQ(o.error->code, kURLErrorCancelled);
+  EXPECT_EQ(inFlight->state(), URLSessionDataTask::State::Completed);
+  EXPECT_EQ(later->state(), URLSessionDataTask::State::Completed);
+  EXPECT_EQ(server.requests().size(), 1u);
+}
+
 TEST_F(URLSessionTest, CancelBeforeAndDuringTheTransfer) {
-  server.setDefaultReply({.mode = LoopbackHttpServer::Reply::Mode::Stall});
+  server.setDefaultReply({.mode = Reply::Mode::Stall});
   auto never = session->dataTask({.url = server.baseUrl() + "/a"}, collector.completion(queue));
+  EXPECT_EQ(never->state(), URLSessionDataTask::State::Suspended);
   never->cancel();
   never->resume();  // a cancelled task does not start
   auto running = session->dataTask({.url = server.baseUrl() + "/b"}, collector.completion(queue));
   running->resume();
+  EXPECT_EQ(running->state(), URLSessionDataTask::State::Running);
   ASSERT_TRUE(server.waitForRequests(1, 10s));
   running->cancel();
   running->cancel();
@@ -205,26 +358,79 @@ TEST_F(URLSessionTest, CancelBeforeAndDuringTheTransfer) {
   EXPECT_FALSE(collector.waitFor(3, 200ms));
   for (const auto& o : collector.outcomes()) EXPECT_EQ(o.error->code, kURLErrorCancelled);
   EXPECT_EQ(server.requests().size(), 1u);
+  EXPECT_EQ(server.requests()[0].target, "/b");
 }
 
-TEST_F(URLSessionTest, ManyThreadsManyRequestsEachCompleteOnce) {
+// A cancel racing with resume() on another thread is never lost: the stalled server would
+// otherwise hold the task past the wait below.
+TEST_F(URLSessionTest, CancelRacingWithResumeAlwaysCancels) {
+  server.setDefaultReply({.mode = Reply::Mode::Stall});
+  constexpr int kTasks = 40;
+  std::vector<std::shared_ptr<URLSessionDataTask>> tasks;
+  for (int i = 0; i < kTasks; ++i) {
+    tasks.push_back(
+        session->dataTask({.url = server.baseUrl() + "/r", .timeoutSeconds = 60}, collector.completion(queue)));
+  }
+  std::thread resumer([&] {
+    for (auto& task : tasks) task->resume();
+  });
+  std::thread canceller([&] {
+    // Cancel each task the moment it runs: while resume() is still preparing its transfer.
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    for (auto& task : tasks) {
+      while (task->state() == URLSessionDataTask::State::Suspended && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::yield();
+      }
+      task->cancel();
+    }
+  });
+  resumer.join();
+  canceller.join();
+  ASSERT_TRUE(collector.waitFor(kTasks));
+  EXPECT_FALSE(collector.waitFor(kTasks + 1, 100ms));
+  for (const auto& o : collector.outcomes()) EXPECT_EQ(o.error->code, kURLErrorCancelled);
+}
+
+TEST_F(URLSessionTest, ManyThreadsManyRequestsEachCompleteOnceOnTheSerialCallbackQueue) {
+  auto serial = scheduler->makeSerialQueue("test.serial");
+  auto serialSession = URLSession::create({.callbackQueue = serial});
+  std::atomic<int> inside{0};
+  std::atomic<bool> overlapped{false};
+  Collector inner;
+  auto record = inner.completion(serial);
   server.setDefaultReply({.status = 200, .body = "{}"});
   std::vector<std::thread> threads;
   for (int t = 0; t < 8; ++t) {
-    threads.emplace_back([&] {
+    threads.emplace_back([&, t] {
       for (int i = 0; i < 25; ++i) {
-        session->dataTask({.url = server.baseUrl() + "/p", .method = "POST", .body = "{}"}, collector.completion(queue))
+        URLRequest request{.url = server.baseUrl() + "/p/" + std::to_string(t) + "/" + std::to_string(i),
+                           .method = "POST",
+                           .body = std::to_string(t * 100 + i)};
+        serialSession
+            ->dataTask(std::move(request),
+                       [&, record](std::optional<std::string> d, std::optional<HTTPURLResponse> r,
+                                   std::optional<Error> e) {
+                         if (inside.fetch_add(1) != 0) overlapped = true;
+                         record(std::move(d), std::move(r), std::move(e));
+                         inside.fetch_sub(1);
+                       })
             ->resume();
       }
     });
   }
   for (auto& t : threads) t.join();
-  ASSERT_TRUE(collector.waitFor(200, 30s));
-  EXPECT_FALSE(collector.waitFor(201, 100ms));
-  for (const auto& o : collector.outcomes()) {
+  ASSERT_TRUE(inner.waitFor(200, 30s));
+  EXPECT_FALSE(inner.waitFor(201, 100ms));
+  for (const auto& o : inner.outcomes()) {
     ASSERT_FALSE(o.error) << o.error->localizedDescription;
     EXPECT_EQ(o.response->statusCode, 200);
+    EXPECT_TRUE(o.onCallbackQueue);
   }
+  EXPECT_FALSE(overlapped);
+  // Every request arrived once, with its own body.
+  std::set<std::string> bodies;
+  for (const auto& request : server.requests()) bodies.insert(request.body);
+  EXPECT_EQ(bodies.size(), 200u);
 }
 
 TEST_F(URLSessionTest, UntrustedCertificateIsRefusedAndTrustingItSucceeds) {
@@ -248,7 +454,7 @@ TEST_F(URLSessionTest, UntrustedCertificateIsRefusedAndTrustingItSucceeds) {
   velmora::testing::TempDir dir;
   const auto caFile = dir.path() / "server.pem";
   tls.writeCertificatePem(caFile);
-  auto trusting = URLSession::create({queue, caFile.string()});
+  auto trusting = URLSession::create({.callbackQueue = queue, .caFile = caFile.string()});
   Collector trusted;
   trusting->dataTask({.url = url}, trusted.completion(queue))->resume();
   ASSERT_TRUE(trusted.waitFor(1));
@@ -258,6 +464,18 @@ TEST_F(URLSessionTest, UntrustedCertificateIsRefusedAndTrustingItSucceeds) {
   EXPECT_EQ(ok.data, "{}");
   EXPECT_EQ(tls.requestsReceived(), 1u);
   EXPECT_GE(tls.handshakesCompleted(), 1u);
+
+  // Trust in the certificate does not stretch to another name for the same server.
+  Collector wrongName;
+  trusting->dataTask({.url = "https://localhost:" + std::to_string(tls.port()) + "/x"}, wrongName.completion(queue))
+      ->resume();
+  ASSERT_TRUE(wrongName.waitFor(1));
+  ASSERT_TRUE(wrongName.outcomes()[0].error);
+  EXPECT_TRUE(wrongName.outcomes()[0].error->code == kURLErrorServerCertificateUntrusted ||
+              wrongName.outcomes()[0].error->code == kURLErrorSecureConnectionFailed ||
+              wrongName.outcomes()[0].error->code == kURLErrorCannotConnectToHost)
+      << wrongName.outcomes()[0].error->code;
+  EXPECT_EQ(tls.requestsReceived(), 1u);
 }
 
 }  // namespace
