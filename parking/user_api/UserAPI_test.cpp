@@ -11,6 +11,7 @@
 #include "testing/CompletionRecorder.h"
 #include "testing/ConfigReset.h"
 #include "testing/LoopbackHttpServer.h"
+#include "testing/ParkingWire.h"
 #include "testing/ScopedTimeZone.h"
 
 namespace velmora {
@@ -20,53 +21,14 @@ using platform::Value;
 using testing::CompletionRecorder;
 using testing::LoopbackHttpServer;
 using Recorded = LoopbackHttpServer::RecordedRequest;
-using Header = std::pair<std::string, std::string>;
-
-// The headers the parking calls set, in the order they arrived; the transport's own
-// (Host, Content-Length...) are left out.
-std::vector<Header> callHeaders(const Recorded& request) {
-  static const std::set<std::string> names = {"Content-Type", "Accept", "UserID", "AuthenticationToken"};
-  std::vector<Header> out;
-  for (const auto& h : request.headers) {
-    if (names.count(h.first)) out.push_back(h);
-  }
-  return out;
-}
-
-const std::vector<Header> kJsonHeaders = {{"Content-Type", "application/json"}, {"Accept", "application/json"}};
-
-std::vector<Header> withUser(std::string id, std::string token) {
-  auto headers = kJsonHeaders;
-  headers.emplace_back("UserID", std::move(id));
-  headers.emplace_back("AuthenticationToken", std::move(token));
-  return headers;
-}
-
-Value body(const Recorded& request) {
-  platform::Error error;
-  auto v = platform::json::parse(request.body, &error);
-  EXPECT_TRUE(v) << request.body << ": " << error.debugDescription();
-  return v ? *v : Value();
-}
-
-std::set<std::string> keys(const Value& object) {
-  std::set<std::string> out;
-  if (const auto* dict = object.dict()) {
-    for (const auto& [k, v] : *dict) out.insert(k);
-  }
-  return out;
-}
-
-const std::set<std::string> kBlockKeys = {
-    "appId",       "clientSecret", "userId",      "userToken",          "appName",    "appPackageName",
-    "appVersion",  "appBuild",     "deviceModel", "deviceManufacturer", "deviceName", "deviceVersion",
-    "devicePlatform", "deviceIdiom", "deviceType"};
-
-std::set<std::string> blockPlus(std::initializer_list<std::string> own) {
-  std::set<std::string> out = kBlockKeys;
-  out.insert(own.begin(), own.end());
-  return out;
-}
+using Header = testing::WireHeader;
+using testing::blockPlus;
+using testing::body;
+using testing::callHeaders;
+using testing::kBlockKeys;
+using testing::keys;
+using testing::kJsonHeaders;
+using testing::withUser;
 
 // Runs an asynchronous form and gives the result field it reported ("<error>" for an error).
 template <class Result>
