@@ -5,6 +5,8 @@
 #include <curl/curl.h>
 #include <fmt/format.h>
 
+#include <condition_variable>
+#include <mutex>
 #include <string>
 
 #include "parking/carpark_api/BeaconPayloadRequest.h"
@@ -15,6 +17,7 @@
 #include "parking/user_api/StatusRequest.h"
 #include "parking/user_api/StatusResult.h"
 #include "parking/user_api/UserAPI.h"
+#include "platform/net/URLSession.h"
 #include "testing/ParkingServiceFake.h"
 
 namespace {
@@ -75,6 +78,37 @@ void BM_RawCurlPostSameBody(benchmark::State& state) {
   curl_easy_cleanup(curl);
 }
 BENCHMARK(BM_RawCurlPostSameBody)->UseRealTime();
+
+// The same exchange through the URL session alone, waited for on a condition variable: the
+// transport's share of the runner's time.
+void BM_URLSessionPostSameBody(benchmark::State& state) {
+  testing::ParkingServiceFake fake;
+  platform::net::URLRequest request{.url = fake.baseUrl() + "/v4.0/user/status",
+                                    .method = "POST",
+                                    .headers = {{"Content-Type", "application/json"}, {"Accept", "application/json"}},
+                                    .body = *encodeRecordJSON(StatusRequest())};
+  auto session = platform::net::URLSession::shared();
+  std::mutex mutex;
+  std::condition_variable done;
+  for (auto _ : state) {
+    bool finished = false;
+    bool ok = false;
+    session
+        ->dataTask(request,
+                   [&](std::optional<std::string>, std::optional<platform::net::HTTPURLResponse> response,
+                       std::optional<platform::Error>) {
+                     std::lock_guard lock(mutex);
+                     ok = response && response->statusCode == 200;
+                     finished = true;
+                     done.notify_one();
+                   })
+        ->resume();
+    std::unique_lock lock(mutex);
+    done.wait(lock, [&] { return finished; });
+    if (!ok) state.SkipWithError("request failed");
+  }
+}
+BENCHMARK(BM_URLSessionPostSameBody)->UseRealTime();
 
 void BM_DecodeStatusReplyWithLanes(benchmark::State& state) {
   const std::string body = fmt::format(

@@ -412,8 +412,7 @@ void LoopbackHttpServer::serve(Connection& connection) {
 
     {
       std::lock_guard lock(mutex_);
-      if (requests_.size() >= kMaxRequests) return;
-      requests_.push_back(std::move(request));
+      if (requests_.size() < kMaxRequests) requests_.push_back(std::move(request));
     }
     changed_.notify_all();
 
