@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <charconv>
 #include <cmath>
 #include <nlohmann/json.hpp>
 
@@ -89,58 +90,156 @@ Error parseError(std::string_view why) {
   return coding::readError(coding::kReadCorrupt, fmt::format("The given data was not valid JSON. {}", why));
 }
 
-bool toJson(const Value& v, json& out, std::string& why, int depth) {
-  if (depth > kMaxDepth) {
-    why = "nesting too deep";
+// Length of the UTF-8 sequence starting at text[i], or 0 when it is not well formed (overlong
+// forms, surrogates and code points past U+10FFFF are refused, as the reader refuses them).
+std::size_t utf8SequenceLength(std::string_view text, std::size_t i) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(i);
+  std::size_t length = 0;
+  unsigned char low = 0x80;
+  unsigned char high = 0xBF;
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (i + length > text.size()) return 0;
+  if (byte(i + 1) < low || byte(i + 1) > high) return 0;
+  for (std::size_t k = 2; k < length; ++k) {
+    if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return 0;
+  }
+  return length;
+}
+
+// Writes a Value as compact JSON text straight into one string: object keys in their sorted
+// order, strings escaped only where JSON requires it (quote, backslash, control characters),
+// non-ASCII text left as UTF-8, and doubles in the shortest form that reads back to the same
+// bits, always with a fraction or exponent so that they read back as doubles.
+class Writer {
+ public:
+  std::string out;
+  std::string why;
+
+  bool value(const Value& v, int depth) {
+    if (depth > kMaxDepth) {
+      why = "nesting too deep";
+      return false;
+    }
+    switch (v.kind()) {
+      case Value::Kind::Null: out += "null"; return true;
+      case Value::Kind::Bool: out += *v.toBool() ? "true" : "false"; return true;
+      case Value::Kind::Int: integer(*v.toInt64()); return true;
+      case Value::Kind::UInt: integer(*v.toUInt64()); return true;
+      case Value::Kind::Double: return number(*v.toDouble());
+      case Value::Kind::String: return string(*v.string());
+      case Value::Kind::Array: {
+        out += '[';
+        bool first = true;
+        for (const Value& e : *v.array()) {
+          if (e.isAbsent()) {
+            why = "an array holds an absent value";
+            return false;
+          }
+          if (!first) out += ',';
+          first = false;
+          if (!value(e, depth + 1)) return false;
+        }
+        out += ']';
+        return true;
+      }
+      case Value::Kind::Dict: {
+        out += '{';
+        bool first = true;
+        for (const auto& [k, e] : *v.dict()) {
+          if (e.isAbsent()) continue;
+          if (!first) out += ',';
+          first = false;
+          if (!string(k)) return false;
+          out += ':';
+          if (!value(e, depth + 1)) return false;
+        }
+        out += '}';
+        return true;
+      }
+      case Value::Kind::Absent:
+      case Value::Kind::Bytes:
+      case Value::Kind::Date:
+      case Value::Kind::Object:
+        why = fmt::format("Invalid type in JSON write ({})", Value::kindName(v.kind()));
+        return false;
+    }
     return false;
   }
-  switch (v.kind()) {
-    case Value::Kind::Null: out = nullptr; return true;
-    case Value::Kind::Bool: out = *v.toBool(); return true;
-    case Value::Kind::Int: out = *v.toInt64(); return true;
-    case Value::Kind::UInt: out = *v.toUInt64(); return true;
-    case Value::Kind::Double: {
-      const double d = *v.toDouble();
-      if (!std::isfinite(d)) {
-        why = fmt::format("Invalid number value ({}) in JSON write", d);
-        return false;
-      }
-      out = d;
-      return true;
+
+ private:
+  template <class Integer>
+  void integer(Integer n) {
+    char buffer[24];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, n);
+    out.append(buffer, result.ptr);
+  }
+
+  bool number(double d) {
+    if (!std::isfinite(d)) {
+      why = fmt::format("Invalid number value ({}) in JSON write", d);
+      return false;
     }
-    case Value::Kind::String: out = *v.string(); return true;
-    case Value::Kind::Array: {
-      out = json::array();
-      for (const Value& e : *v.array()) {
-        json j;
-        if (e.isAbsent()) {
-          why = "an array holds an absent value";
+    // The JSON library's own shortest round-trip formatting, so text written here reads the
+    // same as text the library writes ("2.0", "1e+21", "-0.0").
+    char buffer[64];
+    char* end = nlohmann::detail::to_chars(buffer, buffer + sizeof buffer, d);
+    out.append(buffer, end);
+    return true;
+  }
+
+  bool string(std::string_view s) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    out += '"';
+    std::size_t i = 0;
+    while (i < s.size()) {
+      const auto c = static_cast<unsigned char>(s[i]);
+      if (c >= 0x80) {
+        const std::size_t length = utf8SequenceLength(s, i);
+        if (length == 0) {
+          why = fmt::format("invalid UTF-8 byte at index {}: 0x{:02X}", i, c);
           return false;
         }
-        if (!toJson(e, j, why, depth + 1)) return false;
-        out.push_back(std::move(j));
+        out.append(s.data() + i, length);
+        i += length;
+        continue;
       }
-      return true;
-    }
-    case Value::Kind::Dict: {
-      out = json::object();
-      for (const auto& [k, e] : *v.dict()) {
-        if (e.isAbsent()) continue;
-        json j;
-        if (!toJson(e, j, why, depth + 1)) return false;
-        out[k] = std::move(j);
+      switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\b': out += "\\b"; break;
+        case '\f': out += "\\f"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+          if (c < 0x20) {
+            out += "\\u00";
+            out += kHex[c >> 4];
+            out += kHex[c & 0xF];
+          } else {
+            out += static_cast<char>(c);
+          }
       }
-      return true;
+      ++i;
     }
-    case Value::Kind::Absent:
-    case Value::Kind::Bytes:
-    case Value::Kind::Date:
-    case Value::Kind::Object:
-      why = fmt::format("Invalid type in JSON write ({})", Value::kindName(v.kind()));
-      return false;
+    out += '"';
+    return true;
   }
-  return false;
-}
+};
 
 }  // namespace
 
@@ -159,16 +258,9 @@ std::optional<Value> parse(std::string_view text, Error* error) {
 }
 
 std::optional<std::string> write(const Value& value, Error* error) {
-  json j;
-  std::string why;
-  if (toJson(value, j, why, 0)) {
-    try {
-      return j.dump(-1, ' ', false, json::error_handler_t::strict);
-    } catch (const std::exception& ex) {
-      why = ex.what();
-    }
-  }
-  if (error) *error = coding::writeError(why);
+  Writer writer;
+  if (writer.value(value, 0)) return std::move(writer.out);
+  if (error) *error = coding::writeError(writer.why);
   return std::nullopt;
 }
 

@@ -62,6 +62,9 @@ TEST(JsonTest, WritesIntegersWithoutFractionAndDoublesExactly) {
       {Value::makeDict({{"skip", Value()}, {"k", "v"}}), R"({"k":"v"})"},
       {Value::makeArray({}), "[]"},
       {Value(2.5), "2.5"},
+      {Value(2.0), "2.0"},  // a whole double keeps its fraction, so it reads back as a double
+      {Value(-0.0), "-0.0"},
+      {Value(1e21), "1e+21"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(json::write(c.value), std::string(c.text));
@@ -81,12 +84,37 @@ TEST(JsonTest, DoublesRoundTripBitForBit) {
   }
 }
 
+TEST(JsonTest, EscapesOnlyWhatJsonRequires) {
+  struct Case {
+    std::string text;
+    const char* written;
+  };
+  const Case cases[] = {
+      {"quote \" back \\ slash /", R"(["quote \" back \\ slash /"])"},
+      {"\b\f\n\r\t", R"(["\b\f\n\r\t"])"},
+      {std::string("\x00\x01\x1f\x7f", 4), "[\"\\u0000\\u0001\\u001f\x7f\"]"},
+      {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x85\xBF", "[\"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x85\xBF\"]"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.written);
+    const auto text = json::write(Value::makeArray({c.text}));
+    EXPECT_EQ(text, std::string(c.written));
+    ASSERT_TRUE(text);
+    EXPECT_EQ(json::parse(*text), Value::makeArray({c.text}));
+  }
+  EXPECT_EQ(json::write(Value::makeDict({{"b\n", 1}, {"a\"", 2}})), std::string(R"({"a\"":2,"b\n":1})"));
+}
+
 TEST(JsonTest, RefusesToWriteWhatJsonCannotHold) {
   const Value cases[] = {
       Value::makeDict({{"x", std::nan("")}}),
       Value::makeDict({{"x", INFINITY}}),
       Value::makeArray({-INFINITY}),
       Value::makeDict({{"s", "\xFF"}}),
+      Value::makeDict({{"\xC3", 1}}),                // a key cut inside a sequence
+      Value::makeArray({"\xC0\xAF"}),               // overlong "/"
+      Value::makeArray({"\xED\xA0\x80"}),           // a UTF-16 surrogate
+      Value::makeArray({"\xF4\x90\x80\x80"}),       // past U+10FFFF
       Value::makeDict({{"d", Date()}}),
       Value::makeDict({{"b", Bytes{1, 2}}}),
       Value::makeArray({Value()}),
