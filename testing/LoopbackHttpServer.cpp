@@ -14,6 +14,8 @@
 #include <string>
 #include <system_error>
 
+#include "platform/core/AsciiText.h"
+
 namespace velmora::testing {
 
 namespace {
@@ -24,19 +26,12 @@ constexpr int kPollMillis = 250;
 // How many bytes a truncated reply declares beyond those it sends.
 constexpr std::size_t kTruncateShortfall = 64;
 
-bool equalsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
+using platform::equalsIgnoringAsciiCase;
 
 bool containsIgnoreCase(std::string_view haystack, std::string_view needle) {
   if (needle.size() > haystack.size()) return false;
   for (std::size_t i = 0; i + needle.size() <= haystack.size(); ++i) {
-    if (equalsIgnoreCase(haystack.substr(i, needle.size()), needle)) return true;
+    if (equalsIgnoringAsciiCase(haystack.substr(i, needle.size()), needle)) return true;
   }
   return false;
 }
@@ -76,7 +71,7 @@ const char* reasonPhrase(int status) {
 std::optional<std::string> findHeader(const std::vector<std::pair<std::string, std::string>>& headers,
                                       std::string_view name) {
   for (const auto& [key, value] : headers) {
-    if (equalsIgnoreCase(key, name)) return value;
+    if (equalsIgnoringAsciiCase(key, name)) return value;
   }
   return std::nullopt;
 }
@@ -384,7 +379,7 @@ void LoopbackHttpServer::serve(Connection& connection) {
     }
 
     auto expect = request.header("Expect");
-    if (expect && equalsIgnoreCase(trim(*expect), "100-continue")) {
+    if (expect && equalsIgnoringAsciiCase(trim(*expect), "100-continue")) {
       if (!sendAll(connection.fd, "HTTP/1.1 100 Continue\r\n\r\n")) return;
     }
 
@@ -433,7 +428,7 @@ void LoopbackHttpServer::serve(Connection& connection) {
     if (truncate) keepAlive = false;
     std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " " + reasonPhrase(reply.status) + "\r\n";
     for (const auto& [name, value] : reply.headers) {
-      if (truncate && equalsIgnoreCase(name, "Content-Length")) continue;
+      if (truncate && equalsIgnoringAsciiCase(name, "Content-Length")) continue;
       head += name + ": " + value + "\r\n";
     }
     if (!findHeader(reply.headers, "Content-Type")) head += "Content-Type: application/json\r\n";

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/core/AsciiText.h"
 #include "platform/net/URLError.h"
 #include "platform/net/URLSessionTaskCore.h"
 
@@ -66,12 +67,6 @@ URLErrorCode codeForCurl(CURLcode rc, long osErrno) {
     case CURLE_ABORTED_BY_CALLBACK: return kURLErrorCancelled;
     default: return kURLErrorUnknown;
   }
-}
-
-bool iequals(std::string_view a, std::string_view b) {
-  const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
 }
 
 // A header name or method: one or more token characters, nothing that could end a line or
@@ -212,7 +207,7 @@ struct URLSessionEngine::Loop {
     curl_url_get(transfer->parsedURL, CURLUPART_SCHEME, &scheme, 0);
     const std::string schemeText = scheme ? scheme : "";
     curl_free(scheme);
-    if (!iequals(schemeText, "http") && !iequals(schemeText, "https")) {
+    if (!equalsIgnoringAsciiCase(schemeText, "http") && !equalsIgnoringAsciiCase(schemeText, "https")) {
       error = makeURLError(kURLErrorUnsupportedURL, request.url,
                            fmt::format("the scheme \"{}\" is not http or https", schemeText));
       return nullptr;
@@ -268,8 +263,8 @@ struct URLSessionEngine::Loop {
     bool hasContentType = false;
     bool hasAccept = false;
     for (const auto& [name, value] : request.headers) {
-      hasContentType = hasContentType || iequals(name, "Content-Type");
-      hasAccept = hasAccept || iequals(name, "Accept");
+      hasContentType = hasContentType || equalsIgnoringAsciiCase(name, "Content-Type");
+      hasAccept = hasAccept || equalsIgnoringAsciiCase(name, "Accept");
       // libcurl sends "Name;" as a header with an empty value; "Name:" would remove it.
       const std::string line = value.empty() ? name + ";" : name + ": " + value;
       transfer.headerList = curl_slist_append(transfer.headerList, line.c_str());
