@@ -1,12 +1,12 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-install(TARGETS velmora_platform velmora_parking velmora_sdk
+install(TARGETS velmora_platform velmora_beacons velmora_parking velmora_sdk
   EXPORT VelmoraTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/velmora)
-install(DIRECTORY platform parking
+install(DIRECTORY platform beacons parking
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/velmora
   FILES_MATCHING PATTERN "*.h" PATTERN "*_test*" EXCLUDE)
 install(EXPORT VelmoraTargets NAMESPACE velmora:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Velmora)

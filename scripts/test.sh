@@ -7,6 +7,9 @@ cd "$(dirname "$0")/.."
 
 scripts/bootstrap.sh
 
+# Object files are shared between build trees and clones of the tree through ccache.
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}"
+
 presets=(${VELMORA_PRESETS:-default asan tsan})
 for preset in "${presets[@]}"; do
   echo "=== preset ${preset}"
