@@ -9,7 +9,7 @@
 
 #include "parking/user_api/AuthTokenResult.h"
 #include "parking/user_api/CreateUserResult.h"
-#include "parking/user_api/DateDecoding.h"
+#include "parking/service/DateDecoding.h"
 #include "parking/user_api/DetailResult.h"
 #include "parking/user_api/LoginResult.h"
 #include "parking/user_api/StatusResult.h"

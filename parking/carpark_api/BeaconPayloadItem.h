@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "parking/carpark_api/BeaconPayloadDetail.h"
-#include "parking/user_api/RecordCodec.h"
+#include "parking/service/RecordCodec.h"
 #include "platform/core/Clock.h"
 #include "platform/core/Date.h"
 

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "parking/carpark_api/BeaconPayloadItem.h"
-#include "parking/user_api/ClientInfoBlock.h"
-#include "parking/user_api/RecordCodec.h"
+#include "parking/service/ClientInfoBlock.h"
+#include "parking/service/RecordCodec.h"
 #include "platform/core/Date.h"
 
 namespace velmora {

@@ -17,7 +17,7 @@
 #include "parking/carpark_api/NoticeBeaconRequest.h"
 #include "parking/carpark_api/NoticeRequest.h"
 #include "parking/carpark_api/NoticeResult.h"
-#include "parking/user_api/RequestRunner.h"
+#include "parking/service/RequestRunner.h"
 
 namespace velmora {
 

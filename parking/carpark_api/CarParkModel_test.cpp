@@ -12,12 +12,12 @@
 #include <vector>
 
 #include "parking/carpark_api/CarParkModel.h"
-#include "parking/carpark_api/CarParkTestSupport.h"
+#include "testing/CarParkTestSupport.h"
 #include "parking/carpark_api/DetailsResult.h"
 #include "parking/carpark_api/LaneBeaconModel.h"
-#include "parking/carpark_api/LaneBeaconResult.h"
+#include "parking/service/LaneBeaconResult.h"
 #include "parking/carpark_api/LaneModel.h"
-#include "parking/carpark_api/LaneResult.h"
+#include "parking/service/LaneResult.h"
 
 namespace velmora {
 namespace {
@@ -92,7 +92,7 @@ TEST(CarParkModelTest, LaneThresholdsFallBackOnlyWhenNil) {
 TEST(CarParkModelTest, ALaneFromAnEmptyRecordKeepsTheRecordsDefaults) {
   auto record = decodeRecord<LaneResult>(parseJSON("{}"));
   ASSERT_TRUE(record);
-  auto lane = LaneResult::toModel(*record);
+  auto lane = toModel(*record);
   EXPECT_EQ(lane->minDetectionSecs(), OptInt(0));
   EXPECT_EQ(lane->getMinDetectionSecs(), 0);
   EXPECT_EQ(lane->getMaxDetectionSecs(), 0);
@@ -108,13 +108,13 @@ TEST(CarParkModelTest, ALaneFromAnEmptyRecordKeepsTheRecordsDefaults) {
 
 TEST(CarParkModelTest, ALaneBeaconFromItsRecordCopiesOnlyTheIds) {
   const LaneBeaconResult record{42, "B"};
-  auto model = LaneBeaconResult::toModel(record);
+  auto model = toModel(record);
   EXPECT_EQ(model->laneBeaconId(), 42);
   EXPECT_EQ(model->beaconId(), "B");
   EXPECT_EQ(model->rssi(), 0);
   EXPECT_EQ(model->accuracy(), 0.0);
   EXPECT_TRUE(model->history().empty());
-  EXPECT_NE(LaneBeaconResult::toModel(record), model) << "each conversion makes a new object";
+  EXPECT_NE(toModel(record), model) << "each conversion makes a new object";
 }
 
 // Two lanes of three beacons each: order, counts, values and the link of every lane to

@@ -14,7 +14,7 @@
 #include "parking/carpark_api/BeaconPayloadDetail.h"
 #include "parking/carpark_api/BeaconPayloadItem.h"
 #include "parking/carpark_api/BeaconPayloadRequest.h"
-#include "parking/carpark_api/CarParkTestSupport.h"
+#include "testing/CarParkTestSupport.h"
 #include "parking/carpark_api/DetailsRequest.h"
 #include "parking/carpark_api/EnterRequest.h"
 #include "parking/carpark_api/ExitRequest.h"

@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "parking/carpark_api/BeaconPayloadResult.h"
-#include "parking/carpark_api/CarParkTestSupport.h"
+#include "testing/CarParkTestSupport.h"
 #include "parking/carpark_api/DetailsResult.h"
 #include "parking/carpark_api/EnterResult.h"
 #include "parking/carpark_api/ExitResult.h"
-#include "parking/carpark_api/LaneBeaconResult.h"
-#include "parking/carpark_api/LaneResult.h"
+#include "parking/service/LaneBeaconResult.h"
+#include "parking/service/LaneResult.h"
 #include "parking/carpark_api/NoticeDetailResult.h"
 #include "parking/carpark_api/NoticeLaneInfoResult.h"
 #include "parking/carpark_api/NoticeMessageResult.h"

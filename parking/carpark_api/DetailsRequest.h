@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "parking/user_api/ClientInfoBlock.h"
-#include "parking/user_api/RecordCodec.h"
+#include "parking/service/ClientInfoBlock.h"
+#include "parking/service/RecordCodec.h"
 
 namespace velmora {
 

@@ -38,7 +38,7 @@ std::shared_ptr<CarParkModel> DetailsResult::toModel(const DetailsResult& detail
   std::vector<std::shared_ptr<LaneModel>> lanes;
   lanes.reserve(detailsResult.lanes.size());
   for (const auto& laneResult : detailsResult.lanes) {
-    auto lane = LaneResult::toModel(laneResult);
+    auto lane = velmora::toModel(laneResult);
     lane->setCarPark(carPark);
     lanes.push_back(std::move(lane));
   }

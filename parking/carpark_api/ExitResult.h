@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "parking/user_api/RecordCodec.h"
+#include "parking/service/RecordCodec.h"
 #include "platform/core/Date.h"
 
 namespace velmora {

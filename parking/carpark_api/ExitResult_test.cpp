@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "parking/carpark_api/CarParkTestSupport.h"
+#include "testing/CarParkTestSupport.h"
 #include "parking/carpark_api/ExitResult.h"
-#include "parking/user_api/DateDecoding.h"
+#include "parking/service/DateDecoding.h"
 #include "testing/ScopedTimeZone.h"
 
 namespace velmora {

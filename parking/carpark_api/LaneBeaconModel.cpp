@@ -66,4 +66,11 @@ void LaneBeaconModel::recordReading(std::string beaconName, std::string beaconSe
   history_.push_back(snapshotLocked());
 }
 
+std::shared_ptr<LaneBeaconModel> toModel(const LaneBeaconResult& laneBeaconResult) {
+  auto model = LaneBeaconModel::create();
+  model->setLaneBeaconId(laneBeaconResult.laneBeaconId);
+  model->setBeaconId(laneBeaconResult.beaconId);
+  return model;
+}
+
 }  // namespace velmora

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "parking/service/LaneBeaconResult.h"
+
 namespace velmora {
 
 // The in-memory state of one beacon of a lane: its ids, the latest reading of the ranged
@@ -81,5 +83,8 @@ class LaneBeaconModel {
   std::int64_t measuredPowerAt1Meter_ = 0;
   std::vector<std::shared_ptr<LaneBeaconModel>> history_;
 };
+
+// A new lane-beacon model with the record's two ids; every reading at its initial value.
+std::shared_ptr<LaneBeaconModel> toModel(const LaneBeaconResult& laneBeaconResult);
 
 }  // namespace velmora

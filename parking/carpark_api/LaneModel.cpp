@@ -69,4 +69,27 @@ std::int64_t LaneModel::getMaxDetectionSecs() const {
 
 std::int64_t LaneModel::getRetrySecs() const { return retrySecs().value_or(kDefaultRetrySecs); }
 
+std::shared_ptr<LaneModel> toModel(const LaneResult& laneResult) {
+  auto lane = LaneModel::create();
+  lane->setLaneId(laneResult.laneId);
+  lane->setLaneType(laneResult.laneType);
+  lane->setDetectionType(laneResult.detectionType);
+  lane->setMinRSSI(laneResult.minRSSI);
+  lane->setMinDetectionSecs(laneResult.minDetectionSecs);
+  lane->setMaxDetectionSecs(laneResult.maxDetectionSecs);
+  lane->setSortOrder(laneResult.sortOrder);
+  lane->setBeaconSensitivity(laneResult.beaconSensitivity);
+  lane->setLaneSensitivity(laneResult.laneSensitivity);
+  lane->setLaneGroupId(laneResult.laneGroupId);
+  lane->setLaneGroupDelay(laneResult.laneGroupDelay);
+  lane->setRetrySecs(laneResult.retrySecs);
+  lane->setName(laneResult.name);
+  lane->setShortName(laneResult.shortName);
+  std::vector<std::shared_ptr<LaneBeaconModel>> beacons;
+  beacons.reserve(laneResult.laneBeacons.size());
+  for (const auto& b : laneResult.laneBeacons) beacons.push_back(toModel(b));
+  lane->setLaneBeacons(std::move(beacons));
+  return lane;
+}
+
 }  // namespace velmora

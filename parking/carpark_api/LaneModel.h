@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "parking/service/LaneResult.h"
+
 namespace velmora {
 
 class CarParkModel;
@@ -114,5 +116,10 @@ class LaneModel : public std::enable_shared_from_this<LaneModel> {
   std::weak_ptr<CarParkModel> carPark_;
   bool closest_ = false;
 };
+
+// A new lane model from a lane record: the non-optional values arrive as present values (a 0
+// stays a present 0, so the model's fallbacks do not apply to it), the optional ones as they
+// are, and one new lane-beacon model per lane beacon, in order. No car park is linked.
+std::shared_ptr<LaneModel> toModel(const LaneResult& laneResult);
 
 }  // namespace velmora

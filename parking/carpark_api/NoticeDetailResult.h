@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "parking/carpark_api/NoticeLaneInfoResult.h"
-#include "parking/user_api/RecordCodec.h"
+#include "parking/service/RecordCodec.h"
 
 namespace velmora {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "parking/user_api/RecordCodec.h"
+#include "parking/service/RecordCodec.h"
 
 namespace velmora {
 

@@ -3,8 +3,8 @@
 #include <vector>
 
 #include "parking/carpark_api/NoticeBeaconRequest.h"
-#include "parking/user_api/ClientInfoBlock.h"
-#include "parking/user_api/RecordCodec.h"
+#include "parking/service/ClientInfoBlock.h"
+#include "parking/service/RecordCodec.h"
 
 namespace velmora {
 

@@ -5,7 +5,7 @@
 
 #include "parking/carpark_api/NoticeDetailResult.h"
 #include "parking/carpark_api/NoticeMessageResult.h"
-#include "parking/user_api/RecordCodec.h"
+#include "parking/service/RecordCodec.h"
 
 namespace velmora {
 

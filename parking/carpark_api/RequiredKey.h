@@ -6,7 +6,7 @@
 #include <string_view>
 #include <utility>
 
-#include "parking/user_api/RecordCodec.h"
+#include "parking/service/RecordCodec.h"
 #include "platform/core/Error.h"
 
 namespace velmora::detail {

@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include "testing/ConfigReset.h"
+
 namespace velmora {
 namespace {
 
@@ -39,21 +41,10 @@ const std::vector<TextSetting>& textSettings() {
   return all;
 }
 
-// Puts every setting back to its default so tests do not leak state into each other when
-// the whole binary runs in one process.
-void restoreDefaults() {
-  for (const auto& s : textSettings()) s.set("");
-  VelmoraSDKConfig::setCurrentLatitude(std::nullopt);
-  VelmoraSDKConfig::setCurrentLongitude(std::nullopt);
-  VelmoraSDKConfig::setServerName(std::string(VelmoraSDKConfig::kDefaultServerName));
-  VelmoraSDKConfig::setUserId(-1);
-  VelmoraSDKConfig::setBeaconLogLevel(BeaconLogLevel::low);
-  VelmoraSDKConfig::setBeaconPayloadLogging(true);
-}
-
 class VelmoraSDKConfigTest : public ::testing::Test {
  protected:
-  void TearDown() override { restoreDefaults(); }
+  // Only after each test: the first test checks the defaults the process starts with.
+  void TearDown() override { velmora::testing::restoreConfigDefaults(); }
 };
 
 TEST_F(VelmoraSDKConfigTest, EveryGetterHasItsDefaultBeforeAnySetter) {

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "parking/user_api/ClientInfoBlock.h"
-#include "parking/user_api/RecordCodec.h"
+#include "parking/service/ClientInfoBlock.h"
+#include "parking/service/RecordCodec.h"
 
 namespace velmora {
 

@@ -1,4 +1,4 @@
-#include "parking/user_api/DateDecoding.h"
+#include "parking/service/DateDecoding.h"
 
 #include <fmt/format.h>
 #include <gtest/gtest.h>

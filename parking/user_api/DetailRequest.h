@@ -1,7 +1,7 @@
 #pragma once
 
-#include "parking/user_api/ClientInfoBlock.h"
-#include "parking/user_api/RecordCodec.h"
+#include "parking/service/ClientInfoBlock.h"
+#include "parking/service/RecordCodec.h"
 
 namespace velmora {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "parking/user_api/RecordCodec.h"
+#include "parking/service/RecordCodec.h"
 
 namespace velmora {
 

@@ -1,4 +1,4 @@
-#include "parking/user_api/RequestRunner.h"
+#include "parking/service/RequestRunner.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 #include "parking/config/VelmoraSDKConfig.h"
 #include "parking/user_api/AuthTokenRequest.h"
 #include "parking/user_api/AuthTokenResult.h"
-#include "parking/user_api/DateDecoding.h"
+#include "parking/service/DateDecoding.h"
 #include "parking/user_api/LoginRequest.h"
 #include "parking/user_api/LoginResult.h"
 #include "parking/user_api/StatusRequest.h"

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "parking/carpark_api/LaneResult.h"
-#include "parking/user_api/RecordCodec.h"
+#include "parking/service/LaneResult.h"
+#include "parking/service/RecordCodec.h"
 #include "platform/core/Date.h"
 
 namespace velmora {

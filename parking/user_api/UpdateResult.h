@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "parking/user_api/RecordCodec.h"
+#include "parking/service/RecordCodec.h"
 
 namespace velmora {
 

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "parking/user_api/DateDecoding.h"
+#include "parking/service/DateDecoding.h"
 
 namespace velmora {
 

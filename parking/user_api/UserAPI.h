@@ -12,7 +12,7 @@
 #include "parking/user_api/DetailResult.h"
 #include "parking/user_api/LoginRequest.h"
 #include "parking/user_api/LoginResult.h"
-#include "parking/user_api/RequestRunner.h"
+#include "parking/service/RequestRunner.h"
 #include "parking/user_api/StatusRequest.h"
 #include "parking/user_api/StatusResult.h"
 #include "parking/user_api/UpdateRequest.h"

@@ -1,10 +1,10 @@
-#include "parking/user_api/RecordCodec.h"
+#include "parking/service/RecordCodec.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 
-#include "parking/user_api/ClientInfoBlock.h"
+#include "parking/service/ClientInfoBlock.h"
 #include "platform/core/Json.h"
 
 namespace velmora {

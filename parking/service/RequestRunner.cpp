@@ -1,4 +1,4 @@
-#include "parking/user_api/RequestRunner.h"
+#include "parking/service/RequestRunner.h"
 
 #include <fmt/format.h>
 

@@ -1,4 +1,4 @@
-#include "parking/user_api/ClientInfoBlock.h"
+#include "parking/service/ClientInfoBlock.h"
 
 #include "parking/config/VelmoraSDKConfig.h"
 

@@ -1,4 +1,4 @@
-#include "parking/user_api/RecordCodec.h"
+#include "parking/service/RecordCodec.h"
 
 #include <fmt/format.h>
 

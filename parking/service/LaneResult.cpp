@@ -1,7 +1,4 @@
-#include "parking/carpark_api/LaneResult.h"
-
-#include "parking/carpark_api/LaneBeaconModel.h"
-#include "parking/carpark_api/LaneModel.h"
+#include "parking/service/LaneResult.h"
 
 namespace velmora {
 
@@ -42,29 +39,6 @@ void LaneResult::encode(RecordEncoder& e) const {
   e.put("beaconSensitivity", beaconSensitivity);
   e.put("laneSensitivity", laneSensitivity);
   e.put("laneBeacons", laneBeacons);
-}
-
-std::shared_ptr<LaneModel> LaneResult::toModel(const LaneResult& laneResult) {
-  auto lane = LaneModel::create();
-  lane->setLaneId(laneResult.laneId);
-  lane->setLaneType(laneResult.laneType);
-  lane->setDetectionType(laneResult.detectionType);
-  lane->setMinRSSI(laneResult.minRSSI);
-  lane->setMinDetectionSecs(laneResult.minDetectionSecs);
-  lane->setMaxDetectionSecs(laneResult.maxDetectionSecs);
-  lane->setSortOrder(laneResult.sortOrder);
-  lane->setBeaconSensitivity(laneResult.beaconSensitivity);
-  lane->setLaneSensitivity(laneResult.laneSensitivity);
-  lane->setLaneGroupId(laneResult.laneGroupId);
-  lane->setLaneGroupDelay(laneResult.laneGroupDelay);
-  lane->setRetrySecs(laneResult.retrySecs);
-  lane->setName(laneResult.name);
-  lane->setShortName(laneResult.shortName);
-  std::vector<std::shared_ptr<LaneBeaconModel>> beacons;
-  beacons.reserve(laneResult.laneBeacons.size());
-  for (const auto& b : laneResult.laneBeacons) beacons.push_back(LaneBeaconResult::toModel(b));
-  lane->setLaneBeacons(std::move(beacons));
-  return lane;
 }
 
 }  // namespace velmora

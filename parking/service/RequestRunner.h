@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "parking/user_api/RecordCodec.h"
+#include "parking/service/RecordCodec.h"
 #include "platform/core/Error.h"
 #include "platform/dispatch/Scheduler.h"
 

@@ -1,6 +1,7 @@
 #pragma once
 
-// Helpers shared by the tests of this directory (not part of the library).
+// Helpers for the tests of records and requests of the parking service: JSON in and out,
+// coding paths, the blank client-info block, and a fixture that resets the settings.
 
 #include <gtest/gtest.h>
 
@@ -9,7 +10,7 @@
 #include <string_view>
 
 #include "parking/config/VelmoraSDKConfig.h"
-#include "parking/user_api/RecordCodec.h"
+#include "parking/service/RecordCodec.h"
 #include "platform/core/Error.h"
 #include "platform/core/Json.h"
 #include "platform/core/Value.h"
