@@ -5,34 +5,18 @@
 namespace velmora {
 namespace {
 
-struct Settings {
-  std::string appId;
-  std::string beaconToken;
-  std::string clientSecret;
-  std::optional<double> currentLatitude;
-  std::optional<double> currentLongitude;
-  std::string serverName{VelmoraSDKConfig::kDefaultServerName};
-  std::int64_t userId = -1;
-  std::string userToken;
-  std::string appName;
-  std::string appPackageName;
-  std::string appVersion;
-  std::string appBuild;
-  std::string deviceModel;
-  std::string deviceManufacturer;
-  std::string deviceName;
-  std::string deviceVersion;
-  std::string devicePlatform;
-  std::string deviceIdiom;
-  std::string deviceType;
-  BeaconLogLevel beaconLogLevel = BeaconLogLevel::low;
-  bool beaconPayloadLogging = true;
-};
+using Settings = VelmoraSDKConfig::Snapshot;
+
+Settings initialSettings() {
+  Settings s;
+  s.serverName = std::string(VelmoraSDKConfig::kDefaultServerName);
+  return s;
+}
 
 // Made on first use (thread-safe static initialisation) and guarded by one mutex.
 struct Store {
   std::mutex mutex;
-  Settings settings;
+  Settings settings = initialSettings();
 };
 
 Store& store() {
@@ -83,6 +67,12 @@ VELMORA_SETTING(BeaconLogLevel, beaconLogLevel, BeaconLogLevel)
 VELMORA_SETTING(BeaconPayloadLogging, beaconPayloadLogging, bool)
 
 #undef VELMORA_SETTING
+
+VelmoraSDKConfig::Snapshot VelmoraSDKConfig::snapshot() {
+  Store& s = store();
+  std::lock_guard lock(s.mutex);
+  return s.settings;
+}
 
 void VelmoraSDKConfig::setUser(std::int64_t userId, std::string userToken) {
   Store& s = store();

@@ -16,10 +16,39 @@ namespace velmora {
 //
 // All getters and setters are safe to call from any thread: the values sit behind one
 // lock, so a request built on one thread while the host app signs a user in on another
-// reads whole values, never a torn string.
+// reads whole values, never a torn string. Code that needs several settings that belong
+// together (the user id with its token, above all) takes them in one snapshot(), never
+// through one getter after another: a setUser on another thread between two getters would
+// pair the id of one sign-in with the token of another.
 class VelmoraSDKConfig {
  public:
   VelmoraSDKConfig() = delete;
+
+  // Every setting at one instant, read under the settings lock in one go.
+  struct Snapshot {
+    std::string appId;
+    std::string beaconToken;
+    std::string clientSecret;
+    std::optional<double> currentLatitude;
+    std::optional<double> currentLongitude;
+    std::string serverName;
+    std::int64_t userId = -1;
+    std::string userToken;
+    std::string appName;
+    std::string appPackageName;
+    std::string appVersion;
+    std::string appBuild;
+    std::string deviceModel;
+    std::string deviceManufacturer;
+    std::string deviceName;
+    std::string deviceVersion;
+    std::string devicePlatform;
+    std::string deviceIdiom;
+    std::string deviceType;
+    BeaconLogLevel beaconLogLevel = BeaconLogLevel::low;
+    bool beaconPayloadLogging = true;
+  };
+  static Snapshot snapshot();
 
   // The default parking server: the staging host, scheme and host only, no trailing slash.
   static constexpr std::string_view kDefaultServerName = "https://staging.velmora.example";

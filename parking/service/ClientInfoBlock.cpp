@@ -1,28 +1,33 @@
 #include "parking/service/ClientInfoBlock.h"
 
+#include <utility>
+
 #include "parking/config/VelmoraSDKConfig.h"
 
 namespace velmora {
 
 ClientInfoBlock ClientInfoBlock::fromSettings() {
+  // One snapshot, so the user id and its token (and every other value) come from the same
+  // instant even while another thread signs a user in or out.
+  auto settings = VelmoraSDKConfig::snapshot();
   ClientInfoBlock b;
-  b.appId = VelmoraSDKConfig::getAppId();
-  b.clientSecret = VelmoraSDKConfig::getClientSecret();
-  b.userId = VelmoraSDKConfig::getUserId();
-  b.userToken = VelmoraSDKConfig::getUserToken();
-  b.currentLatitude = VelmoraSDKConfig::getCurrentLatitude();
-  b.currentLongitude = VelmoraSDKConfig::getCurrentLongitude();
-  b.appName = VelmoraSDKConfig::getAppName();
-  b.appPackageName = VelmoraSDKConfig::getAppPackageName();
-  b.appVersion = VelmoraSDKConfig::getAppVersion();
-  b.appBuild = VelmoraSDKConfig::getAppBuild();
-  b.deviceModel = VelmoraSDKConfig::getDeviceModel();
-  b.deviceManufacturer = VelmoraSDKConfig::getDeviceManufacturer();
-  b.deviceName = VelmoraSDKConfig::getDeviceName();
-  b.deviceVersion = VelmoraSDKConfig::getDeviceVersion();
-  b.devicePlatform = VelmoraSDKConfig::getDevicePlatform();
-  b.deviceIdiom = VelmoraSDKConfig::getDeviceIdiom();
-  b.deviceType = VelmoraSDKConfig::getDeviceType();
+  b.appId = std::move(settings.appId);
+  b.clientSecret = std::move(settings.clientSecret);
+  b.userId = settings.userId;
+  b.userToken = std::move(settings.userToken);
+  b.currentLatitude = settings.currentLatitude;
+  b.currentLongitude = settings.currentLongitude;
+  b.appName = std::move(settings.appName);
+  b.appPackageName = std::move(settings.appPackageName);
+  b.appVersion = std::move(settings.appVersion);
+  b.appBuild = std::move(settings.appBuild);
+  b.deviceModel = std::move(settings.deviceModel);
+  b.deviceManufacturer = std::move(settings.deviceManufacturer);
+  b.deviceName = std::move(settings.deviceName);
+  b.deviceVersion = std::move(settings.deviceVersion);
+  b.devicePlatform = std::move(settings.devicePlatform);
+  b.deviceIdiom = std::move(settings.deviceIdiom);
+  b.deviceType = std::move(settings.deviceType);
   return b;
 }
 

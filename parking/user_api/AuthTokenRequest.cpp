@@ -1,11 +1,17 @@
 #include "parking/user_api/AuthTokenRequest.h"
 
+#include <utility>
+
 #include "parking/config/VelmoraSDKConfig.h"
 
 namespace velmora {
 
-AuthTokenRequest::AuthTokenRequest()
-    : appId(VelmoraSDKConfig::getAppId()), clientSecret(VelmoraSDKConfig::getClientSecret()) {}
+// The app's id and secret from one snapshot of the settings, so they always belong together.
+AuthTokenRequest::AuthTokenRequest() : AuthTokenRequest(undecoded) {
+  auto settings = VelmoraSDKConfig::snapshot();
+  appId = std::move(settings.appId);
+  clientSecret = std::move(settings.clientSecret);
+}
 
 void AuthTokenRequest::encode(RecordEncoder& e) const {
   e.put("appId", appId);
