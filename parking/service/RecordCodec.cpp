@@ -219,7 +219,14 @@ bool RecordDecoder::requiredBoolean(std::string_view key) {
   return boolean(key);
 }
 
-std::string RecordEncoder::pathFor(std::string_view key) const { return joinPath(path_, key); }
+std::string RecordEncoder::codingPath() const {
+  if (!parent_) return path_;
+  std::string path = parent_->pathFor(key_);
+  if (index_) path += fmt::format("[{}]", *index_);
+  return path;
+}
+
+std::string RecordEncoder::pathFor(std::string_view key) const { return joinPath(codingPath(), key); }
 
 void RecordEncoder::put(std::string_view key, const std::string& value) { object_.set(key, Value(value)); }
 
@@ -249,13 +256,6 @@ void RecordEncoder::put(std::string_view key, const std::vector<std::string>& va
   list.reserve(values.size());
   for (const auto& s : values) list.emplace_back(s);
   object_.set(key, Value(std::move(list)));
-}
-
-Value RecordEncoder::encodeNested(std::string path, const std::function<void(RecordEncoder&)>& body) {
-  RecordEncoder child(std::move(path));
-  body(child);
-  if (child.error_ && !error_) error_ = child.error_;
-  return child.take();
 }
 
 std::optional<Value> parseRecordText(std::string_view text, platform::Error* error) {

@@ -99,6 +99,8 @@ class RecordEncoder {
  public:
   RecordEncoder() = default;
   explicit RecordEncoder(std::string codingPath) : path_(std::move(codingPath)) {}
+  RecordEncoder(const RecordEncoder&) = delete;
+  RecordEncoder& operator=(const RecordEncoder&) = delete;
 
   void put(std::string_view key, const std::string& value);
   void put(std::string_view key, const char* value) { put(key, std::string(value)); }
@@ -126,11 +128,20 @@ class RecordEncoder {
   platform::Value take() { return std::move(object_); }
 
  private:
+  // A nested record's encoder: its coding path (parent's path, key, index) is only spelled
+  // out when an error needs it, so encoding a large record builds no path text.
+  RecordEncoder(const RecordEncoder* parent, std::string_view key, std::optional<std::size_t> index)
+      : parent_(parent), key_(key), index_(index) {}
+  std::string codingPath() const;
   std::string pathFor(std::string_view key) const;
-  platform::Value encodeNested(std::string path, const std::function<void(RecordEncoder&)>& body);
+  template <class R>
+  platform::Value encodeNested(std::string_view key, std::optional<std::size_t> index, const R& record);
 
   platform::Value object_ = platform::Value(platform::Dict{});
   std::string path_;
+  const RecordEncoder* parent_ = nullptr;
+  std::string_view key_;
+  std::optional<std::size_t> index_;
   std::optional<platform::Error> error_;
 };
 
@@ -241,19 +252,24 @@ std::vector<R> RecordDecoder::records(std::string_view key) {
 template <class R>
   requires requires(const R& r, RecordEncoder& e) { r.encode(e); }
 void RecordEncoder::put(std::string_view key, const R& record) {
-  object_.set(key, encodeNested(pathFor(key), [&](RecordEncoder& e) { record.encode(e); }));
+  object_.set(key, encodeNested(key, std::nullopt, record));
+}
+
+template <class R>
+platform::Value RecordEncoder::encodeNested(std::string_view key, std::optional<std::size_t> index, const R& record) {
+  RecordEncoder child(this, key, index);
+  record.encode(child);
+  if (child.error_ && !error_) error_ = std::move(child.error_);
+  return child.take();
 }
 
 template <class R>
   requires requires(const R& r, RecordEncoder& e) { r.encode(e); }
 void RecordEncoder::put(std::string_view key, const std::vector<R>& records) {
-  platform::Value list = platform::Value(platform::Array{});
-  const std::string base = pathFor(key);
-  for (std::size_t i = 0; i < records.size(); ++i) {
-    list.append(encodeNested(base + "[" + std::to_string(i) + "]",
-                             [&](RecordEncoder& e) { records[i].encode(e); }));
-  }
-  object_.set(key, std::move(list));
+  platform::Array list;
+  list.reserve(records.size());
+  for (std::size_t i = 0; i < records.size(); ++i) list.push_back(encodeNested(key, i, records[i]));
+  object_.set(key, platform::Value(std::move(list)));
 }
 
 }  // namespace velmora

@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <nlohmann/json.hpp>
 
 namespace platform::json {
@@ -120,6 +121,74 @@ std::size_t utf8SequenceLength(std::string_view text, std::size_t i) {
   return length;
 }
 
+// Writes a finite double in the shortest form that reads back to the same bits (std::to_chars
+// picks the shortest digits, and of those the closest), laid out so that it always reads back
+// as a double: "2.0", "0.001", "1e-05", "1.5e+300", "123456789012345.0", "-0.0". Plain
+// notation is used while the decimal point falls within 15 digits of the first one and no
+// more than 4 zeros follow the point; an exponent has a sign and at least two digits.
+// Returns the length written into out (at most 32 bytes).
+std::size_t formatDouble(double d, char* out) {
+  char* p = out;
+  if (std::signbit(d)) {
+    *p++ = '-';
+    d = -d;
+  }
+  if (d == 0) {
+    std::memcpy(p, "0.0", 3);
+    return static_cast<std::size_t>(p + 3 - out);
+  }
+  // Shortest digits in scientific form: "d.ddde+XX" or "de-XX".
+  char sci[32];
+  const auto result = std::to_chars(sci, sci + sizeof sci, d, std::chars_format::scientific);
+  char digits[20];
+  int length = 0;
+  const char* c = sci;
+  for (; c != result.ptr && *c != 'e'; ++c) {
+    if (*c != '.') digits[length++] = *c;
+  }
+  int exponent = 0;
+  std::from_chars(c + 1 + (c[1] == '+' ? 1 : 0), result.ptr, exponent);
+  // The value is 0.digits times 10 to the power n.
+  const int n = exponent + 1;
+  constexpr int kMaxPlain = 15;
+  constexpr int kMinPlain = -4;
+  if (length <= n && n <= kMaxPlain) {
+    std::memcpy(p, digits, static_cast<std::size_t>(length));
+    p += length;
+    std::memset(p, '0', static_cast<std::size_t>(n - length));
+    p += n - length;
+    *p++ = '.';
+    *p++ = '0';
+  } else if (0 < n && n <= kMaxPlain) {
+    std::memcpy(p, digits, static_cast<std::size_t>(n));
+    p += n;
+    *p++ = '.';
+    std::memcpy(p, digits + n, static_cast<std::size_t>(length - n));
+    p += length - n;
+  } else if (kMinPlain < n && n <= 0) {
+    *p++ = '0';
+    *p++ = '.';
+    std::memset(p, '0', static_cast<std::size_t>(-n));
+    p += -n;
+    std::memcpy(p, digits, static_cast<std::size_t>(length));
+    p += length;
+  } else {
+    *p++ = digits[0];
+    if (length > 1) {
+      *p++ = '.';
+      std::memcpy(p, digits + 1, static_cast<std::size_t>(length - 1));
+      p += length - 1;
+    }
+    *p++ = 'e';
+    int e = n - 1;
+    *p++ = e < 0 ? '-' : '+';
+    if (e < 0) e = -e;
+    if (e < 10) *p++ = '0';
+    p = std::to_chars(p, p + 4, e).ptr;
+  }
+  return static_cast<std::size_t>(p - out);
+}
+
 // Writes a Value as compact JSON text straight into one string: object keys in their sorted
 // order, strings escaped only where JSON requires it (quote, backslash, control characters),
 // non-ASCII text left as UTF-8, and doubles in the shortest form that reads back to the same
@@ -193,30 +262,35 @@ class Writer {
       why = fmt::format("Invalid number value ({}) in JSON write", d);
       return false;
     }
-    // The JSON library's own shortest round-trip formatting, so text written here reads the
-    // same as text the library writes ("2.0", "1e+21", "-0.0").
-    char buffer[64];
-    char* end = nlohmann::detail::to_chars(buffer, buffer + sizeof buffer, d);
-    out.append(buffer, end);
+    char buffer[40];
+    const std::size_t length = formatDouble(d, buffer);
+    out.append(buffer, length);
     return true;
   }
 
+  // Appends runs of bytes that need no escape in one go; only the bytes that do are written
+  // one by one.
   bool string(std::string_view s) {
     static constexpr char kHex[] = "0123456789abcdef";
     out += '"';
     std::size_t i = 0;
+    std::size_t run = 0;  // start of the bytes not yet copied
     while (i < s.size()) {
       const auto c = static_cast<unsigned char>(s[i]);
+      if (c >= 0x20 && c != '"' && c != '\\' && c < 0x80) {
+        ++i;
+        continue;
+      }
       if (c >= 0x80) {
         const std::size_t length = utf8SequenceLength(s, i);
         if (length == 0) {
           why = fmt::format("invalid UTF-8 byte at index {}: 0x{:02X}", i, c);
           return false;
         }
-        out.append(s.data() + i, length);
         i += length;
         continue;
       }
+      out.append(s.data() + run, i - run);
       switch (c) {
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;
@@ -225,17 +299,15 @@ class Writer {
         case '\n': out += "\\n"; break;
         case '\r': out += "\\r"; break;
         case '\t': out += "\\t"; break;
-        default:
-          if (c < 0x20) {
-            out += "\\u00";
-            out += kHex[c >> 4];
-            out += kHex[c & 0xF];
-          } else {
-            out += static_cast<char>(c);
-          }
+        default: {
+          const char escape[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
+          out.append(escape, sizeof escape);
+        }
       }
       ++i;
+      run = i;
     }
+    out.append(s.data() + run, s.size() - run);
     out += '"';
     return true;
   }
@@ -259,6 +331,7 @@ std::optional<Value> parse(std::string_view text, Error* error) {
 
 std::optional<std::string> write(const Value& value, Error* error) {
   Writer writer;
+  writer.out.reserve(256);
   if (writer.value(value, 0)) return std::move(writer.out);
   if (error) *error = coding::writeError(writer.why);
   return std::nullopt;

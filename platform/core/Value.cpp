@@ -89,10 +89,12 @@ bool Value::set(std::string_view key, Value value) {
     if (auto it = d->find(key); it != d->end()) d->erase(it);
     return true;
   }
-  if (auto it = d->find(key); it != d->end()) {
+  // One search: the position found also serves as the hint for a new key.
+  auto it = d->lower_bound(key);
+  if (it != d->end() && it->first == key) {
     it->second = std::move(value);
   } else {
-    d->emplace(std::string(key), std::move(value));
+    d->emplace_hint(it, std::string(key), std::move(value));
   }
   return true;
 }
