@@ -3,7 +3,7 @@
 # (FUZZ_SECONDS, default 20). Crashes are kept under build/fuzz/artifacts.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/bootstrap.sh
+scripts/bootstrap.sh --fuzz
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$(nproc)"
 seconds=${FUZZ_SECONDS:-20}
