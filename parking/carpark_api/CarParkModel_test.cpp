@@ -287,6 +287,34 @@ TEST(CarParkModelTest, ACarParkHeldAloneKeepsItsLanes) {
   EXPECT_TRUE(watch.expired());
 }
 
+TEST(CarParkModelTest, SetCarParkLinksWithoutOwning) {
+  auto lane = LaneModel::create();
+  auto carPark = CarParkModel::create();
+  std::weak_ptr<CarParkModel> watch = carPark;
+  lane->setCarPark(carPark);
+  EXPECT_EQ(lane->carPark(), carPark);
+  carPark.reset();
+  EXPECT_TRUE(watch.expired()) << "the lane's link did not keep the car park";
+  EXPECT_EQ(lane->carPark(), nullptr);
+}
+
+TEST(CarParkModelTest, EachLanesCallHandsOutItsOwnOwnerOfTheSameLane) {
+  DetailsResult details;
+  details.lanes.resize(1);
+  auto carPark = DetailsResult::toModel(details);
+  std::weak_ptr<CarParkModel> watch = carPark;
+  auto first = carPark->lanes().at(0);
+  auto second = carPark->lanes().at(0);
+  EXPECT_EQ(first.get(), second.get());
+  EXPECT_TRUE(first.owner_before(second) || second.owner_before(first)) << "two owners";
+  carPark.reset();
+  first.reset();
+  ASSERT_FALSE(watch.expired()) << "the second pointer alone keeps the car park";
+  EXPECT_EQ(second->carPark(), watch.lock());
+  second.reset();
+  EXPECT_TRUE(watch.expired());
+}
+
 // Lane detection writes readings on its queue while the host app reads on another.
 TEST(CarParkModelTest, ReadingsAndReadsFromTwoThreadsDoNotRace) {
   auto beacon = LaneBeaconModel::create();
@@ -303,8 +331,11 @@ TEST(CarParkModelTest, ReadingsAndReadsFromTwoThreadsDoNotRace) {
   for (int i = 0; i < 500; ++i) {
     seen = std::max(seen, beacon->history().size());
     EXPECT_LE(beacon->rssi(), 0);
+    EXPECT_GE(beacon->rssi(), -499);
     EXPECT_LE(lane->rssi(), 0);
-    EXPECT_NE(lane->name(), "torn");
+    EXPECT_GE(lane->rssi(), -499);
+    const std::string name = lane->name();
+    EXPECT_TRUE(name.empty() || name == "odd" || name == "even") << "a name read whole: " << name;
     EXPECT_TRUE(LaneBeaconModel::copy(*beacon)->history().empty());
   }
   writer.join();

@@ -20,12 +20,18 @@ class LaneBeaconModel;
 //
 // A reference object made by create(). Every field sits behind the object's own lock.
 //
-// Ownership: a lane owns its lane beacons. Its link to its car park does not own the car
-// park: the car park owns its lanes, and an owning link back would make a cycle that never
-// frees. What keeps a car park alive for whoever holds one of its lanes is the lane pointer
-// itself: CarParkModel::lanes() hands out pointers that own both the lane and the car park
-// (see CarParkModel). So a lane taken from its car park keeps yielding that car park after
-// every other holder has let go, and once the last pointer is gone both are freed.
+// Ownership: who holds what.
+//  - A lane owns its lane beacons; a car park owns its lanes.
+//  - setCarPark links a lane to a car park without owning it: the lane keeps a weak link, so
+//    once nothing else holds that car park it is freed and carPark() returns nullptr.
+//  - A lane pointer taken from CarParkModel::lanes() keeps its car park: it owns both the
+//    lane and the car park that handed it out, so carPark() keeps returning that car park
+//    after every other holder has let go. Both are freed when the last such pointer and the
+//    last car-park pointer are gone.
+//  - Each lanes() call hands out new owners: pointers from two calls point to the same lane
+//    object (get() is equal) but each keeps the car park alive on its own.
+// Owning links both ways would make a cycle that is never freed; this arrangement gives the
+// lane holder its car park without one.
 class LaneModel : public std::enable_shared_from_this<LaneModel> {
   struct Token {
     explicit Token() = default;
