@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the tree needs, then configures, builds and runs every test: the default
 # build, AddressSanitizer + UndefinedBehaviorSanitizer over every test, and ThreadSanitizer
-# over the tests labelled "threads".
+# over the tests labelled "threads". Then it compiles everything at -O3 and checks the
+# installed package with a consumer project (scripts/check-install.sh); set
+# VELMORA_CHECK_INSTALL=0 to skip that.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,3 +19,7 @@ for preset in "${presets[@]}"; do
   cmake --build --preset "${preset}" -j "$(nproc)"
   ctest --preset "${preset}"
 done
+
+if [ "${VELMORA_CHECK_INSTALL:-1}" != 0 ]; then
+  scripts/check-install.sh
+fi

@@ -25,8 +25,8 @@ std::string laneJson(int laneId, int laneType, std::string_view name, std::strin
 }
 
 std::string lanesJson() {
-  return "[" + laneJson(101, 1, "North entry", "N-IN", 100, 1) + "," + laneJson(102, 1, "South entry", "S-IN", 200, 2) +
-         "," + laneJson(201, 2, "Main exit", "OUT", 300, 3) + "]";
+  return fmt::format("[{},{},{}]", laneJson(101, 1, "North entry", "N-IN", 100, 1),
+                     laneJson(102, 1, "South entry", "S-IN", 200, 2), laneJson(201, 2, "Main exit", "OUT", 300, 3));
 }
 
 LoopbackHttpServer::Reply ok(std::string body) {

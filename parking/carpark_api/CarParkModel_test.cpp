@@ -2,6 +2,7 @@
 // fallbacks, lane-beacon snapshots and history, the conversion from the details reply, and
 // who keeps whom alive.
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -202,7 +203,7 @@ TEST(CarParkModelTest, CopyTakesTheArgumentsValuesWithoutItsHistory) {
 TEST(CarParkModelTest, HistoryKeepsTheLastElevenReadingsOldestFirst) {
   auto beacon = LaneBeaconModel::create();
   beacon->setBeaconId("B");
-  for (int i = 1; i <= 12; ++i) beacon->recordReading("n" + std::to_string(i), "s", -i, i % 4, i * 0.5, -59);
+  for (int i = 1; i <= 12; ++i) beacon->recordReading(fmt::format("n{}", i), "s", -i, i % 4, i * 0.5, -59);
   const auto history = beacon->history();
   ASSERT_EQ(history.size(), LaneBeaconModel::kHistoryLimit);
   ASSERT_EQ(history.size(), 11u);
