@@ -11,6 +11,7 @@
 
 #include "beacons/foundation/KSBlockOperation.h"
 #include "beacons/foundation/KSGCDMulticastDelegate.h"
+#include "beacons/foundation/KSGCDTimer.h"
 #include "beacons/foundation/KSMutableArray.h"
 #include "beacons/foundation/KSMutableDictionary.h"
 #include "beacons/foundation/KSOperationQueue.h"
@@ -75,12 +76,14 @@ TEST(ConcurrencyStressTest, EightThreadsShareCollectionsMulticastAndAnOperationQ
     auto queue = KSOperationQueue::create("stress");
     queue->setMaxConcurrentOperationCount(2);
     KSMutableArray<std::shared_ptr<KSOperation>> operations;
+    auto fires = std::make_shared<std::atomic<int>>(0);  // firings may outlive this scope
 
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
       threads.emplace_back([&, t] {
         auto ownQueue = scheduler->makeSerialQueue("own" + std::to_string(t));
         auto own = std::make_shared<Ticker>();
+        auto timer = KSGCDTimer::timerOnQueue(ownQueue);
         for (int i = 0; i < kRounds; ++i) {
           const std::string key = std::to_string((t * 31 + i) % 50);
           switch ((t + i) % 4) {
@@ -108,6 +111,10 @@ TEST(ConcurrencyStressTest, EightThreadsShareCollectionsMulticastAndAnOperationQ
               multicast.removeDelegate(own, ownQueue);
               for (auto e = multicast.delegateEnumerator(); e.getNextDelegate(nullptr, nullptr);) {
               }
+              // A timer re-armed from this thread while its last shot may be firing on the queue.
+              timer->invalidate();
+              timer = KSGCDTimer::timerOnQueue(ownQueue, 0, std::nullopt);
+              timer->scheduleBlock([fires] { fires->fetch_add(1, std::memory_order_relaxed); }, 0);
               break;
             case 3: {
               auto op = std::make_shared<KSBlockOperation>();
@@ -142,6 +149,7 @@ TEST(ConcurrencyStressTest, EightThreadsShareCollectionsMulticastAndAnOperationQ
     EXPECT_EQ(steady->received.load(), kThreads * kRounds / 4);
     EXPECT_EQ(array.count(), 0u);
     EXPECT_EQ(multicast.count(), 1u);
+    EXPECT_LE(fires->load(), kThreads * kRounds / 4);
   }
   platform::dispatch::Scheduler::setShared(nullptr);
 }

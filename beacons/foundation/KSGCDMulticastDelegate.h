@@ -99,7 +99,7 @@ class KSGCDMulticastDelegateEnumerator {
 // Protocol is an abstract class whose optional methods have empty bodies (see
 // KSRespondsTable for how a subscriber's implemented methods are found). Subscribers are held
 // weakly: one that has been destroyed is skipped, also when its message was already on its
-// queue. The same subscriber may be registered more than once (with the same or another
+// queue, and its registration is dropped at the next addDelegate. The same subscriber may be registered more than once (with the same or another
 // queue) and then receives each message once per registration. Messages to one registration
 // on a serial queue arrive in the order they were sent; there is no order across queues.
 //
@@ -123,14 +123,22 @@ class KSGCDMulticastDelegate {
     requires std::is_base_of_v<Protocol, D>
   void addDelegate(const std::shared_ptr<D>& delegate, Queue delegateQueue) {
     if (!delegate || !delegateQueue) return;
-    static const auto table = std::make_shared<const KSRespondsTable>(KSRespondsTable::of<Protocol, D>());
     auto node = std::make_shared<Node>();
     std::shared_ptr<Protocol> asProtocol = delegate;
     node->identity = asProtocol.get();
     node->delegate = asProtocol;
     node->delegateQueue = std::move(delegateQueue);
-    node->responds = table;
+    node->responds = KSRespondsTable::shared<Protocol, D>();
+    std::vector<std::shared_ptr<Node>> pruned;
     std::lock_guard lock(mutex_);
+    // Registrations of subscribers that were destroyed without removing themselves go here,
+    // so a list whose subscribers come and go does not grow without end.
+    std::erase_if(nodes_, [&](const std::shared_ptr<Node>& n) {
+      if (!n->delegate.expired()) return false;
+      n->removed.store(true, std::memory_order_release);
+      pruned.push_back(n);
+      return true;
+    });
     nodes_.push_back(std::move(node));
   }
 
@@ -161,7 +169,7 @@ class KSGCDMulticastDelegate {
     std::swap(removed, nodes_);
   }
 
-  // Registrations, including those whose delegate has gone but was not removed.
+  // Registrations, including those of subscribers destroyed since the last addDelegate.
   std::size_t count() const {
     std::lock_guard lock(mutex_);
     return nodes_.size();

@@ -156,8 +156,10 @@ TEST_F(KSGCDMulticastDelegateTest, ADestroyedDelegateIsSkippedEvenWithAMessageAl
   multicast.invoke(&ListenerDelegate::listenerDidCount, 2, std::string("after"));
   scheduler->runUntilIdle();
   EXPECT_EQ(log, (std::vector<std::string>{"stays count 1 queued", "stays count 2 after"}));
-  EXPECT_EQ(multicast.count(), 2u) << "registrations stay until removed";
+  EXPECT_EQ(multicast.count(), 2u) << "the registration stays until the next add";
   EXPECT_EQ(multicast.countOfClass<Recorder>(), 1u);
+  multicast.addDelegate(stays, q2);
+  EXPECT_EQ(multicast.count(), 2u);
 }
 
 TEST_F(KSGCDMulticastDelegateTest, ADelegateRemovedBeforeDeliveryIsNotCalled) {

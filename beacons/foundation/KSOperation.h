@@ -50,6 +50,8 @@ class KSOperation : public std::enable_shared_from_this<KSOperation> {
   KSOperation(const KSOperation&) = delete;
   KSOperation& operator=(const KSOperation&) = delete;
 
+  // Queues ask it while they hold their own lock: an override must not take the operation's
+  // lock or wait for anything.
   virtual bool isReady() const;
   bool isExecuting() const { return state() == KSOperationStateExecuting; }
   bool isFinished() const { return state() == KSOperationStateFinished; }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <any>
+#include <memory>
 #include <type_traits>
 #include <vector>
 
@@ -57,6 +58,14 @@ class KSRespondsTable {
     } else {
       return KSRespondsTable();
     }
+  }
+
+  // The same table, worked out once per delegate class and shared. An owner that keeps one
+  // delegate takes it when the delegate is set: `responds_ = KSRespondsTable::shared<P, D>()`.
+  template <class P, class D>
+  static const std::shared_ptr<const KSRespondsTable>& shared() {
+    static const auto table = std::make_shared<const KSRespondsTable>(of<P, D>());
+    return table;
   }
 
  private:
