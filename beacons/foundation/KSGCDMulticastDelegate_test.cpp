@@ -1,0 +1,233 @@
+#include "beacons/foundation/KSGCDMulticastDelegate.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/dispatch/VirtualScheduler.h"
+
+namespace kestrine {
+namespace {
+
+using platform::dispatch::VirtualScheduler;
+
+// A listener protocol in the shape the hub and the managers use: every method optional.
+class ListenerDelegate {
+ public:
+  virtual ~ListenerDelegate() = default;
+  virtual void listenerDidRange(std::vector<std::string> /*beacons*/) {}
+  virtual void listenerDidStop() {}
+  virtual void listenerDidCount(int /*n*/, const std::string& /*label*/) {}
+
+  template <class D>
+  static KSRespondsTable respondsTable() {
+    return KSRespondsTable()
+        .with(&ListenerDelegate::listenerDidRange, &D::listenerDidRange)
+        .with(&ListenerDelegate::listenerDidStop, &D::listenerDidStop)
+        .with(&ListenerDelegate::listenerDidCount, &D::listenerDidCount);
+  }
+};
+
+// Records what it receives, with the queue it ran on.
+class Recorder : public ListenerDelegate {
+ public:
+  explicit Recorder(std::string name, std::vector<std::string>* log) : name_(std::move(name)), log_(log) {}
+  void listenerDidRange(std::vector<std::string> beacons) override {
+    std::string line = name_ + " range";
+    for (auto& b : beacons) line += " " + b;
+    log_->push_back(line);
+    beacons.clear();  // its own copy
+  }
+  void listenerDidCount(int n, const std::string& label) override {
+    log_->push_back(name_ + " count " + std::to_string(n) + " " + label);
+  }
+
+ private:
+  std::string name_;
+  std::vector<std::string>* log_;
+};
+
+class StopOnly : public ListenerDelegate {
+ public:
+  explicit StopOnly(std::vector<std::string>* log) : log_(log) {}
+  void listenerDidStop() override { log_->push_back("stop-only stop"); }
+
+ private:
+  std::vector<std::string>* log_;
+};
+
+// Overrides through an intermediate class.
+class RecorderSubclass : public Recorder {
+ public:
+  using Recorder::Recorder;
+};
+
+class KSGCDMulticastDelegateTest : public ::testing::Test {
+ protected:
+  std::shared_ptr<VirtualScheduler> scheduler = std::make_shared<VirtualScheduler>();
+  std::shared_ptr<platform::dispatch::Queue> q1 = scheduler->makeSerialQueue("q1");
+  std::shared_ptr<platform::dispatch::Queue> q2 = scheduler->makeSerialQueue("q2");
+  KSGCDMulticastDelegate<ListenerDelegate> multicast;
+  std::vector<std::string> log;
+};
+
+TEST_F(KSGCDMulticastDelegateTest, DeliversAsynchronouslyToImplementersOnly) {
+  auto silent = std::make_shared<ListenerDelegate>();
+  auto recorder = std::make_shared<Recorder>("r", &log);
+  auto stopOnly = std::make_shared<StopOnly>(&log);
+  multicast.addDelegate(silent, q1);
+  multicast.addDelegate(recorder, q1);
+  multicast.addDelegate(stopOnly, q2);
+
+  std::vector<std::string> beacons{"a", "b"};
+  multicast.invoke(&ListenerDelegate::listenerDidRange, beacons);
+  multicast.invoke(&ListenerDelegate::listenerDidStop);
+  EXPECT_TRUE(log.empty()) << "the send does not wait";
+  EXPECT_EQ(scheduler->pendingCount(), 2u) << "nothing is posted for delegates that do not implement it";
+  scheduler->runUntilIdle();
+  EXPECT_EQ(log, (std::vector<std::string>{"r range a b", "stop-only stop"}));
+  EXPECT_EQ(beacons, (std::vector<std::string>{"a", "b"}));
+
+  EXPECT_EQ(multicast.count(), 3u);
+  EXPECT_EQ(multicast.countForSelector(&ListenerDelegate::listenerDidRange), 1u);
+  EXPECT_EQ(multicast.countForSelector(&ListenerDelegate::listenerDidStop), 1u);
+  EXPECT_EQ(multicast.countOfClass<Recorder>(), 1u);
+  EXPECT_EQ(multicast.countOfClass<ListenerDelegate>(), 3u);
+}
+
+TEST_F(KSGCDMulticastDelegateTest, OneDelegateOnTwoQueuesReceivesEachMessageTwice) {
+  auto recorder = std::make_shared<Recorder>("r", &log);
+  multicast.addDelegate(recorder, q1);
+  multicast.addDelegate(recorder, q2);
+  int onQ2 = 0;
+  multicast.invoke(&ListenerDelegate::listenerDidCount, 1, std::string("x"));
+  q2->async([&] { ++onQ2; });
+  scheduler->runUntilIdle();
+  EXPECT_EQ(log, (std::vector<std::string>{"r count 1 x", "r count 1 x"}));
+
+  multicast.removeDelegate(recorder, q1);
+  EXPECT_EQ(multicast.count(), 1u);
+  log.clear();
+  multicast.invoke(&ListenerDelegate::listenerDidCount, 2, std::string("y"));
+  scheduler->runUntilIdle();
+  EXPECT_EQ(log, (std::vector<std::string>{"r count 2 y"}));
+
+  multicast.addDelegate(recorder, q1);
+  multicast.removeDelegate(recorder);
+  EXPECT_EQ(multicast.count(), 0u);
+  multicast.invoke(&ListenerDelegate::listenerDidCount, 3, std::string("z"));
+  EXPECT_EQ(scheduler->pendingCount(), 0u);
+}
+
+TEST_F(KSGCDMulticastDelegateTest, MessagesToOneSerialQueueDelegateKeepTheirOrder) {
+  auto recorder = std::make_shared<RecorderSubclass>("r", &log);
+  multicast.addDelegate(recorder, q1);
+  std::vector<std::string> expected;
+  for (int i = 0; i < 20; ++i) {
+    multicast.invoke(&ListenerDelegate::listenerDidCount, i, std::string("n"));
+    expected.push_back("r count " + std::to_string(i) + " n");
+  }
+  scheduler->runUntilIdle();
+  EXPECT_EQ(log, expected);
+}
+
+TEST_F(KSGCDMulticastDelegateTest, MissingArgumentsAndUnimplementedMessagesAreIgnored) {
+  auto recorder = std::make_shared<Recorder>("r", &log);
+  multicast.addDelegate(std::shared_ptr<Recorder>(), q1);
+  multicast.addDelegate(recorder, nullptr);
+  multicast.removeDelegate(static_cast<const ListenerDelegate*>(nullptr));
+  EXPECT_EQ(multicast.count(), 0u);
+  multicast.invoke(&ListenerDelegate::listenerDidStop);
+  multicast.addDelegate(recorder, q1);
+  multicast.invoke(&ListenerDelegate::listenerDidStop);
+  EXPECT_EQ(scheduler->runUntilIdle(), 0u);
+  EXPECT_TRUE(log.empty());
+}
+
+TEST_F(KSGCDMulticastDelegateTest, ADestroyedDelegateIsSkippedEvenWithAMessageAlreadyQueued) {
+  auto gone = std::make_shared<Recorder>("gone", &log);
+  auto stays = std::make_shared<Recorder>("stays", &log);
+  multicast.addDelegate(gone, q1);
+  multicast.addDelegate(stays, q1);
+  multicast.invoke(&ListenerDelegate::listenerDidCount, 1, std::string("queued"));
+  gone.reset();
+  multicast.invoke(&ListenerDelegate::listenerDidCount, 2, std::string("after"));
+  scheduler->runUntilIdle();
+  EXPECT_EQ(log, (std::vector<std::string>{"stays count 1 queued", "stays count 2 after"}));
+  EXPECT_EQ(multicast.count(), 2u) << "the registration stays until the next add";
+  EXPECT_EQ(multicast.countOfClass<Recorder>(), 1u);
+  multicast.addDelegate(stays, q2);
+  EXPECT_EQ(multicast.count(), 2u);
+}
+
+TEST_F(KSGCDMulticastDelegateTest, ADelegateRemovedBeforeDeliveryIsNotCalled) {
+  auto recorder = std::make_shared<Recorder>("r", &log);
+  multicast.addDelegate(recorder, q1);
+  multicast.invoke(&ListenerDelegate::listenerDidStop);
+  multicast.invoke(&ListenerDelegate::listenerDidCount, 1, std::string("x"));
+  multicast.removeAllDelegates();
+  scheduler->runUntilIdle();
+  EXPECT_TRUE(log.empty());
+}
+
+TEST_F(KSGCDMulticastDelegateTest, AnEnumeratorWalksTheRegistrationsOfWhenItWasMade) {
+  auto a = std::make_shared<Recorder>("a", &log);
+  auto b = std::make_shared<StopOnly>(&log);
+  auto c = std::make_shared<Recorder>("c", &log);
+  multicast.addDelegate(a, q1);
+  multicast.addDelegate(b, q2);
+  auto enumerator = multicast.delegateEnumerator();
+  auto forStop = multicast.delegateEnumerator();
+  auto ofClass = multicast.delegateEnumerator();
+  multicast.addDelegate(c, q1);
+  multicast.removeDelegate(a);
+  EXPECT_EQ(enumerator.count(), 2u);
+
+  std::shared_ptr<ListenerDelegate> delegate;
+  std::shared_ptr<platform::dispatch::Queue> queue;
+  ASSERT_TRUE(enumerator.getNextDelegate(&delegate, &queue));
+  EXPECT_EQ(delegate, b) << "a was removed since, c came after";
+  EXPECT_EQ(queue, q2);
+  EXPECT_FALSE(enumerator.getNextDelegate(&delegate, nullptr));
+
+  multicast.addDelegate(a, q1);
+  auto fresh = multicast.delegateEnumerator();
+  std::vector<std::shared_ptr<ListenerDelegate>> seen;
+  while (fresh.getNextDelegate(&delegate, nullptr, &ListenerDelegate::listenerDidRange)) seen.push_back(delegate);
+  EXPECT_EQ(seen, (std::vector<std::shared_ptr<ListenerDelegate>>{c, a}));
+  EXPECT_TRUE(forStop.getNextDelegate(nullptr, &queue, &ListenerDelegate::listenerDidStop));
+  EXPECT_EQ(queue, q2);
+  EXPECT_FALSE(ofClass.getNextDelegateOfClass<Recorder>(&delegate, nullptr)) << "its only Recorder was removed";
+}
+
+// A protocol without a table: every delegate counts as implementing every method, which is
+// harmless because the defaults do nothing.
+class PlainDelegate {
+ public:
+  virtual ~PlainDelegate() = default;
+  virtual void plainDidFire() {}
+};
+
+TEST(KSGCDMulticastDelegatePlainTest, AProtocolWithoutATableDeliversToEveryDelegate) {
+  auto scheduler = std::make_shared<VirtualScheduler>();
+  auto q = scheduler->makeSerialQueue("q");
+  struct Counter : PlainDelegate {
+    int* n;
+    explicit Counter(int* n) : n(n) {}
+    void plainDidFire() override { ++*n; }
+  };
+  int fired = 0;
+  KSGCDMulticastDelegate<PlainDelegate> multicast;
+  auto plain = std::make_shared<PlainDelegate>();
+  multicast.addDelegate(plain, q);
+  auto counter = std::make_shared<Counter>(&fired);
+  multicast.addDelegate(counter, q);
+  multicast.invoke(&PlainDelegate::plainDidFire);
+  EXPECT_EQ(scheduler->runUntilIdle(), 2u);
+  EXPECT_EQ(fired, 1);
+}
+
+}  // namespace
+}  // namespace kestrine
