@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config ccache
   nlohmann-json3-dev libfmt-dev libssl-dev libcurl4-openssl-dev libicu-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
+  libplist-dev
   openssl
   clang libclang-rt-14-dev
 )
