@@ -124,14 +124,16 @@ std::optional<platform::Dict> KSConfigurator::remoteOptions() const {
   return remoteOptions_;
 }
 
-platform::Value KSConfigurator::option(std::string_view key) const {
-  const auto view = snapshot();
-  auto it = view->find(key);
-  return it == view->end() ? platform::Value() : it->second;
+KSConfigurator::OptionRef KSConfigurator::option(std::string_view key) const {
+  static const platform::Value absent;
+  OptionRef ref{snapshot(), &absent};
+  if (auto it = ref.view->find(key); it != ref.view->end()) ref.value = &it->second;
+  return ref;
 }
 
 bool KSConfigurator::boolForOptionKey(std::string_view key) const {
-  const platform::Value v = option(key);
+  const OptionRef ref = option(key);
+  const platform::Value& v = *ref.value;
   if (v.isAbsent()) {
     platform::reportProgrammingError(fmt::format("Default value not defined for option {}", key));
     return false;
@@ -144,26 +146,26 @@ bool KSConfigurator::boolForOptionKey(std::string_view key) const {
   return false;
 }
 
-platform::Value KSConfigurator::targetRegionPrefix() const { return option(KSOptionTargetRegionPrefix); }
+platform::Value KSConfigurator::targetRegionPrefix() const { return *option(KSOptionTargetRegionPrefix).value; }
 
 double KSConfigurator::remoteConfigurationExpirationTimeIntervalInSeconds() const {
-  auto f = option::floatValue(option(KSOptionRemoteConfigurationExpirationTimeIntervalInSeconds));
+  auto f = option::floatValue(*option(KSOptionRemoteConfigurationExpirationTimeIntervalInSeconds).value);
   return f ? static_cast<double>(*f) : KSCacheExpiryForAccessInSeconds;
 }
 
 double KSConfigurator::remoteConfigurationRefreshTimeIntervalInSeconds() const {
-  auto f = option::floatValue(option(KSOptionRemoteConfigurationRefreshTimeIntervalInSeconds));
+  auto f = option::floatValue(*option(KSOptionRemoteConfigurationRefreshTimeIntervalInSeconds).value);
   return f ? static_cast<double>(*f) : KSCacheRefreshTimeIntervalLowPriorityInSeconds;
 }
 
 std::string KSConfigurator::apiBaseURL() const {
-  const platform::Value v = option(KSOptionApiBaseURL);
-  if (const std::string* s = v.string(); s && isHttpUrl(*s)) return *s;
+  const OptionRef ref = option(KSOptionApiBaseURL);
+  if (const std::string* s = ref.value->string(); s && isHttpUrl(*s)) return *s;
   return std::string(KSApiBaseURL);
 }
 
 double KSConfigurator::backgroundSessionTimeIntervalInSeconds() const {
-  auto f = option::floatValue(option(KSOptionBackgroundSessionTimeIntervalInSeconds));
+  auto f = option::floatValue(*option(KSOptionBackgroundSessionTimeIntervalInSeconds).value);
   if (!f) return KSBackgroundSessionTimeIntervalInSeconds;
   const double d = *f;
   return std::isnan(d) ? KSMinimumBackgroundSessionTimeIntervalInSeconds
@@ -171,14 +173,14 @@ double KSConfigurator::backgroundSessionTimeIntervalInSeconds() const {
 }
 
 double KSConfigurator::cacheRefreshTimeInterval() const {
-  auto f = option::floatValue(option(KSOptionCacheRefreshTimeIntervalInSeconds));
+  auto f = option::floatValue(*option(KSOptionCacheRefreshTimeIntervalInSeconds).value);
   if (!f) return KSCacheRefreshTimeIntervalInSeconds;
   const double d = *f;
   return std::isnan(d) ? KSMinimumCacheRefreshTimeIntervalInSeconds : std::max(d, KSMinimumCacheRefreshTimeIntervalInSeconds);
 }
 
 std::int64_t KSConfigurator::maximumDailyBackgroundUsageInMinutes() const {
-  auto i = option::integerValue(option(KSOptionMaximumDailyBackgroundUsageInMinutes));
+  auto i = option::integerValue(*option(KSOptionMaximumDailyBackgroundUsageInMinutes).value);
   if (i && *i <= KSDateConstantMinutesInDay) return *i;
   return KSMaximumDailyBackgroundUsageInMinutes;
 }

@@ -113,7 +113,12 @@ class KSConfigurator : public std::enable_shared_from_this<KSConfigurator> {
  private:
   KSConfigurator(std::weak_ptr<KSInstanceProvider> provider, KSConfiguratorPorts ports);
   std::shared_ptr<const platform::Dict> snapshot() const;
-  platform::Value option(std::string_view key) const;
+  // An option's value (Absent when missing) with the snapshot that holds it.
+  struct OptionRef {
+    std::shared_ptr<const platform::Dict> view;
+    const platform::Value* value;
+  };
+  OptionRef option(std::string_view key) const;
   void mergeAllOptionsByPriority();  // under mutex_
   void setAuthorization(const std::string& token, const std::string& user, const std::string& password,
                         bool withCredentials);

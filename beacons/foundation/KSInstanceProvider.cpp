@@ -45,6 +45,12 @@ void KSInstanceProvider::installEntryMaker(std::string name, std::type_index typ
   makers_.insert_or_assign(std::move(name), InstalledMaker{type, std::move(maker)});
 }
 
+KSInstanceProvider::Entry KSInstanceProvider::find(std::string_view name) const {
+  std::shared_lock lock(mapMutex_);
+  auto it = singletons_.find(name);
+  return it == singletons_.end() ? Entry{} : it->second;
+}
+
 std::shared_ptr<void> KSInstanceProvider::singletonNamed(std::string_view name) {
   return obtain(name, typeid(void), {}).instance;
 }
@@ -60,10 +66,7 @@ void KSInstanceProvider::reportTypeMismatch(std::string_view name) {
 
 KSInstanceProvider::Entry KSInstanceProvider::obtain(std::string_view name, std::type_index fallbackType,
                                                      EntryMaker fallback) {
-  {
-    std::shared_lock lock(mapMutex_);
-    if (auto it = singletons_.find(name); it != singletons_.end()) return it->second;
-  }
+  if (Entry e = find(name); e.instance) return e;
   std::lock_guard building(buildMutex_);
   std::type_index type = fallbackType;
   EntryMaker make;

@@ -55,10 +55,13 @@ class KSInstanceProvider : public std::enable_shared_from_this<KSInstanceProvide
   // else by `maker`. nullptr when it cannot be made, or when the instance kept under the
   // name is of another class (a programming error).
   template <class T>
-  std::shared_ptr<T> singleton(std::string_view name, Maker<T> maker) {
-    EntryMaker fallback;
-    if (maker) fallback = [m = std::move(maker)](KSInstanceProvider& p) { return std::shared_ptr<void>(m(p)); };
-    Entry e = obtain(name, typeid(T), std::move(fallback));
+  std::shared_ptr<T> singleton(std::string_view name, const Maker<T>& maker) {
+    Entry e = find(name);
+    if (!e.instance) {
+      EntryMaker fallback;
+      if (maker) fallback = [&maker](KSInstanceProvider& p) { return std::shared_ptr<void>(maker(p)); };
+      e = obtain(name, typeid(T), std::move(fallback));
+    }
     if (!e.instance) return nullptr;
     if (e.type != std::type_index(typeid(T))) {
       reportTypeMismatch(name);
@@ -86,6 +89,7 @@ class KSInstanceProvider : public std::enable_shared_from_this<KSInstanceProvide
 
   explicit KSInstanceProvider(KSPlatformBundle platform) : platform_(std::move(platform)) {}
   void installEntryMaker(std::string name, std::type_index type, EntryMaker maker);
+  Entry find(std::string_view name) const;  // the kept entry, or an empty one
   // `fallbackType` is the class the fallback maker makes.
   Entry obtain(std::string_view name, std::type_index fallbackType, EntryMaker fallback);
   static void reportTypeMismatch(std::string_view name);
