@@ -272,6 +272,32 @@ class StructureCheck {
     return v;
   }
 
+  // Whether the object is text the library can hand back as a key: ASCII or UTF-16 text
+  // inside the file without a NUL character (the library asserts on both).
+  bool isKeyText(std::uint64_t index) const {
+    const std::uint64_t offset = be(d_ + tableOffset_ + index * offsetSize_, offsetSize_);
+    if (offset < 8 || offset >= tableOffset_) return false;
+    const unsigned type = d_[offset] >> 4;
+    if (type != 0x5 && type != 0x6) return false;
+    std::uint64_t pos = offset + 1;
+    std::uint64_t units = d_[offset] & 0x0F;
+    if (units == 0x0F) {
+      if (pos >= tableOffset_) return false;
+      const std::uint8_t intMarker = d_[pos];
+      if ((intMarker >> 4) != 0x1 || (intMarker & 0x0F) > 3) return false;
+      const std::uint64_t len = std::uint64_t{1} << (intMarker & 0x0F);
+      if (pos + 1 + len > tableOffset_) return false;
+      units = be(d_ + pos + 1, len);
+      pos += 1 + len;
+    }
+    const std::uint64_t unitSize = type == 0x6 ? 2 : 1;
+    if (units > (tableOffset_ - pos) / unitSize) return false;
+    for (std::uint64_t i = 0; i < units; ++i) {
+      if (unitSize == 1 ? d_[pos + i] == 0 : (d_[pos + 2 * i] == 0 && d_[pos + 2 * i + 1] == 0)) return false;
+    }
+    return true;
+  }
+
   // Visits one object at nesting `level`; sets `expanded` to the number of values it
   // unfolds to.
   std::optional<std::string> visit(std::uint64_t index, std::size_t level, std::uint64_t& expanded) {
@@ -311,6 +337,8 @@ class StructureCheck {
     for (std::uint64_t i = 0; i < refs; ++i) {
       const std::uint64_t child = be(d_ + pos + i * refSize_, refSize_);
       if (child >= count_) return std::string("a reference names no object");
+      // The library asserts (aborts) on a dictionary key that is not text or holds a NUL.
+      if (type == 0xD && i < items && !isKeyText(child)) return std::string("a dictionary key is not text");
       std::uint64_t childSize = 0;
       if (auto why = visit(child, level + 1, childSize)) return why;
       total += childSize;

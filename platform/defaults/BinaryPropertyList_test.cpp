@@ -87,6 +87,10 @@ TEST(BinaryPropertyList, RefusesHostileStructures) {
   };
   RawPlist selfRef;
   selfRef.objects = {RawPlist::dict({1}, {2}), RawPlist::ascii("k"), RawPlist::array({2})};
+  RawPlist numberKey;
+  numberKey.objects = {RawPlist::dict({1}, {1}), std::string("\x10\x07", 2)};
+  RawPlist nulKey;
+  nulKey.objects = {RawPlist::dict({1}, {1}), std::string("\x53" "a\0b", 4)};
   RawPlist badRef;
   badRef.objects = {RawPlist::dict({1}, {9}), RawPlist::ascii("k")};
   std::string cutTable = chain(1, 1);
@@ -101,6 +105,8 @@ TEST(BinaryPropertyList, RefusesHostileStructures) {
       {"shared references 40 deep", chain(40, 2), "too many values"},
       {"container holding itself", selfRef.bytes(), "holds itself"},
       {"reference past the objects", badRef.bytes(), "names no object"},
+      {"number as a dictionary key", numberKey.bytes(), "key is not text"},
+      {"dictionary key with a NUL", nulKey.bytes(), "key is not text"},
       {"offset table outside", cutTable, "offset table"},
   };
   for (const auto& c : cases) {
