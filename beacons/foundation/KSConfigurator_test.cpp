@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fmt/format.h>
@@ -408,6 +409,36 @@ TEST_F(KSConfiguratorTest, Verification) {
   other->pendingFailure(platform::Error("test", -1009, "offline"));
   EXPECT_FALSE(c->isStopped());
   EXPECT_EQ(completions.back(), "app false error offline");
+}
+
+TEST(KSConfiguratorThreads, GettersReadWhileLayersChange) {
+  auto c = KSConfigurator::create({}, {});
+  const std::string refresh(KSOptionCacheRefreshTimeIntervalInSeconds);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 200; ++i) {
+        if (t % 2) {
+          c->setUserOptions(Dict{{refresh, 400 + i}, {std::string(KSOptionScanInBackground), i % 2 ? "YES" : "NO"}});
+        } else {
+          c->setRemoteOptions(Dict{{refresh, std::to_string(1000 + i)}});
+        }
+        c->setAppToken("tok" + std::to_string(i));
+      }
+    });
+    threads.emplace_back([&] {
+      for (int i = 0; i < 200; ++i) {
+        const double r = c->cacheRefreshTimeInterval();
+        EXPECT_TRUE(r == 3600 || (r >= 400 && r < 1200)) << r;
+        (void)c->scanInBackground();
+        (void)c->options();
+        (void)c->appToken();
+        c->stop();
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_GE(c->cacheRefreshTimeInterval(), 1000) << "the remote layer wins once set";
 }
 
 TEST(KSConfiguratorShared, IsTheRegistrysInstance) {
