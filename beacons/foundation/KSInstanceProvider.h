@@ -27,6 +27,10 @@ namespace kestrine {
 // so a maker may ask for the singletons it needs. A request for a class that is being made
 // on the same chain (A -> B -> A) is a programming error naming the chain, and answers
 // nullptr. Lookups of made instances take a shared lock only. Thread-safe.
+//
+// A maker runs under the making lock, so it must not wait for another thread that itself
+// asks for a singleton not made yet (a blocking hop to a queue whose work does so).
+// Nothing is ever removed: a singleton lives as long as its registry.
 class KSInstanceProvider : public std::enable_shared_from_this<KSInstanceProvider> {
  public:
   template <class T>

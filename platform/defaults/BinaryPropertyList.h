@@ -28,7 +28,7 @@ class BinaryPropertyList {
   static constexpr std::size_t kMaxFileBytes = 64u << 20;
   // Most values (containers and scalars) that one file may expand to. References may be
   // shared in the format, so a small file could otherwise unfold into billions of values.
-  static constexpr std::size_t kMaxExpandedValues = 1u << 20;
+  static constexpr std::size_t kMaxExpandedValues = 1u << 18;
 
   // Why a value cannot be stored under a key, or nullopt when it can.
   static std::optional<std::string> refusal(std::string_view key, const Value& value);
