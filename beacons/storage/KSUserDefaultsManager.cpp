@@ -1,0 +1,101 @@
+#include "beacons/storage/KSUserDefaultsManager.h"
+
+#include "beacons/foundation/KSInstanceProvider.h"
+#include "platform/core/Log.h"
+#include "platform/defaults/UserDefaults.h"
+
+namespace kestrine {
+namespace {
+
+constexpr std::string_view kLog = "user-defaults";
+
+std::shared_ptr<KSUserDefaultsManager> make(KSInstanceProvider& provider) {
+  return std::make_shared<KSUserDefaultsManager>(provider.platform().defaults);
+}
+
+}  // namespace
+
+std::shared_ptr<KSUserDefaultsManager> KSUserDefaultsManager::sharedManager() {
+  return KSInstanceProvider::sharedProvider()->singleton<KSUserDefaultsManager>(kSingletonName, make);
+}
+
+void KSUserDefaultsManager::installMaker(KSInstanceProvider& provider) {
+  provider.installMaker<KSUserDefaultsManager>(std::string(kSingletonName), make);
+}
+
+KSUserDefaultsManager::KSUserDefaultsManager(std::shared_ptr<platform::UserDefaults> defaults)
+    : defaults_(std::move(defaults)) {}
+
+std::optional<std::string> KSUserDefaultsManager::loadString(std::string_view key) const {
+  return defaults_ ? defaults_->stringForKey(key) : std::nullopt;
+}
+
+std::optional<platform::Date> KSUserDefaultsManager::loadDate(std::string_view key) const {
+  return defaults_ ? defaults_->dateForKey(key) : std::nullopt;
+}
+
+void KSUserDefaultsManager::storeString(std::string_view key, const std::optional<std::string>& value) {
+  if (!defaults_) {
+    platform::Log::warning(kLog, "no user defaults; \"{}\" is not stored", key);
+    return;
+  }
+  defaults_->setObject(key, value ? platform::Value(*value) : platform::Value());
+  defaults_->synchronize();
+}
+
+void KSUserDefaultsManager::storeDate(std::string_view key, std::optional<platform::Date> value) {
+  if (!defaults_) {
+    platform::Log::warning(kLog, "no user defaults; \"{}\" is not stored", key);
+    return;
+  }
+  defaults_->setObject(key, value ? platform::Value(*value) : platform::Value());
+  defaults_->synchronize();
+}
+
+std::optional<std::string> KSUserDefaultsManager::loadKestrineIdentifier() const {
+  auto id = loadString(KSUserDefaultsKestrineIdentifierKey);
+  if (id && id->empty()) return std::nullopt;
+  return id;
+}
+
+void KSUserDefaultsManager::storeKestrineIdentifier(const std::optional<std::string>& identifier) {
+  storeString(KSUserDefaultsKestrineIdentifierKey, identifier);
+}
+
+std::optional<std::string> KSUserDefaultsManager::loadDeviceIdentifier() const {
+  return loadString(KSUserDefaultsDeviceIdentifierKey);
+}
+
+void KSUserDefaultsManager::storeDeviceIdentifier(const std::optional<std::string>& identifier) {
+  storeString(KSUserDefaultsDeviceIdentifierKey, identifier);
+}
+
+std::optional<platform::Date> KSUserDefaultsManager::loadResumedZoneMonitoringAt() const {
+  return loadDate(KSUserDefaultsResumedZoneMonitoringAtKey);
+}
+
+void KSUserDefaultsManager::storeResumedZoneMonitoringAt(std::optional<platform::Date> date) {
+  storeDate(KSUserDefaultsResumedZoneMonitoringAtKey, date);
+}
+
+std::optional<platform::Date> KSUserDefaultsManager::loadSuspendedZoneMonitoringAt() const {
+  return loadDate(KSUserDefaultsSuspendedZoneMonitoringAtKey);
+}
+
+void KSUserDefaultsManager::storeSuspendedZoneMonitoringAt(std::optional<platform::Date> date) {
+  storeDate(KSUserDefaultsSuspendedZoneMonitoringAtKey, date);
+}
+
+std::optional<platform::Date> KSUserDefaultsManager::apiRetryAfter() {
+  std::lock_guard lock(retryMutex_);
+  if (!apiRetryAfter_) apiRetryAfter_ = loadDate(KSUserDefaultsAPIRetryAfterKey);
+  return apiRetryAfter_;
+}
+
+void KSUserDefaultsManager::setApiRetryAfter(std::optional<platform::Date> date) {
+  std::lock_guard lock(retryMutex_);
+  apiRetryAfter_ = date;
+  storeDate(KSUserDefaultsAPIRetryAfterKey, date);
+}
+
+}  // namespace kestrine

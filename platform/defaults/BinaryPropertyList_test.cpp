@@ -1,0 +1,130 @@
+#include "platform/defaults/BinaryPropertyList.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform::defaults {
+namespace {
+
+// Hand-built binary property lists, for structures the writer never makes.
+struct RawPlist {
+  std::vector<std::string> objects;
+
+  // An array object whose references name the given objects.
+  static std::string array(const std::vector<std::uint16_t>& refs) {
+    std::string o;
+    if (refs.size() < 15) {
+      o += static_cast<char>(0xA0 | refs.size());
+    } else {
+      o += static_cast<char>(0xAF);
+      o += static_cast<char>(0x11);
+      o += static_cast<char>(refs.size() >> 8);
+      o += static_cast<char>(refs.size() & 0xFF);
+    }
+    for (auto r : refs) {
+      o += static_cast<char>(r >> 8);
+      o += static_cast<char>(r & 0xFF);
+    }
+    return o;
+  }
+  static std::string dict(const std::vector<std::uint16_t>& keys, const std::vector<std::uint16_t>& values) {
+    std::string o(1, static_cast<char>(0xD0 | keys.size()));
+    for (auto r : keys) o += {static_cast<char>(r >> 8), static_cast<char>(r & 0xFF)};
+    for (auto r : values) o += {static_cast<char>(r >> 8), static_cast<char>(r & 0xFF)};
+    return o;
+  }
+  static std::string ascii(const std::string& s) { return std::string(1, static_cast<char>(0x50 | s.size())) + s; }
+
+  std::string bytes(std::uint64_t top = 0) const {
+    std::string out = "bplist00";
+    std::vector<std::uint32_t> offsets;
+    for (const auto& o : objects) {
+      offsets.push_back(static_cast<std::uint32_t>(out.size()));
+      out += o;
+    }
+    const std::uint64_t table = out.size();
+    for (auto off : offsets) {
+      for (int s = 24; s >= 0; s -= 8) out += static_cast<char>((off >> s) & 0xFF);
+    }
+    std::string trailer(6, '\0');
+    trailer += static_cast<char>(4);  // offset size
+    trailer += static_cast<char>(2);  // reference size
+    for (std::uint64_t v : {static_cast<std::uint64_t>(objects.size()), top, table}) {
+      for (int s = 56; s >= 0; s -= 8) trailer += static_cast<char>((v >> s) & 0xFF);
+    }
+    return out + trailer;
+  }
+};
+
+std::optional<Dict> decode(const std::string& bytes, std::string* why = nullptr) {
+  return BinaryPropertyList::decode(bytes.data(), bytes.size(), why);
+}
+
+TEST(BinaryPropertyList, ReadsAHandBuiltFile) {
+  RawPlist p;
+  p.objects = {RawPlist::dict({1}, {2}), RawPlist::ascii("k"), RawPlist::array({1, 1})};
+  auto dict = decode(p.bytes());
+  ASSERT_TRUE(dict);
+  EXPECT_EQ(Value(*dict), Value::makeDict({{"k", Value::makeArray({"k", "k"})}}));
+}
+
+// Each file here would make the library recurse without bound, unfold into too many
+// values, or read outside the buffer; each is refused as a whole.
+TEST(BinaryPropertyList, RefusesHostileStructures) {
+  const auto chain = [](std::size_t depth, std::size_t fanout) {
+    RawPlist p;
+    p.objects.push_back(RawPlist::dict({1}, {2}));
+    p.objects.push_back(RawPlist::ascii("k"));
+    for (std::size_t i = 0; i < depth; ++i) {
+      const auto next = static_cast<std::uint16_t>(p.objects.size() + 1);
+      p.objects.push_back(RawPlist::array(std::vector<std::uint16_t>(fanout, next)));
+    }
+    p.objects.push_back(RawPlist::ascii("x"));
+    return p.bytes();
+  };
+  RawPlist selfRef;
+  selfRef.objects = {RawPlist::dict({1}, {2}), RawPlist::ascii("k"), RawPlist::array({2})};
+  RawPlist numberKey;
+  numberKey.objects = {RawPlist::dict({1}, {1}), std::string("\x10\x07", 2)};
+  RawPlist nulKey;
+  nulKey.objects = {RawPlist::dict({1}, {1}), std::string("\x53" "a\0b", 4)};
+  RawPlist badRef;
+  badRef.objects = {RawPlist::dict({1}, {9}), RawPlist::ascii("k")};
+  std::string cutTable = chain(1, 1);
+  cutTable[cutTable.size() - 1] = static_cast<char>(0x7F);  // offset table starts past the data
+
+  struct Case {
+    const char* name;
+    std::string bytes;
+    const char* reason;
+  } cases[] = {
+      {"nested 65 deep", chain(65, 1), "nesting deeper than 64"},
+      {"shared references 40 deep", chain(40, 2), "too many values"},
+      {"container holding itself", selfRef.bytes(), "holds itself"},
+      {"reference past the objects", badRef.bytes(), "names no object"},
+      {"number as a dictionary key", numberKey.bytes(), "key is not text"},
+      {"dictionary key with a NUL", nulKey.bytes(), "key is not text"},
+      {"offset table outside", cutTable, "offset table"},
+  };
+  for (const auto& c : cases) {
+    std::string why;
+    EXPECT_FALSE(decode(c.bytes, &why)) << c.name;
+    EXPECT_NE(why.find(c.reason), std::string::npos) << c.name << ": " << why;
+  }
+  EXPECT_TRUE(decode(chain(64, 1))) << "64 levels below the root are allowed";
+  EXPECT_TRUE(decode(chain(16, 2))) << "shared references within the value budget";
+}
+
+TEST(BinaryPropertyList, RootMustBeADictionary) {
+  RawPlist p;
+  p.objects = {RawPlist::array({1}), RawPlist::ascii("x")};
+  std::string why;
+  EXPECT_FALSE(decode(p.bytes(), &why));
+  EXPECT_EQ(why, "the root is not a dictionary");
+}
+
+}  // namespace
+}  // namespace platform::defaults
