@@ -17,3 +17,10 @@ for preset in "${presets[@]}"; do
   cmake --build --preset "${preset}" -j "$(nproc)"
   ctest --preset "${preset}"
 done
+
+# Every fuzz target briefly (clang, ASan+UBSan); VELMORA_FUZZ_SECONDS=0 skips them.
+fuzz_seconds=${VELMORA_FUZZ_SECONDS:-5}
+if [ "${fuzz_seconds}" != 0 ]; then
+  echo "=== fuzz targets, ${fuzz_seconds}s each"
+  FUZZ_SECONDS="${fuzz_seconds}" scripts/fuzz.sh
+fi
