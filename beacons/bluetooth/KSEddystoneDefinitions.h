@@ -89,8 +89,9 @@ class KSEddystoneDefinitions {
   // The Eddystone-URL bytes of an absolute URL text: the first scheme code whose prefix
   // begins it (letter case significant), then the rest with the first occurrence of each
   // expansion replaced by its code, codes tried in ascending order. Nothing for another
-  // scheme, and nothing for text that is not printable ASCII: a byte 0x00-0x0D would read
-  // back as an expansion. No length limit is applied.
+  // scheme, and nothing for text holding a space, a control byte or a non-ASCII byte (no
+  // absolute URL does, and a byte 0x00-0x0D would read back as an expansion). No length
+  // limit is applied.
   static std::optional<platform::Bytes> dataForNSURL(std::string_view absoluteURL);
 
   static int measuredPowerAt1MeterFromTxPower(int txPower) { return txPower - 41; }
