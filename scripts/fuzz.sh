@@ -13,5 +13,8 @@ for target in build/fuzz/fuzz/fuzz_*; do
   echo "=== $(basename "$target") for ${seconds}s"
   corpus="build/fuzz/corpus/$(basename "$target")"
   mkdir -p "$corpus"
-  "$target" -max_total_time="$seconds" -max_len=65536 -artifact_prefix=build/fuzz/artifacts/ "$corpus"
+  # Seeds kept in the tree (fuzz/corpus/<target>) are read beside the growing corpus.
+  seeds="fuzz/corpus/$(basename "$target")"
+  [ -d "$seeds" ] || seeds=""
+  "$target" -max_total_time="$seconds" -max_len=65536 -artifact_prefix=build/fuzz/artifacts/ "$corpus" $seeds
 done

@@ -23,3 +23,10 @@ done
 if [ "${VELMORA_CHECK_INSTALL:-1}" != 0 ]; then
   scripts/check-install.sh
 fi
+
+# Every fuzz target briefly (clang, ASan+UBSan); VELMORA_FUZZ_SECONDS=0 skips them.
+fuzz_seconds=${VELMORA_FUZZ_SECONDS:-5}
+if [ "${fuzz_seconds}" != 0 ]; then
+  echo "=== fuzz targets, ${fuzz_seconds}s each"
+  FUZZ_SECONDS="${fuzz_seconds}" scripts/fuzz.sh
+fi
