@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/text/DefaultTimeZone.h"
+#include "platform/text/LibraryDateFormat.h"
 
 namespace platform {
 // Readable dates in assertion messages.
@@ -123,6 +125,66 @@ TEST(FixedDateFormatTest, UnquotedLetterThatIsNoFieldMatchesNothing) {
   EXPECT_EQ(format.parse("2021-03-04T05:06:07"), std::nullopt);
 }
 
+TEST(FixedDateFormatTest, WallTimesTheZoneSkipsAreRefusedAndRepeatedOnesReadAsStandardTime) {
+  ZoneGuard zone("Europe/Berlin");  // 2021: forward 02:00 -> 03:00 on 28 March, back 03:00 -> 02:00 on 31 October
+  FixedDateFormat format(kSeconds);
+  EXPECT_EQ(format.parse("2021-03-28T01:59:59"), utc(2021, 3, 28, 0, 59, 59));
+  EXPECT_EQ(format.parse("2021-03-28T02:00:00"), std::nullopt);
+  EXPECT_EQ(format.parse("2021-03-28T02:59:59"), std::nullopt);
+  EXPECT_EQ(format.parse("2021-03-28T03:00:00"), utc(2021, 3, 28, 1, 0, 0));
+  EXPECT_EQ(format.parse("2021-10-31T02:30:00"), utc(2021, 10, 31, 1, 30, 0));  // the second 02:30, at +01:00
+  // An offset in the text says which instant is meant, also inside the skipped hour.
+  EXPECT_EQ(FixedDateFormat(kMillisZone).parse("2021-03-28T02:30:00.000+0100"), utc(2021, 3, 28, 1, 30, 0));
+}
+
+TEST(FixedDateFormatTest, FormatMadeWithAZoneIgnoresTheDefaultZone) {
+  ZoneGuard zone("Asia/Tokyo");
+  const auto gmt = TimeZone::named("GMT");
+  ASSERT_TRUE(gmt);
+  FixedDateFormat format("yyyy-MM-dd", *gmt);
+  EXPECT_TRUE(format.isFixedLayout());
+  EXPECT_EQ(format.parse("2014-05-06"), utc(2014, 5, 6, 0, 0, 0));
+  EXPECT_EQ(FixedDateFormat("yyyy-MM-dd").parse("2014-05-06"), utc(2014, 5, 5, 15, 0, 0));
+}
+
+TEST(FixedDateFormatTest, TextsOutsideTheLayoutsShapeAreRefusedThoughTheCalendarLibraryReadsThem) {
+  ZoneGuard zone("Etc/UTC");
+  // Each of these the library's formatter accepts, some with a plainly wrong instant; a wire
+  // format of fixed positions has no business reading any of them.
+  const std::vector<std::pair<std::string_view, std::string_view>> cases = {
+      {kSeconds, "2021-3-04T05:06:07"},          // one-digit month (a one-digit day it refuses)
+      {kSeconds, "21-03-04T05:06:07"},           // read as the year 21
+      {kSeconds, "02021-03-04T05:06:07"},        // five-digit year
+      {kSeconds, "2021-03-04T005:06:07"},        // three-digit hour
+      {kSeconds, " 2021-03-04T05:06:07"},        // leading blank
+      {kMillis, "2021-03-04T05:06:07.8"},        // short fraction
+      {kMillis, "2021-03-04T05:06:07.8901"},     // long fraction, its last digit dropped
+      {kMillisZone, "2021-03-04T05:06:07.890+115"},    // read as +01:15
+      {kMillisZone, "2021-03-04T05:06:07.890+11:00"},  // extended offset
+      {kMillisZone, "2021-03-04T05:06:07.890Z"},
+      {kMillisZone, "2021-03-04T05:06:07.890GMT+11:00"},
+      {kMillisZone, "2021-03-04T05:06:07.890 +1100"},
+  };
+  for (const auto& [pattern, text] : cases) {
+    EXPECT_TRUE(LibraryDateFormat(pattern).parse(text)) << pattern << " <- \"" << text << "\"";
+    EXPECT_EQ(FixedDateFormat(pattern).parse(text), std::nullopt) << pattern << " <- \"" << text << "\"";
+  }
+}
+
+TEST(FixedDateFormatTest, OtherPatternsAndEarlyYearsGoToTheCalendarLibrary) {
+  ZoneGuard zone("Etc/UTC");
+  // Month names are no fixed layout.
+  FixedDateFormat named("dd MMMM yyyy");
+  EXPECT_FALSE(named.isFixedLayout());
+  EXPECT_TRUE(named.valid());
+  EXPECT_EQ(named.parse("06 May 2014"), utc(2014, 5, 6, 0, 0, 0));
+  // Before the Gregorian reform the library's calendar is Julian: ten days apart in 1582.
+  FixedDateFormat seconds(kSeconds);
+  EXPECT_EQ(seconds.parse("1582-10-04T00:00:00"), utc(1582, 10, 14, 0, 0, 0));
+  EXPECT_EQ(seconds.parse("1582-10-04T00:00:00"), LibraryDateFormat(kSeconds).parse("1582-10-04T00:00:00"));
+  EXPECT_EQ(seconds.parse("0000-01-01T00:00:00"), std::nullopt);
+}
+
 TEST(FixedDateFormatTest, OneInstanceServesManyThreadsAtOnce) {
   ZoneGuard zone("Etc/UTC");
   const FixedDateFormat format(kMillis);
@@ -141,6 +203,31 @@ TEST(FixedDateFormatTest, OneInstanceServesManyThreadsAtOnce) {
   }
   for (auto& th : threads) th.join();
   for (int t = 0; t < kThreads; ++t) EXPECT_EQ(wrong[static_cast<std::size_t>(t)], 0) << "thread " << t;
+}
+
+TEST(FixedDateFormatTest, ParsesWhileAnotherThreadChangesTheDefaultZoneSeeOneZoneOrTheOther) {
+  ZoneGuard zone("Etc/UTC");
+  const FixedDateFormat format(kSeconds);
+  const Date inUtc = utc(2021, 3, 4, 5, 6, 7);
+  const Date inTokyo = Date::fromUnixMicros(inUtc.unixMicros() - 9 * kHour);
+  std::atomic<bool> stop{false};
+  std::atomic<int> other{0};
+  std::thread flipper([&] {
+    for (int i = 0; i < 400; ++i) DefaultTimeZone::set(i % 2 ? "Etc/UTC" : "Asia/Tokyo");
+    stop = true;
+  });
+  std::vector<std::thread> readers;
+  for (int t = 0; t < 4; ++t) {
+    readers.emplace_back([&] {
+      while (!stop) {
+        const auto d = format.parse("2021-03-04T05:06:07");
+        if (d != inUtc && d != inTokyo) ++other;
+      }
+    });
+  }
+  flipper.join();
+  for (auto& r : readers) r.join();
+  EXPECT_EQ(other.load(), 0);
 }
 
 }  // namespace
