@@ -5,6 +5,7 @@
 #include <unicode/unistr.h>
 
 #include <atomic>
+#include <mutex>
 
 namespace platform::text {
 
@@ -28,9 +29,16 @@ std::shared_ptr<const TimeZone::Impl> adopt(icu::TimeZone* raw) {
 }
 
 // The default zone as handed out by current(). Empty until first asked for or set: then it
-// is the host's zone as the calendar library found it.
-std::atomic<std::shared_ptr<const TimeZone::Impl>>& defaultSlot() {
-  static std::atomic<std::shared_ptr<const TimeZone::Impl>> slot;
+// is the host's zone as the calendar library found it. The generation counts the changes, so
+// that each thread can keep its own copy of the handle and take the lock only after a change.
+struct DefaultSlot {
+  std::mutex mutex;
+  std::shared_ptr<const TimeZone::Impl> zone;
+  std::atomic<std::uint64_t> generation{0};  // 0: no zone yet
+};
+
+DefaultSlot& defaultSlot() {
+  static DefaultSlot slot;
   return slot;
 }
 
@@ -51,19 +59,27 @@ TimeZone TimeZone::gmt() {
 }
 
 TimeZone TimeZone::current() {
-  auto& slot = defaultSlot();
-  auto impl = slot.load(std::memory_order_acquire);
-  if (!impl) {
-    auto host = adopt(icu::TimeZone::createDefault());
-    std::shared_ptr<const Impl> expected;
-    impl = slot.compare_exchange_strong(expected, host) ? host : expected;
+  thread_local std::uint64_t seen = 0;
+  thread_local std::shared_ptr<const Impl> cached;
+  DefaultSlot& slot = defaultSlot();
+  const std::uint64_t generation = slot.generation.load(std::memory_order_acquire);
+  if (generation != 0 && generation == seen) return TimeZone(cached);
+  std::lock_guard lock(slot.mutex);
+  if (!slot.zone) {
+    slot.zone = adopt(icu::TimeZone::createDefault());
+    slot.generation.fetch_add(1, std::memory_order_release);
   }
-  return TimeZone(std::move(impl));
+  cached = slot.zone;
+  seen = slot.generation.load(std::memory_order_relaxed);
+  return TimeZone(cached);
 }
 
 void TimeZone::makeDefault() const {
+  DefaultSlot& slot = defaultSlot();
+  std::lock_guard lock(slot.mutex);
   icu::TimeZone::adoptDefault(impl_->zone->clone());
-  defaultSlot().store(impl_, std::memory_order_release);
+  slot.zone = impl_;
+  slot.generation.fetch_add(1, std::memory_order_release);
 }
 
 std::string TimeZone::identifier() const { return impl_->identifier; }
