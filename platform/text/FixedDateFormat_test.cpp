@@ -11,6 +11,7 @@
 
 #include "platform/text/DefaultTimeZone.h"
 #include "platform/text/LibraryDateFormat.h"
+#include "testing/ScopedTimeZone.h"
 
 namespace platform {
 // Readable dates in assertion messages.
@@ -42,17 +43,10 @@ Date utc(std::int64_t y, unsigned mo, unsigned d, int h, int mi, int s, int ms =
 
 constexpr std::int64_t kHour = 3600LL * 1'000'000;
 
-// Sets the default zone for one test and puts the previous one back.
-class ZoneGuard {
- public:
-  explicit ZoneGuard(std::string_view zone) { EXPECT_TRUE(DefaultTimeZone::set(zone)) << zone; }
-
- private:
-  DefaultTimeZone::Restorer restorer_;
-};
 
 TEST(FixedDateFormatTest, ReadsEachWireFormatOnlyWhenItMatchesTheWholeText) {
-  ZoneGuard zone("Etc/UTC");
+  velmora::testing::ScopedTimeZone zone("Etc/UTC");
+  ASSERT_TRUE(zone.ok());
   struct Case {
     std::string_view pattern;
     std::string_view text;
@@ -92,17 +86,20 @@ TEST(FixedDateFormatTest, TextWithoutOffsetIsReadInTheCurrentDefaultZone) {
   FixedDateFormat withOffset(kMillisZone);
   const Date wall = utc(2021, 3, 4, 5, 6, 7);
   {
-    ZoneGuard zone("Asia/Tokyo");  // UTC+9
+    velmora::testing::ScopedTimeZone zone("Asia/Tokyo");
+  ASSERT_TRUE(zone.ok());  // UTC+9
     EXPECT_EQ(format.parse("2021-03-04T05:06:07"), Date::fromUnixMicros(wall.unixMicros() - 9 * kHour));
     EXPECT_EQ(withOffset.parse("2021-03-04T05:06:07.000+0100"), Date::fromUnixMicros(wall.unixMicros() - kHour));
   }
   {
-    ZoneGuard zone("America/New_York");  // UTC-5 in March before the change to summer time
+    velmora::testing::ScopedTimeZone zone("America/New_York");
+  ASSERT_TRUE(zone.ok());  // UTC-5 in March before the change to summer time
     EXPECT_EQ(format.parse("2021-03-04T05:06:07"), Date::fromUnixMicros(wall.unixMicros() + 5 * kHour));
     EXPECT_EQ(withOffset.parse("2021-03-04T05:06:07.000+0100"), Date::fromUnixMicros(wall.unixMicros() - kHour));
   }
   {
-    ZoneGuard zone("Europe/London");  // summer time: UTC+1 in July
+    velmora::testing::ScopedTimeZone zone("Europe/London");
+  ASSERT_TRUE(zone.ok());  // summer time: UTC+1 in July
     EXPECT_EQ(format.parse("2021-07-01T12:00:00"), utc(2021, 7, 1, 11, 0, 0));
   }
 }
@@ -110,7 +107,8 @@ TEST(FixedDateFormatTest, TextWithoutOffsetIsReadInTheCurrentDefaultZone) {
 TEST(FixedDateFormatTest, DefaultZoneCanBeReadAndSetAndRefusesUnknownNames) {
   const std::string saved = DefaultTimeZone::identifier();
   {
-    ZoneGuard zone("Australia/Sydney");
+    velmora::testing::ScopedTimeZone zone("Australia/Sydney");
+  ASSERT_TRUE(zone.ok());
     EXPECT_EQ(DefaultTimeZone::identifier(), "Australia/Sydney");
     EXPECT_FALSE(DefaultTimeZone::set("Not/AZone"));
     EXPECT_EQ(DefaultTimeZone::identifier(), "Australia/Sydney");
@@ -119,14 +117,17 @@ TEST(FixedDateFormatTest, DefaultZoneCanBeReadAndSetAndRefusesUnknownNames) {
 }
 
 TEST(FixedDateFormatTest, UnquotedLetterThatIsNoFieldMatchesNothing) {
-  ZoneGuard zone("Etc/UTC");
+  velmora::testing::ScopedTimeZone zone("Etc/UTC");
+  ASSERT_TRUE(zone.ok());
   FixedDateFormat format("yyyy-MM-ddTHH:mm:ss");  // 'T' must be quoted
   EXPECT_EQ(format.pattern(), "yyyy-MM-ddTHH:mm:ss");
   EXPECT_EQ(format.parse("2021-03-04T05:06:07"), std::nullopt);
 }
 
 TEST(FixedDateFormatTest, WallTimesTheZoneSkipsAreRefusedAndRepeatedOnesReadAsStandardTime) {
-  ZoneGuard zone("Europe/Berlin");  // 2021: forward 02:00 -> 03:00 on 28 March, back 03:00 -> 02:00 on 31 October
+  // 2021: forward 02:00 -> 03:00 on 28 March, back 03:00 -> 02:00 on 31 October.
+  velmora::testing::ScopedTimeZone zone("Europe/Berlin");
+  ASSERT_TRUE(zone.ok());
   FixedDateFormat format(kSeconds);
   EXPECT_EQ(format.parse("2021-03-28T01:59:59"), utc(2021, 3, 28, 0, 59, 59));
   EXPECT_EQ(format.parse("2021-03-28T02:00:00"), std::nullopt);
@@ -138,7 +139,8 @@ TEST(FixedDateFormatTest, WallTimesTheZoneSkipsAreRefusedAndRepeatedOnesReadAsSt
 }
 
 TEST(FixedDateFormatTest, FormatMadeWithAZoneIgnoresTheDefaultZone) {
-  ZoneGuard zone("Asia/Tokyo");
+  velmora::testing::ScopedTimeZone zone("Asia/Tokyo");
+  ASSERT_TRUE(zone.ok());
   const auto gmt = TimeZone::named("GMT");
   ASSERT_TRUE(gmt);
   FixedDateFormat format("yyyy-MM-dd", *gmt);
@@ -148,7 +150,8 @@ TEST(FixedDateFormatTest, FormatMadeWithAZoneIgnoresTheDefaultZone) {
 }
 
 TEST(FixedDateFormatTest, TextsOutsideTheLayoutsShapeAreRefusedThoughTheCalendarLibraryReadsThem) {
-  ZoneGuard zone("Etc/UTC");
+  velmora::testing::ScopedTimeZone zone("Etc/UTC");
+  ASSERT_TRUE(zone.ok());
   // Each of these the library's formatter accepts, some with a plainly wrong instant; a wire
   // format of fixed positions has no business reading any of them.
   const std::vector<std::pair<std::string_view, std::string_view>> cases = {
@@ -172,7 +175,8 @@ TEST(FixedDateFormatTest, TextsOutsideTheLayoutsShapeAreRefusedThoughTheCalendar
 }
 
 TEST(FixedDateFormatTest, OtherPatternsAndEarlyYearsGoToTheCalendarLibrary) {
-  ZoneGuard zone("Etc/UTC");
+  velmora::testing::ScopedTimeZone zone("Etc/UTC");
+  ASSERT_TRUE(zone.ok());
   // Month names are no fixed layout.
   FixedDateFormat named("dd MMMM yyyy");
   EXPECT_FALSE(named.isFixedLayout());
@@ -186,7 +190,8 @@ TEST(FixedDateFormatTest, OtherPatternsAndEarlyYearsGoToTheCalendarLibrary) {
 }
 
 TEST(FixedDateFormatTest, OneInstanceServesManyThreadsAtOnce) {
-  ZoneGuard zone("Etc/UTC");
+  velmora::testing::ScopedTimeZone zone("Etc/UTC");
+  ASSERT_TRUE(zone.ok());
   const FixedDateFormat format(kMillis);
   constexpr int kThreads = 8;
   constexpr int kRounds = 200;
@@ -206,7 +211,8 @@ TEST(FixedDateFormatTest, OneInstanceServesManyThreadsAtOnce) {
 }
 
 TEST(FixedDateFormatTest, ParsesWhileAnotherThreadChangesTheDefaultZoneSeeOneZoneOrTheOther) {
-  ZoneGuard zone("Etc/UTC");
+  velmora::testing::ScopedTimeZone zone("Etc/UTC");
+  ASSERT_TRUE(zone.ok());
   const FixedDateFormat format(kSeconds);
   const Date inUtc = utc(2021, 3, 4, 5, 6, 7);
   const Date inTokyo = Date::fromUnixMicros(inUtc.unixMicros() - 9 * kHour);
