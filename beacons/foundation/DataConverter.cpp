@@ -55,8 +55,15 @@ std::string toLegacyModelNumber(Bytes data) {
   std::string hex = platform::crypto::lowercaseHex(data);
   std::transform(hex.begin(), hex.end(), hex.begin(), [](unsigned char c) { return std::toupper(c); });
   const bool endsInLetter = hex.size() >= 2 && hex.back() >= 'A' && hex.back() <= 'F';
-  std::string out = "KS" + (hex.size() >= 2 && hex[0] == '0' ? hex.substr(1) : hex);
-  if (endsInLetter) out.insert(out.size() - 1, "-");
+  std::string out;
+  out.reserve(hex.size() + 3);
+  out.append("KS");
+  out.append(hex, hex.size() >= 2 && hex[0] == '0' ? 1 : 0);
+  if (endsInLetter) {
+    const char last = out.back();
+    out.back() = '-';
+    out.push_back(last);
+  }
   return out;
 }
 

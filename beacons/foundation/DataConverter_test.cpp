@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
+#include <numeric>
 #include <vector>
 
 namespace kestrine::data_converter {
@@ -27,12 +27,12 @@ TEST(DataConverterTest, ReadsTheFirstBytesInEachReadersOrder) {
 }
 
 TEST(DataConverterTest, ShortDataGivesNoValueAndIsNeverReadPastItsEnd) {
-  // Each input sits at the very end of its own heap block, so AddressSanitizer catches a read
-  // of one byte more.
+  // Each input is a heap block of exactly its size, so AddressSanitizer catches a read of
+  // one byte more.
   for (std::size_t size = 0; size <= 16; ++size) {
-    auto block = std::make_unique<std::uint8_t[]>(size == 0 ? 1 : size);
-    for (std::size_t i = 0; i < size; ++i) block[i] = static_cast<std::uint8_t>(0xa0 + i);
-    const Bytes data(block.get(), size);
+    std::vector<std::uint8_t> block(size);
+    std::iota(block.begin(), block.end(), std::uint8_t{0xa0});
+    const Bytes data(block.data(), block.size());
     EXPECT_EQ(toNumberWithInt8(data).has_value(), size >= 1) << size;
     EXPECT_EQ(toNumberWithTwosComplementOfInt8(data).has_value(), size >= 1) << size;
     EXPECT_EQ(toNumberWithInt16(data).has_value(), size >= 2) << size;

@@ -57,7 +57,7 @@ TEST(DigestTest, FileDigestEqualsTheDigestOfItsBytes) {
   for (std::size_t size : {0u, 1u, 4095u, 4096u, 4097u, 100'000u}) {
     std::string bytes(size, '\0');
     for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + 7) % 256);
-    const auto path = dir.path() / ("f" + std::to_string(size));
+    const auto path = dir.path() / (std::to_string(size) + ".bin");
     std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     for (auto algorithm : {DigestAlgorithm::MD5, DigestAlgorithm::SHA1, DigestAlgorithm::SHA512}) {
       EXPECT_EQ(digestOfFile(algorithm, path), digest(algorithm, bytes)) << size << " bytes";
