@@ -1,8 +1,6 @@
 #include "platform/core/Uuid.h"
 
-#include <openssl/rand.h>
-
-#include <stdexcept>
+#include "platform/crypto/RandomBytes.h"
 
 namespace platform {
 namespace {
@@ -18,10 +16,7 @@ int hexValue(char c) {
 
 Uuid Uuid::random() {
   Bytes b{};
-  if (RAND_bytes(b.data(), static_cast<int>(b.size())) != 1) {
-    // The system random source failing leaves no safe way to make an identifier.
-    throw std::runtime_error("the system random source failed");
-  }
+  crypto::fillRandom(b);  // throws when the system random source fails
   b[6] = static_cast<std::uint8_t>((b[6] & 0x0F) | 0x40);  // version 4
   b[8] = static_cast<std::uint8_t>((b[8] & 0x3F) | 0x80);  // RFC 4122 variant
   return Uuid(b);

@@ -1,39 +1,24 @@
 #include "platform/text/DefaultTimeZone.h"
 
-#include <unicode/timezone.h>
-#include <unicode/unistr.h>
+#include "platform/text/TimeZone.h"
 
 namespace platform::text {
 
 struct DefaultTimeZone::Restorer::Saved {
-  std::unique_ptr<icu::TimeZone> zone;
+  TimeZone zone;
 };
 
-std::string DefaultTimeZone::identifier() {
-  std::unique_ptr<icu::TimeZone> zone(icu::TimeZone::createDefault());
-  icu::UnicodeString id;
-  zone->getID(id);
-  std::string out;
-  id.toUTF8String(out);
-  return out;
-}
+std::string DefaultTimeZone::identifier() { return TimeZone::current().identifier(); }
 
 bool DefaultTimeZone::set(std::string_view identifier) {
-  const auto id =
-      icu::UnicodeString::fromUTF8(icu::StringPiece(identifier.data(), static_cast<int32_t>(identifier.size())));
-  std::unique_ptr<icu::TimeZone> zone(icu::TimeZone::createTimeZone(id));
-  // An unknown identifier yields the "Etc/Unknown" zone rather than an error.
-  if (!zone || *zone == icu::TimeZone::getUnknown()) return false;
-  icu::TimeZone::adoptDefault(zone.release());
+  const auto zone = TimeZone::named(identifier);
+  if (!zone) return false;
+  zone->makeDefault();
   return true;
 }
 
-DefaultTimeZone::Restorer::Restorer() : saved_(std::make_unique<Saved>()) {
-  saved_->zone.reset(icu::TimeZone::createDefault());
-}
+DefaultTimeZone::Restorer::Restorer() : saved_(std::make_unique<Saved>(Saved{TimeZone::current()})) {}
 
-DefaultTimeZone::Restorer::~Restorer() {
-  if (saved_->zone) icu::TimeZone::adoptDefault(saved_->zone.release());
-}
+DefaultTimeZone::Restorer::~Restorer() { saved_->zone.makeDefault(); }
 
 }  // namespace platform::text

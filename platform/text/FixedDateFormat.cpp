@@ -1,65 +1,49 @@
 #include "platform/text/FixedDateFormat.h"
 
-#include <unicode/gregocal.h>
-#include <unicode/locid.h>
-#include <unicode/parsepos.h>
-#include <unicode/smpdtfmt.h>
-#include <unicode/timezone.h>
-#include <unicode/unistr.h>
-
-#include <cmath>
-#include <mutex>
+#include "platform/text/FixedLayout.h"
+#include "platform/text/LibraryDateFormat.h"
 
 namespace platform::text {
 
-struct FixedDateFormat::Impl {
-  // ICU formatters are not safe for concurrent use; every parse holds the lock.
-  std::mutex mutex;
-  std::unique_ptr<icu::SimpleDateFormat> format;
-};
-
 namespace {
 
-icu::UnicodeString fromUtf8(std::string_view text) {
-  return icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
-}
+// The first year wholly in the Gregorian calendar. Earlier dates go to the calendar
+// library, whose calendar is Julian before the reform of October 1582.
+constexpr int kFirstGregorianYear = 1583;
 
 }  // namespace
 
-FixedDateFormat::FixedDateFormat(std::string_view pattern) : pattern_(pattern), impl_(std::make_unique<Impl>()) {
-  UErrorCode status = U_ZERO_ERROR;
-  const icu::Locale posix("en_US_POSIX");
-  auto format = std::make_unique<icu::SimpleDateFormat>(fromUtf8(pattern), posix, status);
-  if (U_FAILURE(status)) return;
-  // The POSIX locale's calendar is Gregorian already; stating it keeps the wire format
-  // independent of locale data.
-  auto calendar = std::make_unique<icu::GregorianCalendar>(posix, status);
-  if (U_FAILURE(status)) return;
-  format->adoptCalendar(calendar.release());
-  // Strict: no rolling over of out-of-range fields, no whitespace or numeric leniency, and
-  // literal text must match in full.
-  format->setLenient(false);
-  format->setBooleanAttribute(UDAT_PARSE_PARTIAL_LITERAL_MATCH, false, status);
-  format->setBooleanAttribute(UDAT_PARSE_MULTIPLE_PATTERNS_FOR_MATCH, false, status);
-  if (U_FAILURE(status)) return;
-  impl_->format = std::move(format);
-}
+struct FixedDateFormat::Impl {
+  std::optional<FixedLayout> layout;
+  std::optional<TimeZone> zone;  // empty: the default zone of each parse
+  LibraryDateFormat library;
+
+  Impl(std::string_view pattern, std::optional<TimeZone> fixedZone)
+      : layout(FixedLayout::compile(pattern)), zone(std::move(fixedZone)), library(pattern, zone) {}
+};
+
+FixedDateFormat::FixedDateFormat(std::string_view pattern)
+    : pattern_(pattern), impl_(std::make_unique<Impl>(pattern, std::nullopt)) {}
+
+FixedDateFormat::FixedDateFormat(std::string_view pattern, TimeZone zone)
+    : pattern_(pattern), impl_(std::make_unique<Impl>(pattern, std::move(zone))) {}
 
 FixedDateFormat::~FixedDateFormat() = default;
 
-bool FixedDateFormat::valid() const { return impl_->format != nullptr; }
+bool FixedDateFormat::valid() const { return impl_->layout.has_value() || impl_->library.valid(); }
+
+bool FixedDateFormat::isFixedLayout() const { return impl_->layout.has_value(); }
 
 std::optional<Date> FixedDateFormat::parse(std::string_view text) const {
-  if (!impl_->format) return std::nullopt;
-  const icu::UnicodeString source = fromUtf8(text);
-  std::lock_guard lock(impl_->mutex);
-  // The device's zone as it is now, not as it was when the format was made.
-  impl_->format->adoptTimeZone(icu::TimeZone::createDefault());
-  icu::ParsePosition position(0);
-  const UDate millis = impl_->format->parse(source, position);
-  if (position.getErrorIndex() >= 0 || position.getIndex() != source.length()) return std::nullopt;
-  // UDate holds whole milliseconds on the Unix epoch.
-  return Date::fromUnixMicros(static_cast<std::int64_t>(std::llround(millis * 1000.0)));
+  if (!impl_->layout) return impl_->library.parse(text);
+  const auto fields = impl_->layout->read(text);
+  if (!fields) return std::nullopt;
+  if (fields->year < kFirstGregorianYear) return impl_->library.parse(text);
+  const std::int64_t wall = fields->wallMillis();
+  if (fields->offsetMinutes) {
+    return Date::fromUnixMicros((wall - std::int64_t{*fields->offsetMinutes} * 60'000) * 1000);
+  }
+  return (impl_->zone ? *impl_->zone : TimeZone::current()).instantOfWallTime(wall);
 }
 
 }  // namespace platform::text

@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/text/DefaultTimeZone.h"
+#include "platform/text/LibraryDateFormat.h"
+#include "testing/ScopedTimeZone.h"
 
 namespace platform {
 // Readable dates in assertion messages.
@@ -40,17 +43,10 @@ Date utc(std::int64_t y, unsigned mo, unsigned d, int h, int mi, int s, int ms =
 
 constexpr std::int64_t kHour = 3600LL * 1'000'000;
 
-// Sets the default zone for one test and puts the previous one back.
-class ZoneGuard {
- public:
-  explicit ZoneGuard(std::string_view zone) { EXPECT_TRUE(DefaultTimeZone::set(zone)) << zone; }
-
- private:
-  DefaultTimeZone::Restorer restorer_;
-};
 
 TEST(FixedDateFormatTest, ReadsEachWireFormatOnlyWhenItMatchesTheWholeText) {
-  ZoneGuard zone("Etc/UTC");
+  velmora::testing::ScopedTimeZone zone("Etc/UTC");
+  ASSERT_TRUE(zone.ok());
   struct Case {
     std::string_view pattern;
     std::string_view text;
@@ -90,17 +86,20 @@ TEST(FixedDateFormatTest, TextWithoutOffsetIsReadInTheCurrentDefaultZone) {
   FixedDateFormat withOffset(kMillisZone);
   const Date wall = utc(2021, 3, 4, 5, 6, 7);
   {
-    ZoneGuard zone("Asia/Tokyo");  // UTC+9
+    velmora::testing::ScopedTimeZone zone("Asia/Tokyo");
+  ASSERT_TRUE(zone.ok());  // UTC+9
     EXPECT_EQ(format.parse("2021-03-04T05:06:07"), Date::fromUnixMicros(wall.unixMicros() - 9 * kHour));
     EXPECT_EQ(withOffset.parse("2021-03-04T05:06:07.000+0100"), Date::fromUnixMicros(wall.unixMicros() - kHour));
   }
   {
-    ZoneGuard zone("America/New_York");  // UTC-5 in March before the change to summer time
+    velmora::testing::ScopedTimeZone zone("America/New_York");
+  ASSERT_TRUE(zone.ok());  // UTC-5 in March before the change to summer time
     EXPECT_EQ(format.parse("2021-03-04T05:06:07"), Date::fromUnixMicros(wall.unixMicros() + 5 * kHour));
     EXPECT_EQ(withOffset.parse("2021-03-04T05:06:07.000+0100"), Date::fromUnixMicros(wall.unixMicros() - kHour));
   }
   {
-    ZoneGuard zone("Europe/London");  // summer time: UTC+1 in July
+    velmora::testing::ScopedTimeZone zone("Europe/London");
+  ASSERT_TRUE(zone.ok());  // summer time: UTC+1 in July
     EXPECT_EQ(format.parse("2021-07-01T12:00:00"), utc(2021, 7, 1, 11, 0, 0));
   }
 }
@@ -108,7 +107,8 @@ TEST(FixedDateFormatTest, TextWithoutOffsetIsReadInTheCurrentDefaultZone) {
 TEST(FixedDateFormatTest, DefaultZoneCanBeReadAndSetAndRefusesUnknownNames) {
   const std::string saved = DefaultTimeZone::identifier();
   {
-    ZoneGuard zone("Australia/Sydney");
+    velmora::testing::ScopedTimeZone zone("Australia/Sydney");
+  ASSERT_TRUE(zone.ok());
     EXPECT_EQ(DefaultTimeZone::identifier(), "Australia/Sydney");
     EXPECT_FALSE(DefaultTimeZone::set("Not/AZone"));
     EXPECT_EQ(DefaultTimeZone::identifier(), "Australia/Sydney");
@@ -117,14 +117,81 @@ TEST(FixedDateFormatTest, DefaultZoneCanBeReadAndSetAndRefusesUnknownNames) {
 }
 
 TEST(FixedDateFormatTest, UnquotedLetterThatIsNoFieldMatchesNothing) {
-  ZoneGuard zone("Etc/UTC");
+  velmora::testing::ScopedTimeZone zone("Etc/UTC");
+  ASSERT_TRUE(zone.ok());
   FixedDateFormat format("yyyy-MM-ddTHH:mm:ss");  // 'T' must be quoted
   EXPECT_EQ(format.pattern(), "yyyy-MM-ddTHH:mm:ss");
   EXPECT_EQ(format.parse("2021-03-04T05:06:07"), std::nullopt);
 }
 
+TEST(FixedDateFormatTest, WallTimesTheZoneSkipsAreRefusedAndRepeatedOnesReadAsStandardTime) {
+  // 2021: forward 02:00 -> 03:00 on 28 March, back 03:00 -> 02:00 on 31 October.
+  velmora::testing::ScopedTimeZone zone("Europe/Berlin");
+  ASSERT_TRUE(zone.ok());
+  FixedDateFormat format(kSeconds);
+  EXPECT_EQ(format.parse("2021-03-28T01:59:59"), utc(2021, 3, 28, 0, 59, 59));
+  EXPECT_EQ(format.parse("2021-03-28T02:00:00"), std::nullopt);
+  EXPECT_EQ(format.parse("2021-03-28T02:59:59"), std::nullopt);
+  EXPECT_EQ(format.parse("2021-03-28T03:00:00"), utc(2021, 3, 28, 1, 0, 0));
+  EXPECT_EQ(format.parse("2021-10-31T02:30:00"), utc(2021, 10, 31, 1, 30, 0));  // the second 02:30, at +01:00
+  // An offset in the text says which instant is meant, also inside the skipped hour.
+  EXPECT_EQ(FixedDateFormat(kMillisZone).parse("2021-03-28T02:30:00.000+0100"), utc(2021, 3, 28, 1, 30, 0));
+}
+
+TEST(FixedDateFormatTest, FormatMadeWithAZoneIgnoresTheDefaultZone) {
+  velmora::testing::ScopedTimeZone zone("Asia/Tokyo");
+  ASSERT_TRUE(zone.ok());
+  const auto gmt = TimeZone::named("GMT");
+  ASSERT_TRUE(gmt);
+  FixedDateFormat format("yyyy-MM-dd", *gmt);
+  EXPECT_TRUE(format.isFixedLayout());
+  EXPECT_EQ(format.parse("2014-05-06"), utc(2014, 5, 6, 0, 0, 0));
+  EXPECT_EQ(FixedDateFormat("yyyy-MM-dd").parse("2014-05-06"), utc(2014, 5, 5, 15, 0, 0));
+}
+
+TEST(FixedDateFormatTest, TextsOutsideTheLayoutsShapeAreRefusedThoughTheCalendarLibraryReadsThem) {
+  velmora::testing::ScopedTimeZone zone("Etc/UTC");
+  ASSERT_TRUE(zone.ok());
+  // Each of these the library's formatter accepts, some with a plainly wrong instant; a wire
+  // format of fixed positions has no business reading any of them.
+  const std::vector<std::pair<std::string_view, std::string_view>> cases = {
+      {kSeconds, "2021-3-04T05:06:07"},          // one-digit month (a one-digit day it refuses)
+      {kSeconds, "21-03-04T05:06:07"},           // read as the year 21
+      {kSeconds, "02021-03-04T05:06:07"},        // five-digit year
+      {kSeconds, "2021-03-04T005:06:07"},        // three-digit hour
+      {kSeconds, " 2021-03-04T05:06:07"},        // leading blank
+      {kMillis, "2021-03-04T05:06:07.8"},        // short fraction
+      {kMillis, "2021-03-04T05:06:07.8901"},     // long fraction, its last digit dropped
+      {kMillisZone, "2021-03-04T05:06:07.890+115"},    // read as +01:15
+      {kMillisZone, "2021-03-04T05:06:07.890+11:00"},  // extended offset
+      {kMillisZone, "2021-03-04T05:06:07.890Z"},
+      {kMillisZone, "2021-03-04T05:06:07.890GMT+11:00"},
+      {kMillisZone, "2021-03-04T05:06:07.890 +1100"},
+  };
+  for (const auto& [pattern, text] : cases) {
+    EXPECT_TRUE(LibraryDateFormat(pattern).parse(text)) << pattern << " <- \"" << text << "\"";
+    EXPECT_EQ(FixedDateFormat(pattern).parse(text), std::nullopt) << pattern << " <- \"" << text << "\"";
+  }
+}
+
+TEST(FixedDateFormatTest, OtherPatternsAndEarlyYearsGoToTheCalendarLibrary) {
+  velmora::testing::ScopedTimeZone zone("Etc/UTC");
+  ASSERT_TRUE(zone.ok());
+  // Month names are no fixed layout.
+  FixedDateFormat named("dd MMMM yyyy");
+  EXPECT_FALSE(named.isFixedLayout());
+  EXPECT_TRUE(named.valid());
+  EXPECT_EQ(named.parse("06 May 2014"), utc(2014, 5, 6, 0, 0, 0));
+  // Before the Gregorian reform the library's calendar is Julian: ten days apart in 1582.
+  FixedDateFormat seconds(kSeconds);
+  EXPECT_EQ(seconds.parse("1582-10-04T00:00:00"), utc(1582, 10, 14, 0, 0, 0));
+  EXPECT_EQ(seconds.parse("1582-10-04T00:00:00"), LibraryDateFormat(kSeconds).parse("1582-10-04T00:00:00"));
+  EXPECT_EQ(seconds.parse("0000-01-01T00:00:00"), std::nullopt);
+}
+
 TEST(FixedDateFormatTest, OneInstanceServesManyThreadsAtOnce) {
-  ZoneGuard zone("Etc/UTC");
+  velmora::testing::ScopedTimeZone zone("Etc/UTC");
+  ASSERT_TRUE(zone.ok());
   const FixedDateFormat format(kMillis);
   constexpr int kThreads = 8;
   constexpr int kRounds = 200;
@@ -141,6 +208,32 @@ TEST(FixedDateFormatTest, OneInstanceServesManyThreadsAtOnce) {
   }
   for (auto& th : threads) th.join();
   for (int t = 0; t < kThreads; ++t) EXPECT_EQ(wrong[static_cast<std::size_t>(t)], 0) << "thread " << t;
+}
+
+TEST(FixedDateFormatTest, ParsesWhileAnotherThreadChangesTheDefaultZoneSeeOneZoneOrTheOther) {
+  velmora::testing::ScopedTimeZone zone("Etc/UTC");
+  ASSERT_TRUE(zone.ok());
+  const FixedDateFormat format(kSeconds);
+  const Date inUtc = utc(2021, 3, 4, 5, 6, 7);
+  const Date inTokyo = Date::fromUnixMicros(inUtc.unixMicros() - 9 * kHour);
+  std::atomic<bool> stop{false};
+  std::atomic<int> other{0};
+  std::thread flipper([&] {
+    for (int i = 0; i < 400; ++i) DefaultTimeZone::set(i % 2 ? "Etc/UTC" : "Asia/Tokyo");
+    stop = true;
+  });
+  std::vector<std::thread> readers;
+  for (int t = 0; t < 4; ++t) {
+    readers.emplace_back([&] {
+      while (!stop) {
+        const auto d = format.parse("2021-03-04T05:06:07");
+        if (d != inUtc && d != inTokyo) ++other;
+      }
+    });
+  }
+  flipper.join();
+  for (auto& r : readers) r.join();
+  EXPECT_EQ(other.load(), 0);
 }
 
 }  // namespace
