@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 #include "platform/text/DefaultTimeZone.h"
@@ -25,7 +26,7 @@ constexpr std::string_view kShapes[] = {
     "9999-99-99T99:99:99", "9999-99-99T99:99:99.999", "9999-99-99T99:99:99.999+9999", "9999-99-99 99:99:99 +9999",
 };
 
-bool hasShape(std::string_view text, std::string_view shape) {
+bool hasExactShape(std::string_view text, std::string_view shape) {
   if (text.size() != shape.size()) return false;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
@@ -33,6 +34,19 @@ bool hasShape(std::string_view text, std::string_view shape) {
     if (s == '9' ? (c < '0' || c > '9') : s == '+' ? (c != '+' && c != '-') : c != s) return false;
   }
   return true;
+}
+
+// A zone offset "+9999" may also be written "+99:99" or "Z".
+bool hasShape(std::string_view text, std::string_view shape) {
+  if (hasExactShape(text, shape)) return true;
+  const std::size_t at = shape.find("+9999");
+  if (at == std::string_view::npos) return false;
+  for (std::string_view alternative : {"+99:99", "Z"}) {
+    std::string other(shape);
+    other.replace(at, 5, alternative);
+    if (hasExactShape(text, other)) return true;
+  }
+  return false;
 }
 
 }  // namespace

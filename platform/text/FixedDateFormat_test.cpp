@@ -72,6 +72,13 @@ TEST(FixedDateFormatTest, ReadsEachWireFormatOnlyWhenItMatchesTheWholeText) {
       {kMillisZone, "2021-03-04T05:06:07.890-0130", utc(2021, 3, 4, 6, 36, 7, 890)},
       {kMillisZone, "2021-03-04T05:06:07.890+0000", utc(2021, 3, 4, 5, 6, 7, 890)},
       {kMillisZone, "2021-03-04T05:06:07.890", std::nullopt},  // offset required
+      {kMillisZone, "2021-03-04T05:06:07.890+11:00", utc(2021, 3, 3, 18, 6, 7, 890)},  // extended offset
+      {kMillisZone, "2021-03-04T05:06:07.890Z", utc(2021, 3, 4, 5, 6, 7, 890)},
+      {kMillisZone, "2021-03-04T05:06:07.890+11:0", std::nullopt},
+      {kMillisZone, "2021-03-04T05:06:07.890+11:000", std::nullopt},
+      {kMillisZone, "2021-03-04T05:06:07.890+1100Z", std::nullopt},
+      {kMillisZone, "2021-03-04T05:06:07.890Z0000", std::nullopt},
+      {kMillisZone, "2021-03-04T05:06:07.890+", std::nullopt},
   };
   for (const auto& c : cases) {
     FixedDateFormat format(c.pattern);
@@ -163,8 +170,6 @@ TEST(FixedDateFormatTest, TextsOutsideTheLayoutsShapeAreRefusedThoughTheCalendar
       {kMillis, "2021-03-04T05:06:07.8"},        // short fraction
       {kMillis, "2021-03-04T05:06:07.8901"},     // long fraction, its last digit dropped
       {kMillisZone, "2021-03-04T05:06:07.890+115"},    // read as +01:15
-      {kMillisZone, "2021-03-04T05:06:07.890+11:00"},  // extended offset
-      {kMillisZone, "2021-03-04T05:06:07.890Z"},
       {kMillisZone, "2021-03-04T05:06:07.890GMT+11:00"},
       {kMillisZone, "2021-03-04T05:06:07.890 +1100"},
   };

@@ -27,6 +27,7 @@ std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
 
 // Reads exactly `width` ASCII digits at `pos`; -1 when any is not a digit.
 int digits(std::string_view text, std::size_t pos, std::size_t width) {
+  if (pos > text.size() || width > text.size() - pos) return -1;
   int value = 0;
   for (std::size_t i = 0; i < width; ++i) {
     const char c = text[pos + i];
@@ -118,7 +119,10 @@ std::optional<FixedLayout> FixedLayout::compile(std::string_view pattern) {
 }
 
 std::optional<FixedLayout::Fields> FixedLayout::read(std::string_view text) const {
-  if (text.size() != length_) return std::nullopt;
+  // The zone offset is the one field of varying width: "Z" (1), "+HHMM" (5) or "+HH:MM" (6).
+  if (hasOffset_ ? (text.size() + 4 < length_ || text.size() > length_ + 1) : text.size() != length_) {
+    return std::nullopt;
+  }
   Fields f;
   std::size_t pos = 0;
   for (const Step& step : steps_) {
@@ -159,18 +163,26 @@ std::optional<FixedLayout::Fields> FixedLayout::read(std::string_view text) cons
         pos += 3;
         continue;
       case Kind::Offset: {
+        if (pos >= text.size()) return std::nullopt;
         const char sign = text[pos];
+        if (sign == 'Z') {  // UTC written as a letter, as ISO 8601 allows
+          f.offsetMinutes = 0;
+          pos += 1;
+          continue;
+        }
         if (sign != '+' && sign != '-') return std::nullopt;
         const int hh = digits(text, pos + 1, 2);
-        const int mm = digits(text, pos + 3, 2);
+        const bool extended = pos + 3 < text.size() && text[pos + 3] == ':';
+        const int mm = digits(text, pos + (extended ? 4 : 3), 2);
         if (hh < 0 || hh > 23 || mm < 0 || mm > 59) return std::nullopt;
         f.offsetMinutes = (sign == '-' ? -1 : 1) * (hh * 60 + mm);
-        pos += 5;
+        pos += extended ? 6 : 5;
         continue;
       }
     }
     pos += 2;
   }
+  if (pos != text.size()) return std::nullopt;
   if (f.day > daysInMonth(f.year, f.month)) return std::nullopt;
   return f;
 }

@@ -11,7 +11,8 @@ namespace platform::text {
 // A date pattern compiled to fixed positions: each field a run of digits of one width at one
 // place, literals between them byte for byte. It reads the pattern letters that fixed wire
 // formats use: "yyyy", "MM", "dd", "HH", "mm", "ss", "SSS" and "Z" (also "ZZ", "ZZZ": a sign
-// and four digits, "+HHMM"); quoted text ('T', '' for a quote) and every other non-letter
+// and four digits, "+HHMM", also read as "+HH:MM" or "Z" for UTC, as servers write ISO 8601
+// offsets both ways); quoted text ('T', '' for a quote) and every other non-letter
 // are literals. Year, month and day are required, each field at most once; the time fields
 // that a pattern leaves out read as 0.
 //
