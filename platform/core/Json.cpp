@@ -5,87 +5,12 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <nlohmann/json.hpp>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
 
 namespace platform::json {
 namespace {
-
-using nlohmann::json;
-
-// Builds the Value from the SAX events directly, so deep documents never recurse and the
-// depth limit is enforced while reading.
-class ValueBuilder final : public nlohmann::json_sax<json> {
- public:
-  std::optional<Value> root;
-  std::string failure;
-
-  bool null() override { return put(Value(platform::null)); }
-  bool boolean(bool b) override { return put(Value(b)); }
-  bool number_integer(number_integer_t n) override { return put(Value(static_cast<std::int64_t>(n))); }
-  bool number_unsigned(number_unsigned_t n) override {
-    if (n <= static_cast<std::uint64_t>(INT64_MAX)) return put(Value(static_cast<std::int64_t>(n)));
-    return put(Value(static_cast<std::uint64_t>(n)));
-  }
-  bool number_float(number_float_t d, const string_t&) override { return put(Value(d)); }
-  bool string(string_t& s) override { return put(Value(std::move(s))); }
-  bool binary(binary_t&) override { return fail("binary values are not JSON"); }
-
-  bool start_object(std::size_t) override { return open(Value(Dict{})); }
-  bool key(string_t& k) override {
-    stack_.back().key = std::move(k);
-    return true;
-  }
-  bool end_object() override { return close(); }
-  bool start_array(std::size_t) override { return open(Value(Array{})); }
-  bool end_array() override { return close(); }
-
-  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& ex) override {
-    return fail(ex.what());
-  }
-
- private:
-  struct Frame {
-    Value value;
-    std::string key;
-  };
-
-  bool fail(std::string why) {
-    if (failure.empty()) failure = std::move(why);
-    return false;
-  }
-
-  bool open(Value container) {
-    if (stack_.empty() && root) return fail("trailing data");
-    if (static_cast<int>(stack_.size()) >= kMaxDepth) return fail("nesting too deep");
-    stack_.push_back(Frame{std::move(container), {}});
-    return true;
-  }
-
-  bool close() {
-    Value done = std::move(stack_.back().value);
-    stack_.pop_back();
-    if (stack_.empty()) {
-      root = std::move(done);
-      return true;
-    }
-    return put(std::move(done));
-  }
-
-  bool put(Value v) {
-    if (stack_.empty()) return fail("top-level value is not an object or an array");
-    Frame& top = stack_.back();
-    if (Array* a = top.value.array()) {
-      a->push_back(std::move(v));
-    } else {
-      Dict& d = *top.value.dict();
-      // Duplicate keys: the last one wins, as in most readers.
-      d.insert_or_assign(std::move(top.key), std::move(v));
-    }
-    return true;
-  }
-
-  std::vector<Frame> stack_;
-};
 
 Error parseError(std::string_view why) {
   return coding::readError(coding::kReadCorrupt, fmt::format("The given data was not valid JSON. {}", why));
@@ -120,6 +45,337 @@ std::size_t utf8SequenceLength(std::string_view text, std::size_t i) {
   }
   return length;
 }
+
+// Reads JSON text (RFC 8259) straight into a Value in one pass over the bytes: no token
+// buffer, no intermediate document. Strict: whitespace is space, tab, CR and LF only;
+// strings are checked to be UTF-8 and their \u escapes to pair surrogates; numbers follow
+// the JSON grammar, and a number too large for a double is refused. An initial UTF-8 byte
+// order mark is skipped. Containers nest iteratively on an explicit stack, so a deep
+// document costs no native stack, and nesting past kMaxDepth is refused.
+class Reader {
+ public:
+  explicit Reader(std::string_view text) : p_(text.data()), end_(text.data() + text.size()), begin_(text.data()) {}
+
+  std::optional<Value> document() {
+    if (end_ - p_ >= 3 && std::memcmp(p_, "\xEF\xBB\xBF", 3) == 0) p_ += 3;
+    skipSpace();
+    if (p_ == end_) return fail("unexpected end of input; expected '[' or '{'");
+    if (*p_ != '{' && *p_ != '[') return fail("top-level value is not an object or an array");
+    std::optional<Value> root = parseContainers();
+    if (!root) return std::nullopt;
+    skipSpace();
+    if (p_ != end_) return fail("trailing data");
+    return root;
+  }
+
+  std::string failure;
+
+ private:
+  struct Frame {
+    Value value;
+    std::string key;
+    bool isArray;
+  };
+
+  std::nullopt_t fail(std::string_view why) {
+    if (failure.empty()) failure = fmt::format("{} at byte {}", why, p_ - begin_);
+    return std::nullopt;
+  }
+
+  void skipSpace() {
+    while (p_ != end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t')) ++p_;
+  }
+
+  // Opens a container at *p_ ('{' or '['); false when too deep.
+  bool open(std::vector<Frame>& stack) {
+    if (static_cast<int>(stack.size()) >= kMaxDepth) {
+      fail("nesting too deep");
+      return false;
+    }
+    const bool isArray = *p_++ == '[';
+    stack.push_back(Frame{isArray ? Value(Array{}) : Value(Dict{}), {}, isArray});
+    return true;
+  }
+
+  // Reads a key and its colon into the top frame; false on error.
+  bool key(Frame& top) {
+    skipSpace();
+    if (p_ == end_ || *p_ != '"') {
+      fail("expected a string key");
+      return false;
+    }
+    top.key.clear();
+    if (!string(top.key)) return false;
+    skipSpace();
+    if (p_ == end_ || *p_ != ':') {
+      fail("expected ':'");
+      return false;
+    }
+    ++p_;
+    return true;
+  }
+
+  static void add(Frame& top, Value v) {
+    if (top.isArray) {
+      top.value.array()->push_back(std::move(v));
+    } else {
+      // Duplicate keys: the last one wins, as in most readers.
+      top.value.dict()->insert_or_assign(std::move(top.key), std::move(v));
+    }
+  }
+
+  std::optional<Value> parseContainers() {
+    std::vector<Frame> stack;
+    if (!open(stack)) return std::nullopt;
+    // After an open: the container may close at once, else a member follows.
+    bool first = true;
+    for (;;) {
+      Frame& top = stack.back();
+      skipSpace();
+      if (p_ == end_) return fail("unexpected end of input");
+      const char closer = top.isArray ? ']' : '}';
+      if (*p_ == closer && first) {
+        ++p_;
+      } else {
+        if (!first) {
+          if (*p_ == closer) {
+            ++p_;
+          } else if (*p_ == ',') {
+            ++p_;
+          } else {
+            return fail(top.isArray ? "expected ',' or ']'" : "expected ',' or '}'");
+          }
+        }
+        if (first || p_[-1] == ',') {
+          if (!top.isArray && !key(top)) return std::nullopt;
+          skipSpace();
+          if (p_ == end_) return fail("unexpected end of input; expected a value");
+          if (*p_ == '{' || *p_ == '[') {
+            if (!open(stack)) return std::nullopt;
+            first = true;
+            continue;
+          }
+          std::optional<Value> v = scalar();
+          if (!v) return std::nullopt;
+          add(top, std::move(*v));
+          first = false;
+          continue;
+        }
+      }
+      // The top container closed.
+      Value done = std::move(stack.back().value);
+      stack.pop_back();
+      if (stack.empty()) return done;
+      add(stack.back(), std::move(done));
+      first = false;
+    }
+  }
+
+  bool literal(std::string_view word) {
+    if (static_cast<std::size_t>(end_ - p_) >= word.size() && std::memcmp(p_, word.data(), word.size()) == 0) {
+      p_ += word.size();
+      return true;
+    }
+    fail("invalid literal");
+    return false;
+  }
+
+  std::optional<Value> scalar() {
+    switch (*p_) {
+      case '"': {
+        std::string s;
+        if (!string(s)) return std::nullopt;
+        return Value(std::move(s));
+      }
+      case 't': return literal("true") ? std::optional<Value>(Value(true)) : std::nullopt;
+      case 'f': return literal("false") ? std::optional<Value>(Value(false)) : std::nullopt;
+      case 'n': return literal("null") ? std::optional<Value>(Value(platform::null)) : std::nullopt;
+      default: return number();
+    }
+  }
+
+  static bool digit(char c) { return c >= '0' && c <= '9'; }
+
+  std::optional<Value> number() {
+    const char* start = p_;
+    const bool negative = p_ != end_ && *p_ == '-';
+    if (negative) ++p_;
+    if (p_ == end_ || !digit(*p_)) return fail("invalid number or value");
+    if (*p_ == '0') {
+      ++p_;
+    } else {
+      while (p_ != end_ && digit(*p_)) ++p_;
+    }
+    bool integral = true;
+    if (p_ != end_ && *p_ == '.') {
+      integral = false;
+      ++p_;
+      if (p_ == end_ || !digit(*p_)) return fail("invalid number: expected a digit after '.'");
+      while (p_ != end_ && digit(*p_)) ++p_;
+    }
+    if (p_ != end_ && (*p_ == 'e' || *p_ == 'E')) {
+      integral = false;
+      ++p_;
+      if (p_ != end_ && (*p_ == '+' || *p_ == '-')) ++p_;
+      if (p_ == end_ || !digit(*p_)) return fail("invalid number: expected a digit in the exponent");
+      while (p_ != end_ && digit(*p_)) ++p_;
+    }
+    if (integral) {
+      // Integers keep their kind: Int when they fit in int64, else UInt when they fit in
+      // uint64; larger ones become doubles.
+      if (negative) {
+        std::int64_t n = 0;
+        const auto r = std::from_chars(start, p_, n);
+        if (r.ec == std::errc() && r.ptr == p_) return Value(n);
+      } else {
+        std::uint64_t n = 0;
+        const auto r = std::from_chars(start, p_, n);
+        if (r.ec == std::errc() && r.ptr == p_) {
+          if (n <= static_cast<std::uint64_t>(INT64_MAX)) return Value(static_cast<std::int64_t>(n));
+          return Value(n);
+        }
+      }
+    }
+    double d = 0;
+    const auto r = std::from_chars(start, p_, d);
+    if (r.ptr != p_) return fail("invalid number");
+    if (r.ec == std::errc::result_out_of_range) {
+      // Underflow reads as the nearest double (zero or a subnormal), as strtod gives it;
+      // overflow is refused.
+      if (!std::isfinite(std::strtod(std::string(start, p_).c_str(), nullptr))) return fail("number overflow");
+      d = std::strtod(std::string(start, p_).c_str(), nullptr);
+    }
+    return Value(d);
+  }
+
+  static int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  }
+
+  // Four hex digits after "\u"; -1 when they are not.
+  int hex4() {
+    if (end_ - p_ < 4) return -1;
+    int v = 0;
+    for (int k = 0; k < 4; ++k) {
+      const int h = hexDigit(p_[k]);
+      if (h < 0) return -1;
+      v = v * 16 + h;
+    }
+    p_ += 4;
+    return v;
+  }
+
+  static void appendUtf8(std::string& out, std::uint32_t cp) {
+    if (cp < 0x80) {
+      out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      out += static_cast<char>(0xC0 | (cp >> 6));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      out += static_cast<char>(0xE0 | (cp >> 12));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (cp >> 18));
+      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  }
+
+  // Reads a string at *p_ == '"' into out; copies runs of plain bytes whole.
+  bool string(std::string& out) {
+    ++p_;
+    const std::string_view rest(p_, static_cast<std::size_t>(end_ - p_));
+    std::size_t i = 0;
+    std::size_t run = 0;
+    while (i < rest.size()) {
+      const auto c = static_cast<unsigned char>(rest[i]);
+      if (c == '"') {
+        out.append(rest.data() + run, i - run);
+        p_ = rest.data() + i + 1;
+        return true;
+      }
+      if (c < 0x20) {
+        p_ = rest.data() + i;
+        fail("control character in a string must be escaped");
+        return false;
+      }
+      if (c >= 0x80) {
+        const std::size_t length = utf8SequenceLength(rest, i);
+        if (length == 0) {
+          p_ = rest.data() + i;
+          fail("invalid UTF-8 in a string");
+          return false;
+        }
+        i += length;
+        continue;
+      }
+      if (c != '\\') {
+        ++i;
+        continue;
+      }
+      out.append(rest.data() + run, i - run);
+      if (i + 1 >= rest.size()) break;
+      const char e = rest[i + 1];
+      i += 2;
+      switch (e) {
+        case '"': out += '"'; break;
+        case '\\': out += '\\'; break;
+        case '/': out += '/'; break;
+        case 'b': out += '\b'; break;
+        case 'f': out += '\f'; break;
+        case 'n': out += '\n'; break;
+        case 'r': out += '\r'; break;
+        case 't': out += '\t'; break;
+        case 'u': {
+          p_ = rest.data() + i;
+          const int high = hex4();
+          if (high < 0) {
+            fail("'\\u' must be followed by 4 hex digits");
+            return false;
+          }
+          std::uint32_t cp = static_cast<std::uint32_t>(high);
+          if (cp >= 0xDC00 && cp <= 0xDFFF) {
+            fail("a low surrogate without a high one");
+            return false;
+          }
+          if (cp >= 0xD800 && cp <= 0xDBFF) {
+            if (end_ - p_ < 2 || p_[0] != '\\' || p_[1] != 'u') {
+              fail("a high surrogate must be followed by a low one");
+              return false;
+            }
+            p_ += 2;
+            const int low = hex4();
+            if (low < 0xDC00 || low > 0xDFFF) {
+              fail("a high surrogate must be followed by a low one");
+              return false;
+            }
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (static_cast<std::uint32_t>(low) - 0xDC00);
+          }
+          appendUtf8(out, cp);
+          i = static_cast<std::size_t>(p_ - rest.data());
+          break;
+        }
+        default:
+          p_ = rest.data() + i - 1;
+          fail("invalid escape in a string");
+          return false;
+      }
+      run = i;
+    }
+    p_ = end_;
+    fail("unexpected end of input in a string");
+    return false;
+  }
+
+  const char* p_;
+  const char* end_;
+  const char* begin_;
+};
 
 // Writes a finite double in the shortest form that reads back to the same bits (std::to_chars
 // picks the shortest digits, and of those the closest), laid out so that it always reads back
@@ -316,16 +572,9 @@ class Writer {
 }  // namespace
 
 std::optional<Value> parse(std::string_view text, Error* error) {
-  ValueBuilder builder;
-  bool ok = false;
-  try {
-    ok = json::sax_parse(text.begin(), text.end(), &builder, json::input_format_t::json, true, false);
-  } catch (const std::exception& ex) {
-    builder.failure = ex.what();
-    ok = false;
-  }
-  if (ok && builder.root) return std::move(builder.root);
-  if (error) *error = parseError(builder.failure.empty() ? "No value." : builder.failure);
+  Reader reader(text);
+  if (auto value = reader.document()) return value;
+  if (error) *error = parseError(reader.failure);
   return std::nullopt;
 }
 

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -155,6 +156,75 @@ TEST(JsonTest, DoublesAreShortestAndLaidOutAsTheLibraryLaysThemOut) {
     }
   }
   EXPECT_LT(differing, kValues / 100) << "the library's digits are shortest for almost all values";
+}
+
+// The JSON library's reading of a document, as a Value, for comparing readers.
+Value fromLibrary(const nlohmann::json& j) {
+  switch (j.type()) {
+    case nlohmann::json::value_t::object: {
+      Dict d;
+      for (const auto& [k, v] : j.items()) d.emplace(k, fromLibrary(v));
+      return Value(std::move(d));
+    }
+    case nlohmann::json::value_t::array: {
+      Array a;
+      for (const auto& v : j) a.push_back(fromLibrary(v));
+      return Value(std::move(a));
+    }
+    case nlohmann::json::value_t::string: return Value(j.get<std::string>());
+    case nlohmann::json::value_t::boolean: return Value(j.get<bool>());
+    case nlohmann::json::value_t::number_integer: return Value(j.get<std::int64_t>());
+    case nlohmann::json::value_t::number_unsigned: {
+      const auto u = j.get<std::uint64_t>();
+      return u <= static_cast<std::uint64_t>(INT64_MAX) ? Value(static_cast<std::int64_t>(u)) : Value(u);
+    }
+    case nlohmann::json::value_t::number_float: return Value(j.get<double>());
+    default: return Value(null);
+  }
+}
+
+// Our reader accepts exactly the documents the JSON library accepts (objects and arrays at
+// the top), and reads them to the same values: over hand-picked edge cases and many random
+// mutations of them.
+TEST(JsonTest, ReaderAgreesWithTheJsonLibrary) {
+  const std::vector<std::string> seeds = {
+      R"({"a":[1,-2,3.5,1e+21,-0.0,null,true,false,{"b":{}}],"u":18446744073709551615,"n":-9223372036854775808})",
+      "[\"caf\\u00e9 \\ud83d\\ude00 \\\"q\\\" \\\\ \\/ \\b\\f\\n\\r\\t\", \"\\u0000\", \"caf\xC3\xA9 \xF0\x9F\x85\xBF\"]",
+      R"( { "k" : [ 0 , 0.5e-3 , 1E2 , -0 , 18446744073709551616 , -9223372036854775809 , 1e400, 5e-330 ] } )",
+      "\xEF\xBB\xBF[1]",
+      R"({"dup":1,"dup":2})",
+      R"([[[[[[]]]]],{},[{}],"\ud800","\udc00x","\ud800\u0041"])",
+      R"([01, 1., .5, +1, 1e, 0x10, tru, nul, "a\x", "\u12", [1,], {"a":1,}, {"a" 1}, {1:2}])",
+      "[\"\xC0\xAF\", \"\xED\xA0\x80\", \"\xF4\x90\x80\x80\", \"\x7F\", \"\t\"]",
+  };
+  const auto check = [](const std::string& text) {
+    const auto ours = json::parse(text);
+    const auto library = nlohmann::json::parse(text, nullptr, false);
+    const bool libraryAccepts = !library.is_discarded() && (library.is_object() || library.is_array());
+    ASSERT_EQ(ours.has_value(), libraryAccepts) << text;
+    if (ours) {
+      ASSERT_EQ(*ours, fromLibrary(library)) << text;
+    }
+  };
+  for (const auto& seed : seeds) check(seed);
+  // Each seed's elements one at a time, so a refused one does not hide the others.
+  std::mt19937 random(7);
+  const std::string alphabet = "{}[]:,\"\\/0123456789.eE+-tfnulrsaxu \t\n\x01\x7f\xc3\xa9\xed\xf0\x9f";
+  for (int i = 0; i < 100000; ++i) {
+    std::string text = seeds[random() % seeds.size()];
+    const int edits = 1 + static_cast<int>(random() % 3);
+    for (int e = 0; e < edits && !text.empty(); ++e) {
+      const std::size_t at = random() % text.size();
+      const char c = alphabet[random() % alphabet.size()];
+      switch (random() % 3) {
+        case 0: text[at] = c; break;
+        case 1: text.insert(text.begin() + static_cast<std::ptrdiff_t>(at), c); break;
+        default: text.erase(at, 1 + random() % 3);
+      }
+    }
+    check(text);
+    if (::testing::Test::HasFatalFailure()) return;
+  }
 }
 
 TEST(JsonTest, EscapesOnlyWhatJsonRequires) {
