@@ -199,7 +199,7 @@ TEST(FixedDateFormatCrossCheckTest, AgreesWithTheCalendarLibraryOnEveryTextOfThe
     // The same offsets written "+HH:MM" and as "Z" (for a zero offset) are read alike.
     const std::size_t plain = texts.size();
     for (std::size_t i = 0; i < plain; i += 3) {
-      const std::string& text = texts[i];
+      const std::string text = texts[i];  // a copy: the pushes below may move the vector
       const std::size_t sign = text.find_last_of("+-");
       if (sign == std::string::npos || sign + 5 != text.size() || sign < 19) continue;
       texts.push_back(text.substr(0, sign + 3) + ":" + text.substr(sign + 3));
