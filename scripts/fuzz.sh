@@ -11,10 +11,14 @@ mkdir -p build/fuzz/artifacts
 for target in build/fuzz/fuzz/fuzz_*; do
   [ -x "$target" ] || continue
   echo "=== $(basename "$target") for ${seconds}s"
-  corpus="build/fuzz/corpus/$(basename "$target")"
+  name="$(basename "$target")"
+  corpus="build/fuzz/corpus/${name}"
   mkdir -p "$corpus"
-  # Seeds kept in the tree (fuzz/corpus/<target>) are read beside the growing corpus.
+  # Seeds kept in the tree (fuzz/corpus/<target>) are read beside the growing corpus, and
+  # a dictionary of the input's tokens (fuzz/<target>.dict) is used where there is one.
   seeds="fuzz/corpus/$(basename "$target")"
   [ -d "$seeds" ] || seeds=""
-  "$target" -max_total_time="$seconds" -max_len=65536 -artifact_prefix=build/fuzz/artifacts/ "$corpus" $seeds
+  dict=""
+  [ -f "fuzz/${name}.dict" ] && dict="-dict=fuzz/${name}.dict"
+  "$target" -max_total_time="$seconds" -max_len=65536 -artifact_prefix=build/fuzz/artifacts/ $dict "$corpus" $seeds
 done
