@@ -5,6 +5,7 @@
 #include <curl/curl.h>
 #include <fmt/format.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -79,6 +80,46 @@ void BM_RawCurlPostSameBody(benchmark::State& state) {
 }
 BENCHMARK(BM_RawCurlPostSameBody)->UseRealTime();
 
+// The blocking status call and the raw libcurl POST of the same body, interleaved in one
+// loop so that both see the same load on the machine; "ratio" is the call's time over the
+// raw POST's (1.0 would be no overhead at all).
+void BM_BlockingCallOverRawCurlRatio(benchmark::State& state) {
+  testing::ParkingServiceFake fake;
+  VelmoraSDKConfig::setServerName(fake.baseUrl());
+  const std::string url = fake.baseUrl() + "/v4.0/user/status";
+  const std::string body = *encodeRecordJSON(StatusRequest());
+  CURL* curl = curl_easy_init();
+  curl_slist* headers = nullptr;
+  headers = curl_slist_append(headers, "Content-Type: application/json");
+  headers = curl_slist_append(headers, "Accept: application/json");
+  headers = curl_slist_append(headers, "Expect:");
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+  curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str());
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &discard);
+  using Clock = std::chrono::steady_clock;
+  Clock::duration raw{}, call{};
+  for (auto _ : state) {
+    const auto t0 = Clock::now();
+    if (curl_easy_perform(curl) != CURLE_OK) state.SkipWithError("curl failed");
+    const auto t1 = Clock::now();
+    StatusResult r = UserAPI::status();
+    const auto t2 = Clock::now();
+    benchmark::DoNotOptimize(r);
+    if (r.result != "Success") state.SkipWithError("status call failed");
+    raw += t1 - t0;
+    call += t2 - t1;
+  }
+  curl_slist_free_all(headers);
+  curl_easy_cleanup(curl);
+  const double n = static_cast<double>(state.iterations());
+  const auto us = [&](Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count() / n; };
+  state.counters["raw_us"] = us(raw);
+  state.counters["call_us"] = us(call);
+  state.counters["ratio"] = us(call) / us(raw);
+}
+BENCHMARK(BM_BlockingCallOverRawCurlRatio)->UseRealTime();
+
 // The same exchange through the URL session alone, waited for on a condition variable: the
 // transport's share of the runner's time.
 void BM_URLSessionPostSameBody(benchmark::State& state) {
@@ -109,6 +150,22 @@ void BM_URLSessionPostSameBody(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_URLSessionPostSameBody)->UseRealTime();
+
+// The same exchange as a synchronous request of the URL session, on the calling thread.
+void BM_URLSessionSynchronousPostSameBody(benchmark::State& state) {
+  testing::ParkingServiceFake fake;
+  const platform::net::URLRequest request{
+      .url = fake.baseUrl() + "/v4.0/user/status",
+      .method = "POST",
+      .headers = {{"Content-Type", "application/json"}, {"Accept", "application/json"}},
+      .body = *encodeRecordJSON(StatusRequest())};
+  auto session = platform::net::URLSession::shared();
+  for (auto _ : state) {
+    const auto reply = session->sendSynchronousRequest(request);
+    if (!reply.response || reply.response->statusCode != 200) state.SkipWithError("request failed");
+  }
+}
+BENCHMARK(BM_URLSessionSynchronousPostSameBody)->UseRealTime();
 
 void BM_DecodeStatusReplyWithLanes(benchmark::State& state) {
   const std::string body = fmt::format(

@@ -212,7 +212,7 @@ LoopbackHttpServer::LoopbackHttpServer() {
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = 0;
   if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) fail("loopback server: bind");
-  if (::listen(listenFd_, 128) != 0) fail("loopback server: listen");
+  if (::listen(listenFd_, 1024) != 0) fail("loopback server: listen");
   socklen_t length = sizeof address;
   if (::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     fail("loopback server: getsockname");
@@ -419,6 +419,10 @@ void LoopbackHttpServer::serve(Connection& connection) {
       case Reply::Mode::Stall:
         waitForStop();
         return;
+      case Reply::Mode::Raw:
+        sendAll(connection.fd, reply.body);
+        return;
+      case Reply::Mode::StallAfterHeaders:
       case Reply::Mode::Normal:
       case Reply::Mode::Truncate:
         break;
@@ -441,7 +445,21 @@ void LoopbackHttpServer::serve(Connection& connection) {
     head += "\r\n";
 
     if (!sendAll(connection.fd, head)) return;
-    if (!isHead && !sendAll(connection.fd, reply.body)) return;
+    if (reply.mode == Reply::Mode::StallAfterHeaders) {
+      waitForStop();
+      return;
+    }
+    if (!isHead && reply.trickleBytes > 0) {
+      std::string_view rest(reply.body);
+      while (!rest.empty()) {
+        const std::string_view piece = rest.substr(0, reply.trickleBytes);
+        if (!sendAll(connection.fd, piece)) return;
+        rest.remove_prefix(piece.size());
+        if (!rest.empty() && waitForStop(reply.trickleInterval)) return;
+      }
+    } else if (!isHead && !sendAll(connection.fd, reply.body)) {
+      return;
+    }
     if (!keepAlive) return;
   }
 }

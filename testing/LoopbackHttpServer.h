@@ -52,7 +52,12 @@ class LoopbackHttpServer {
       Truncate,  // declare a Content-Length larger than the bytes sent, send the body, then close
       Close,     // close the connection without sending anything
       Stall,     // never answer; the connection is released when the server stops
+      StallAfterHeaders,  // send the status line and headers, then nothing more until the server stops
+      Raw,       // send `body` as the whole reply, status line included, byte for byte, then close
     } mode = Mode::Normal;
+    // With trickleBytes > 0, the body goes out trickleBytes at a time, trickleInterval apart.
+    std::size_t trickleBytes = 0;
+    std::chrono::milliseconds trickleInterval{0};
   };
 
   // Starts listening; throws std::system_error when the socket cannot be set up.
@@ -92,7 +97,7 @@ class LoopbackHttpServer {
   // Bounds: connections beyond kMaxConnections open at once are closed at once, and only the
   // first kMaxRequests requests are recorded (later ones are still answered), so a long
   // benchmark run keeps its memory flat.
-  static constexpr std::size_t kMaxConnections = 64;
+  static constexpr std::size_t kMaxConnections = 1024;
   static constexpr std::size_t kMaxRequests = 10'000;
 
   int listenFd_ = -1;

@@ -30,8 +30,9 @@ namespace velmora {
 // for a status other than 200 ("Http Status failed: " and the code), or a fresh record
 // with result "Failure" and the error's description. All but the payload upload also have
 // a convenience form that builds the request from the settings and a few values and runs
-// the blocking form. Failures are never thrown. The blocking forms must not be called from
-// inside a completion of a parking call, which runs on the queue their answer needs.
+// the blocking form. Failures are never thrown. A blocking form does its exchange on the
+// calling thread and needs no queue to finish, so it may be called anywhere, inside a
+// completion of another parking call included.
 class CarParkAPI {
  public:
   CarParkAPI() = delete;

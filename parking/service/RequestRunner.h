@@ -11,7 +11,6 @@
 
 #include "parking/service/RecordCodec.h"
 #include "platform/core/Error.h"
-#include "platform/dispatch/Scheduler.h"
 
 namespace velmora {
 
@@ -54,11 +53,12 @@ template <class Request, class Result>
 void runRequest(const Endpoint<Result>& endpoint, const Request& request,
                 std::type_identity_t<Completion<Result>> completion);
 
-// The blocking form: runs runRequest and waits, with no time limit (the request's timeout
-// bounds it), until the completion has run. Returns the decoded record or the non-200
-// record; when the call reports an error, the endpoint's initial record with result
-// "Failure" and the error's localized description as message. Never blocks on the calling
-// thread's queue: a blocking call made inside a completion of another call returns too.
+// The blocking form: the same steps as runRequest, with the exchange and the decoding done
+// on the calling thread, waiting with no time limit of its own (the request's idle time-out
+// bounds it). Returns the decoded record or the non-200 record; when the call reports an
+// error, the endpoint's initial record with result "Failure" and the error's localized
+// description as message. It needs no other thread and no queue to finish, so any number
+// of blocking calls made at once, inside completions of other calls included, all return.
 template <class Request, class Result>
 Result runRequestBlocking(const Endpoint<Result>& endpoint, const Request& request);
 
@@ -77,6 +77,8 @@ struct Reply {
 // POSTs body to the server name followed by path with the JSON headers and then the given
 // user headers; calls done exactly once, on the URL session's callback queue.
 void post(std::string_view path, Headers userHeaders, std::string body, std::function<void(Reply)> done);
+// The same exchange, done on the calling thread; returns how it ended.
+Reply postBlocking(std::string_view path, Headers userHeaders, std::string body);
 
 // The request timeout, 60 seconds. Only tests change it, to see a timeout without waiting a
 // minute; it applies to requests started after the change.
@@ -135,6 +137,29 @@ void markFailure(Result& record, std::optional<std::string> message) {
   }
 }
 
+// What a call reports for a reply: exactly one of a record and an error.
+template <class Result>
+struct Outcome {
+  std::optional<Result> result;
+  std::optional<platform::Error> error;
+};
+
+// Reads a reply as the endpoint's call does: the transport error; the initial record marked
+// "Failure" for a status other than 200; otherwise the decoded body or the decoding error.
+template <class Result>
+Outcome<Result> readReply(Reply reply, const DateRule* dates, Result (*make)(), std::string_view path) {
+  if (reply.error) return {std::nullopt, std::move(reply.error)};
+  if (reply.statusCode != 200) {
+    Result failure = initialRecord(make, path);
+    markFailure(failure, statusFailureMessage(reply.statusCode));
+    return {std::move(failure), std::nullopt};
+  }
+  platform::Error decodeError;
+  std::optional<Result> decoded = decodeRecordJSON<Result>(reply.body, &decodeError, dates);
+  if (decoded) return {std::move(decoded), std::nullopt};
+  return {std::nullopt, std::move(decodeError)};
+}
+
 }  // namespace runner
 
 template <class Request, class Result>
@@ -153,43 +178,29 @@ void runRequest(const Endpoint<Result>& endpoint, const Request& request,
   runner::post(endpoint.path, std::move(headers), std::move(*body),
                [completion = std::move(completion), dates = endpoint.dateRule, make = endpoint.initialRecord,
                 path = std::string(endpoint.path)](runner::Reply reply) {
-                 if (reply.error) {
-                   completion(std::nullopt, std::move(reply.error));
-                   return;
-                 }
-                 if (reply.statusCode != 200) {
-                   Result failure = runner::initialRecord(make, path);
-                   runner::markFailure(failure, runner::statusFailureMessage(reply.statusCode));
-                   completion(std::move(failure), std::nullopt);
-                   return;
-                 }
-                 platform::Error decodeError;
-                 std::optional<Result> decoded = decodeRecordJSON<Result>(reply.body, &decodeError, dates);
-                 if (decoded) {
-                   completion(std::move(decoded), std::nullopt);
-                 } else {
-                   completion(std::nullopt, std::move(decodeError));
-                 }
+                 auto outcome = runner::readReply<Result>(std::move(reply), dates, make, path);
+                 completion(std::move(outcome.result), std::move(outcome.error));
                });
 }
 
 template <class Request, class Result>
 Result runRequestBlocking(const Endpoint<Result>& endpoint, const Request& request) {
-  // The box is written once, by the completion before it leaves the group, and read here
-  // after the wait: the group orders the two.
-  auto box = std::make_shared<Result>(runner::initialRecord(endpoint.initialRecord, endpoint.path));
-  auto group = platform::dispatch::Scheduler::shared()->makeGroup();
-  group->enter();
-  runRequest(endpoint, request, [box, group](std::optional<Result> result, std::optional<platform::Error> error) {
-    if (result) {
-      *box = std::move(*result);
-    } else {
-      runner::markFailure(*box, error ? std::optional<std::string>(error->localizedDescription) : std::nullopt);
-    }
-    group->leave();
-  });
-  group->wait();
-  return std::move(*box);
+  Result record = runner::initialRecord(endpoint.initialRecord, endpoint.path);
+  runner::Headers headers;
+  if (endpoint.sendsUserHeaders) headers = runner::userHeaders(request);
+  platform::Error encodeError;
+  std::optional<std::string> body = encodeRecordJSON(request, &encodeError);
+  if (!body) {
+    runner::markFailure(record, encodeError.localizedDescription);
+    return record;
+  }
+  auto outcome =
+      runner::readReply<Result>(runner::postBlocking(endpoint.path, std::move(headers), std::move(*body)),
+                                endpoint.dateRule, endpoint.initialRecord, endpoint.path);
+  if (outcome.result) return std::move(*outcome.result);
+  runner::markFailure(record, outcome.error ? std::optional<std::string>(outcome.error->localizedDescription)
+                                            : std::nullopt);
+  return record;
 }
 
 }  // namespace velmora

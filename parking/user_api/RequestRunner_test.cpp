@@ -21,6 +21,7 @@
 #include "parking/user_api/UpdateResult.h"
 #include "platform/core/Json.h"
 #include "platform/core/Log.h"
+#include "platform/dispatch/ThreadScheduler.h"
 #include "platform/dispatch/VirtualScheduler.h"
 #include "platform/net/URLError.h"
 #include "testing/CompletionRecorder.h"
@@ -126,8 +127,9 @@ TEST_F(RequestRunnerTest, ReplyTableForBothForms) {
 }
 
 TEST_F(RequestRunnerTest, StalledServerEndsInTimeout) {
-  // The request timeout is shortened through the runner's knob; a stalled reply then ends
-  // in the session's timeout error instead of a minute's wait.
+  // The request timeout is a minute unless shortened through the runner's knob; a stalled
+  // reply then ends in the session's timeout error instead of a minute's wait.
+  EXPECT_EQ(runner::requestTimeoutSeconds(), 60);
   runner::setRequestTimeoutSeconds(0.3);
   server.setDefaultReply({.mode = Reply::Mode::Stall});
 
@@ -251,37 +253,40 @@ TEST_F(RequestRunnerTest, EndpointWithoutInitialRecordFallsBack) {
   EXPECT_EQ(token.userId, -1);
 }
 
-TEST_F(RequestRunnerTest, BlockingCallInsideACompletionReturns) {
+// Far more completions than the thread scheduler's pool has threads each make a blocking
+// call; a blocking call needs no pool thread to finish, so every one returns.
+TEST_F(RequestRunnerTest, FiveHundredBlockingCallsInsideCompletionsAllReturn) {
   server.setDefaultReply({.status = 200, .body = R"({"result":"Success","userId":7})"});
-  constexpr int kCalls = 4;
+  auto scheduler = std::make_shared<platform::dispatch::ThreadScheduler>();
+  platform::dispatch::Scheduler::setShared(scheduler);
+  struct Restore {
+    ~Restore() { platform::dispatch::Scheduler::setShared(nullptr); }
+  } restore;
+  constexpr int kCalls = 500;
   CompletionRecorder<LoginResult> outer;
-  std::vector<std::shared_ptr<LoginResult>> inner(kCalls);
+  std::atomic<int> innerOk{0};
   for (int i = 0; i < kCalls; ++i) {
-    auto slot = std::make_shared<LoginResult>();
-    inner[static_cast<std::size_t>(i)] = slot;
     auto record = outer.completion();
     runRequest(kLogin, LoginRequest(),
-               [slot, record](std::optional<LoginResult> result, std::optional<platform::Error> error) {
-                 // Runs on the session's callback queue, then blocks it for a second call.
-                 *slot = runRequestBlocking(kLogin, LoginRequest());
+               [&innerOk, record](std::optional<LoginResult> result, std::optional<platform::Error> error) {
+                 // Runs on the session's callback queue, the shared scheduler's global queue.
+                 const LoginResult inner = runRequestBlocking(kLogin, LoginRequest());
+                 if (inner.result == "Success" && inner.userId == 7) innerOk.fetch_add(1);
                  record(std::move(result), std::move(error));
                });
   }
-  ASSERT_TRUE(outer.waitFor(kCalls));
+  ASSERT_TRUE(outer.waitFor(kCalls, 60s)) << outer.reports().size() << " of " << kCalls << " completions returned";
   for (const auto& report : outer.reports()) {
     ASSERT_TRUE(report.result);
     EXPECT_EQ(report.result->userId, 7);
   }
-  for (const auto& slot : inner) {
-    EXPECT_EQ(slot->result, "Success");
-    EXPECT_EQ(slot->userId, 7);
-  }
+  EXPECT_EQ(innerOk.load(), kCalls);
   EXPECT_EQ(server.requests().size(), 2u * kCalls);
 }
 
 TEST_F(RequestRunnerTest, BlockingCallWorksUnderTheVirtualScheduler) {
-  // Simulations run the SDK on a virtual scheduler: the blocking form's wait then runs the
-  // reply that the session posts from its own thread, on this thread.
+  // Simulations run the SDK on a virtual scheduler: the blocking form needs none of its
+  // queues, so it returns without the test driving anything.
   server.setDefaultReply({.status = 200, .body = R"({"result":"Success","userId":3})"});
   auto scheduler = std::make_shared<platform::dispatch::VirtualScheduler>();
   platform::dispatch::Scheduler::setShared(scheduler);

@@ -10,6 +10,9 @@ void CountingGroup::enter() {
 }
 
 void CountingGroup::leave() {
+  // A waiter may return, and its owner drop the group, the moment the count reaches zero;
+  // the group stays alive until this call is done with it.
+  const auto self = shared_from_this();
   std::vector<std::pair<std::shared_ptr<Queue>, Work>> ready;
   {
     std::lock_guard lock(mutex_);
@@ -19,8 +22,9 @@ void CountingGroup::leave() {
     }
     if (--count_ > 0) return;
     ready.swap(notifications_);
-    drained_.notify_all();
   }
+  // Woken after unlocking, so a waiter does not wake only to block on the lock we hold.
+  drained_.notify_all();
   for (auto& [queue, work] : ready) queue->async(std::move(work));
   changed();
 }

@@ -21,12 +21,5 @@ TEST(SchedulerTest, SharedIsTheDefaultThreadSchedulerUnlessOneIsInstalled) {
   EXPECT_EQ(Scheduler::shared(), original);
 }
 
-TEST(SchedulerTest, ExternalWorkTokensExistOnBothSchedulers) {
-  ThreadScheduler threads;
-  VirtualScheduler virtualTime;
-  EXPECT_NE(threads.beginExternalWork(), nullptr);
-  EXPECT_NE(virtualTime.beginExternalWork(), nullptr);
-}
-
 }  // namespace
 }  // namespace platform::dispatch

@@ -19,13 +19,17 @@ void ThreadPool::submit(Work task) {
   tasks_.push_back(std::move(task));
   // Every queued task needs an idle worker of its own; a worker that is busy may be blocked
   // for good, so it does not count.
+  bool wake = false;
   if (idle_ >= tasks_.size()) {
-    available_.notify_one();
+    wake = true;
   } else if (threads_ < maxThreads_) {
     ++threads_;
     spawn = true;
   }
   lock.unlock();
+  // Woken after unlocking, so the worker does not wake only to block on the lock we hold.
+  // The pool outlives this call: the queue that submits holds it.
+  if (wake) available_.notify_one();
   if (spawn && !host_->spawn([self = shared_from_this()] { self->workerLoop(); })) {
     std::lock_guard relock(mutex_);
     --threads_;

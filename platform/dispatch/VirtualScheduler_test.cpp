@@ -60,53 +60,6 @@ TEST(VirtualSchedulerTest, IsCurrentInsideItemsAndBothQueuesInsideASync) {
   EXPECT_FALSE(a->isCurrent());
 }
 
-TEST(VirtualSchedulerTest, RepeatingQuarterSecondTimerFiresFourTimesPerSecondAndNeverAfterCancel) {
-  VirtualScheduler s;
-  auto q = s.makeSerialQueue("timer");
-  auto timer = s.makeTimer(q);
-  std::vector<double> firedAt;
-  int cancelHandlerRuns = 0;
-  timer->setEventHandler([&] { firedAt.push_back(uptimeSeconds(s)); });
-  timer->setCancelHandler([&] { ++cancelHandlerRuns; });
-  timer->schedule(0.25, 0.25);
-
-  s.advanceBy(1.0);
-  EXPECT_TRUE(firedAt.empty()) << "a timer is made suspended";
-
-  timer->schedule(0.25, 0.25);  // from now
-  timer->resume();
-  s.advanceBy(1.0);
-  EXPECT_EQ(firedAt, (std::vector<double>{1.25, 1.5, 1.75, 2.0}));
-  s.advanceBy(1.0);
-  EXPECT_EQ(firedAt.size(), 8u);
-
-  timer->cancel();
-  EXPECT_TRUE(timer->isCancelled());
-  s.advanceBy(10.0);
-  EXPECT_EQ(firedAt.size(), 8u);
-  EXPECT_EQ(cancelHandlerRuns, 1);
-  EXPECT_FALSE(s.nextTimerDelay().has_value());
-}
-
-TEST(VirtualSchedulerTest, TimerThatFallsBehindFiresOnceAndKeepsItsPhase) {
-  VirtualScheduler s;
-  auto q = s.makeSerialQueue("timer");
-  auto timer = s.makeTimer(q);
-  std::vector<double> firedAt;
-  timer->setEventHandler([&] { firedAt.push_back(uptimeSeconds(s)); });
-  timer->schedule(1.0, 1.0);
-  timer->resume();
-
-  // Time passes without the scheduler stepping through the deadlines.
-  s.manualClock()->advance(10.5);
-  s.runUntilIdle();
-  EXPECT_EQ(firedAt, (std::vector<double>{10.5}));
-  ASSERT_TRUE(s.nextTimerDelay().has_value());
-  EXPECT_DOUBLE_EQ(*s.nextTimerDelay(), 0.5);  // next deadline on the original grid: 11 s
-  s.advanceBy(1.0);
-  EXPECT_EQ(firedAt, (std::vector<double>{10.5, 11.0}));
-}
-
 TEST(VirtualSchedulerTest, OneShotSuspendResumeAndDroppedHandle) {
   VirtualScheduler s;
   auto q = s.makeSerialQueue("timer");
@@ -138,31 +91,6 @@ TEST(VirtualSchedulerTest, OneShotSuspendResumeAndDroppedHandle) {
   s.advanceBy(5.0);
   EXPECT_EQ(suspended, 1);
   EXPECT_TRUE(cancelled);
-}
-
-TEST(VirtualSchedulerTest, WallTimerFiresWhenOnlyWallTimeJumps) {
-  VirtualScheduler s(Date::fromUnixSeconds(1'700'000'000));
-  auto q = s.makeSerialQueue("timers");
-  int wallFired = 0;
-  int monotonicFired = 0;
-  auto wall = s.makeTimer(q, TimerClock::Wall);
-  wall->setEventHandler([&] { ++wallFired; });
-  wall->schedule(3600, 0);
-  wall->resume();
-  auto monotonic = s.makeTimer(q, TimerClock::Monotonic);
-  monotonic->setEventHandler([&] { ++monotonicFired; });
-  monotonic->schedule(3600, 0);
-  monotonic->resume();
-
-  const auto uptimeBefore = s.manualClock()->uptime();
-  s.setWallTime(Date::fromUnixSeconds(1'700'000'000 + 7200));
-  EXPECT_EQ(wallFired, 1);
-  EXPECT_EQ(monotonicFired, 0);
-  EXPECT_EQ(s.manualClock()->uptime(), uptimeBefore);
-
-  s.advanceBy(3600);
-  EXPECT_EQ(wallFired, 1);
-  EXPECT_EQ(monotonicFired, 1);
 }
 
 TEST(VirtualSchedulerTest, WallTimerWaitsLongerAfterWallTimeGoesBack) {
@@ -271,51 +199,6 @@ TEST(VirtualSchedulerTest, SemaphoreWaitRunsWorkAndTakesSignalsInTurn) {
   EXPECT_TRUE(sem->wait(0.0));
   EXPECT_FALSE(sem->wait(1.0));
   EXPECT_DOUBLE_EQ(uptimeSeconds(s), 1.0);
-}
-
-TEST(VirtualSchedulerTest, SyncOntoTheCurrentSerialQueueIsReportedAndRunsInline) {
-  struct Case {
-    const char* name;
-    bool indirect;
-  };
-  for (const Case& c : {Case{"direct", false}, Case{"through another queue", true}}) {
-    SCOPED_TRACE(c.name);
-    VirtualScheduler s;
-    auto a = s.makeSerialQueue("queue.a");
-    auto b = s.makeSerialQueue("queue.b");
-    LogCapture capture;
-    const auto errorsBefore = programmingErrorCount();
-    bool ran = false;
-    a->async([&] {
-      if (c.indirect) {
-        b->sync([&] { a->sync([&] { ran = a->isCurrent() && b->isCurrent(); }); });
-      } else {
-        a->sync([&] { ran = a->isCurrent(); });
-      }
-    });
-    s.runUntilIdle();
-    EXPECT_TRUE(ran);
-    EXPECT_EQ(programmingErrorCount(), errorsBefore + 1);
-    EXPECT_EQ(capture.count("sync onto queue 'queue.a'"), 1u);
-  }
-}
-
-TEST(VirtualSchedulerTest, SyncOntoConcurrentQueueFromItsOwnItem) {
-  VirtualScheduler s;
-  auto q = s.makeConcurrentQueue("c");
-  LogCapture capture;
-  const auto errorsBefore = programmingErrorCount();
-  int reads = 0;
-  q->async([&] { q->sync([&] { ++reads; }); });  // a read inside a read: fine
-  s.runUntilIdle();
-  EXPECT_EQ(reads, 1);
-  EXPECT_EQ(programmingErrorCount(), errorsBefore);
-
-  q->async([&] { q->barrierSync([&] { ++reads; }); });  // waits for itself
-  q->barrierAsync([&] { q->sync([&] { ++reads; }); });  // waits for the barrier around it
-  s.runUntilIdle();
-  EXPECT_EQ(reads, 3);
-  EXPECT_EQ(programmingErrorCount(), errorsBefore + 2);
 }
 
 TEST(VirtualSchedulerTest, SyncRunsOnlyTheTargetQueuesEarlierItemsFirst) {

@@ -13,6 +13,9 @@ struct URLRequest {
   std::string method = "GET";
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;
+  // An idle time-out: the request fails with kURLErrorTimedOut once no bytes moved, either
+  // way, for this long (connecting included). It does not cap the whole exchange: a long
+  // reply that keeps arriving is received in full.
   double timeoutSeconds = 60;
 };
 

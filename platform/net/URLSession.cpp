@@ -29,6 +29,8 @@ std::shared_ptr<URLSessionDataTask> URLSession::dataTask(URLRequest request, URL
   return std::shared_ptr<URLSessionDataTask>(new URLSessionDataTask(engine_, std::move(request), std::move(core)));
 }
 
+URLSessionReply URLSession::sendSynchronousRequest(const URLRequest& request) { return engine_->perform(request); }
+
 void URLSession::invalidateAndCancel() { engine_->shutdown(); }
 
 }  // namespace platform::net

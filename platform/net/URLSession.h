@@ -5,12 +5,13 @@
 #include "platform/net/URLRequest.h"
 #include "platform/net/URLSessionConfiguration.h"
 #include "platform/net/URLSessionDataTask.h"
+#include "platform/net/URLSessionReply.h"
 
 namespace platform::net {
 
 class URLSessionEngine;
 
-// An HTTP client session on libcurl: one I/O thread drives every transfer of the session.
+// An HTTP client session on libcurl: one I/O thread drives every data task of the session.
 // Only http and https URLs are accepted, redirects are not followed (a 3xx reply is what the
 // completion gets), server certificates and host names are verified, and a request whose
 // method or headers cannot be written as given (a line break in a header) is refused before
@@ -29,6 +30,12 @@ class URLSession {
   URLSession& operator=(const URLSession&) = delete;
 
   std::shared_ptr<URLSessionDataTask> dataTask(URLRequest request, URLSessionDataTask::Completion completion);
+  // Sends the request and returns its reply, doing the whole exchange on the calling thread:
+  // it needs neither the I/O thread nor any queue, so it returns however many threads are
+  // blocked in calls like it, inside completions included. The same checks, time-out, size
+  // cap and errors apply as for a data task. It ends with a cancellation when the session
+  // is invalidated meanwhile or was before.
+  URLSessionReply sendSynchronousRequest(const URLRequest& request);
   // Cancels every task in flight; tasks resumed afterwards complete with a cancellation.
   void invalidateAndCancel();
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -11,8 +12,12 @@ struct URLSessionConfiguration {
   // Where completions run. When null, each task takes the shared scheduler's global queue
   // when it is created: a concurrent queue, so a completion may itself make a blocking call.
   std::shared_ptr<dispatch::Queue> callbackQueue;
-  // The time limit of a request whose own timeoutSeconds is not a positive number.
+  // The idle time-out of a request whose own timeoutSeconds is not a positive number.
   double defaultTimeoutSeconds = 60;
+  // The largest reply body accepted. A reply that declares a longer body, or sends more
+  // bytes than this, fails with kURLErrorDataLengthExceedsMaximum as soon as that is known;
+  // no more of it is read or kept.
+  std::size_t maximumResponseBytes = 8 * 1024 * 1024;
   // A bundle file, or a directory of hashed certificates, of trusted certificate authorities
   // to use instead of the system's. Server certificates and host names are always verified;
   // there is no way to turn that off.

@@ -4,7 +4,9 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <mutex>
 #include <string>
@@ -25,8 +27,12 @@ namespace {
 // The longest time limit handed to libcurl, in milliseconds (about 24 days): beyond it the
 // value would not fit the option on every platform.
 constexpr double kMaxTimeoutMillis = 2'147'483'647.0;
-// How long the I/O thread sleeps at most when libcurl has no timer of its own running.
+// How long a driver sleeps at most when neither libcurl nor an idle deadline wakes it sooner.
 constexpr int kIdlePollMillis = 1000;
+// Multi handles kept for later synchronous exchanges, each with its kept-alive connections.
+constexpr std::size_t kMaxIdleDrivers = 16;
+
+using SteadyClock = std::chrono::steady_clock;
 
 void curlGlobalInit() {
   static const bool once = [] { return curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; }();
@@ -35,6 +41,13 @@ void curlGlobalInit() {
 
 URLErrorCode codeForCurl(CURLcode rc, long osErrno) {
   switch (rc) {
+    // The scheme was checked before anything was sent and redirects are not followed, so
+    // libcurl says this only of a reply that is no HTTP (a garbage status line).
+    case CURLE_UNSUPPORTED_PROTOCOL: return kURLErrorBadServerResponse;
+    // A receive error with no error of the socket behind it is libcurl refusing what it
+    // read (malformed chunked framing, say), not a connection that went away.
+    case CURLE_RECV_ERROR: return osErrno == 0 ? kURLErrorBadServerResponse : kURLErrorNetworkConnectionLost;
+    case CURLE_FILESIZE_EXCEEDED: return kURLErrorDataLengthExceedsMaximum;
     case CURLE_OPERATION_TIMEDOUT: return kURLErrorTimedOut;
     case CURLE_COULDNT_CONNECT:
       return osErrno == ENETUNREACH || osErrno == ENETDOWN ? kURLErrorNotConnectedToInternet
@@ -42,7 +55,6 @@ URLErrorCode codeForCurl(CURLcode rc, long osErrno) {
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_RESOLVE_PROXY: return kURLErrorCannotFindHost;
     case CURLE_URL_MALFORMAT: return kURLErrorBadURL;
-    case CURLE_UNSUPPORTED_PROTOCOL: return kURLErrorUnsupportedURL;
     case CURLE_PEER_FAILED_VERIFICATION: return kURLErrorServerCertificateUntrusted;
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_SSL_CERTPROBLEM:
@@ -56,7 +68,6 @@ URLErrorCode codeForCurl(CURLcode rc, long osErrno) {
     case CURLE_SSL_ENGINE_INITFAILED:
     case CURLE_USE_SSL_FAILED: return kURLErrorSecureConnectionFailed;
     case CURLE_GOT_NOTHING:
-    case CURLE_RECV_ERROR:
     case CURLE_SEND_ERROR:
     case CURLE_PARTIAL_FILE:
     case CURLE_HTTP2:
@@ -97,10 +108,10 @@ Error refusedRequest(const URLRequest& request, std::string_view what) {
 }
 
 // One request on its way: the libcurl handles and the buffers they point into. Made on the
-// thread that resumes the task; once handed to the I/O thread, touched by that thread only.
-// It is never moved: libcurl holds pointers to it and into its strings.
+// thread that starts the exchange; once added to a driver, touched by that driver's thread
+// only. It is never moved: libcurl holds pointers to it and into its strings.
 struct Transfer {
-  std::shared_ptr<URLSessionTaskCore> task;
+  std::shared_ptr<URLSessionTaskCore> task;  // null for a synchronous exchange
   std::string url;
   CURLU* parsedURL = nullptr;
   CURL* easy = nullptr;
@@ -108,6 +119,15 @@ struct Transfer {
   std::string requestBody;
   std::string responseBody;
   std::vector<std::pair<std::string, std::string>> responseHeaders;
+  char errorText[CURL_ERROR_SIZE] = {};
+
+  // The idle time-out: the transfer fails once no byte moved, either way, for this long.
+  SteadyClock::duration idleTimeout{};
+  SteadyClock::time_point lastActivity{};
+  curl_off_t bytesSent = 0;
+  curl_off_t bytesReceived = 0;
+  std::size_t maxBodyBytes = 0;
+  bool bodyTooLarge = false;
 
   Transfer() = default;
   Transfer(const Transfer&) = delete;
@@ -118,6 +138,9 @@ struct Transfer {
     curl_url_cleanup(parsedURL);
   }
 
+  void touch() { lastActivity = SteadyClock::now(); }
+  SteadyClock::time_point idleDeadline() const { return lastActivity + idleTimeout; }
+
   std::string effectiveURL() const {
     const char* effective = nullptr;
     if (easy && curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) {
@@ -126,13 +149,47 @@ struct Transfer {
     return url;
   }
 
+  URLSessionReply failure(URLErrorCode code, std::string_view detail = {}) const {
+    return URLSessionReply{std::nullopt, std::nullopt, makeURLError(code, effectiveURL(), detail)};
+  }
+
+  // The reply of a transfer that libcurl reports done with rc.
+  URLSessionReply outcome(CURLcode rc) {
+    if (bodyTooLarge || rc == CURLE_FILESIZE_EXCEEDED) {
+      return failure(kURLErrorDataLengthExceedsMaximum,
+                     fmt::format("the reply body is larger than {} bytes", maxBodyBytes));
+    }
+    if (rc != CURLE_OK) {
+      long osErrno = 0;
+      curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osErrno);
+      return failure(codeForCurl(rc, osErrno), errorText[0] ? std::string_view(errorText) : curl_easy_strerror(rc));
+    }
+    long status = 0;
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    HTTPURLResponse response;
+    response.statusCode = static_cast<int>(status);
+    response.url = effectiveURL();
+    response.headers = std::move(responseHeaders);
+    return URLSessionReply{std::move(responseBody), std::move(response), std::nullopt};
+  }
+
   static std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) {
-    static_cast<Transfer*>(user)->responseBody.append(data, size * count);
-    return size * count;
+    auto* transfer = static_cast<Transfer*>(user);
+    const std::size_t n = size * count;
+    // Past the cap the exchange stops here: returning less than given makes libcurl fail it,
+    // so no more of the reply is read or kept.
+    if (n > transfer->maxBodyBytes - transfer->responseBody.size()) {
+      transfer->bodyTooLarge = true;
+      return 0;
+    }
+    transfer->touch();
+    transfer->responseBody.append(data, n);
+    return n;
   }
 
   static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user) {
     auto* transfer = static_cast<Transfer*>(user);
+    transfer->touch();
     const std::string_view line(data, size * count);
     if (line.rfind("HTTP/", 0) == 0) {
       transfer->responseHeaders.clear();  // a new status line (after an interim reply) starts afresh
@@ -141,35 +198,138 @@ struct Transfer {
     }
     return size * count;
   }
+
+  // Counts the request body going out (and any byte coming in) as activity.
+  static int onProgress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off_t sent) {
+    auto* transfer = static_cast<Transfer*>(user);
+    if (received != transfer->bytesReceived || sent != transfer->bytesSent) {
+      transfer->bytesReceived = received;
+      transfer->bytesSent = sent;
+      transfer->touch();
+    }
+    return 0;
+  }
 };
+
+// A libcurl multi handle with the transfers it runs, driven by one thread at a time: the
+// session's I/O thread, or a thread making a synchronous exchange. Its connection cache
+// keeps connections alive for the transfers it runs later.
+class Driver {
+ public:
+  Driver() : multi_((curlGlobalInit(), curl_multi_init())) {
+    // No cap on connections per host: a transfer the server stalls must not keep others to
+    // the same host waiting for a connection until it times out.
+    curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS, 0L);
+  }
+  ~Driver() {
+    for (auto& [easy, transfer] : running_) curl_multi_remove_handle(multi_, easy);
+    running_.clear();
+    curl_multi_cleanup(multi_);
+  }
+  Driver(const Driver&) = delete;
+  Driver& operator=(const Driver&) = delete;
+
+  // Thread-safe: makes a wait() in progress return.
+  void wakeup() { curl_multi_wakeup(multi_); }
+  bool empty() const { return running_.empty(); }
+  CURL* anyTransfer() const { return running_.empty() ? nullptr : running_.begin()->first; }
+
+  // Takes the transfer on; on failure it stays with the caller and the error says why.
+  std::optional<Error> add(std::unique_ptr<Transfer>& transfer) {
+    transfer->touch();
+    if (const CURLMcode rc = curl_multi_add_handle(multi_, transfer->easy); rc != CURLM_OK) {
+      return makeURLError(kURLErrorUnknown, transfer->url, curl_multi_strerror(rc));
+    }
+    CURL* easy = transfer->easy;
+    running_.emplace(easy, std::move(transfer));
+    return std::nullopt;
+  }
+
+  // Takes a transfer out; libcurl closes its connection unless the exchange was complete.
+  std::unique_ptr<Transfer> detach(CURL* easy) {
+    auto it = running_.find(easy);
+    if (it == running_.end()) return nullptr;
+    std::unique_ptr<Transfer> transfer = std::move(it->second);
+    running_.erase(it);
+    curl_multi_remove_handle(multi_, easy);
+    return transfer;
+  }
+
+  // Moves every transfer along, then hands each one that ended, done or idle for too long,
+  // to ended(transfer, reply).
+  template <class Ended>
+  void perform(Ended&& ended) {
+    int active = 0;
+    curl_multi_perform(multi_, &active);
+    int left = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi_, &left)) {
+      if (message->msg != CURLMSG_DONE) continue;
+      const CURLcode rc = message->data.result;
+      if (auto transfer = detach(message->easy_handle)) {
+        URLSessionReply reply = transfer->outcome(rc);
+        ended(std::move(transfer), std::move(reply));
+      }
+    }
+    const auto now = SteadyClock::now();
+    std::vector<CURL*> idle;
+    for (const auto& [easy, transfer] : running_) {
+      if (now >= transfer->idleDeadline()) idle.push_back(easy);
+    }
+    for (CURL* easy : idle) {
+      auto transfer = detach(easy);
+      const auto seconds = std::chrono::duration<double>(transfer->idleTimeout).count();
+      URLSessionReply reply = transfer->failure(kURLErrorTimedOut, fmt::format("no data moved for {} s", seconds));
+      ended(std::move(transfer), std::move(reply));
+    }
+  }
+
+  // Sleeps until there is socket activity, libcurl's own timer or the first idle deadline
+  // comes due, a wakeup(), or maxMillis pass.
+  void wait(int maxMillis) {
+    auto timeout = std::chrono::milliseconds(maxMillis);
+    const auto now = SteadyClock::now();
+    for (const auto& [easy, transfer] : running_) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(transfer->idleDeadline() - now);
+      timeout = std::clamp(left, std::chrono::milliseconds(0), timeout);
+    }
+    int events = 0;
+    curl_multi_poll(multi_, nullptr, 0, static_cast<int>(timeout.count()), &events);
+  }
+
+  std::atomic<bool> cancelled{false};
+
+ private:
+  CURLM* multi_;
+  std::unordered_map<CURL*, std::unique_ptr<Transfer>> running_;
+};
+
+void finishTask(std::unique_ptr<Transfer> transfer, URLSessionReply reply) {
+  auto task = std::move(transfer->task);
+  transfer.reset();  // the connection is released before the completion can run
+  if (task) task->finish(std::move(reply.data), std::move(reply.response), std::move(reply.error));
+}
 
 }  // namespace
 
 struct URLSessionEngine::Loop {
-  static constexpr long kMaxConnectionsPerHost = 6;
-
   URLSessionConfiguration configuration;
-  CURLM* multi = nullptr;
+  Driver io;  // the I/O thread's
   std::thread thread;
 
   std::mutex shutdownMutex;  // held for a whole shutdown, so a second caller waits for the first
   bool shutDown = false;
 
-  std::mutex mutex;  // guards what follows; curl_multi_wakeup is called under it
+  std::mutex mutex;  // guards what follows; drivers are woken under it
   bool stopping = false;
   std::vector<std::unique_ptr<Transfer>> inbox;
   std::vector<std::shared_ptr<URLSessionTaskCore>> cancels;
+  std::vector<std::unique_ptr<Driver>> idleDrivers;  // for synchronous exchanges
+  std::vector<Driver*> activeDrivers;               // synchronous exchanges under way
 
   // The I/O thread's own.
-  std::unordered_map<CURL*, std::unique_ptr<Transfer>> running;
   std::unordered_map<const URLSessionTaskCore*, CURL*> runningByTask;
 
   explicit Loop(URLSessionConfiguration c) : configuration(std::move(c)) {
-    curlGlobalInit();
-    multi = curl_multi_init();
-    // Like a browser, keep a few connections per host and queue the rest, rather than
-    // opening one socket per request when many are made at once.
-    curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, kMaxConnectionsPerHost);
     thread = std::thread([this] { run(); });
   }
 
@@ -232,8 +392,11 @@ struct URLSessionEngine::Loop {
 
   void configure(Transfer& transfer, const URLRequest& request) const {
     CURL* easy = transfer.easy;
+    transfer.idleTimeout = std::chrono::milliseconds(static_cast<std::int64_t>(timeoutMillis(request)));
+    transfer.maxBodyBytes = configuration.maximumResponseBytes;
     curl_easy_setopt(easy, CURLOPT_CURLU, transfer.parsedURL);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, transfer.errorText);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
@@ -241,11 +404,18 @@ struct URLSessionEngine::Loop {
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
     if (!configuration.caFile.empty()) curl_easy_setopt(easy, CURLOPT_CAINFO, configuration.caFile.c_str());
     if (!configuration.caPath.empty()) curl_easy_setopt(easy, CURLOPT_CAPATH, configuration.caPath.c_str());
-    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(timeoutMillis(request)));
+    // No overall time limit: the idle time-out is the drivers' (see Driver::perform).
+    // A declared length past the cap fails before the body is read; 0 would mean no limit.
+    if (transfer.maxBodyBytes > 0) {
+      curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(transfer.maxBodyBytes));
+    }
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::onBody);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, &transfer);
+    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Transfer::onProgress);
+    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &transfer);
 
     const bool sendsBody = request.method != "GET" && request.method != "HEAD";
     if (request.method == "GET") {
@@ -278,69 +448,33 @@ struct URLSessionEngine::Loop {
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, transfer.headerList);
   }
 
-  // Takes a transfer out of the multi handle; the caller finishes its task.
-  std::unique_ptr<Transfer> detach(CURL* easy) {
-    auto it = running.find(easy);
-    if (it == running.end()) return nullptr;
-    std::unique_ptr<Transfer> transfer = std::move(it->second);
-    running.erase(it);
+  void ended(std::unique_ptr<Transfer> transfer, URLSessionReply reply) {
     runningByTask.erase(transfer->task.get());
-    curl_multi_remove_handle(multi, easy);
-    return transfer;
+    finishTask(std::move(transfer), std::move(reply));
   }
 
   void cancelRunning(CURL* easy) {
-    auto transfer = detach(easy);
+    auto transfer = io.detach(easy);
     if (!transfer) return;
-    const std::string url = transfer->effectiveURL();
-    auto task = std::move(transfer->task);
-    transfer.reset();  // the connection is gone before the completion can run
-    task->finish(std::nullopt, std::nullopt, makeURLError(kURLErrorCancelled, url));
-  }
-
-  void completed(CURL* easy, CURLcode rc) {
-    auto transfer = detach(easy);
-    if (!transfer) return;
-    const std::string url = transfer->effectiveURL();
-    auto task = std::move(transfer->task);
-    if (rc != CURLE_OK) {
-      long osErrno = 0;
-      curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osErrno);
-      transfer.reset();
-      task->finish(std::nullopt, std::nullopt, makeURLError(codeForCurl(rc, osErrno), url, curl_easy_strerror(rc)));
-      return;
-    }
-    long status = 0;
-    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
-    HTTPURLResponse response;
-    response.statusCode = static_cast<int>(status);
-    response.url = url;
-    response.headers = std::move(transfer->responseHeaders);
-    std::string body = std::move(transfer->responseBody);
-    transfer.reset();
-    task->finish(std::move(body), std::move(response), std::nullopt);
+    URLSessionReply reply = transfer->failure(kURLErrorCancelled);
+    ended(std::move(transfer), std::move(reply));
   }
 
   void admit(std::unique_ptr<Transfer> transfer) {
     // A cancel that came before the transfer reached this thread is honoured here; one that
     // comes later finds it in runningByTask.
     if (transfer->task->cancelRequested()) {
-      auto task = std::move(transfer->task);
-      const std::string url = transfer->url;
-      transfer.reset();
-      task->finish(std::nullopt, std::nullopt, makeURLError(kURLErrorCancelled, url));
+      URLSessionReply reply = transfer->failure(kURLErrorCancelled);
+      finishTask(std::move(transfer), std::move(reply));
       return;
     }
+    const URLSessionTaskCore* key = transfer->task.get();
     CURL* easy = transfer->easy;
-    if (const CURLMcode rc = curl_multi_add_handle(multi, easy); rc != CURLM_OK) {
-      auto task = std::move(transfer->task);
-      const std::string url = transfer->url;
-      transfer.reset();
-      task->finish(std::nullopt, std::nullopt, makeURLError(kURLErrorUnknown, url, curl_multi_strerror(rc)));
+    if (auto error = io.add(transfer)) {
+      finishTask(std::move(transfer), URLSessionReply{std::nullopt, std::nullopt, std::move(error)});
       return;
     }
-    runningByTask.emplace(transfer->task.get(), easy);
-    running.emplace(easy, std::move(transfer));
+    runningByTask.emplace(key, easy);
   }
 
   void run() {
@@ -359,20 +493,68 @@ struct URLSessionEngine::Loop {
         if (auto it = runningByTask.find(task.get()); it != runningByTask.end()) cancelRunning(it->second);
       }
       if (stop) {
-        while (!running.empty()) cancelRunning(running.begin()->first);
+        while (CURL* easy = io.anyTransfer()) cancelRunning(easy);
         return;
       }
-
-      int active = 0;
-      curl_multi_perform(multi, &active);
-      int left = 0;
-      while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
-        if (message->msg == CURLMSG_DONE) completed(message->easy_handle, message->data.result);
-      }
-      // Returns early for socket activity, libcurl's own timers, or curl_multi_wakeup.
-      int events = 0;
-      curl_multi_poll(multi, nullptr, 0, kIdlePollMillis, &events);
+      io.perform([this](std::unique_ptr<Transfer> transfer, URLSessionReply reply) {
+        ended(std::move(transfer), std::move(reply));
+      });
+      io.wait(kIdlePollMillis);
     }
+  }
+
+  URLSessionReply cancelledReply(const URLRequest& request) const {
+    return URLSessionReply{std::nullopt, std::nullopt,
+                           makeURLError(kURLErrorCancelled, request.url, "the session was invalidated")};
+  }
+
+  URLSessionReply perform(const URLRequest& request) {
+    std::optional<Error> error;
+    auto transfer = prepare(nullptr, request, error);
+    if (!transfer) return URLSessionReply{std::nullopt, std::nullopt, std::move(error)};
+
+    std::unique_ptr<Driver> driver;
+    {
+      std::lock_guard lock(mutex);
+      if (stopping) return cancelledReply(request);
+      if (!idleDrivers.empty()) {
+        driver = std::move(idleDrivers.back());
+        idleDrivers.pop_back();
+      }
+    }
+    if (!driver) driver = std::make_unique<Driver>();
+    {
+      std::lock_guard lock(mutex);
+      if (stopping) return cancelledReply(request);
+      activeDrivers.push_back(driver.get());
+    }
+
+    std::optional<URLSessionReply> reply;
+    if (auto addError = driver->add(transfer)) {
+      reply = URLSessionReply{std::nullopt, std::nullopt, std::move(addError)};
+    }
+    while (!reply) {
+      driver->perform([&](std::unique_ptr<Transfer> done, URLSessionReply r) {
+        done.reset();
+        reply = std::move(r);
+      });
+      if (reply) break;
+      if (driver->cancelled.load()) {
+        auto stopped = driver->detach(driver->anyTransfer());
+        reply = stopped ? stopped->failure(kURLErrorCancelled) : cancelledReply(request);
+        break;
+      }
+      driver->wait(kIdlePollMillis);
+    }
+
+    {
+      std::lock_guard lock(mutex);
+      std::erase(activeDrivers, driver.get());
+      if (!stopping && driver->empty() && idleDrivers.size() < kMaxIdleDrivers) {
+        idleDrivers.push_back(std::move(driver));
+      }
+    }
+    return std::move(*reply);
   }
 };
 
@@ -392,7 +574,7 @@ void URLSessionEngine::start(const std::shared_ptr<URLSessionTaskCore>& task, co
     std::lock_guard lock(loop_->mutex);
     if (!loop_->stopping) {
       loop_->inbox.push_back(std::move(transfer));
-      curl_multi_wakeup(loop_->multi);
+      loop_->io.wakeup();
       return;
     }
   }
@@ -404,20 +586,27 @@ void URLSessionEngine::cancel(const std::shared_ptr<URLSessionTaskCore>& task) {
   std::lock_guard lock(loop_->mutex);
   if (loop_->stopping) return;  // shutdown cancels everything anyway
   loop_->cancels.push_back(task);
-  curl_multi_wakeup(loop_->multi);
+  loop_->io.wakeup();
 }
+
+URLSessionReply URLSessionEngine::perform(const URLRequest& request) { return loop_->perform(request); }
 
 void URLSessionEngine::shutdown() {
   std::lock_guard shutdownLock(loop_->shutdownMutex);
   if (loop_->shutDown) return;
+  std::vector<std::unique_ptr<Driver>> idle;
   {
     std::lock_guard lock(loop_->mutex);
     loop_->stopping = true;
-    curl_multi_wakeup(loop_->multi);
+    loop_->io.wakeup();
+    for (Driver* driver : loop_->activeDrivers) {
+      driver->cancelled.store(true);
+      driver->wakeup();
+    }
+    idle.swap(loop_->idleDrivers);
   }
+  idle.clear();
   if (loop_->thread.joinable()) loop_->thread.join();
-  curl_multi_cleanup(loop_->multi);
-  loop_->multi = nullptr;
   loop_->shutDown = true;
 }
 

@@ -4,20 +4,32 @@
 
 #include "platform/net/URLRequest.h"
 #include "platform/net/URLSessionConfiguration.h"
+#include "platform/net/URLSessionReply.h"
 
 namespace platform::net {
 
 class URLSessionTaskCore;
 
-// The transfer machinery behind one URL session: a libcurl multi handle driven by one I/O
-// thread of its own. Other threads hand it work through a locked inbox and wake the thread.
+// The transfer machinery behind one URL session.
 //
-// start() checks the request on the calling thread (scheme, URL syntax, header text) and
-// finishes the task at once with an error when it is refused, so nothing is sent; otherwise
-// the transfer joins the multi handle on the I/O thread. The I/O thread finishes every
-// transfer it owns exactly once: with the reply, a transport error, or a cancellation.
-// shutdown() cancels whatever is in flight or waiting, joins the thread and refuses later
-// work (each later start() finishes its task with a cancellation); it is idempotent.
+// Tasks (start/cancel) run on a libcurl multi handle driven by one I/O thread of its own;
+// other threads hand it work through a locked inbox and wake the thread. start() checks the
+// request on the calling thread (scheme, URL syntax, header text) and finishes the task at
+// once with an error when it is refused, so nothing is sent; otherwise the transfer joins
+// the multi handle on the I/O thread. The I/O thread finishes every transfer it owns exactly
+// once: with the reply, a transport error, a time-out or a cancellation.
+//
+// perform() runs one exchange on the calling thread, on a multi handle of its own taken from
+// a small pool (so its kept-alive connections serve later synchronous calls). It needs no
+// other thread at all: neither the I/O thread nor any queue of a scheduler.
+//
+// Both paths give up on a transfer once no bytes moved for its time-out (an idle time-out,
+// not a cap on the whole exchange), and fail a reply whose body would pass the session's
+// maximumResponseBytes as soon as it does.
+//
+// shutdown() cancels whatever is in flight or waiting, synchronous exchanges included, joins
+// the I/O thread and refuses later work (each later start() finishes its task with a
+// cancellation, each later perform() returns one); it is idempotent.
 class URLSessionEngine {
  public:
   explicit URLSessionEngine(URLSessionConfiguration configuration);
@@ -28,6 +40,7 @@ class URLSessionEngine {
   void start(const std::shared_ptr<URLSessionTaskCore>& task, const URLRequest& request);
   // Asks the I/O thread to stop a running task; its completion reports the cancellation.
   void cancel(const std::shared_ptr<URLSessionTaskCore>& task);
+  URLSessionReply perform(const URLRequest& request);
   void shutdown();
 
  private:

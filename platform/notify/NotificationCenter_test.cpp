@@ -176,8 +176,19 @@ TEST(NotificationCenterTest, ConcurrentPostsAndRegistrations) {
   EXPECT_EQ(queued, kPosters * kPosts);
 }
 
-TEST(NotificationCenterTest, DefaultCenterIsOneInstance) {
-  EXPECT_EQ(&NotificationCenter::defaultCenter(), &NotificationCenter::defaultCenter());
+// What one part of the process posts to the default centre from any thread reaches an
+// observer that another part registered there, until that observer is removed.
+TEST(NotificationCenterTest, DefaultCenterConnectsPostersAndObserversAcrossThreads) {
+  std::vector<std::string> seen;
+  auto token = NotificationCenter::defaultCenter().addObserver(
+      "DefaultCenterTest.Ping", nullptr, nullptr,
+      [&](const Notification& n) { seen.push_back(*n.userInfo.at("from").string()); });
+  std::thread([] { NotificationCenter::defaultCenter().post("DefaultCenterTest.Ping", nullptr, Dict{{"from", "a"}}); })
+      .join();
+  NotificationCenter::defaultCenter().post("DefaultCenterTest.Ping", nullptr, Dict{{"from", "b"}});
+  NotificationCenter::defaultCenter().removeObserver(token);
+  NotificationCenter::defaultCenter().post("DefaultCenterTest.Ping", nullptr, Dict{{"from", "c"}});
+  EXPECT_EQ(seen, (std::vector<std::string>{"a", "b"}));
 }
 
 }  // namespace
