@@ -37,7 +37,8 @@ struct LocalNotification {
 };
 
 // The advertising identity of the device, as the app may read it.
-struct AdvertisingIdentity {
+class AdvertisingIdentity {
+ public:
   // The device offers an advertising identifier at all.
   bool managerPresent = false;
   bool trackingEnabled = false;

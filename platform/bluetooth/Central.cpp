@@ -22,7 +22,8 @@ class UnsupportedCentral final : public Central {
 }  // namespace
 
 CentralMaker unsupportedCentralMaker() {
-  return [](std::weak_ptr<CentralDelegate> delegate, std::shared_ptr<dispatch::Queue> queue, CentralOptions) {
+  return CentralMaker([](std::weak_ptr<CentralDelegate> delegate, std::shared_ptr<dispatch::Queue> queue,
+                         CentralOptions) {
     auto central = std::make_shared<UnsupportedCentral>();
     if (queue) {
       queue->async([delegate] {
@@ -30,7 +31,7 @@ CentralMaker unsupportedCentralMaker() {
       });
     }
     return std::shared_ptr<Central>(central);
-  };
+  });
 }
 
 }  // namespace platform::bluetooth

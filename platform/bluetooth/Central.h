@@ -66,9 +66,26 @@ class Central {
   virtual void cancelPeripheralConnection(const std::shared_ptr<Peripheral>& peripheral) = 0;
 };
 
-// Makes a central that reports to the delegate (held weakly) on the queue.
-using CentralMaker = std::function<std::shared_ptr<Central>(
-    std::weak_ptr<CentralDelegate> delegate, std::shared_ptr<dispatch::Queue> queue, CentralOptions options)>;
+// Makes a central that reports to the delegate (held weakly) on the queue. A class (not
+// a bare function type) so that holders of one can name it with a forward declaration.
+class CentralMaker {
+ public:
+  using Function = std::function<std::shared_ptr<Central>(
+      std::weak_ptr<CentralDelegate> delegate, std::shared_ptr<dispatch::Queue> queue, CentralOptions options)>;
+
+  CentralMaker() = default;
+  CentralMaker(Function make) : make_(std::move(make)) {}
+
+  // nullptr when the maker is empty.
+  std::shared_ptr<Central> operator()(std::weak_ptr<CentralDelegate> delegate, std::shared_ptr<dispatch::Queue> queue,
+                                      CentralOptions options = {}) const {
+    return make_ ? make_(std::move(delegate), std::move(queue), options) : nullptr;
+  }
+  explicit operator bool() const { return static_cast<bool>(make_); }
+
+ private:
+  Function make_;
+};
 
 // The maker used where no Bluetooth backend exists (Linux hosts today): its centrals
 // report Unsupported and never scan or connect.

@@ -272,12 +272,13 @@ SimRadio::~SimRadio() = default;
 
 bluetooth::CentralMaker SimRadio::centralMaker() {
   std::weak_ptr<SimRadio> weak = weak_from_this();
-  return [weak](std::weak_ptr<bluetooth::CentralDelegate> delegate, std::shared_ptr<dispatch::Queue> queue,
-                bluetooth::CentralOptions options) -> std::shared_ptr<bluetooth::Central> {
+  return bluetooth::CentralMaker([weak](std::weak_ptr<bluetooth::CentralDelegate> delegate,
+                                        std::shared_ptr<dispatch::Queue> queue,
+                                        bluetooth::CentralOptions options) -> std::shared_ptr<bluetooth::Central> {
     auto self = weak.lock();
     if (!self) return bluetooth::unsupportedCentralMaker()(std::move(delegate), std::move(queue), options);
     return self->makeCentral(std::move(delegate), std::move(queue), options);
-  };
+  });
 }
 
 std::shared_ptr<bluetooth::Central> SimRadio::makeCentral(std::weak_ptr<bluetooth::CentralDelegate> delegate,

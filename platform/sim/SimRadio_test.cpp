@@ -89,6 +89,19 @@ TEST_F(RadioFixture, FirstStateIsPostedAfterCreation) {
   EXPECT_EQ(other->states, std::vector<CentralState>{CentralState::PoweredOff});
 }
 
+TEST_F(RadioFixture, MakersGiveSimulatedOrUnsupportedCentrals) {
+  auto other = std::make_shared<Recorder>(*scheduler);
+  auto made = radio->centralMaker()(other, queue);
+  ASSERT_TRUE(made);
+  EXPECT_EQ(made->state(), CentralState::PoweredOn);
+  auto none = bluetooth::unsupportedCentralMaker()(other, queue);
+  none->scanForPeripherals({}, {});
+  EXPECT_FALSE(none->isScanning());
+  EXPECT_FALSE(bluetooth::CentralMaker()(other, queue));
+  scheduler->runUntilIdle();
+  EXPECT_EQ(other->states, (std::vector<CentralState>{CentralState::PoweredOn, CentralState::Unsupported}));
+}
+
 TEST_F(RadioFixture, TraceReachesAScanningCentralAtExactlyItsTimesAndNothingWhileIdleOrOff) {
   const auto lines = trace(
       "0.5 adv p1 -61 name=one\n"
