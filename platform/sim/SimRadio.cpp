@@ -1,0 +1,444 @@
+#include "platform/sim/SimRadio.h"
+
+#include <set>
+
+namespace platform::sim {
+
+using bluetooth::AdvertisementData;
+using bluetooth::BluetoothUUID;
+using bluetooth::CentralState;
+using bluetooth::PeripheralState;
+
+namespace {
+
+// A peripheral as one simulated central knows it. It has no GATT server: every request
+// is answered with an error on the central's queue, through the delegate of that moment.
+class SimPeripheral final : public bluetooth::Peripheral, public std::enable_shared_from_this<SimPeripheral> {
+ public:
+  SimPeripheral(Uuid id, std::weak_ptr<SimRadio> radio, std::shared_ptr<dispatch::Queue> queue)
+      : id_(id), radio_(std::move(radio)), queue_(std::move(queue)) {}
+
+  Uuid identifier() const override { return id_; }
+  std::optional<std::string> name() const override {
+    auto radio = radio_.lock();
+    return radio ? radio->nameOf(id_) : std::nullopt;
+  }
+  PeripheralState state() const override { return state_.load(); }
+  void setState(PeripheralState s) { state_.store(s); }
+
+  void setDelegate(std::weak_ptr<bluetooth::PeripheralDelegate> delegate) override {
+    std::lock_guard lock(mutex_);
+    delegate_ = std::move(delegate);
+  }
+  std::shared_ptr<bluetooth::PeripheralDelegate> delegate() const override {
+    std::lock_guard lock(mutex_);
+    return delegate_.lock();
+  }
+  std::optional<std::vector<std::shared_ptr<bluetooth::GattService>>> services() const override {
+    return std::nullopt;
+  }
+
+  void discoverServices(std::optional<std::vector<BluetoothUUID>>) override {
+    answer([](auto& d, auto& self, auto& error) { d.peripheralDidDiscoverServices(self, error); });
+  }
+  void discoverCharacteristics(std::optional<std::vector<BluetoothUUID>>,
+                               const std::shared_ptr<bluetooth::GattService>& service) override {
+    answer([service](auto& d, auto& self, auto& error) { d.peripheralDidDiscoverCharacteristics(self, service, error); });
+  }
+  void readValue(const std::shared_ptr<bluetooth::GattCharacteristic>& c) override {
+    answer([c](auto& d, auto& self, auto& error) { d.peripheralDidUpdateValue(self, c, error); });
+  }
+  void writeValue(const Bytes&, const std::shared_ptr<bluetooth::GattCharacteristic>& c,
+                  bluetooth::WriteType type) override {
+    if (type == bluetooth::WriteType::WithoutResponse) return;
+    answer([c](auto& d, auto& self, auto& error) { d.peripheralDidWriteValue(self, c, error); });
+  }
+  void setNotifyValue(bool, const std::shared_ptr<bluetooth::GattCharacteristic>& c) override {
+    answer([c](auto& d, auto& self, auto& error) { d.peripheralDidUpdateNotificationState(self, c, error); });
+  }
+
+ private:
+  template <class Call>
+  void answer(Call call) {
+    const bool connected = state() == PeripheralState::Connected;
+    std::optional<Error> error =
+        connected ? bluetooth::gatt::makeError(bluetooth::gatt::kRequestNotSupported, "The request is not supported.")
+                  : bluetooth::gatt::makeError(bluetooth::gatt::kNotConnected, "The peripheral is not connected.");
+    std::weak_ptr<SimPeripheral> weak = weak_from_this();
+    queue_->async([weak, call, error] {
+      auto self = weak.lock();
+      if (!self) return;
+      if (auto d = self->delegate()) {
+        std::shared_ptr<bluetooth::Peripheral> p = self;
+        call(*d, p, error);
+      }
+    });
+  }
+
+  const Uuid id_;
+  const std::weak_ptr<SimRadio> radio_;
+  const std::shared_ptr<dispatch::Queue> queue_;
+  std::atomic<PeripheralState> state_{PeripheralState::Disconnected};
+  mutable std::mutex mutex_;
+  std::weak_ptr<bluetooth::PeripheralDelegate> delegate_;
+};
+
+}  // namespace
+
+// One central on the simulated radio.
+class SimCentral final : public bluetooth::Central, public std::enable_shared_from_this<SimCentral> {
+ public:
+  SimCentral(std::weak_ptr<SimRadio> radio, std::shared_ptr<SimTimeline> timeline,
+             std::weak_ptr<bluetooth::CentralDelegate> delegate, std::shared_ptr<dispatch::Queue> queue)
+      : radio_(std::move(radio)), timeline_(std::move(timeline)), delegate_(std::move(delegate)), queue_(std::move(queue)) {}
+
+  CentralState state() const override {
+    std::lock_guard lock(mutex_);
+    return power_;
+  }
+
+  void scanForPeripherals(std::vector<BluetoothUUID> services, bluetooth::ScanOptions options) override {
+    std::lock_guard lock(mutex_);
+    if (power_ != CentralState::PoweredOn) return;
+    scanning_ = true;
+    filter_ = std::move(services);
+    options_ = options;
+    ++scanGeneration_;
+    seen_.clear();
+  }
+  void stopScan() override {
+    std::lock_guard lock(mutex_);
+    scanning_ = false;
+    ++scanGeneration_;
+  }
+  bool isScanning() const override {
+    std::lock_guard lock(mutex_);
+    return scanning_;
+  }
+
+  std::vector<std::shared_ptr<bluetooth::Peripheral>> retrievePeripherals(const std::vector<Uuid>& ids) override {
+    auto radio = radio_.lock();
+    std::vector<std::shared_ptr<bluetooth::Peripheral>> out;
+    if (!radio) return out;
+    std::vector<Uuid> known;
+    for (const auto& id : ids) {
+      if (radio->knows(id)) known.push_back(id);
+    }
+    std::lock_guard lock(mutex_);  // after the radio's lock is released: the radio locks it inside its own
+    for (const auto& id : known) out.push_back(peripheralLocked(id));
+    return out;
+  }
+
+  void connect(const std::shared_ptr<bluetooth::Peripheral>& peripheral) override {
+    auto radio = radio_.lock();
+    if (!radio || !peripheral) return;
+    const Uuid id = peripheral->identifier();
+    const SimConnectScript script = radio->connectScriptFor(id);
+    std::lock_guard lock(mutex_);
+    auto p = ownLocked(peripheral);
+    if (!p || power_ != CentralState::PoweredOn || p->state() != PeripheralState::Disconnected) return;
+    p->setState(PeripheralState::Connecting);
+    std::weak_ptr<SimCentral> weak = weak_from_this();
+    pendingConnects_[id] = timeline_->after(script.latencySeconds, [weak, id, failure = script.failure] {
+      if (auto self = weak.lock()) self->finishConnect(id, failure);
+    });
+  }
+
+  void cancelPeripheralConnection(const std::shared_ptr<bluetooth::Peripheral>& peripheral) override {
+    if (!peripheral) return;
+    std::lock_guard lock(mutex_);
+    auto p = ownLocked(peripheral);
+    if (!p || p->state() == PeripheralState::Disconnected) return;
+    dropConnectionLocked(p);
+    post([p](bluetooth::CentralDelegate& d) { d.centralDidDisconnectPeripheral(p, std::nullopt); });
+  }
+
+  // From the radio, on its queue.
+  void start(CentralState power) {
+    std::lock_guard lock(mutex_);
+    power_ = power;
+    post([power](bluetooth::CentralDelegate& d) { d.centralDidUpdateState(power); });
+  }
+
+  void hear(const Uuid& id, const AdvertisementData& ad, int rssi, bool iBeacon, bool showIBeacons) {
+    std::lock_guard lock(mutex_);
+    if (!scanning_ || (iBeacon && !showIBeacons) || !ad.passes(filter_)) return;
+    if (!options_.allowDuplicates && !seen_.insert(id).second) return;
+    std::shared_ptr<bluetooth::Peripheral> p = peripheralLocked(id);
+    const std::uint64_t generation = scanGeneration_;
+    std::weak_ptr<SimCentral> weak = weak_from_this();
+    queue_->async([weak, p, ad, rssi, generation] {
+      auto self = weak.lock();
+      if (!self || !self->scanStillRunning(generation)) return;
+      if (auto d = self->delegate_.lock()) d->centralDidDiscoverPeripheral(p, ad, rssi);
+    });
+  }
+
+  void powerChanged(CentralState power) {
+    std::lock_guard lock(mutex_);
+    power_ = power;
+    if (power != CentralState::PoweredOn) {
+      scanning_ = false;
+      ++scanGeneration_;
+      for (auto& [id, p] : peripherals_) {
+        const auto was = p->state();
+        if (was == PeripheralState::Disconnected) continue;
+        dropConnectionLocked(p);
+        const Error lost = bluetooth::gatt::makeError(bluetooth::gatt::kConnectionLost, "The connection was lost.");
+        std::shared_ptr<bluetooth::Peripheral> peripheral = p;
+        if (was == PeripheralState::Connecting) {
+          post([peripheral, lost](bluetooth::CentralDelegate& d) { d.centralDidFailToConnectPeripheral(peripheral, lost); });
+        } else {
+          post([peripheral, lost](bluetooth::CentralDelegate& d) { d.centralDidDisconnectPeripheral(peripheral, lost); });
+        }
+      }
+    }
+    post([power](bluetooth::CentralDelegate& d) { d.centralDidUpdateState(power); });
+  }
+
+ private:
+  void finishConnect(const Uuid& id, const std::optional<Error>& failure) {
+    std::lock_guard lock(mutex_);
+    auto it = peripherals_.find(id);
+    if (it == peripherals_.end() || it->second->state() != PeripheralState::Connecting) return;
+    pendingConnects_.erase(id);
+    std::shared_ptr<bluetooth::Peripheral> p = it->second;
+    if (failure) {
+      it->second->setState(PeripheralState::Disconnected);
+      post([p, failure](bluetooth::CentralDelegate& d) { d.centralDidFailToConnectPeripheral(p, failure); });
+    } else {
+      it->second->setState(PeripheralState::Connected);
+      post([p](bluetooth::CentralDelegate& d) { d.centralDidConnectPeripheral(p); });
+    }
+  }
+
+  void dropConnectionLocked(const std::shared_ptr<SimPeripheral>& p) {
+    auto pending = pendingConnects_.find(p->identifier());
+    if (pending != pendingConnects_.end()) {
+      timeline_->cancel(pending->second);
+      pendingConnects_.erase(pending);
+    }
+    p->setState(PeripheralState::Disconnected);
+  }
+
+  bool scanStillRunning(std::uint64_t generation) const {
+    std::lock_guard lock(mutex_);
+    return scanning_ && scanGeneration_ == generation;
+  }
+
+  std::shared_ptr<SimPeripheral> peripheralLocked(const Uuid& id) {
+    auto& slot = peripherals_[id];
+    if (!slot) slot = std::make_shared<SimPeripheral>(id, radio_, queue_);
+    return slot;
+  }
+  // The peripheral object when it is one of this central's.
+  std::shared_ptr<SimPeripheral> ownLocked(const std::shared_ptr<bluetooth::Peripheral>& peripheral) {
+    auto it = peripherals_.find(peripheral->identifier());
+    if (it == peripherals_.end() || it->second.get() != peripheral.get()) return nullptr;
+    return it->second;
+  }
+
+  template <class Call>
+  void post(Call call) {
+    std::weak_ptr<bluetooth::CentralDelegate> delegate = delegate_;
+    queue_->async([delegate, call] {
+      if (auto d = delegate.lock()) call(*d);
+    });
+  }
+
+  const std::weak_ptr<SimRadio> radio_;
+  const std::shared_ptr<SimTimeline> timeline_;
+  const std::weak_ptr<bluetooth::CentralDelegate> delegate_;
+  const std::shared_ptr<dispatch::Queue> queue_;
+  mutable std::mutex mutex_;
+  CentralState power_ = CentralState::Unknown;
+  bool scanning_ = false;
+  std::uint64_t scanGeneration_ = 0;
+  std::vector<BluetoothUUID> filter_;
+  bluetooth::ScanOptions options_;
+  std::set<Uuid> seen_;
+  std::map<Uuid, std::shared_ptr<SimPeripheral>> peripherals_;
+  std::map<Uuid, SimTimeline::Id> pendingConnects_;
+};
+
+std::shared_ptr<SimRadio> SimRadio::create(std::shared_ptr<dispatch::Scheduler> scheduler, CentralState power) {
+  return std::shared_ptr<SimRadio>(new SimRadio(std::move(scheduler), power));
+}
+
+SimRadio::SimRadio(std::shared_ptr<dispatch::Scheduler> scheduler, CentralState power)
+    : scheduler_(std::move(scheduler)), timeline_(SimTimeline::create(scheduler_, "platform.sim.radio")), power_(power) {}
+
+SimRadio::~SimRadio() = default;
+
+bluetooth::CentralMaker SimRadio::centralMaker() {
+  std::weak_ptr<SimRadio> weak = weak_from_this();
+  return bluetooth::CentralMaker([weak](std::weak_ptr<bluetooth::CentralDelegate> delegate,
+                                        std::shared_ptr<dispatch::Queue> queue,
+                                        bluetooth::CentralOptions options) -> std::shared_ptr<bluetooth::Central> {
+    auto self = weak.lock();
+    if (!self) return bluetooth::unsupportedCentralMaker()(std::move(delegate), std::move(queue), options);
+    return self->makeCentral(std::move(delegate), std::move(queue), options);
+  });
+}
+
+std::shared_ptr<bluetooth::Central> SimRadio::makeCentral(std::weak_ptr<bluetooth::CentralDelegate> delegate,
+                                                          std::shared_ptr<dispatch::Queue> queue,
+                                                          bluetooth::CentralOptions) {
+  auto central = std::make_shared<SimCentral>(weak_from_this(), timeline_, std::move(delegate), std::move(queue));
+  std::lock_guard lock(mutex_);
+  std::erase_if(centrals_, [](const auto& c) { return c.expired(); });
+  centrals_.push_back(central);
+  central->start(power_);
+  return central;
+}
+
+void SimRadio::setPowerState(CentralState state) {
+  std::vector<std::shared_ptr<SimCentral>> centrals;
+  {
+    std::lock_guard lock(mutex_);
+    if (power_ == state) return;
+    power_ = state;
+    for (const auto& weak : centrals_) {
+      if (auto c = weak.lock()) centrals.push_back(std::move(c));
+    }
+  }
+  for (const auto& c : centrals) c->powerChanged(state);
+}
+
+CentralState SimRadio::powerState() const {
+  std::lock_guard lock(mutex_);
+  return power_;
+}
+
+void SimRadio::play(const SimTrace& trace) {
+  const std::int64_t base = timeline_->nowMicros();
+  std::weak_ptr<SimRadio> weak = weak_from_this();
+  for (const auto& event : trace.events()) {
+    timeline_->at(base + event.atMicros, [weak, event] {
+      auto self = weak.lock();
+      if (!self) return;
+      if (event.kind == TraceEvent::Kind::Power) {
+        self->setPowerState(event.power);
+      } else {
+        self->transmit(event.peripheral, event.advertisement, event.rssi);
+      }
+    });
+  }
+}
+
+void SimRadio::addAdvertiser(SimAdvertiser spec) {
+  auto advertiser = std::make_shared<Advertiser>();
+  advertiser->addedAt = timeline_->nowMicros();
+  advertiser->intervalMicros = std::max<std::int64_t>(1, SimTimeline::toMicros(spec.intervalSeconds));
+  const std::int64_t first = advertiser->addedAt + SimTimeline::toMicros(spec.phaseSeconds);
+  advertiser->spec = std::move(spec);
+  {
+    std::lock_guard lock(mutex_);
+    advertisers_[advertiser->spec.identifier] = advertiser;
+    known_[advertiser->spec.identifier] = advertiser->spec.advertisement.localName;
+  }
+  scheduleAdvertiser(std::move(advertiser), first);
+}
+
+void SimRadio::removeAdvertiser(const Uuid& identifier) {
+  std::lock_guard lock(mutex_);
+  advertisers_.erase(identifier);
+}
+
+void SimRadio::scheduleAdvertiser(std::shared_ptr<const Advertiser> advertiser, std::int64_t at) {
+  std::weak_ptr<SimRadio> weak = weak_from_this();
+  timeline_->at(at, [weak, advertiser = std::move(advertiser), at]() mutable {
+    auto self = weak.lock();
+    if (!self) return;
+    {
+      std::lock_guard lock(self->mutex_);
+      auto it = self->advertisers_.find(advertiser->spec.identifier);
+      if (it == self->advertisers_.end() || it->second != advertiser) return;  // removed or replaced
+    }
+    const auto& spec = advertiser->spec;
+    const int rssi = spec.rssiOverTime
+                         ? spec.rssiOverTime(static_cast<double>(at - advertiser->addedAt) / 1e6)
+                         : spec.rssi;
+    self->transmit(spec.identifier, spec.advertisement, rssi);
+    const std::int64_t next = at + advertiser->intervalMicros;
+    self->scheduleAdvertiser(std::move(advertiser), next);
+  });
+}
+
+void SimRadio::advertise(const Uuid& peripheral, AdvertisementData advertisement, int rssi) {
+  std::weak_ptr<SimRadio> weak = weak_from_this();
+  timeline_->at(timeline_->nowMicros(), [weak, peripheral, advertisement = std::move(advertisement), rssi] {
+    if (auto self = weak.lock()) self->transmit(peripheral, advertisement, rssi);
+  });
+}
+
+void SimRadio::transmit(const Uuid& peripheral, const AdvertisementData& advertisement, int rssi) {
+  sent_.fetch_add(1, std::memory_order_relaxed);
+  const bool iBeacon = isIBeaconFrame(advertisement);
+  std::vector<std::shared_ptr<SimCentral>> centrals;
+  std::vector<std::shared_ptr<AirObserver>> observers;
+  bool show = false;
+  {
+    std::lock_guard lock(mutex_);
+    auto& name = known_[peripheral];
+    if (advertisement.localName) name = advertisement.localName;
+    for (const auto& weak : centrals_) {
+      if (auto c = weak.lock()) centrals.push_back(std::move(c));
+    }
+    for (const auto& [id, observer] : observers_) observers.push_back(observer);
+    show = showIBeacons_;
+  }
+  for (const auto& c : centrals) c->hear(peripheral, advertisement, rssi, iBeacon, show);
+  for (const auto& o : observers) (*o)(peripheral, advertisement, rssi);
+}
+
+void SimRadio::setDefaultConnectScript(SimConnectScript script) {
+  std::lock_guard lock(mutex_);
+  defaultConnect_ = std::move(script);
+}
+
+void SimRadio::setConnectScript(const Uuid& peripheral, SimConnectScript script) {
+  std::lock_guard lock(mutex_);
+  connectScripts_[peripheral] = std::move(script);
+}
+
+SimConnectScript SimRadio::connectScriptFor(const Uuid& peripheral) const {
+  std::lock_guard lock(mutex_);
+  auto it = connectScripts_.find(peripheral);
+  return it != connectScripts_.end() ? it->second : defaultConnect_;
+}
+
+void SimRadio::setShowsIBeaconFramesToScans(bool show) {
+  std::lock_guard lock(mutex_);
+  showIBeacons_ = show;
+}
+
+bool SimRadio::isIBeaconFrame(const AdvertisementData& advertisement) {
+  const auto& m = advertisement.manufacturerData;
+  return m && m->size() >= 25 && (*m)[0] == 0x4C && (*m)[1] == 0x00 && (*m)[2] == 0x02 && (*m)[3] == 0x15;
+}
+
+std::uint64_t SimRadio::addAirObserver(AirObserver observer) {
+  std::lock_guard lock(mutex_);
+  const auto id = nextId_++;
+  observers_[id] = std::make_shared<AirObserver>(std::move(observer));
+  return id;
+}
+
+void SimRadio::removeAirObserver(std::uint64_t id) {
+  std::lock_guard lock(mutex_);
+  observers_.erase(id);
+}
+
+bool SimRadio::knows(const Uuid& peripheral) const {
+  std::lock_guard lock(mutex_);
+  return known_.contains(peripheral);
+}
+
+std::optional<std::string> SimRadio::nameOf(const Uuid& peripheral) const {
+  std::lock_guard lock(mutex_);
+  auto it = known_.find(peripheral);
+  return it != known_.end() ? it->second : std::nullopt;
+}
+
+}  // namespace platform::sim
