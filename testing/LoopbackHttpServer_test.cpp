@@ -74,6 +74,15 @@ class RawClient {
     return all;
   }
 
+  // Waits until a whole header block has arrived, leaving it unread.
+  bool waitForHead(std::chrono::milliseconds bound = 5s) {
+    auto deadline = std::chrono::steady_clock::now() + bound;
+    while (buffer_.find("\r\n\r\n") == std::string::npos) {
+      if (!readSome(deadline)) return false;
+    }
+    return true;
+  }
+
   struct Response {
     int status = 0;
     Headers headers;
@@ -383,6 +392,8 @@ TEST(LoopbackHttpServer, DestructorReleasesStalledAndDelayedRepliesPromptly) {
   ASSERT_TRUE(headersOnly.send("GET /headers HTTP/1.1\r\n\r\n"));
   ASSERT_TRUE(delayed.send("GET /delay HTTP/1.1\r\n\r\n"));
   ASSERT_TRUE(server->waitForRequests(3, 5s));
+  // The server records a request before it answers: wait for the headers it then sends.
+  ASSERT_TRUE(headersOnly.waitForHead());
 
   // The destructor runs on a thread of its own so that a hang fails here instead of
   // holding the whole test binary.
