@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "beacons/foundation/KSJSONKeyMapper.h"
+#include "beacons/foundation/KSJSONModelArray.h"
 #include "beacons/foundation/KSJSONModelClass.h"
 #include "beacons/foundation/KSJSONModelError.h"
 #include "beacons/foundation/KSJSONValueTransformer.h"
@@ -102,6 +103,7 @@ std::string_view kindWord(Kind kind) {
     case Kind::Double: return "double";
     case Kind::Record: return "record";
     case Kind::RecordArray: return "NSArray";
+    case Kind::LazyRecordArray: return "NSArray";
     case Kind::Array: return "NSArray";
     case Kind::Dictionary: return "NSDictionary";
     case Kind::Any: return "id";
@@ -314,6 +316,18 @@ class KSJSONModelImport {
         for (auto& r : *records) out.emplace_back(std::static_pointer_cast<platform::Object>(r));
         return assign(model, p, Value(std::move(out)));
       }
+      case Kind::LazyRecordArray: {
+        if (!value.array()) {
+          fail(error,
+               KSJSONModelError::errorInvalidDataWithTypeMismatch(fmt::format(
+                   "Property '{}' is declared as NSArray<{}>* but the corresponding JSON value is not a JSON Array.", p.name,
+                   p.elementClass().className())),
+               p.name);
+          return false;
+        }
+        auto lazy = std::make_shared<KSJSONModelArray>(*value.array(), p.elementClass());
+        return assign(model, p, Value(std::static_pointer_cast<platform::Object>(lazy)));
+      }
       case Kind::Array:
         if (value.array()) return assign(model, p, value);
         return mismatch(error, cls, p, value);
@@ -350,6 +364,16 @@ class KSJSONModelImport {
         platform::Array out;
         if (auto a = v.array()) {
           for (const auto& e : *a) out.push_back(recordJSON(e));
+        }
+        return Value(std::move(out));
+      }
+      case Kind::LazyRecordArray: {
+        // Elements already read export as records; the others are still their dictionaries.
+        platform::Array out;
+        if (auto o = v.object()) {
+          if (auto lazy = std::dynamic_pointer_cast<KSJSONModelArray>(*o)) {
+            for (const auto& e : lazy->storage()) out.push_back(recordJSON(e));
+          }
         }
         return Value(std::move(out));
       }
@@ -391,6 +415,7 @@ namespace {
 Value copyModelValue(const Value& v) {
   if (auto o = v.object()) {
     if (auto r = std::dynamic_pointer_cast<KSJSONModel>(*o)) return Value(std::static_pointer_cast<platform::Object>(r->copyModel()));
+    if (auto lazy = std::dynamic_pointer_cast<KSJSONModelArray>(*o)) return Value(std::static_pointer_cast<platform::Object>(lazy->copy()));
     return v;
   }
   if (auto a = v.array()) {
@@ -471,6 +496,7 @@ std::string describe(const Value& v) {
     case Value::Kind::Bytes: return fmt::format("<{} bytes>", v.bytes()->size());
     case Value::Kind::Object: {
       if (auto r = std::dynamic_pointer_cast<KSJSONModel>(*v.object())) return r->description();
+      if (auto lazy = std::dynamic_pointer_cast<KSJSONModelArray>(*v.object())) return lazy->description();
       return "<object>";
     }
     case Value::Kind::Array: {

@@ -15,6 +15,7 @@
 
 #include "beacons/foundation/KSJSONKeyMapper.h"
 #include "beacons/foundation/KSJSONModel.h"
+#include "beacons/foundation/KSJSONModelArray.h"
 #include "beacons/foundation/KSJSONValueTransformer.h"
 #include "platform/core/Error.h"
 #include "platform/core/Value.h"
@@ -31,6 +32,7 @@ enum class KSJSONPropertyKind {
   Double,       // double or float, or an optional of one
   Record,       // std::shared_ptr<U>, U a record class
   RecordArray,  // std::vector<std::shared_ptr<U>>, or an optional of it (nil differs from empty)
+  LazyRecordArray,  // std::shared_ptr<KSJSONModelArray>: elements become records when first read
   Array,        // platform::Value holding any JSON array
   Dictionary,   // platform::Value holding any JSON object
   Any,          // platform::Value holding any JSON value
@@ -337,6 +339,15 @@ class KSJSONModelClass::Builder {
     static_assert(detail::IsVector<V>::value, "a records property holds std::vector<std::shared_ptr<Record>>");
     using U = typename detail::IsSharedPtr<typename detail::IsVector<V>::type>::type;
     Property prop = add(std::move(name), KSJSONPropertyKind::RecordArray, getter, setter);
+    prop.p().elementClass = &U::jsonClass;
+    return prop;
+  }
+  // An array of records of class U converted on first read of each element.
+  template <class U, class G, class S>
+  Property lazyRecords(std::string name, G getter, S setter) {
+    static_assert(std::is_same_v<Accessed<G>, std::shared_ptr<KSJSONModelArray>>,
+                  "a lazy records property holds std::shared_ptr<KSJSONModelArray>");
+    Property prop = add(std::move(name), KSJSONPropertyKind::LazyRecordArray, getter, setter);
     prop.p().elementClass = &U::jsonClass;
     return prop;
   }

@@ -38,7 +38,7 @@ namespace kestrine {
 //
 // Other declarations: c.number, c.date, c.scalar (bool, integers, doubles, or optionals of
 // them), c.record (std::shared_ptr<U>), c.records (a vector of them), c.array,
-// c.dictionary, c.any (plain JSON), c.readOnly (by-name reads only). Each returns a handle
+// c.lazyRecords<U> (a KSJSONModelArray), c.dictionary, c.any (plain JSON), c.readOnly (by-name reads only). Each returns a handle
 // for .optional(), .index(), .importWith(family, setter) and .exportWith(getter). Live
 // containers of a record (advertisement stores, histories, delegates) are simply not
 // declared, or declared readOnly: JSON can never write them.
