@@ -134,7 +134,7 @@ class KSAdData {
   KSAdDataKind kind_;
   std::array<Slot, kKSAdDataFieldCount> slots_{};
   std::uint32_t used_ = 0;
-  std::array<char, kInlineCapacity> inline_;
+  std::array<char, kInlineCapacity> inline_{};  // zeroed: a copy of the record copies it whole
   std::string spill_;  // holds all stored bytes once they outgrow the inline buffer
 };
 
