@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+#include <cmath>
 #include <functional>
 #include <mutex>
 
@@ -199,8 +201,9 @@ class KSJSONModelImport {
   static void fail(Error* error, const Error& e, std::string_view name) {
     setError(error, KSJSONModelError::errorByPrependingKeyPathComponent(e, name));
   }
-  // A value this property cannot take: an ordinary type-mismatch error with the property's
-  // key path, where the original design threw an exception out of the import.
+  // A value this property cannot take (an array for text, an object for a number, text that
+  // is no number for a scalar): a deliberate ordinary type-mismatch error with the
+  // property's key path, never an exception out of the import.
   static bool mismatch(Error* error, const KSJSONModelClass& cls, const KSJSONModelClassProperty& p, const Value& v) {
     fail(error,
          KSJSONModelError::errorInvalidDataWithTypeMismatch(fmt::format(
@@ -221,9 +224,9 @@ class KSJSONModelImport {
       case Kind::Number: {
         if (value.isNumber() || value.toBool()) return assign(model, p, value);
         if (value.string()) {
-          // Numeric text keeps its precision (an integer stays a 64-bit integer), where the
-          // original conversion narrowed it to single precision. Text that is not a number
-          // is a type mismatch rather than a silent 0.
+          // Numeric text keeps its precision on purpose: integral text becomes a 64-bit
+          // integer (a 10-digit id comes back exact), other text a double, never a
+          // single-precision float. Text that is not a number is a type mismatch, not 0.
           if (auto n = KSJSONValueTransformer::NSNumberFromNSString(*value.string())) return assign(model, p, *n);
         }
         return mismatch(error, cls, p, value);
@@ -334,8 +337,8 @@ class KSJSONModelImport {
       case Kind::Dictionary:
         if (value.dict()) return assign(model, p, value);
         if (auto a = value.array()) {
-          // An empty JSON array stands for an empty object; a non-empty one is a mismatch
-          // (the original passed it through into the dictionary property).
+          // An empty JSON array stands for an empty object. A non-empty one is deliberately
+          // a mismatch: passing it through would put an array into a dictionary property.
           if (auto d = KSJSONValueTransformer::NSDictionaryFromNSArray(*a)) return assign(model, p, Value(std::move(*d)));
         }
         return mismatch(error, cls, p, value);
