@@ -1,0 +1,11 @@
+#include "platform/crypto/CryptoError.h"
+
+#include <string>
+
+namespace platform::crypto {
+
+Error cryptoError(CryptoStatus status, std::string_view description) {
+  return Error(std::string(kCryptoErrorDomain), status, std::string(description));
+}
+
+}  // namespace platform::crypto
