@@ -54,6 +54,8 @@ class RecordingDelegate final : public BeaconServiceDelegate {
     std::vector<std::string> ids;
     for (const auto& l : lanes) ids.push_back(laneText(l));
     add(fmt::format("L[{}]", fmt::join(ids, ",")));
+    std::lock_guard lock(mutex_);
+    lastLanes_ = lanes;
   }
   void laneBeaconsChanged(const std::vector<std::shared_ptr<LaneModel>>& lanes) override {
     std::vector<std::string> items;
@@ -73,6 +75,11 @@ class RecordingDelegate final : public BeaconServiceDelegate {
     events_.clear();
     return out;
   }
+  // The list of the last lanesChanged.
+  std::vector<std::shared_ptr<LaneModel>> lastLanes() const {
+    std::lock_guard lock(mutex_);
+    return lastLanes_;
+  }
   std::vector<std::shared_ptr<LaneModel>> closestObjects() const {
     std::lock_guard lock(mutex_);
     return closestObjects_;
@@ -86,6 +93,7 @@ class RecordingDelegate final : public BeaconServiceDelegate {
   mutable std::mutex mutex_;
   std::vector<std::string> events_;
   std::vector<std::shared_ptr<LaneModel>> closestObjects_;
+  std::vector<std::shared_ptr<LaneModel>> lastLanes_;
 };
 
 // The four events of a reset.
