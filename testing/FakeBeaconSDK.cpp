@@ -119,6 +119,16 @@ bool FakeBeaconSDK::hasListener() const {
   return !managers_.empty() && managers_.back()->hasListener();
 }
 
+std::shared_ptr<platform::dispatch::Queue> FakeBeaconSDK::deliveryQueue() const {
+  std::lock_guard lock(mutex_);
+  return managers_.empty() ? nullptr : managers_.back()->queue();
+}
+
+std::shared_ptr<platform::dispatch::Queue> FakeBeaconSDK::Manager::queue() const {
+  std::lock_guard lock(mutex_);
+  return queue_;
+}
+
 void FakeBeaconSDK::Manager::setDelegate(std::weak_ptr<RangingListener> listener) {
   std::lock_guard lock(mutex_);
   listener_ = std::move(listener);

@@ -54,6 +54,8 @@ class FakeBeaconSDK final : public BeaconSDKPort {
   std::size_t managersMade() const;
   // Whether the newest manager has a live listener.
   bool hasListener() const;
+  // The queue the newest manager delivers on, or nullptr.
+  std::shared_ptr<platform::dispatch::Queue> deliveryQueue() const;
 
  private:
   mutable std::mutex mutex_;
@@ -77,6 +79,7 @@ class FakeBeaconSDK::Manager final : public BeaconManagerPort, public std::enabl
   void setQueue(std::shared_ptr<platform::dispatch::Queue> queue) override;
   void deliver(std::vector<RangedBeacon> beacons);
   bool hasListener() const;
+  std::shared_ptr<platform::dispatch::Queue> queue() const;
 
  private:
   mutable std::mutex mutex_;

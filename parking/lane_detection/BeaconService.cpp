@@ -265,6 +265,8 @@ void BeaconService::resetOnQueue() {
   _lanes.clear();
   _laneBeacons.clear();
   _processedBeacons.clear();
+  beaconsById_.clear();
+  laneByBeaconId_.clear();
   _lastCarParkChange = now().addingTimeInterval(-2.0 * kBeaconResetInterval);
   _lastLaneChange = _lastCarParkChange;
   {
@@ -317,14 +319,9 @@ void BeaconService::runPass(const std::vector<std::shared_ptr<BeaconModel>>& bea
 void BeaconService::processRangedBeacons(const std::vector<std::shared_ptr<BeaconModel>>& beaconModels) {
   for (const auto& snapshot : beaconModels) {
     const std::string id = snapshot->beaconID();
-    if (std::find(_processedBeacons.begin(), _processedBeacons.end(), id) != _processedBeacons.end()) continue;
-    const bool held = std::any_of(_carParks.begin(), _carParks.end(), [&](const HeldCarPark& p) {
-      return std::any_of(p.lanes.begin(), p.lanes.end(), [&](const std::shared_ptr<LaneModel>& lane) {
-        const auto beacons = lane->laneBeacons();
-        return std::any_of(beacons.begin(), beacons.end(), [&](const auto& b) { return b->beaconId() == id; });
-      });
-    });
-    if (held) continue;
+    if (_processedBeacons.count(id)) continue;
+    // A lane beacon of a car park already held needs no lookup.
+    if (laneByBeaconId_.count(id)) continue;
     if (!signedIn()) continue;
 
     DetailsRequest request;
@@ -340,11 +337,14 @@ void BeaconService::processRangedBeacons(const std::vector<std::shared_ptr<Beaco
         if (logsAboveNone()) {
           platform::Log::info(kLogCategory, "Found car park: {} ({})", carPark->carParkName(), entry.carParkId);
         }
-        for (const auto& lane : entry.lanes) lane->setCarPark(carPark);
+        for (const auto& lane : entry.lanes) {
+          lane->setCarPark(carPark);
+          for (const auto& laneBeacon : lane->laneBeacons()) laneByBeaconId_.emplace(laneBeacon->beaconId(), lane);
+        }
         _carParks.push_back(std::move(entry));
       }
     }
-    _processedBeacons.push_back(id);
+    _processedBeacons.insert(id);
   }
 
   bool changed = false;
@@ -356,10 +356,8 @@ void BeaconService::processRangedBeacons(const std::vector<std::shared_ptr<Beaco
 }
 
 bool BeaconService::addOrUpdateBeacon(const std::shared_ptr<BeaconModel>& beaconModel) {
-  const std::string id = beaconModel->beaconID();
-  for (const auto& stored : _beacons) {
-    if (stored->beaconID() == id) return stored->update(*beaconModel);
-  }
+  auto [it, added] = beaconsById_.emplace(beaconModel->beaconID(), beaconModel);
+  if (!added) return it->second->update(*beaconModel);
   _beacons.push_back(beaconModel);
   return true;
 }

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "parking/lane_detection/BeaconModel.h"
@@ -164,8 +166,13 @@ class BeaconService : public std::enable_shared_from_this<BeaconService> {
   std::vector<std::shared_ptr<BeaconModel>> _beacons;
   std::vector<HeldCarPark> _carParks;
   std::vector<std::shared_ptr<LaneModel>> _lanes;
-  std::vector<std::string> _processedBeacons;
+  // Beacon ids already looked up (whatever the outcome) since the last reset.
+  std::unordered_set<std::string> _processedBeacons;
   std::vector<std::shared_ptr<LaneModel>> _laneBeacons;
+  // Indexes kept in step with the lists: the snapshot of each beacon id, and the first lane
+  // (car parks and lanes in order) that lists each lane-beacon id.
+  std::unordered_map<std::string, std::shared_ptr<BeaconModel>> beaconsById_;
+  std::unordered_map<std::string, std::shared_ptr<LaneModel>> laneByBeaconId_;
 };
 
 }  // namespace velmora

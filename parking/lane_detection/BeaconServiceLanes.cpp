@@ -39,26 +39,17 @@ std::shared_ptr<LaneModel> BeaconService::findCandidateLane() {
   if (!status) return nullptr;
   const std::vector<std::int64_t> types = getAcceptableLaneTypes();
 
-  std::vector<std::shared_ptr<BeaconModel>> ranked = _beacons;
-  std::stable_sort(ranked.begin(), ranked.end(),
-                   [](const auto& a, const auto& b) { return a->rssi() > b->rssi(); });
+  // Strongest first; equal signals keep their order in the list.
+  std::vector<std::pair<std::int64_t, const BeaconModel*>> ranked;
+  ranked.reserve(_beacons.size());
+  for (const auto& b : _beacons) ranked.emplace_back(b->rssi(), b.get());
+  std::stable_sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
 
-  for (const auto& snapshot : ranked) {
-    if (snapshot->rssi() >= 0) continue;
-    const std::string id = snapshot->beaconID();
-
-    std::shared_ptr<LaneModel> c0;
-    for (const auto& held : _carParks) {
-      for (const auto& lane : held.lanes) {
-        const auto beacons = lane->laneBeacons();
-        if (std::any_of(beacons.begin(), beacons.end(), [&](const auto& b) { return b->beaconId() == id; })) {
-          c0 = lane;
-          break;
-        }
-      }
-      if (c0) break;
-    }
-    if (!c0) continue;
+  for (const auto& [rssi, snapshot] : ranked) {
+    if (rssi >= 0) continue;
+    auto found = laneByBeaconId_.find(snapshot->beaconID());
+    if (found == laneByBeaconId_.end()) continue;
+    const std::shared_ptr<LaneModel>& c0 = found->second;
 
     const std::optional<std::int64_t> laneId = c0->laneId();
     if (!laneId) continue;
@@ -142,13 +133,8 @@ void BeaconService::processLane(const std::shared_ptr<LaneModel>& lane) {
     for (const auto& lb : laneBeacons) {
       const std::string id = lb->beaconId();
       ids.push_back(id);
-      const BeaconModel* snapshot = nullptr;
-      for (const auto& b : _beacons) {
-        if (b->beaconID() == id) {
-          snapshot = b.get();
-          break;
-        }
-      }
+      auto found = beaconsById_.find(id);
+      const BeaconModel* snapshot = found == beaconsById_.end() ? nullptr : found->second.get();
       if (snapshot) {
         const BeaconModel::Values v = snapshot->values();
         lb->recordReading(v.name, v.serialNumber, v.rssi, v.proximity, v.accuracy, v.measuredPowerAt1Meter);
@@ -159,10 +145,15 @@ void BeaconService::processLane(const std::shared_ptr<LaneModel>& lane) {
         lb->setHistory(std::move(history));
       }
     }
+    // Every snapshot of the lane's beacons below 0 dBm, each once.
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
     std::int64_t sum = 0, count = 0;
-    for (const auto& b : _beacons) {
-      const std::int64_t r = b->rssi();
-      if (r < 0 && std::find(ids.begin(), ids.end(), b->beaconID()) != ids.end()) {
+    for (const auto& id : ids) {
+      auto found = beaconsById_.find(id);
+      if (found == beaconsById_.end()) continue;
+      const std::int64_t r = found->second->rssi();
+      if (r < 0) {
         sum += r;
         ++count;
       }
