@@ -7,7 +7,7 @@
 #include <future>
 #include <thread>
 
-#include "parking/lane_detection/LaneDetectionTestSupport.h"
+#include "testing/LaneDetectionTestSupport.h"
 #include "platform/dispatch/ThreadScheduler.h"
 #include "testing/ParkingServiceFake.h"
 

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "parking/lane_detection/LaneDetectionTestSupport.h"
+#include "testing/LaneDetectionTestSupport.h"
 #include "platform/core/Log.h"
 
 namespace velmora::lane_test {

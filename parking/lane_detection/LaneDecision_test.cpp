@@ -5,7 +5,7 @@
 #include <functional>
 
 #include "parking/carpark_api/LaneBeaconModel.h"
-#include "parking/lane_detection/LaneDetectionTestSupport.h"
+#include "testing/LaneDetectionTestSupport.h"
 
 namespace velmora::lane_test {
 namespace {

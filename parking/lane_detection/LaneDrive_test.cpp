@@ -6,7 +6,7 @@
 #include <map>
 
 #include "parking/carpark_api/CarParkAPI.h"
-#include "parking/lane_detection/LaneDetectionTestSupport.h"
+#include "testing/LaneDetectionTestSupport.h"
 #include "parking/user_api/UserAPI.h"
 #include "testing/ParkingServiceFake.h"
 
