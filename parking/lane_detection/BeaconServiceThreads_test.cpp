@@ -89,7 +89,7 @@ TEST_F(BeaconServiceThreadsTest, ReportsTicksGettersAndSettersFromManyThreads) {
       if (i % 11 == 5) service->onForeground();
     }
   });
-  threads.emplace_back([&] {  // host getters, never waiting for a pass
+  std::thread getters([&] {  // host getters, never waiting for a pass
     while (!done.load()) {
       auto lane = service->getClosestLane();
       if (lane) (void)lane->laneId();
@@ -98,9 +98,9 @@ TEST_F(BeaconServiceThreadsTest, ReportsTicksGettersAndSettersFromManyThreads) {
       (void)service->getAcceptableLaneTypes();
     }
   });
-  for (std::size_t i = 0; i + 1 < threads.size(); ++i) threads[i].join();
+  for (auto& t : threads) t.join();
   done = true;
-  threads.back().join();
+  getters.join();
 
   // Let what was queued run out: reports on the delivery queue, then passes on the work queue.
   sdk->deliveryQueue()->sync([] {});
