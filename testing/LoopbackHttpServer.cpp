@@ -272,7 +272,23 @@ bool LoopbackHttpServer::waitForRequests(std::size_t n, std::chrono::millisecond
   return changed_.wait_for(lock, bound, [&] { return requests_.size() >= n; });
 }
 
-LoopbackHttpServer::Reply LoopbackHttpServer::replyFor(const std::string& target) const {
+void LoopbackHttpServer::setHandler(std::string target, Handler handler) {
+  std::lock_guard lock(mutex_);
+  handlers_[std::move(target)] = std::move(handler);
+}
+
+LoopbackHttpServer::Reply LoopbackHttpServer::replyFor(const RecordedRequest& request) const {
+  const std::string& target = request.target;
+  Handler handler;
+  {
+    std::lock_guard lock(mutex_);
+    if (auto it = handlers_.find(target); it != handlers_.end()) {
+      handler = it->second;
+    } else if (auto query = target.find('?'); query != std::string::npos) {
+      if (auto q = handlers_.find(std::string_view(target).substr(0, query)); q != handlers_.end()) handler = q->second;
+    }
+  }
+  if (handler) return handler(request);
   std::lock_guard lock(mutex_);
   if (auto it = replies_.find(target); it != replies_.end()) return it->second;
   if (auto query = target.find('?'); query != std::string::npos) {
@@ -403,7 +419,7 @@ void LoopbackHttpServer::serve(Connection& connection) {
     bool keepAlive = version == "HTTP/1.0" ? (connectionHeader && containsIgnoreCase(*connectionHeader, "keep-alive"))
                                            : !(connectionHeader && containsIgnoreCase(*connectionHeader, "close"));
     bool isHead = request.method == "HEAD";
-    Reply reply = replyFor(request.target);
+    Reply reply = replyFor(request);
 
     {
       std::lock_guard lock(mutex_);

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -73,6 +74,11 @@ class LoopbackHttpServer {
   // Reply for one target. A request matches when its raw target equals `target`, or when its
   // target without the query string does.
   void setReply(std::string target, Reply reply);
+  // Computes the reply for one target from the request (its body, say). A handler takes
+  // precedence over a fixed reply for the same target and is matched the same way. It runs
+  // on the connection's thread, outside the server's lock.
+  using Handler = std::function<Reply(const RecordedRequest& request)>;
+  void setHandler(std::string target, Handler handler);
   // Reply for every target without a reply of its own; initially 404 with an empty body.
   void setDefaultReply(Reply reply);
 
@@ -89,7 +95,7 @@ class LoopbackHttpServer {
   void acceptLoop();
   void serve(Connection& connection);
   void reapFinishedLocked();
-  Reply replyFor(const std::string& target) const;
+  Reply replyFor(const RecordedRequest& request) const;
   // Waits until the server stops or `bound` elapses; true when the server is stopping.
   bool waitForStop(std::chrono::milliseconds bound) const;
   bool waitForStop() const;
@@ -112,6 +118,7 @@ class LoopbackHttpServer {
   std::vector<RecordedRequest> requests_;
   std::size_t connectionsAccepted_ = 0;
   std::map<std::string, Reply, std::less<>> replies_;
+  std::map<std::string, Handler, std::less<>> handlers_;
   Reply defaultReply_;
   std::vector<std::unique_ptr<Connection>> connections_;
   std::thread acceptThread_;

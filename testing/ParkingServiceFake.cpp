@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include "platform/core/Json.h"
+
 namespace velmora::testing {
 namespace {
 
@@ -65,23 +67,114 @@ ParkingServiceFake::ParkingServiceFake() {
                      R"("homeCarParkName":"Harbour Street","groupZoneName":"Blue","groupZoneColourCode":"#1E5AA8",)"
                      R"("groupZoneCode":"B","homeCarParkLatitude":-33.8688,"homeCarParkLongitude":151.2093}})",
                      kEmail, kCarParkId)));
-  server_.setReply(
-      "/v4.0/user/status",
-      ok(fmt::format(R"({{"result":"Success","message":"","accountType":"Casual","emailConfirmed":true,)"
-                     R"("accessStatus":"Active","inCarPark":false,"isNested":false,"entryTime":null,)"
-                     R"("serverTime":"2026-12-09T08:15:30.250","homeCarParkId":{},"homeCarParkName":"Harbour Street",)"
-                     R"("carParkId":null,"carParkName":"","casualAccess":true,"hasCard":false,"lanes":{}}})",
-                     kCarParkId, lanesJson())));
-  server_.setReply("/v4.0/carpark/detail", ok(carParkDetailsJson()));
-  server_.setReply("/v4.0/carpark/enter", ok(R"({"result":"Success","message":"Gate opening","reservedBay":"B-14"})"));
-  server_.setReply("/v4.0/carpark/exit",
-                   ok(R"({"result":"Success","message":"Safe travels","entryTime":"2026-12-09T08:16:02",)"
-                      R"("secondsInCarPark":5400,"amount":12.5})"));
+  server_.setHandler("/v4.0/user/status", [this](const LoopbackHttpServer::RecordedRequest&) { return statusReply(); });
+  server_.setHandler("/v4.0/carpark/detail",
+                     [this](const LoopbackHttpServer::RecordedRequest& request) { return detailReply(request); });
+  server_.setHandler("/v4.0/carpark/enter", [this](const LoopbackHttpServer::RecordedRequest& request) {
+    enterLane(request);
+    return ok(R"({"result":"Success","message":"Gate opening","reservedBay":"B-14"})");
+  });
+  server_.setHandler("/v4.0/carpark/exit", [this](const LoopbackHttpServer::RecordedRequest&) {
+    {
+      std::lock_guard lock(mutex_);
+      inCarPark_ = false;
+      carParkId_.reset();
+      carParkName_.clear();
+    }
+    return ok(R"({"result":"Success","message":"Safe travels","entryTime":"2026-12-09T08:16:02",)"
+              R"("secondsInCarPark":5400,"amount":12.5})");
+  });
   server_.setReply("/v4.0/carpark/notification",
                    ok(R"({"result":"Success","message":"","shouldPopup":true,)"
                       R"("noticeMessage":{"title":"Approaching North entry","message":"Drive up to the gate"},)"
                       R"("details":[]})"));
   server_.setReply("/v4.0/carpark/beaconpayload", ok(R"({"result":"Success","message":"Payload stored"})"));
+}
+
+LoopbackHttpServer::Reply ParkingServiceFake::statusReply() const {
+  bool in = false;
+  std::optional<std::int64_t> id;
+  std::string name;
+  {
+    std::lock_guard lock(mutex_);
+    in = inCarPark_;
+    id = carParkId_;
+    name = carParkName_;
+  }
+  return ok(fmt::format(R"({{"result":"Success","message":"","accountType":"Casual","emailConfirmed":true,)"
+                        R"("accessStatus":"Active","inCarPark":{},"isNested":false,"entryTime":null,)"
+                        R"("serverTime":"2026-12-09T08:15:30.250","homeCarParkId":{},"homeCarParkName":"Harbour Street",)"
+                        R"("carParkId":{},"carParkName":"{}","casualAccess":true,"hasCard":false,"lanes":{}}})",
+                        in, kCarParkId, id ? std::to_string(*id) : std::string("null"), name, lanesJson()));
+}
+
+LoopbackHttpServer::Reply ParkingServiceFake::detailReply(const LoopbackHttpServer::RecordedRequest& request) const {
+  std::lock_guard lock(mutex_);
+  if (!useDataSet_) return ok(carParkDetailsJson());
+  LoopbackHttpServer::Reply notFound;
+  notFound.status = 404;
+  auto body = platform::json::parse(request.body);
+  if (!body) return notFound;
+  const std::string* beaconID = (*body)["beaconID"].string();
+  if (!beaconID) return notFound;
+  for (const CarPark& carPark : carParks_) {
+    for (const std::string& id : carPark.beaconIds) {
+      if (id == *beaconID) return ok(carPark.body);
+    }
+  }
+  return notFound;
+}
+
+void ParkingServiceFake::enterLane(const LoopbackHttpServer::RecordedRequest& request) {
+  std::optional<std::int64_t> laneId;
+  if (auto body = platform::json::parse(request.body)) laneId = (*body)["laneId"].toInt64();
+  std::lock_guard lock(mutex_);
+  inCarPark_ = true;
+  carParkId_ = kCarParkId;
+  carParkName_ = "Harbour Street";
+  for (const CarPark& carPark : carParks_) {
+    for (std::int64_t id : carPark.laneIds) {
+      if (laneId && id == *laneId) {
+        carParkId_ = carPark.carParkId;
+        carParkName_ = carPark.name;
+      }
+    }
+  }
+}
+
+bool ParkingServiceFake::addCarPark(const std::string& detailsJson) {
+  auto body = platform::json::parse(detailsJson);
+  if (!body || !body->dict()) return false;
+  CarPark carPark;
+  auto id = (*body)["carParkId"].toInt64();
+  const std::string* name = (*body)["carParkName"].string();
+  const platform::Array* lanes = (*body)["lanes"].array();
+  if (!id || !name || !lanes) return false;
+  carPark.carParkId = *id;
+  carPark.name = *name;
+  carPark.body = detailsJson;
+  for (const platform::Value& lane : *lanes) {
+    if (auto laneId = lane["laneId"].toInt64()) carPark.laneIds.push_back(*laneId);
+    if (const platform::Array* beacons = lane["laneBeacons"].array()) {
+      for (const platform::Value& beacon : *beacons) {
+        if (const std::string* beaconId = beacon["beaconId"].string()) carPark.beaconIds.push_back(*beaconId);
+      }
+    }
+  }
+  std::lock_guard lock(mutex_);
+  useDataSet_ = true;
+  carParks_.push_back(std::move(carPark));
+  return true;
+}
+
+bool ParkingServiceFake::inCarPark() const {
+  std::lock_guard lock(mutex_);
+  return inCarPark_;
+}
+
+std::optional<std::int64_t> ParkingServiceFake::statusCarParkId() const {
+  std::lock_guard lock(mutex_);
+  return carParkId_;
 }
 
 }  // namespace velmora::testing

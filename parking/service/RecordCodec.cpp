@@ -219,6 +219,14 @@ bool RecordDecoder::requiredBoolean(std::string_view key) {
   return boolean(key);
 }
 
+platform::Date RecordDecoder::requiredDate(std::string_view key) {
+  if (!present(key)) {
+    valueNotFound(key, "Date");
+    return {};
+  }
+  return optionalDate(key).value_or(platform::Date());
+}
+
 std::string RecordEncoder::codingPath() const {
   if (!parent_) return path_;
   std::string path = parent_->pathFor(key_);

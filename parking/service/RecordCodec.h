@@ -57,6 +57,8 @@ class RecordDecoder {
   std::int64_t requiredInt64(std::string_view key);
   double requiredNumber(std::string_view key);
   bool requiredBoolean(std::string_view key);
+  // A date read like optionalDate, required to be present and not null.
+  platform::Date requiredDate(std::string_view key);
 
   // A nested record: R must offer `static R decode(RecordDecoder&)`. Missing or null
   // gives the fallback; a value that is not an object, or a failing field, is an error.
