@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+#include <vector>
+
 #include "beacons/foundation/KSInstanceProvider.h"
 #include "beacons/storage/KSUserDefaultsManager.h"
 #include "platform/defaults/UserDefaults.h"
@@ -94,6 +97,19 @@ TEST_F(KSIdentityProviderTest, SetDeviceIdentifierKeepsItAndNilRemovesIt) {
   auto reopened = platform::UserDefaults::open(world.defaults->path());
   EXPECT_TRUE(reopened->objectForKey(KSUserDefaultsDeviceIdentifierKey).isAbsent());
   EXPECT_TRUE(reopened->stringForKey(KSUserDefaultsKestrineIdentifierKey));
+}
+
+// First requests racing on several threads make one installation identifier.
+TEST_F(KSIdentityProviderTest, RacingFirstRequestsMakeOneIdentifier) {
+  auto provider = identity();
+  std::vector<std::string> seen(8);
+  std::vector<std::thread> threads;
+  for (std::size_t t = 0; t < seen.size(); ++t) {
+    threads.emplace_back([&, t] { seen[t] = t % 2 ? provider->kestrineIdentifier() : provider->deviceIdentifier(); });
+  }
+  for (auto& th : threads) th.join();
+  for (const auto& id : seen) EXPECT_EQ(id, seen[0]);
+  EXPECT_EQ(identity(/*restart=*/true)->kestrineIdentifier(), seen[0]);
 }
 
 TEST_F(KSIdentityProviderTest, RegistryKeepsOneProviderOnItsOwnDefaults) {
