@@ -40,5 +40,33 @@ TEST(SimWorldTest, PlaysAllSimulationsOnOneClock) {
   world.center->removeObserver(token);
 }
 
+// The bundle is the world's own sims: a central made through it reports the radio's power,
+// and the defaults write their file into the app's documents folder.
+TEST(SimWorldTest, BundleHandsOutTheSimulatedPlatform) {
+  SimWorld world;
+  const auto b = world.bundle();
+  EXPECT_EQ(b.scheduler, world.scheduler);
+  EXPECT_EQ(b.notificationCenter, world.center);
+  EXPECT_EQ(b.app, world.app);
+  EXPECT_EQ(b.location, world.location);
+  EXPECT_EQ(b.reachability, world.reachability);
+
+  struct States final : platform::bluetooth::CentralDelegate {
+    std::vector<platform::bluetooth::CentralState> seen;
+    void centralDidUpdateState(platform::bluetooth::CentralState state) override { seen.push_back(state); }
+  };
+  auto states = std::make_shared<States>();
+  ASSERT_TRUE(b.centralMaker && *b.centralMaker);
+  auto central = (*b.centralMaker)(states, world.scheduler->makeSerialQueue("sdk"));
+  world.runUntilIdle();
+  EXPECT_EQ(states->seen, std::vector{platform::bluetooth::CentralState::PoweredOn});
+
+  ASSERT_TRUE(b.defaults);
+  b.defaults->setObject("k", "v");
+  ASSERT_TRUE(b.defaults->synchronize());
+  EXPECT_EQ(b.defaults->path().parent_path(), world.app->documentsDirectory());
+  EXPECT_EQ(platform::UserDefaults::open(b.defaults->path())->stringForKey("k"), "v");
+}
+
 }  // namespace
 }  // namespace velmora::testing

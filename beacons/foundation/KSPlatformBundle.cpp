@@ -1,28 +1,14 @@
 #include "beacons/foundation/KSPlatformBundle.h"
 
-#include <cstdlib>
-#include <filesystem>
-#include <system_error>
-
+#include "platform/app/Application.h"
+#include "platform/bluetooth/Central.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/dispatch/Scheduler.h"
+#include "platform/location/LocationManager.h"
+#include "platform/net/Reachability.h"
 #include "platform/notify/NotificationCenter.h"
 
 namespace kestrine {
-namespace {
-
-// The SDK's data folder: $XDG_DATA_HOME/velmora, else ~/.local/share/velmora, else the
-// system temporary folder.
-std::filesystem::path dataFolder() {
-  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) return std::filesystem::path(xdg) / "velmora";
-  if (const char* home = std::getenv("HOME"); home && *home) {
-    return std::filesystem::path(home) / ".local" / "share" / "velmora";
-  }
-  std::error_code ec;
-  return std::filesystem::temp_directory_path(ec) / "velmora";
-}
-
-}  // namespace
 
 KSPlatformBundle KSPlatformBundle::system() {
   KSPlatformBundle b;
@@ -30,7 +16,11 @@ KSPlatformBundle KSPlatformBundle::system() {
   // The default centre lives for the whole process; the pointer does not own it.
   b.notificationCenter = std::shared_ptr<platform::NotificationCenter>(
       std::shared_ptr<void>(), &platform::NotificationCenter::defaultCenter());
-  b.defaults = platform::UserDefaults::open(dataFolder() / "UserDefaults.plist");
+  b.app = platform::app::Application::hostProcess();
+  b.defaults = platform::UserDefaults::open(b.app->documentsDirectory() / kDefaultsFileName);
+  b.centralMaker = std::make_shared<platform::bluetooth::CentralMaker>(platform::bluetooth::unsupportedCentralMaker());
+  b.location = platform::location::LocationServices::unavailable();
+  b.reachability = platform::net::ReachabilityBackend::hostInterfaces();
   return b;
 }
 

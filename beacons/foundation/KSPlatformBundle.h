@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <string_view>
 
 namespace platform {
 class NotificationCenter;
@@ -8,7 +9,6 @@ class UserDefaults;
 namespace dispatch {
 class Scheduler;
 }
-// Seams of the phone platform that singletons are handed; their owners define them.
 namespace bluetooth {
 class CentralMaker;
 }
@@ -17,10 +17,9 @@ class LocationServices;
 }
 namespace app {
 class Application;
-class AdvertisingIdentity;
 }
 namespace net {
-class Reachability;
+class ReachabilityBackend;
 }
 }  // namespace platform
 
@@ -28,8 +27,14 @@ namespace kestrine {
 
 // What the singletons of the beacon layer are made on: the platform's services. The
 // registry holds one bundle and hands it to every maker, so a test that installs a fresh
-// registry over a virtual scheduler, a fresh notification centre and a temporary defaults
-// file gets singletons on exactly those.
+// registry over a virtual scheduler, a fresh notification centre, a temporary defaults
+// file and the simulated radio, location, app and reachability gets singletons on exactly
+// those.
+//
+// The advertising identity is the app's (Application::advertisingIdentity()): it is read
+// anew at each use, since the user may switch tracking off while the SDK runs. Reachability
+// is the backend, not one target: the reachability manager watches the internet at large
+// and, on request, a host or an address, and makes each target from the backend.
 struct KSPlatformBundle {
   std::shared_ptr<platform::dispatch::Scheduler> scheduler;
   std::shared_ptr<platform::NotificationCenter> notificationCenter;
@@ -37,12 +42,15 @@ struct KSPlatformBundle {
   std::shared_ptr<platform::bluetooth::CentralMaker> centralMaker;
   std::shared_ptr<platform::location::LocationServices> location;
   std::shared_ptr<platform::app::Application> app;
-  std::shared_ptr<platform::app::AdvertisingIdentity> advertisingIdentity;
-  std::shared_ptr<platform::net::Reachability> reachability;
+  std::shared_ptr<platform::net::ReachabilityBackend> reachability;
 
-  // The process's own services: the shared scheduler, the default notification centre and
-  // the user defaults in the SDK's data folder. The radio, location, app and reachability
-  // slots stay empty until their backends are wired.
+  // The user-defaults file's name in the app's documents folder.
+  static constexpr std::string_view kDefaultsFileName = "UserDefaults.plist";
+
+  // The process's own services: the shared scheduler, the default notification centre, the
+  // host process's app, the user defaults in that app's documents folder, the network
+  // interfaces' reachability, and the radio and location services of a host without them
+  // (a central that reports unsupported, location services switched off).
   static KSPlatformBundle system();
 };
 

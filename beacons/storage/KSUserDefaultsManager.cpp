@@ -16,7 +16,11 @@ std::shared_ptr<KSUserDefaultsManager> make(KSInstanceProvider& provider) {
 }  // namespace
 
 std::shared_ptr<KSUserDefaultsManager> KSUserDefaultsManager::sharedManager() {
-  return KSInstanceProvider::sharedProvider()->singleton<KSUserDefaultsManager>(kSingletonName, make);
+  return sharedManager(*KSInstanceProvider::sharedProvider());
+}
+
+std::shared_ptr<KSUserDefaultsManager> KSUserDefaultsManager::sharedManager(KSInstanceProvider& provider) {
+  return provider.singleton<KSUserDefaultsManager>(kSingletonName, make);
 }
 
 void KSUserDefaultsManager::installMaker(KSInstanceProvider& provider) {

@@ -42,6 +42,8 @@ class KSUserDefaultsManager {
 
   // The registry's manager, on the registry's user defaults.
   static std::shared_ptr<KSUserDefaultsManager> sharedManager();
+  // That registry's manager (what another singleton's maker asks for).
+  static std::shared_ptr<KSUserDefaultsManager> sharedManager(KSInstanceProvider& provider);
   // Lets the registry make the manager by name (the configure step asks for it so).
   static void installMaker(KSInstanceProvider& provider);
 
