@@ -493,15 +493,16 @@ TEST_F(URLSessionTest, TimeOutsAreIdleTimeOutsOfSixtySecondsByDefault) {
   EXPECT_EQ(URLRequest().timeoutSeconds, 60);
   EXPECT_EQ(URLSessionConfiguration().defaultTimeoutSeconds, 60);
 
-  // 10 MB arriving 256 KB every 10 ms keeps moving for about twice the time-out: it arrives
+  // 10 MB arriving 128 KB every 25 ms keeps moving for about twice the time-out: it arrives
   // in full. A server that sends its headers and then nothing fails once the time-out passes.
+  // The gaps are a fortieth of the time-out, so a loaded machine cannot stretch one past it.
   const std::string big(10 * 1024 * 1024, 't');
-  server.setReply("/trickle", {.body = big, .trickleBytes = 256 * 1024, .trickleInterval = 10ms});
+  server.setReply("/trickle", {.body = big, .trickleBytes = 128 * 1024, .trickleInterval = 25ms});
   server.setReply("/headers-then-nothing", {.body = "{}", .mode = Reply::Mode::StallAfterHeaders});
   auto roomy = URLSession::create({.callbackQueue = queue, .maximumResponseBytes = 16 * 1024 * 1024});
 
-  const URLRequest trickle{.url = server.baseUrl() + "/trickle", .timeoutSeconds = 0.2};
-  const URLRequest stalled{.url = server.baseUrl() + "/headers-then-nothing", .timeoutSeconds = 0.2};
+  const URLRequest trickle{.url = server.baseUrl() + "/trickle", .timeoutSeconds = 1.0};
+  const URLRequest stalled{.url = server.baseUrl() + "/headers-then-nothing", .timeoutSeconds = 1.0};
   Collector c;
   roomy->dataTask(trickle, c.completion(queue))->resume();
   roomy->dataTask(stalled, c.completion(queue))->resume();
