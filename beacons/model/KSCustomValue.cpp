@@ -1,0 +1,18 @@
+#include "beacons/model/KSCustomValue.h"
+
+namespace kestrine {
+
+const KSJSONModelClass& KSCustomValue::jsonClass() {
+  using V = KSCustomValue;
+  static const KSJSONModelClass cls = KSJSONModelClass::define<V>("KSCustomValue", [](auto& c) {
+    c.keyMapper({{"id", "customValueID"}});
+    c.allOptional();
+    c.whitelist({"customValueID", "key", "value"});
+    c.text("customValueID", &V::customValueID, &V::setCustomValueID);
+    c.text("key", &V::key, &V::setKey);
+    c.text("value", &V::value, &V::setValue);
+  });
+  return cls;
+}
+
+}  // namespace kestrine

@@ -1,0 +1,21 @@
+#include "beacons/model/KSDateRange.h"
+
+namespace kestrine {
+
+const KSJSONModelClass& KSDateRange::jsonClass() {
+  using D = KSDateRange;
+  static const KSJSONModelClass cls = KSJSONModelClass::define<D>("KSDateRange", [](auto& c) {
+    c.allOptional();
+    c.whitelist({"fromDate", "throughDate"});
+    c.date("fromDate", &D::fromDate, &D::setFromDate);
+    c.date("throughDate", &D::throughDate, &D::setThroughDate);
+  });
+  return cls;
+}
+
+double KSDateRange::timeInterval() const {
+  if (!fromDate_ || !throughDate_) return 0.0;
+  return throughDate_->timeIntervalSince(*fromDate_);
+}
+
+}  // namespace kestrine
