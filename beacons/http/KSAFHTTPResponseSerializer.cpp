@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <memory>
 
+#include "beacons/http/KSAFText.h"
 #include "beacons/http/KSAFXMLParser.h"
 #include "platform/core/AsciiText.h"
 #include "platform/core/Json.h"
@@ -30,41 +31,6 @@ std::string trim(std::string_view s) {
   return std::string(s.substr(b, e - b + 1));
 }
 
-bool validUtf8(std::string_view s) {
-  std::size_t i = 0;
-  while (i < s.size()) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    std::size_t n = 0;
-    std::uint32_t cp = 0;
-    if ((c & 0xE0) == 0xC0) {
-      n = 1;
-      cp = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      n = 2;
-      cp = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      n = 3;
-      cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + n >= s.size()) return false;
-    for (std::size_t k = 1; k <= n; ++k) {
-      const auto cc = static_cast<unsigned char>(s[i + k]);
-      if ((cc & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    const std::uint32_t minimum = n == 1 ? 0x80 : n == 2 ? 0x800 : 0x10000;
-    if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    i += n + 1;
-  }
-  return true;
-}
-
 // A charset name as a text-encoding table would hold it: letters, digits and "-_.:+()",
 // at most 40 of them. Anything else (for example option suffixes after "/") is unknown.
 bool plausibleCharsetName(std::string_view name) {
@@ -83,12 +49,12 @@ bool isUtf8Name(std::string_view name) { return name == "utf-8" || name == "utf8
 // it. An unknown charset reads as UTF-8.
 std::optional<std::string> decodeText(const std::string& bytes, const std::optional<std::string>& charset) {
   if (!charset || isUtf8Name(*charset) || !plausibleCharsetName(*charset)) {
-    if (!validUtf8(bytes)) return std::nullopt;
+    if (!KSAFIsValidUTF8(bytes)) return std::nullopt;
     return bytes;
   }
   iconv_t cd = iconv_open("UTF-8", charset->c_str());
   if (cd == reinterpret_cast<iconv_t>(-1)) {
-    if (!validUtf8(bytes)) return std::nullopt;
+    if (!KSAFIsValidUTF8(bytes)) return std::nullopt;
     return bytes;
   }
   std::unique_ptr<void, int (*)(iconv_t)> guard(cd, &iconv_close);
@@ -108,7 +74,7 @@ std::optional<std::string> decodeText(const std::string& bytes, const std::optio
   std::size_t outLeft = sizeof buffer;
   iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
   out.append(buffer, sizeof buffer - outLeft);
-  if (!validUtf8(out)) return std::nullopt;
+  if (!KSAFIsValidUTF8(out)) return std::nullopt;
   return out;
 }
 
