@@ -21,8 +21,6 @@
 namespace kestrine {
 namespace {
 
-constexpr std::string_view kLogCategory = "http";
-
 platform::Error requestError(std::string text) {
   platform::Dict info;
   info.emplace(std::string(KSAFLocalizedFailureReasonErrorKey), text);

@@ -46,6 +46,7 @@ class KSAFStreamingMultipartFormData final : public KSAFMultipartFormData {
   KSAFStreamingMultipartFormData(KSAFURLRequest request, std::uint64_t stringEncoding);
 
   const std::string& boundary() const { return boundary_; }
+  std::uint64_t stringEncoding() const { return stringEncoding_; }
   const std::shared_ptr<KSAFMultipartBodyStream>& bodyStream() const { return bodyStream_; }
 
   bool appendPartWithFileURL(std::string_view fileURL, std::string_view name, platform::Error* error = nullptr) override;
