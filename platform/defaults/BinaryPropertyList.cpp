@@ -2,6 +2,7 @@
 
 #include <plist/plist.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -359,7 +360,105 @@ class StructureCheck {
   std::vector<std::uint64_t> size_;
 };
 
+// Deepest nesting of <array> and <dict> elements in XML property-list text, skipping
+// comments, CDATA sections, processing instructions and declarations (whose text could
+// otherwise hide closing tags). Stops counting once `limit` is passed.
+std::size_t xmlNesting(std::string_view text, std::size_t limit) {
+  std::size_t depth = 0;
+  std::size_t deepest = 0;
+  std::size_t i = 0;
+  const auto skipPast = [&](std::string_view end) {
+    const std::size_t at = text.find(end, i);
+    i = at == std::string_view::npos ? text.size() : at + end.size();
+  };
+  while (i < text.size() && deepest <= limit) {
+    const std::size_t lt = text.find('<', i);
+    if (lt == std::string_view::npos) break;
+    i = lt + 1;
+    const std::string_view rest = text.substr(i);
+    if (rest.starts_with("!--")) {
+      skipPast("-->");
+    } else if (rest.starts_with("![CDATA[")) {
+      skipPast("]]>");
+    } else if (rest.starts_with("?") || rest.starts_with("!")) {
+      skipPast(">");
+    } else {
+      const bool closing = rest.starts_with("/");
+      const std::string_view name = closing ? rest.substr(1) : rest;
+      const bool container = name.starts_with("array") || name.starts_with("dict");
+      const std::size_t gt = text.find('>', i);
+      const bool selfClosing = gt != std::string_view::npos && gt > i && text[gt - 1] == '/';
+      if (container && !selfClosing) {
+        if (closing) {
+          if (depth > 0) --depth;
+        } else {
+          deepest = std::max(deepest, ++depth);
+        }
+      }
+      i = gt == std::string_view::npos ? text.size() : gt + 1;
+    }
+  }
+  return deepest;
+}
+
 }  // namespace
+
+std::optional<std::string> BinaryPropertyList::encodeValue(const Value& value, Format format, std::string* why) {
+  if (auto r = refusalAt(value, 0)) {
+    if (why) *why = *r;
+    return std::nullopt;
+  }
+  PlistPtr root(toNode(value));
+  char* out = nullptr;
+  std::uint32_t length = 0;
+  if (format == Format::Binary) {
+    plist_to_bin(root.get(), &out, &length);
+  } else {
+    plist_to_xml(root.get(), &out, &length);
+  }
+  if (!out) {
+    if (why) *why = "the property list could not be written";
+    return std::nullopt;
+  }
+  std::string bytes(out, length);
+  if (format == Format::Binary) {
+    plist_to_bin_free(out);
+  } else {
+    plist_to_xml_free(out);
+  }
+  if (bytes.size() > kMaxFileBytes) {
+    if (why) *why = "the property list is too large";
+    return std::nullopt;
+  }
+  return bytes;
+}
+
+std::optional<Value> BinaryPropertyList::decodeValue(const char* data, std::size_t size, std::string* why) {
+  const auto fail = [&](std::string reason) -> std::optional<Value> {
+    if (why) *why = std::move(reason);
+    return std::nullopt;
+  };
+  if (size == 0) return fail("the property list is empty");
+  if (size > kMaxFileBytes) return fail("the property list is too large");
+  plist_t raw = nullptr;
+  if (size >= 8 && std::memcmp(data, "bplist00", 8) == 0) {
+    if (auto bad = StructureCheck(reinterpret_cast<const std::uint8_t*>(data), size).run()) return fail(*bad);
+    plist_from_bin(data, static_cast<std::uint32_t>(size), &raw);
+  } else {
+    const std::string_view text(data, size);
+    if (text.find('\0') != std::string_view::npos) return fail("the property list is not text");
+    // The root container is level 0, as in a defaults file.
+    if (xmlNesting(text, kMaxNesting + 1) > kMaxNesting + 1) {
+      return fail(fmt::format("nesting deeper than {} levels", kMaxNesting));
+    }
+    plist_from_xml(data, static_cast<std::uint32_t>(size), &raw);
+  }
+  PlistPtr root(raw);
+  if (!root) return fail("the property list is corrupt");
+  auto value = fromNode(root.get(), 0);
+  if (!value) return fail("the property list holds a value that cannot be read");
+  return value;
+}
 
 std::optional<std::string> BinaryPropertyList::refusal(std::string_view key, const Value& value) {
   if (!validUtf8(key)) return std::string("the key is not valid UTF-8 or holds a NUL");

@@ -43,6 +43,18 @@ class BinaryPropertyList {
   // *skipped.
   static std::optional<Dict> decode(const char* data, std::size_t size, std::string* why = nullptr,
                                     std::vector<std::string>* skipped = nullptr);
+
+  // Property lists of any root kind, in either of the format's two encodings, for the HTTP
+  // layer's property-list bodies. The same limits apply as to a defaults file.
+  enum class Format { Xml = 100, Binary = 200 };
+
+  // The bytes of a value in the given encoding, or nullopt (reason in *why) when the value
+  // or one it holds cannot be stored.
+  static std::optional<std::string> encodeValue(const Value& value, Format format, std::string* why = nullptr);
+
+  // The value that binary or XML property-list bytes hold. Corrupt or cut input, nesting
+  // beyond kMaxNesting and kinds a Value cannot hold give nullopt with the reason in *why.
+  static std::optional<Value> decodeValue(const char* data, std::size_t size, std::string* why = nullptr);
 };
 
 }  // namespace platform::defaults

@@ -128,3 +128,56 @@ TEST(BinaryPropertyList, RootMustBeADictionary) {
 
 }  // namespace
 }  // namespace platform::defaults
+
+namespace platform::defaults {
+namespace {
+
+TEST(BinaryPropertyListValue, AnyRootInEitherEncodingRoundTrips) {
+  Dict d;
+  d.emplace("name", Value("caf\xC3\xA9"));
+  d.emplace("n", Value(std::int64_t{-7}));
+  d.emplace("list", Value(Array{Value(1.5), Value(true), Value(Bytes{1, 2})}));
+  const Value values[] = {Value(d), Value(Array{Value("a"), Value(d)}), Value("bare text")};
+  for (const Value& v : values) {
+    for (auto format : {BinaryPropertyList::Format::Xml, BinaryPropertyList::Format::Binary}) {
+      auto bytes = BinaryPropertyList::encodeValue(v, format);
+      ASSERT_TRUE(bytes);
+      EXPECT_EQ(bytes->starts_with("bplist00"), format == BinaryPropertyList::Format::Binary);
+      EXPECT_EQ(BinaryPropertyList::decodeValue(bytes->data(), bytes->size()), v);
+    }
+  }
+  std::string why;
+  EXPECT_FALSE(BinaryPropertyList::encodeValue(Value(null), BinaryPropertyList::Format::Xml, &why));
+  EXPECT_FALSE(why.empty());
+}
+
+TEST(BinaryPropertyListValue, RefusesDeepOrBrokenXml) {
+  const auto nested = [](std::size_t levels, std::string_view between = "") {
+    std::string s = "<plist version=\"1.0\">";
+    for (std::size_t i = 0; i < levels; ++i) s += "<array>" + std::string(between);
+    for (std::size_t i = 0; i < levels; ++i) s += "</array>";
+    return s + "</plist>";
+  };
+  struct Case {
+    const char* name;
+    std::string text;
+    bool reads;
+  };
+  const Case cases[] = {
+      {"at the limit", nested(BinaryPropertyList::kMaxNesting), true},
+      {"one deeper", nested(BinaryPropertyList::kMaxNesting + 2), false},
+      {"very deep", nested(100000), false},
+      {"closing tags hidden in comments still count as depth",
+       nested(BinaryPropertyList::kMaxNesting + 2, "<!-- </array></array></array> -->"), false},
+      {"cut", "<plist><dict><key>a</key>", false},
+      {"not a property list", "hello", false},
+      {"empty", "", false},
+  };
+  for (const Case& c : cases) {
+    std::string why;
+    EXPECT_EQ(BinaryPropertyList::decodeValue(c.text.data(), c.text.size(), &why).has_value(), c.reads) << c.name << why;
+  }
+}
+
+}  // namespace
+}  // namespace platform::defaults
