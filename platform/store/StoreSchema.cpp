@@ -96,12 +96,12 @@ bool isAdditiveChange(const Model& older, const Model& newer) {
     for (const Attribute& oa : oe.attributes) {
       if (ne->attribute(oa.name) == nullptr) return false;
     }
-    auto oldCols = toOneColumns(oe);
-    auto newCols = toOneColumns(*ne);
-    if (oldCols.size() != newCols.size()) return false;
-    for (std::size_t i = 0; i < oldCols.size(); ++i) {
-      if (oldCols[i]->name != newCols[i]->name || oldCols[i]->destination != newCols[i]->destination ||
-          cascades(older, *oldCols[i]) != cascades(newer, *newCols[i])) {
+    // Existing foreign-key columns stay as they are; new ones (to a new entity, say) are
+    // added empty.
+    for (const Relationship* oc : toOneColumns(oe)) {
+      const Relationship* nc = ne->relationship(oc->name);
+      if (nc == nullptr || nc->toMany || nc->destination != oc->destination ||
+          cascades(older, *oc) != cascades(newer, *nc)) {
         return false;
       }
     }
@@ -153,6 +153,11 @@ SchemaResult prepareSchema(SQLite::Database& db, const Model& model) {
       if (oe->attribute(na.name) != nullptr) continue;
       db.exec(fmt::format("ALTER TABLE {} ADD COLUMN {}", quoteIdentifier(ne.name), columnDefinition(na)));
       if (na.indexed) db.exec(indexStatement(ne, na.name));
+    }
+    for (const Relationship* nc : toOneColumns(ne)) {
+      if (oe->relationship(nc->name) != nullptr) continue;
+      db.exec(fmt::format("ALTER TABLE {} ADD COLUMN {}", quoteIdentifier(ne.name), foreignKeyColumn(model, *nc)));
+      db.exec(indexStatement(ne, nc->name));
     }
   }
   writeMetadata(db, model);

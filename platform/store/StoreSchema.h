@@ -18,8 +18,8 @@ inline constexpr std::string_view kMetadataTable = "store_metadata";
 std::optional<Model> modelFromDescription(const std::string& text);
 
 // Whether a store made by `older` can become one of `newer` in place: every older entity is
-// still there with the same attributes (new ones optional) and the same to-one columns
-// with the same delete actions.
+// still there with the same attributes (new ones optional) and its foreign-key columns
+// unchanged (new ones may be added).
 bool isAdditiveChange(const Model& older, const Model& newer);
 
 enum class SchemaResult { Created, Current, Migrated, Incompatible };

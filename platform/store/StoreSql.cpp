@@ -321,6 +321,14 @@ std::string columnDefinition(const Attribute& a) {
   return fmt::format("{} {}", quoteIdentifier(a.name), attributeTypeName(a.type));
 }
 
+std::string foreignKeyColumn(const Model& model, const Relationship& toOne) {
+  const Entity* dest = model.entity(toOne.destination);
+  const Relationship* inv = dest != nullptr ? dest->relationship(toOne.inverse) : nullptr;
+  const bool cascade = inv != nullptr && inv->deleteRule == DeleteRule::Cascade;
+  return fmt::format("{} INTEGER REFERENCES {}(id) ON DELETE {}", quoteIdentifier(toOne.name),
+                     quoteIdentifier(toOne.destination), cascade ? "CASCADE" : "SET NULL");
+}
+
 std::string indexStatement(const Entity& entity, std::string_view column) {
   return fmt::format("CREATE INDEX IF NOT EXISTS {} ON {} ({})", quoteIdentifier(entity.name + "_" + std::string(column)),
                      quoteIdentifier(entity.name), quoteIdentifier(column));
@@ -330,11 +338,7 @@ std::vector<std::string> createTableStatements(const Model& model, const Entity&
   std::string cols = "id INTEGER PRIMARY KEY";
   for (const auto& a : entity.attributes) cols += ", " + columnDefinition(a);
   for (const Relationship* r : toOneColumns(entity)) {
-    const Entity* dest = model.entity(r->destination);
-    const Relationship* inv = dest != nullptr ? dest->relationship(r->inverse) : nullptr;
-    const bool cascade = inv != nullptr && inv->deleteRule == DeleteRule::Cascade;
-    cols += fmt::format(", {} INTEGER REFERENCES {}(id) ON DELETE {}", quoteIdentifier(r->name),
-                        quoteIdentifier(r->destination), cascade ? "CASCADE" : "SET NULL");
+    cols += ", " + foreignKeyColumn(model, *r);
   }
   std::vector<std::string> out{fmt::format("CREATE TABLE {} ({})", quoteIdentifier(entity.name), cols)};
   for (const auto& a : entity.attributes) {

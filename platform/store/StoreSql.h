@@ -48,6 +48,8 @@ std::vector<const Relationship*> toOneColumns(const Entity& entity);
 // DDL for one entity: its table, then its indexes (indexed attributes and every foreign key).
 std::vector<std::string> createTableStatements(const Model& model, const Entity& entity);
 std::string columnDefinition(const Attribute& attribute);
+// A to-one end's column: its row id, with the ON DELETE action of its to-many inverse.
+std::string foreignKeyColumn(const Model& model, const Relationship& toOne);
 std::string indexStatement(const Entity& entity, std::string_view column);
 
 }  // namespace platform::store
