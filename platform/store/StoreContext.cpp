@@ -58,6 +58,7 @@ StoreContext::StoreContext(const Model& model, SQLite::Database& db, std::functi
 
 StoreContext::~StoreContext() {
   statements_.clear();
+  writeStatements_.clear();
   if (inTransaction_) {
     try {
       db_.exec("ROLLBACK");
@@ -103,32 +104,110 @@ std::optional<ObjectID> StoreContext::objectID(std::string_view entity, std::int
 }
 
 void StoreContext::noteTouched(ObjectID row) {
-  for (const auto& a : row.entity->attributes) {
-    if (!a.optional) {
-      touched_[row.entity].insert(row.pk);
-      return;
-    }
+  auto [it, added] = hasRequired_.try_emplace(row.entity, false);
+  if (added) {
+    for (const auto& a : row.entity->attributes) it->second = it->second || !a.optional;
   }
+  if (it->second) touched_[row.entity].insert(row.pk);
 }
 
-bool StoreContext::writeColumns(const Entity& entity, const Dict& values, std::vector<std::string>& columns,
-                                std::vector<SqlValue>& binds, Error* error) {
-  for (const auto& [key, v] : values) {
-    SqlValue sv;
-    if (const Attribute* a = entity.attribute(key)) {
-      std::string why;
-      if (!toSqlValue(*a, v, true, sv, why)) return fail(error, storeerror::kValidation, why);
-    } else if (const Relationship* r = entity.relationship(key); r != nullptr && !r->toMany) {
-      if (auto id = v.toInt64()) {
-        sv = *id;
-      } else if (!v.isAbsent() && !v.isNull()) {
-        return fail(error, storeerror::kValidation, fmt::format("relationship '{}' takes a row id", key));
-      }
-    } else {
-      return fail(error, storeerror::kQuery, fmt::format("{} has no attribute or to-one relationship '{}'", entity.name, key));
+namespace {
+
+// Binds one written value at `index`, converted for its column (an attribute, or a to-one
+// relationship when `attribute` is null). Texts are bound without a copy: the caller's
+// values outlive the statement's run.
+bool bindWrite(SQLite::Statement& st, int index, const Attribute* a, std::string_view key, const Value& v,
+               std::string& why) {
+  if (a != nullptr) {
+    if (const std::string* text = v.string(); text != nullptr && a->type == AttributeType::String) {
+      st.bindNoCopy(index, *text);
+      return true;
     }
-    columns.push_back(quoteIdentifier(key));
-    binds.push_back(std::move(sv));
+    SqlValue sv;
+    if (!toSqlValue(*a, v, true, sv, why)) return false;
+    if (const auto* n = std::get_if<std::int64_t>(&sv)) {
+      st.bind(index, static_cast<int64_t>(*n));
+    } else if (const auto* d = std::get_if<double>(&sv)) {
+      st.bind(index, *d);
+    } else {
+      st.bind(index);
+    }
+    return true;
+  }
+  if (auto id = v.toInt64()) {
+    st.bind(index, static_cast<int64_t>(*id));
+    return true;
+  }
+  if (v.isAbsent() || v.isNull()) {
+    st.bind(index);
+    return true;
+  }
+  why = fmt::format("relationship '{}' takes a row id", key);
+  return false;
+}
+
+}  // namespace
+
+bool StoreContext::writeRow(const Entity& entity, std::optional<std::int64_t> updating, const Dict& values,
+                            Error* error) {
+  // Statements are kept per entity and set of written keys; the text is made only once.
+  std::string& cacheKey = keyBuffer_;
+  cacheKey.assign(updating ? "U:" : "I:");
+  cacheKey += entity.name;
+  for (const auto& [key, v] : values) {
+    cacheKey += '\x1f';
+    cacheKey += key;
+  }
+  auto it = writeStatements_.find(cacheKey);
+  if (it == writeStatements_.end()) {
+    WriteStatement ws;
+    for (const auto& [key, v] : values) {
+      const Attribute* a = entity.attribute(key);
+      const Relationship* r = entity.relationship(key);
+      if (a == nullptr && (r == nullptr || r->toMany)) {
+        return fail(error, storeerror::kQuery,
+                    fmt::format("{} has no attribute or to-one relationship '{}'", entity.name, key));
+      }
+      ws.columns.push_back(a);
+    }
+    std::string sql;
+    if (updating) {
+      std::string sets;
+      for (const auto& [key, v] : values) sets += fmt::format("{}{} = ?", sets.empty() ? "" : ", ", quoteIdentifier(key));
+      sql = fmt::format("UPDATE {} SET {} WHERE id = ?", quoteIdentifier(entity.name), sets);
+    } else if (values.empty()) {
+      sql = fmt::format("INSERT INTO {} DEFAULT VALUES", quoteIdentifier(entity.name));
+    } else {
+      std::string cols, marks;
+      for (const auto& [key, v] : values) {
+        cols += (cols.empty() ? "" : ", ") + quoteIdentifier(key);
+        marks += marks.empty() ? "?" : ", ?";
+      }
+      sql = fmt::format("INSERT INTO {} ({}) VALUES ({})", quoteIdentifier(entity.name), cols, marks);
+    }
+    try {
+      ws.statement = std::make_unique<SQLite::Statement>(db_, sql);
+      it = writeStatements_.emplace(cacheKey, std::move(ws)).first;
+    } catch (const std::exception& e) {
+      return fail(error, storeerror::kQuery, fmt::format("writing {} failed: {}", entity.name, e.what()));
+    }
+  }
+  SQLite::Statement& st = *it->second.statement;
+  ResetOnExit reset{st};
+  int index = 1;
+  std::string why;
+  for (const auto& [key, v] : values) {
+    if (!bindWrite(st, index, it->second.columns[index - 1], key, v, why)) {
+      return fail(error, storeerror::kValidation, why);
+    }
+    ++index;
+  }
+  if (updating) st.bind(index, static_cast<int64_t>(*updating));
+  if (!begin(error)) return false;
+  try {
+    st.exec();
+  } catch (const std::exception& e) {
+    return fail(error, storeerror::kQuery, fmt::format("writing {} failed: {}", entity.name, e.what()));
   }
   return true;
 }
@@ -140,27 +219,7 @@ std::optional<ObjectID> StoreContext::insert(std::string_view entityName, const 
     fail(error, storeerror::kQuery, fmt::format("no entity '{}'", entityName));
     return std::nullopt;
   }
-  std::vector<std::string> columns;
-  std::vector<SqlValue> binds;
-  if (!writeColumns(*entity, values, columns, binds, error)) return std::nullopt;
-  std::string sql;
-  if (columns.empty()) {
-    sql = fmt::format("INSERT INTO {} DEFAULT VALUES", quoteIdentifier(entity->name));
-  } else {
-    std::string marks;
-    for (std::size_t i = 0; i < columns.size(); ++i) marks += i == 0 ? "?" : ", ?";
-    sql = fmt::format("INSERT INTO {} ({}) VALUES ({})", quoteIdentifier(entity->name), fmt::join(columns, ", "), marks);
-  }
-  if (!begin(error)) return std::nullopt;
-  try {
-    SQLite::Statement& st = statement(sql);
-    ResetOnExit reset{st};
-    bindAll(st, binds);
-    st.exec();
-  } catch (const std::exception& e) {
-    fail(error, storeerror::kQuery, fmt::format("insert into {} failed: {}", entity->name, e.what()));
-    return std::nullopt;
-  }
+  if (!writeRow(*entity, std::nullopt, values, error)) return std::nullopt;
   ObjectID id{entity, db_.getLastInsertRowid()};
   noteTouched(id);
   return id;
@@ -170,22 +229,7 @@ bool StoreContext::update(ObjectID row, const Dict& values, Error* error) {
   if (!checkQueue(error)) return false;
   if (!row.valid()) return fail(error, storeerror::kQuery, "no such row");
   if (values.empty()) return true;
-  std::vector<std::string> columns;
-  std::vector<SqlValue> binds;
-  if (!writeColumns(*row.entity, values, columns, binds, error)) return false;
-  std::string sets;
-  for (std::size_t i = 0; i < columns.size(); ++i) sets += fmt::format("{}{} = ?", i == 0 ? "" : ", ", columns[i]);
-  const std::string sql = fmt::format("UPDATE {} SET {} WHERE id = ?", quoteIdentifier(row.entity->name), sets);
-  if (!begin(error)) return false;
-  try {
-    SQLite::Statement& st = statement(sql);
-    ResetOnExit reset{st};
-    bindAll(st, binds);
-    st.bind(static_cast<int>(binds.size() + 1), static_cast<int64_t>(row.pk));
-    st.exec();
-  } catch (const std::exception& e) {
-    return fail(error, storeerror::kQuery, fmt::format("update of {} failed: {}", row.entity->name, e.what()));
-  }
+  if (!writeRow(*row.entity, row.pk, values, error)) return false;
   noteTouched(row);
   return true;
 }
@@ -378,17 +422,21 @@ bool StoreContext::save(Error* error) {
   if (!inTransaction_) return true;
   std::string problem;
   try {
+    // One range scan per entity over the rows this unit of work wrote. A row in the range
+    // that it did not write was valid when it was committed, so only written rows count.
     for (const auto& [entity, ids] : touched_) {
+      if (ids.empty()) continue;
       std::string missing;
       for (const auto& a : entity->attributes) {
         if (!a.optional) missing += fmt::format("{}{} IS NULL", missing.empty() ? "" : " OR ", quoteIdentifier(a.name));
       }
-      SQLite::Statement& st =
-          statement(fmt::format("SELECT 1 FROM {} WHERE id = ? AND ({})", quoteIdentifier(entity->name), missing));
-      for (std::int64_t pk : ids) {
-        ResetOnExit reset{st};
-        st.bind(1, static_cast<int64_t>(pk));
-        if (st.executeStep()) {
+      SQLite::Statement& st = statement(
+          fmt::format("SELECT id FROM {} WHERE id BETWEEN ? AND ? AND ({})", quoteIdentifier(entity->name), missing));
+      ResetOnExit reset{st};
+      st.bind(1, static_cast<int64_t>(*ids.begin()));
+      st.bind(2, static_cast<int64_t>(*ids.rbegin()));
+      while (st.executeStep()) {
+        if (ids.count(st.getColumn(0).getInt64()) != 0) {
           problem = fmt::format("a {} row lacks a required attribute", entity->name);
           break;
         }

@@ -118,9 +118,7 @@ class StoreContext {
   bool checkQueue(Error* error);
   bool begin(Error* error);
   SQLite::Statement& statement(const std::string& sql);
-  bool writeColumns(const Entity& entity, const Dict& values, std::vector<std::string>& columns,
-                    std::vector<SqlValue>& binds,
-                    Error* error);
+  bool writeRow(const Entity& entity, std::optional<std::int64_t> updating, const Dict& values, Error* error);
   void noteTouched(ObjectID row);
   bool fail(Error* error, storeerror::Code code, std::string message);
 
@@ -128,6 +126,13 @@ class StoreContext {
   SQLite::Database& db_;
   std::function<bool()> onQueue_;
   std::unordered_map<std::string, std::unique_ptr<SQLite::Statement>> statements_;
+  struct WriteStatement {
+    std::unique_ptr<SQLite::Statement> statement;
+    std::vector<const Attribute*> columns;  // per bound key; null for a to-one relationship
+  };
+  std::unordered_map<std::string, WriteStatement> writeStatements_;
+  std::string keyBuffer_;
+  std::unordered_map<const Entity*, bool> hasRequired_;
   bool inTransaction_ = false;
   std::map<const Entity*, std::set<std::int64_t>> touched_;  // rows to validate at save
 };
