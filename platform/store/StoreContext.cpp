@@ -2,8 +2,9 @@
 
 #include <SQLiteCpp/SQLiteCpp.h>
 #include <fmt/format.h>
-#include <fmt/ranges.h>
 #include <sqlite3.h>
+
+#include <algorithm>
 
 #include "platform/core/Log.h"
 
@@ -108,7 +109,7 @@ void StoreContext::noteTouched(ObjectID row) {
   if (added) {
     for (const auto& a : row.entity->attributes) it->second = it->second || !a.optional;
   }
-  if (it->second) touched_[row.entity].insert(row.pk);
+  if (it->second) touched_[row.entity].push_back(row.pk);
 }
 
 namespace {
@@ -424,8 +425,9 @@ bool StoreContext::save(Error* error) {
   try {
     // One range scan per entity over the rows this unit of work wrote. A row in the range
     // that it did not write was valid when it was committed, so only written rows count.
-    for (const auto& [entity, ids] : touched_) {
+    for (auto& [entity, ids] : touched_) {
       if (ids.empty()) continue;
+      std::sort(ids.begin(), ids.end());
       std::string missing;
       for (const auto& a : entity->attributes) {
         if (!a.optional) missing += fmt::format("{}{} IS NULL", missing.empty() ? "" : " OR ", quoteIdentifier(a.name));
@@ -433,10 +435,10 @@ bool StoreContext::save(Error* error) {
       SQLite::Statement& st = statement(
           fmt::format("SELECT id FROM {} WHERE id BETWEEN ? AND ? AND ({})", quoteIdentifier(entity->name), missing));
       ResetOnExit reset{st};
-      st.bind(1, static_cast<int64_t>(*ids.begin()));
-      st.bind(2, static_cast<int64_t>(*ids.rbegin()));
+      st.bind(1, static_cast<int64_t>(ids.front()));
+      st.bind(2, static_cast<int64_t>(ids.back()));
       while (st.executeStep()) {
-        if (ids.count(st.getColumn(0).getInt64()) != 0) {
+        if (std::binary_search(ids.begin(), ids.end(), st.getColumn(0).getInt64())) {
           problem = fmt::format("a {} row lacks a required attribute", entity->name);
           break;
         }

@@ -5,7 +5,6 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -134,7 +133,8 @@ class StoreContext {
   std::string keyBuffer_;
   std::unordered_map<const Entity*, bool> hasRequired_;
   bool inTransaction_ = false;
-  std::map<const Entity*, std::set<std::int64_t>> touched_;  // rows to validate at save
+  // Rows written since the last save, per entity with required attributes, to validate.
+  std::map<const Entity*, std::vector<std::int64_t>> touched_;
 };
 
 }  // namespace platform::store
