@@ -99,6 +99,8 @@ TEST_F(PredicateTableTest, BeaconPredicatesSelectTheirRows) {
       {"OR", P::eq("serialNumber", "S1") || P::eq("serialNumber", "S4"), {"B1", "B4"}},
       {"AND", P::ne("syncStatus", 1) && P::ne("serialNumber", Value()), {"B1", "B4"}},
       {"an OR of nothing", P::anyOf({}), {}},
+      {"an OR with no predicate", P() || P::eq("serialNumber", "S1"), {"B1", "B2", "B3", "B4"}},
+      {"NOT of no predicate", !P(), {}},
       {"a quote matches literally", P::eq("name", "it's"), {"B1"}},
       {"an injection attempt is only a text", P::eq("name", "it' OR '1'='1"), {}},
       {"to-one key path", P::eq("beaconRegion.identifier", "R1"), {"B1"}},

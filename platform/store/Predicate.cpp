@@ -47,6 +47,10 @@ Predicate Predicate::allOf(std::vector<Predicate> parts) {
 }
 
 Predicate Predicate::anyOf(std::vector<Predicate> parts) {
+  // "None" matches every row, and so does any OR it takes part in.
+  for (const auto& p : parts) {
+    if (p.isNone()) return Predicate();
+  }
   Node n = joined(Kind::Or, parts);
   if (n.children.empty()) {
     auto f = std::make_shared<Node>();

@@ -29,8 +29,8 @@ class Predicate {
   // Rows with at least one member of the to-many relationship at the end of `keyPath`
   // (to-one steps before it) that matches `member`, whose key paths start at the member.
   static Predicate anyMember(std::string toManyKeyPath, Predicate member);
-  // Joins; "none" operands are left out. An AND of nothing is none; an OR of nothing
-  // matches no row.
+  // Joins. In an AND a "none" operand is left out (an AND of nothing is none); an OR with a
+  // "none" operand is none, and an OR of nothing matches no row.
   static Predicate allOf(std::vector<Predicate> parts);
   static Predicate anyOf(std::vector<Predicate> parts);
   static Predicate negate(Predicate p);
