@@ -2,6 +2,8 @@
 // given as the first argument, saving once per batch, and writes the batch number on its
 // own line to standard output once that save has committed. Runs until killed or until the
 // batch count given as the second argument is reached. Used by the crash-safety test.
+#include <fmt/format.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -20,9 +22,9 @@ int main(int argc, char** argv) {
     bool saved = false;
     store->performAndWait([&](platform::store::StoreContext& c) {
       for (int i = 0; i < 100; ++i) {
-        const std::string id = "B" + std::to_string(b) + "-" + std::to_string(i);
+        const std::string id = fmt::format("B{}-{}", b, i);
         auto row = c.insert("KSBeacon", {{"beaconID", platform::Value(id)},
-                                         {"serialNumber", platform::Value("SN" + id)},
+                                         {"serialNumber", platform::Value(fmt::format("SN{}", id))},
                                          {"major", platform::Value(b)},
                                          {"minor", platform::Value(i)},
                                          {"mapPointX", platform::Value(i + 0.25)},
