@@ -9,7 +9,7 @@ packages=(
   build-essential cmake ninja-build pkg-config ccache ca-certificates
   nlohmann-json3-dev libfmt-dev libssl-dev libcurl4-openssl-dev libicu-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libplist-dev libxml2-dev
+  libplist-dev libxml2-dev libsqlite3-dev libsqlitecpp-dev
   openssl
 )
 

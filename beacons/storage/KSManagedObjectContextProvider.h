@@ -1,0 +1,71 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "platform/dispatch/Scheduler.h"
+#include "platform/store/ObjectStore.h"
+#include "platform/store/StoreModel.h"
+
+namespace kestrine {
+
+// The store file's name, directly in the app's documents folder.
+inline constexpr std::string_view KSSqliteDBFileName = "KestrineSDKModel.sqlite";
+
+// Entity names of the SDK's store.
+inline constexpr std::string_view KSBeaconEntityName = "KSBeacon";
+inline constexpr std::string_view KSBeaconCategoryEntityName = "KSBeaconCategory";
+inline constexpr std::string_view KSCustomValueEntityName = "KSCustomValue";
+inline constexpr std::string_view KSBeaconVisitEntityName = "KSBeaconVisit";
+inline constexpr std::string_view KSBeaconRegionEntityName = "KSBeaconRegion";
+inline constexpr std::string_view KSBeaconRegionVisitEntityName = "KSBeaconRegionVisit";
+inline constexpr std::string_view KSEventEntityName = "KSEvent";
+inline constexpr std::string_view KSEventSummaryEntityName = "KSEventSummary";
+inline constexpr std::string_view KSSiteEntityName = "KSSite";
+
+// Owns the SDK's store model and opens the store file. The model is built in code once.
+// `store()` hands out the open store; while the file cannot be opened it answers nullptr
+// (storage then behaves as switched off) and every later call tries again. Thread-safe.
+class KSManagedObjectContextProvider {
+ public:
+  // The documents folder is the app's (the app seam hands it over); the scheduler makes the
+  // store's private queue (the shared one when none is given).
+  explicit KSManagedObjectContextProvider(std::filesystem::path documentsDirectory,
+                                          std::shared_ptr<platform::dispatch::Scheduler> scheduler = nullptr);
+
+  // The SDK's schema, built on first use and kept.
+  static const platform::store::Model& managedObjectModel();
+
+  // Schema builders, each returning a new description.
+  static platform::store::Model createModel();
+  static platform::store::Entity defineBeaconEntity();
+  static platform::store::Entity defineBeaconCategoryEntity();
+  static platform::store::Entity defineCustomValueEntity();
+  static platform::store::Entity defineBeaconVisitEntity();
+  static platform::store::Entity defineBeaconRegionEntity();
+  static platform::store::Entity defineRegionVisitEntity();
+  static platform::store::Entity defineEventEntity();
+  static platform::store::Entity defineEventSummaryEntity();
+  static platform::store::Entity defineSiteEntity();
+  // Adds every relationship of the SDK's model to its entities (which must all be there).
+  static void createRelationships(platform::store::Model& model);
+  static platform::store::Attribute defaultAttributeWithName(std::string name, platform::store::AttributeType type);
+  static platform::store::Attribute defaultIndexedAttributeWithName(std::string name,
+                                                                    platform::store::AttributeType type);
+
+  std::string applicationDocumentsDirectory() const { return documents_.string(); }
+  std::filesystem::path storePath() const { return documents_ / KSSqliteDBFileName; }
+
+  std::shared_ptr<platform::store::ObjectStore> store();
+
+ private:
+  const std::filesystem::path documents_;
+  const std::shared_ptr<platform::dispatch::Scheduler> scheduler_;
+  std::mutex mutex_;
+  std::shared_ptr<platform::store::ObjectStore> store_;
+};
+
+}  // namespace kestrine

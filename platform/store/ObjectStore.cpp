@@ -1,0 +1,121 @@
+#include "platform/store/ObjectStore.h"
+
+#include <SQLiteCpp/SQLiteCpp.h>
+#include <fmt/format.h>
+#include <sqlite3.h>
+
+#include <system_error>
+
+#include "platform/core/Log.h"
+#include "platform/store/StoreSchema.h"
+
+namespace platform::store {
+
+namespace {
+constexpr std::string_view kLog = "store";
+
+enum class Attempt { Ready, Replace, Unavailable };
+
+// One try at opening the file with the model's schema.
+Attempt tryOpen(const Model& model, const std::filesystem::path& file, std::unique_ptr<SQLite::Database>& db,
+                SchemaResult& result, std::string& why) {
+  try {
+    db = std::make_unique<SQLite::Database>(file.string(), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
+    // Journal mode and foreign keys cannot change inside a transaction, and must be set
+    // before anything else touches the file.
+    const std::string mode = db->execAndGet("PRAGMA journal_mode = WAL").getString();
+    if (mode != "wal") {
+      why = fmt::format("the store cannot use write-ahead logging (journal mode {})", mode);
+      db.reset();
+      return Attempt::Unavailable;
+    }
+    db->exec("PRAGMA foreign_keys = ON");
+    db->exec("PRAGMA synchronous = NORMAL");
+    result = prepareSchema(*db, model);
+    if (result == SchemaResult::Incompatible) {
+      why = "the file holds a schema this model cannot open";
+      db.reset();
+      return Attempt::Replace;
+    }
+    return Attempt::Ready;
+  } catch (const SQLite::Exception& e) {
+    why = e.what();
+    db.reset();
+    const int primary = e.getErrorCode() & 0xff;
+    return primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT ? Attempt::Replace : Attempt::Unavailable;
+  } catch (const std::exception& e) {
+    why = e.what();
+    db.reset();
+    return Attempt::Unavailable;
+  }
+}
+}  // namespace
+
+void removeStoreFiles(const std::filesystem::path& file) {
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+    std::error_code ec;
+    std::filesystem::remove(file.string() + suffix, ec);
+  }
+}
+
+std::shared_ptr<ObjectStore> ObjectStore::open(Model model, std::filesystem::path file,
+                                               std::shared_ptr<dispatch::Scheduler> scheduler, Error* error,
+                                               std::string queueLabel) {
+  const auto failWith = [&](std::string message) -> std::shared_ptr<ObjectStore> {
+    Log::error(kLog, "cannot open the store at {}: {}", file.string(), message);
+    if (error != nullptr) *error = Error(std::string(storeerror::kDomain), storeerror::kOpen, std::move(message));
+    return nullptr;
+  };
+  if (std::string fault = model.validate(); !fault.empty()) return failWith("unsound model: " + fault);
+  if (!scheduler) scheduler = dispatch::Scheduler::shared();
+  std::error_code ec;
+  if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), ec);
+
+  std::unique_ptr<SQLite::Database> db;
+  SchemaResult result = SchemaResult::Created;
+  std::string why;
+  Attempt a = tryOpen(model, file, db, result, why);
+  bool replaced = false;
+  if (a == Attempt::Replace) {
+    Log::warning(kLog, "replacing the store at {}: {}", file.string(), why);
+    removeStoreFiles(file);
+    replaced = true;
+    a = tryOpen(model, file, db, result, why);
+  }
+  if (a != Attempt::Ready) return failWith(why);
+
+  OpenOutcome outcome = replaced ? OpenOutcome::Recreated
+                        : result == SchemaResult::Created ? OpenOutcome::Created
+                        : result == SchemaResult::Migrated ? OpenOutcome::Migrated
+                                                           : OpenOutcome::Opened;
+  auto queue = scheduler->makeSerialQueue(std::move(queueLabel));
+  return std::make_shared<ObjectStore>(Token{}, std::move(model), std::move(file), std::move(db), std::move(queue),
+                                       outcome);
+}
+
+ObjectStore::ObjectStore(Token, Model model, std::filesystem::path file, std::unique_ptr<SQLite::Database> db,
+                         std::shared_ptr<dispatch::Queue> queue, OpenOutcome outcome)
+    : model_(std::move(model)), file_(std::move(file)), db_(std::move(db)), queue_(std::move(queue)), outcome_(outcome) {
+  context_ = std::make_unique<StoreContext>(model_, *db_, [this] { return queue_->isCurrent(); });
+}
+
+ObjectStore::~ObjectStore() {
+  // No work is queued or running any more (each item holds the store), so the connection
+  // can be closed from here. Unsaved changes are rolled back.
+  context_.reset();
+  db_.reset();
+}
+
+void ObjectStore::perform(std::function<void(StoreContext&)> work) {
+  queue_->async([self = shared_from_this(), work = std::move(work)] { work(*self->context_); });
+}
+
+void ObjectStore::performAndWait(const std::function<void(StoreContext&)>& work) {
+  if (queue_->isCurrent()) {
+    work(*context_);
+    return;
+  }
+  queue_->sync([&] { work(*context_); });
+}
+
+}  // namespace platform::store

@@ -1,0 +1,408 @@
+#include "platform/store/ObjectStore.h"
+
+#include <SQLiteCpp/SQLiteCpp.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <limits>
+
+#include "platform/core/Log.h"
+#include "platform/dispatch/VirtualScheduler.h"
+#include "platform/store/StoreSchema.h"
+#include "testing/TempDir.h"
+
+namespace platform::store {
+namespace {
+
+using dispatch::VirtualScheduler;
+
+// Owners with items (deleted with their owner) and notes (left behind, unlinked).
+Model testModel() {
+  Model m({Entity{"Owner",
+                  {{"name", AttributeType::String, false},
+                   {"count", AttributeType::Int64},
+                   {"small", AttributeType::Int16},
+                   {"port", AttributeType::UInt16},
+                   {"ratio", AttributeType::Float},
+                   {"weight", AttributeType::Double},
+                   {"amount", AttributeType::Decimal},
+                   {"flag", AttributeType::Boolean},
+                   {"seen", AttributeType::Date},
+                   {"tag", AttributeType::String, true, true}},
+                  {}},
+           Entity{"Item", {{"label", AttributeType::String}}, {}},
+           Entity{"Note", {{"text", AttributeType::String}}, {}}});
+  m.relate("Owner", "items", DeleteRule::Cascade, "Item", "owner");
+  m.relate("Owner", "notes", DeleteRule::Nullify, "Note", "owner");
+  return m;
+}
+
+class ObjectStoreTest : public ::testing::Test {
+ protected:
+  std::shared_ptr<ObjectStore> open(const Model& model = testModel(), Error* error = nullptr) {
+    return ObjectStore::open(model, file(), scheduler, error);
+  }
+  std::filesystem::path file() const { return dir.path() / "test.sqlite"; }
+
+  velmora::testing::TempDir dir;
+  std::shared_ptr<VirtualScheduler> scheduler = std::make_shared<VirtualScheduler>();
+};
+
+TEST_F(ObjectStoreTest, ValuesReadBackAtTheirTypesAfterReopen) {
+  const Date micro = Date::fromUnixMicros(1'700'000'000'123'457);
+  struct Case {
+    const char* key;
+    Value written;
+    Value expected;
+  } cases[] = {
+      {"count", Value(std::numeric_limits<std::int64_t>::max()), Value(std::numeric_limits<std::int64_t>::max())},
+      {"small", Value(70000), Value(70000)},  // integers keep full width whatever the declared size
+      {"port", Value(65535), Value(65535)},
+      {"ratio", Value(10.123456789), Value(static_cast<double>(10.123456789f))},
+      {"weight", Value(10.123456789), Value(10.123456789)},
+      {"amount", Value(3.0), Value(3.0)},
+      {"flag", Value(true), Value(true)},
+      {"seen", Value(micro), Value(micro)},
+      {"tag", Value("it's \"quoted\" — ü"), Value("it's \"quoted\" — ü")},
+  };
+  {
+    auto store = open();
+    ASSERT_TRUE(store);
+    store->performAndWait([&](StoreContext& c) {
+      for (const auto& k : cases) {
+        Dict d{{"name", Value("n")}, {k.key, k.written}};
+        ASSERT_TRUE(c.insert("Owner", d)) << k.key;
+      }
+      ASSERT_TRUE(c.save());
+    });
+  }
+  auto store = open();
+  ASSERT_TRUE(store);
+  EXPECT_EQ(store->outcome(), OpenOutcome::Opened);
+  store->performAndWait([&](StoreContext& c) {
+    auto rows = c.fetch({.entity = "Owner"});
+    ASSERT_TRUE(rows);
+    ASSERT_EQ(rows->size(), std::size(cases));
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+      EXPECT_EQ((*rows)[i][cases[i].key], cases[i].expected) << cases[i].key;
+      // Every other optional attribute stays empty.
+      EXPECT_EQ((*rows)[i].values.size(), 2u) << cases[i].key;
+    }
+  });
+}
+
+TEST_F(ObjectStoreTest, WritesThatDoNotFitAreRefused) {
+  auto store = open();
+  ASSERT_TRUE(store);
+  struct Case {
+    const char* key;
+    Value value;
+  } cases[] = {
+      {"count", Value("12")},
+      {"count", Value(std::numeric_limits<std::uint64_t>::max())},
+      {"count", Value(1.5)},
+      {"ratio", Value(true)},
+      {"ratio", Value(std::numeric_limits<double>::infinity())},
+      {"seen", Value(12)},
+      {"name", Value(12)},
+      {"nosuch", Value(1)},
+  };
+  store->performAndWait([&](StoreContext& c) {
+    auto row = c.insert("Owner", {{"name", Value("n")}});
+    ASSERT_TRUE(row);
+    for (const auto& k : cases) {
+      Error error;
+      EXPECT_FALSE(c.setValue(*row, k.key, k.value, &error)) << k.key;
+      EXPECT_EQ(error.domain, storeerror::kDomain);
+    }
+    EXPECT_EQ(c.value(*row, "name"), Value("n"));
+  });
+}
+
+TEST_F(ObjectStoreTest, UnsavedWritesAreVisibleAndOnlySavedOnesSurviveClose) {
+  {
+    auto store = open();
+    store->performAndWait([&](StoreContext& c) {
+      EXPECT_FALSE(c.hasChanges());
+      auto a = c.insert("Owner", {{"name", Value("saved")}});
+      ASSERT_TRUE(a);
+      EXPECT_TRUE(c.hasChanges());
+      EXPECT_EQ(c.count("Owner", {}), 1);
+      ASSERT_TRUE(c.save());
+      EXPECT_FALSE(c.hasChanges());
+      ASSERT_TRUE(c.update(*a, {{"count", Value(5)}}));
+      ASSERT_TRUE(c.insert("Owner", {{"name", Value("unsaved")}}));
+      EXPECT_EQ(c.count("Owner", {}), 2);
+      EXPECT_EQ(c.count("Owner", Predicate::eq("count", 5)), 1);
+    });
+  }
+  auto store = open();
+  store->performAndWait([&](StoreContext& c) {
+    auto rows = c.fetch({.entity = "Owner"});
+    ASSERT_TRUE(rows);
+    ASSERT_EQ(rows->size(), 1u);
+    EXPECT_EQ((*rows)[0]["name"], Value("saved"));
+    EXPECT_TRUE((*rows)[0]["count"].isAbsent());
+  });
+}
+
+TEST_F(ObjectStoreTest, FailedSaveIsLoggedRolledBackAndLaterSavesWork) {
+  auto store = open();
+  store->performAndWait([&](StoreContext& c) {
+    ASSERT_TRUE(c.insert("Owner", {{"name", Value("kept")}}));
+    ASSERT_TRUE(c.save());
+
+    auto noName = c.insert("Owner", {{"count", Value(1)}});
+    ASSERT_TRUE(noName);
+    auto cleared = c.fetch({.entity = "Owner", .predicate = Predicate::eq("name", "kept")});
+    ASSERT_TRUE(cleared);
+    ASSERT_TRUE(c.setValue((*cleared)[0].id, "name", Value()));
+    LogCapture log;
+    Error error;
+    EXPECT_FALSE(c.save(&error));
+    EXPECT_EQ(error.code, storeerror::kValidation);
+    EXPECT_EQ(log.count("save failed"), 1u);
+    EXPECT_FALSE(c.hasChanges());
+    // The whole unit of work is gone: the bad insert and the cleared name.
+    EXPECT_EQ(c.count("Owner", {}), 1);
+    EXPECT_EQ(c.count("Owner", Predicate::eq("name", "kept")), 1);
+
+    ASSERT_TRUE(c.insert("Owner", {{"name", Value("later")}}));
+    EXPECT_TRUE(c.save());
+  });
+  store.reset();
+  store = open();
+  store->performAndWait([&](StoreContext& c) { EXPECT_EQ(c.count("Owner", {}), 2); });
+}
+
+TEST_F(ObjectStoreTest, DeletesFollowTheRelationshipsRules) {
+  auto store = open();
+  store->performAndWait([&](StoreContext& c) {
+    auto owner = c.insert("Owner", {{"name", Value("o")}});
+    auto other = c.insert("Owner", {{"name", Value("p")}});
+    auto item = c.insert("Item", {{"label", Value("i")}});
+    auto otherItem = c.insert("Item", {{"label", Value("j")}});
+    auto note = c.insert("Note", {{"text", Value("n")}});
+    ASSERT_TRUE(owner && other && item && otherItem && note);
+    ASSERT_TRUE(c.setRelated(*item, "owner", *owner));
+    ASSERT_TRUE(c.setRelated(*otherItem, "owner", *other));
+    ASSERT_TRUE(c.setRelated(*note, "owner", *owner));
+    EXPECT_EQ(c.relatedMany(*owner, "items"), std::vector<ObjectID>{*item});
+    EXPECT_EQ(c.relatedOne(*note, "owner"), owner);
+    EXPECT_FALSE(c.setRelated(*note, "owner", *item));  // wrong destination
+
+    ASSERT_TRUE(c.remove(*owner));
+    EXPECT_FALSE(c.exists(*owner));
+    EXPECT_FALSE(c.exists(*item));
+    EXPECT_TRUE(c.exists(*otherItem));
+    ASSERT_TRUE(c.exists(*note));
+    EXPECT_EQ(c.relatedOne(*note, "owner"), std::nullopt);
+    EXPECT_TRUE(c.save());
+  });
+}
+
+TEST_F(ObjectStoreTest, FetchOrdersPagesAndReportsBadKeys) {
+  auto store = open();
+  store->performAndWait([&](StoreContext& c) {
+    for (int i : {3, 1, 2, 1}) ASSERT_TRUE(c.insert("Owner", {{"name", Value(std::to_string(i))}, {"count", Value(i)}}));
+    auto names = [&](FetchRequest r) {
+      std::vector<std::string> out;
+      auto rows = c.fetch(r);
+      if (rows) {
+        for (const auto& row : *rows) out.push_back(*row["name"].string() + "@" + std::to_string(row.id.pk));
+      }
+      return out;
+    };
+    EXPECT_EQ(names({.entity = "Owner"}), (std::vector<std::string>{"3@1", "1@2", "2@3", "1@4"}));
+    EXPECT_EQ(names({.entity = "Owner", .sort = {{"count", false}}}),
+              (std::vector<std::string>{"3@1", "2@3", "1@2", "1@4"}));
+    EXPECT_EQ(names({.entity = "Owner", .sort = {{"count", true}}, .offset = 1, .limit = 2}),
+              (std::vector<std::string>{"1@4", "2@3"}));
+    auto bare = c.fetch({.entity = "Owner", .includesPropertyValues = false});
+    ASSERT_TRUE(bare);
+    EXPECT_EQ(bare->size(), 4u);
+    EXPECT_TRUE((*bare)[0].values.empty());
+
+    for (const Predicate& bad : {Predicate::eq("nosuch", 1), Predicate::eq("items", 1),
+                                 Predicate::anyMember("name", Predicate::eq("label", "x")),
+                                 Predicate::eq("seen", "not a date")}) {
+      Error error;
+      EXPECT_FALSE(c.fetch({.entity = "Owner", .predicate = bad}, &error));
+      EXPECT_EQ(error.code, storeerror::kQuery);
+      EXPECT_FALSE(c.count("Owner", bad));
+    }
+    EXPECT_FALSE(c.fetch({.entity = "Nope"}));
+  });
+}
+
+TEST_F(ObjectStoreTest, ConnectionIsTouchedOnlyOnItsQueueAndWaitsNest) {
+  auto store = open();
+  StoreContext* context = nullptr;
+  store->performAndWait([&](StoreContext& c) {
+    context = &c;
+    int depth = 0;
+    store->performAndWait([&](StoreContext& inner) {
+      ++depth;
+      EXPECT_TRUE(inner.insert("Owner", {{"name", Value("nested")}}));
+    });
+    EXPECT_EQ(depth, 1);
+  });
+  const std::size_t before = programmingErrorCount();
+  Error error;
+  EXPECT_FALSE(context->insert("Owner", {{"name", Value("off queue")}}, &error));
+  EXPECT_EQ(error.code, storeerror::kWrongQueue);
+  EXPECT_FALSE(context->count("Owner", {}));
+  EXPECT_EQ(programmingErrorCount(), before + 2);
+  bool ran = false;
+  store->perform([&](StoreContext& c) {
+    ran = true;
+    EXPECT_EQ(c.count("Owner", {}), 1);
+  });
+  scheduler->runUntilIdle();
+  EXPECT_TRUE(ran);
+}
+
+TEST_F(ObjectStoreTest, SchemaCarriesForeignKeyActionsIndexesAndTheModelHash) {
+  auto store = open();
+  ASSERT_TRUE(store);
+  EXPECT_EQ(store->outcome(), OpenOutcome::Created);
+  SQLite::Database db(file().string(), SQLite::OPEN_READONLY);
+  EXPECT_EQ(db.execAndGet("PRAGMA journal_mode").getString(), "wal");
+  SQLite::Statement fk(db, "SELECT \"table\", \"from\", on_delete FROM pragma_foreign_key_list('Note')");
+  ASSERT_TRUE(fk.executeStep());
+  EXPECT_EQ(fk.getColumn(0).getString() + "." + fk.getColumn(1).getString() + " " + fk.getColumn(2).getString(),
+            "Owner.owner SET NULL");
+  SQLite::Statement fk2(db, "SELECT on_delete FROM pragma_foreign_key_list('Item')");
+  ASSERT_TRUE(fk2.executeStep());
+  EXPECT_EQ(fk2.getColumn(0).getString(), "CASCADE");
+  SQLite::Statement ix(db, "SELECT name FROM pragma_index_list('Owner')");
+  ASSERT_TRUE(ix.executeStep());
+  EXPECT_EQ(ix.getColumn(0).getString(), "Owner_tag");
+  EXPECT_EQ(db.execAndGet("SELECT value FROM store_metadata WHERE key = 'model_hash'").getString(),
+            testModel().hash());
+}
+
+// --- opening and migration --------------------------------------------------------------
+
+void writeFile(const std::filesystem::path& p, const std::string& text) {
+  std::ofstream(p, std::ios::binary) << text;
+}
+
+std::string readFile(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST_F(ObjectStoreTest, UnusableFilesAreReplacedWithTheirSidecars) {
+  struct Case {
+    const char* name;
+    std::function<void(const std::filesystem::path&)> make;
+  } cases[] = {
+      {"garbage", [](const std::filesystem::path& p) { writeFile(p, std::string(4096, 'x')); }},
+      {"foreign schema",
+       [](const std::filesystem::path& p) {
+         SQLite::Database db(p.string(), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
+         db.exec("CREATE TABLE Owner (x TEXT); INSERT INTO Owner VALUES ('old')");
+       }},
+      {"changed attribute type",
+       [](const std::filesystem::path& p) {
+         Model m = testModel();
+         m.entities()[0].attributes[1].type = AttributeType::String;
+         VirtualScheduler s;
+         auto old = ObjectStore::open(m, p, std::shared_ptr<VirtualScheduler>(&s, [](auto*) {}));
+         old->performAndWait([](StoreContext& c) {
+           c.insert("Owner", {{"name", Value("old")}});
+           c.save();
+         });
+       }},
+  };
+  for (const auto& k : cases) {
+    removeStoreFiles(file());
+    k.make(file());
+    for (const char* suffix : {"-journal", "-shm"}) writeFile(file().string() + suffix, "stale sidecar");
+    auto store = open();
+    ASSERT_TRUE(store) << k.name;
+    EXPECT_EQ(store->outcome(), OpenOutcome::Recreated) << k.name;
+    EXPECT_FALSE(std::filesystem::exists(file().string() + "-journal")) << k.name;
+    EXPECT_NE(readFile(file().string() + "-shm").rfind("stale sidecar", 0), 0u) << k.name;
+    store->performAndWait([&](StoreContext& c) {
+      EXPECT_EQ(c.count("Owner", {}), 0) << k.name;
+      EXPECT_TRUE(c.insert("Owner", {{"name", Value("new")}, {"count", Value(1)}})) << k.name;
+      EXPECT_TRUE(c.save()) << k.name;
+    });
+  }
+}
+
+TEST_F(ObjectStoreTest, AdditiveModelChangesMigrateInPlace) {
+  Model older = testModel();
+  older.entities()[0].attributes.pop_back();  // no "tag" yet
+  older.entities().pop_back();                // no Note entity yet
+  older.entities()[0].relationships.pop_back();
+  ASSERT_EQ(older.validate(), "");
+  {
+    auto store = open(older);
+    ASSERT_TRUE(store);
+    store->performAndWait([](StoreContext& c) {
+      auto o = c.insert("Owner", {{"name", Value("kept")}, {"count", Value(7)}});
+      auto i = c.insert("Item", {{"label", Value("i")}, {"owner", Value(o->pk)}});
+      ASSERT_TRUE(o && i);
+      ASSERT_TRUE(c.save());
+    });
+  }
+  auto store = open();
+  ASSERT_TRUE(store);
+  EXPECT_EQ(store->outcome(), OpenOutcome::Migrated);
+  store->performAndWait([](StoreContext& c) {
+    auto rows = c.fetch({.entity = "Owner"});
+    ASSERT_TRUE(rows);
+    ASSERT_EQ(rows->size(), 1u);
+    EXPECT_EQ((*rows)[0]["count"], Value(7));
+    EXPECT_TRUE((*rows)[0]["tag"].isAbsent());
+    EXPECT_EQ(c.relatedMany((*rows)[0].id, "items").size(), 1u);
+    ASSERT_TRUE(c.setValue((*rows)[0].id, "tag", Value("t")));
+    auto note = c.insert("Note", {{"text", Value("n")}, {"owner", Value((*rows)[0].id.pk)}});
+    ASSERT_TRUE(note);
+    EXPECT_TRUE(c.save());
+  });
+  store.reset();
+  store = open();
+  EXPECT_EQ(store->outcome(), OpenOutcome::Opened);
+  // A store made by the newer model is not for the older one: it starts over.
+  store.reset();
+  store = open(older);
+  EXPECT_EQ(store->outcome(), OpenOutcome::Recreated);
+}
+
+TEST_F(ObjectStoreTest, AFolderThatCannotHoldTheStoreFailsWithoutDeletingAnything) {
+  const auto blocker = dir.path() / "docs";
+  writeFile(blocker, "a file where the folder should be");
+  Error error;
+  auto store = ObjectStore::open(testModel(), blocker / "test.sqlite", scheduler, &error);
+  EXPECT_FALSE(store);
+  EXPECT_EQ(error.domain, storeerror::kDomain);
+  EXPECT_EQ(error.code, storeerror::kOpen);
+  EXPECT_EQ(readFile(blocker), "a file where the folder should be");
+  std::filesystem::remove(blocker);
+  store = ObjectStore::open(testModel(), blocker / "test.sqlite", scheduler, &error);
+  ASSERT_TRUE(store);
+  EXPECT_EQ(store->outcome(), OpenOutcome::Created);
+}
+
+TEST(StoreModelTest, DescriptionReadsBackAndUnsoundModelsAreNamed) {
+  const Model m = testModel();
+  auto back = modelFromDescription(m.description());
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->hash(), m.hash());
+  EXPECT_FALSE(modelFromDescription("table X\n"));
+
+  Model noInverse({Entity{"A", {}, {{"b", "B", false, DeleteRule::Nullify, "as"}}}, Entity{"B", {}, {}}});
+  EXPECT_NE(noInverse.validate(), "");
+  Model idAttr({Entity{"A", {{"id", AttributeType::Int64}}, {}}});
+  EXPECT_NE(idAttr.validate(), "");
+  Error error;
+  EXPECT_FALSE(ObjectStore::open(idAttr, "/nonexistent/x.sqlite", nullptr, &error));
+  EXPECT_NE(error.localizedDescription.find("unsound model"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace platform::store

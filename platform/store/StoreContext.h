@@ -1,0 +1,140 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/core/Error.h"
+#include "platform/core/Value.h"
+#include "platform/store/Predicate.h"
+#include "platform/store/StoreModel.h"
+#include "platform/store/StoreSql.h"
+
+namespace SQLite {
+class Database;
+class Statement;
+}  // namespace SQLite
+
+namespace platform::store {
+
+// Errors of the object store.
+namespace storeerror {
+inline constexpr std::string_view kDomain = "platform.store";
+enum Code : std::int64_t {
+  kOpen = 1,        // the file could not be opened or its schema set up
+  kQuery = 2,       // a statement failed, or a predicate or key did not resolve
+  kValidation = 3,  // a save found a required attribute empty, or a value did not fit
+  kWrongQueue = 4,  // the connection was used off its queue
+};
+}  // namespace storeerror
+
+// The identity of one stored row: its entity and its row id. Row ids grow with every
+// insert, so ordering by them is insertion order.
+struct ObjectID {
+  const Entity* entity = nullptr;
+  std::int64_t pk = 0;
+
+  bool valid() const { return entity != nullptr; }
+  friend bool operator==(const ObjectID& a, const ObjectID& b) { return a.entity == b.entity && a.pk == b.pk; }
+  friend bool operator<(const ObjectID& a, const ObjectID& b) {
+    return a.entity != b.entity ? std::less<const Entity*>()(a.entity, b.entity) : a.pk < b.pk;
+  }
+};
+
+// A fetched row: its identity and, unless the fetch skipped them, its attribute values by
+// name (an empty attribute is absent) and each to-one relationship's row id by name.
+struct Row {
+  ObjectID id;
+  Dict values;
+
+  const Value& operator[](std::string_view key) const { return values.count(key) ? values.find(key)->second : empty(); }
+
+ private:
+  static const Value& empty();
+};
+
+struct FetchRequest {
+  std::string entity;
+  Predicate predicate;
+  std::vector<SortDescriptor> sort;  // always ends on insertion order
+  std::int64_t offset = 0;
+  std::int64_t limit = 0;  // 0: no limit
+  bool includesPropertyValues = true;
+};
+
+// The unit of work on the store's one connection. Every write runs at once inside a
+// transaction the first write opens, so fetches and counts see unsaved changes; save()
+// checks the required attributes of the rows written since the last save and commits,
+// and a save that fails is logged and rolled back as a whole, so the next unit of work
+// starts clean. Deletes follow the relationships' rules through the foreign keys.
+//
+// The context belongs to the store's queue: every call made off it is reported as a
+// programming error and refused (it fails as a query would).
+class StoreContext {
+ public:
+  StoreContext(const Model& model, SQLite::Database& db, std::function<bool()> onQueue);
+  ~StoreContext();
+  StoreContext(const StoreContext&) = delete;
+  StoreContext& operator=(const StoreContext&) = delete;
+
+  const Model& model() const { return model_; }
+
+  // Inserts a row with the given values (attributes by name, to-one relationships by the
+  // related row id); nullopt with *error when a key or value does not fit.
+  std::optional<ObjectID> insert(std::string_view entity, const Dict& values = {}, Error* error = nullptr);
+  // Sets the given keys of a row; an absent or null value clears the key.
+  bool update(ObjectID row, const Dict& values, Error* error = nullptr);
+  bool setValue(ObjectID row, std::string_view key, const Value& value, Error* error = nullptr);
+  // Links `child` through its to-one relationship to `parent`, or unlinks it (nullopt).
+  bool setRelated(ObjectID child, std::string_view toOne, std::optional<ObjectID> parent, Error* error = nullptr);
+  bool remove(ObjectID row, Error* error = nullptr);
+
+  bool exists(ObjectID row);
+  // A row's values, or nullopt when it is gone.
+  std::optional<Dict> values(ObjectID row, Error* error = nullptr);
+  Value value(ObjectID row, std::string_view key);
+  std::optional<ObjectID> relatedOne(ObjectID row, std::string_view toOne);
+  // The rows on a to-many relationship, in insertion order.
+  std::vector<ObjectID> relatedMany(ObjectID row, std::string_view toMany);
+  // The identity of row `pk` of an entity (no lookup).
+  std::optional<ObjectID> objectID(std::string_view entity, std::int64_t pk) const;
+
+  std::optional<std::vector<Row>> fetch(const FetchRequest& request, Error* error = nullptr);
+  std::optional<std::int64_t> count(std::string_view entity, const Predicate& predicate, Error* error = nullptr);
+
+  bool hasChanges() const { return inTransaction_; }
+  // Commits the unit of work. True also when there was nothing to save.
+  bool save(Error* error = nullptr);
+  void rollback();
+
+ private:
+  bool checkQueue(Error* error);
+  bool begin(Error* error);
+  SQLite::Statement& statement(const std::string& sql);
+  bool writeRow(const Entity& entity, std::optional<std::int64_t> updating, const Dict& values, Error* error);
+  void noteTouched(ObjectID row);
+  bool fail(Error* error, storeerror::Code code, std::string message);
+
+  const Model& model_;
+  SQLite::Database& db_;
+  std::function<bool()> onQueue_;
+  std::unordered_map<std::string, std::unique_ptr<SQLite::Statement>> statements_;
+  struct WriteStatement {
+    std::unique_ptr<SQLite::Statement> statement;
+    std::vector<const Attribute*> columns;  // per bound key; null for a to-one relationship
+  };
+  std::unordered_map<std::string, WriteStatement> writeStatements_;
+  std::string keyBuffer_;
+  std::unordered_map<const Entity*, bool> hasRequired_;
+  bool inTransaction_ = false;
+  // Rows written since the last save, per entity with required attributes, to validate.
+  std::map<const Entity*, std::vector<std::int64_t>> touched_;
+};
+
+}  // namespace platform::store
