@@ -1,0 +1,25 @@
+#include "beacons/model/KSModelClock.h"
+
+#include <mutex>
+
+namespace kestrine {
+namespace {
+std::mutex clockMutex;
+std::shared_ptr<const platform::Clock> modelClock;
+}  // namespace
+
+platform::Date KSModelClock::now() {
+  std::shared_ptr<const platform::Clock> clock;
+  {
+    std::lock_guard lock(clockMutex);
+    clock = modelClock;
+  }
+  return clock ? clock->now() : platform::Clock::system()->now();
+}
+
+void KSModelClock::setClock(std::shared_ptr<const platform::Clock> clock) {
+  std::lock_guard lock(clockMutex);
+  modelClock = std::move(clock);
+}
+
+}  // namespace kestrine
