@@ -5,6 +5,9 @@
 #include <fstream>
 
 #include "platform/core/Log.h"
+#include "platform/net/URLError.h"
+#include "platform/net/URLSession.h"
+#include "testing/LoopbackTlsServer.h"
 #include "testing/TempDir.h"
 #include "testing/TestCertificates.h"
 
@@ -164,6 +167,68 @@ TEST(KSAFSecurityPolicyTest, CertificatesInBundleReadsTopLevelCerFilesOnly) {
   write(dir.path() / "nested" / "other.cer", certs().selfSigned);
   EXPECT_EQ(KSAFSecurityPolicy::certificatesInBundle(dir.path()), KSAFSecurityPolicy::CertificateSet{certs().ca});
   EXPECT_TRUE(KSAFSecurityPolicy::certificatesInBundle(dir.path() / "missing").empty());
+}
+
+// The policy judging real handshakes: a session hands each server's chain and host to it,
+// trusting the test CA as its configured root.
+TEST(KSAFSecurityPolicyTest, JudgesRealHandshakes) {
+  const auto& c = certs();
+  velmora::testing::TempDir dir;
+  const auto caFile = dir.path() / "ca.pem";
+  {
+    std::ofstream out(caFile);
+    out << TestCertificates::toPem(c.ca);
+  }
+  velmora::testing::LoopbackTlsServer good({c.leaf, c.ca}, c.leafKeyPem);
+  velmora::testing::LoopbackTlsServer wrongHost({c.wrongHostLeaf, c.ca}, c.wrongHostLeafKeyPem);
+  velmora::testing::LoopbackTlsServer selfSigned({c.selfSigned}, c.selfSignedKeyPem);
+
+  const struct {
+    const char* name;
+    PolicySetup setup;
+    velmora::testing::LoopbackTlsServer* server;
+    bool accepted;
+  } cases[] = {
+      {"default, the CA's leaf", {}, &good, true},
+      {"default, wrong host", {}, &wrongHost, false},
+      {"default, self-signed", {}, &selfSigned, false},
+      {"certificate pin on the CA", {KSAFSSLPinningModeCertificate, "C"}, &good, true},
+      {"certificate pin on the self-signed, invalid allowed", {KSAFSSLPinningModeCertificate, "S", true},
+       &selfSigned, true},
+      {"public-key pin on the leaf", {KSAFSSLPinningModePublicKey, "L"}, &good, true},
+      {"public-key pin on another key", {KSAFSSLPinningModePublicKey, "W"}, &good, false},
+      {"invalid allowed without pins", {.allowInvalid = true}, &good, false},
+  };
+  for (const auto& k : cases) {
+    auto policy = makePolicy(k.setup);
+    std::size_t asked = 0;
+    auto session = platform::net::URLSession::create(
+        {.caFile = caFile.string(),
+         .serverTrustEvaluator = [&](const ServerTrust& trust, const std::string& host) {
+           ++asked;
+           EXPECT_EQ(host, "127.0.0.1");
+           EXPECT_EQ(trust.chain.front(), k.server == &good ? c.leaf
+                                          : k.server == &wrongHost ? c.wrongHostLeaf
+                                                                   : c.selfSigned);
+           return policy->evaluateServerTrust(trust, host);
+         }});
+    const std::size_t requestsBefore = k.server->requestsReceived();
+    platform::LogCapture capture;
+    const auto reply = session->sendSynchronousRequest({.url = k.server->baseUrl() + "/x"});
+    EXPECT_EQ(asked, 1u) << k.name;
+    if (k.accepted) {
+      ASSERT_TRUE(reply.response) << k.name << " " << (reply.error ? reply.error->localizedDescription : "");
+      EXPECT_EQ(reply.response->statusCode, 200) << k.name;
+      EXPECT_EQ(k.server->requestsReceived(), requestsBefore + 1) << k.name;
+    } else {
+      ASSERT_TRUE(reply.error) << k.name;
+      EXPECT_EQ(reply.error->code, platform::net::kURLErrorServerCertificateUntrusted) << k.name;
+      EXPECT_FALSE(reply.response) << k.name;
+      EXPECT_EQ(k.server->requestsReceived(), requestsBefore) << k.name;  // nothing was sent
+    }
+    const bool logsWhy = !k.setup.validatesDomain ? false : k.setup.allowInvalid && k.setup.mode == 0;
+    EXPECT_EQ(capture.count("you MUST use pinning"), logsWhy ? 1u : 0u) << k.name;
+  }
 }
 
 }  // namespace

@@ -70,8 +70,13 @@ TrustResult ServerTrust::evaluate() const {
       if (auto anchor = parse(der)) any = X509_STORE_add_cert(store.get(), anchor.get()) == 1 || any;
     }
     if (!any) return TrustResult::RecoverableTrustFailure;
-  } else if (!caFile.empty()) {
-    if (X509_STORE_load_file(store.get(), caFile.c_str()) != 1) return TrustResult::RecoverableTrustFailure;
+  } else if (!caFile.empty() || !caPath.empty()) {
+    if (!caFile.empty() && X509_STORE_load_file(store.get(), caFile.c_str()) != 1) {
+      return TrustResult::RecoverableTrustFailure;
+    }
+    if (!caPath.empty() && X509_STORE_load_path(store.get(), caPath.c_str()) != 1) {
+      return TrustResult::RecoverableTrustFailure;
+    }
   } else if (X509_STORE_set_default_paths(store.get()) != 1) {
     return TrustResult::OtherError;
   }

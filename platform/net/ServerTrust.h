@@ -33,6 +33,8 @@ struct ServerTrust {
   std::vector<Bytes> anchors;
   // PEM bundle of roots used instead of the system's store when set and anchors is empty.
   std::string caFile;
+  // A directory of hashed roots, used with (or instead of) caFile.
+  std::string caPath;
 
   // Unspecified when the chain leads to an anchor under the policy; RecoverableTrustFailure
   // when it does not (untrusted, expired, wrong host); FatalTrustFailure when there is no

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "platform/dispatch/Queue.h"
+#include "platform/net/ServerTrust.h"
 
 namespace platform::net {
 
@@ -23,6 +25,12 @@ struct URLSessionConfiguration {
   // there is no way to turn that off.
   std::string caFile;
   std::string caPath;
+  // When set, judges every server certificate chain in place of the built-in check: it gets
+  // the chain as the server sent it, the request's host, and the roots above (caFile or the
+  // system's), and answers whether to go on. It runs on the session's I/O thread during the
+  // handshake, so it must not block. A refusal fails the task with
+  // kURLErrorServerCertificateUntrusted before any request byte is sent.
+  std::function<bool(const ServerTrust& trust, const std::string& host)> serverTrustEvaluator;
 };
 
 }  // namespace platform::net

@@ -2,6 +2,9 @@
 
 #include <curl/curl.h>
 #include <fmt/format.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
 
 #include <algorithm>
 #include <atomic>
@@ -129,6 +132,10 @@ struct Transfer {
   std::size_t maxBodyBytes = 0;
   bool bodyTooLarge = false;
 
+  // Set when the session has a trust evaluator; read on the I/O thread during the handshake.
+  const URLSessionConfiguration* trustConfiguration = nullptr;
+  bool trustRefused = false;
+
   Transfer() = default;
   Transfer(const Transfer&) = delete;
   Transfer& operator=(const Transfer&) = delete;
@@ -139,6 +146,55 @@ struct Transfer {
   }
 
   void touch() { lastActivity = SteadyClock::now(); }
+
+  // OpenSSL's certificate check for this transfer's connection: hands the server's chain and
+  // the request's host to the session's evaluator and stops the handshake on a refusal.
+  static int onVerify(X509_STORE_CTX* ctx, void* arg) {
+    auto* transfer = static_cast<Transfer*>(arg);
+    ServerTrust trust;
+    const auto addDer = [&trust](X509* cert) {
+      unsigned char* out = nullptr;
+      const int length = i2d_X509(cert, &out);
+      if (length > 0 && out) trust.chain.emplace_back(out, out + length);
+      OPENSSL_free(out);
+    };
+    X509* leaf = X509_STORE_CTX_get0_cert(ctx);
+    if (leaf) addDer(leaf);
+    if (STACK_OF(X509)* sent = X509_STORE_CTX_get0_untrusted(ctx)) {
+      for (int i = 0; i < sk_X509_num(sent); ++i) {
+        X509* cert = sk_X509_value(sent, i);
+        if (cert != leaf && X509_cmp(cert, leaf) != 0) addDer(cert);
+      }
+    }
+    trust.caFile = transfer->trustConfiguration->caFile;
+    trust.caPath = transfer->trustConfiguration->caPath;
+    std::string host;
+    char* part = nullptr;
+    if (curl_url_get(transfer->parsedURL, CURLUPART_HOST, &part, 0) == CURLUE_OK && part) {
+      host = part;
+      // A bracketed IPv6 literal is matched without its brackets.
+      if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    }
+    curl_free(part);
+    trust.policyHost = host;
+    bool accepted = false;
+    try {
+      accepted = transfer->trustConfiguration->serverTrustEvaluator(trust, host);
+    } catch (...) {
+      accepted = false;  // an evaluator that throws refuses
+    }
+    if (!accepted) {
+      transfer->trustRefused = true;
+      X509_STORE_CTX_set_error(ctx, X509_V_ERR_APPLICATION_VERIFICATION);
+      return 0;
+    }
+    return 1;
+  }
+
+  static CURLcode onSslContext(CURL*, void* sslContext, void* arg) {
+    SSL_CTX_set_cert_verify_callback(static_cast<SSL_CTX*>(sslContext), &Transfer::onVerify, arg);
+    return CURLE_OK;
+  }
   SteadyClock::time_point idleDeadline() const { return lastActivity + idleTimeout; }
 
   std::string effectiveURL() const {
@@ -158,6 +214,9 @@ struct Transfer {
     if (bodyTooLarge || rc == CURLE_FILESIZE_EXCEEDED) {
       return failure(kURLErrorDataLengthExceedsMaximum,
                      fmt::format("the reply body is larger than {} bytes", maxBodyBytes));
+    }
+    if (trustRefused) {
+      return failure(kURLErrorServerCertificateUntrusted, "the server's certificate chain was refused");
     }
     if (rc != CURLE_OK) {
       long osErrno = 0;
@@ -404,6 +463,17 @@ struct URLSessionEngine::Loop {
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
     if (!configuration.caFile.empty()) curl_easy_setopt(easy, CURLOPT_CAINFO, configuration.caFile.c_str());
     if (!configuration.caPath.empty()) curl_easy_setopt(easy, CURLOPT_CAPATH, configuration.caPath.c_str());
+    if (configuration.serverTrustEvaluator) {
+      // The evaluator decides on the chain and the host name; libcurl's own host check
+      // would refuse before it is asked. The chain is still checked (by the evaluator), so
+      // peer verification stays on, and a refused chain fails the handshake.
+      transfer.trustConfiguration = &configuration;
+      curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
+      curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &Transfer::onSslContext);
+      curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, &transfer);
+      // A connection checked for another transfer is not reused unchecked.
+      curl_easy_setopt(easy, CURLOPT_SSL_SESSIONID_CACHE, 0L);
+    }
     // No overall time limit: the idle time-out is the drivers' (see Driver::perform).
     // A declared length past the cap fails before the body is read; 0 would mean no limit.
     if (transfer.maxBodyBytes > 0) {
