@@ -4,7 +4,9 @@
 
 #include <fstream>
 
+#include "beacons/http/KSCachePolicy.h"
 #include "platform/core/Log.h"
+#include "platform/net/URLCache.h"
 #include "platform/net/URLError.h"
 #include "platform/net/URLSession.h"
 #include "testing/LoopbackTlsServer.h"
@@ -229,6 +231,13 @@ TEST(KSAFSecurityPolicyTest, JudgesRealHandshakes) {
     const bool logsWhy = !k.setup.validatesDomain ? false : k.setup.allowInvalid && k.setup.mode == 0;
     EXPECT_EQ(capture.count("you MUST use pinning"), logsWhy ? 1u : 0u) << k.name;
   }
+}
+
+TEST(KSCachePolicyTest, OneSharedCacheOfTwoMebibytes) {
+  auto cache = KSCachePolicy::sharedURLCache();
+  ASSERT_TRUE(cache);
+  EXPECT_EQ(cache, KSCachePolicy::sharedURLCache());
+  EXPECT_EQ(cache->memoryCapacity(), 2'097'152u);
 }
 
 }  // namespace

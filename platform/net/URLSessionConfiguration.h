@@ -10,6 +10,8 @@
 
 namespace platform::net {
 
+class URLCache;
+
 struct URLSessionConfiguration {
   // Where completions run. When null, each task takes the shared scheduler's global queue
   // when it is created: a concurrent queue, so a completion may itself make a blocking call.
@@ -31,6 +33,9 @@ struct URLSessionConfiguration {
   // handshake, so it must not block. A refusal fails the task with
   // kURLErrorServerCertificateUntrusted before any request byte is sent.
   std::function<bool(const ServerTrust& trust, const std::string& host)> serverTrustEvaluator;
+  // When set, GET replies the server marks fresh are kept there and later GETs of the same
+  // URL with the same headers are answered from it while fresh, without a request.
+  std::shared_ptr<URLCache> urlCache;
 };
 
 }  // namespace platform::net

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/core/AsciiText.h"
+#include "platform/net/URLCache.h"
 #include "platform/net/URLError.h"
 #include "platform/net/URLSessionTaskCore.h"
 
@@ -135,6 +136,9 @@ struct Transfer {
   // Set when the session has a trust evaluator; read on the I/O thread during the handshake.
   const URLSessionConfiguration* trustConfiguration = nullptr;
   bool trustRefused = false;
+  // Set when the reply may go to the session's cache: the request it answers.
+  std::shared_ptr<URLCache> cache;
+  std::optional<URLRequest> cacheableRequest;
 
   Transfer() = default;
   Transfer(const Transfer&) = delete;
@@ -362,7 +366,15 @@ class Driver {
   std::unordered_map<CURL*, std::unique_ptr<Transfer>> running_;
 };
 
+// Hands a reply the server sent to the session's cache, which keeps it when its headers
+// allow.
+void offerToCache(const Transfer& transfer, const URLSessionReply& reply) {
+  if (!transfer.cache || !transfer.cacheableRequest || reply.error || !reply.response) return;
+  transfer.cache->storeReply(*transfer.cacheableRequest, *reply.response, reply.data.value_or(std::string()));
+}
+
 void finishTask(std::unique_ptr<Transfer> transfer, URLSessionReply reply) {
+  offerToCache(*transfer, reply);
   auto task = std::move(transfer->task);
   transfer.reset();  // the connection is released before the completion can run
   if (task) task->finish(std::move(reply.data), std::move(reply.response), std::move(reply.error));
@@ -438,6 +450,10 @@ struct URLSessionEngine::Loop {
       return nullptr;
     }
     configure(*transfer, request);
+    if (configuration.urlCache && request.method == "GET") {
+      transfer->cache = configuration.urlCache;
+      transfer->cacheableRequest = request;
+    }
     return transfer;
   }
 
@@ -582,6 +598,9 @@ struct URLSessionEngine::Loop {
     std::optional<Error> error;
     auto transfer = prepare(nullptr, request, error);
     if (!transfer) return URLSessionReply{std::nullopt, std::nullopt, std::move(error)};
+    if (transfer->cache) {
+      if (auto cached = transfer->cache->cachedReply(request)) return std::move(*cached);
+    }
 
     std::unique_ptr<Driver> driver;
     {
@@ -605,6 +624,7 @@ struct URLSessionEngine::Loop {
     }
     while (!reply) {
       driver->perform([&](std::unique_ptr<Transfer> done, URLSessionReply r) {
+        offerToCache(*done, r);
         done.reset();
         reply = std::move(r);
       });
@@ -639,6 +659,13 @@ void URLSessionEngine::start(const std::shared_ptr<URLSessionTaskCore>& task, co
   if (!transfer) {
     task->finish(std::nullopt, std::nullopt, std::move(error));
     return;
+  }
+  if (transfer->cache) {
+    if (auto cached = transfer->cache->cachedReply(request)) {
+      transfer.reset();
+      task->finish(std::move(cached->data), std::move(cached->response), std::nullopt);
+      return;
+    }
   }
   {
     std::lock_guard lock(loop_->mutex);
