@@ -2,8 +2,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -80,7 +82,9 @@ struct Discovery {
 
 class RecordingHub : public KSCentralManagerClientDelegate {
  public:
-  bool centralManagerClientShouldScanForPeripherals(KSCentralManagerClient&) override { return allowScans.load(); }
+  bool centralManagerClientShouldScanForPeripherals(KSCentralManagerClient&) override {
+    return shouldScan ? shouldScan() : allowScans.load();
+  }
   void centralManagerClientDidUpdateState(KSCentralManagerClient&) override {
     std::lock_guard lock(mutex);
     calls.push_back("hub state");
@@ -92,6 +96,7 @@ class RecordingHub : public KSCentralManagerClientDelegate {
     discoveries.push_back({peripheral, adData, rssi, scanID});
   }
   std::atomic<bool> allowScans{true};
+  std::function<bool()> shouldScan;  // set before the client is made; overrides allowScans
   std::mutex mutex;
   std::vector<std::string> calls;
   std::vector<Discovery> discoveries;
@@ -140,7 +145,7 @@ struct CentralWorld {
   std::shared_ptr<LoggingCentral> central;
   std::shared_ptr<KSCentralManagerClient> client;
 
-  explicit CentralWorld(platform::sim::SimApp::Step launch = platform::sim::SimApp::Step::LaunchForeground) {
+  explicit CentralWorld(std::optional<platform::sim::SimApp::Step> launch = platform::sim::SimApp::Step::LaunchForeground) {
     auto bundle = world.bundle();
     auto radio = world.radio;
     auto clock = world.scheduler->clock();
@@ -154,11 +159,15 @@ struct CentralWorld {
     configurator = KSConfigurator::create(provider, {});
     provider->installMaker<KSConfigurator>(std::string(KSConfigurator::kSingletonName),
                                            [c = configurator](KSInstanceProvider&) { return c; });
-    world.app->perform(launch);
-    world.runUntilIdle();
+    if (launch) {
+      world.app->perform(*launch);
+      world.runUntilIdle();
+    }
   }
-  void makeClient(std::shared_ptr<KSBeaconOperationManaging> operations = nullptr) {
-    client = KSCentralManagerClient::initWithDelegate(provider, {hub, regions, std::move(operations), session});
+  void makeClient(std::shared_ptr<KSBeaconOperationManaging> operations = nullptr,
+                  std::shared_ptr<KSSessionRunningSource> sessionSource = nullptr) {
+    client = KSCentralManagerClient::initWithDelegate(
+        provider, {hub, regions, std::move(operations), sessionSource ? sessionSource : session});
   }
   void setOption(std::string_view key, bool value) {
     platform::Dict options;
