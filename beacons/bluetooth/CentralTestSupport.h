@@ -92,9 +92,15 @@ class RecordingHub : public KSCentralManagerClientDelegate {
   void centralManagerClientDidDiscoverPeripheral(KSCentralManagerClient&, const platform::Uuid& peripheral,
                                                  const platform::Value& adData, int rssi,
                                                  const std::string& scanID) override {
+    if (!keepDiscoveries) {
+      ++discoveryCount;
+      return;
+    }
     std::lock_guard lock(mutex);
     discoveries.push_back({peripheral, adData, rssi, scanID});
   }
+  bool keepDiscoveries = true;              // false: only count them (benchmarks)
+  std::atomic<std::uint64_t> discoveryCount{0};
   std::atomic<bool> allowScans{true};
   std::function<bool()> shouldScan;  // set before the client is made; overrides allowScans
   std::mutex mutex;
