@@ -85,9 +85,10 @@ class SimPeripheral final : public bluetooth::Peripheral, public std::enable_sha
             if (reply.error) return;
             // Keep the objects the central already holds; add the newly found ones.
             auto list = service->characteristics().value_or(std::vector<std::shared_ptr<bluetooth::GattCharacteristic>>{});
-            for (const auto& [uuid, properties] : reply.characteristics) {
+            for (const auto& entry : reply.characteristics) {
+              const BluetoothUUID& uuid = entry.first;
               const bool known = std::any_of(list.begin(), list.end(), [&](const auto& c) { return c->uuid() == uuid; });
-              if (!known) list.push_back(std::make_shared<bluetooth::GattCharacteristic>(uuid, properties, service));
+              if (!known) list.push_back(std::make_shared<bluetooth::GattCharacteristic>(uuid, entry.second, service));
             }
             service->setCharacteristics(std::move(list));
           },
