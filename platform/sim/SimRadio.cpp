@@ -1,6 +1,5 @@
 #include "platform/sim/SimRadio.h"
 
-#include <algorithm>
 #include <set>
 
 namespace platform::sim {
@@ -12,9 +11,8 @@ using bluetooth::PeripheralState;
 
 namespace {
 
-// A peripheral as one simulated central knows it. Requests go to the GATT server the radio
-// has for it (answered "not supported" when it has none) and its answers come back on the
-// central's queue, through the delegate of that moment.
+// A peripheral as one simulated central knows it. It has no GATT server: every request
+// is answered with an error on the central's queue, through the delegate of that moment.
 class SimPeripheral final : public bluetooth::Peripheral, public std::enable_shared_from_this<SimPeripheral> {
  public:
   SimPeripheral(Uuid id, std::weak_ptr<SimRadio> radio, std::shared_ptr<dispatch::Queue> queue)
@@ -26,19 +24,7 @@ class SimPeripheral final : public bluetooth::Peripheral, public std::enable_sha
     return radio ? radio->nameOf(id_) : std::nullopt;
   }
   PeripheralState state() const override { return state_.load(); }
-  void setState(PeripheralState s) {
-    const PeripheralState old = state_.exchange(s);
-    if (s == PeripheralState::Connected && old != s) {
-      if (auto server = serverFor()) {
-        std::weak_ptr<SimPeripheral> weak = weak_from_this();
-        server->attach([weak](const BluetoothUUID& uuid, const Bytes& value) {
-          if (auto self = weak.lock()) self->notified(uuid, value);
-        });
-      }
-    } else if (old == PeripheralState::Connected && s != old) {
-      if (auto server = serverFor()) server->detach();
-    }
-  }
+  void setState(PeripheralState s) { state_.store(s); }
 
   void setDelegate(std::weak_ptr<bluetooth::PeripheralDelegate> delegate) override {
     std::lock_guard lock(mutex_);
@@ -49,153 +35,44 @@ class SimPeripheral final : public bluetooth::Peripheral, public std::enable_sha
     return delegate_.lock();
   }
   std::optional<std::vector<std::shared_ptr<bluetooth::GattService>>> services() const override {
-    std::lock_guard lock(mutex_);
-    return services_;
+    return std::nullopt;
   }
 
-  void discoverServices(std::optional<std::vector<BluetoothUUID>> uuids) override {
-    auto server = usableServer([](auto& d, auto& self, auto& error) { d.peripheralDidDiscoverServices(self, error); });
-    if (!server) return;
-    std::weak_ptr<SimPeripheral> weak = weak_from_this();
-    server->discoverServices(std::move(uuids), [weak](const SimGattServer::Reply& reply) {
-      auto self = weak.lock();
-      if (!self) return;
-      self->post(
-          [reply](SimPeripheral& me) {
-            if (reply.error) return;
-            std::lock_guard lock(me.mutex_);
-            std::vector<std::shared_ptr<bluetooth::GattService>> found;
-            for (const auto& uuid : reply.services) found.push_back(me.serviceLocked(uuid));
-            me.services_ = std::move(found);
-          },
-          [error = reply.error](auto& d, auto& p) { d.peripheralDidDiscoverServices(p, error); });
-    });
+  void discoverServices(std::optional<std::vector<BluetoothUUID>>) override {
+    answer([](auto& d, auto& self, auto& error) { d.peripheralDidDiscoverServices(self, error); });
   }
-  void discoverCharacteristics(std::optional<std::vector<BluetoothUUID>> uuids,
+  void discoverCharacteristics(std::optional<std::vector<BluetoothUUID>>,
                                const std::shared_ptr<bluetooth::GattService>& service) override {
-    auto server = usableServer(
-        [service](auto& d, auto& self, auto& error) { d.peripheralDidDiscoverCharacteristics(self, service, error); });
-    if (!server || !service) return;
-    std::weak_ptr<SimPeripheral> weak = weak_from_this();
-    server->discoverCharacteristics(service->uuid(), std::move(uuids), [weak, service](const SimGattServer::Reply& reply) {
-      auto self = weak.lock();
-      if (!self) return;
-      self->post(
-          [reply, service](SimPeripheral&) {
-            if (reply.error) return;
-            // Keep the objects the central already holds; add the newly found ones.
-            auto list = service->characteristics().value_or(std::vector<std::shared_ptr<bluetooth::GattCharacteristic>>{});
-            for (const auto& entry : reply.characteristics) {
-              const BluetoothUUID& uuid = entry.first;
-              const bool known = std::any_of(list.begin(), list.end(), [&](const auto& c) { return c->uuid() == uuid; });
-              if (!known) list.push_back(std::make_shared<bluetooth::GattCharacteristic>(uuid, entry.second, service));
-            }
-            service->setCharacteristics(std::move(list));
-          },
-          [service, error = reply.error](auto& d, auto& p) { d.peripheralDidDiscoverCharacteristics(p, service, error); });
-    });
+    answer([service](auto& d, auto& self, auto& error) { d.peripheralDidDiscoverCharacteristics(self, service, error); });
   }
   void readValue(const std::shared_ptr<bluetooth::GattCharacteristic>& c) override {
-    auto server = usableServer([c](auto& d, auto& self, auto& error) { d.peripheralDidUpdateValue(self, c, error); });
-    if (!server || !c) return;
-    std::weak_ptr<SimPeripheral> weak = weak_from_this();
-    server->read(c->uuid(), [weak, c](const SimGattServer::Reply& reply) {
-      auto self = weak.lock();
-      if (!self) return;
-      self->post(
-          [c, reply](SimPeripheral&) {
-            if (!reply.error) c->setValue(reply.value);
-          },
-          [c, error = reply.error](auto& d, auto& p) { d.peripheralDidUpdateValue(p, c, error); });
-    });
+    answer([c](auto& d, auto& self, auto& error) { d.peripheralDidUpdateValue(self, c, error); });
   }
-  void writeValue(const Bytes& value, const std::shared_ptr<bluetooth::GattCharacteristic>& c,
+  void writeValue(const Bytes&, const std::shared_ptr<bluetooth::GattCharacteristic>& c,
                   bluetooth::WriteType type) override {
-    const bool withResponse = type == bluetooth::WriteType::WithResponse;
-    if (!c) return;
-    auto server = serverFor();
-    if (!server || state() != PeripheralState::Connected) {
-      if (withResponse) answerError([c](auto& d, auto& self, auto& error) { d.peripheralDidWriteValue(self, c, error); });
-      return;
-    }
-    std::weak_ptr<SimPeripheral> weak = weak_from_this();
-    server->write(c->uuid(), value, withResponse, [weak, c](const SimGattServer::Reply& reply) {
-      if (auto self = weak.lock()) {
-        self->post([c, error = reply.error](auto& d, auto& p) { d.peripheralDidWriteValue(p, c, error); });
-      }
-    });
+    if (type == bluetooth::WriteType::WithoutResponse) return;
+    answer([c](auto& d, auto& self, auto& error) { d.peripheralDidWriteValue(self, c, error); });
   }
-  void setNotifyValue(bool on, const std::shared_ptr<bluetooth::GattCharacteristic>& c) override {
-    auto server = usableServer(
-        [c](auto& d, auto& self, auto& error) { d.peripheralDidUpdateNotificationState(self, c, error); });
-    if (!server || !c) return;
-    std::weak_ptr<SimPeripheral> weak = weak_from_this();
-    server->setNotify(c->uuid(), on, [weak, c](const SimGattServer::Reply& reply) {
-      auto self = weak.lock();
-      if (!self) return;
-      self->post([c, notifying = reply.notifying](SimPeripheral&) { c->setNotifying(notifying); },
-                 [c, error = reply.error](auto& d, auto& p) { d.peripheralDidUpdateNotificationState(p, c, error); });
-    });
+  void setNotifyValue(bool, const std::shared_ptr<bluetooth::GattCharacteristic>& c) override {
+    answer([c](auto& d, auto& self, auto& error) { d.peripheralDidUpdateNotificationState(self, c, error); });
   }
 
  private:
-  std::shared_ptr<SimGattServer> serverFor() const {
-    auto radio = radio_.lock();
-    return radio ? radio->gattServerFor(id_) : nullptr;
-  }
-  // The server when a request can reach it; otherwise the error is posted and nullptr returned.
   template <class Call>
-  std::shared_ptr<SimGattServer> usableServer(Call call) {
-    auto server = serverFor();
-    if (server && state() == PeripheralState::Connected) return server;
-    answerError(call);
-    return nullptr;
-  }
-  template <class Call>
-  void answerError(Call call) {
+  void answer(Call call) {
     const bool connected = state() == PeripheralState::Connected;
     std::optional<Error> error =
         connected ? bluetooth::gatt::makeError(bluetooth::gatt::kRequestNotSupported, "The request is not supported.")
                   : bluetooth::gatt::makeError(bluetooth::gatt::kNotConnected, "The peripheral is not connected.");
-    post([call, error](auto& d, auto& p) { call(d, p, error); });
-  }
-  // On the central's queue: the update of the central's objects, then the delegate's event,
-  // so a delegate sees the state its event reports.
-  template <class Call>
-  void post(Call call) {
-    post([](SimPeripheral&) {}, std::move(call));
-  }
-  template <class Update, class Call>
-  void post(Update update, Call call) {
     std::weak_ptr<SimPeripheral> weak = weak_from_this();
-    queue_->async([weak, update, call] {
+    queue_->async([weak, call, error] {
       auto self = weak.lock();
       if (!self) return;
-      update(*self);
       if (auto d = self->delegate()) {
         std::shared_ptr<bluetooth::Peripheral> p = self;
-        call(*d, p);
+        call(*d, p, error);
       }
     });
-  }
-  void notified(const BluetoothUUID& uuid, const Bytes& value) {
-    std::shared_ptr<bluetooth::GattCharacteristic> target;
-    {
-      std::lock_guard lock(mutex_);
-      for (const auto& s : services_.value_or(std::vector<std::shared_ptr<bluetooth::GattService>>{})) {
-        for (const auto& c : s->characteristics().value_or(std::vector<std::shared_ptr<bluetooth::GattCharacteristic>>{})) {
-          if (c->uuid() == uuid) target = c;
-        }
-      }
-    }
-    if (!target) return;  // the central never discovered it
-    post([target, value](SimPeripheral&) { target->setValue(value); },
-         [target](auto& d, auto& p) { d.peripheralDidUpdateValue(p, target, std::nullopt); });
-  }
-  std::shared_ptr<bluetooth::GattService> serviceLocked(const BluetoothUUID& uuid) {
-    auto& slot = serviceObjects_[uuid];
-    if (!slot) slot = std::make_shared<bluetooth::GattService>(uuid);
-    return slot;
   }
 
   const Uuid id_;
@@ -204,8 +81,6 @@ class SimPeripheral final : public bluetooth::Peripheral, public std::enable_sha
   std::atomic<PeripheralState> state_{PeripheralState::Disconnected};
   mutable std::mutex mutex_;
   std::weak_ptr<bluetooth::PeripheralDelegate> delegate_;
-  std::optional<std::vector<std::shared_ptr<bluetooth::GattService>>> services_;
-  std::map<BluetoothUUID, std::shared_ptr<bluetooth::GattService>> serviceObjects_;
 };
 
 }  // namespace
@@ -564,22 +439,6 @@ std::optional<std::string> SimRadio::nameOf(const Uuid& peripheral) const {
   std::lock_guard lock(mutex_);
   auto it = known_.find(peripheral);
   return it != known_.end() ? it->second : std::nullopt;
-}
-
-}  // namespace platform::sim
-
-namespace platform::sim {
-
-void SimRadio::setGattServer(const Uuid& peripheral, std::shared_ptr<SimGattServer> server) {
-  std::lock_guard lock(mutex_);
-  gattServers_[peripheral] = std::move(server);
-  known_.try_emplace(peripheral, std::nullopt);  // a device with a GATT server can be retrieved
-}
-
-std::shared_ptr<SimGattServer> SimRadio::gattServerFor(const Uuid& peripheral) const {
-  std::lock_guard lock(mutex_);
-  auto it = gattServers_.find(peripheral);
-  return it == gattServers_.end() ? nullptr : it->second;
 }
 
 }  // namespace platform::sim
