@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "beacons/bluetooth/CentralTestSupport.h"
+#include "testing/CentralTestSupport.h"
 #include "testing/HexBytes.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <thread>
 
-#include "beacons/bluetooth/CentralTestSupport.h"
+#include "testing/CentralTestSupport.h"
 #include "beacons/bluetooth/KSScanManager.h"
 #include "beacons/bluetooth/KSUUIDAdditions.h"
 #include "beacons/model/KSBeaconUtilities.h"

@@ -6,7 +6,7 @@
 #include <set>
 #include <thread>
 
-#include "beacons/bluetooth/CentralTestSupport.h"
+#include "testing/CentralTestSupport.h"
 
 namespace kestrine {
 namespace {

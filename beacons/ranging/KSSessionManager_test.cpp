@@ -6,7 +6,7 @@
 #include <set>
 #include <thread>
 
-#include "beacons/bluetooth/CentralTestSupport.h"
+#include "testing/CentralTestSupport.h"
 #include "beacons/bluetooth/KSScanManager.h"
 #include "beacons/foundation/KSMTDates.h"
 #include "beacons/storage/KSUserDefaultsManager.h"
