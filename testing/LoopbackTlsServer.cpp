@@ -23,6 +23,8 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "testing/OpenSslHandles.h"
+
 namespace velmora::testing {
 
 namespace {
@@ -47,24 +49,7 @@ constexpr std::string_view kReply =
   throw std::runtime_error(message);
 }
 
-struct PkeyFree {
-  void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
-};
-struct X509Free {
-  void operator()(X509* p) const { X509_free(p); }
-};
-struct ExtensionFree {
-  void operator()(X509_EXTENSION* p) const { X509_EXTENSION_free(p); }
-};
-struct BioFree {
-  void operator()(BIO* p) const { BIO_free(p); }
-};
-struct SslCtxFree {
-  void operator()(SSL_CTX* p) const { SSL_CTX_free(p); }
-};
-struct SslFree {
-  void operator()(SSL* p) const { SSL_free(p); }
-};
+using namespace velmora::testing::openssl;
 
 void addExtension(X509* cert, int nid, const char* value) {
   X509V3_CTX ctx;

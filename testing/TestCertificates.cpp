@@ -11,6 +11,8 @@
 #include <memory>
 #include <stdexcept>
 
+#include "testing/OpenSslHandles.h"
+
 namespace velmora::testing {
 namespace {
 
@@ -19,21 +21,7 @@ namespace {
   throw std::runtime_error("TestCertificates: " + what);
 }
 
-struct PkeyFree {
-  void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
-};
-struct X509Free {
-  void operator()(X509* p) const { X509_free(p); }
-};
-struct ExtensionFree {
-  void operator()(X509_EXTENSION* p) const { X509_EXTENSION_free(p); }
-};
-struct BioFree {
-  void operator()(BIO* p) const { BIO_free(p); }
-};
-
-using Key = std::unique_ptr<EVP_PKEY, PkeyFree>;
-using Cert = std::unique_ptr<X509, X509Free>;
+using namespace velmora::testing::openssl;
 
 Key makeKey() {
   Key key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
