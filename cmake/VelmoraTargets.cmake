@@ -1,11 +1,27 @@
 # velmora_add_tests(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>])
 # Builds one GoogleTest executable and registers each of its tests with CTest.
-# LABELS threads marks tests that also run under ThreadSanitizer.
+# LABELS threads marks tests that also run under ThreadSanitizer. When VELMORA_TEST_LABELS
+# is set, only test binaries with one of those labels are built (the ThreadSanitizer build
+# compiles just the tests it runs).
 function(velmora_add_tests name)
   if(NOT VELMORA_BUILD_TESTS)
     return()
   endif()
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(VELMORA_TEST_LABELS)
+    set(wanted OFF)
+    foreach(label IN LISTS ARG_LABELS)
+      if(label IN_LIST VELMORA_TEST_LABELS)
+        set(wanted ON)
+      endif()
+    endforeach()
+    if(NOT ARG_LABELS AND "unit" IN_LIST VELMORA_TEST_LABELS)
+      set(wanted ON)
+    endif()
+    if(NOT wanted)
+      return()
+    endif()
+  endif()
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest_main)
   # Tests build fixtures with designated initializers that leave the other fields at their defaults.

@@ -3,7 +3,9 @@
 # build, AddressSanitizer + UndefinedBehaviorSanitizer over every test, and ThreadSanitizer
 # over the tests labelled "threads". Then it compiles everything at -O3 and checks the
 # installed package with a consumer project (scripts/check-install.sh); set
-# VELMORA_CHECK_INSTALL=0 to skip that.
+# VELMORA_CHECK_INSTALL=0 to skip that. VELMORA_CLEAN_BUILDS=1 deletes each build tree once its
+# tests have passed (ccache keeps the objects), which keeps a fresh machine's disk use to one
+# tree at a time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,10 +20,12 @@ for preset in "${presets[@]}"; do
   cmake --preset "${preset}" >/dev/null
   cmake --build --preset "${preset}" -j "$(nproc)"
   ctest --preset "${preset}"
+  if [ "${VELMORA_CLEAN_BUILDS:-0}" = 1 ]; then rm -rf "build/${preset}"; fi
 done
 
 if [ "${VELMORA_CHECK_INSTALL:-1}" != 0 ]; then
   scripts/check-install.sh
+  if [ "${VELMORA_CLEAN_BUILDS:-0}" = 1 ]; then rm -rf build/release; fi
 fi
 
 # Every fuzz target briefly (clang, ASan+UBSan); VELMORA_FUZZ_SECONDS=0 skips them.
