@@ -61,8 +61,8 @@ class FakeStoredRow : public KSStoredRow {
 // thread; with `error` set every fetch and count fails with it. Keeps the last request.
 class FakeLocalStorage : public KSLocalStoragePort {
  public:
-  void fetchRecordsForEntitiesNamed(std::string_view entityName, const std::optional<KSStorePredicate>& predicate,
-                                    const std::optional<std::vector<KSSortDescriptor>>& sortDescriptors,
+  void fetchRecordsForEntitiesNamed(std::string_view entityName, const platform::store::Predicate& predicate,
+                                    const std::vector<platform::store::SortDescriptor>& sortDescriptors,
                                     FetchSuccess success, Failure failure) override {
     lastEntity = std::string(entityName);
     lastPredicate = predicate;
@@ -73,7 +73,7 @@ class FakeLocalStorage : public KSLocalStoragePort {
     }
     if (success) success(rows[lastEntity]);
   }
-  void countRecordsForEntitiesNamed(std::string_view entityName, const std::optional<KSStorePredicate>& predicate,
+  void countRecordsForEntitiesNamed(std::string_view entityName, const platform::store::Predicate& predicate,
                                     CountSuccess success, Failure failure) override {
     lastEntity = std::string(entityName);
     lastPredicate = predicate;
@@ -87,8 +87,8 @@ class FakeLocalStorage : public KSLocalStoragePort {
   std::map<std::string, Rows> rows;
   std::optional<platform::Error> error;
   std::string lastEntity;
-  std::optional<KSStorePredicate> lastPredicate;
-  std::optional<std::vector<KSSortDescriptor>> lastSortDescriptors;
+  platform::store::Predicate lastPredicate;
+  std::vector<platform::store::SortDescriptor> lastSortDescriptors;
 };
 
 // Installs a fresh registry holding the store (none when nullptr) for one test, and puts

@@ -131,14 +131,14 @@ std::shared_ptr<KSBeaconRegionVisit> KSBeaconRegionVisit::copy() const {
 }
 
 void KSBeaconRegionVisit::storedVisitsWithPredicate(
-    const std::optional<KSStorePredicate>& predicate, const std::optional<std::vector<KSSortDescriptor>>& sortDescriptors,
+    const platform::store::Predicate& predicate, const std::vector<platform::store::SortDescriptor>& sortDescriptors,
     std::function<void(const std::vector<std::shared_ptr<KSBeaconRegionVisit>>&)> success,
     KSLocalStoragePort::Failure failure) {
   stored_records::fetch<KSBeaconRegionVisit>(KSBeaconRegionVisitEntityName, predicate, sortDescriptors,
                                              &initWithManagedBeaconRegionVisit, std::move(success), std::move(failure));
 }
 
-void KSBeaconRegionVisit::numberOfVisitsWithPredicate(const std::optional<KSStorePredicate>& predicate,
+void KSBeaconRegionVisit::numberOfVisitsWithPredicate(const platform::store::Predicate& predicate,
                                                       KSLocalStoragePort::CountSuccess success,
                                                       KSLocalStoragePort::Failure failure) {
   stored_records::count(KSBeaconRegionVisitEntityName, predicate, std::move(success), std::move(failure));

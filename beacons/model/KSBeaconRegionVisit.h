@@ -50,10 +50,10 @@ class KSBeaconRegionVisit : public KSJSONRecord<KSBeaconRegionVisit> {
   // The stored region visits of entity "KSBeaconRegionVisit", bound to their rows; or their
   // count. Handlers run only when given; with storage disabled [] or 0 at once.
   static void storedVisitsWithPredicate(
-      const std::optional<KSStorePredicate>& predicate, const std::optional<std::vector<KSSortDescriptor>>& sortDescriptors,
+      const platform::store::Predicate& predicate, const std::vector<platform::store::SortDescriptor>& sortDescriptors,
       std::function<void(const std::vector<std::shared_ptr<KSBeaconRegionVisit>>&)> success,
       KSLocalStoragePort::Failure failure);
-  static void numberOfVisitsWithPredicate(const std::optional<KSStorePredicate>& predicate,
+  static void numberOfVisitsWithPredicate(const platform::store::Predicate& predicate,
                                           KSLocalStoragePort::CountSuccess success, KSLocalStoragePort::Failure failure);
 
  private:

@@ -222,13 +222,13 @@ std::shared_ptr<KSBeaconVisit> KSBeaconVisit::copy() const {
 }
 
 void KSBeaconVisit::storedVisitsWithPredicate(
-    const std::optional<KSStorePredicate>& predicate, const std::optional<std::vector<KSSortDescriptor>>& sortDescriptors,
+    const platform::store::Predicate& predicate, const std::vector<platform::store::SortDescriptor>& sortDescriptors,
     std::function<void(const std::vector<std::shared_ptr<KSBeaconVisit>>&)> success, KSLocalStoragePort::Failure failure) {
   stored_records::fetch<KSBeaconVisit>(KSBeaconVisitEntityName, predicate, sortDescriptors, &initWithManagedBeaconVisit,
                                        std::move(success), std::move(failure));
 }
 
-void KSBeaconVisit::numberOfVisitsWithPredicate(const std::optional<KSStorePredicate>& predicate,
+void KSBeaconVisit::numberOfVisitsWithPredicate(const platform::store::Predicate& predicate,
                                                 KSLocalStoragePort::CountSuccess success,
                                                 KSLocalStoragePort::Failure failure) {
   stored_records::count(KSBeaconVisitEntityName, predicate, std::move(success), std::move(failure));

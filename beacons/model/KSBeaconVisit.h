@@ -129,11 +129,11 @@ class KSBeaconVisit : public KSJSONRecord<KSBeaconVisit> {
 
   // The stored visits of entity "KSBeaconVisit", each bound to its row, in fetch order; or
   // their count. Handlers run only when given; with storage disabled [] or 0 at once.
-  static void storedVisitsWithPredicate(const std::optional<KSStorePredicate>& predicate,
-                                        const std::optional<std::vector<KSSortDescriptor>>& sortDescriptors,
+  static void storedVisitsWithPredicate(const platform::store::Predicate& predicate,
+                                        const std::vector<platform::store::SortDescriptor>& sortDescriptors,
                                         std::function<void(const std::vector<std::shared_ptr<KSBeaconVisit>>&)> success,
                                         KSLocalStoragePort::Failure failure);
-  static void numberOfVisitsWithPredicate(const std::optional<KSStorePredicate>& predicate,
+  static void numberOfVisitsWithPredicate(const platform::store::Predicate& predicate,
                                           KSLocalStoragePort::CountSuccess success, KSLocalStoragePort::Failure failure);
 
  private:

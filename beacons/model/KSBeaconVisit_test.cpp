@@ -251,9 +251,9 @@ TEST(KSBeaconVisit, StoredQueries) {
     ScopedLocalStorage none(nullptr);
     std::optional<std::size_t> fetched;
     std::optional<std::uint64_t> counted;
-    KSBeaconVisit::storedVisitsWithPredicate(std::nullopt, std::nullopt, [&](const auto& v) { fetched = v.size(); },
+    KSBeaconVisit::storedVisitsWithPredicate({}, {}, [&](const auto& v) { fetched = v.size(); },
                                              nullptr);
-    KSBeaconRegionVisit::numberOfVisitsWithPredicate(std::nullopt, [&](std::uint64_t n) { counted = n; }, nullptr);
+    KSBeaconRegionVisit::numberOfVisitsWithPredicate({}, [&](std::uint64_t n) { counted = n; }, nullptr);
     EXPECT_EQ(fetched, 0u);
     EXPECT_EQ(counted, 0u);
   }
@@ -265,18 +265,20 @@ TEST(KSBeaconVisit, StoredQueries) {
   store->rows["KSBeaconRegionVisit"] = {std::make_shared<FakeStoredRow>("KSBeaconRegionVisit")};
 
   std::vector<std::shared_ptr<KSBeaconVisit>> visits;
-  const KSStorePredicate open{"endedAt == nil", {}};
-  KSBeaconVisit::storedVisitsWithPredicate(open, std::vector<KSSortDescriptor>{{"beganAt", false}},
+  const auto open = platform::store::Predicate::eq("endedAt", Value());
+  KSBeaconVisit::storedVisitsWithPredicate(open, {{"beganAt", false}},
                                            [&](const auto& v) { visits = v; }, nullptr);
   EXPECT_EQ(store->lastEntity, "KSBeaconVisit");
-  EXPECT_EQ(store->lastPredicate->format, "endedAt == nil");
-  EXPECT_FALSE(store->lastSortDescriptors->at(0).ascending);
+  ASSERT_FALSE(store->lastPredicate.isNone());
+  EXPECT_EQ(store->lastPredicate.node()->keyPath, "endedAt");
+  ASSERT_EQ(store->lastSortDescriptors.size(), 1u);
+  EXPECT_FALSE(store->lastSortDescriptors[0].ascending);
   ASSERT_EQ(visits.size(), 2u);
   EXPECT_EQ(visits[0]->managedBeaconVisit(), first);
   EXPECT_EQ(visits[1]->beaconVisitID(), "2");
 
   std::optional<std::uint64_t> regionCount;
-  KSBeaconRegionVisit::numberOfVisitsWithPredicate(std::nullopt, [&](std::uint64_t n) { regionCount = n; }, nullptr);
+  KSBeaconRegionVisit::numberOfVisitsWithPredicate({}, [&](std::uint64_t n) { regionCount = n; }, nullptr);
   EXPECT_EQ(store->lastEntity, "KSBeaconRegionVisit");
   EXPECT_EQ(regionCount, 1u);
 
@@ -285,15 +287,15 @@ TEST(KSBeaconVisit, StoredQueries) {
                                  "Unable to fetch entities from local storage");
   std::optional<platform::Error> failed;
   bool succeeded = false;
-  KSBeaconRegionVisit::storedVisitsWithPredicate(std::nullopt, std::nullopt, [&](const auto&) { succeeded = true; },
+  KSBeaconRegionVisit::storedVisitsWithPredicate({}, {}, [&](const auto&) { succeeded = true; },
                                                  [&](const platform::Error& e) { failed = e; });
   EXPECT_FALSE(succeeded);
   ASSERT_TRUE(failed);
   EXPECT_EQ(failed->domain, "com.kestrine.KSLocalStorageManager");
   EXPECT_EQ(failed->code, -1);
   EXPECT_EQ(failed->localizedDescription, "Unable to fetch entities from local storage");
-  KSBeaconVisit::storedVisitsWithPredicate(std::nullopt, std::nullopt, nullptr, nullptr);
-  KSBeaconVisit::numberOfVisitsWithPredicate(std::nullopt, nullptr, nullptr);
+  KSBeaconVisit::storedVisitsWithPredicate({}, {}, nullptr, nullptr);
+  KSBeaconVisit::numberOfVisitsWithPredicate({}, nullptr, nullptr);
 }
 
 }  // namespace

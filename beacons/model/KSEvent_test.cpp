@@ -124,8 +124,8 @@ TEST(KSEvent, StoredQueries) {
     ScopedLocalStorage none(nullptr);
     std::optional<std::size_t> fetched;
     std::optional<std::uint64_t> counted;
-    KSEvent::storedEventsWithPredicate(std::nullopt, std::nullopt, [&](const auto& e) { fetched = e.size(); }, nullptr);
-    KSEvent::numberOfEventsWithPredicate(std::nullopt, [&](std::uint64_t n) { counted = n; }, nullptr);
+    KSEvent::storedEventsWithPredicate({}, {}, [&](const auto& e) { fetched = e.size(); }, nullptr);
+    KSEvent::numberOfEventsWithPredicate({}, [&](std::uint64_t n) { counted = n; }, nullptr);
     EXPECT_EQ(fetched, 0u);
     EXPECT_EQ(counted, 0u);
   }
@@ -141,7 +141,7 @@ TEST(KSEvent, StoredQueries) {
   store->rows["KSEvent"] = {std::make_shared<FakeStoredRow>("KSEvent", attributes),
                             std::make_shared<FakeStoredRow>("KSEvent", Dict{{"eventID", "second"}})};
   std::vector<std::shared_ptr<KSEvent>> events;
-  KSEvent::storedEventsWithPredicate(KSStorePredicate{"lastPostedAt == nil", {}}, std::nullopt,
+  KSEvent::storedEventsWithPredicate(platform::store::Predicate::eq("lastPostedAt", Value()), {},
                                      [&](const auto& e) { events = e; }, nullptr);
   EXPECT_EQ(store->lastEntity, "KSEvent");
   ASSERT_EQ(events.size(), 2u);
@@ -158,17 +158,17 @@ TEST(KSEvent, StoredQueries) {
     EXPECT_EQ(e.valueForKey(key), value);
   }
   std::optional<std::uint64_t> counted;
-  KSEvent::numberOfEventsWithPredicate(std::nullopt, [&](std::uint64_t n) { counted = n; }, nullptr);
+  KSEvent::numberOfEventsWithPredicate({}, [&](std::uint64_t n) { counted = n; }, nullptr);
   EXPECT_EQ(counted, 2u);
 
   store->error = platform::Error(std::string(KSLocalStorageManagerErrorDomain), -1,
                                  "Unable to count entities from local storage");
   std::optional<platform::Error> failed;
-  KSEvent::numberOfEventsWithPredicate(std::nullopt, [&](std::uint64_t) { ADD_FAILURE(); },
+  KSEvent::numberOfEventsWithPredicate({}, [&](std::uint64_t) { ADD_FAILURE(); },
                                        [&](const platform::Error& err) { failed = err; });
   ASSERT_TRUE(failed);
   EXPECT_EQ(*failed, *store->error);
-  KSEvent::storedEventsWithPredicate(std::nullopt, std::nullopt, nullptr, nullptr);
+  KSEvent::storedEventsWithPredicate({}, {}, nullptr, nullptr);
 }
 
 }  // namespace

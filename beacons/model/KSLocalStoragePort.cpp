@@ -12,7 +12,7 @@ std::shared_ptr<KSLocalStoragePort> KSLocalStoragePort::shared() {
 
 namespace stored_records {
 
-void count(std::string_view entityName, const std::optional<KSStorePredicate>& predicate,
+void count(std::string_view entityName, const platform::store::Predicate& predicate,
            KSLocalStoragePort::CountSuccess success, KSLocalStoragePort::Failure failure) {
   auto store = KSLocalStoragePort::shared();
   if (!store) {

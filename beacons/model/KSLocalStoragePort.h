@@ -10,6 +10,7 @@
 
 #include "platform/core/Error.h"
 #include "platform/core/Value.h"
+#include "platform/store/Predicate.h"
 
 namespace kestrine {
 
@@ -33,18 +34,6 @@ class KSStoredRow {
   virtual void setValueForKey(platform::Value value, std::string_view keyPath) = 0;
 };
 
-// A filter over stored rows: a predicate format ("endedAt == nil", "siteID == %@") with its
-// arguments, in the order the format uses them.
-struct KSStorePredicate {
-  std::string format;
-  platform::Array arguments;
-};
-
-struct KSSortDescriptor {
-  std::string key;
-  bool ascending = true;
-};
-
 // The entities whose rows the visit and event records query.
 inline constexpr std::string_view KSBeaconVisitEntityName = "KSBeaconVisit";
 inline constexpr std::string_view KSBeaconRegionVisitEntityName = "KSBeaconRegionVisit";
@@ -60,7 +49,8 @@ inline constexpr std::string_view KSLocalStorageManagerErrorDomain = "com.kestri
 // thread with no rows; otherwise fetches on the store context's queue and calls success
 // there with the rows in fetch order, or failure with the store's error.
 // count: the same, with 0 when disabled; the answer comes on the main queue.
-// Either handler may be empty, and is then not called.
+// Either handler may be empty, and is then not called. A "none" predicate matches every
+// row; no sort descriptors leave the store's order.
 class KSLocalStoragePort {
  public:
   using Rows = std::vector<std::shared_ptr<KSStoredRow>>;
@@ -72,10 +62,10 @@ class KSLocalStoragePort {
 
   virtual ~KSLocalStoragePort() = default;
 
-  virtual void fetchRecordsForEntitiesNamed(std::string_view entityName, const std::optional<KSStorePredicate>& predicate,
-                                            const std::optional<std::vector<KSSortDescriptor>>& sortDescriptors,
+  virtual void fetchRecordsForEntitiesNamed(std::string_view entityName, const platform::store::Predicate& predicate,
+                                            const std::vector<platform::store::SortDescriptor>& sortDescriptors,
                                             FetchSuccess success, Failure failure) = 0;
-  virtual void countRecordsForEntitiesNamed(std::string_view entityName, const std::optional<KSStorePredicate>& predicate,
+  virtual void countRecordsForEntitiesNamed(std::string_view entityName, const platform::store::Predicate& predicate,
                                             CountSuccess success, Failure failure) = 0;
 
   // The shared provider's store manager; nullptr when none is installed, which the record
@@ -89,8 +79,8 @@ class KSLocalStoragePort {
 namespace stored_records {
 
 template <class R>
-void fetch(std::string_view entityName, const std::optional<KSStorePredicate>& predicate,
-           const std::optional<std::vector<KSSortDescriptor>>& sortDescriptors,
+void fetch(std::string_view entityName, const platform::store::Predicate& predicate,
+           const std::vector<platform::store::SortDescriptor>& sortDescriptors,
            std::function<std::shared_ptr<R>(const std::shared_ptr<KSStoredRow>&)> convert,
            std::function<void(const std::vector<std::shared_ptr<R>>&)> success, KSLocalStoragePort::Failure failure) {
   auto store = KSLocalStoragePort::shared();
@@ -112,7 +102,7 @@ void fetch(std::string_view entityName, const std::optional<KSStorePredicate>& p
   store->fetchRecordsForEntitiesNamed(entityName, predicate, sortDescriptors, std::move(onRows), std::move(failure));
 }
 
-void count(std::string_view entityName, const std::optional<KSStorePredicate>& predicate,
+void count(std::string_view entityName, const platform::store::Predicate& predicate,
            KSLocalStoragePort::CountSuccess success, KSLocalStoragePort::Failure failure);
 
 }  // namespace stored_records
