@@ -11,6 +11,7 @@
 #include "beacons/foundation/KSInstanceProvider.h"
 #include "beacons/model/KSLocalStoragePort.h"
 #include "platform/core/Value.h"
+#include "platform/dispatch/Scheduler.h"
 
 namespace kestrine::testing {
 
@@ -91,12 +92,15 @@ class FakeLocalStorage : public KSLocalStoragePort {
   std::vector<platform::store::SortDescriptor> lastSortDescriptors;
 };
 
-// Installs a fresh registry holding the store (none when nullptr) for one test, and puts
-// the previous registry back afterwards.
+// Installs a fresh registry holding the store (none when nullptr), over the scheduler when
+// one is given, for one test; the next shared registry is made anew afterwards.
 class ScopedLocalStorage {
  public:
-  explicit ScopedLocalStorage(std::shared_ptr<KSLocalStoragePort> store) {
-    auto provider = KSInstanceProvider::create(KSPlatformBundle::system());
+  explicit ScopedLocalStorage(std::shared_ptr<KSLocalStoragePort> store,
+                              std::shared_ptr<platform::dispatch::Scheduler> scheduler = nullptr) {
+    KSPlatformBundle bundle = KSPlatformBundle::system();
+    if (scheduler) bundle.scheduler = std::move(scheduler);
+    auto provider = KSInstanceProvider::create(std::move(bundle));
     if (store) {
       provider->installMaker<KSLocalStoragePort>(std::string(KSLocalStoragePort::singletonName),
                                                  [store](KSInstanceProvider&) { return store; });
