@@ -8,10 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "beacons/foundation/KSInstanceProvider.h"
 #include "beacons/model/KSLocalStoragePort.h"
 #include "platform/core/Value.h"
-#include "platform/dispatch/Scheduler.h"
 
 namespace kestrine::testing {
 
@@ -90,26 +88,6 @@ class FakeLocalStorage : public KSLocalStoragePort {
   std::string lastEntity;
   platform::store::Predicate lastPredicate;
   std::vector<platform::store::SortDescriptor> lastSortDescriptors;
-};
-
-// Installs a fresh registry holding the store (none when nullptr), over the scheduler when
-// one is given, for one test; the next shared registry is made anew afterwards.
-class ScopedLocalStorage {
- public:
-  explicit ScopedLocalStorage(std::shared_ptr<KSLocalStoragePort> store,
-                              std::shared_ptr<platform::dispatch::Scheduler> scheduler = nullptr) {
-    KSPlatformBundle bundle = KSPlatformBundle::system();
-    if (scheduler) bundle.scheduler = std::move(scheduler);
-    auto provider = KSInstanceProvider::create(std::move(bundle));
-    if (store) {
-      provider->installMaker<KSLocalStoragePort>(std::string(KSLocalStoragePort::singletonName),
-                                                 [store](KSInstanceProvider&) { return store; });
-    }
-    KSInstanceProvider::setSharedProvider(provider);
-  }
-  ~ScopedLocalStorage() { KSInstanceProvider::setSharedProvider(nullptr); }
-  ScopedLocalStorage(const ScopedLocalStorage&) = delete;
-  ScopedLocalStorage& operator=(const ScopedLocalStorage&) = delete;
 };
 
 }  // namespace kestrine::testing

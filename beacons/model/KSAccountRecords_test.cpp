@@ -11,6 +11,7 @@
 #include "platform/core/Json.h"
 #include "platform/dispatch/VirtualScheduler.h"
 #include "testing/FakeLocalStorage.h"
+#include "testing/ScopedModelRegistry.h"
 
 namespace kestrine {
 namespace {
@@ -150,7 +151,7 @@ TEST(KSPerson, TeamCacheAndPermissions) {
 
 TEST(KSTeam, ExportAndCacheTests) {
   auto scheduler = std::make_shared<platform::dispatch::VirtualScheduler>(platform::Date::fromUnixSeconds(10000));
-  testing::ScopedLocalStorage registry(nullptr, scheduler);
+  testing::ScopedModelRegistry registry({.scheduler = scheduler});
   auto t = KSTeam::initWithDictionary(json(R"({"id":"T","name":"Team","appCount":4,"createdAt":"2020-01-01T00:00:00Z"})"));
   ASSERT_TRUE(t);
   t->setCachedAppsAt(scheduler->clock()->now());
@@ -173,7 +174,7 @@ TEST(KSTeam, ExportAndCacheTests) {
 
 TEST(KSApp, RemoteOptionsVerificationAgeAndApiCopy) {
   auto scheduler = std::make_shared<platform::dispatch::VirtualScheduler>(platform::Date::fromUnixSeconds(10000));
-  testing::ScopedLocalStorage registry(nullptr, scheduler);
+  testing::ScopedModelRegistry registry({.scheduler = scheduler});
   auto app = KSApp::initWithDictionary(json(R"({"id":"A","teamID":"T","platformType":{"id":1},
       "appSdkOptions":[{"optionKey":"k","optionValue":"1"},{"optionKey":"j"},{"optionValue":"x"},
                        {"optionKey":"k","optionValue":"2"}]})"));

@@ -27,7 +27,9 @@ const KSJSONModelClass& KSApp::jsonClass() {
 
 std::map<std::string, std::string> KSApp::remoteOptions() const {
   std::map<std::string, std::string> out;
-  for (const auto& option : appSdkOptions()) {
+  const auto options = appSdkOptions();
+  if (!options) return out;
+  for (const auto& option : *options) {
     if (!option || !option->optionKey() || !option->optionValue()) continue;
     out[*option->optionKey()] = *option->optionValue();
   }

@@ -37,7 +37,8 @@ class KSApp : public KSJSONRecord<KSApp> {
   // Compared with a digest of the app token to restore a verified app without network.
   KS_APP_FIELD(std::optional<std::string>, verificationCode, setVerificationCode)
   KS_APP_FIELD(std::optional<platform::Date>, verifiedAt, setVerifiedAt)
-  KS_APP_FIELD(Options, appSdkOptions, setAppSdkOptions)
+  // Absent (not exported) until the server sends a list.
+  KS_APP_FIELD(std::optional<Options>, appSdkOptions, setAppSdkOptions)
 #undef KS_APP_FIELD
 
   // Each option's key to its value, in list order, a later key replacing an earlier one;
@@ -55,7 +56,7 @@ class KSApp : public KSJSONRecord<KSApp> {
     std::shared_ptr<KSPlatformType> platformType;
     std::optional<std::string> appIconURL, verificationCode;
     std::optional<platform::Date> verifiedAt;
-    Options appSdkOptions;
+    std::optional<Options> appSdkOptions;
   };
   KSGuardedFields<Fields> f_;
 };

@@ -7,6 +7,7 @@
 #include "beacons/model/KSBeaconRegionVisit.h"
 #include "platform/core/Json.h"
 #include "testing/FakeLocalStorage.h"
+#include "testing/ScopedModelRegistry.h"
 
 namespace kestrine {
 namespace {
@@ -16,7 +17,7 @@ using platform::Dict;
 using platform::Value;
 using testing::FakeLocalStorage;
 using testing::FakeStoredRow;
-using testing::ScopedLocalStorage;
+using testing::ScopedModelRegistry;
 
 Date at(std::int64_t seconds) { return Date::fromUnixSeconds(static_cast<double>(seconds)); }
 
@@ -248,7 +249,7 @@ TEST(KSBeaconRegionVisit, BindingWriteThroughAndForegroundRoundTrip) {
 TEST(KSBeaconVisit, StoredQueries) {
   {
     // No store manager: storage is off, the answers come at once.
-    ScopedLocalStorage none(nullptr);
+    ScopedModelRegistry none({});
     std::optional<std::size_t> fetched;
     std::optional<std::uint64_t> counted;
     KSBeaconVisit::storedVisitsWithPredicate({}, {}, [&](const auto& v) { fetched = v.size(); },
@@ -258,7 +259,7 @@ TEST(KSBeaconVisit, StoredQueries) {
     EXPECT_EQ(counted, 0u);
   }
   auto store = std::make_shared<FakeLocalStorage>();
-  ScopedLocalStorage scoped(store);
+  ScopedModelRegistry scoped({.store = store});
   auto first = visitRow({{"beaconVisitID", "1"}});
   auto second = visitRow({{"beaconVisitID", "2"}});
   store->rows["KSBeaconVisit"] = {first, second};

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "testing/FakeLocalStorage.h"
+#include "testing/ScopedModelRegistry.h"
 
 namespace kestrine {
 namespace {
@@ -14,7 +15,7 @@ using platform::Dict;
 using platform::Value;
 using testing::FakeLocalStorage;
 using testing::FakeStoredRow;
-using testing::ScopedLocalStorage;
+using testing::ScopedModelRegistry;
 
 Date at(double seconds) { return Date::fromUnixSeconds(seconds); }
 
@@ -121,7 +122,7 @@ TEST(KSTriggeredEvent, CopyHoldsCopiesOfTheEventAndSnapshot) {
 // device identifier; the queries follow the store's answers.
 TEST(KSEvent, StoredQueries) {
   {
-    ScopedLocalStorage none(nullptr);
+    ScopedModelRegistry none({});
     std::optional<std::size_t> fetched;
     std::optional<std::uint64_t> counted;
     KSEvent::storedEventsWithPredicate({}, {}, [&](const auto& e) { fetched = e.size(); }, nullptr);
@@ -130,7 +131,7 @@ TEST(KSEvent, StoredQueries) {
     EXPECT_EQ(counted, 0u);
   }
   auto store = std::make_shared<FakeLocalStorage>();
-  ScopedLocalStorage scoped(store);
+  ScopedModelRegistry scoped({.store = store});
   const Dict attributes = {{"eventID", "ev"}, {"eventIdentifier", "enter"}, {"eventName", "Entered"},
                            {"customDeviceIdentifier", "C"}, {"sessionUUID", "S"}, {"siteID", "site"},
                            {"siteName", "Site"}, {"beaconID", "b"}, {"beaconName", "Beacon"}, {"categoryID", "cat"},

@@ -1,10 +1,12 @@
 #include "beacons/model/KSPerson.h"
 
+#include "beacons/model/KSApiClientPort.h"
 #include "beacons/model/KSApp.h"
 #include "beacons/model/KSModelServices.h"
 #include "beacons/model/KSTeam.h"
 #include "beacons/model/KSTeamInvite.h"
 #include "beacons/model/KSTeamRole.h"
+#include "platform/core/Log.h"
 
 namespace kestrine {
 
@@ -117,6 +119,36 @@ bool KSPerson::canDeleteApp(const std::shared_ptr<KSApp>& app) const {
   if (!app) return false;
   auto id = app->teamID();
   return id && !id->empty() && isOwnerOfTeamWithTeamID(*id);
+}
+
+void KSPerson::getTeamInvitesWithSuccess(std::function<void(const TeamInvites&)> success,
+                                         std::function<void(const platform::Error&)> failure, bool preferCached) {
+  if (preferCached && !hasTeamInvitesCacheExpired()) {
+    if (success) {
+      model_services::postToMainQueue([self = weak_from_this(), success = std::move(success)] {
+        auto person = self.lock();
+        success(person ? person->cachedTeamInvites() : TeamInvites{});
+      });
+    }
+    return;
+  }
+  auto client = KSApiClientPort::shared();
+  if (!client) {
+    platform::Log::warning("model", "no cloud API client; the request is dropped");
+    return;
+  }
+  client->GET(
+      "teaminvites", platform::Value(),
+      [self = weak_from_this(), success = std::move(success)](const platform::Value& reply) {
+        const platform::Array* items = reply["teamInvites"].array();
+        auto invites = model_services::importPage<KSTeamInvite>(items ? *items : platform::Array{}, "team invite");
+        if (auto person = self.lock()) {
+          person->setCachedTeamInvites(invites);
+          person->setCachedTeamInvitesAt(model_services::clock()->now());
+        }
+        if (success) success(invites);
+      },
+      std::move(failure));
 }
 
 }  // namespace kestrine

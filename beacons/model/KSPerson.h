@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,6 +12,7 @@
 #include "beacons/foundation/KSMutableDictionary.h"
 #include "beacons/model/KSGuardedFields.h"
 #include "platform/core/Date.h"
+#include "platform/core/Error.h"
 
 namespace kestrine {
 
@@ -21,7 +23,7 @@ class KSTeamInvite;
 // The signed-in user: his profile, the teams he belongs to (cached by team id) and the
 // invitations he has received. The JSON form is the profile alone; the caches stay out of
 // it. Fields sit behind the record's lock; the team cache is a thread-safe dictionary.
-class KSPerson : public KSJSONRecord<KSPerson> {
+class KSPerson : public KSJSONRecord<KSPerson>, public std::enable_shared_from_this<KSPerson> {
  public:
   using Teams = std::vector<std::shared_ptr<KSTeam>>;
   using TeamInvites = std::vector<std::shared_ptr<KSTeamInvite>>;
@@ -77,6 +79,12 @@ class KSPerson : public KSJSONRecord<KSPerson> {
   bool canEditTeam(const std::shared_ptr<KSTeam>& team) const;
   bool canDeleteTeam(const std::shared_ptr<KSTeam>& team) const;
   bool canDeleteApp(const std::shared_ptr<KSApp>& app) const;
+
+  // With preferCached and a fresh invite cache, success gets the cached invites later on
+  // the main queue; otherwise one GET of "teaminvites", whose "teamInvites" become the
+  // cache (items that do not import are skipped). The call holds the person weakly.
+  void getTeamInvitesWithSuccess(std::function<void(const TeamInvites&)> success,
+                                 std::function<void(const platform::Error&)> failure, bool preferCached);
 
  private:
   struct Fields {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -10,6 +11,7 @@
 #include "beacons/foundation/KSJSONRecord.h"
 #include "beacons/model/KSGuardedFields.h"
 #include "platform/core/Date.h"
+#include "platform/core/Error.h"
 
 namespace kestrine {
 
@@ -26,7 +28,7 @@ class KSTeammate;
 // roles. Besides the server's fields it keeps client-side caches of lists loaded from the
 // cloud API, each with its date; the caches stay out of the JSON form, which is the id and
 // the name alone. Fields sit behind the record's lock.
-class KSTeam : public KSJSONRecord<KSTeam> {
+class KSTeam : public KSJSONRecord<KSTeam>, public std::enable_shared_from_this<KSTeam> {
  public:
   using Alerts = std::vector<std::shared_ptr<KSAlert>>;
   using BeaconRegions = std::vector<std::shared_ptr<KSBeaconRegion>>;
@@ -73,6 +75,37 @@ class KSTeam : public KSJSONRecord<KSTeam> {
   bool hasCategoriesCacheExpired() const;
   bool hasBeaconsCacheExpired() const;
   bool hasTeamInvitesCacheExpired() const;
+
+  using Failure = std::function<void(const platform::Error&)>;
+
+  // With preferCached and a fresh cache, success gets the cached list later on the main
+  // queue; otherwise the list loads from the cloud API. The category load is paged
+  // ("categories" with the team id): the cached list restarts with the first page and
+  // grows by each page, and success gets it after every page. The invite load is one GET
+  // of "teams/<id>/teaminvites". Request errors go to failure unchanged; page items that
+  // do not import are skipped. The calls hold the team weakly: once it is gone, replies
+  // write no cache.
+  void getCategoriesWithSuccess(std::function<void(const Categories&)> success, Failure failure, bool preferCached);
+  void getTeamInvitesWithSuccess(std::function<void(const TeamInvites&)> success, Failure failure, bool preferCached);
+
+  // Create and delete calls. Each clears the matching cache dates only once the request
+  // succeeded and its reply imported; an import error goes to failure.
+  // createApp: the app joins the team and is POSTed to "apps" as it exports; the reply's
+  // "app" is the created app. Clears cachedAppsAt.
+  void createApp(const std::shared_ptr<KSApp>& app, std::function<void(std::shared_ptr<KSApp>)> success, Failure failure);
+  // DELETE "apps/<appID>". Clears cachedAppsAt.
+  void deleteApp(const std::shared_ptr<KSApp>& app, std::function<void()> success, Failure failure);
+  // The category joins the team and is POSTed to "categories" as {"category": ...}; the
+  // reply's "category" is the created one. Clears cachedCategoriesAt.
+  void createCategory(const std::shared_ptr<KSCategory>& category,
+                      std::function<void(std::shared_ptr<KSCategory>)> success, Failure failure);
+  // DELETE "categories/<categoryID>". Clears cachedCategoriesAt.
+  void deleteCategory(const std::shared_ptr<KSCategory>& category, std::function<void()> success, Failure failure);
+  // The invite gets this team and is POSTed to "teaminvites" as it exports (the team as
+  // its id and name); the reply's "teamInvite" is the sent invite. Clears
+  // cachedTeamInvitesAt and cachedTeammatesAt.
+  void sendTeamInvite(const std::shared_ptr<KSTeamInvite>& invite,
+                      std::function<void(std::shared_ptr<KSTeamInvite>)> success, Failure failure);
 
  private:
   struct Fields {
