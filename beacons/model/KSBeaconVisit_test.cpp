@@ -90,7 +90,10 @@ TEST(KSBeaconVisit, WriteThroughSettersWriteTheirOwnKey) {
 TEST(KSBeaconVisit, SetLocationWritesBothCoordinatesAndNilClearsThem) {
   auto row = visitRow();
   auto visit = KSBeaconVisit::initWithManagedBeaconVisit(row);
-  visit->setLocation(platform::location::Location{.latitude = 52.5, .longitude = 13.4});
+  platform::location::Location fix;
+  fix.latitude = 52.5;
+  fix.longitude = 13.4;
+  visit->setLocation(fix);
   EXPECT_EQ(visit->latitude(), Value(52.5));
   EXPECT_EQ(row->attributes().at("longitude"), Value(13.4));
 
