@@ -1,7 +1,9 @@
-// Reads arbitrary bytes as a user-defaults file.
+// Reads arbitrary bytes as a user-defaults file, then every array in it as a stored list of
+// app sessions, as the session manager loads them at launch.
 #include <cstddef>
 #include <cstdint>
 
+#include "beacons/model/KSSession.h"
 #include "platform/defaults/BinaryPropertyList.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -10,6 +12,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Whatever was read must be writable again.
     auto bytes = platform::defaults::BinaryPropertyList::encode(*dict);
     if (bytes) (void)platform::defaults::BinaryPropertyList::decode(bytes->data(), bytes->size());
+    for (const auto& [key, value] : *dict) {
+      if (!value.array()) continue;
+      platform::Error error;
+      auto sessions = kestrine::KSSession::arrayOfModelsFromDictionaries(value, &error);
+      if (!sessions) continue;
+      for (const auto& session : *sessions) {
+        (void)session->toDictionary();
+        (void)session->backgroundScanTimeIntervalSinceDate(platform::Date());
+      }
+    }
   }
   return 0;
 }

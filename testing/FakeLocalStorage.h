@@ -8,13 +8,16 @@
 #include <utility>
 #include <vector>
 
+#include "beacons/model/KSBeacon.h"
 #include "beacons/model/KSLocalStoragePort.h"
 #include "platform/core/Value.h"
 
 namespace kestrine::testing {
 
 // A stored row held in memory: attributes by key (a key path is kept as its whole text),
-// a log of every write in order, and a context that can be taken away.
+// a log of every write in order, and a context that can be taken away. A "KSBeacon" row
+// with a text "serialNumber" converts to a beacon with that serial number and the row's
+// "syncStatus".
 class FakeStoredRow : public KSStoredRow {
  public:
   explicit FakeStoredRow(std::string entity, platform::Dict attributes = {})
@@ -41,6 +44,16 @@ class FakeStoredRow : public KSStoredRow {
       attributes_[std::string(keyPath)] = std::move(value);
     }
   }
+  std::shared_ptr<KSBeacon> toBeacon() const override {
+    if (entity_ != KSBeaconEntityName) return nullptr;
+    const platform::Value serialValue = valueForKey("serialNumber");
+    const std::string* serial = serialValue.string();
+    if (!serial) return nullptr;
+    auto beacon = std::make_shared<KSBeacon>();
+    beacon->setSerialNumber(*serial);
+    if (auto status = valueForKey("syncStatus").toInt64()) beacon->setSyncStatus(*status);
+    return beacon;
+  }
 
   void loseContext() { hasContext_ = false; }
   const platform::Dict& attributes() const { return attributes_; }
@@ -57,37 +70,57 @@ class FakeStoredRow : public KSStoredRow {
 };
 
 // The local store as the records see it: rows per entity, answered at once on the calling
-// thread; with `error` set every fetch and count fails with it. Keeps the last request.
+// thread. A fetch or count keeps the rows that meet every condition of the predicate
+// (equality and inequality only; sort descriptors are recorded, not applied); with `error`
+// set every fetch and count fails with it. Every request is recorded in order.
 class FakeLocalStorage : public KSLocalStoragePort {
  public:
-  void fetchRecordsForEntitiesNamed(std::string_view entityName, const platform::store::Predicate& predicate,
-                                    const std::vector<platform::store::SortDescriptor>& sortDescriptors,
-                                    FetchSuccess success, Failure failure) override {
-    lastEntity = std::string(entityName);
-    lastPredicate = predicate;
-    lastSortDescriptors = sortDescriptors;
+  void fetchRecordsForEntitiesNamed(const std::string& entity, const std::optional<KSStorePredicate>& predicate,
+                                    const std::optional<std::vector<KSSortDescriptor>>& sortDescriptors,
+                                    RowsHandler success, FailureHandler failure) override {
+    entities.push_back(entity);
+    predicates.push_back(predicate);
+    sorts.push_back(sortDescriptors);
     if (error) {
       if (failure) failure(*error);
       return;
     }
-    if (success) success(rows[lastEntity]);
+    if (success) success(matching(entity, predicate));
   }
-  void countRecordsForEntitiesNamed(std::string_view entityName, const platform::store::Predicate& predicate,
-                                    CountSuccess success, Failure failure) override {
-    lastEntity = std::string(entityName);
-    lastPredicate = predicate;
+  void countRecordsForEntitiesNamed(const std::string& entity, const std::optional<KSStorePredicate>& predicate,
+                                    CountHandler success, FailureHandler failure) override {
+    entities.push_back(entity);
+    predicates.push_back(predicate);
     if (error) {
       if (failure) failure(*error);
       return;
     }
-    if (success) success(rows[lastEntity].size());
+    if (success) success(matching(entity, predicate).size());
+  }
+
+  Rows matching(const std::string& entity, const std::optional<KSStorePredicate>& predicate) const {
+    Rows out;
+    auto it = rows.find(entity);
+    if (it == rows.end()) return out;
+    for (const auto& row : it->second) {
+      if (matches(*row, predicate)) out.push_back(row);
+    }
+    return out;
+  }
+  static bool matches(const KSStoredRow& row, const std::optional<KSStorePredicate>& predicate) {
+    if (!predicate) return true;
+    for (const auto& c : predicate->conditions) {
+      const bool equal = row.valueForKey(c.key) == c.value;
+      if ((c.op == KSStoreCondition::Op::Equal && !equal) || (c.op == KSStoreCondition::Op::NotEqual && equal)) return false;
+    }
+    return true;
   }
 
   std::map<std::string, Rows> rows;
   std::optional<platform::Error> error;
-  std::string lastEntity;
-  platform::store::Predicate lastPredicate;
-  std::vector<platform::store::SortDescriptor> lastSortDescriptors;
+  std::vector<std::string> entities;
+  std::vector<std::optional<KSStorePredicate>> predicates;
+  std::vector<std::optional<std::vector<KSSortDescriptor>>> sorts;
 };
 
 }  // namespace kestrine::testing

@@ -23,6 +23,8 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "testing/OpenSslHandles.h"
+
 namespace velmora::testing {
 
 namespace {
@@ -47,24 +49,7 @@ constexpr std::string_view kReply =
   throw std::runtime_error(message);
 }
 
-struct PkeyFree {
-  void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
-};
-struct X509Free {
-  void operator()(X509* p) const { X509_free(p); }
-};
-struct ExtensionFree {
-  void operator()(X509_EXTENSION* p) const { X509_EXTENSION_free(p); }
-};
-struct BioFree {
-  void operator()(BIO* p) const { BIO_free(p); }
-};
-struct SslCtxFree {
-  void operator()(SSL_CTX* p) const { SSL_CTX_free(p); }
-};
-struct SslFree {
-  void operator()(SSL* p) const { SSL_free(p); }
-};
+using namespace velmora::testing::openssl;
 
 void addExtension(X509* cert, int nid, const char* value) {
   X509V3_CTX ctx;
@@ -145,6 +130,44 @@ LoopbackTlsServer::LoopbackTlsServer() : tls_(std::make_unique<Tls>()) {
     fail("TLS context");
   }
 
+  listenAndServe();
+}
+
+LoopbackTlsServer::LoopbackTlsServer(const std::vector<std::vector<std::uint8_t>>& chain, const std::string& leafKeyPem)
+    : tls_(std::make_unique<Tls>()) {
+  if (chain.empty()) fail("an empty chain");
+  const auto parse = [](const std::vector<std::uint8_t>& der) {
+    const unsigned char* p = der.data();
+    std::unique_ptr<X509, X509Free> cert(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
+    if (!cert) fail("a chain element is no certificate");
+    return cert;
+  };
+  std::unique_ptr<BIO, BioFree> keyBio(BIO_new_mem_buf(leafKeyPem.data(), static_cast<int>(leafKeyPem.size())));
+  std::unique_ptr<EVP_PKEY, PkeyFree> key(keyBio ? PEM_read_bio_PrivateKey(keyBio.get(), nullptr, nullptr, nullptr)
+                                                 : nullptr);
+  if (!key) fail("the leaf key");
+  auto leaf = parse(chain.front());
+  std::unique_ptr<BIO, BioFree> bio(BIO_new(BIO_s_mem()));
+  if (!bio || PEM_write_bio_X509(bio.get(), leaf.get()) != 1) fail("PEM encoding");
+  char* pem = nullptr;
+  const long pemLength = BIO_get_mem_data(bio.get(), &pem);
+  certificatePem_.assign(pem, static_cast<std::size_t>(pemLength));
+
+  tls_->ctx.reset(SSL_CTX_new(TLS_server_method()));
+  if (!tls_->ctx) fail("SSL_CTX_new");
+  if (SSL_CTX_set_min_proto_version(tls_->ctx.get(), TLS1_2_VERSION) != 1 ||
+      SSL_CTX_use_certificate(tls_->ctx.get(), leaf.get()) != 1 ||
+      SSL_CTX_use_PrivateKey(tls_->ctx.get(), key.get()) != 1 || SSL_CTX_check_private_key(tls_->ctx.get()) != 1) {
+    fail("TLS context");
+  }
+  for (std::size_t i = 1; i < chain.size(); ++i) {
+    auto cert = parse(chain[i]);
+    if (SSL_CTX_add1_chain_cert(tls_->ctx.get(), cert.get()) != 1) fail("chain certificate");
+  }
+  listenAndServe();
+}
+
+void LoopbackTlsServer::listenAndServe() {
   listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (listenFd_ < 0) throw std::runtime_error(std::string("LoopbackTlsServer: socket: ") + std::strerror(errno));
   sockaddr_in addr{};

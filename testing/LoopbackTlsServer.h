@@ -4,26 +4,30 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace velmora::testing {
 
 // A minimal HTTPS server for tests, listening on 127.0.0.1 with an ephemeral port.
 //
-// Its certificate is self-signed, made fresh by the constructor (EC P-256, subject CN and
-// subjectAltName IP 127.0.0.1), so no client trusts it unless told to. One thread accepts
-// and serves connections one at a time: it attempts the TLS handshake, and after a completed
-// handshake reads one request head and answers 200 with the body "{}", then closes. It counts
+// By default its certificate is self-signed, made fresh by the constructor (EC P-256,
+// subject CN and subjectAltName IP 127.0.0.1), so no client trusts it unless told to; or it
+// presents a chain it is given. One thread accepts and serves connections one at a time: it
+// attempts the TLS handshake, and after a completed handshake reads one request head and answers 200 with the body "{}", then closes. It counts
 // what it saw so a test can tell a refused handshake from a request that got through.
 // Every wait is bounded; the destructor stops and joins promptly.
 class LoopbackTlsServer {
  public:
   // Throws std::runtime_error when the key, certificate, TLS context or socket cannot be set up.
   LoopbackTlsServer();
+  // Presents `chain` (DER, the leaf first) with the leaf's private key in PEM form.
+  LoopbackTlsServer(const std::vector<std::vector<std::uint8_t>>& chain, const std::string& leafKeyPem);
   ~LoopbackTlsServer();
   LoopbackTlsServer(const LoopbackTlsServer&) = delete;
   LoopbackTlsServer& operator=(const LoopbackTlsServer&) = delete;
@@ -49,6 +53,7 @@ class LoopbackTlsServer {
  private:
   struct Tls;
 
+  void listenAndServe();
   void acceptLoop();
   void serve(int fd);
 

@@ -1,19 +1,19 @@
 #pragma once
 
 #include <memory>
-#include <string>
 #include <utility>
 
 #include "beacons/foundation/KSInstanceProvider.h"
 #include "beacons/model/KSApiClientPort.h"
 #include "beacons/model/KSLocalStoragePort.h"
+#include "beacons/model/KSModelClock.h"
 #include "platform/dispatch/Scheduler.h"
 
 namespace kestrine::testing {
 
-// Installs a fresh shared registry for one test, holding the store and the API client
-// given (none for nullptr) over the scheduler given (the system's otherwise); the next
-// shared registry is made anew afterwards.
+// For one test: registers the store and the API client given (none for nullptr), makes a
+// fresh shared registry over the scheduler given (the system's otherwise) and runs the model
+// clock on that scheduler's clock. Everything goes back to empty afterwards.
 class ScopedModelRegistry {
  public:
   struct Parts {
@@ -24,19 +24,20 @@ class ScopedModelRegistry {
 
   explicit ScopedModelRegistry(Parts parts) {
     KSPlatformBundle bundle = KSPlatformBundle::system();
-    if (parts.scheduler) bundle.scheduler = std::move(parts.scheduler);
-    auto provider = KSInstanceProvider::create(std::move(bundle));
-    if (auto store = parts.store) {
-      provider->installMaker<KSLocalStoragePort>(std::string(KSLocalStoragePort::singletonName),
-                                                 [store](KSInstanceProvider&) { return store; });
+    if (parts.scheduler) {
+      KSModelClock::setClock(parts.scheduler->clock());
+      bundle.scheduler = std::move(parts.scheduler);
     }
-    if (auto client = parts.apiClient) {
-      provider->installMaker<KSApiClientPort>(std::string(KSApiClientPort::singletonName),
-                                              [client](KSInstanceProvider&) { return client; });
-    }
-    KSInstanceProvider::setSharedProvider(provider);
+    KSInstanceProvider::setSharedProvider(KSInstanceProvider::create(std::move(bundle)));
+    KSLocalStoragePort::setShared(std::move(parts.store));
+    KSApiClientPort::setShared(std::move(parts.apiClient));
   }
-  ~ScopedModelRegistry() { KSInstanceProvider::setSharedProvider(nullptr); }
+  ~ScopedModelRegistry() {
+    KSApiClientPort::setShared(nullptr);
+    KSLocalStoragePort::setShared(nullptr);
+    KSInstanceProvider::setSharedProvider(nullptr);
+    KSModelClock::setClock(nullptr);
+  }
   ScopedModelRegistry(const ScopedModelRegistry&) = delete;
   ScopedModelRegistry& operator=(const ScopedModelRegistry&) = delete;
 };

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <memory>
 
-#include "beacons/http/KSAFText.h"
+#include "platform/core/Utf8.h"
 #include "beacons/http/KSAFXMLParser.h"
 #include "platform/core/AsciiText.h"
 #include "platform/core/Json.h"
@@ -49,12 +49,12 @@ bool isUtf8Name(std::string_view name) { return name == "utf-8" || name == "utf8
 // it. An unknown charset reads as UTF-8.
 std::optional<std::string> decodeText(const std::string& bytes, const std::optional<std::string>& charset) {
   if (!charset || isUtf8Name(*charset) || !plausibleCharsetName(*charset)) {
-    if (!KSAFIsValidUTF8(bytes)) return std::nullopt;
+    if (!platform::isValidUtf8(bytes)) return std::nullopt;
     return bytes;
   }
   iconv_t cd = iconv_open("UTF-8", charset->c_str());
   if (cd == reinterpret_cast<iconv_t>(-1)) {
-    if (!KSAFIsValidUTF8(bytes)) return std::nullopt;
+    if (!platform::isValidUtf8(bytes)) return std::nullopt;
     return bytes;
   }
   std::unique_ptr<void, int (*)(iconv_t)> guard(cd, &iconv_close);
@@ -74,7 +74,7 @@ std::optional<std::string> decodeText(const std::string& bytes, const std::optio
   std::size_t outLeft = sizeof buffer;
   iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
   out.append(buffer, sizeof buffer - outLeft);
-  if (!KSAFIsValidUTF8(out)) return std::nullopt;
+  if (!platform::isValidUtf8(out)) return std::nullopt;
   return out;
 }
 

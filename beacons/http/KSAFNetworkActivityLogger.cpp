@@ -3,7 +3,7 @@
 #include <fmt/format.h>
 
 #include "beacons/http/KSAFNetworkTask.h"
-#include "beacons/http/KSAFText.h"
+#include "platform/core/Utf8.h"
 #include "beacons/http/KSAFNetworkingNotifications.h"
 #include "platform/core/Json.h"
 #include "platform/core/Log.h"
@@ -36,7 +36,7 @@ std::string errorText(const platform::Error& error) {
 // Body text only when it reads as UTF-8; binary bodies are not written to the log.
 std::string bodyText(const KSAFURLRequest& request) {
   if (request.HTTPBody().empty()) return "(null)";
-  return KSAFIsValidUTF8(request.HTTPBody()) ? request.HTTPBody() : "(binary)";
+  return platform::isValidUtf8(request.HTTPBody()) ? request.HTTPBody() : "(binary)";
 }
 
 }  // namespace

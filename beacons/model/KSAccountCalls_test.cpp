@@ -200,6 +200,20 @@ TEST_F(AccountCalls, TeamReleasedBeforeItsReplyWritesNothing) {
   EXPECT_TRUE(weak.expired());
   client->reply(json(R"([{"id":"i1"}])"));
   EXPECT_TRUE(answered);
+
+  // The same for an invite sent by a team that the caller lets go of, invite and all, while
+  // the POST is out: the reply only reaches the caller.
+  team = makeTeam();
+  weak = team;
+  auto invite = std::make_shared<KSTeamInvite>();
+  std::shared_ptr<KSTeamInvite> sent;
+  team->sendTeamInvite(invite, [&](auto reply) { sent = reply; }, nullptr);
+  invite.reset();
+  team.reset();
+  EXPECT_TRUE(weak.expired()) << "the pending call keeps no team";
+  client->reply(json(R"({"teamInvite":{"id":"I2"}})"));
+  ASSERT_TRUE(sent);
+  EXPECT_EQ(sent->teamInviteID(), "I2");
 }
 
 }  // namespace

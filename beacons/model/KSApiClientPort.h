@@ -3,15 +3,14 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <string_view>
 
 #include "platform/core/Error.h"
 #include "platform/core/Value.h"
 
 namespace kestrine {
 
-// What the records ask of the cloud API client, which implements it one level up and is
-// kept by the instance provider under "KSApiClient". Paths are relative to the configured
+// What the records ask of the cloud API client, which implements it one level up and
+// registers itself with setShared. Paths are relative to the configured
 // API base; GET sends the parameters as the query, POST as the JSON body. Replies arrive
 // decoded, on the client's completion queue. A request starts at once.
 //
@@ -24,8 +23,6 @@ class KSApiClientPort {
   using PageSuccess = std::function<void(const platform::Array& items, bool hasNextPage)>;
   using Failure = std::function<void(const platform::Error&)>;
 
-  static constexpr std::string_view singletonName = "KSApiClient";
-
   virtual ~KSApiClientPort() = default;
 
   virtual void GET(std::string path, platform::Value parameters, Success success, Failure failure) = 0;
@@ -34,7 +31,8 @@ class KSApiClientPort {
   virtual void loadAllPagesForPath(std::string path, platform::Value parameters, PageSuccess success,
                                    Failure failure) = 0;
 
-  // The shared provider's API client; nullptr when none is installed.
+  // The registered API client; nullptr when none is registered.
+  static void setShared(std::shared_ptr<KSApiClientPort> client);
   static std::shared_ptr<KSApiClientPort> shared();
 };
 

@@ -1,6 +1,7 @@
 #include "beacons/model/KSApp.h"
 
 #include "beacons/model/KSAppSdkOption.h"
+#include "beacons/model/KSModelClock.h"
 #include "beacons/model/KSModelServices.h"
 #include "beacons/model/KSPlatformType.h"
 
@@ -39,7 +40,7 @@ std::map<std::string, std::string> KSApp::remoteOptions() const {
 bool KSApp::wasVerifiedWithinTimeInterval(double seconds) const {
   const auto at = verifiedAt();
   if (!at) return false;
-  const double elapsed = model_services::clock()->now().timeIntervalSince(*at);
+  const double elapsed = KSModelClock::now().timeIntervalSince(*at);
   return seconds > elapsed;
 }
 

@@ -131,16 +131,16 @@ std::shared_ptr<KSBeaconRegionVisit> KSBeaconRegionVisit::copy() const {
 }
 
 void KSBeaconRegionVisit::storedVisitsWithPredicate(
-    const platform::store::Predicate& predicate, const std::vector<platform::store::SortDescriptor>& sortDescriptors,
+    const std::optional<KSStorePredicate>& predicate, const std::optional<std::vector<KSSortDescriptor>>& sortDescriptors,
     std::function<void(const std::vector<std::shared_ptr<KSBeaconRegionVisit>>&)> success,
-    KSLocalStoragePort::Failure failure) {
+    KSLocalStoragePort::FailureHandler failure) {
   stored_records::fetch<KSBeaconRegionVisit>(KSBeaconRegionVisitEntityName, predicate, sortDescriptors,
-                                             &initWithManagedBeaconRegionVisit, std::move(success), std::move(failure));
+                                             &KSStoredRow::toBeaconRegionVisit, std::move(success), std::move(failure));
 }
 
-void KSBeaconRegionVisit::numberOfVisitsWithPredicate(const platform::store::Predicate& predicate,
-                                                      KSLocalStoragePort::CountSuccess success,
-                                                      KSLocalStoragePort::Failure failure) {
+void KSBeaconRegionVisit::numberOfVisitsWithPredicate(const std::optional<KSStorePredicate>& predicate,
+                                                      KSLocalStoragePort::CountHandler success,
+                                                      KSLocalStoragePort::FailureHandler failure) {
   stored_records::count(KSBeaconRegionVisitEntityName, predicate, std::move(success), std::move(failure));
 }
 

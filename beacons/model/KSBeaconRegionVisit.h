@@ -50,11 +50,11 @@ class KSBeaconRegionVisit : public KSJSONRecord<KSBeaconRegionVisit> {
   // The stored region visits of entity "KSBeaconRegionVisit", bound to their rows; or their
   // count. Handlers run only when given; with storage disabled [] or 0 at once.
   static void storedVisitsWithPredicate(
-      const platform::store::Predicate& predicate, const std::vector<platform::store::SortDescriptor>& sortDescriptors,
+      const std::optional<KSStorePredicate>& predicate, const std::optional<std::vector<KSSortDescriptor>>& sortDescriptors,
       std::function<void(const std::vector<std::shared_ptr<KSBeaconRegionVisit>>&)> success,
-      KSLocalStoragePort::Failure failure);
-  static void numberOfVisitsWithPredicate(const platform::store::Predicate& predicate,
-                                          KSLocalStoragePort::CountSuccess success, KSLocalStoragePort::Failure failure);
+      KSLocalStoragePort::FailureHandler failure);
+  static void numberOfVisitsWithPredicate(const std::optional<KSStorePredicate>& predicate,
+                                          KSLocalStoragePort::CountHandler success, KSLocalStoragePort::FailureHandler failure);
 
  private:
   mutable std::mutex mutex_;

@@ -222,15 +222,15 @@ std::shared_ptr<KSBeaconVisit> KSBeaconVisit::copy() const {
 }
 
 void KSBeaconVisit::storedVisitsWithPredicate(
-    const platform::store::Predicate& predicate, const std::vector<platform::store::SortDescriptor>& sortDescriptors,
-    std::function<void(const std::vector<std::shared_ptr<KSBeaconVisit>>&)> success, KSLocalStoragePort::Failure failure) {
-  stored_records::fetch<KSBeaconVisit>(KSBeaconVisitEntityName, predicate, sortDescriptors, &initWithManagedBeaconVisit,
+    const std::optional<KSStorePredicate>& predicate, const std::optional<std::vector<KSSortDescriptor>>& sortDescriptors,
+    std::function<void(const std::vector<std::shared_ptr<KSBeaconVisit>>&)> success, KSLocalStoragePort::FailureHandler failure) {
+  stored_records::fetch<KSBeaconVisit>(KSBeaconVisitEntityName, predicate, sortDescriptors, &KSStoredRow::toBeaconVisit,
                                        std::move(success), std::move(failure));
 }
 
-void KSBeaconVisit::numberOfVisitsWithPredicate(const platform::store::Predicate& predicate,
-                                                KSLocalStoragePort::CountSuccess success,
-                                                KSLocalStoragePort::Failure failure) {
+void KSBeaconVisit::numberOfVisitsWithPredicate(const std::optional<KSStorePredicate>& predicate,
+                                                KSLocalStoragePort::CountHandler success,
+                                                KSLocalStoragePort::FailureHandler failure) {
   stored_records::count(KSBeaconVisitEntityName, predicate, std::move(success), std::move(failure));
 }
 

@@ -129,12 +129,12 @@ class KSBeaconVisit : public KSJSONRecord<KSBeaconVisit> {
 
   // The stored visits of entity "KSBeaconVisit", each bound to its row, in fetch order; or
   // their count. Handlers run only when given; with storage disabled [] or 0 at once.
-  static void storedVisitsWithPredicate(const platform::store::Predicate& predicate,
-                                        const std::vector<platform::store::SortDescriptor>& sortDescriptors,
+  static void storedVisitsWithPredicate(const std::optional<KSStorePredicate>& predicate,
+                                        const std::optional<std::vector<KSSortDescriptor>>& sortDescriptors,
                                         std::function<void(const std::vector<std::shared_ptr<KSBeaconVisit>>&)> success,
-                                        KSLocalStoragePort::Failure failure);
-  static void numberOfVisitsWithPredicate(const platform::store::Predicate& predicate,
-                                          KSLocalStoragePort::CountSuccess success, KSLocalStoragePort::Failure failure);
+                                        KSLocalStoragePort::FailureHandler failure);
+  static void numberOfVisitsWithPredicate(const std::optional<KSStorePredicate>& predicate,
+                                          KSLocalStoragePort::CountHandler success, KSLocalStoragePort::FailureHandler failure);
 
  private:
   struct Fields {

@@ -269,21 +269,20 @@ TEST(KSBeaconVisit, StoredQueries) {
   store->rows["KSBeaconRegionVisit"] = {std::make_shared<FakeStoredRow>("KSBeaconRegionVisit")};
 
   std::vector<std::shared_ptr<KSBeaconVisit>> visits;
-  const auto open = platform::store::Predicate::eq("endedAt", Value());
-  KSBeaconVisit::storedVisitsWithPredicate(open, {{"beganAt", false}},
+  const KSStorePredicate open{{{"endedAt", KSStoreCondition::Op::Equal, Value()}}};
+  KSBeaconVisit::storedVisitsWithPredicate(open, std::vector<KSSortDescriptor>{{"beganAt", false}},
                                            [&](const auto& v) { visits = v; }, nullptr);
-  EXPECT_EQ(store->lastEntity, "KSBeaconVisit");
-  ASSERT_FALSE(store->lastPredicate.isNone());
-  EXPECT_EQ(store->lastPredicate.node()->keyPath, "endedAt");
-  ASSERT_EQ(store->lastSortDescriptors.size(), 1u);
-  EXPECT_FALSE(store->lastSortDescriptors[0].ascending);
+  EXPECT_EQ(store->entities.back(), "KSBeaconVisit");
+  EXPECT_EQ(store->predicates.back(), open) << "the caller's predicate goes to the store unchanged";
+  ASSERT_TRUE(store->sorts.back());
+  EXPECT_EQ(*store->sorts.back(), (std::vector<KSSortDescriptor>{{"beganAt", false}}));
   ASSERT_EQ(visits.size(), 2u);
   EXPECT_EQ(visits[0]->managedBeaconVisit(), first);
   EXPECT_EQ(visits[1]->beaconVisitID(), "2");
 
   std::optional<std::uint64_t> regionCount;
   KSBeaconRegionVisit::numberOfVisitsWithPredicate({}, [&](std::uint64_t n) { regionCount = n; }, nullptr);
-  EXPECT_EQ(store->lastEntity, "KSBeaconRegionVisit");
+  EXPECT_EQ(store->entities.back(), "KSBeaconRegionVisit");
   EXPECT_EQ(regionCount, 1u);
 
   // A failure passes the store's error on unchanged; missing handlers are simply not run.

@@ -82,17 +82,17 @@ std::shared_ptr<KSEvent> KSEvent::copy() const {
   return event;
 }
 
-void KSEvent::storedEventsWithPredicate(const platform::store::Predicate& predicate,
-                                        const std::vector<platform::store::SortDescriptor>& sortDescriptors,
+void KSEvent::storedEventsWithPredicate(const std::optional<KSStorePredicate>& predicate,
+                                        const std::optional<std::vector<KSSortDescriptor>>& sortDescriptors,
                                         std::function<void(const std::vector<std::shared_ptr<KSEvent>>&)> success,
-                                        KSLocalStoragePort::Failure failure) {
-  stored_records::fetch<KSEvent>(KSEventEntityName, predicate, sortDescriptors, &toEvent, std::move(success),
+                                        KSLocalStoragePort::FailureHandler failure) {
+  stored_records::fetch<KSEvent>(KSEventEntityName, predicate, sortDescriptors, &KSStoredRow::toEvent, std::move(success),
                                  std::move(failure));
 }
 
-void KSEvent::numberOfEventsWithPredicate(const platform::store::Predicate& predicate,
-                                          KSLocalStoragePort::CountSuccess success,
-                                          KSLocalStoragePort::Failure failure) {
+void KSEvent::numberOfEventsWithPredicate(const std::optional<KSStorePredicate>& predicate,
+                                          KSLocalStoragePort::CountHandler success,
+                                          KSLocalStoragePort::FailureHandler failure) {
   stored_records::count(KSEventEntityName, predicate, std::move(success), std::move(failure));
 }
 

@@ -61,12 +61,12 @@ class KSEvent : public KSJSONRecord<KSEvent> {
 
   // The stored events of entity "KSEvent", in fetch order; or their count. Handlers run
   // only when given; with storage disabled [] or 0 at once.
-  static void storedEventsWithPredicate(const platform::store::Predicate& predicate,
-                                        const std::vector<platform::store::SortDescriptor>& sortDescriptors,
+  static void storedEventsWithPredicate(const std::optional<KSStorePredicate>& predicate,
+                                        const std::optional<std::vector<KSSortDescriptor>>& sortDescriptors,
                                         std::function<void(const std::vector<std::shared_ptr<KSEvent>>&)> success,
-                                        KSLocalStoragePort::Failure failure);
-  static void numberOfEventsWithPredicate(const platform::store::Predicate& predicate,
-                                          KSLocalStoragePort::CountSuccess success, KSLocalStoragePort::Failure failure);
+                                        KSLocalStoragePort::FailureHandler failure);
+  static void numberOfEventsWithPredicate(const std::optional<KSStorePredicate>& predicate,
+                                          KSLocalStoragePort::CountHandler success, KSLocalStoragePort::FailureHandler failure);
 
  private:
   std::optional<std::string> eventID_, eventIdentifier_, eventName_;

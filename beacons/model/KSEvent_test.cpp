@@ -142,9 +142,10 @@ TEST(KSEvent, StoredQueries) {
   store->rows["KSEvent"] = {std::make_shared<FakeStoredRow>("KSEvent", attributes),
                             std::make_shared<FakeStoredRow>("KSEvent", Dict{{"eventID", "second"}})};
   std::vector<std::shared_ptr<KSEvent>> events;
-  KSEvent::storedEventsWithPredicate(platform::store::Predicate::eq("lastPostedAt", Value()), {},
-                                     [&](const auto& e) { events = e; }, nullptr);
-  EXPECT_EQ(store->lastEntity, "KSEvent");
+  const KSStorePredicate notDeleted{{{"eventName", KSStoreCondition::Op::NotEqual, Value("deleted")}}};
+  KSEvent::storedEventsWithPredicate(notDeleted, std::nullopt, [&](const auto& e) { events = e; }, nullptr);
+  EXPECT_EQ(store->entities.back(), "KSEvent");
+  EXPECT_EQ(store->predicates.back(), notDeleted);
   ASSERT_EQ(events.size(), 2u);
   EXPECT_EQ(events[1]->eventID(), "second");
   const KSEvent& e = *events[0];

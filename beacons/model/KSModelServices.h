@@ -6,16 +6,13 @@
 #include <vector>
 #include <optional>
 
-#include "platform/core/Clock.h"
 #include "platform/core/Error.h"
 #include "platform/core/Value.h"
 
 namespace kestrine::model_services {
 
-// The clock the records' cache tests and cache stamps read: the shared registry's
-// scheduler's (the virtual clock in tests), else the system clock.
-std::shared_ptr<platform::Clock> clock();
-// True when the cache date is missing or older than the 30-minute cache lifetime.
+// True when the cache date is missing or older than the 30-minute cache lifetime, by the
+// model clock.
 bool hasCacheExpired(const std::optional<platform::Date>& cachedAt);
 // Runs the work later on the platform main queue (at once when there is no scheduler).
 void postToMainQueue(std::function<void()> work);

@@ -2,6 +2,7 @@
 
 #include "beacons/model/KSApiClientPort.h"
 #include "beacons/model/KSApp.h"
+#include "beacons/model/KSModelClock.h"
 #include "beacons/model/KSModelServices.h"
 #include "beacons/model/KSTeam.h"
 #include "beacons/model/KSTeamInvite.h"
@@ -144,7 +145,7 @@ void KSPerson::getTeamInvitesWithSuccess(std::function<void(const TeamInvites&)>
         auto invites = model_services::importPage<KSTeamInvite>(items ? *items : platform::Array{}, "team invite");
         if (auto person = self.lock()) {
           person->setCachedTeamInvites(invites);
-          person->setCachedTeamInvitesAt(model_services::clock()->now());
+          person->setCachedTeamInvitesAt(KSModelClock::now());
         }
         if (success) success(invites);
       },

@@ -7,6 +7,7 @@
 #include "beacons/model/KSApp.h"
 #include "beacons/model/KSBeaconRegion.h"
 #include "beacons/model/KSCategory.h"
+#include "beacons/model/KSModelClock.h"
 #include "beacons/model/KSModelServices.h"
 #include "beacons/model/KSPerson.h"
 #include "beacons/model/KSTeamInvite.h"
@@ -82,7 +83,7 @@ void KSTeam::getCategoriesWithSuccess(std::function<void(const Categories&)> suc
         collected->insert(collected->end(), page.begin(), page.end());
         if (auto team = self.lock()) {
           team->setCachedCategories(*collected);
-          team->setCachedCategoriesAt(model_services::clock()->now());
+          team->setCachedCategoriesAt(KSModelClock::now());
         }
         if (success) success(*collected);
       },
@@ -109,7 +110,7 @@ void KSTeam::getTeamInvitesWithSuccess(std::function<void(const TeamInvites&)> s
         auto invites = model_services::importPage<KSTeamInvite>(items ? *items : platform::Array{}, "team invite");
         if (auto team = self.lock()) {
           team->setCachedTeamInvites(invites);
-          team->setCachedTeamInvitesAt(model_services::clock()->now());
+          team->setCachedTeamInvitesAt(KSModelClock::now());
         }
         if (success) success(invites);
       },
@@ -190,7 +191,10 @@ void KSTeam::sendTeamInvite(const std::shared_ptr<KSTeamInvite>& invite,
   if (!invite) return;
   auto client = apiClient();
   if (!client) return;
-  invite->setTeam(shared_from_this());
+  // The invite names this team (the caller's invite keeps it, as any nested record); the
+  // call itself holds the team only weakly, so a team released before the reply is neither
+  // kept alive by it nor touched.
+  invite->setTeam(weak_from_this().lock());
   client->POST(
       "teaminvites", Value(invite->toDictionary()),
       [self = weak_from_this(), success = std::move(success), failure](const Value& reply) {

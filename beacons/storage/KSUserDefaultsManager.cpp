@@ -1,6 +1,7 @@
 #include "beacons/storage/KSUserDefaultsManager.h"
 
 #include "beacons/foundation/KSInstanceProvider.h"
+#include "beacons/model/KSSession.h"
 #include "platform/core/Log.h"
 #include "platform/defaults/UserDefaults.h"
 
@@ -64,6 +65,33 @@ std::optional<std::string> KSUserDefaultsManager::loadKestrineIdentifier() const
 
 void KSUserDefaultsManager::storeKestrineIdentifier(const std::optional<std::string>& identifier) {
   storeString(KSUserDefaultsKestrineIdentifierKey, identifier);
+}
+
+std::vector<std::shared_ptr<KSSession>> KSUserDefaultsManager::loadSessions() const {
+  if (!defaults_) return {};
+  auto stored = defaults_->arrayForKey(KSUserDefaultsSessionsKey);
+  if (!stored || stored->empty()) return {};
+  platform::Error error;
+  auto sessions = KSSession::arrayOfModelsFromDictionaries(platform::Value(*stored), &error);
+  if (!sessions) {
+    platform::Log::warning(kLog, "stored sessions do not decode ({}); starting with none", error.localizedDescription);
+    return {};
+  }
+  return *sessions;
+}
+
+void KSUserDefaultsManager::storeSessions(const std::vector<std::shared_ptr<KSSession>>& sessions) {
+  if (!defaults_) {
+    platform::Log::warning(kLog, "no user defaults; \"{}\" is not stored", KSUserDefaultsSessionsKey);
+    return;
+  }
+  platform::Array array;
+  array.reserve(sessions.size());
+  for (const auto& session : sessions) {
+    if (session) array.push_back(session->toDictionary());
+  }
+  defaults_->setObject(KSUserDefaultsSessionsKey, platform::Value(std::move(array)));
+  defaults_->synchronize();
 }
 
 std::optional<std::string> KSUserDefaultsManager::loadDeviceIdentifier() const {

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 #include <string_view>
 
 #include "platform/core/Date.h"
@@ -13,6 +14,8 @@ class UserDefaults;
 }
 
 namespace kestrine {
+
+class KSSession;
 
 class KSInstanceProvider;
 
@@ -60,6 +63,11 @@ class KSUserDefaultsManager {
   void storeResumedZoneMonitoringAt(std::optional<platform::Date> date);
   std::optional<platform::Date> loadSuspendedZoneMonitoringAt() const;
   void storeSuspendedZoneMonitoringAt(std::optional<platform::Date> date);
+
+  // The stored sessions, newest first; empty when none are stored or the stored list does
+  // not decode as a whole (logged).
+  std::vector<std::shared_ptr<KSSession>> loadSessions() const;
+  void storeSessions(const std::vector<std::shared_ptr<KSSession>>& sessions);
 
   std::optional<platform::Date> apiRetryAfter();
   void setApiRetryAfter(std::optional<platform::Date> date);

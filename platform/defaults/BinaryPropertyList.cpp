@@ -11,6 +11,8 @@
 
 #include <fmt/format.h>
 
+#include "platform/core/Utf8.h"
+
 namespace platform::defaults {
 namespace {
 
@@ -22,41 +24,8 @@ struct PlistFree {
 };
 using PlistPtr = std::unique_ptr<void, PlistFree>;
 
-bool validUtf8(std::string_view s) {
-  std::size_t i = 0;
-  while (i < s.size()) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    if (c == 0) return false;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    std::size_t n = 0;
-    std::uint32_t cp = 0;
-    if ((c & 0xE0) == 0xC0) {
-      n = 1;
-      cp = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      n = 2;
-      cp = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      n = 3;
-      cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + n >= s.size()) return false;
-    for (std::size_t k = 1; k <= n; ++k) {
-      const auto cc = static_cast<unsigned char>(s[i + k]);
-      if ((cc & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    const std::uint32_t minimum = n == 1 ? 0x80 : n == 2 ? 0x800 : 0x10000;
-    if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    i += n + 1;
-  }
-  return true;
-}
+// Text the file can keep: well-formed UTF-8 without a NUL, which the library would cut at.
+bool validUtf8(std::string_view s) { return s.find('\0') == std::string_view::npos && platform::isValidUtf8(s); }
 
 // Why a value cannot be stored at the given nesting level (0 for a top-level value).
 std::optional<std::string> refusalAt(const Value& value, std::size_t level) {

@@ -1,12 +1,16 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "platform/dispatch/Queue.h"
+#include "platform/net/ServerTrust.h"
 
 namespace platform::net {
+
+class URLCache;
 
 struct URLSessionConfiguration {
   // Where completions run. When null, each task takes the shared scheduler's global queue
@@ -23,6 +27,15 @@ struct URLSessionConfiguration {
   // there is no way to turn that off.
   std::string caFile;
   std::string caPath;
+  // When set, judges every server certificate chain in place of the built-in check: it gets
+  // the chain as the server sent it, the request's host, and the roots above (caFile or the
+  // system's), and answers whether to go on. It runs on the session's I/O thread during the
+  // handshake, so it must not block. A refusal fails the task with
+  // kURLErrorServerCertificateUntrusted before any request byte is sent.
+  std::function<bool(const ServerTrust& trust, const std::string& host)> serverTrustEvaluator;
+  // When set, GET replies the server marks fresh are kept there and later GETs of the same
+  // URL with the same headers are answered from it while fresh, without a request.
+  std::shared_ptr<URLCache> urlCache;
 };
 
 }  // namespace platform::net

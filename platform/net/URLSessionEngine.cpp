@@ -2,6 +2,9 @@
 
 #include <curl/curl.h>
 #include <fmt/format.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
 
 #include <algorithm>
 #include <atomic>
@@ -17,6 +20,7 @@
 #include <vector>
 
 #include "platform/core/AsciiText.h"
+#include "platform/net/URLCache.h"
 #include "platform/net/URLError.h"
 #include "platform/net/URLSessionTaskCore.h"
 
@@ -129,6 +133,13 @@ struct Transfer {
   std::size_t maxBodyBytes = 0;
   bool bodyTooLarge = false;
 
+  // Set when the session has a trust evaluator; read on the I/O thread during the handshake.
+  const URLSessionConfiguration* trustConfiguration = nullptr;
+  bool trustRefused = false;
+  // Set when the reply may go to the session's cache: the request it answers.
+  std::shared_ptr<URLCache> cache;
+  std::optional<URLRequest> cacheableRequest;
+
   Transfer() = default;
   Transfer(const Transfer&) = delete;
   Transfer& operator=(const Transfer&) = delete;
@@ -139,6 +150,55 @@ struct Transfer {
   }
 
   void touch() { lastActivity = SteadyClock::now(); }
+
+  // OpenSSL's certificate check for this transfer's connection: hands the server's chain and
+  // the request's host to the session's evaluator and stops the handshake on a refusal.
+  static int onVerify(X509_STORE_CTX* ctx, void* arg) {
+    auto* transfer = static_cast<Transfer*>(arg);
+    ServerTrust trust;
+    const auto addDer = [&trust](X509* cert) {
+      unsigned char* out = nullptr;
+      const int length = i2d_X509(cert, &out);
+      if (length > 0 && out) trust.chain.emplace_back(out, out + length);
+      OPENSSL_free(out);
+    };
+    X509* leaf = X509_STORE_CTX_get0_cert(ctx);
+    if (leaf) addDer(leaf);
+    if (STACK_OF(X509)* sent = X509_STORE_CTX_get0_untrusted(ctx)) {
+      for (int i = 0; i < sk_X509_num(sent); ++i) {
+        X509* cert = sk_X509_value(sent, i);
+        if (cert != leaf && X509_cmp(cert, leaf) != 0) addDer(cert);
+      }
+    }
+    trust.caFile = transfer->trustConfiguration->caFile;
+    trust.caPath = transfer->trustConfiguration->caPath;
+    std::string host;
+    char* part = nullptr;
+    if (curl_url_get(transfer->parsedURL, CURLUPART_HOST, &part, 0) == CURLUE_OK && part) {
+      host = part;
+      // A bracketed IPv6 literal is matched without its brackets.
+      if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    }
+    curl_free(part);
+    trust.policyHost = host;
+    bool accepted = false;
+    try {
+      accepted = transfer->trustConfiguration->serverTrustEvaluator(trust, host);
+    } catch (...) {
+      accepted = false;  // an evaluator that throws refuses
+    }
+    if (!accepted) {
+      transfer->trustRefused = true;
+      X509_STORE_CTX_set_error(ctx, X509_V_ERR_APPLICATION_VERIFICATION);
+      return 0;
+    }
+    return 1;
+  }
+
+  static CURLcode onSslContext(CURL*, void* sslContext, void* arg) {
+    SSL_CTX_set_cert_verify_callback(static_cast<SSL_CTX*>(sslContext), &Transfer::onVerify, arg);
+    return CURLE_OK;
+  }
   SteadyClock::time_point idleDeadline() const { return lastActivity + idleTimeout; }
 
   std::string effectiveURL() const {
@@ -158,6 +218,9 @@ struct Transfer {
     if (bodyTooLarge || rc == CURLE_FILESIZE_EXCEEDED) {
       return failure(kURLErrorDataLengthExceedsMaximum,
                      fmt::format("the reply body is larger than {} bytes", maxBodyBytes));
+    }
+    if (trustRefused) {
+      return failure(kURLErrorServerCertificateUntrusted, "the server's certificate chain was refused");
     }
     if (rc != CURLE_OK) {
       long osErrno = 0;
@@ -303,7 +366,15 @@ class Driver {
   std::unordered_map<CURL*, std::unique_ptr<Transfer>> running_;
 };
 
+// Hands a reply the server sent to the session's cache, which keeps it when its headers
+// allow.
+void offerToCache(const Transfer& transfer, const URLSessionReply& reply) {
+  if (!transfer.cache || !transfer.cacheableRequest || reply.error || !reply.response) return;
+  transfer.cache->storeReply(*transfer.cacheableRequest, *reply.response, reply.data.value_or(std::string()));
+}
+
 void finishTask(std::unique_ptr<Transfer> transfer, URLSessionReply reply) {
+  offerToCache(*transfer, reply);
   auto task = std::move(transfer->task);
   transfer.reset();  // the connection is released before the completion can run
   if (task) task->finish(std::move(reply.data), std::move(reply.response), std::move(reply.error));
@@ -379,6 +450,10 @@ struct URLSessionEngine::Loop {
       return nullptr;
     }
     configure(*transfer, request);
+    if (configuration.urlCache && request.method == "GET") {
+      transfer->cache = configuration.urlCache;
+      transfer->cacheableRequest = request;
+    }
     return transfer;
   }
 
@@ -404,6 +479,17 @@ struct URLSessionEngine::Loop {
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
     if (!configuration.caFile.empty()) curl_easy_setopt(easy, CURLOPT_CAINFO, configuration.caFile.c_str());
     if (!configuration.caPath.empty()) curl_easy_setopt(easy, CURLOPT_CAPATH, configuration.caPath.c_str());
+    if (configuration.serverTrustEvaluator) {
+      // The evaluator decides on the chain and the host name; libcurl's own host check
+      // would refuse before it is asked. The chain is still checked (by the evaluator), so
+      // peer verification stays on, and a refused chain fails the handshake.
+      transfer.trustConfiguration = &configuration;
+      curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
+      curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &Transfer::onSslContext);
+      curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, &transfer);
+      // A connection checked for another transfer is not reused unchecked.
+      curl_easy_setopt(easy, CURLOPT_SSL_SESSIONID_CACHE, 0L);
+    }
     // No overall time limit: the idle time-out is the drivers' (see Driver::perform).
     // A declared length past the cap fails before the body is read; 0 would mean no limit.
     if (transfer.maxBodyBytes > 0) {
@@ -512,6 +598,9 @@ struct URLSessionEngine::Loop {
     std::optional<Error> error;
     auto transfer = prepare(nullptr, request, error);
     if (!transfer) return URLSessionReply{std::nullopt, std::nullopt, std::move(error)};
+    if (transfer->cache) {
+      if (auto cached = transfer->cache->cachedReply(request)) return std::move(*cached);
+    }
 
     std::unique_ptr<Driver> driver;
     {
@@ -535,6 +624,7 @@ struct URLSessionEngine::Loop {
     }
     while (!reply) {
       driver->perform([&](std::unique_ptr<Transfer> done, URLSessionReply r) {
+        offerToCache(*done, r);
         done.reset();
         reply = std::move(r);
       });
@@ -569,6 +659,13 @@ void URLSessionEngine::start(const std::shared_ptr<URLSessionTaskCore>& task, co
   if (!transfer) {
     task->finish(std::nullopt, std::nullopt, std::move(error));
     return;
+  }
+  if (transfer->cache) {
+    if (auto cached = transfer->cache->cachedReply(request)) {
+      transfer.reset();
+      task->finish(std::move(cached->data), std::move(cached->response), std::nullopt);
+      return;
+    }
   }
   {
     std::lock_guard lock(loop_->mutex);

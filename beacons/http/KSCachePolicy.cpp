@@ -1,0 +1,12 @@
+#include "beacons/http/KSCachePolicy.h"
+
+#include "platform/net/URLCache.h"
+
+namespace kestrine {
+
+std::shared_ptr<platform::net::URLCache> KSCachePolicy::sharedURLCache() {
+  static const auto cache = std::make_shared<platform::net::URLCache>(kMemoryCapacity);
+  return cache;
+}
+
+}  // namespace kestrine
