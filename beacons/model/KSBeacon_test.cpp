@@ -7,6 +7,7 @@
 #include "beacons/model/KSAdDataConstants.h"
 #include "beacons/model/KSModelClock.h"
 #include "platform/core/Json.h"
+#include "testing/FakeLocalStorage.h"
 
 namespace kestrine {
 namespace {
@@ -14,6 +15,8 @@ namespace {
 using platform::Bytes;
 using platform::Date;
 using platform::Value;
+using testing::FakeLocalStorage;
+using testing::FakeStoredRow;
 
 constexpr const char* kCloudBeacon = R"({
   "id": "b1", "name": "Level 2 entry", "serialNumber": "SN-0042", "modelNumber": "K1",
@@ -339,75 +342,16 @@ TEST_F(KSBeaconTest, AverageAdsPerMinute) {
 
 // --- the store and hub ports -----------------------------------------------------------------
 
-class FakeRow : public KSStoredRow {
- public:
-  explicit FakeRow(platform::Dict attributes) : attributes_(std::move(attributes)) {}
-  std::shared_ptr<KSBeacon> toBeacon() const override {
-    if (!attributes_.contains("serialNumber")) return nullptr;
-    auto b = std::make_shared<KSBeacon>();
-    b->setSerialNumber(*attributes_.at("serialNumber").string());
-    b->setSyncStatus(*attributes_.at("syncStatus").toInt64());
-    return b;
-  }
-  const platform::Dict attributes_;
-};
-
-// An in-memory store that runs the conditions the model hands it.
-class FakeStore : public KSLocalStoragePort {
- public:
-  void fetchRecordsForEntitiesNamed(const std::string& entity, const std::optional<KSStorePredicate>& predicate,
-                                    const std::optional<std::vector<KSSortDescriptor>>& sort, RowsHandler success,
-                                    FailureHandler failure) override {
-    entities.push_back(entity);
-    predicates.push_back(predicate);
-    sorts.push_back(sort);
-    if (error) {
-      if (failure) failure(*error);
-      return;
-    }
-    Rows out;
-    for (const auto& row : rows) {
-      if (matches(*row, predicate)) out.push_back(row);
-    }
-    if (success) success(out);
-  }
-  void countRecordsForEntitiesNamed(const std::string& entity, const std::optional<KSStorePredicate>& predicate,
-                                    CountHandler success, FailureHandler failure) override {
-    entities.push_back(entity);
-    predicates.push_back(predicate);
-    if (error) {
-      if (failure) failure(*error);
-      return;
-    }
-    std::uint64_t n = 0;
-    for (const auto& row : rows) n += matches(*row, predicate);
-    if (success) success(n);
-  }
-  static bool matches(const FakeRow& row, const std::optional<KSStorePredicate>& predicate) {
-    if (!predicate) return true;
-    for (const auto& c : predicate->conditions) {
-      auto it = row.attributes_.find(c.key);
-      Value v = it == row.attributes_.end() ? Value() : it->second;
-      bool equal = v == c.value;
-      if ((c.op == KSStoreCondition::Op::Equal && !equal) || (c.op == KSStoreCondition::Op::NotEqual && equal)) return false;
-    }
-    return true;
-  }
-  std::vector<std::shared_ptr<const FakeRow>> rows;
-  std::optional<platform::Error> error;
-  std::vector<std::string> entities;
-  std::vector<std::optional<KSStorePredicate>> predicates;
-  std::vector<std::optional<std::vector<KSSortDescriptor>>> sorts;
-};
-
 class KSBeaconStoreTest : public KSBeaconTest {
  protected:
   void SetUp() override {
     KSBeaconTest::SetUp();
     for (auto [serial, status] : std::vector<std::pair<const char*, int>>{{"A", 2}, {"B", 1}, {"C", 0}, {"D", 2}}) {
-      store_->rows.push_back(std::make_shared<FakeRow>(platform::Dict{{"serialNumber", serial}, {"syncStatus", Value(status)}}));
+      store_->rows["KSBeacon"].push_back(
+          std::make_shared<FakeStoredRow>("KSBeacon", platform::Dict{{"serialNumber", serial}, {"syncStatus", Value(status)}}));
     }
-    store_->rows.push_back(std::make_shared<FakeRow>(platform::Dict{{"syncStatus", Value(2)}}));  // does not convert
+    store_->rows["KSBeacon"].push_back(
+        std::make_shared<FakeStoredRow>("KSBeacon", platform::Dict{{"syncStatus", Value(2)}}));  // does not convert
     KSLocalStoragePort::setShared(store_);
   }
   void TearDown() override {
@@ -422,7 +366,7 @@ class KSBeaconStoreTest : public KSBeaconTest {
                                          });
     return serials;
   }
-  std::shared_ptr<FakeStore> store_ = std::make_shared<FakeStore>();
+  std::shared_ptr<FakeLocalStorage> store_ = std::make_shared<FakeLocalStorage>();
 };
 
 TEST_F(KSBeaconStoreTest, QueriesNeverReturnUnauthorisedBeacons) {

@@ -13,6 +13,8 @@ class KSModelClock {
  public:
   KSModelClock() = delete;
   static platform::Date now();
+  // The clock now() reads: the one set, else the system clock.
+  static std::shared_ptr<const platform::Clock> clock();
   // nullptr goes back to the system clock.
   static void setClock(std::shared_ptr<const platform::Clock> clock);
 };

@@ -1,5 +1,6 @@
 #include <mutex>
 
+#include "beacons/model/KSApiClientPort.h"
 #include "beacons/model/KSBeaconHubPort.h"
 #include "beacons/model/KSLocalStoragePort.h"
 
@@ -8,6 +9,7 @@ namespace {
 std::mutex portsMutex;
 std::shared_ptr<KSLocalStoragePort> sharedStore;
 std::shared_ptr<KSBeaconHubPort> sharedHub;
+std::shared_ptr<KSApiClientPort> sharedApiClient;
 }  // namespace
 
 void KSLocalStoragePort::setShared(std::shared_ptr<KSLocalStoragePort> store) {
@@ -25,6 +27,14 @@ void KSBeaconHubPort::setShared(std::shared_ptr<KSBeaconHubPort> hub) {
 std::shared_ptr<KSBeaconHubPort> KSBeaconHubPort::shared() {
   std::lock_guard lock(portsMutex);
   return sharedHub;
+}
+void KSApiClientPort::setShared(std::shared_ptr<KSApiClientPort> client) {
+  std::lock_guard lock(portsMutex);
+  sharedApiClient = std::move(client);
+}
+std::shared_ptr<KSApiClientPort> KSApiClientPort::shared() {
+  std::lock_guard lock(portsMutex);
+  return sharedApiClient;
 }
 
 }  // namespace kestrine

@@ -1,0 +1,31 @@
+#include "beacons/model/KSModelServices.h"
+
+#include "beacons/foundation/KSCacher.h"
+#include "beacons/foundation/KSInstanceProvider.h"
+#include "beacons/model/KSModelClock.h"
+#include "platform/core/Log.h"
+#include "platform/dispatch/Queue.h"
+#include "platform/dispatch/Scheduler.h"
+
+namespace kestrine::model_services {
+
+bool hasCacheExpired(const std::optional<platform::Date>& cachedAt) {
+  return cacher::hasCacheExpiredForObjectsCachedAt(cachedAt, *KSModelClock::clock());
+}
+
+void postToMainQueue(std::function<void()> work) {
+  auto provider = KSInstanceProvider::sharedProvider();
+  if (provider && provider->platform().scheduler) {
+    if (auto queue = provider->platform().scheduler->mainQueue()) {
+      queue->async(std::move(work));
+      return;
+    }
+  }
+  work();
+}
+
+void logSkippedItem(std::string_view what, const platform::Error& error) {
+  platform::Log::warning("model", "skipped a {} that does not import: {}", what, error.localizedDescription);
+}
+
+}  // namespace kestrine::model_services

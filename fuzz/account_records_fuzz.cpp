@@ -1,0 +1,48 @@
+// Feeds arbitrary JSON text to the visit, event, app and team-invite records (an invite
+// nests a person and a team with its owner and role). Whatever imports must export, import
+// again from its export and copy.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "beacons/model/KSApp.h"
+#include "beacons/model/KSBeaconRegionVisit.h"
+#include "beacons/model/KSBeaconVisit.h"
+#include "beacons/model/KSEvent.h"
+#include "beacons/model/KSPerson.h"
+#include "beacons/model/KSTeam.h"
+#include "beacons/model/KSTeamInvite.h"
+#include "platform/core/Log.h"
+
+namespace {
+
+template <class T>
+void roundTrip(std::string_view text) {
+  platform::Error error;
+  auto record = T::initWithString(text, &error);
+  if (!record) return;
+  (void)record->description();
+  auto written = record->toJSONString();
+  if (!written) std::abort();
+  if (!T::initWithString(*written)) std::abort();
+  if (!record->copy()) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const bool quiet = [] {
+    platform::Log::setSink([](platform::LogLevel, std::string_view, std::string_view) {});
+    return true;
+  }();
+  (void)quiet;
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  roundTrip<kestrine::KSBeaconVisit>(text);
+  roundTrip<kestrine::KSBeaconRegionVisit>(text);
+  roundTrip<kestrine::KSEvent>(text);
+  roundTrip<kestrine::KSApp>(text);
+  roundTrip<kestrine::KSTeamInvite>(text);
+  if (auto app = kestrine::KSApp::initWithString(text)) (void)app->remoteOptions();
+  return 0;
+}
