@@ -24,13 +24,15 @@ constexpr std::string_view kSerialQueueSingletonName = "KSBeaconRangerSerialQueu
 std::int64_t roundAwayFromZero(float v) { return static_cast<std::int64_t>(std::roundf(v)); }
 
 std::optional<std::string> scanIDOf(const platform::Notification& n) {
-  const auto* id = platform::Value(n.userInfo)[KSScanManagerNotificationScanIDItem].string();
+  auto it = n.userInfo.find(KSScanManagerNotificationScanIDItem);
+  const auto* id = it == n.userInfo.end() ? nullptr : it->second.string();
   if (!id || id->empty()) return std::nullopt;
   return *id;
 }
 
 std::optional<platform::Date> occurredAtOf(const platform::Notification& n) {
-  return platform::Value(n.userInfo)[KSScanManagerNotificationOccurredAtItem].toDate();
+  auto it = n.userInfo.find(KSScanManagerNotificationOccurredAtItem);
+  return it == n.userInfo.end() ? std::nullopt : it->second.toDate();
 }
 
 }  // namespace
