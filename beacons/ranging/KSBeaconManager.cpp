@@ -1,7 +1,6 @@
 #include "beacons/ranging/KSBeaconManager.h"
 
 #include <algorithm>
-#include <unordered_set>
 
 #include "beacons/foundation/KSInstanceProvider.h"
 #include "beacons/model/KSBeacon.h"
@@ -19,11 +18,13 @@ using Beacons = std::vector<std::shared_ptr<KSBeacon>>;
 
 // The members of `of` that are not in `without`, in the order of `of`.
 Beacons difference(const Beacons& of, const Beacons& without) {
-  std::unordered_set<const KSBeacon*> drop;
-  for (const auto& b : without) drop.insert(b.get());
+  std::vector<const KSBeacon*> drop;
+  drop.reserve(without.size());
+  for (const auto& b : without) drop.push_back(b.get());
+  std::sort(drop.begin(), drop.end());
   Beacons out;
   for (const auto& b : of) {
-    if (!drop.count(b.get())) out.push_back(b);
+    if (!std::binary_search(drop.begin(), drop.end(), b.get())) out.push_back(b);
   }
   return out;
 }

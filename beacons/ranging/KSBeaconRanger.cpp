@@ -299,7 +299,12 @@ void KSBeaconRanger::rangeBeacons() {
     std::lock_guard lock(mutex_);
     delegate = delegate_.lock();
     pruneLocked(at);
+    std::size_t bound = 0;
+    for (const auto& region : regionMonitors_) bound += region->clBeacons.size();
+    for (const auto& [id, m] : scanMonitors_) bound = std::max(bound, m->beaconScanDataForBeaconKey.size());
     std::unordered_set<const KSBeacon*> seen;
+    seen.reserve(bound * 2);
+    ranged.reserve(bound * 2);
     auto stamp = [&](const std::shared_ptr<KSBeacon>& beacon) {
       beacon->setLastRangedAt(at);
       if (!beacon->firstRangedAt()) beacon->setFirstRangedAt(at);

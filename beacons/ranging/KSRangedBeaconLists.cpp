@@ -19,10 +19,12 @@ KSRangedBeaconLists KSRangedBeaconLists::fromRangedBeacons(const Beacons& ranged
   lists.measurement = filteredBeaconArrayUsingHasRawMeasurementData(ranged, true);
   // The union keeps the pass's order, so listeners see it sorted by distance like the rest.
   std::unordered_set<const KSBeacon*> inUnion;
+  inUnion.reserve(ranged.size());
   for (const auto* list : {&lists.kestrine, &lists.iBeacons, &lists.eddystone}) {
     for (const auto& b : *list) inUnion.insert(b.get());
   }
   std::unordered_set<const KSBeacon*> added;
+  added.reserve(ranged.size());
   for (const auto& b : ranged) {
     if (!b || !(inUnion.count(b.get()) || b->hasIdentifierData())) continue;
     if (added.insert(b.get()).second) lists.all.push_back(b);
