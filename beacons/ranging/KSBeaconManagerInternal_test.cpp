@@ -466,3 +466,47 @@ TEST(HubCache, RemovalLeavesEntriesOfOtherBeaconsAndResetsTheSite) {
 
 }  // namespace
 }  // namespace kestrine
+
+namespace kestrine {
+namespace {
+
+class OrderListener : public KSBeaconManagerInternalDelegate {
+ public:
+  void beaconManagerInternalDidRangeKestrineBeacons(Hub, Beacons b) override { note("1", b); }
+  void beaconManagerInternalDidRangeKestrineBeaconsForAnalytics(Hub, Beacons b) override { note("2", b); }
+  void beaconManagerInternalDidRangeNewbornBeacons(Hub, Beacons b) override { note("3", b); }
+  void beaconManagerInternalDidRangeIBeacons(Hub, Beacons b) override { note("4", b); }
+  void beaconManagerInternalDidRangeEddystoneBeacons(Hub, Beacons b) override { note("5", b); }
+  void beaconManagerInternalDidRangeBeacons(Hub, Beacons b) override { note("6", b); }
+  void beaconManagerInternalDidRangeMeasurementBeacons(Hub, Beacons b) override { note("7", b); }
+  void note(const std::string& list, const Beacons& b) { log.push_back(list + ":" + std::to_string(b.size())); }
+  std::vector<std::string> log;
+};
+
+class RangeOnlyListener : public KSBeaconManagerInternalDelegate {
+ public:
+  void beaconManagerInternalDidRangeBeacons(Hub, Beacons b) override { passes.push_back(b.size()); }
+  std::vector<std::size_t> passes;
+};
+
+TEST(HubMulticast, SevenListsInOrderEveryPassToEachListenerWhatItImplements) {
+  HubWorld w;
+  auto order = std::make_shared<OrderListener>();
+  auto rangeOnly = std::make_shared<RangeOnlyListener>();
+  w.hub->addDelegate(order);
+  w.hub->addDelegate(rangeOnly);
+  auto ibeacon = testsupport::beaconWithAdTypes({KSAdDataTypeAppleIBeaconKey});
+  w.hub->beaconRangerDidRangeBeacons(*w.hub->beaconRanger(), {});
+  w.hub->beaconRangerDidRangeBeacons(*w.hub->beaconRanger(), {ibeacon});
+  w.world.runUntilIdle();
+  EXPECT_EQ(order->log, (std::vector<std::string>{"1:0", "2:0", "3:0", "4:0", "5:0", "6:0", "7:0",  //
+                                                  "1:0", "2:0", "3:0", "4:1", "5:0", "6:1", "7:0"}));
+  EXPECT_EQ(rangeOnly->passes, (std::vector<std::size_t>{0, 1}));
+  // The range-only listener implements nothing else, so nothing else is queued for it.
+  EXPECT_EQ(w.hub->multicastDelegate().countForSelector(
+                &KSBeaconManagerInternalDelegate::beaconManagerInternalDidRangeIBeacons),
+            1u);  // the order listener alone
+}
+
+}  // namespace
+}  // namespace kestrine
