@@ -603,7 +603,7 @@ enum class Learned { Nothing, Learned, Drop };
 
 }  // namespace
 
-void KSBeaconManagerInternal::processAdvertisement(const Sighting& s) {
+void KSBeaconManagerInternal::processAdvertisement(Sighting& s) {
   const auto at = now();
   const std::string& cacheKeyAddress = s.bluetoothAddress.value_or("");
 
@@ -649,9 +649,10 @@ void KSBeaconManagerInternal::processAdvertisement(const Sighting& s) {
     if (!nonEmpty(id)) return Learned::Drop;
     return learnLocked(*beacon, *id);
   };
+  // Called once per sighting: the record takes the dictionary over.
   auto takeAdvertisement = [&](KSBeacon& beacon) {
     if (auto battery = s.adData[KSAdDataBatteryLevelKey]; !battery.isAbsent()) beacon.setLastKnownBatteryLevel(battery);
-    beacon.setAdData(s.adData, s.type);
+    beacon.setAdData(std::move(s.adData), s.type);
   };
 
   // Matched: the cache by one key, else the peripheral the beacon was last heard from.

@@ -216,7 +216,7 @@ class KSBeaconManagerInternal : public KSCentralManagerClientDelegate,
   struct Sighting;
   void start();
   void subscribe();
-  void processAdvertisement(const Sighting& s);
+  void processAdvertisement(Sighting& s);
   void processLocationRanging(const std::vector<platform::location::Beacon>& beacons,
                               const std::shared_ptr<KSBeaconRegion>& region);
   void locationAuthorizationStatusDidChange();
