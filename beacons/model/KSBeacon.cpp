@@ -425,6 +425,28 @@ void KSBeacon::removeAllAdData() {
   adData_.removeAll();
 }
 
+void KSBeacon::needsToRediscoverPeripheral() {
+  std::optional<std::string> cacheIdentifier;
+  {
+    Lock l(mutex_);
+    peripheralIdentifier_.reset();
+    firstDiscoveredAt_.reset();
+    lastDiscoveredAt_.reset();
+    adData_.removeAll();
+    cacheIdentifier = cacheIdentifier_;
+  }
+  if (!cacheIdentifier || cacheIdentifier->empty()) return;
+  auto hub = KSBeaconHubPort::shared();
+  auto cached = hub ? hub->cachedBeaconWithCacheIdentifier(*cacheIdentifier) : nullptr;
+  if (cached && cached.get() != this) {
+    Lock l(cached->mutex_);
+    cached->peripheralIdentifier_.reset();
+    cached->firstDiscoveredAt_.reset();
+    cached->lastDiscoveredAt_.reset();
+    cached->adData_.removeAll();
+  }
+}
+
 platform::Value KSBeacon::objectFromLatestAdDataForKey(std::string_view key, std::span<const std::string_view> typeKeys) const {
   Lock l(mutex_);
   return adData_.objectFromLatest(key, typeKeys);

@@ -273,6 +273,11 @@ class KSBeacon : public KSJSONRecord<KSBeacon>, public std::enable_shared_from_t
   std::optional<std::vector<std::shared_ptr<KSMeasurement>>> measurementsOfType(std::int64_t type) const;
   std::vector<std::int64_t> availableMeasurementTypes() const;
 
+  // Forgets the peripheral, both discovery dates and every stored advertisement, so the next
+  // sighting counts as a first discovery; also on the hub's cached record of the same cache
+  // identifier when that is another object.
+  void needsToRediscoverPeripheral();
+
   // --- copy ---
   // Platform record and live state, with categories and custom values copied element by
   // element; not the identifier data, delegate, partial block data or measurement histories.

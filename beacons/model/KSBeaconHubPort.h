@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/core/Error.h"
@@ -33,6 +34,10 @@ class KSBeaconHubPort {
                                       Success success, Status status, Failure failure) = 0;
   virtual void sendOpcode(std::int32_t opcode, const std::optional<platform::Bytes>& data,
                           const std::shared_ptr<KSBeacon>& beacon, Success success, Failure failure) = 0;
+  // The cached record under that cache identifier, or nullptr.
+  virtual std::shared_ptr<KSBeacon> cachedBeaconWithCacheIdentifier(const std::string& /*cacheIdentifier*/) {
+    return nullptr;
+  }
 
   static void setShared(std::shared_ptr<KSBeaconHubPort> hub);
   static std::shared_ptr<KSBeaconHubPort> shared();

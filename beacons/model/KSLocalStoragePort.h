@@ -84,6 +84,14 @@ class KSLocalStoragePort {
   virtual void countRecordsForEntitiesNamed(const std::string& entity, const std::optional<KSStorePredicate>& predicate,
                                             CountHandler success, FailureHandler failure) = 0;
 
+  // --- beacons of the ranging hub's cache. Each answers before it returns; the fetches skip
+  // unauthorised rows and answer nullptr when no row matches.
+  virtual std::shared_ptr<KSBeacon> fetchBeaconForIBeaconKey(const std::string& /*iBeaconKey*/) { return nullptr; }
+  virtual std::shared_ptr<KSBeacon> fetchBeaconForBluetoothAddress(const std::string& /*address*/) { return nullptr; }
+  virtual std::shared_ptr<KSBeacon> fetchBeaconForEddystoneUIDString(const std::string& /*uid*/) { return nullptr; }
+  virtual void storeBeacon(const std::shared_ptr<KSBeacon>& /*beacon*/) {}
+  virtual void saveContext() {}
+
   static void setShared(std::shared_ptr<KSLocalStoragePort> store);
   static std::shared_ptr<KSLocalStoragePort> shared();
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "beacons/foundation/KSConfigurator.h"
+#include "beacons/foundation/KSConstants.h"
 #include "beacons/foundation/KSDefinitionsInternal.h"
 #include "beacons/foundation/KSInstanceProvider.h"
 #include "beacons/foundation/KSMTDates.h"

@@ -29,9 +29,6 @@ class KSInstanceProvider;
 class KSConfigurator;
 class KSUserDefaultsManager;
 
-inline constexpr double KSMinimumBackgroundSessionTimeIntervalInSeconds = 12.96;
-inline constexpr double KSBackgroundSessionTimeIntervalInSeconds = 120.0;
-inline constexpr double KSMinimumTimeIntervalBetweenBackgroundSessionsInSeconds = 30.0;
 // Posted by the SDK entry when it starts running.
 inline constexpr std::string_view KSNotificationDidStartRunning = "KSNotificationDidStartRunning";
 

@@ -1,0 +1,868 @@
+#include "beacons/ranging/KSBeaconManagerInternal.h"
+
+#include <algorithm>
+
+#include "beacons/bluetooth/KSCentralManagerClient.h"
+#include "beacons/foundation/KSConfigurator.h"
+#include "beacons/foundation/KSInstanceProvider.h"
+#include "beacons/model/KSAdDataConstants.h"
+#include "beacons/model/KSBeaconArray.h"
+#include "beacons/model/KSBeaconRegion.h"
+#include "beacons/model/KSBeaconUtilities.h"
+#include "beacons/model/KSEddystone.h"
+#include "beacons/model/KSLocalStoragePort.h"
+#include "beacons/ranging/KSBeaconSyncRequesting.h"
+#include "beacons/ranging/KSPlatformRegionAdditions.h"
+#include "beacons/ranging/KSRangedBeaconLists.h"
+#include "beacons/ranging/KSSessionManager.h"
+#include "platform/app/Application.h"
+#include "platform/core/Log.h"
+#include "platform/dispatch/Scheduler.h"
+#include "platform/location/LocationManager.h"
+
+namespace kestrine {
+
+namespace {
+
+constexpr std::string_view kLog = "KSBeaconManagerInternal";
+
+std::string upper(std::string_view text) {
+  std::string out(text);
+  for (auto& c : out) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return out;
+}
+
+bool nonEmpty(const std::optional<std::string>& s) { return s && !s->empty(); }
+
+std::optional<std::string> textOf(const platform::Value& v) {
+  if (const auto* s = v.string(); s && !s->empty()) return *s;
+  return std::nullopt;
+}
+
+std::optional<std::uint16_t> uint16Of(const platform::Value& v) {
+  auto n = v.toInt64();
+  if (!n || *n < 0 || *n > 0xFFFF) return std::nullopt;
+  return static_cast<std::uint16_t>(*n);
+}
+
+std::optional<std::string> eddystoneUIDOf(const KSBeacon& b) {
+  auto e = b.eddystone();
+  return e ? e->UIDString() : std::nullopt;
+}
+
+}  // namespace
+
+// One advertisement as the central client reported it, read once.
+struct KSBeaconManagerInternal::Sighting {
+  platform::Uuid peripheral;
+  platform::Value adData;
+  int rssi = 0;
+  std::string scanID;
+
+  std::string type;
+  std::optional<std::string> proximityUUIDString, bluetoothAddress, uid, url, iBeaconKey;
+  std::optional<std::uint16_t> major, minor;
+  std::optional<platform::Bytes> identifierData;
+
+  void read() {
+    type = textOf(adData[KSAdDataTypeKey]).value_or("");
+    proximityUUIDString = textOf(adData[KSAdDataProximityUUIDStringKey]);
+    major = uint16Of(adData[KSAdDataMajorKey]);
+    minor = uint16Of(adData[KSAdDataMinorKey]);
+    bluetoothAddress = textOf(adData[KSAdDataBluetoothAddressStringKey]);
+    uid = textOf(adData[KSAdDataEddystoneUIDStringKey]);
+    url = textOf(adData[KSAdDataEddystoneURLStringKey]);
+    if (const auto* bytes = adData[KSAdDataIdentifierDataKey].bytes(); bytes && !bytes->empty()) {
+      identifierData = *bytes;
+    }
+    iBeaconKey = KSBeaconUtilities::iBeaconKeyForProximityUUIDString(proximityUUIDString, major, minor);
+  }
+  bool hasAnyIdentifier() const { return iBeaconKey || bluetoothAddress || uid || url || identifierData; }
+};
+
+// --- making
+
+std::shared_ptr<KSBeaconManagerInternal> KSBeaconManagerInternal::sharedInternal() {
+  return sharedInternal(*KSInstanceProvider::sharedProvider());
+}
+
+std::shared_ptr<KSBeaconManagerInternal> KSBeaconManagerInternal::sharedInternal(KSInstanceProvider& provider) {
+  return provider.singleton<KSBeaconManagerInternal>(kSingletonName, [](KSInstanceProvider& p) {
+    auto hub = create(p.shared_from_this());
+    KSBeaconHubPort::setShared(hub);
+    return hub;
+  });
+}
+
+void KSBeaconManagerInternal::installMaker(KSInstanceProvider& provider, Ports ports) {
+  provider.installMaker<KSBeaconManagerInternal>(std::string(kSingletonName), [ports](KSInstanceProvider& p) {
+    auto hub = create(p.shared_from_this(), ports);
+    KSBeaconHubPort::setShared(hub);
+    return hub;
+  });
+}
+
+std::shared_ptr<KSBeaconManagerInternal> KSBeaconManagerInternal::create(std::shared_ptr<KSInstanceProvider> provider,
+                                                                         Ports ports) {
+  auto hub = std::make_shared<KSBeaconManagerInternal>(Token{}, std::move(provider), std::move(ports));
+  hub->start();
+  return hub;
+}
+
+KSBeaconManagerInternal::KSBeaconManagerInternal(Token, std::shared_ptr<KSInstanceProvider> provider, Ports ports)
+    : provider_(std::move(provider)), ports_(std::move(ports)) {
+  const auto& platform = provider_->platform();
+  scheduler_ = platform.scheduler ? platform.scheduler : platform::dispatch::Scheduler::shared();
+  center_ = platform.notificationCenter;
+  configurator_ = provider_->singleton<KSConfigurator>(KSConfigurator::kSingletonName, [](KSInstanceProvider& p) {
+    return KSConfigurator::create(p.weak_from_this(), {});
+  });
+  workQueue_ = scheduler_->makeSerialQueue(std::string(kWorkQueueLabel));
+  cacheStateForApp_ = std::make_shared<KSCacheState>(scheduler_->clock());
+}
+
+void KSBeaconManagerInternal::start() {
+  std::weak_ptr<KSBeaconManagerInternal> weak = weak_from_this();
+  ranger_ = KSBeaconRanger::create(scheduler_, KSBeaconRanger::serialQueue(*provider_), center_,
+                                   std::weak_ptr<KSBeaconRangerCache>(shared_from_this()));
+  ranger_->setDelegate(std::weak_ptr<KSBeaconRangerDelegate>(shared_from_this()));
+  auto session = ports_.session;
+  if (!session) {
+    session = provider_->singleton<KSSessionManager>(KSSessionManager::kSingletonName,
+                                                      [](KSInstanceProvider& p) { return KSSessionManager::create(p); });
+  }
+  central_ = KSCentralManagerClient::initWithDelegate(
+      provider_, {std::weak_ptr<KSCentralManagerClientDelegate>(shared_from_this()), ports_.regions,
+                  ports_.operations, session});
+  subscribe();
+  inSession_.store(session && session->isSessionRunning());
+}
+
+void KSBeaconManagerInternal::subscribe() {
+  if (!center_) return;
+  std::weak_ptr<KSBeaconManagerInternal> weak = weak_from_this();
+  auto on = [&](std::string_view name, std::function<void(KSBeaconManagerInternal&, const platform::Notification&)> f) {
+    observers_.push_back(center_->addObserver(std::string(name), nullptr, nullptr,
+                                              [weak, f = std::move(f)](const platform::Notification& n) {
+                                                if (auto self = weak.lock()) f(*self, n);
+                                              }));
+  };
+  auto siteID = [](const platform::Notification& n) {
+    return textOf(platform::Value(n.userInfo)[KSSiteManagerNotificationSiteIDItem]);
+  };
+  on(KSNotificationLocationAuthorizationStatusDidChange,
+     [](auto& self, const auto&) { self.locationAuthorizationStatusDidChange(); });
+  on(platform::app::kDidEnterBackgroundNotification, [](auto& self, const auto&) { self.applicationDidEnterBackground(); });
+  on(platform::app::kDidBecomeActiveNotification, [](auto& self, const auto&) { self.applicationDidBecomeActive(); });
+  on(KSSiteManagerNotificationDidCacheSite, [siteID](auto& self, const auto& n) {
+    if (auto id = siteID(n)) self.siteManagerDidCacheSite(*id);
+  });
+  on(KSSiteManagerNotificationDidRemoveCachedSite, [siteID](auto& self, const auto& n) {
+    if (auto id = siteID(n)) self.siteManagerDidRemoveCachedSite(*id);
+  });
+  on(KSSessionManagerNotificationDidBeginSession, [](auto& self, const auto&) { self.sessionDidBeginOrResume(); });
+  on(KSSessionManagerNotificationDidResumeSession, [](auto& self, const auto&) { self.sessionDidBeginOrResume(); });
+  on(KSSessionManagerNotificationDidEndSession, [](auto& self, const auto&) { self.sessionDidEnd(); });
+}
+
+KSBeaconManagerInternal::~KSBeaconManagerInternal() {
+  if (center_) {
+    for (const auto& token : observers_) center_->removeObserver(token);
+  }
+  // Stop without telling anyone: listeners cannot be handed a hub that is going away.
+  if (ranger_) ranger_->stopRangingBeacons();
+  if (central_) central_->stopScan();
+  multicast_.removeAllDelegates();
+}
+
+platform::Error KSBeaconManagerInternal::errorWithDescription(std::string description) {
+  platform::Error error;
+  error.domain = std::string(KSErrorDomain);
+  error.code = -1;
+  error.localizedDescription = std::move(description);
+  return error;
+}
+
+platform::Date KSBeaconManagerInternal::now() const { return scheduler_->clock()->now(); }
+
+std::shared_ptr<KSLocalStoragePort> KSBeaconManagerInternal::store() const {
+  return ports_.store ? ports_.store : KSLocalStoragePort::shared();
+}
+
+// --- discovery
+
+bool KSBeaconManagerInternal::isBeaconDiscoveringEnabled() const { return discovering_.load(); }
+bool KSBeaconManagerInternal::enableDiscoveringBeaconsWhenLocationServicesAvailable() const {
+  return deferredStart_.load();
+}
+bool KSBeaconManagerInternal::isCurrentlyInSession() const { return inSession_.load(); }
+void KSBeaconManagerInternal::setCurrentlyInSession(bool inSession) { inSession_.store(inSession); }
+
+bool KSBeaconManagerInternal::isBluetoothPoweredOn() const { return central_ && central_->isCentralManagerPoweredOn(); }
+
+bool KSBeaconManagerInternal::locationServicesAvailable() const {
+  if (configurator_ && configurator_->runWithoutLocationServicesAuthorization()) return true;
+  const auto& location = provider_->platform().location;
+  if (!location || !location->locationServicesEnabled()) return false;
+  const auto status = location->authorizationStatus();
+  return status == platform::location::AuthorizationStatus::AuthorizedAlways ||
+         status == platform::location::AuthorizationStatus::AuthorizedWhenInUse;
+}
+
+void KSBeaconManagerInternal::startDiscoveringBeacons() {
+  std::lock_guard lock(discoveryMutex_);
+  if (discovering_.load()) return;
+  if (!locationServicesAvailable()) {
+    deferredStart_.store(true);
+    return;
+  }
+  multicast(&KSBeaconManagerInternalDelegate::beaconManagerInternalWillStartDiscoveringBeacons);
+  if (isCurrentlyInSession()) ranger_->startRangingBeacons();
+  discovering_.store(true);
+  deferredStart_.store(false);
+  central_->scanForPeripherals();
+  startFullSyncForAppIfDue();
+  multicast(&KSBeaconManagerInternalDelegate::beaconManagerInternalDidStartDiscoveringBeacons);
+}
+
+void KSBeaconManagerInternal::stopDiscoveringBeacons() {
+  std::lock_guard lock(discoveryMutex_);
+  ranger_->stopRangingBeacons();
+  central_->stopScan();
+  discovering_.store(false);
+  deferredStart_.store(false);
+  {
+    std::lock_guard cache(cacheMutex_);
+    beaconForCacheIdentifier_.clear();
+    cacheIdentifierForBTAddress_.clear();
+    cacheIdentifierForIBeaconKey_.clear();
+    cacheIdentifierForEddystoneUIDString_.clear();
+    cacheIdentifierForPeripheralIdentifier_.clear();
+    cacheStateForSiteID_.clear();
+    cacheStateForBeaconID_.clear();
+    attemptedBeaconSettingsUpdateAtForCacheIdentifier_.clear();
+    cacheStateForApp_ = std::make_shared<KSCacheState>(scheduler_->clock());
+  }
+  multicast(&KSBeaconManagerInternalDelegate::beaconManagerInternalDidStopDiscoveringBeacons);
+}
+
+void KSBeaconManagerInternal::cacheBeaconsForApp() {
+  // The app-wide refresh belongs to the cloud sync, which asks for nothing yet.
+}
+
+void KSBeaconManagerInternal::locationAuthorizationStatusDidChange() {
+  std::lock_guard lock(discoveryMutex_);
+  const bool available = locationServicesAvailable();
+  if (available && !discovering_.load() && deferredStart_.load()) {
+    startDiscoveringBeacons();
+  } else if (!available && discovering_.load()) {
+    stopDiscoveringBeacons();
+    deferredStart_.store(true);  // resumes when location services come back
+  }
+}
+
+void KSBeaconManagerInternal::applicationDidEnterBackground() { central_->applicationDidEnterBackground(); }
+
+void KSBeaconManagerInternal::applicationDidBecomeActive() {
+  auto stale = beacon_array::filteredBeaconArrayUsingSyncedOrUnauthorized(allCachedBeacons(), false);
+  removeCachedBeaconsInArray(stale);
+  central_->applicationDidBecomeActive();
+}
+
+void KSBeaconManagerInternal::sessionDidBeginOrResume() {
+  std::lock_guard lock(discoveryMutex_);
+  inSession_.store(true);
+  if (discovering_.load()) ranger_->startRangingBeacons();
+}
+
+void KSBeaconManagerInternal::sessionDidEnd() {
+  std::lock_guard lock(discoveryMutex_);
+  inSession_.store(false);
+  ranger_->stopRangingBeacons();
+}
+
+// --- lookups
+
+std::shared_ptr<KSBeacon> KSBeaconManagerInternal::cachedBeaconLocked(const std::string& cacheIdentifier) const {
+  if (cacheIdentifier.empty()) return nullptr;
+  auto it = beaconForCacheIdentifier_.find(cacheIdentifier);
+  return it == beaconForCacheIdentifier_.end() ? nullptr : it->second;
+}
+
+std::vector<std::shared_ptr<KSBeacon>> KSBeaconManagerInternal::allCachedBeacons() const {
+  std::lock_guard lock(cacheMutex_);
+  std::vector<std::shared_ptr<KSBeacon>> out;
+  out.reserve(beaconForCacheIdentifier_.size());
+  for (const auto& [id, b] : beaconForCacheIdentifier_) out.push_back(b);
+  return out;
+}
+
+std::vector<std::shared_ptr<KSBeacon>> KSBeaconManagerInternal::cachedBeaconsForRangingWithPredicate(
+    const std::function<bool(const KSBeacon&)>& predicate) const {
+  auto all = allCachedBeacons();
+  if (predicate) {
+    std::erase_if(all, [&](const std::shared_ptr<KSBeacon>& b) { return !predicate(*b); });
+  }
+  return beacon_array::filteredBeaconArrayUsingBeaconAccessRole(all, 2);
+}
+
+std::shared_ptr<KSBeacon> KSBeaconManagerInternal::cachedBeaconWithCacheIdentifier(const std::string& cacheIdentifier) {
+  std::lock_guard lock(cacheMutex_);
+  return cachedBeaconLocked(cacheIdentifier);
+}
+
+namespace {
+template <class Map, class Key>
+std::optional<std::string> lookup(const Map& map, const Key& key) {
+  auto it = map.find(key);
+  if (it == map.end() || it->second.empty()) return std::nullopt;
+  return it->second;
+}
+}  // namespace
+
+std::shared_ptr<KSBeacon> KSBeaconManagerInternal::cachedBeaconWithBluetoothAddress(const std::string& address) const {
+  if (address.empty()) return nullptr;
+  std::lock_guard lock(cacheMutex_);
+  auto id = lookup(cacheIdentifierForBTAddress_, upper(address));
+  return id ? cachedBeaconLocked(*id) : nullptr;
+}
+
+std::shared_ptr<KSBeacon> KSBeaconManagerInternal::cachedBeaconWithIBeaconKey(const std::string& iBeaconKey) {
+  if (iBeaconKey.empty()) return nullptr;
+  std::lock_guard lock(cacheMutex_);
+  auto id = lookup(cacheIdentifierForIBeaconKey_, upper(iBeaconKey));
+  return id ? cachedBeaconLocked(*id) : nullptr;
+}
+
+std::shared_ptr<KSBeacon> KSBeaconManagerInternal::cachedBeaconWithEddystoneUIDString(const std::string& uid) const {
+  if (uid.size() != 32) return nullptr;
+  std::lock_guard lock(cacheMutex_);
+  auto id = lookup(cacheIdentifierForEddystoneUIDString_, upper(uid));
+  return id ? cachedBeaconLocked(*id) : nullptr;
+}
+
+std::shared_ptr<KSBeacon> KSBeaconManagerInternal::cachedBeaconWithProximityUUIDString(
+    const std::optional<std::string>& proximityUUIDString, std::optional<std::uint16_t> major,
+    std::optional<std::uint16_t> minor) const {
+  auto key = KSBeaconUtilities::iBeaconKeyForProximityUUIDString(proximityUUIDString, major, minor);
+  return key ? const_cast<KSBeaconManagerInternal*>(this)->cachedBeaconWithIBeaconKey(*key) : nullptr;
+}
+
+std::shared_ptr<KSBeacon> KSBeaconManagerInternal::cachedBeaconWithSerialNumber(const std::string& serialNumber) const {
+  return beacon_array::beaconWithSerialNumber(allCachedBeacons(), serialNumber);
+}
+
+std::shared_ptr<KSBeacon> KSBeaconManagerInternal::cachedBeaconWithBeaconID(const std::string& beaconID) const {
+  return beacon_array::beaconWithBeaconID(allCachedBeacons(), beaconID);
+}
+
+std::optional<std::string> KSBeaconManagerInternal::cacheIdentifierForBeaconLocked(const KSBeacon& b) const {
+  if (auto a = b.bluetoothAddress(); nonEmpty(a)) {
+    if (auto id = lookup(cacheIdentifierForBTAddress_, upper(*a))) return id;
+  }
+  if (auto k = b.iBeaconKey(); nonEmpty(k)) {
+    if (auto id = lookup(cacheIdentifierForIBeaconKey_, upper(*k))) return id;
+  }
+  if (auto u = eddystoneUIDOf(b); nonEmpty(u)) {
+    if (auto id = lookup(cacheIdentifierForEddystoneUIDString_, upper(*u))) return id;
+  }
+  if (auto p = b.peripheralIdentifier()) {
+    if (auto id = lookup(cacheIdentifierForPeripheralIdentifier_, *p)) return id;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> KSBeaconManagerInternal::cacheIdentifierForBeacon(const std::shared_ptr<KSBeacon>& beacon) const {
+  if (!beacon) return std::nullopt;
+  std::lock_guard lock(cacheMutex_);
+  return cacheIdentifierForBeaconLocked(*beacon);
+}
+
+std::shared_ptr<KSBeacon> KSBeaconManagerInternal::cachedBeaconForBeacon(const std::shared_ptr<KSBeacon>& beacon) const {
+  if (!beacon) return nullptr;
+  std::lock_guard lock(cacheMutex_);
+  auto id = cacheIdentifierForBeaconLocked(*beacon);
+  return id ? cachedBeaconLocked(*id) : nullptr;
+}
+
+std::optional<std::string> KSBeaconManagerInternal::cacheIdentifierForPeripheralIdentifier(
+    const platform::Uuid& peripheral) const {
+  std::lock_guard lock(cacheMutex_);
+  return lookup(cacheIdentifierForPeripheralIdentifier_, peripheral);
+}
+
+std::shared_ptr<KSCacheState> KSBeaconManagerInternal::cacheStateForBeaconID(const std::string& beaconID) {
+  if (beaconID.empty()) return nullptr;
+  std::lock_guard lock(cacheMutex_);
+  auto& state = cacheStateForBeaconID_[beaconID];
+  if (!state) state = std::make_shared<KSCacheState>(scheduler_->clock());
+  return state;
+}
+
+std::shared_ptr<KSCacheState> KSBeaconManagerInternal::cacheStateForSiteID(const std::string& siteID) {
+  if (siteID.empty()) return nullptr;
+  std::lock_guard lock(cacheMutex_);
+  auto& state = cacheStateForSiteID_[siteID];
+  if (!state) state = std::make_shared<KSCacheState>(scheduler_->clock());
+  return state;
+}
+
+std::shared_ptr<KSCacheState> KSBeaconManagerInternal::cacheStateForApp() const {
+  std::lock_guard lock(cacheMutex_);
+  return cacheStateForApp_;
+}
+
+std::optional<platform::Date> KSBeaconManagerInternal::lastCacheRefreshForApp() const {
+  return cacheStateForApp()->lastCompletedRefresh();
+}
+
+// --- changes
+
+void KSBeaconManagerInternal::mapIdentifiersLocked(const KSBeacon& b, const std::string& cacheIdentifier) {
+  if (auto a = b.bluetoothAddress(); nonEmpty(a)) cacheIdentifierForBTAddress_[upper(*a)] = cacheIdentifier;
+  if (auto k = b.iBeaconKey(); nonEmpty(k)) cacheIdentifierForIBeaconKey_[upper(*k)] = cacheIdentifier;
+  if (auto u = eddystoneUIDOf(b); nonEmpty(u)) cacheIdentifierForEddystoneUIDString_[upper(*u)] = cacheIdentifier;
+}
+
+int KSBeaconManagerInternal::cacheBeacon(const std::shared_ptr<KSBeacon>& beacon, bool fromApi, bool multicastIt) {
+  if (!beacon) return KSCacheBeaconResultNotCached;
+  auto eddystone = beacon->eddystone();
+  const bool identifiable = nonEmpty(beacon->iBeaconKey()) || nonEmpty(beacon->bluetoothAddress()) ||
+                            nonEmpty(beacon->serialNumber()) || nonEmpty(beacon->identifierDataString()) ||
+                            (eddystone && (nonEmpty(eddystone->UIDString()) || nonEmpty(eddystone->URLString())));
+  if (!identifiable) return KSCacheBeaconResultNotCached;
+
+  const auto incomingStatus = beacon->syncStatus();
+  const bool synced = incomingStatus == KSSyncStatusSynced;
+  std::shared_ptr<KSBeacon> cached;
+  int result = KSCacheBeaconResultNotCached;
+  {
+    std::lock_guard lock(cacheMutex_);
+    auto id = cacheIdentifierForBeaconLocked(*beacon);
+    auto found = id ? cachedBeaconLocked(*id) : nullptr;
+    if (found) {
+      // A sighting never overwrites what the cache holds (it would turn a synced beacon
+      // into a restored one).
+      if (!fromApi && !synced) return KSCacheBeaconResultNotCached;
+      if (found != beacon) found->mergeFromDictionary(platform::Value(beacon->toDictionary()), true);
+      cached = found;
+      result = synced ? KSCacheBeaconResultUpdatedWithSync : KSCacheBeaconResultCachedWithoutSync;
+    } else {
+      id = platform::Uuid::random().string();
+      beacon->setCacheIdentifier(id);
+      beacon->setCachedAt(now());
+      beaconForCacheIdentifier_[*id] = beacon;
+      cached = beacon;
+      result = synced ? KSCacheBeaconResultNewWithSync : KSCacheBeaconResultCachedWithoutSync;
+    }
+    mapIdentifiersLocked(*cached, *id);
+  }
+  updateBeaconToSyncStatus(cached, incomingStatus);
+  if (result == KSCacheBeaconResultUpdatedWithSync || result == KSCacheBeaconResultNewWithSync) storeBeacon(cached);
+  if (multicastIt) {
+    if (result == KSCacheBeaconResultCachedWithoutSync || result == KSCacheBeaconResultNewWithSync) {
+      multicast(&KSBeaconManagerInternalDelegate::beaconManagerInternalDidCacheBeacons,
+                KSBeaconManagerInternalDelegate::Beacons{cached});
+    }
+    if (result == KSCacheBeaconResultUpdatedWithSync || result == KSCacheBeaconResultNewWithSync) {
+      multicast(&KSBeaconManagerInternalDelegate::beaconManagerInternalDidSyncBeacons,
+                KSBeaconManagerInternalDelegate::Beacons{cached});
+    }
+  }
+  return result;
+}
+
+void KSBeaconManagerInternal::updateBeaconToSyncStatus(const std::shared_ptr<KSBeacon>& beacon, std::int64_t status) {
+  if (!beacon) return;
+  const auto old = beacon->syncStatus();
+  beacon->setSyncStatus(status);
+  if (status == KSSyncStatusUnauthorized || status == KSSyncStatusSynced) beacon->setSyncedAt(now());
+  if (status == KSSyncStatusUnauthorized && old != KSSyncStatusUnauthorized && nonEmpty(beacon->serialNumber())) {
+    storeBeacon(beacon);
+  }
+}
+
+void KSBeaconManagerInternal::storeBeacon(const std::shared_ptr<KSBeacon>& beacon) {
+  if (auto s = store()) s->storeBeacon(beacon);
+}
+
+void KSBeaconManagerInternal::removeCachedBeaconLocked(const KSBeacon& b) {
+  const auto id = b.cacheIdentifier().value_or("");
+  auto erase = [&](auto& map, const auto& key) {
+    auto it = map.find(key);
+    if (it != map.end() && it->second == id) map.erase(it);
+  };
+  if (auto k = b.iBeaconKey(); nonEmpty(k)) erase(cacheIdentifierForIBeaconKey_, upper(*k));
+  if (auto a = b.bluetoothAddress(); nonEmpty(a)) erase(cacheIdentifierForBTAddress_, upper(*a));
+  if (auto u = eddystoneUIDOf(b); nonEmpty(u)) erase(cacheIdentifierForEddystoneUIDString_, upper(*u));
+  if (auto p = b.peripheralIdentifier()) erase(cacheIdentifierForPeripheralIdentifier_, *p);
+  if (!id.empty()) beaconForCacheIdentifier_.erase(id);
+  // The site is due for a full sync again.
+  if (auto site = b.siteID(); nonEmpty(site)) {
+    cacheStateForSiteID_[*site] = std::make_shared<KSCacheState>(scheduler_->clock());
+  }
+}
+
+void KSBeaconManagerInternal::removeCachedBeacon(const std::shared_ptr<KSBeacon>& beacon) {
+  if (!beacon) return;
+  std::lock_guard lock(cacheMutex_);
+  removeCachedBeaconLocked(*beacon);
+}
+
+void KSBeaconManagerInternal::removeCachedBeaconsInArray(const std::vector<std::shared_ptr<KSBeacon>>& beacons) {
+  if (beacons.empty()) return;
+  {
+    std::lock_guard lock(cacheMutex_);
+    for (const auto& b : beacons) {
+      if (b) removeCachedBeaconLocked(*b);
+    }
+  }
+  multicast(&KSBeaconManagerInternalDelegate::beaconManagerInternalDidRemoveBeacons, beacons);
+}
+
+// --- store reads
+
+std::shared_ptr<KSBeacon> KSBeaconManagerInternal::restored(std::shared_ptr<KSBeacon> fromStore) {
+  if (!fromStore || !nonEmpty(fromStore->beaconID())) return nullptr;
+  updateBeaconToSyncStatus(fromStore, KSSyncStatusRestored);
+  return fromStore;
+}
+
+std::shared_ptr<KSBeacon> KSBeaconManagerInternal::beaconFromLocalStorageForIBeaconKey(const std::string& key) {
+  auto s = store();
+  return s ? restored(s->fetchBeaconForIBeaconKey(key)) : nullptr;
+}
+
+std::shared_ptr<KSBeacon> KSBeaconManagerInternal::beaconFromLocalStorageForBluetoothAddress(const std::string& address) {
+  auto s = store();
+  return s ? restored(s->fetchBeaconForBluetoothAddress(address)) : nullptr;
+}
+
+std::shared_ptr<KSBeacon> KSBeaconManagerInternal::beaconFromLocalStorageForEddystoneUIDString(const std::string& uid) {
+  auto s = store();
+  return s ? restored(s->fetchBeaconForEddystoneUIDString(uid)) : nullptr;
+}
+
+void KSBeaconManagerInternal::validateAndSyncBeacon(const std::shared_ptr<KSBeacon>&) {
+  // Cloud validation of sighted beacons comes with the sync; nothing to decide yet.
+}
+
+// --- visits
+
+std::shared_ptr<KSBeacon> KSBeaconManagerInternal::cachedBeaconForBeaconVisit(
+    const std::optional<std::string>& proximityUUIDString, std::optional<std::uint16_t> major,
+    std::optional<std::uint16_t> minor, const std::optional<std::string>& bluetoothAddress) const {
+  if (nonEmpty(bluetoothAddress)) {
+    if (auto b = cachedBeaconWithBluetoothAddress(*bluetoothAddress)) return b;
+  }
+  return cachedBeaconWithProximityUUIDString(proximityUUIDString, major, minor);
+}
+
+void KSBeaconManagerInternal::processEndedBeaconVisit(const std::optional<std::string>& proximityUUIDString,
+                                                      std::optional<std::uint16_t> major,
+                                                      std::optional<std::uint16_t> minor,
+                                                      const std::optional<std::string>& bluetoothAddress) {
+  auto beacon = cachedBeaconForBeaconVisit(proximityUUIDString, major, minor, bluetoothAddress);
+  if (!beacon) return;
+  central_->clearMetaDataForPeripheralUUID(beacon->peripheralIdentifier());
+  beacon->needsToRediscoverPeripheral();
+}
+
+// --- the central client
+
+bool KSBeaconManagerInternal::centralManagerClientShouldScanForPeripherals(KSCentralManagerClient&) {
+  return isBeaconDiscoveringEnabled();
+}
+
+void KSBeaconManagerInternal::centralManagerClientDidUpdateState(KSCentralManagerClient&) {
+  multicast(&KSBeaconManagerInternalDelegate::beaconManagerInternalDidUpdateBluetoothPoweredOn, isBluetoothPoweredOn());
+}
+
+void KSBeaconManagerInternal::centralManagerClientDidDiscoverPeripheral(KSCentralManagerClient&,
+                                                                        const platform::Uuid& peripheral,
+                                                                        const platform::Value& adData, int rssi,
+                                                                        const std::string& scanID) {
+  auto sighting = std::make_shared<Sighting>();
+  sighting->peripheral = peripheral;
+  sighting->adData = adData;
+  sighting->rssi = rssi;
+  sighting->scanID = scanID;
+  workQueue_->async([weak = weak_from_this(), sighting] {
+    if (auto self = weak.lock()) {
+      sighting->read();
+      self->processAdvertisement(*sighting);
+    }
+  });
+}
+
+namespace {
+
+enum class Learned { Nothing, Learned, Drop };
+
+}  // namespace
+
+void KSBeaconManagerInternal::processAdvertisement(Sighting& s) {
+  const auto at = now();
+  const std::string& cacheKeyAddress = s.bluetoothAddress.value_or("");
+
+  // The first identifier the beacon lacks, mapped in the same step. Under cacheMutex_.
+  auto learnLocked = [&](KSBeacon& beacon, const std::string& cacheIdentifier) {
+    if (s.bluetoothAddress && !nonEmpty(beacon.bluetoothAddress())) {
+      beacon.setBluetoothAddress(s.bluetoothAddress);
+      cacheIdentifierForBTAddress_[upper(*s.bluetoothAddress)] = cacheIdentifier;
+    } else if (s.iBeaconKey && !nonEmpty(beacon.iBeaconKey())) {
+      beacon.setProximityUUIDString(s.proximityUUIDString);
+      beacon.setMajor(platform::Value(*s.major));
+      beacon.setMinor(platform::Value(*s.minor));
+      cacheIdentifierForIBeaconKey_[upper(*s.iBeaconKey)] = cacheIdentifier;
+    } else if (s.uid && !nonEmpty(eddystoneUIDOf(beacon))) {
+      auto parts = KSEddystone::namespaceIDAndInstanceIDFromUIDString(*s.uid);
+      if (parts.size() != 2) return Learned::Drop;
+      auto eddystone = beacon.eddystone();
+      if (!eddystone) {
+        eddystone = std::make_shared<KSEddystone>();
+        beacon.setEddystone(eddystone);
+      }
+      eddystone->setUIDString(s.uid);
+      eddystone->setNamespaceID(parts[0]);
+      eddystone->setInstanceID(parts[1]);
+      cacheIdentifierForEddystoneUIDString_[upper(*s.uid)] = cacheIdentifier;
+    } else if (s.url) {
+      auto eddystone = beacon.eddystone();
+      if (!eddystone) {
+        eddystone = std::make_shared<KSEddystone>();
+        beacon.setEddystone(eddystone);
+      }
+      eddystone->setURLString(s.url);
+    } else if (s.identifierData) {
+      beacon.setIdentifierDataStringWithData(*s.identifierData);
+    } else {
+      return Learned::Nothing;
+    }
+    return Learned::Learned;
+  };
+  auto learn = [&](const std::shared_ptr<KSBeacon>& beacon) {
+    std::lock_guard lock(cacheMutex_);
+    const auto id = beacon->cacheIdentifier();
+    if (!nonEmpty(id)) return Learned::Drop;
+    return learnLocked(*beacon, *id);
+  };
+  // Called once per sighting: the record takes the dictionary over.
+  auto takeAdvertisement = [&](KSBeacon& beacon) {
+    if (auto battery = s.adData[KSAdDataBatteryLevelKey]; !battery.isAbsent()) beacon.setLastKnownBatteryLevel(battery);
+    beacon.setAdData(std::move(s.adData), s.type);
+  };
+
+  // Matched: the cache by one key, else the peripheral the beacon was last heard from.
+  std::shared_ptr<KSBeacon> beacon;
+  if (s.bluetoothAddress) {
+    beacon = cachedBeaconWithBluetoothAddress(cacheKeyAddress);
+  } else if (s.iBeaconKey) {
+    beacon = cachedBeaconWithIBeaconKey(*s.iBeaconKey);
+  } else if (s.uid) {
+    beacon = cachedBeaconWithEddystoneUIDString(*s.uid);
+  }
+  if (!beacon) {
+    std::lock_guard lock(cacheMutex_);
+    if (auto id = lookup(cacheIdentifierForPeripheralIdentifier_, s.peripheral)) {
+      if (auto known = cachedBeaconLocked(*id)) {
+        if (learnLocked(*known, *id) == Learned::Drop) return;
+        beacon = known;
+      }
+    }
+  }
+
+  if (!beacon) {
+    if (!s.hasAnyIdentifier()) return;
+    // The store, by one key only; the iBeacon key comes first here.
+    std::shared_ptr<KSBeacon> candidate;
+    if (s.iBeaconKey) {
+      candidate = beaconFromLocalStorageForIBeaconKey(*s.iBeaconKey);
+    } else if (s.bluetoothAddress) {
+      candidate = beaconFromLocalStorageForBluetoothAddress(*s.bluetoothAddress);
+    } else if (s.uid) {
+      candidate = beaconFromLocalStorageForEddystoneUIDString(*s.uid);
+    }
+    if (!candidate) {
+      candidate = std::make_shared<KSBeacon>();
+      candidate->setProximityUUIDString(s.proximityUUIDString);
+      candidate->setMajor(s.major ? platform::Value(*s.major) : platform::Value());
+      candidate->setMinor(s.minor ? platform::Value(*s.minor) : platform::Value());
+      candidate->setBluetoothAddress(s.bluetoothAddress);
+      auto eddystone = std::make_shared<KSEddystone>();
+      candidate->setEddystone(eddystone);
+      if (s.uid) {
+        auto parts = KSEddystone::namespaceIDAndInstanceIDFromUIDString(*s.uid);
+        if (parts.size() != 2) return;
+        eddystone->setUIDString(s.uid);
+        eddystone->setNamespaceID(parts[0]);
+        eddystone->setInstanceID(parts[1]);
+      } else if (s.url) {
+        eddystone->setURLString(s.url);
+      } else if (s.identifierData) {
+        candidate->setIdentifierDataStringWithData(*s.identifierData);
+      }
+    }
+
+    if (auto cached = cachedBeaconForBeacon(candidate)) {
+      // Already cached under another of its identifiers: that record learns this one.
+      if (learn(cached) == Learned::Drop) return;
+      beacon = cached;
+    } else {
+      candidate->setLastDiscoveredAt(at);
+      candidate->setPeripheralIdentifier(s.peripheral);
+      candidate->setDelegate(shared_from_this());
+      takeAdvertisement(*candidate);
+      if (!candidate->firstDiscoveredAt()) candidate->setFirstDiscoveredAt(at);
+      cacheBeacon(candidate, true);
+      const auto id = candidate->cacheIdentifier();
+      if (!nonEmpty(id) || cachedBeaconWithCacheIdentifier(*id) != candidate) {
+        platform::Log::warning(kLog, "CacheID Required: a sighting of {} was not cached and is dropped", s.type);
+        return;
+      }
+      multicast(&KSBeaconManagerInternalDelegate::beaconManagerInternalDidFirstDiscoverBeacon, candidate);
+      {
+        std::lock_guard lock(cacheMutex_);
+        cacheIdentifierForPeripheralIdentifier_[s.peripheral] = *id;
+      }
+      central_->didUpdatePeripheralIdentifierForBeacon(candidate);
+      ranger_->discoveredBeacon(*id, s.scanID, s.rssi);
+      validateAndSyncBeacon(candidate);
+      return;
+    }
+  }
+
+  // A cached beacon.
+  const auto id = beacon->cacheIdentifier();
+  if (!nonEmpty(id)) {
+    platform::Log::warning(kLog, "CacheID Required: a matched beacon has no cache identifier");
+    return;
+  }
+  beacon->setLastDiscoveredAt(at);
+  beacon->setDelegate(shared_from_this());
+  if (beacon->peripheralIdentifier() != s.peripheral) {
+    {
+      std::lock_guard lock(cacheMutex_);
+      if (auto old = beacon->peripheralIdentifier()) cacheIdentifierForPeripheralIdentifier_.erase(*old);
+      beacon->setPeripheralIdentifier(s.peripheral);
+      cacheIdentifierForPeripheralIdentifier_[s.peripheral] = *id;
+    }
+    central_->didUpdatePeripheralIdentifierForBeacon(beacon);
+  }
+  takeAdvertisement(*beacon);
+  if (!beacon->firstDiscoveredAt()) {
+    beacon->setFirstDiscoveredAt(at);
+    multicast(&KSBeaconManagerInternalDelegate::beaconManagerInternalDidFirstDiscoverBeacon, beacon);
+  }
+  ranger_->discoveredBeacon(*id, s.scanID, s.rssi);
+  validateAndSyncBeacon(beacon);
+}
+
+// --- the location client
+
+void KSBeaconManagerInternal::locationManagerClientDidRangeBeaconsInBeaconRegion(
+    KSLocationManagerClient*, const std::vector<platform::location::Beacon>& beacons,
+    const std::shared_ptr<KSBeaconRegion>& region) {
+  workQueue_->async([weak = weak_from_this(), beacons, region] {
+    if (auto self = weak.lock()) self->processLocationRanging(beacons, region);
+  });
+}
+
+void KSBeaconManagerInternal::processLocationRanging(const std::vector<platform::location::Beacon>& beacons,
+                                                     const std::shared_ptr<KSBeaconRegion>& region) {
+  const auto at = now();
+  std::vector<platform::location::Beacon> accepted;
+  KSBeaconManagerInternalDelegate::Beacons newlyCached;
+  for (const auto& cl : beacons) {
+    const std::string uuid = cl.proximityUUID.string();
+    if (KSBeaconUtilities::isDefaultKeepAliveMajor(cl.major, cl.minor, uuid)) continue;
+    if (region && cl_beacon::isInKeepAliveRegion(cl, *region)) continue;
+    auto beacon = cachedBeaconWithProximityUUIDString(uuid, cl.major, cl.minor);
+    if (!beacon) {
+      auto key = KSBeaconUtilities::iBeaconKeyForProximityUUIDString(uuid, cl.major, cl.minor);
+      beacon = key ? beaconFromLocalStorageForIBeaconKey(*key) : nullptr;
+      if (!beacon) {
+        beacon = std::make_shared<KSBeacon>();
+        beacon->setProximityUUIDString(uuid);
+        beacon->setMajor(platform::Value(cl.major));
+        beacon->setMinor(platform::Value(cl.minor));
+      }
+      beacon->setRssi(platform::Value(cl.rssi));
+      beacon->setAccuracy(cl.accuracy);
+      const int result = cacheBeacon(beacon, false);
+      if (result == KSCacheBeaconResultCachedWithoutSync) {
+        newlyCached.push_back(beacon);
+      } else if (auto cached = cachedBeaconForBeacon(beacon); cached && cached != beacon) {
+        beacon = cached;  // already cached under another identifier
+      }
+    }
+    platform::Value ad;
+    ad.set(KSAdDataTypeKey, platform::Value(KSAdDataTypeAppleIBeaconKey));
+    ad.set(KSAdDataTimestampKey, platform::Value(at));
+    ad.set(KSAdDataProximityUUIDStringKey, platform::Value(uuid));
+    ad.set(KSAdDataMajorKey, platform::Value(cl.major));
+    ad.set(KSAdDataMinorKey, platform::Value(cl.minor));
+    beacon->setAdData(std::move(ad), KSAdDataTypeAppleIBeaconKey);
+    validateAndSyncBeacon(beacon);
+    accepted.push_back(cl);
+  }
+  if (!newlyCached.empty()) {
+    multicast(&KSBeaconManagerInternalDelegate::beaconManagerInternalDidCacheBeacons, newlyCached);
+  }
+  ranger_->locationManagerRangedCLBeacons(std::move(accepted), region ? region->identifier().value_or("") : "");
+}
+
+// --- the ranger and the beacons
+
+void KSBeaconManagerInternal::beaconRangerDidRangeBeacons(KSBeaconRanger&,
+                                                          const std::vector<std::shared_ptr<KSBeacon>>& beacons) {
+  auto lists = KSRangedBeaconLists::fromRangedBeacons(beacons);
+  crowdSourceUpdates(lists.crowdSourceCandidates);
+  using P = KSBeaconManagerInternalDelegate;
+  multicast(&P::beaconManagerInternalDidRangeKestrineBeacons, std::move(lists.kestrine));
+  multicast(&P::beaconManagerInternalDidRangeKestrineBeaconsForAnalytics, std::move(lists.analytics));
+  multicast(&P::beaconManagerInternalDidRangeNewbornBeacons, std::move(lists.newborn));
+  multicast(&P::beaconManagerInternalDidRangeIBeacons, std::move(lists.iBeacons));
+  multicast(&P::beaconManagerInternalDidRangeEddystoneBeacons, std::move(lists.eddystone));
+  multicast(&P::beaconManagerInternalDidRangeBeacons, std::move(lists.all));
+  multicast(&P::beaconManagerInternalDidRangeMeasurementBeacons, std::move(lists.measurement));
+}
+
+void KSBeaconManagerInternal::beaconDidUpdateMeasurements(
+    const std::shared_ptr<KSBeacon>& beacon, const std::vector<std::shared_ptr<KSMeasurement>>& measurements) {
+  multicast(&KSBeaconManagerInternalDelegate::beaconManagerInternalDidDiscoverMeasurements, measurements, beacon);
+}
+
+// --- the beacons' hub port
+
+void KSBeaconManagerInternal::failUnavailableOperation(Failure failure) {
+  if (!failure) return;
+  scheduler_->mainQueue()->async([failure = std::move(failure)] {
+    failure(errorWithDescription("Beacon operations over Bluetooth are not available."));
+  });
+}
+
+void KSBeaconManagerInternal::sendDataRequest(const platform::Bytes&, const std::shared_ptr<KSBeacon>&, std::uint64_t,
+                                              Success, Status, Failure failure) {
+  failUnavailableOperation(std::move(failure));
+}
+void KSBeaconManagerInternal::sendDataRequests(const std::vector<platform::Bytes>&, const std::shared_ptr<KSBeacon>&,
+                                               std::uint64_t, Success, Status, Failure failure) {
+  failUnavailableOperation(std::move(failure));
+}
+void KSBeaconManagerInternal::transportDataRequest(const platform::Bytes&, const std::shared_ptr<KSBeacon>&,
+                                                   std::uint64_t, Success, Status, Failure failure) {
+  failUnavailableOperation(std::move(failure));
+}
+void KSBeaconManagerInternal::updateSettingsInBeacon(const std::shared_ptr<KSBeacon>&, const platform::Dict&, Success,
+                                                     Status, Failure failure) {
+  failUnavailableOperation(std::move(failure));
+}
+void KSBeaconManagerInternal::sendOpcode(std::int32_t, const std::optional<platform::Bytes>&,
+                                         const std::shared_ptr<KSBeacon>&, Success, Failure failure) {
+  failUnavailableOperation(std::move(failure));
+}
+
+}  // namespace kestrine
