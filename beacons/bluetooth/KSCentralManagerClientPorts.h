@@ -85,8 +85,15 @@ class KSSessionRunningSource {
   virtual bool isSessionRunning() = 0;
 };
 
+// The root of every SDK plug-in. A plug-in implements one or more plug-in interfaces (each
+// derives virtually from this one); the plug-in manager routes it by the ones it implements.
+class KSSDKPlugin {
+ public:
+  virtual ~KSSDKPlugin() = default;
+};
+
 // An ad-data processor plug-in: sees the mutable dictionary; true ends the chain.
-class KSPluginAdDataProcessable {
+class KSPluginAdDataProcessable : public virtual KSSDKPlugin {
  public:
   virtual ~KSPluginAdDataProcessable() = default;
   virtual bool processAdData(platform::Value& adData) = 0;
