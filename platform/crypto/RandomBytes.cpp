@@ -2,6 +2,7 @@
 
 #include <openssl/rand.h>
 
+#include <algorithm>
 #include <limits>
 #include <stdexcept>
 
@@ -22,6 +23,30 @@ std::vector<std::uint8_t> randomBytes(std::size_t count) {
   std::vector<std::uint8_t> out(count);
   fillRandom(out);
   return out;
+}
+
+namespace {
+class FunctionSource final : public RandomSource {
+ public:
+  explicit FunctionSource(Filler filler) : filler_(std::move(filler)) {}
+  void fill(std::span<std::uint8_t> bytes) override { filler_(bytes); }
+
+ private:
+  Filler filler_;
+};
+}  // namespace
+
+std::shared_ptr<RandomSource> RandomSource::system() {
+  static const std::shared_ptr<RandomSource> source = std::make_shared<FunctionSource>(&fillRandom);
+  return source;
+}
+
+std::shared_ptr<RandomSource> RandomSource::constant(std::uint8_t byte) {
+  return std::make_shared<FunctionSource>([byte](std::span<std::uint8_t> out) { std::fill(out.begin(), out.end(), byte); });
+}
+
+std::shared_ptr<RandomSource> RandomSource::fromFunction(Filler filler) {
+  return std::make_shared<FunctionSource>(std::move(filler));
 }
 
 }  // namespace platform::crypto

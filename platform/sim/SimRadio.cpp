@@ -1,5 +1,6 @@
 #include "platform/sim/SimRadio.h"
 
+#include <algorithm>
 #include <set>
 
 namespace platform::sim {
@@ -11,8 +12,9 @@ using bluetooth::PeripheralState;
 
 namespace {
 
-// A peripheral as one simulated central knows it. It has no GATT server: every request
-// is answered with an error on the central's queue, through the delegate of that moment.
+// A peripheral as one simulated central knows it. Requests go to the GATT server the radio
+// has for it (answered "not supported" when it has none) and its answers come back on the
+// central's queue, through the delegate of that moment.
 class SimPeripheral final : public bluetooth::Peripheral, public std::enable_shared_from_this<SimPeripheral> {
  public:
   SimPeripheral(Uuid id, std::weak_ptr<SimRadio> radio, std::shared_ptr<dispatch::Queue> queue)
@@ -24,7 +26,26 @@ class SimPeripheral final : public bluetooth::Peripheral, public std::enable_sha
     return radio ? radio->nameOf(id_) : std::nullopt;
   }
   PeripheralState state() const override { return state_.load(); }
-  void setState(PeripheralState s) { state_.store(s); }
+  // The link's state changes under the owning central's lock. The GATT server a connection
+  // attaches to is the one resolved when the connect began (linkTo), so no state change
+  // reaches back into the radio while the central's lock is held: the radio's lock is never
+  // taken inside a central's.
+  void linkTo(std::shared_ptr<SimGattServer> server) { link_ = std::move(server); }
+  // The server is attached before Connected becomes visible: a request made by a thread that
+  // has just seen the peripheral connected belongs to the new connection and gets its answer.
+  void setState(PeripheralState s) {
+    const PeripheralState old = state_.load();
+    if (s == old) return;
+    if (s == PeripheralState::Connected && link_) {
+      std::weak_ptr<SimPeripheral> weak = weak_from_this();
+      link_->attach([weak](const BluetoothUUID& uuid, const Bytes& value) {
+        if (auto self = weak.lock()) self->notified(uuid, value);
+      });
+    }
+    state_.store(s);
+    if (old == PeripheralState::Connected && link_) link_->detach();
+    if (s == PeripheralState::Disconnected) link_.reset();
+  }
 
   void setDelegate(std::weak_ptr<bluetooth::PeripheralDelegate> delegate) override {
     std::lock_guard lock(mutex_);
@@ -35,44 +56,153 @@ class SimPeripheral final : public bluetooth::Peripheral, public std::enable_sha
     return delegate_.lock();
   }
   std::optional<std::vector<std::shared_ptr<bluetooth::GattService>>> services() const override {
-    return std::nullopt;
+    std::lock_guard lock(mutex_);
+    return services_;
   }
 
-  void discoverServices(std::optional<std::vector<BluetoothUUID>>) override {
-    answer([](auto& d, auto& self, auto& error) { d.peripheralDidDiscoverServices(self, error); });
+  void discoverServices(std::optional<std::vector<BluetoothUUID>> uuids) override {
+    auto server = usableServer([](auto& d, auto& self, auto& error) { d.peripheralDidDiscoverServices(self, error); });
+    if (!server) return;
+    std::weak_ptr<SimPeripheral> weak = weak_from_this();
+    server->discoverServices(std::move(uuids), [weak](const SimGattServer::Reply& reply) {
+      auto self = weak.lock();
+      if (!self) return;
+      self->post(
+          [reply](SimPeripheral& me) {
+            if (reply.error) return;
+            std::lock_guard lock(me.mutex_);
+            std::vector<std::shared_ptr<bluetooth::GattService>> found;
+            for (const auto& uuid : reply.services) found.push_back(me.serviceLocked(uuid));
+            me.services_ = std::move(found);
+          },
+          [error = reply.error](auto& d, auto& p) { d.peripheralDidDiscoverServices(p, error); });
+    });
   }
-  void discoverCharacteristics(std::optional<std::vector<BluetoothUUID>>,
+  void discoverCharacteristics(std::optional<std::vector<BluetoothUUID>> uuids,
                                const std::shared_ptr<bluetooth::GattService>& service) override {
-    answer([service](auto& d, auto& self, auto& error) { d.peripheralDidDiscoverCharacteristics(self, service, error); });
+    auto server = usableServer(
+        [service](auto& d, auto& self, auto& error) { d.peripheralDidDiscoverCharacteristics(self, service, error); });
+    if (!server || !service) return;
+    std::weak_ptr<SimPeripheral> weak = weak_from_this();
+    server->discoverCharacteristics(service->uuid(), std::move(uuids), [weak, service](const SimGattServer::Reply& reply) {
+      auto self = weak.lock();
+      if (!self) return;
+      self->post(
+          [reply, service](SimPeripheral&) {
+            if (reply.error) return;
+            // Keep the objects the central already holds; add the newly found ones.
+            auto list = service->characteristics().value_or(std::vector<std::shared_ptr<bluetooth::GattCharacteristic>>{});
+            for (const auto& entry : reply.characteristics) {
+              const BluetoothUUID& uuid = entry.first;
+              const bool known = std::any_of(list.begin(), list.end(), [&](const auto& c) { return c->uuid() == uuid; });
+              if (!known) list.push_back(std::make_shared<bluetooth::GattCharacteristic>(uuid, entry.second, service));
+            }
+            service->setCharacteristics(std::move(list));
+          },
+          [service, error = reply.error](auto& d, auto& p) { d.peripheralDidDiscoverCharacteristics(p, service, error); });
+    });
   }
   void readValue(const std::shared_ptr<bluetooth::GattCharacteristic>& c) override {
-    answer([c](auto& d, auto& self, auto& error) { d.peripheralDidUpdateValue(self, c, error); });
+    auto server = usableServer([c](auto& d, auto& self, auto& error) { d.peripheralDidUpdateValue(self, c, error); });
+    if (!server || !c) return;
+    std::weak_ptr<SimPeripheral> weak = weak_from_this();
+    server->read(c->uuid(), [weak, c](const SimGattServer::Reply& reply) {
+      auto self = weak.lock();
+      if (!self) return;
+      self->post(
+          [c, reply](SimPeripheral&) {
+            if (!reply.error) c->setValue(reply.value);
+          },
+          [c, error = reply.error](auto& d, auto& p) { d.peripheralDidUpdateValue(p, c, error); });
+    });
   }
-  void writeValue(const Bytes&, const std::shared_ptr<bluetooth::GattCharacteristic>& c,
+  void writeValue(const Bytes& value, const std::shared_ptr<bluetooth::GattCharacteristic>& c,
                   bluetooth::WriteType type) override {
-    if (type == bluetooth::WriteType::WithoutResponse) return;
-    answer([c](auto& d, auto& self, auto& error) { d.peripheralDidWriteValue(self, c, error); });
+    const bool withResponse = type == bluetooth::WriteType::WithResponse;
+    if (!c) return;
+    auto server = serverFor();
+    if (!server || state() != PeripheralState::Connected) {
+      if (withResponse) answerError([c](auto& d, auto& self, auto& error) { d.peripheralDidWriteValue(self, c, error); });
+      return;
+    }
+    std::weak_ptr<SimPeripheral> weak = weak_from_this();
+    server->write(c->uuid(), value, withResponse, [weak, c](const SimGattServer::Reply& reply) {
+      if (auto self = weak.lock()) {
+        self->post([c, error = reply.error](auto& d, auto& p) { d.peripheralDidWriteValue(p, c, error); });
+      }
+    });
   }
-  void setNotifyValue(bool, const std::shared_ptr<bluetooth::GattCharacteristic>& c) override {
-    answer([c](auto& d, auto& self, auto& error) { d.peripheralDidUpdateNotificationState(self, c, error); });
+  void setNotifyValue(bool on, const std::shared_ptr<bluetooth::GattCharacteristic>& c) override {
+    auto server = usableServer(
+        [c](auto& d, auto& self, auto& error) { d.peripheralDidUpdateNotificationState(self, c, error); });
+    if (!server || !c) return;
+    std::weak_ptr<SimPeripheral> weak = weak_from_this();
+    server->setNotify(c->uuid(), on, [weak, c](const SimGattServer::Reply& reply) {
+      auto self = weak.lock();
+      if (!self) return;
+      self->post([c, notifying = reply.notifying](SimPeripheral&) { c->setNotifying(notifying); },
+                 [c, error = reply.error](auto& d, auto& p) { d.peripheralDidUpdateNotificationState(p, c, error); });
+    });
   }
 
  private:
+  std::shared_ptr<SimGattServer> serverFor() const {
+    auto radio = radio_.lock();
+    return radio ? radio->gattServerFor(id_) : nullptr;
+  }
+  // The server when a request can reach it; otherwise the error is posted and nullptr returned.
   template <class Call>
-  void answer(Call call) {
+  std::shared_ptr<SimGattServer> usableServer(Call call) {
+    auto server = serverFor();
+    if (server && state() == PeripheralState::Connected) return server;
+    answerError(call);
+    return nullptr;
+  }
+  template <class Call>
+  void answerError(Call call) {
     const bool connected = state() == PeripheralState::Connected;
     std::optional<Error> error =
         connected ? bluetooth::gatt::makeError(bluetooth::gatt::kRequestNotSupported, "The request is not supported.")
                   : bluetooth::gatt::makeError(bluetooth::gatt::kNotConnected, "The peripheral is not connected.");
+    post([call, error](auto& d, auto& p) { call(d, p, error); });
+  }
+  // On the central's queue: the update of the central's objects, then the delegate's event,
+  // so a delegate sees the state its event reports.
+  template <class Call>
+  void post(Call call) {
+    post([](SimPeripheral&) {}, std::move(call));
+  }
+  template <class Update, class Call>
+  void post(Update update, Call call) {
     std::weak_ptr<SimPeripheral> weak = weak_from_this();
-    queue_->async([weak, call, error] {
+    queue_->async([weak, update, call] {
       auto self = weak.lock();
       if (!self) return;
+      update(*self);
       if (auto d = self->delegate()) {
         std::shared_ptr<bluetooth::Peripheral> p = self;
-        call(*d, p, error);
+        call(*d, p);
       }
     });
+  }
+  void notified(const BluetoothUUID& uuid, const Bytes& value) {
+    std::shared_ptr<bluetooth::GattCharacteristic> target;
+    {
+      std::lock_guard lock(mutex_);
+      for (const auto& s : services_.value_or(std::vector<std::shared_ptr<bluetooth::GattService>>{})) {
+        for (const auto& c : s->characteristics().value_or(std::vector<std::shared_ptr<bluetooth::GattCharacteristic>>{})) {
+          if (c->uuid() == uuid) target = c;
+        }
+      }
+    }
+    if (!target) return;  // the central never discovered it
+    post([target, value](SimPeripheral&) { target->setValue(value); },
+         [target](auto& d, auto& p) { d.peripheralDidUpdateValue(p, target, std::nullopt); });
+  }
+  std::shared_ptr<bluetooth::GattService> serviceLocked(const BluetoothUUID& uuid) {
+    auto& slot = serviceObjects_[uuid];
+    if (!slot) slot = std::make_shared<bluetooth::GattService>(uuid);
+    return slot;
   }
 
   const Uuid id_;
@@ -81,6 +211,9 @@ class SimPeripheral final : public bluetooth::Peripheral, public std::enable_sha
   std::atomic<PeripheralState> state_{PeripheralState::Disconnected};
   mutable std::mutex mutex_;
   std::weak_ptr<bluetooth::PeripheralDelegate> delegate_;
+  std::optional<std::vector<std::shared_ptr<bluetooth::GattService>>> services_;
+  std::map<BluetoothUUID, std::shared_ptr<bluetooth::GattService>> serviceObjects_;
+  std::shared_ptr<SimGattServer> link_;  // guarded by the owning central's lock
 };
 
 }  // namespace
@@ -89,8 +222,12 @@ class SimPeripheral final : public bluetooth::Peripheral, public std::enable_sha
 class SimCentral final : public bluetooth::Central, public std::enable_shared_from_this<SimCentral> {
  public:
   SimCentral(std::weak_ptr<SimRadio> radio, std::shared_ptr<SimTimeline> timeline,
-             std::weak_ptr<bluetooth::CentralDelegate> delegate, std::shared_ptr<dispatch::Queue> queue)
-      : radio_(std::move(radio)), timeline_(std::move(timeline)), delegate_(std::move(delegate)), queue_(std::move(queue)) {}
+             std::weak_ptr<bluetooth::CentralDelegate> delegate, std::shared_ptr<dispatch::Queue> queue, CentralState power)
+      : radio_(std::move(radio)),
+        timeline_(std::move(timeline)),
+        delegate_(std::move(delegate)),
+        queue_(std::move(queue)),
+        power_(power) {}
 
   CentralState state() const override {
     std::lock_guard lock(mutex_);
@@ -133,10 +270,13 @@ class SimCentral final : public bluetooth::Central, public std::enable_shared_fr
     auto radio = radio_.lock();
     if (!radio || !peripheral) return;
     const Uuid id = peripheral->identifier();
+    // What the radio knows is read before this central's lock is taken (see linkTo).
     const SimConnectScript script = radio->connectScriptFor(id);
+    auto server = radio->gattServerFor(id);
     std::lock_guard lock(mutex_);
     auto p = ownLocked(peripheral);
     if (!p || power_ != CentralState::PoweredOn || p->state() != PeripheralState::Disconnected) return;
+    p->linkTo(std::move(server));
     p->setState(PeripheralState::Connecting);
     std::weak_ptr<SimCentral> weak = weak_from_this();
     pendingConnects_[id] = timeline_->after(script.latencySeconds, [weak, id, failure = script.failure] {
@@ -153,10 +293,12 @@ class SimCentral final : public bluetooth::Central, public std::enable_shared_fr
     post([p](bluetooth::CentralDelegate& d) { d.centralDidDisconnectPeripheral(p, std::nullopt); });
   }
 
-  // From the radio, on its queue.
-  void start(CentralState power) {
+  // Called once by the radio after it registered this central, outside the radio's lock.
+  // Posts the state of that moment: when a power change came in between, the delegate hears
+  // the new state twice, never an old state after a newer one.
+  void start() {
     std::lock_guard lock(mutex_);
-    power_ = power;
+    const CentralState power = power_;
     post([power](bluetooth::CentralDelegate& d) { d.centralDidUpdateState(power); });
   }
 
@@ -284,11 +426,17 @@ bluetooth::CentralMaker SimRadio::centralMaker() {
 std::shared_ptr<bluetooth::Central> SimRadio::makeCentral(std::weak_ptr<bluetooth::CentralDelegate> delegate,
                                                           std::shared_ptr<dispatch::Queue> queue,
                                                           bluetooth::CentralOptions) {
-  auto central = std::make_shared<SimCentral>(weak_from_this(), timeline_, std::move(delegate), std::move(queue));
-  std::lock_guard lock(mutex_);
-  std::erase_if(centrals_, [](const auto& c) { return c.expired(); });
-  centrals_.push_back(central);
-  central->start(power_);
+  // Lock order: a central's lock may be taken after the radio's has been released, never
+  // inside it (a central reads the radio while it connects). The central is made with the
+  // power of the moment it is registered, so a power change that follows reaches it.
+  std::shared_ptr<SimCentral> central;
+  {
+    std::lock_guard lock(mutex_);
+    central = std::make_shared<SimCentral>(weak_from_this(), timeline_, std::move(delegate), std::move(queue), power_);
+    std::erase_if(centrals_, [](const auto& c) { return c.expired(); });
+    centrals_.push_back(central);
+  }
+  central->start();
   return central;
 }
 
@@ -439,6 +587,22 @@ std::optional<std::string> SimRadio::nameOf(const Uuid& peripheral) const {
   std::lock_guard lock(mutex_);
   auto it = known_.find(peripheral);
   return it != known_.end() ? it->second : std::nullopt;
+}
+
+}  // namespace platform::sim
+
+namespace platform::sim {
+
+void SimRadio::setGattServer(const Uuid& peripheral, std::shared_ptr<SimGattServer> server) {
+  std::lock_guard lock(mutex_);
+  gattServers_[peripheral] = std::move(server);
+  known_.try_emplace(peripheral, std::nullopt);  // a device with a GATT server can be retrieved
+}
+
+std::shared_ptr<SimGattServer> SimRadio::gattServerFor(const Uuid& peripheral) const {
+  std::lock_guard lock(mutex_);
+  auto it = gattServers_.find(peripheral);
+  return it == gattServers_.end() ? nullptr : it->second;
 }
 
 }  // namespace platform::sim

@@ -12,6 +12,7 @@
 #include "platform/bluetooth/Central.h"
 #include "platform/core/Error.h"
 #include "platform/dispatch/Scheduler.h"
+#include "platform/sim/SimGattServer.h"
 #include "platform/sim/SimTimeline.h"
 #include "platform/sim/SimTrace.h"
 
@@ -54,7 +55,8 @@ struct SimConnectScript {
 //   setShowsIBeaconFramesToScans(true).
 // - Power is scripted: any state but on ends every scan and drops every connection; on
 //   does not restart scans. Each central posts its first state after it was made.
-// - GATT requests to a connected peripheral are answered with gatt::kRequestNotSupported.
+// - GATT requests to a connected peripheral go to its GATT server (setGattServer, see
+//   SimGattServer.h); without one they are answered with gatt::kRequestNotSupported.
 class SimRadio : public std::enable_shared_from_this<SimRadio> {
  public:
   static std::shared_ptr<SimRadio> create(std::shared_ptr<dispatch::Scheduler> scheduler,
@@ -81,6 +83,11 @@ class SimRadio : public std::enable_shared_from_this<SimRadio> {
 
   void setDefaultConnectScript(SimConnectScript script);
   void setConnectScript(const Uuid& peripheral, SimConnectScript script);
+
+  // The GATT server a connection to the peripheral talks to; nullptr removes it. The
+  // peripheral becomes known to the centrals (retrievePeripherals finds it).
+  void setGattServer(const Uuid& peripheral, std::shared_ptr<SimGattServer> server);
+  std::shared_ptr<SimGattServer> gattServerFor(const Uuid& peripheral) const;
 
   void setShowsIBeaconFramesToScans(bool show);
   static bool isIBeaconFrame(const bluetooth::AdvertisementData& advertisement);
@@ -117,6 +124,7 @@ class SimRadio : public std::enable_shared_from_this<SimRadio> {
   std::map<Uuid, std::optional<std::string>> known_;  // heard or added, with the latest name
   std::map<Uuid, SimConnectScript> connectScripts_;
   SimConnectScript defaultConnect_;
+  std::map<Uuid, std::shared_ptr<SimGattServer>> gattServers_;
   std::map<std::uint64_t, std::shared_ptr<AirObserver>> observers_;
   std::uint64_t nextId_ = 1;
   bool showIBeacons_ = false;
