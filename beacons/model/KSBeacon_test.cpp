@@ -441,7 +441,36 @@ class FakeHub : public KSBeaconHubPort {
   std::vector<Bytes> requests;
   platform::Dict lastSettings;
   std::optional<Bytes> opcodeData;
+  std::shared_ptr<KSBeacon> cached;
+  std::shared_ptr<KSBeacon> cachedBeaconWithCacheIdentifier(const std::string& id) override {
+    return cached && cached->cacheIdentifier() == id ? cached : nullptr;
+  }
 };
+
+TEST_F(KSBeaconTest, RediscoveringForgetsThePeripheralOnTheCachedRecordToo) {
+  auto hub = std::make_shared<FakeHub>();
+  KSBeaconHubPort::setShared(hub);
+  auto heard = [](KSBeacon& b) {
+    b.setCacheIdentifier("c-1");
+    b.setPeripheralIdentifier(platform::Uuid::random());
+    b.setFirstDiscoveredAt(Date::fromUnixSeconds(1));
+    b.setLastDiscoveredAt(Date::fromUnixSeconds(2));
+    b.setAdData(adData(KSAdDataTypeAppleIBeaconKey, 1), KSAdDataTypeAppleIBeaconKey);
+  };
+  hub->cached = std::make_shared<KSBeacon>();
+  heard(*hub->cached);
+  auto copy = std::make_shared<KSBeacon>();
+  heard(*copy);
+  copy->needsToRediscoverPeripheral();
+  for (const auto& b : {copy, hub->cached}) {
+    EXPECT_FALSE(b->peripheralIdentifier());
+    EXPECT_FALSE(b->firstDiscoveredAt());
+    EXPECT_FALSE(b->lastDiscoveredAt());
+    EXPECT_FALSE(b->isIBeacon());
+    EXPECT_EQ(b->cacheIdentifier(), "c-1");
+  }
+  KSBeaconHubPort::setShared(nullptr);
+}
 
 TEST_F(KSBeaconTest, BluetoothRequestsGoToTheHubWithThisBeacon) {
   auto hub = std::make_shared<FakeHub>();
