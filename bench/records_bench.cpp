@@ -1,7 +1,11 @@
-// Visit records: exporting a batch for posting, and one write-through into a bound row.
+// Visit records: exporting a batch for posting, and one write-through into a bound row;
+// sites: importing one page of the cloud API's site list.
 #include <benchmark/benchmark.h>
 
 #include "beacons/model/KSBeaconVisit.h"
+#include "beacons/model/KSSite.h"
+#include "beacons/model/KSModelServices.h"
+#include "platform/core/Json.h"
 #include "testing/FakeLocalStorage.h"
 
 namespace {
@@ -55,6 +59,28 @@ void BM_WriteThroughOnABoundVisit(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_WriteThroughOnABoundVisit);
+
+// One page of 100 sites as the cloud API serves them, each with an address, an access type,
+// one map and two custom values.
+void BM_ImportAPageOfHundredSites(benchmark::State& state) {
+  std::string text = "[";
+  for (int i = 0; i < 100; ++i) {
+    if (i) text += ",";
+    text += R"({"id":"site-)" + std::to_string(i) +
+            R"(","name":"Garage","teamID":"T","beaconCount":12,"createdAt":"2024-03-01T10:00:00Z",)"
+            R"("siteAccessType":{"id":1,"name":"public"},)"
+            R"("address":{"id":"a","streetLine1":"1 Quay St","cityName":"Portsea","latitude":50.8,"longitude":-1.1},)"
+            R"("maps":[{"id":"m","name":"Ground","scaleX":0.5,"mapResource":{"id":"r","url":"http://img/1.png"}}],)"
+            R"("customValues":[{"id":"c1","key":"open","value":"24h"},{"id":"c2","key":"floors","value":"3"}]})";
+  }
+  text += "]";
+  const platform::Value page = *platform::json::parse(text);
+  for (auto _ : state) {
+    auto sites = kestrine::model_services::importPage<kestrine::KSSite>(*page.array(), "site");
+    benchmark::DoNotOptimize(sites.data());
+  }
+}
+BENCHMARK(BM_ImportAPageOfHundredSites);
 
 }  // namespace
 

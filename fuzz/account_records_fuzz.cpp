@@ -1,5 +1,6 @@
-// Feeds arbitrary JSON text to the visit, event, app and team-invite records (an invite
-// nests a person and a team with its owner and role). Whatever imports must export, import
+// Feeds arbitrary JSON text to the visit, event, site, app and team-invite records (a site
+// nests its address, access type, maps and custom values; an invite nests a person and a
+// team with its owner and role). Whatever imports must export, import
 // again from its export and copy.
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include "beacons/model/KSBeaconVisit.h"
 #include "beacons/model/KSEvent.h"
 #include "beacons/model/KSPerson.h"
+#include "beacons/model/KSSite.h"
 #include "beacons/model/KSTeam.h"
 #include "beacons/model/KSTeamInvite.h"
 #include "platform/core/Log.h"
@@ -41,8 +43,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   roundTrip<kestrine::KSBeaconVisit>(text);
   roundTrip<kestrine::KSBeaconRegionVisit>(text);
   roundTrip<kestrine::KSEvent>(text);
+  roundTrip<kestrine::KSSite>(text);
   roundTrip<kestrine::KSApp>(text);
   roundTrip<kestrine::KSTeamInvite>(text);
   if (auto app = kestrine::KSApp::initWithString(text)) (void)app->remoteOptions();
+  if (auto site = kestrine::KSSite::initWithString(text)) {
+    (void)site->location();
+    (void)site->customValueForKey();
+  }
   return 0;
 }

@@ -7,15 +7,19 @@
 #include <string>
 #include <vector>
 
+#include "beacons/model/KSBeaconFilter.h"
+#include "platform/core/Date.h"
 #include "platform/core/Error.h"
 #include "platform/core/Value.h"
 
 namespace kestrine {
 
 class KSBeacon;
+struct KSBeaconSyncResult;
 
-// What a beacon record asks of the ranging hub: data requests, settings updates and opcodes
-// over Bluetooth. The hub implements it and registers itself with setShared.
+// What the records ask of the ranging hub: data requests, settings updates and opcodes over
+// Bluetooth for a beacon, and the hub's beacon cache with its refresh tests for sites and
+// apps. The hub implements it and registers itself with setShared.
 class KSBeaconHubPort {
  public:
   using Success = std::function<void(platform::Value)>;
@@ -38,6 +42,19 @@ class KSBeaconHubPort {
   virtual std::shared_ptr<KSBeacon> cachedBeaconWithCacheIdentifier(const std::string& /*cacheIdentifier*/) {
     return nullptr;
   }
+
+  // The hub's cached beacons for ranging that pass the predicate (all for an empty one),
+  // narrowed to those the app may see.
+  virtual std::vector<std::shared_ptr<KSBeacon>> cachedBeaconsForRangingWithPredicate(
+      const KSBeaconPredicate& predicate) = 0;
+  // Whether the site's cached beacons may be refreshed now, and whether they should be.
+  virtual bool canCacheRefreshForSiteID(const std::string& siteID) = 0;
+  virtual bool shouldCacheRefreshForSiteID(const std::string& siteID) = 0;
+  // Merges one page of a beacon sync into the hub's cache under its own rules.
+  virtual void cacheBeaconsFromSyncResult(const KSBeaconSyncResult& result) = 0;
+  // The last completed refresh of the app's beacons, and whether a full sync is due.
+  virtual std::optional<platform::Date> lastCacheRefreshForApp() = 0;
+  virtual bool shouldCacheFullSyncForApp() = 0;
 
   static void setShared(std::shared_ptr<KSBeaconHubPort> hub);
   static std::shared_ptr<KSBeaconHubPort> shared();

@@ -7,6 +7,7 @@
 #include "beacons/model/KSAdDataConstants.h"
 #include "beacons/model/KSModelClock.h"
 #include "platform/core/Json.h"
+#include "testing/FakeBeaconHub.h"
 #include "testing/FakeLocalStorage.h"
 
 namespace kestrine {
@@ -396,7 +397,7 @@ TEST_F(KSBeaconStoreTest, StoreFailuresReachOnlyTheGivenHandlers) {
   EXPECT_FALSE(succeeded);
 }
 
-class FakeHub : public KSBeaconHubPort {
+class FakeHub : public testing::FakeBeaconHub {
  public:
   void sendDataRequest(const Bytes& r, const std::shared_ptr<KSBeacon>& b, std::uint64_t e, Success s, Status st,
                        Failure f) override {

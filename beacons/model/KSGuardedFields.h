@@ -24,6 +24,14 @@ class KSGuardedFields {
     // `old` goes after the lock: releasing a record may release others.
     (void)old;
   }
+  // Runs `change` on the fields under the lock, as one step. It must only read and assign;
+  // values it replaces should leave through a swap with the caller's locals, so that they
+  // are released after the lock.
+  template <class F>
+  void update(F&& change) {
+    std::lock_guard lock(mutex_);
+    change(fields_);
+  }
   Fields snapshot() const {
     std::lock_guard lock(mutex_);
     return fields_;
