@@ -47,14 +47,16 @@ class KSBeaconHubPort {
   // narrowed to those the app may see.
   virtual std::vector<std::shared_ptr<KSBeacon>> cachedBeaconsForRangingWithPredicate(
       const KSBeaconPredicate& predicate) = 0;
+  // The hub's sync decisions come with its cache sync; until a hub has them, it refreshes
+  // nothing, merges nothing and has never refreshed.
   // Whether the site's cached beacons may be refreshed now, and whether they should be.
-  virtual bool canCacheRefreshForSiteID(const std::string& siteID) = 0;
-  virtual bool shouldCacheRefreshForSiteID(const std::string& siteID) = 0;
+  virtual bool canCacheRefreshForSiteID(const std::string& /*siteID*/) { return false; }
+  virtual bool shouldCacheRefreshForSiteID(const std::string& /*siteID*/) { return false; }
   // Merges one page of a beacon sync into the hub's cache under its own rules.
-  virtual void cacheBeaconsFromSyncResult(const KSBeaconSyncResult& result) = 0;
+  virtual void cacheBeaconsFromSyncResult(const KSBeaconSyncResult& /*result*/) {}
   // The last completed refresh of the app's beacons, and whether a full sync is due.
-  virtual std::optional<platform::Date> lastCacheRefreshForApp() = 0;
-  virtual bool shouldCacheFullSyncForApp() = 0;
+  virtual std::optional<platform::Date> lastCacheRefreshForApp() { return std::nullopt; }
+  virtual bool shouldCacheFullSyncForApp() { return false; }
 
   static void setShared(std::shared_ptr<KSBeaconHubPort> hub);
   static std::shared_ptr<KSBeaconHubPort> shared();

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "beacons/bluetooth/KSCentralManagerClientPorts.h"
@@ -119,6 +120,10 @@ class KSBeaconManagerInternal : public KSCentralManagerClientDelegate,
   // Cached beacons passing the predicate (when given) whose access permits role 2.
   std::vector<std::shared_ptr<KSBeacon>> cachedBeaconsForRangingWithPredicate(
       const std::function<bool(const KSBeacon&)>& predicate) const;
+  std::vector<std::shared_ptr<KSBeacon>> cachedBeaconsForRangingWithPredicate(
+      const KSBeaconPredicate& predicate) override {
+    return std::as_const(*this).cachedBeaconsForRangingWithPredicate(predicate);
+  }
   std::shared_ptr<KSBeacon> cachedBeaconWithCacheIdentifier(const std::string& cacheIdentifier) override;
   std::shared_ptr<KSBeacon> cachedBeaconWithBluetoothAddress(const std::string& address) const;
   std::shared_ptr<KSBeacon> cachedBeaconWithIBeaconKey(const std::string& iBeaconKey) override;
