@@ -7,7 +7,7 @@
 #include "beacons/configuration/KSBeaconControlOperation.h"
 #include "beacons/configuration/KSBeaconDataRequestOperation.h"
 #include "beacons/configuration/KSBeaconTransportDataRequestOperation.h"
-#include "beacons/configuration/OperationTestSupport.h"
+#include "testing/OperationTestSupport.h"
 #include "platform/sim/SimTransportEngine.h"
 
 namespace kestrine {

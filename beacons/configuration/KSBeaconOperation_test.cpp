@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "beacons/configuration/KSBeaconControlOperation.h"
-#include "beacons/configuration/OperationTestSupport.h"
+#include "testing/OperationTestSupport.h"
 
 namespace kestrine {
 namespace {
