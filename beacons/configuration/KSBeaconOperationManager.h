@@ -5,6 +5,7 @@
 #include <mutex>
 #include <optional>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "beacons/bluetooth/KSCentralManagerClientPorts.h"
@@ -58,6 +59,11 @@ class KSBeaconOperationManager final : public KSBeaconOperationDelegate,
   void setCentralManagerClient(std::weak_ptr<KSCentralManagerClient> client);
 
   void scheduleBeaconOperation(const std::shared_ptr<KSBeaconOperation>& operation);
+  // Any operation class, without the ambiguity of the port's opaque form.
+  template <class Operation, class = std::enable_if_t<std::is_base_of_v<KSBeaconOperation, Operation>>>
+  void scheduleBeaconOperation(const std::shared_ptr<Operation>& operation) {
+    scheduleBeaconOperation(std::shared_ptr<KSBeaconOperation>(operation));
+  }
   void didUpdatePeripheralIdentifierForBeacon(const std::shared_ptr<KSBeacon>& beacon);
 
   bool isOperationExecutingForPeripheralIdentifier(const platform::Uuid& identifier) const;
