@@ -34,8 +34,9 @@ void KSRequestExchanges::runNext() {
     }
     const platform::Bytes reply = std::static_pointer_cast<KSRequestDataCommand>(command)->responseData();
     // The answered exchange still counts while its reply is handled, so a handler that adds
-    // the next request sees both.
-    if (self->onReply_) self->onReply_(reply);
+    // the next request sees both. The handler is called from a copy: it may cancel.
+    auto onReply = self->onReply_;
+    if (onReply) onReply(reply);
     if (self->cancelled_) return;
     self->queued_.pop_front();
     self->current_ = nullptr;
