@@ -1,4 +1,4 @@
-#include "beacons/configuration/GattCommandTestSupport.h"
+#include "testing/GattCommandTestSupport.h"
 #include "beacons/configuration/KSCharacteristicDataCommands.h"
 #include "beacons/configuration/KSServiceDiscoveryCommands.h"
 #include "platform/core/Log.h"

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "beacons/bluetooth/KSCentralManagerClient.h"
 #include "platform/bluetooth/BluetoothUUID.h"
 #include "platform/bluetooth/GattCharacteristic.h"
 
@@ -14,8 +15,8 @@ namespace kestrine {
 // strings are kept in lower case as the beacons' documentation gives them; compare through
 // BluetoothUUID (parse) or characteristicFor, never as text.
 inline constexpr std::string_view KSServiceUUIDStringKestrineLong = "DDBFBA71-9C58-4B5F-BE23-E5FDEEF11EF4";
-inline constexpr std::string_view KSServiceUUIDStringKestrineShort = "FEC4";
-inline constexpr std::string_view KSServiceUUIDStringKestrineLongReverse = "f41ef1ee-fde5-23be-5f4b-589c71babfdd";
+// KSServiceUUIDStringKestrineShort and KSServiceUUIDStringKestrineLongReverse are the central
+// client's (KSCentralManagerClient.h), which scans for them.
 inline constexpr std::string_view KSServiceUUIDStringEddystoneService = "A3C87500-8ED3-4BDF-8A39-A01BEBEDE295";
 inline constexpr std::string_view KSServiceUUIDStringBattery = "180F";
 inline constexpr std::string_view KSServiceUUIDStringTXPower = "1804";

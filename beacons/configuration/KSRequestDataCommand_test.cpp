@@ -1,6 +1,6 @@
 #include "beacons/configuration/KSRequestDataCommand.h"
 
-#include "beacons/configuration/GattCommandTestSupport.h"
+#include "testing/GattCommandTestSupport.h"
 #include "testing/HexBytes.h"
 
 namespace kestrine {

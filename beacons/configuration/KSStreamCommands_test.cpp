@@ -1,7 +1,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "beacons/configuration/GattCommandTestSupport.h"
+#include "testing/GattCommandTestSupport.h"
 #include "beacons/configuration/KSStreamDataCommand.h"
 #include "beacons/configuration/KSStreamFileDataCommand.h"
 #include "platform/core/Log.h"

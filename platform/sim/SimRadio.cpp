@@ -316,6 +316,16 @@ class SimCentral final : public bluetooth::Central, public std::enable_shared_fr
     });
   }
 
+  // The peripheral ended a link it had with this central.
+  void linkLost(const Uuid& id, const Error& error) {
+    std::lock_guard lock(mutex_);
+    auto it = peripherals_.find(id);
+    if (it == peripherals_.end() || it->second->state() != PeripheralState::Connected) return;
+    std::shared_ptr<SimPeripheral> p = it->second;
+    dropConnectionLocked(p);
+    post([p, error](bluetooth::CentralDelegate& d) { d.centralDidDisconnectPeripheral(p, error); });
+  }
+
   void powerChanged(CentralState power) {
     std::lock_guard lock(mutex_);
     power_ = power;
@@ -538,6 +548,17 @@ void SimRadio::transmit(const Uuid& peripheral, const AdvertisementData& adverti
   }
   for (const auto& c : centrals) c->hear(peripheral, advertisement, rssi, iBeacon, show);
   for (const auto& o : observers) (*o)(peripheral, advertisement, rssi);
+}
+
+void SimRadio::dropConnections(const Uuid& peripheral, Error error) {
+  std::vector<std::shared_ptr<SimCentral>> centrals;
+  {
+    std::lock_guard lock(mutex_);
+    for (const auto& weak : centrals_) {
+      if (auto c = weak.lock()) centrals.push_back(std::move(c));
+    }
+  }
+  for (const auto& c : centrals) c->linkLost(peripheral, error);
 }
 
 void SimRadio::setDefaultConnectScript(SimConnectScript script) {
