@@ -9,8 +9,12 @@
 namespace platform::net {
 
 URLSessionDataTask::URLSessionDataTask(std::weak_ptr<URLSessionEngine> engine, URLRequest request,
-                                       std::shared_ptr<URLSessionTaskCore> core)
-    : engine_(std::move(engine)), request_(std::move(request)), core_(std::move(core)) {}
+                                       std::shared_ptr<URLSessionTaskCore> core, Kind kind, std::uint64_t identifier)
+    : engine_(std::move(engine)),
+      request_(std::move(request)),
+      core_(std::move(core)),
+      kind_(kind),
+      identifier_(identifier) {}
 
 void URLSessionDataTask::resume() {
   if (!core_->markRunning()) return;
