@@ -203,6 +203,8 @@ class KSAFURLSessionManager : public platform::net::URLSessionDelegate,
   // The completion queue and group a completion is to use now.
   std::shared_ptr<platform::dispatch::Queue> effectiveCompletionQueue() const;
   std::shared_ptr<platform::dispatch::Group> effectiveCompletionGroup() const;
+  // The session if it was made already (it is made on first use), for descriptions.
+  const platform::net::URLSession* sessionPointer() const { return session_.get(); }
 
  private:
   friend class KSAFURLSessionManagerTaskDelegate;

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string>
+#include <variant>
 
 #include "platform/core/Error.h"
 
@@ -29,5 +31,9 @@ class BodyStream {
   // A stream over a file, opened by open(); a file that cannot be opened fails the read.
   static std::shared_ptr<BodyStream> withFile(std::filesystem::path path);
 };
+
+// Where an upload's body comes from: bytes in memory, a file read while it is sent, or a
+// stream.
+using UploadBody = std::variant<std::string, std::filesystem::path, std::shared_ptr<BodyStream>>;
 
 }  // namespace platform::net

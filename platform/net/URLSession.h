@@ -49,7 +49,7 @@ class URLSession {
   // Where an upload's body comes from: bytes in memory, a file read while it is sent, or a
   // stream. The request's own body is ignored. A file or stream body is sent with the
   // request's Content-Length when it has one (the file's size for a file), else chunked.
-  using UploadBody = std::variant<std::string, std::filesystem::path, std::shared_ptr<BodyStream>>;
+  using UploadBody = platform::net::UploadBody;
   std::shared_ptr<URLSessionDataTask> uploadTask(URLRequest request, UploadBody body,
                                                  URLSessionDataTask::Completion completion = nullptr);
   // A task whose reply body goes to a temporary file, handed to the delegate's

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/core/Error.h"
+#include "platform/net/BodyStream.h"
 #include "platform/net/HTTPURLResponse.h"
 #include "platform/net/URLRequest.h"
 
@@ -77,6 +78,7 @@ class URLSessionDataTask : public std::enable_shared_from_this<URLSessionDataTas
   std::shared_ptr<URLSessionTaskCore> core_;
   const Kind kind_;
   const std::uint64_t identifier_;
+  std::shared_ptr<UploadBody> body_;  // an upload's file or stream
 };
 
 }  // namespace platform::net
