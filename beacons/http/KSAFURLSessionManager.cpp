@@ -8,6 +8,7 @@
 
 #include "beacons/http/KSAFMultipartBodyStream.h"
 #include "beacons/http/KSAFNetworkingNotifications.h"
+#include "beacons/http/KSCachePolicy.h"
 #include "platform/core/Log.h"
 #include "platform/dispatch/Scheduler.h"
 #include "platform/net/URLError.h"
@@ -33,6 +34,14 @@ void installTaskStateNotifications() {
           center().post(std::string(name), task);
         });
   });
+}
+
+// The configuration of a manager made without one: the platform's defaults with the SDK's
+// shared URL cache.
+net::URLSessionConfiguration defaultConfiguration() {
+  net::URLSessionConfiguration configuration;
+  configuration.urlCache = KSCachePolicy::sharedURLCache();
+  return configuration;
 }
 
 // A response serializer as a user-info value.
@@ -264,7 +273,7 @@ std::shared_ptr<KSAFURLSessionManager> KSAFURLSessionManager::create(
 }
 
 KSAFURLSessionManager::KSAFURLSessionManager(std::optional<net::URLSessionConfiguration> configuration)
-    : sessionConfiguration_(configuration ? std::move(*configuration) : net::URLSessionConfiguration{}),
+    : sessionConfiguration_(configuration ? std::move(*configuration) : defaultConfiguration()),
       blocks_(std::make_unique<Blocks>()) {
   installTaskStateNotifications();
   auto scheduler = platform::dispatch::Scheduler::shared();

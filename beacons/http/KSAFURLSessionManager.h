@@ -104,8 +104,9 @@ class KSAFURLSessionManager : public platform::net::URLSessionDelegate,
                                                            std::int64_t totalBytesWritten,
                                                            std::int64_t totalBytesExpectedToWrite)>;
 
-  // A manager with the configuration given (the default one when nullopt). The server-trust
-  // evaluator of the configuration is replaced by the manager's security policy.
+  // A manager with the configuration given; when nullopt, the default configuration with the
+  // SDK's shared URL cache (KSCachePolicy). The server-trust evaluator of the configuration is
+  // replaced by the manager's security policy.
   static std::shared_ptr<KSAFURLSessionManager> create(
       std::optional<platform::net::URLSessionConfiguration> configuration = std::nullopt);
   ~KSAFURLSessionManager() override;
