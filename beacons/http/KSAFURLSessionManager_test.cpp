@@ -179,6 +179,7 @@ TEST_F(URLSessionManagerTest, AnEmptyBodyReachesTheSerializerAsEmptyDataAndTheNo
 TEST_F(URLSessionManagerTest, FailuresReachTheCompletionOnceAndTheNotificationCarriesTheError) {
   server.setReply("/missing", {.status = 404, .body = R"({"error":"no such beacon"})"});
   server.setReply("/closed", {.mode = LoopbackHttpServer::Reply::Mode::Close});
+  server.setReply("/reset", {.mode = LoopbackHttpServer::Reply::Mode::Reset});
   NotificationLog log({KSAFNetworkingTaskDidCompleteNotification});
 
   // A status failure: the serializer's error, and the object it still made of the body.
@@ -188,14 +189,17 @@ TEST_F(URLSessionManagerTest, FailuresReachTheCompletionOnceAndTheNotificationCa
   EXPECT_EQ(status.error->code, KSAFURLErrorBadServerResponse);
   EXPECT_EQ(platform::json::write(status.object), R"({"error":"no such beacon"})");
 
-  // A transport failure: no object, nothing serialized.
-  const Outcome lost = fetch(request("/closed"));
-  ASSERT_TRUE(lost.error);
-  EXPECT_EQ(lost.error->domain, platform::net::kURLErrorDomain);
-  EXPECT_TRUE(lost.object.isAbsent());
-  EXPECT_FALSE(lost.response);
+  // Transport failures: no object, nothing serialized.
+  for (const char* path : {"/closed", "/reset"}) {
+    const Outcome lost = fetch(request(path));
+    ASSERT_TRUE(lost.error) << path;
+    EXPECT_EQ(lost.error->domain, platform::net::kURLErrorDomain) << path;
+    EXPECT_EQ(lost.error->code, platform::net::kURLErrorNetworkConnectionLost) << path;
+    EXPECT_TRUE(lost.object.isAbsent()) << path;
+    EXPECT_FALSE(lost.response) << path;
+  }
 
-  ASSERT_TRUE(runUntil([&] { return log.count(KSAFNetworkingTaskDidCompleteNotification) == 2; }));
+  ASSERT_TRUE(runUntil([&] { return log.count(KSAFNetworkingTaskDidCompleteNotification) == 3; }));
   for (const auto& n : log.posted) EXPECT_TRUE(n.userInfo.contains(std::string(KSAFNetworkingTaskDidCompleteErrorKey)));
   EXPECT_FALSE(log.posted[1].userInfo.contains(std::string(KSAFNetworkingTaskDidCompleteSerializedResponseKey)));
 }
