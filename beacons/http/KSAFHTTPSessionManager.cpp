@@ -171,7 +171,7 @@ KSAFURLSessionManager::TaskPtr KSAFHTTPSessionManager::DELETE(std::string_view U
 std::string KSAFHTTPSessionManager::description() const {
   return fmt::format("<KSAFHTTPSessionManager: {}, baseURL: {}, session: {}, operationQueue: {}>",
                      static_cast<const void*>(this), baseURL_.value_or("(null)"),
-                     static_cast<const void*>(sessionPointer()), operationQueue()->label());
+                     static_cast<const void*>(madeSession().get()), operationQueue()->label());
 }
 
 std::shared_ptr<KSAFHTTPSessionManager> KSAFHTTPSessionManager::copy() const {

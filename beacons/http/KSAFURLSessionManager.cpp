@@ -117,9 +117,14 @@ class KSAFURLSessionManagerTaskDelegate {
     });
   }
 
+  // The progress objects may outlive this delegate (a caller holds them): their observers,
+  // which call into it, go with it.
+  ~KSAFURLSessionManagerTaskDelegate() { cleanUpProgressForTask(); }
+
   void cleanUpProgressForTask() {
-    uploadProgress->removeFractionObserver(uploadObserver_);
-    downloadProgress->removeFractionObserver(downloadObserver_);
+    if (uploadObserver_) uploadProgress->removeFractionObserver(uploadObserver_);
+    if (downloadObserver_) downloadProgress->removeFractionObserver(downloadObserver_);
+    uploadObserver_ = downloadObserver_ = 0;
   }
 
   const KSAFURLSessionManager::TaskPtr& task() const { return task_; }
@@ -167,8 +172,15 @@ class KSAFURLSessionManagerTaskDelegate {
 
   void moveDownload(const std::string& location, const std::string& destination) {
     downloadFileURL = destination;
+    const std::filesystem::path target = pathFromFileURL(destination);
     std::error_code ec;
-    std::filesystem::rename(location, pathFromFileURL(destination), ec);
+    std::filesystem::rename(location, target, ec);
+    if (ec == std::errc::cross_device_link) {
+      // The temporary folder is on another file system: copy, so the download is not lost
+      // when its temporary file is removed.
+      ec.clear();
+      std::filesystem::copy_file(location, target, std::filesystem::copy_options::overwrite_existing, ec);
+    }
     if (ec) {
       platform::Dict info{{std::string(platform::kDebugDescriptionKey), platform::Value(ec.message())},
                           {std::string(platform::kFailingURLKey), platform::Value(destination)}};
@@ -291,22 +303,36 @@ KSAFURLSessionManager::KSAFURLSessionManager(std::optional<net::URLSessionConfig
   };
   for (const auto& [name, resumed] : {std::pair{KSAFNSURLSessionTaskDidResumeNotification, true},
                                      std::pair{KSAFNSURLSessionTaskDidSuspendNotification, false}}) {
-    observers_.push_back(center().addObserver(std::string(name), nullptr, nullptr,
-                                              [this, resumed = resumed](const platform::Notification& n) {
-                                                taskStateChanged(n, resumed);
-                                              }));
+    // Other managers' tasks are told apart by their description before this manager is
+    // touched: one of its own tasks changing state keeps it alive (a started task holds it).
+    observers_.push_back(center().addObserver(
+        std::string(name), nullptr, nullptr,
+        [this, resumed = resumed, description = taskDescription_](const platform::Notification& n) {
+          if (!n.object) return;
+          auto task = std::static_pointer_cast<net::URLSessionDataTask>(n.object);
+          if (task->taskDescription() != description) return;
+          taskStateChanged(task, resumed);
+        }));
   }
 }
 
 KSAFURLSessionManager::~KSAFURLSessionManager() {
   for (const auto& token : observers_) center().removeObserver(token);
-  if (session_) session_->invalidateAndCancel();
+  if (auto s = madeSession()) s->invalidateAndCancel();
 }
 
-std::shared_ptr<net::URLSession> KSAFURLSessionManager::session() {
+std::shared_ptr<net::URLSession> KSAFURLSessionManager::session() const {
   std::call_once(sessionOnce_, [this] {
-    session_ = net::URLSession::create(sessionConfiguration_, weak_from_this(), operationQueue_);
+    auto self = std::const_pointer_cast<KSAFURLSessionManager>(shared_from_this());
+    auto made = net::URLSession::create(sessionConfiguration_, self, operationQueue_);
+    std::lock_guard lock(settingsMutex_);
+    session_ = std::move(made);
   });
+  return madeSession();
+}
+
+std::shared_ptr<net::URLSession> KSAFURLSessionManager::madeSession() const {
+  std::lock_guard lock(settingsMutex_);
   return session_;
 }
 
@@ -395,7 +421,7 @@ KSAFURLSessionManager::Blocks KSAFURLSessionManager::blocks() const {
 
 std::string KSAFURLSessionManager::description() const {
   return fmt::format("<KSAFURLSessionManager: {}, session: {}, operationQueue: {}>", static_cast<const void*>(this),
-                     static_cast<const void*>(sessionPointer()), operationQueue_->label());
+                     static_cast<const void*>(madeSession().get()), operationQueue_->label());
 }
 
 // --- tasks -------------------------------------------------------------------------------
@@ -523,8 +549,9 @@ std::shared_ptr<Progress> KSAFURLSessionManager::downloadProgressForTask(const T
 std::vector<KSAFURLSessionManager::TaskPtr> KSAFURLSessionManager::tasksOfKind(
     std::optional<KSAFURLSessionTask::Kind> kind) const {
   std::vector<TaskPtr> out;
-  if (!session_) return out;
-  for (const auto& task : session_->tasks()) {
+  auto session = madeSession();
+  if (!session) return out;
+  for (const auto& task : session->tasks()) {
     if (kind && task->kind() != *kind) continue;
     if (auto delegate = delegateForTask(task->taskIdentifier())) out.push_back(delegate->task());
   }
@@ -553,10 +580,7 @@ void KSAFURLSessionManager::invalidateSessionCancelingTasks(bool cancelPendingTa
   });
 }
 
-void KSAFURLSessionManager::taskStateChanged(const platform::Notification& notification, bool resumed) {
-  if (!notification.object) return;
-  auto task = std::static_pointer_cast<net::URLSessionDataTask>(notification.object);
-  if (task->taskDescription() != taskDescription_) return;
+void KSAFURLSessionManager::taskStateChanged(const std::shared_ptr<net::URLSessionDataTask>& task, bool resumed) {
   auto delegate = delegateForTask(task->taskIdentifier());
   if (!delegate || delegate->task()->sessionTask() != task) return;
   auto object = std::static_pointer_cast<KSAFNetworkTask>(delegate->task());
@@ -669,7 +693,7 @@ void KSAFURLSessionManager::didCompleteWithError(net::URLSessionDataTask& task, 
 
 void KSAFURLSessionManager::didBecomeInvalidWithError(const std::optional<platform::Error>& error) {
   if (auto block = blocks().sessionDidBecomeInvalid) block(error);
-  center().post(std::string(KSAFURLSessionDidInvalidateNotification), session_);
+  center().post(std::string(KSAFURLSessionDidInvalidateNotification), madeSession());
 }
 
 }  // namespace kestrine

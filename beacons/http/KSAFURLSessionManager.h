@@ -113,7 +113,8 @@ class KSAFURLSessionManager : public platform::net::URLSessionDelegate,
   KSAFURLSessionManager(const KSAFURLSessionManager&) = delete;
   KSAFURLSessionManager& operator=(const KSAFURLSessionManager&) = delete;
 
-  std::shared_ptr<platform::net::URLSession> session();
+  // Made on first use.
+  std::shared_ptr<platform::net::URLSession> session() const;
   const std::shared_ptr<platform::dispatch::Queue>& operationQueue() const { return operationQueue_; }
   const platform::net::URLSessionConfiguration& sessionConfiguration() const { return sessionConfiguration_; }
 
@@ -204,8 +205,8 @@ class KSAFURLSessionManager : public platform::net::URLSessionDelegate,
   // The completion queue and group a completion is to use now.
   std::shared_ptr<platform::dispatch::Queue> effectiveCompletionQueue() const;
   std::shared_ptr<platform::dispatch::Group> effectiveCompletionGroup() const;
-  // The session if it was made already (it is made on first use), for descriptions.
-  const platform::net::URLSession* sessionPointer() const { return session_.get(); }
+  // The session if it was made already; null before.
+  std::shared_ptr<platform::net::URLSession> madeSession() const;
 
  private:
   friend class KSAFURLSessionManagerTaskDelegate;
@@ -215,7 +216,7 @@ class KSAFURLSessionManager : public platform::net::URLSessionDelegate,
   void setDelegate(const std::shared_ptr<KSAFURLSessionManagerTaskDelegate>& delegate, const TaskPtr& task);
   std::shared_ptr<KSAFURLSessionManagerTaskDelegate> delegateForTask(std::uint64_t identifier) const;
   void removeDelegateForTask(std::uint64_t identifier);
-  void taskStateChanged(const platform::Notification& notification, bool resumed);
+  void taskStateChanged(const std::shared_ptr<platform::net::URLSessionDataTask>& task, bool resumed);
   std::vector<TaskPtr> tasksOfKind(std::optional<KSAFURLSessionTask::Kind> kind) const;
   bool evaluateServerTrust(const platform::net::ServerTrust& trust, const std::string& host) const;
   Blocks blocks() const;
@@ -226,10 +227,10 @@ class KSAFURLSessionManager : public platform::net::URLSessionDelegate,
   std::shared_ptr<platform::dispatch::Group> defaultGroup_;
   std::string taskDescription_;
 
-  std::once_flag sessionOnce_;
-  std::shared_ptr<platform::net::URLSession> session_;
+  mutable std::once_flag sessionOnce_;
 
   mutable std::mutex settingsMutex_;
+  mutable std::shared_ptr<platform::net::URLSession> session_;
   std::shared_ptr<KSAFHTTPResponseSerializer> responseSerializer_;
   std::shared_ptr<KSAFSecurityPolicy> securityPolicy_;
   std::shared_ptr<KSAFNetworkReachabilityManager> reachabilityManager_;

@@ -502,6 +502,23 @@ TEST_F(URLSessionManagerTest, RedirectsAreFollowedOnlyWhenTheBlockAsks) {
   EXPECT_THAT(statuses, ::testing::ElementsAre("200"));  // the redirect itself is not announced
   EXPECT_EQ(server.requests().back().method, "GET");      // a POST answered by 302 goes on as GET
 
+  // 307 keeps the method and the body; a streamed body cannot be sent again, so its 307 is
+  // the answer.
+  server.setReply("/kept", {.status = 307, .body = "{}", .headers = {{"Location", "/new"}}});
+  asked.clear();
+  const Outcome again = fetch(request("/kept", "POST", "x=2"));
+  EXPECT_FALSE(again.error);
+  EXPECT_EQ(server.requests().back().method + " " + server.requests().back().body, "POST x=2");
+  KSAFURLRequest streamed = request("/kept", "POST");
+  auto stream = std::make_shared<KSAFMultipartBodyStream>(KSAFStringEncodingUTF8);
+  stream->appendHTTPBodyPart(std::make_unique<KSAFHTTPBodyPart>(KSAFHTTPBodyPart::Headers{}, "B", std::string("s"), 1));
+  streamed.HTTPBodyStream = stream;
+  std::vector<Outcome> uploads;
+  manager->uploadTaskWithStreamedRequest(streamed, nullptr, recordInto(uploads))->resume();
+  ASSERT_TRUE(runUntil([&] { return uploads.size() == 1; }));
+  EXPECT_EQ(uploads[0].response->statusCode, 307);
+  EXPECT_EQ(asked.size(), 1u);  // only the data POST's redirect was asked about
+
   // Declining gives the redirect reply.
   manager->setTaskWillPerformHTTPRedirectionBlock(
       [&](const auto&, const HTTPURLResponse&, const auto&) -> std::optional<platform::net::URLRequest> {
@@ -509,7 +526,7 @@ TEST_F(URLSessionManagerTest, RedirectsAreFollowedOnlyWhenTheBlockAsks) {
       });
   const Outcome declined = fetch(request("/old"));
   EXPECT_EQ(declined.response->statusCode, 302);
-  EXPECT_THAT(statuses, ::testing::ElementsAre("200", "302"));
+  EXPECT_THAT(statuses, ::testing::ElementsAre("200", "200", "307", "302"));
 }
 
 TEST_F(URLSessionManagerTest, AFreshReplyIsServedFromTheCacheUnlessTheBlockKeepsItOut) {

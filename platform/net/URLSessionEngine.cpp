@@ -822,6 +822,9 @@ struct URLSessionEngine::Loop {
   void redirect(std::unique_ptr<Transfer> transfer, URLSessionReply reply) {
     auto task = transfer->task;
     auto next = redirectRequest(*transfer, *reply.response);
+    // A streamed body cannot be read a second time: a redirect that keeps the method (307,
+    // 308) is not followed for it, and the task ends with the redirect reply.
+    if (next && transfer->bodyStream && next->method != "GET" && next->method != "HEAD") next.reset();
     if (!next || task->redirects.fetch_add(1) >= kMaxRedirects) {
       if (next) reply = transfer->failure(kURLErrorHTTPTooManyRedirects);
       transfer->holdEvents = false;
