@@ -13,6 +13,7 @@
 
 #include "beacons/http/KSAFHTTPRequestSerializer.h"
 #include "beacons/http/KSAFMultipartBodyStream.h"
+#include "beacons/http/KSAFNetworkActivityLogger.h"
 #include "beacons/http/KSAFNetworkingNotifications.h"
 #include "platform/core/Log.h"
 #include "platform/core/Json.h"
@@ -627,6 +628,23 @@ TEST_F(URLSessionManagerTest, AManagerLetGoMidFlightStillCompletesItsTaskOnce) {
   EXPECT_FALSE(outcomes[0].error);
   scheduler->runUntilIdle();
   EXPECT_TRUE(weak.expired());
+}
+
+TEST_F(URLSessionManagerTest, TheActivityLoggerReadsTheManagersTaskNotifications) {
+  server.setReply("/beacons", {.status = 200, .body = "{}"});
+  server.setReply("/missing", {.status = 404, .body = "{}"});
+  platform::LogCapture capture;
+  KSAFNetworkActivityLogger logger(platform::NotificationCenter::defaultCenter(), scheduler->clock());
+  logger.startLogging();
+  fetch(request("/beacons"));
+  fetch(request("/missing"));
+  scheduler->runUntilIdle();
+  logger.stopLogging();
+  const std::string url = server.baseUrl() + "/beacons";
+  EXPECT_EQ(capture.count("GET '" + url + "'"), 1u);
+  EXPECT_EQ(capture.count("200 '" + url + "' [0.0000 s]"), 1u);
+  // A status failure is the serializer's, not the task's: the logger reports the status.
+  EXPECT_EQ(capture.count("404 '" + server.baseUrl() + "/missing'"), 1u);
 }
 
 TEST_F(URLSessionManagerTest, ANullResponseSerializerIsRefused) {
