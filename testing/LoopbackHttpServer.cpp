@@ -432,6 +432,12 @@ void LoopbackHttpServer::serve(Connection& connection) {
     switch (reply.mode) {
       case Reply::Mode::Close:
         return;
+      case Reply::Mode::Reset: {
+        // With a zero linger time the close that follows sends a reset instead of a FIN.
+        const linger abort{1, 0};
+        ::setsockopt(connection.fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        return;
+      }
       case Reply::Mode::Stall:
         waitForStop();
         return;

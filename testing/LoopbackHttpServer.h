@@ -52,6 +52,7 @@ class LoopbackHttpServer {
       Normal,
       Truncate,  // declare a Content-Length larger than the bytes sent, send the body, then close
       Close,     // close the connection without sending anything
+      Reset,     // reset the connection (RST) without sending anything
       Stall,     // never answer; the connection is released when the server stops
       StallAfterHeaders,  // send the status line and headers, then nothing more until the server stops
       Raw,       // send `body` as the whole reply, status line included, byte for byte, then close

@@ -19,6 +19,8 @@ std::string_view descriptionFor(URLErrorCode code) {
     case kURLErrorNetworkConnectionLost: return "The network connection was lost.";
     case kURLErrorNotConnectedToInternet: return "The Internet connection appears to be offline.";
     case kURLErrorBadServerResponse: return "The server returned a bad response.";
+    case kURLErrorHTTPTooManyRedirects: return "too many HTTP redirects";
+    case kURLErrorRequestBodyStreamExhausted: return "The request body could not be read.";
     case kURLErrorDataLengthExceedsMaximum: return "The resource exceeds the maximum size.";
     case kURLErrorSecureConnectionFailed:
       return "An SSL error has occurred and a secure connection to the server cannot be made.";

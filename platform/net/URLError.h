@@ -22,6 +22,8 @@ enum URLErrorCode : std::int64_t {
   kURLErrorNetworkConnectionLost = -1005,
   kURLErrorNotConnectedToInternet = -1009,
   kURLErrorBadServerResponse = -1011,
+  kURLErrorHTTPTooManyRedirects = -1007,
+  kURLErrorRequestBodyStreamExhausted = -1021,
   kURLErrorDataLengthExceedsMaximum = -1103,
   kURLErrorSecureConnectionFailed = -1200,
   kURLErrorServerCertificateUntrusted = -1202,

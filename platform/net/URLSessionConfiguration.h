@@ -4,6 +4,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/dispatch/Queue.h"
 #include "platform/net/ServerTrust.h"
@@ -36,6 +38,8 @@ struct URLSessionConfiguration {
   // When set, GET replies the server marks fresh are kept there and later GETs of the same
   // URL with the same headers are answered from it while fresh, without a request.
   std::shared_ptr<URLCache> urlCache;
+  // Headers sent with every request that does not carry a header of the same name itself.
+  std::vector<std::pair<std::string, std::string>> HTTPAdditionalHeaders;
 };
 
 }  // namespace platform::net

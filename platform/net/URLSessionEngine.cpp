@@ -6,7 +6,12 @@
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
+#include <filesystem>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -111,6 +116,23 @@ Error refusedRequest(const URLRequest& request, std::string_view what) {
   return error;
 }
 
+// A Content-Length header's value, when it holds a plain count.
+std::optional<curl_off_t> declaredLength(const URLRequest& request) {
+  for (const auto& [name, value] : request.headers) {
+    if (!equalsIgnoringAsciiCase(name, "Content-Length")) continue;
+    const std::string text = trim(value);
+    if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+      return std::nullopt;
+    }
+    try {
+      return static_cast<curl_off_t>(std::stoll(text));
+    } catch (...) {
+      return std::nullopt;
+    }
+  }
+  return std::nullopt;
+}
+
 // One request on its way: the libcurl handles and the buffers they point into. Made on the
 // thread that starts the exchange; once added to a driver, touched by that driver's thread
 // only. It is never moved: libcurl holds pointers to it and into its strings.
@@ -140,11 +162,42 @@ struct Transfer {
   std::shared_ptr<URLCache> cache;
   std::optional<URLRequest> cacheableRequest;
 
+  // The request as given, for a redirect built from it.
+  URLRequest request;
+  // A body read while it is sent (file or stream uploads), and its length (-1: chunked).
+  std::shared_ptr<BodyStream> bodyStream;
+  curl_off_t uploadLength = -1;
+  bool bodyFailed = false;
+  std::optional<Error> bodyError;
+  // Held by the task's suspend(); a held transfer does not time out.
+  bool userPaused = false;
+  // The body stream asked for a pause; the transfer's sending goes on at sendResumeAt.
+  bool sendThrottled = false;
+  SteadyClock::time_point sendResumeAt{};
+  // A download's body goes to this file instead of memory.
+  bool download = false;
+  std::FILE* downloadFile = nullptr;
+  std::string downloadPath;
+  bool downloadFailed = false;
+  curl_off_t downloadWritten = 0;
+  // The reply's head was seen (events of a delegate task go out from then on), or is a
+  // redirect the delegate decides on, whose events are held back.
+  bool headSeen = false;
+  bool delegateRedirects = false;
+  bool holdEvents = false;
+  bool sendsBody = false;
+
   Transfer() = default;
   Transfer(const Transfer&) = delete;
   Transfer& operator=(const Transfer&) = delete;
   ~Transfer() {
     if (easy) curl_easy_cleanup(easy);
+    if (bodyStream) bodyStream->close();
+    if (downloadFile) std::fclose(downloadFile);
+    if (!downloadPath.empty()) {
+      std::error_code ec;
+      std::filesystem::remove(downloadPath, ec);
+    }
     curl_slist_free_all(headerList);
     curl_url_cleanup(parsedURL);
   }
@@ -199,7 +252,10 @@ struct Transfer {
     SSL_CTX_set_cert_verify_callback(static_cast<SSL_CTX*>(sslContext), &Transfer::onVerify, arg);
     return CURLE_OK;
   }
-  SteadyClock::time_point idleDeadline() const { return lastActivity + idleTimeout; }
+  SteadyClock::time_point idleDeadline() const {
+    // A held transfer waits for its task's resume however long that takes.
+    return userPaused ? SteadyClock::time_point::max() : lastActivity + idleTimeout;
+  }
 
   std::string effectiveURL() const {
     const char* effective = nullptr;
@@ -222,6 +278,12 @@ struct Transfer {
     if (trustRefused) {
       return failure(kURLErrorServerCertificateUntrusted, "the server's certificate chain was refused");
     }
+    if (bodyFailed) {
+      URLSessionReply reply = failure(kURLErrorRequestBodyStreamExhausted, "the request body could not be read");
+      if (bodyError) reply.error->userInfo.insert_or_assign(std::string(kUnderlyingErrorKey), Value(bodyError->localizedDescription));
+      return reply;
+    }
+    if (downloadFailed) return failure(kURLErrorUnknown, "the download could not be written to its file");
     if (rc != CURLE_OK) {
       long osErrno = 0;
       curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osErrno);
@@ -239,6 +301,20 @@ struct Transfer {
   static std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) {
     auto* transfer = static_cast<Transfer*>(user);
     const std::size_t n = size * count;
+    if (transfer->download) {
+      if (std::fwrite(data, 1, n, transfer->downloadFile) != n) {
+        transfer->downloadFailed = true;
+        return 0;
+      }
+      transfer->touch();
+      transfer->downloadWritten += static_cast<curl_off_t>(n);
+      if (transfer->task) {
+        transfer->task->bytesReceived = transfer->downloadWritten;
+        transfer->task->written(static_cast<std::int64_t>(n), transfer->downloadWritten,
+                                transfer->task->bytesExpectedToReceive.load());
+      }
+      return n;
+    }
     // Past the cap the exchange stops here: returning less than given makes libcurl fail it,
     // so no more of the reply is read or kept.
     if (n > transfer->maxBodyBytes - transfer->responseBody.size()) {
@@ -247,14 +323,66 @@ struct Transfer {
     }
     transfer->touch();
     transfer->responseBody.append(data, n);
+    if (transfer->task) {
+      transfer->task->bytesReceived = static_cast<std::int64_t>(transfer->responseBody.size());
+      if (!transfer->holdEvents) transfer->task->received(std::string(data, n));
+    }
     return n;
+  }
+
+  // The head of a reply is complete: a final one (not an interim 1xx) is announced to a
+  // delegate task, except a redirect the delegate is to decide on.
+  void headEnded() {
+    long status = 0;
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    if (status < 200 || !task) return;
+    headSeen = true;
+    HTTPURLResponse response;
+    response.statusCode = static_cast<int>(status);
+    response.url = effectiveURL();
+    response.headers = responseHeaders;
+    std::int64_t expected = -1;
+    if (auto length = response.headerValue("Content-Length")) {
+      try {
+        expected = std::stoll(*length);
+      } catch (...) {
+        expected = -1;
+      }
+    }
+    task->bytesExpectedToReceive = expected;
+    if (delegateRedirects && status >= 300 && status < 400 && response.headerValue("Location")) {
+      holdEvents = true;
+      return;
+    }
+    task->responseHead(response);
+  }
+
+  // Feeds a file or stream body to libcurl; a throttled stream pauses this transfer's
+  // sending (not the thread) until it wants to go on.
+  static std::size_t onRead(char* buffer, std::size_t size, std::size_t count, void* user) {
+    auto* transfer = static_cast<Transfer*>(user);
+    const std::int64_t n = transfer->bodyStream->read(reinterpret_cast<std::uint8_t*>(buffer), size * count);
+    if (n == BodyStream::kPaused) {
+      transfer->sendThrottled = true;
+      transfer->sendResumeAt = SteadyClock::now() + transfer->bodyStream->resumeDelay();
+      return CURL_READFUNC_PAUSE;
+    }
+    if (n < 0) {
+      transfer->bodyFailed = true;
+      transfer->bodyError = transfer->bodyStream->streamError();
+      return CURL_READFUNC_ABORT;
+    }
+    transfer->touch();
+    return static_cast<std::size_t>(n);
   }
 
   static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user) {
     auto* transfer = static_cast<Transfer*>(user);
     transfer->touch();
     const std::string_view line(data, size * count);
-    if (line.rfind("HTTP/", 0) == 0) {
+    if (line == "\r\n" || line == "\n") {
+      transfer->headEnded();
+    } else if (line.rfind("HTTP/", 0) == 0) {
       transfer->responseHeaders.clear();  // a new status line (after an interim reply) starts afresh
     } else if (auto colon = line.find(':'); colon != std::string_view::npos) {
       transfer->responseHeaders.emplace_back(trim(line.substr(0, colon)), trim(line.substr(colon + 1)));
@@ -266,9 +394,14 @@ struct Transfer {
   static int onProgress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off_t sent) {
     auto* transfer = static_cast<Transfer*>(user);
     if (received != transfer->bytesReceived || sent != transfer->bytesSent) {
+      const curl_off_t step = sent - transfer->bytesSent;
       transfer->bytesReceived = received;
       transfer->bytesSent = sent;
       transfer->touch();
+      if (step > 0 && transfer->task && transfer->sendsBody) {
+        transfer->task->bytesSent = sent;
+        transfer->task->sent(step, sent, transfer->uploadLength);
+      }
     }
     return 0;
   }
@@ -295,6 +428,10 @@ class Driver {
   // Thread-safe: makes a wait() in progress return.
   void wakeup() { curl_multi_wakeup(multi_); }
   bool empty() const { return running_.empty(); }
+  Transfer* find(CURL* easy) const {
+    auto it = running_.find(easy);
+    return it == running_.end() ? nullptr : it->second.get();
+  }
   CURL* anyTransfer() const { return running_.empty() ? nullptr : running_.begin()->first; }
 
   // Takes the transfer on; on failure it stays with the caller and the error says why.
@@ -322,6 +459,15 @@ class Driver {
   // to ended(transfer, reply).
   template <class Ended>
   void perform(Ended&& ended) {
+    // Throttled bodies whose pause is over send again (unless their task holds them).
+    const auto start = SteadyClock::now();
+    for (const auto& [easy, transfer] : running_) {
+      if (transfer->sendThrottled && start >= transfer->sendResumeAt) {
+        transfer->sendThrottled = false;
+        transfer->touch();
+        if (!transfer->userPaused) curl_easy_pause(easy, CURLPAUSE_CONT);
+      }
+    }
     int active = 0;
     curl_multi_perform(multi_, &active);
     int left = 0;
@@ -352,8 +498,14 @@ class Driver {
     auto timeout = std::chrono::milliseconds(maxMillis);
     const auto now = SteadyClock::now();
     for (const auto& [easy, transfer] : running_) {
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(transfer->idleDeadline() - now);
-      timeout = std::clamp(left, std::chrono::milliseconds(0), timeout);
+      if (!transfer->userPaused) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(transfer->idleDeadline() - now);
+        timeout = std::clamp(left, std::chrono::milliseconds(0), timeout);
+      }
+      if (transfer->sendThrottled) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(transfer->sendResumeAt - now);
+        timeout = std::clamp(left, std::chrono::milliseconds(0), timeout);
+      }
     }
     int events = 0;
     curl_multi_poll(multi_, nullptr, 0, static_cast<int>(timeout.count()), &events);
@@ -374,10 +526,62 @@ void offerToCache(const Transfer& transfer, const URLSessionReply& reply) {
 }
 
 void finishTask(std::unique_ptr<Transfer> transfer, URLSessionReply reply) {
-  offerToCache(*transfer, reply);
   auto task = std::move(transfer->task);
+  const bool delegated = task && task->reportsToDelegate();
+  if (transfer->download && transfer->downloadFile) {
+    std::fclose(transfer->downloadFile);
+    transfer->downloadFile = nullptr;
+    if (!reply.error) {
+      // The file now belongs to the task, which hands it on and removes it after.
+      std::string path = std::move(transfer->downloadPath);
+      transfer->downloadPath.clear();
+      if (delegated) {
+        task->setDownloadLocation(std::move(path));
+      } else {
+        reply.data = std::move(path);
+      }
+    }
+  }
+  if (delegated) {
+    // The delegate may change what goes into the cache, on its queue.
+    if (transfer->cache && transfer->cacheableRequest && !reply.error && reply.response) {
+      task->offerToCache(transfer->cache, *transfer->cacheableRequest);
+    }
+  } else {
+    offerToCache(*transfer, reply);
+  }
   transfer.reset();  // the connection is released before the completion can run
   if (task) task->finish(std::move(reply.data), std::move(reply.response), std::move(reply.error));
+}
+
+// The request a redirect reply points to: its Location resolved against the URL answered,
+// the method turned into GET (body dropped) for 303, and for 301 and 302 after a POST.
+std::optional<URLRequest> redirectRequest(const Transfer& transfer, const HTTPURLResponse& response) {
+  auto location = response.headerValue("Location");
+  if (!location) return std::nullopt;
+  CURLU* url = curl_url();
+  if (!url) return std::nullopt;
+  std::optional<URLRequest> next;
+  if (curl_url_set(url, CURLUPART_URL, transfer.effectiveURL().c_str(), 0) == CURLUE_OK &&
+      curl_url_set(url, CURLUPART_URL, location->c_str(), 0) == CURLUE_OK) {
+    char* text = nullptr;
+    if (curl_url_get(url, CURLUPART_URL, &text, 0) == CURLUE_OK && text) {
+      next = transfer.request;
+      next->url = text;
+      const int status = response.statusCode;
+      if ((status == 303 && next->method != "HEAD") || ((status == 301 || status == 302) && next->method == "POST")) {
+        next->method = "GET";
+        next->body.clear();
+        std::erase_if(next->headers, [](const auto& header) {
+          return equalsIgnoringAsciiCase(header.first, "Content-Length") ||
+                 equalsIgnoringAsciiCase(header.first, "Content-Type");
+        });
+      }
+    }
+    curl_free(text);
+  }
+  curl_url_cleanup(url);
+  return next;
 }
 
 }  // namespace
@@ -394,6 +598,9 @@ struct URLSessionEngine::Loop {
   bool stopping = false;
   std::vector<std::unique_ptr<Transfer>> inbox;
   std::vector<std::shared_ptr<URLSessionTaskCore>> cancels;
+  std::vector<std::pair<std::shared_ptr<URLSessionTaskCore>, bool>> pauses;
+  bool refusing = false;  // finishTasksAndInvalidate: no new tasks
+  URLSessionEngine* owner = nullptr;
   std::vector<std::unique_ptr<Driver>> idleDrivers;  // for synchronous exchanges
   std::vector<Driver*> activeDrivers;               // synchronous exchanges under way
 
@@ -406,7 +613,7 @@ struct URLSessionEngine::Loop {
 
   // Checks the request and builds its transfer, or says why it cannot be sent.
   std::unique_ptr<Transfer> prepare(const std::shared_ptr<URLSessionTaskCore>& task, const URLRequest& request,
-                                    std::optional<Error>& error) const {
+                                    std::optional<Error>& error, const UploadBody* body = nullptr) const {
     if (!isToken(request.method)) {
       error = refusedRequest(request, fmt::format("the method \"{}\" is not a valid token", request.method));
       return nullptr;
@@ -449,6 +656,45 @@ struct URLSessionEngine::Loop {
       error = makeURLError(kURLErrorUnknown, request.url, "out of memory");
       return nullptr;
     }
+    transfer->request = request;
+    if (task) {
+      transfer->download = task->kind() == URLSessionTaskCore::Kind::Download;
+      if (auto delegate = task->reportsToDelegate() ? task->delegate() : nullptr) {
+        transfer->delegateRedirects = delegate->handlesRedirection();
+      }
+    }
+    if (transfer->download) {
+      std::error_code ec;
+      std::string path = (std::filesystem::temp_directory_path(ec) / "velmora-download-XXXXXX").string();
+      const int fd = ::mkstemp(path.data());
+      if (fd < 0 || !(transfer->downloadFile = ::fdopen(fd, "wb"))) {
+        if (fd >= 0) ::close(fd);
+        error = makeURLError(kURLErrorUnknown, request.url, "no temporary file for the download");
+        return nullptr;
+      }
+      transfer->downloadPath = std::move(path);
+    }
+    if (body) {
+      if (const auto* data = std::get_if<std::string>(body)) {
+        transfer->requestBody = *data;
+      } else if (const auto* file = std::get_if<std::filesystem::path>(body)) {
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(*file, ec);
+        if (ec) {
+          error = makeURLError(kURLErrorRequestBodyStreamExhausted, request.url,
+                               fmt::format("the file {} cannot be read", file->string()));
+          return nullptr;
+        }
+        transfer->bodyStream = BodyStream::withFile(*file);
+        transfer->uploadLength = static_cast<curl_off_t>(size);
+      } else if (const auto* stream = std::get_if<std::shared_ptr<BodyStream>>(body); stream && *stream) {
+        transfer->bodyStream = *stream;
+        transfer->uploadLength = declaredLength(request).value_or(-1);
+      }
+    } else {
+      transfer->requestBody = request.body;
+    }
+    if (transfer->bodyStream) transfer->bodyStream->open();
     configure(*transfer, request);
     if (configuration.urlCache && request.method == "GET") {
       transfer->cache = configuration.urlCache;
@@ -504,26 +750,54 @@ struct URLSessionEngine::Loop {
     curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &transfer);
 
     const bool sendsBody = request.method != "GET" && request.method != "HEAD";
+    transfer.sendsBody = sendsBody;
+    const bool streamed = sendsBody && transfer.bodyStream;
     if (request.method == "GET") {
       curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
     } else if (request.method == "HEAD") {
       curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+    } else if (streamed) {
+      curl_easy_setopt(easy, CURLOPT_POST, 1L);
+      curl_easy_setopt(easy, CURLOPT_READFUNCTION, &Transfer::onRead);
+      curl_easy_setopt(easy, CURLOPT_READDATA, &transfer);
+      curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, transfer.uploadLength);
+      if (request.method != "POST") curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.method.c_str());
     } else {
-      transfer.requestBody = request.body;
+      transfer.uploadLength = static_cast<curl_off_t>(transfer.requestBody.size());
       curl_easy_setopt(easy, CURLOPT_POST, 1L);
       curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(transfer.requestBody.size()));
       curl_easy_setopt(easy, CURLOPT_POSTFIELDS, transfer.requestBody.data());
       if (request.method != "POST") curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.method.c_str());
     }
+    if (transfer.task) transfer.task->bytesExpectedToSend = sendsBody ? transfer.uploadLength : 0;
+    // A download may be larger than a reply kept in memory.
+    if (transfer.download) curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(0));
 
     bool hasContentType = false;
     bool hasAccept = false;
-    for (const auto& [name, value] : request.headers) {
+    const auto addHeader = [&](const std::string& name, const std::string& value) {
       hasContentType = hasContentType || equalsIgnoringAsciiCase(name, "Content-Type");
       hasAccept = hasAccept || equalsIgnoringAsciiCase(name, "Accept");
       // libcurl sends "Name;" as a header with an empty value; "Name:" would remove it.
       const std::string line = value.empty() ? name + ";" : name + ": " + value;
       transfer.headerList = curl_slist_append(transfer.headerList, line.c_str());
+    };
+    for (const auto& [name, value] : request.headers) {
+      // A streamed body's length is libcurl's to send (or chunked when not known).
+      if (streamed && equalsIgnoringAsciiCase(name, "Content-Length")) continue;
+      addHeader(name, value);
+    }
+    // The session's headers, for those the request does not set itself.
+    for (const auto& [name, value] : configuration.HTTPAdditionalHeaders) {
+      const bool given = std::any_of(request.headers.begin(), request.headers.end(),
+                                     [&](const auto& h) { return equalsIgnoringAsciiCase(h.first, name); });
+      if (!given && isToken(name) && isSafeValue(value)) addHeader(name, value);
+    }
+    // A streamed body of unknown length goes out in chunks.
+    if (streamed && transfer.uploadLength < 0) {
+      const bool chunked = std::any_of(request.headers.begin(), request.headers.end(),
+                                       [](const auto& h) { return equalsIgnoringAsciiCase(h.first, "Transfer-Encoding"); });
+      if (!chunked) addHeader("Transfer-Encoding", "chunked");
     }
     // Suppress what libcurl would add on its own: "Expect: 100-continue", a form content
     // type on bodies, and "Accept: */*". The request goes out with the caller's headers only
@@ -536,7 +810,54 @@ struct URLSessionEngine::Loop {
 
   void ended(std::unique_ptr<Transfer> transfer, URLSessionReply reply) {
     runningByTask.erase(transfer->task.get());
+    if (transfer->holdEvents && !reply.error && reply.response) {
+      redirect(std::move(transfer), std::move(reply));
+      return;
+    }
     finishTask(std::move(transfer), std::move(reply));
+  }
+
+  // Hands a redirect reply to the task's delegate, which either names the request to go on
+  // with (started afresh for the same task) or has the task complete with the reply.
+  void redirect(std::unique_ptr<Transfer> transfer, URLSessionReply reply) {
+    auto task = transfer->task;
+    auto next = redirectRequest(*transfer, *reply.response);
+    // A streamed body cannot be read a second time: a redirect that keeps the method (307,
+    // 308) is not followed for it, and the task ends with the redirect reply.
+    if (next && transfer->bodyStream && next->method != "GET" && next->method != "HEAD") next.reset();
+    if (!next || task->redirects.fetch_add(1) >= kMaxRedirects) {
+      if (next) reply = transfer->failure(kURLErrorHTTPTooManyRedirects);
+      transfer->holdEvents = false;
+      finishTask(std::move(transfer), std::move(reply));
+      return;
+    }
+    transfer.reset();
+    std::weak_ptr<URLSessionEngine> engine = owner->weak_from_this();
+    task->redirect(std::move(*reply.response), reply.data.value_or(std::string()), std::move(*next),
+                   [engine, task](URLRequest request) {
+                     if (auto e = engine.lock()) {
+                       e->start(task, request);
+                     } else {
+                       task->finish(std::nullopt, std::nullopt,
+                                    makeURLError(kURLErrorCancelled, request.url, "the session was invalidated"));
+                     }
+                   });
+  }
+
+  static constexpr int kMaxRedirects = 20;
+
+  void setPaused(const std::shared_ptr<URLSessionTaskCore>& task, bool paused) {
+    auto it = runningByTask.find(task.get());
+    if (it == runningByTask.end()) return;
+    Transfer* transfer = io.find(it->second);
+    if (!transfer) return;
+    transfer->userPaused = paused;
+    if (paused) {
+      curl_easy_pause(it->second, CURLPAUSE_ALL);
+    } else {
+      transfer->touch();
+      curl_easy_pause(it->second, transfer->sendThrottled ? CURLPAUSE_SEND : CURLPAUSE_CONT);
+    }
   }
 
   void cancelRunning(CURL* easy) {
@@ -567,14 +888,17 @@ struct URLSessionEngine::Loop {
     for (;;) {
       std::vector<std::unique_ptr<Transfer>> adds;
       std::vector<std::shared_ptr<URLSessionTaskCore>> cancelled;
+      std::vector<std::pair<std::shared_ptr<URLSessionTaskCore>, bool>> paused;
       bool stop = false;
       {
         std::lock_guard lock(mutex);
         adds.swap(inbox);
         cancelled.swap(cancels);
+        paused.swap(pauses);
         stop = stopping;
       }
       for (auto& transfer : adds) admit(std::move(transfer));
+      for (const auto& [task, hold] : paused) setPaused(task, hold);
       for (const auto& task : cancelled) {
         if (auto it = runningByTask.find(task.get()); it != runningByTask.end()) cancelRunning(it->second);
       }
@@ -649,13 +973,25 @@ struct URLSessionEngine::Loop {
 };
 
 URLSessionEngine::URLSessionEngine(URLSessionConfiguration configuration)
-    : loop_(std::make_unique<Loop>(std::move(configuration))) {}
+    : loop_(std::make_unique<Loop>(std::move(configuration))) {
+  loop_->owner = this;
+}
 
 URLSessionEngine::~URLSessionEngine() { shutdown(); }
 
-void URLSessionEngine::start(const std::shared_ptr<URLSessionTaskCore>& task, const URLRequest& request) {
+void URLSessionEngine::start(const std::shared_ptr<URLSessionTaskCore>& task, const URLRequest& request,
+                             const UploadBody* body) {
+  bool refused = false;
+  {
+    std::lock_guard lock(loop_->mutex);
+    refused = loop_->refusing && task->redirects.load() == 0;
+  }
+  if (refused) {
+    task->finish(std::nullopt, std::nullopt, makeURLError(kURLErrorCancelled, request.url, "the session was invalidated"));
+    return;
+  }
   std::optional<Error> error;
-  auto transfer = loop_->prepare(task, request, error);
+  auto transfer = loop_->prepare(task, request, error, body);
   if (!transfer) {
     task->finish(std::nullopt, std::nullopt, std::move(error));
     return;
@@ -684,6 +1020,18 @@ void URLSessionEngine::cancel(const std::shared_ptr<URLSessionTaskCore>& task) {
   if (loop_->stopping) return;  // shutdown cancels everything anyway
   loop_->cancels.push_back(task);
   loop_->io.wakeup();
+}
+
+void URLSessionEngine::setPaused(const std::shared_ptr<URLSessionTaskCore>& task, bool paused) {
+  std::lock_guard lock(loop_->mutex);
+  if (loop_->stopping) return;
+  loop_->pauses.emplace_back(task, paused);
+  loop_->io.wakeup();
+}
+
+void URLSessionEngine::refuseNewTasks() {
+  std::lock_guard lock(loop_->mutex);
+  loop_->refusing = true;
 }
 
 URLSessionReply URLSessionEngine::perform(const URLRequest& request) { return loop_->perform(request); }

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "platform/net/BodyStream.h"
 #include "platform/net/URLRequest.h"
 #include "platform/net/URLSessionConfiguration.h"
 #include "platform/net/URLSessionReply.h"
@@ -30,14 +31,21 @@ class URLSessionTaskCore;
 // shutdown() cancels whatever is in flight or waiting, synchronous exchanges included, joins
 // the I/O thread and refuses later work (each later start() finishes its task with a
 // cancellation, each later perform() returns one); it is idempotent.
-class URLSessionEngine {
+class URLSessionEngine : public std::enable_shared_from_this<URLSessionEngine> {
  public:
   explicit URLSessionEngine(URLSessionConfiguration configuration);
   ~URLSessionEngine();
   URLSessionEngine(const URLSessionEngine&) = delete;
   URLSessionEngine& operator=(const URLSessionEngine&) = delete;
 
-  void start(const std::shared_ptr<URLSessionTaskCore>& task, const URLRequest& request);
+  // `body`, when given, is sent in place of the request's body. A task of kind Download has
+  // its reply body written to a temporary file.
+  void start(const std::shared_ptr<URLSessionTaskCore>& task, const URLRequest& request,
+             const UploadBody* body = nullptr);
+  // Holds (true) or lets go on (false) a running task's transfer.
+  void setPaused(const std::shared_ptr<URLSessionTaskCore>& task, bool paused);
+  // Later start() calls finish their task with a cancellation; transfers under way go on.
+  void refuseNewTasks();
   // Asks the I/O thread to stop a running task; its completion reports the cancellation.
   void cancel(const std::shared_ptr<URLSessionTaskCore>& task);
   URLSessionReply perform(const URLRequest& request);
