@@ -1,0 +1,42 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string_view>
+#include <vector>
+#include <optional>
+
+#include "platform/core/Clock.h"
+#include "platform/core/Error.h"
+#include "platform/core/Value.h"
+
+namespace kestrine::model_services {
+
+// The clock the records' cache tests and cache stamps read: the shared registry's
+// scheduler's (the virtual clock in tests), else the system clock.
+std::shared_ptr<platform::Clock> clock();
+// True when the cache date is missing or older than the 30-minute cache lifetime.
+bool hasCacheExpired(const std::optional<platform::Date>& cachedAt);
+// Runs the work later on the platform main queue (at once when there is no scheduler).
+void postToMainQueue(std::function<void()> work);
+
+void logSkippedItem(std::string_view what, const platform::Error& error);
+
+// Imports each object of a page as a record of class T; an item that does not import is
+// logged and skipped, the rest kept in order.
+template <class T>
+std::vector<std::shared_ptr<T>> importPage(const platform::Array& items, std::string_view what) {
+  std::vector<std::shared_ptr<T>> out;
+  out.reserve(items.size());
+  for (const auto& item : items) {
+    platform::Error error;
+    if (auto record = T::initWithDictionary(item, &error)) {
+      out.push_back(std::move(record));
+    } else {
+      logSkippedItem(what, error);
+    }
+  }
+  return out;
+}
+
+}  // namespace kestrine::model_services
