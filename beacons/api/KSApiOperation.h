@@ -9,6 +9,7 @@
 
 #include "beacons/foundation/KSOperation.h"
 #include "beacons/foundation/KSOperationDelegate.h"
+#include "beacons/model/KSBeacon.h"
 #include "platform/core/Date.h"
 #include "platform/core/Error.h"
 #include "platform/core/Value.h"
@@ -35,13 +36,6 @@ enum KSApiOperationType : std::int32_t {
   KSApiOperationTypeSyncAllSitesForApp = 10,
 };
 
-enum KSBeaconIdentifierType : std::int64_t {
-  KSBeaconIdentifierTypeSerialNumber = 1,
-  KSBeaconIdentifierTypeBluetoothAddress = 2,
-  KSBeaconIdentifierTypeBeaconID = 3,
-  KSBeaconIdentifierTypeIBeaconKey = 4,
-  KSBeaconIdentifierTypeEddystoneUIDString = 5,
-};
 
 // A location and length, as a batch of pending records is addressed.
 struct KSRange {
