@@ -43,6 +43,9 @@ class KSApiSiteCachePort {
   virtual std::shared_ptr<KSSite> cachedSiteWithSiteID(const std::string& siteID) = 0;
   virtual bool hasCacheExpiredForSiteWithID(const std::string& siteID) = 0;
   virtual bool hasCacheExpiredForSitesForApp() = 0;
+  // One site created or deleted through the record calls.
+  virtual void cacheSite(const std::shared_ptr<KSSite>& /*site*/, bool /*multicast*/) {}
+  virtual void removeCachedSite(const std::shared_ptr<KSSite>& /*site*/) {}
 };
 
 // The beacon-region manager.
