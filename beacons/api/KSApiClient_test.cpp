@@ -99,6 +99,52 @@ TEST(KSApiClient, RequestsReachTheCloudWithTheirPathQueryBodyAndThePlatformHeade
   }
 }
 
+// Every route of the cloud fake, as the client writes it: an identifier with a blank and a
+// slash stays one segment, a leading "/" leaves the base's path, GET and DELETE parameters
+// travel in the query, the others in a JSON body, and the platform headers ride along.
+TEST(KSApiClient, EveryCloudRouteIsReachedAsWritten) {
+  ApiTestWorld world;
+  world.client->setAuthorizationHeaderWithAppToken("tok");
+  world.client->setValueForHTTPHeaderField("install-1", std::string(KSInstallationIDHeader));
+  world.client->setValueForHTTPHeaderField(std::string(KSSDKVersion), std::string(KSSDKVersionHeader));
+  for (const auto& route : BeaconCloudFake::routes()) {
+    // Identifiers are numbered by their segment.
+    std::string path = route.absolute ? "/" : "";
+    std::string expectedPath = route.absolute ? "" : "/api";
+    for (std::size_t i = 0; i < route.pattern.size(); ++i) {
+      const bool wildcard = route.pattern[i] == "{}";
+      const std::string id = "id " + std::to_string(i) + "/x";
+      if (i > 0) path += "/";
+      path += wildcard ? KSApiEscapePathSegment(id) : route.pattern[i];
+      expectedPath += "/" + (wildcard ? id : route.pattern[i]);
+    }
+    SCOPED_TRACE(route.method + " " + path);
+    const bool inQuery = route.method == "GET" || route.method == "DELETE";
+    world.cloud.clearLog();
+    ApiOutcome outcome;
+    world.client->dataTaskWithHTTPMethod(route.method, path, Value::makeDict({{"k", "v w"}}), outcome.success(),
+                                         outcome.failure())
+        ->resume();
+    ASSERT_TRUE(world.drainUntil([&] { return outcome.calls() > 0; }));
+    auto log = world.cloud.log();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].method, route.method);
+    EXPECT_EQ(log[0].path, expectedPath);
+    if (inQuery) {
+      EXPECT_EQ(log[0].query, (std::map<std::string, std::string>{{"k", "v w"}}));
+      EXPECT_EQ(log[0].body, "");
+    } else {
+      EXPECT_TRUE(log[0].query.empty());
+      EXPECT_EQ(log[0].json, Value::makeDict({{"k", "v w"}}));
+      EXPECT_EQ(log[0].header("Content-Type"), "application/json");
+    }
+    EXPECT_EQ(log[0].header("X-Api-Version"), "3");
+    EXPECT_EQ(log[0].header("Authorization"), "Kestrine dG9r");
+    EXPECT_EQ(log[0].header("X-KS-InstallationID"), "install-1");
+    EXPECT_EQ(log[0].header("X-KS-SDKVersion"), "2.1.0");
+  }
+}
+
 TEST(KSApiClient, AuthorizationForms) {
   ApiTestWorld world;
   auto header = [&] { return world.client->requestSerializer()->valueForHTTPHeaderField("Authorization"); };
