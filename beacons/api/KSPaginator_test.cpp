@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <locale>
+
 #include "beacons/api/KSApiOperation.h"
 #include "platform/core/Log.h"
 #include "testing/ApiTestSupport.h"
@@ -183,8 +185,14 @@ TEST(KSApiOperationFactories, PathsParametersAndStoredFields) {
   EXPECT_EQ(byAddress->resourcePath(), "beacons/AA:BB/nearby");
   EXPECT_EQ(byAddress->beaconIdentifierString(), "AA:BB");
 
+  // A process whose locale writes decimal commas still sends points.
+  struct Comma : std::numpunct<char> {
+    char do_decimal_point() const override { return ','; }
+  };
+  const std::locale previous = std::locale::global(std::locale(std::locale::classic(), new Comma));
   auto nearby = KSApiOperation::operationForSyncSitesNearbyLocation(
       platform::location::Location{.latitude = 52.52000659, .longitude = -0.5}, d);
+  std::locale::global(previous);
   EXPECT_EQ(nearby->resourcePath(), "sites/nearby");
   EXPECT_EQ(nearby->parameters(),
             Value::makeDict({{"latitude", "52.520007"}, {"longitude", "-0.5"}, {"distance", "3219"}}));
