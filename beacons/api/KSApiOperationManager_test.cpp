@@ -439,6 +439,45 @@ TEST_F(KSApiOperationManagerTest, FaultMatrix) {
   }
 }
 
+// A walk whose second page fails: the first page stays delivered, no failure result goes to
+// the hub (full syncs report none), and the throttle follows the failure's rule.
+TEST_F(KSApiOperationManagerTest, FaultMatrixOfAPagedWalk) {
+  struct Row {
+    const char* name;
+    int status;
+    const char* retryAfter;
+    Fault::Kind kind;
+    std::optional<double> throttle;
+  };
+  const std::vector<Row> rows = {
+      {"reset", 0, nullptr, Fault::Kind::Reset, 10.0},
+      {"timeout", 0, nullptr, Fault::Kind::Stall, 10.0},
+      {"429 with Retry-After 30", 429, "30", Fault::Kind::None, 30.0},
+      {"500", 500, nullptr, Fault::Kind::None, 10.0},
+      {"garbage on a 200", 0, nullptr, Fault::Kind::Garbage, std::nullopt},
+  };
+  world.cloud.putList("beacons", "beacons", beaconItems(150));
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    defaults->setApiRetryAfter(std::nullopt);
+    hub->results.clear();
+    world.cloud.clearLog();
+    Fault fault;
+    fault.status = row.status;
+    if (row.retryAfter) fault.retryAfter = row.retryAfter;
+    fault.kind = row.kind;
+    fault.page = 2;
+    world.cloud.setFault("GET", "beacons", fault);
+    manager->syncAllBeaconsForAppModifiedAfter(std::nullopt);
+    ASSERT_TRUE(settle());
+    ASSERT_EQ(hub->results.size(), 1u);
+    EXPECT_EQ(hub->results[0].beacons.size(), 100u);
+    EXPECT_FALSE(hub->results[0].includeLatestForApp);
+    EXPECT_EQ(throttleSeconds(), row.throttle);
+    EXPECT_GE(world.cloud.hits("GET", "beacons"), 2u);
+  }
+}
+
 TEST_F(KSApiOperationManagerTest, AFailureWithoutResponseWhileUnreachableDoesNotThrottle) {
   world.cloud.setFault("GET", "beacons/AA:01", Fault{.kind = Fault::Kind::Reset});
   manager->syncBeaconWithBluetoothAddress("AA:01");
