@@ -289,12 +289,22 @@ LoopbackHttpServer::Reply LoopbackHttpServer::replyFor(const RecordedRequest& re
     }
   }
   if (handler) return handler(request);
-  std::lock_guard lock(mutex_);
-  if (auto it = replies_.find(target); it != replies_.end()) return it->second;
-  if (auto query = target.find('?'); query != std::string::npos) {
-    if (auto it = replies_.find(std::string_view(target).substr(0, query)); it != replies_.end()) return it->second;
+  Handler fallback;
+  {
+    std::lock_guard lock(mutex_);
+    if (auto it = replies_.find(target); it != replies_.end()) return it->second;
+    if (auto query = target.find('?'); query != std::string::npos) {
+      if (auto it = replies_.find(std::string_view(target).substr(0, query)); it != replies_.end()) return it->second;
+    }
+    if (!fallbackHandler_) return defaultReply_;
+    fallback = fallbackHandler_;
   }
-  return defaultReply_;
+  return fallback(request);
+}
+
+void LoopbackHttpServer::setFallbackHandler(Handler handler) {
+  std::lock_guard lock(mutex_);
+  fallbackHandler_ = std::move(handler);
 }
 
 std::size_t LoopbackHttpServer::connectionsAccepted() const {
@@ -432,18 +442,24 @@ void LoopbackHttpServer::serve(Connection& connection) {
     switch (reply.mode) {
       case Reply::Mode::Close:
         return;
-      case Reply::Mode::Reset: {
-        // With a zero linger time the close that follows sends a reset instead of a FIN.
-        const linger abort{1, 0};
-        ::setsockopt(connection.fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-        return;
-      }
       case Reply::Mode::Stall:
         waitForStop();
         return;
       case Reply::Mode::Raw:
         sendAll(connection.fd, reply.body);
         return;
+      case Reply::Mode::Reset: {
+        // Disconnecting an established TCP socket (connect with AF_UNSPEC) aborts it with
+        // RST at once, while the descriptor itself stays open until the thread is joined.
+        struct linger abort {};
+        abort.l_onoff = 1;
+        abort.l_linger = 0;
+        ::setsockopt(connection.fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        sockaddr unspecified{};
+        unspecified.sa_family = AF_UNSPEC;
+        ::connect(connection.fd, &unspecified, sizeof unspecified);
+        return;
+      }
       case Reply::Mode::StallAfterHeaders:
       case Reply::Mode::Normal:
       case Reply::Mode::Truncate:

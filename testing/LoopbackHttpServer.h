@@ -52,10 +52,10 @@ class LoopbackHttpServer {
       Normal,
       Truncate,  // declare a Content-Length larger than the bytes sent, send the body, then close
       Close,     // close the connection without sending anything
-      Reset,     // reset the connection (RST) without sending anything
       Stall,     // never answer; the connection is released when the server stops
       StallAfterHeaders,  // send the status line and headers, then nothing more until the server stops
       Raw,       // send `body` as the whole reply, status line included, byte for byte, then close
+      Reset,     // abort the connection with a TCP reset (RST) instead of answering
     } mode = Mode::Normal;
     // With trickleBytes > 0, the body goes out trickleBytes at a time, trickleInterval apart.
     std::size_t trickleBytes = 0;
@@ -82,6 +82,9 @@ class LoopbackHttpServer {
   void setHandler(std::string target, Handler handler);
   // Reply for every target without a reply of its own; initially 404 with an empty body.
   void setDefaultReply(Reply reply);
+  // Computes the reply for every target without a reply or handler of its own, in place of
+  // the default reply (fakes that route on the path themselves). Runs like a handler.
+  void setFallbackHandler(Handler handler);
 
   // Every request received so far, in the order they were completely read.
   std::vector<RecordedRequest> requests() const;
@@ -120,6 +123,7 @@ class LoopbackHttpServer {
   std::size_t connectionsAccepted_ = 0;
   std::map<std::string, Reply, std::less<>> replies_;
   std::map<std::string, Handler, std::less<>> handlers_;
+  Handler fallbackHandler_;
   Reply defaultReply_;
   std::vector<std::unique_ptr<Connection>> connections_;
   std::thread acceptThread_;

@@ -127,6 +127,7 @@ void KSOperationQueue::startAll(std::vector<std::shared_ptr<KSOperation>> operat
 // An operation that did not take its start (it stopped being ready before its turn came)
 // gives its slot back and is started again when it becomes ready.
 void KSOperationQueue::afterStart(const KSOperation* operation) {
+  std::shared_ptr<KSOperation> released;  // let go after the queue's lock
   std::vector<std::shared_ptr<KSOperation>> toStart;
   {
     std::lock_guard guard(mutex_);
@@ -134,9 +135,18 @@ void KSOperationQueue::afterStart(const KSOperation* operation) {
                            [&](const Entry& e) { return e.operation.get() == operation; });
     if (it == entries_.end() || !it->started) return;
     const auto state = operation->state();
-    if (state != KSOperationStateReady && state != KSOperationStatePaused) return;
-    it->started = false;
-    --running_;
+    if (state == KSOperationStateCancelled) {
+      // Cancelled after its turn came but before its start ran: it never ran and never will,
+      // so it leaves now (nothing else would take it out, and it would hold its slot).
+      --running_;
+      released = std::move(it->operation);
+      entries_.erase(it);
+    } else if (state == KSOperationStateReady || state == KSOperationStatePaused) {
+      it->started = false;
+      --running_;
+    } else {
+      return;
+    }
     toStart = takeStartableLocked();
   }
   startAll(std::move(toStart));

@@ -98,6 +98,19 @@ TEST_F(KSOperationQueueTest, AnOperationCancelledBeforeItStartedLeavesTheQueueAn
   EXPECT_EQ(log, (Log{"a runs", "c runs"}));
 }
 
+TEST_F(KSOperationQueueTest, AnOperationCancelledAfterItsTurnCameButBeforeItStartedFreesItsSlot) {
+  auto queue = KSOperationQueue::create("q");
+  queue->setMaxConcurrentOperationCount(1);
+  auto a = makeOperation("a"), b = makeOperation("b");
+  queue->addOperation(a);  // its start is posted, not yet run
+  queue->addOperation(b);
+  a->cancel();
+  scheduler->runUntilIdle();
+  EXPECT_TRUE(a->isCancelled());
+  EXPECT_EQ(queue->operations(), (std::vector<std::shared_ptr<KSOperation>>{b}));
+  EXPECT_EQ(log, (Log{"b runs"}));
+}
+
 TEST_F(KSOperationQueueTest, FinishOfAnOperationThatNeverStartedTakesItOutWithoutRunningIt) {
   auto queue = KSOperationQueue::create("q");
   queue->setMaxConcurrentOperationCount(1);

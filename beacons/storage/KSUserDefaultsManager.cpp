@@ -1,6 +1,7 @@
 #include "beacons/storage/KSUserDefaultsManager.h"
 
 #include "beacons/foundation/KSInstanceProvider.h"
+#include "beacons/model/KSApp.h"
 #include "beacons/model/KSSession.h"
 #include "platform/core/Log.h"
 #include "platform/defaults/UserDefaults.h"
@@ -78,6 +79,29 @@ std::vector<std::shared_ptr<KSSession>> KSUserDefaultsManager::loadSessions() co
     return {};
   }
   return *sessions;
+}
+
+std::shared_ptr<KSApp> KSUserDefaultsManager::loadCachedApp() const {
+  if (!defaults_) return nullptr;
+  platform::Value stored = defaults_->objectForKey(KSUserDefaultsSDKRemoteConfigurationsKey);
+  if (!stored.dict()) return nullptr;
+  platform::Error error;
+  auto app = KSApp::initWithDictionary(stored, &error);
+  if (!app) platform::Log::warning(kLog, "stored app does not import ({})", error.localizedDescription);
+  return app;
+}
+
+void KSUserDefaultsManager::storeApp(const std::shared_ptr<KSApp>& app) {
+  if (!defaults_) {
+    platform::Log::warning(kLog, "no user defaults; \"{}\" is not stored", KSUserDefaultsSDKRemoteConfigurationsKey);
+    return;
+  }
+  if (!app) {
+    defaults_->setObject(KSUserDefaultsSDKRemoteConfigurationsKey, platform::Value());
+  } else if (!defaults_->setObject(KSUserDefaultsSDKRemoteConfigurationsKey, app->toDictionary())) {
+    platform::Log::warning(kLog, "the app record cannot be stored");
+  }
+  defaults_->synchronize();
 }
 
 void KSUserDefaultsManager::storeSessions(const std::vector<std::shared_ptr<KSSession>>& sessions) {

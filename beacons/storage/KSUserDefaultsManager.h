@@ -15,6 +15,7 @@ class UserDefaults;
 
 namespace kestrine {
 
+class KSApp;
 class KSSession;
 
 class KSInstanceProvider;
@@ -68,6 +69,11 @@ class KSUserDefaultsManager {
   // not decode as a whole (logged).
   std::vector<std::shared_ptr<KSSession>> loadSessions() const;
   void storeSessions(const std::vector<std::shared_ptr<KSSession>>& sessions);
+
+  // The verified app record (its exported dictionary); storing nothing removes it. A stored
+  // dictionary that does not import loads as nothing.
+  std::shared_ptr<KSApp> loadCachedApp() const;
+  void storeApp(const std::shared_ptr<KSApp>& app);
 
   std::optional<platform::Date> apiRetryAfter();
   void setApiRetryAfter(std::optional<platform::Date> date);

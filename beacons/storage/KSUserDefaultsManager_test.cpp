@@ -1,5 +1,7 @@
 #include "beacons/storage/KSUserDefaultsManager.h"
 
+#include "beacons/model/KSApp.h"
+
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -148,6 +150,21 @@ TEST_F(KSUserDefaultsManagerTest, SharedManagerIsTheRegistrysOnTheRegistrysDefau
   none.storeDeviceIdentifier("x");
   EXPECT_FALSE(none.loadDeviceIdentifier());
   EXPECT_EQ(log.count("no user defaults"), 1u);
+}
+
+TEST_F(KSUserDefaultsManagerTest, TheCachedAppSurvivesARestartAndStoringNothingRemovesIt) {
+  auto app = KSApp::initWithDictionary(platform::Value::makeDict({{"id", "app-1"}, {"name", "Lot"}}));
+  ASSERT_TRUE(app);
+  app->setVerificationCode(std::string(64, 'a'));
+  app->setVerifiedAt(platform::Date::fromReferenceSeconds(736'000'000));
+  reopen()->storeApp(app);
+  auto loaded = reopen()->loadCachedApp();
+  ASSERT_TRUE(loaded);
+  EXPECT_EQ(loaded->appID(), "app-1");
+  EXPECT_EQ(loaded->verificationCode(), std::string(64, 'a'));
+  EXPECT_EQ(loaded->verifiedAt(), app->verifiedAt());
+  reopen()->storeApp(nullptr);
+  EXPECT_EQ(reopen()->loadCachedApp(), nullptr);
 }
 
 }  // namespace

@@ -1,0 +1,585 @@
+#include "beacons/api/KSRecordApi.h"
+
+#include <utility>
+
+#include "beacons/api/KSApiClient.h"
+#include "beacons/api/KSPaginator.h"
+#include "beacons/foundation/KSCacher.h"
+#include "beacons/model/KSApp.h"
+#include "beacons/model/KSBeacon.h"
+#include "beacons/model/KSBeaconPendingRecords.h"
+#include "beacons/model/KSBeaconVersion.h"
+#include "beacons/model/KSCategory.h"
+#include "beacons/model/KSPerson.h"
+#include "beacons/model/KSTeam.h"
+#include "beacons/model/KSTeamInvite.h"
+#include "platform/core/Clock.h"
+#include "platform/core/Log.h"
+#include "platform/dispatch/Queue.h"
+#include "platform/dispatch/Scheduler.h"
+
+namespace kestrine {
+
+namespace {
+
+constexpr std::string_view kLog = "record-api";
+
+template <class P>
+std::shared_ptr<P> find(const std::function<std::shared_ptr<P>()>& port) {
+  return port ? port() : nullptr;
+}
+
+// The record under `key`, or the import error.
+template <class T>
+std::shared_ptr<T> recordUnder(const platform::Value& reply, std::string_view key, platform::Error& error) {
+  const platform::Value& object = reply[key];
+  if (!object.dict()) {
+    error = beacon_api::errorWithDescription(fmt::format("Response Did Not Include \"{}\"", key));
+    return nullptr;
+  }
+  return T::initWithDictionary(object, &error);
+}
+
+// The records of a page, skipping (and logging) items that do not import.
+template <class T>
+std::vector<std::shared_ptr<T>> recordsOf(const platform::Value& items) {
+  std::vector<std::shared_ptr<T>> out;
+  if (const platform::Array* array = items.array()) {
+    for (const auto& item : *array) {
+      platform::Error error;
+      if (auto record = T::initWithDictionary(item, &error)) {
+        out.push_back(std::move(record));
+      } else {
+        platform::Log::warning(kLog, "skipped a list item that does not import: {}", error.localizedDescription);
+      }
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+platform::Error beacon_api::errorWithDescription(std::string_view description) {
+  return platform::Error(std::string(KSBeaconApiErrorDomain), -1, std::string(description));
+}
+
+void beacon_api::copyApiPropertiesFromBeacon(KSBeacon& beacon, const KSBeacon& fetched) {
+  beacon.setBeaconID(fetched.beaconID());
+  beacon.setSerialNumber(fetched.serialNumber());
+  beacon.setBluetoothAddress(fetched.bluetoothAddress());
+  beacon.setProximityUUIDString(fetched.proximityUUIDString());
+  beacon.setMajor(fetched.major());
+  beacon.setMinor(fetched.minor());
+  beacon.setSiteID(fetched.siteID());
+  beacon.setSiteName(fetched.siteName());
+  if (!beacon.siteID()) beacon.setSite(nullptr);
+  beacon.setTeamID(fetched.teamID());
+  beacon.setFeatureBitmask(fetched.featureBitmask());
+  auto eddystone = fetched.eddystone();
+  beacon.setEddystone(eddystone ? eddystone->copy() : nullptr);
+  beacon.setWireframeURLString(fetched.wireframeURLString());
+  if (auto access = fetched.networkAccess()) beacon.setNetworkAccess(access);
+  if (!fetched.createdAt()) return;  // a summary, not the full record
+  beacon.setName(fetched.name());
+  beacon.setPrivacyDuration(fetched.privacyDuration());
+  beacon.setSiteName(fetched.siteName());
+  beacon.setCreatedAt(fetched.createdAt());
+  beacon.setModifiedAt(fetched.modifiedAt());
+  beacon.setBatteryStatus(fetched.batteryStatus());
+  beacon.setBeaconLoudness(fetched.beaconLoudness());
+  beacon.setTargetSpeed(fetched.targetSpeed());
+  beacon.setBeaconMode(fetched.beaconMode());
+  beacon.setBeaconRegion(fetched.beaconRegion());
+  beacon.setCategories(fetched.categories());
+  beacon.setCustomValues(fetched.customValues());
+  beacon.setMapPoint(fetched.mapPoint());
+  beacon.setVersion(fetched.version());
+  beacon.setPendingVersion(fetched.pendingVersion());
+  beacon.setMeasuredPowerAt1Meter(fetched.measuredPowerAt1Meter());
+  beacon.setFirmwareVersion(fetched.firmwareVersion());
+  beacon.setFirmwareUID(fetched.firmwareUID());
+  beacon.setLatestFirmwareVersion(fetched.latestFirmwareVersion());
+  beacon.setLatestFirmwareUID(fetched.latestFirmwareUID());
+  beacon.setModelNumber(fetched.modelNumber());
+  beacon.setUpgradableOTA(fetched.upgradableOTA());
+  beacon.setLastKnownBatteryLevel(fetched.lastKnownBatteryLevel());
+}
+
+KSRecordApi::KSRecordApi(std::shared_ptr<KSApiClient> client, KSApiOperationManagerPorts ports)
+    : client_(std::move(client)), ports_(std::move(ports)) {}
+
+void KSRecordApi::send(const std::optional<KSApiRequest>& request, std::string_view what, Reply success,
+                       TaskFailure failure) {
+  if (!request) {
+    auto error = beacon_api::errorWithDescription(fmt::format("The record lacks the identifier {} needs", what));
+    if (failure) client_->completionQueue()->async([failure, error] { failure(nullptr, error); });
+    return;
+  }
+  auto task = client_->dataTaskWithHTTPMethod(request->method, request->path, request->parameters, std::move(success),
+                                              std::move(failure));
+  if (task) task->resume();
+}
+
+void KSRecordApi::postToMain(std::function<void()> work) { client_->scheduler()->mainQueue()->async(std::move(work)); }
+
+template <class T>
+void KSRecordApi::walk(const std::optional<KSApiRequest>& request,
+                       std::function<void(std::vector<std::shared_ptr<T>>, bool last)> page, Failure failure) {
+  if (!request) {
+    auto error = beacon_api::errorWithDescription("The record lacks the identifier its list needs");
+    if (failure) client_->completionQueue()->async([failure, error] { failure(error); });
+    return;
+  }
+  KSPaginator::loadAllPagesForPath(
+      request->path, request->parameters,
+      [page](const platform::Value& items, const std::shared_ptr<KSPaginator>& paginator) {
+        page(recordsOf<T>(items), !paginator->walkContinues());
+      },
+      [failure](const platform::Error& error) {
+        if (failure) failure(error);
+      },
+      client_);
+}
+
+// --- beacons --------------------------------------------------------------------------------
+
+void KSRecordApi::updateBeacon(const std::shared_ptr<KSBeacon>& beacon,
+                               std::function<void(std::shared_ptr<KSBeacon>)> success, Failure failure) {
+  if (!beacon) return;
+  std::weak_ptr<KSBeacon> weak = beacon;
+  send(record_requests::updateBeacon(*beacon), "updateBeacon",
+       [weak, success](const auto&, const platform::Value&) {
+         if (success) success(weak.lock());
+       },
+       [failure](const auto&, const platform::Error& e) {
+         if (failure) failure(e);
+       });
+}
+
+void KSRecordApi::moveBeaconToTeam(const std::shared_ptr<KSBeacon>& beacon, const KSTeam& team, const KSSite& site,
+                                   bool keepCategories, std::function<void(std::shared_ptr<KSBeacon>)> success,
+                                   Failure failure) {
+  if (!beacon) return;
+  std::weak_ptr<KSBeacon> weak = beacon;
+  send(record_requests::moveBeaconToTeam(*beacon, team, site, keepCategories), "moveBeaconToTeam",
+       [this, weak, success, failure](const auto&, const platform::Value&) {
+         auto strong = weak.lock();
+         if (!strong) {
+           if (success) success(nullptr);
+           return;
+         }
+         refreshBeacon(
+             strong, [weak, success] { if (success) success(weak.lock()); }, failure);
+       },
+       [failure](const auto&, const platform::Error& e) {
+         if (failure) failure(e);
+       });
+}
+
+void KSRecordApi::getBeaconVersion(const std::shared_ptr<KSBeacon>& beacon, std::int64_t version,
+                                   std::function<void(std::shared_ptr<KSBeaconVersion>)> success, Failure failure) {
+  if (!beacon) return;
+  send(record_requests::beaconVersion(*beacon, version), "getBeaconVersion",
+       [beacon, success, failure](const auto&, const platform::Value& reply) {
+         platform::Error error;
+         auto record = recordUnder<KSBeaconVersion>(reply, "version", error);
+         if (!record) {
+           if (failure) failure(error);
+         } else if (success) {
+           success(record);
+         }
+       },
+       [failure](const auto&, const platform::Error& e) {
+         if (failure) failure(e);
+       });
+}
+
+void KSRecordApi::getLatestBeaconVersion(const std::shared_ptr<KSBeacon>& beacon,
+                                         std::function<void(std::shared_ptr<KSBeaconVersion>)> success,
+                                         Failure failure) {
+  if (!beacon) return;
+  send(record_requests::latestBeaconVersion(*beacon), "getLatestBeaconVersion",
+       [beacon, success, failure](const auto&, const platform::Value& reply) {
+         platform::Error error;
+         auto record = recordUnder<KSBeaconVersion>(reply, "version", error);
+         if (!record) {
+           if (failure) failure(error);
+         } else if (success) {
+           success(record);
+         }
+       },
+       [failure](const auto&, const platform::Error& e) {
+         if (failure) failure(e);
+       });
+}
+
+void KSRecordApi::confirmBeaconVersion(const std::shared_ptr<KSBeacon>& beacon, std::int64_t version, Reply success,
+                                       TaskFailure failure) {
+  if (!beacon) return;
+  send(record_requests::confirmBeaconVersion(*beacon, version), "confirmBeaconVersion",
+       [beacon, success](const auto& task, const platform::Value& reply) {
+         if (success) success(task, reply);
+       },
+       std::move(failure));
+}
+
+void KSRecordApi::refreshBeacon(const std::shared_ptr<KSBeacon>& beacon, std::function<void()> success,
+                                Failure failure) {
+  if (!beacon) return;
+  auto ports = ports_;
+  send(record_requests::refreshBeacon(*beacon), "refreshBeacon",
+       [beacon, ports, success, failure](const auto&, const platform::Value& reply) {
+         platform::Error error;
+         auto fetched = recordUnder<KSBeacon>(reply, "beacon", error);
+         if (!fetched) {
+           if (failure) failure(error);
+           return;
+         }
+         beacon_api::copyApiPropertiesFromBeacon(*beacon, *fetched);
+         if (auto hub = find(ports.beaconCache)) {
+           KSBeaconSyncResult result;
+           result.beaconIdentifierType = KSBeaconIdentifierTypeBluetoothAddress;
+           result.beaconIdentifierString = beacon->bluetoothAddress();
+           result.httpStatusCode = 200;
+           result.beacons = {beacon};
+           hub->cacheBeaconsFromSyncResult(result);
+         }
+         if (success) success();
+       },
+       [failure](const auto&, const platform::Error& e) {
+         if (failure) failure(e);
+       });
+}
+
+void KSRecordApi::getLatestBeacon(const std::shared_ptr<KSBeacon>& beacon,
+                                  std::function<void(std::shared_ptr<KSBeacon>)> success, Failure failure) {
+  if (!beacon) return;
+  send(record_requests::latestBeacon(*beacon), "getLatestBeacon",
+       [beacon, success, failure](const auto&, const platform::Value& reply) {
+         platform::Error error;
+         auto latest = recordUnder<KSBeacon>(reply, "beacon", error);
+         if (!latest) {
+           if (failure) failure(error);
+         } else if (success) {
+           success(latest);
+         }
+       },
+       [failure](const auto&, const platform::Error& e) {
+         if (failure) failure(e);
+       });
+}
+
+namespace {
+template <class T>
+KSRecordApi::Reply listUnder(std::string key, std::string missing,
+                             std::function<void(const std::vector<std::shared_ptr<T>>&)> success,
+                             KSRecordApi::Failure failure) {
+  return [key, missing, success, failure](const auto&, const platform::Value& reply) {
+    const platform::Value& list = reply[key];
+    if (list.isAbsent()) {
+      if (failure) failure(beacon_api::errorWithDescription(missing));
+      return;
+    }
+    platform::Error error;
+    auto records = T::arrayOfModelsFromDictionaries(list, &error);
+    if (!records) {
+      if (failure) failure(error);
+    } else if (success) {
+      success(*records);
+    }
+  };
+}
+}  // namespace
+
+void KSRecordApi::getTargetSpeeds(const std::shared_ptr<KSBeacon>& beacon, platform::Value parameters,
+                                  std::function<void(const std::vector<std::shared_ptr<KSTargetSpeed>>&)> success,
+                                  Failure failure) {
+  if (!beacon) return;
+  send(record_requests::beaconTargetSpeeds(*beacon, std::move(parameters)), "getTargetSpeeds",
+       listUnder<KSTargetSpeed>("targetSpeeds", "Response Did Not Include Target Speeds", success, failure),
+       [failure](const auto&, const platform::Error& e) {
+         if (failure) failure(e);
+       });
+}
+
+void KSRecordApi::getBeaconModes(const std::shared_ptr<KSBeacon>& beacon, platform::Value parameters,
+                                 std::function<void(const std::vector<std::shared_ptr<KSBeaconMode>>&)> success,
+                                 Failure failure) {
+  if (!beacon) return;
+  send(record_requests::beaconModes(*beacon, std::move(parameters)), "getBeaconModes",
+       listUnder<KSBeaconMode>("beaconModes", "Response Did Not Include Beacon Modes", success, failure),
+       [failure](const auto&, const platform::Error& e) {
+         if (failure) failure(e);
+       });
+}
+
+void KSRecordApi::getBeaconLoudnesses(const std::shared_ptr<KSBeacon>& beacon, platform::Value parameters,
+                                      std::function<void(const std::vector<std::shared_ptr<KSBeaconLoudness>>&)> success,
+                                      Failure failure) {
+  if (!beacon) return;
+  send(record_requests::beaconLoudnesses(*beacon, std::move(parameters)), "getBeaconLoudnesses",
+       listUnder<KSBeaconLoudness>("beaconLoudnesses", "Response Did Not Include Beacon Loudnesses", success, failure),
+       [failure](const auto&, const platform::Error& e) {
+         if (failure) failure(e);
+       });
+}
+
+// --- sites, apps, categories, teams -----------------------------------------------------------
+
+void KSRecordApi::updateSite(const std::shared_ptr<KSSite>& site, const std::optional<std::string>& teamID,
+                             Reply success, TaskFailure failure) {
+  if (!site) return;
+  send(record_requests::updateSite(*site, teamID), "updateSite", std::move(success), std::move(failure));
+}
+
+void KSRecordApi::updateApp(const std::shared_ptr<KSApp>& app, Reply success, TaskFailure failure) {
+  if (!app) return;
+  send(record_requests::updateApp(*app), "updateApp", std::move(success), std::move(failure));
+}
+
+void KSRecordApi::getAppToken(const std::shared_ptr<KSApp>& app,
+                              std::function<void(std::optional<std::string>)> success, Failure failure) {
+  if (!app) return;
+  send(record_requests::appToken(*app), "getAppToken",
+       [app, success](const auto&, const platform::Value& reply) {
+         const std::string* token = reply["appToken"].string();
+         if (success) success(token ? std::optional<std::string>(*token) : std::nullopt);
+       },
+       [failure](const auto&, const platform::Error& e) {
+         if (failure) failure(e);
+       });
+}
+
+void KSRecordApi::updateCategory(const std::shared_ptr<KSCategory>& category,
+                                 std::function<void(std::shared_ptr<KSCategory>)> success, Failure failure) {
+  if (!category) return;
+  std::weak_ptr<KSCategory> weak = category;
+  send(record_requests::updateCategory(*category), "updateCategory",
+       [weak, success](const auto&, const platform::Value&) {
+         if (success) success(weak.lock());
+       },
+       [failure](const auto&, const platform::Error& e) {
+         if (failure) failure(e);
+       });
+}
+
+void KSRecordApi::updateTeam(const std::shared_ptr<KSTeam>& team, std::function<void(std::shared_ptr<KSTeam>)> success,
+                             Failure failure) {
+  if (!team) return;
+  std::weak_ptr<KSTeam> weak = team;
+  send(record_requests::updateTeam(*team), "updateTeam",
+       [weak, success](const auto&, const platform::Value&) {
+         if (success) success(weak.lock());
+       },
+       [failure](const auto&, const platform::Error& e) {
+         if (failure) failure(e);
+       });
+}
+
+void KSRecordApi::getAlerts(const std::shared_ptr<KSTeam>&, std::function<void()>,
+                            std::function<void(std::shared_ptr<KSTeam>, std::optional<platform::Error>)> failure) {
+  if (failure) failure(nullptr, std::nullopt);
+}
+
+namespace {
+platform::Date nowOf(const std::shared_ptr<KSApiClient>& client) { return client->scheduler()->clock()->now(); }
+}  // namespace
+
+void KSRecordApi::getApps(
+    const std::shared_ptr<KSTeam>& team,
+    std::function<void(std::shared_ptr<KSTeam>, const std::vector<std::shared_ptr<KSApp>>&)> success,
+    TeamFailure failure, bool preferCached) {
+  if (!team) return;
+  if (preferCached && !team->hasAppsCacheExpired()) {
+    postToMain([team, success] { if (success) success(team, team->cachedApps()); });
+    return;
+  }
+  std::weak_ptr<KSTeam> weak = team;
+  auto client = client_;
+  // The walk's list starts empty and grows page by page.
+  auto gathered = std::make_shared<std::vector<std::shared_ptr<KSApp>>>();
+  walk<KSApp>(
+      record_requests::teamApps(*team),
+      [weak, client, gathered, success](std::vector<std::shared_ptr<KSApp>> page, bool) {
+        auto strong = weak.lock();
+        gathered->insert(gathered->end(), page.begin(), page.end());
+        if (strong) {
+          strong->setCachedApps(*gathered);
+          strong->setCachedAppsAt(nowOf(client));
+        }
+        if (success) success(strong, *gathered);
+      },
+      [weak, failure](const platform::Error& e) {
+        if (failure) failure(weak.lock(), e);
+      });
+}
+
+void KSRecordApi::getTeammates(
+    const std::shared_ptr<KSTeam>& team,
+    std::function<void(std::shared_ptr<KSTeam>, const std::vector<std::shared_ptr<KSTeammate>>&)> success,
+    TeamFailure failure, bool preferCached) {
+  if (!team) return;
+  if (preferCached && !team->hasTeammatesCacheExpired()) {
+    postToMain([team, success] { if (success) success(team, team->cachedTeammates()); });
+    return;
+  }
+  std::weak_ptr<KSTeam> weak = team;
+  auto client = client_;
+  auto gathered = std::make_shared<std::vector<std::shared_ptr<KSTeammate>>>();
+  walk<KSTeammate>(
+      record_requests::teamTeammates(*team),
+      [weak, client, gathered, success](std::vector<std::shared_ptr<KSTeammate>> page, bool) {
+        auto strong = weak.lock();
+        gathered->insert(gathered->end(), page.begin(), page.end());
+        if (strong) {
+          strong->setCachedTeammates(*gathered);
+          strong->setCachedTeammatesAt(nowOf(client));
+        }
+        if (success) success(strong, *gathered);
+      },
+      [weak, failure](const platform::Error& e) {
+        if (failure) failure(weak.lock(), e);
+      });
+}
+
+void KSRecordApi::getSites(
+    const std::shared_ptr<KSTeam>& team,
+    std::function<void(std::shared_ptr<KSTeam>, const std::vector<std::shared_ptr<KSSite>>&)> success,
+    TeamFailure failure) {
+  if (!team) return;
+  std::weak_ptr<KSTeam> weak = team;
+  auto client = client_;
+  auto ports = ports_;
+  auto gathered = std::make_shared<std::vector<std::shared_ptr<KSSite>>>();
+  walk<KSSite>(
+      record_requests::teamSites(*team),
+      [weak, client, ports, gathered, success](std::vector<std::shared_ptr<KSSite>> page, bool) {
+        auto strong = weak.lock();
+        if (auto cache = find(ports.siteCache)) {
+          KSSiteSyncResult result;
+          result.httpStatusCode = 200;
+          result.sites = page;
+          cache->cacheSitesFromSyncResult(result);
+        }
+        gathered->insert(gathered->end(), page.begin(), page.end());
+        if (strong) {
+          strong->setNumberOfSitesCached(gathered->size());
+          strong->setCachedSitesAt(nowOf(client));
+        }
+        if (success) success(strong, *gathered);
+      },
+      [weak, failure](const platform::Error& e) {
+        if (failure) failure(weak.lock(), e);
+      });
+}
+
+void KSRecordApi::createSite(const std::shared_ptr<KSTeam>& team, const std::shared_ptr<KSSite>& site,
+                             std::function<void(std::shared_ptr<KSTeam>, std::shared_ptr<KSSite>)> success,
+                             TeamFailure failure) {
+  if (!team || !site) return;
+  std::weak_ptr<KSTeam> weak = team;
+  auto ports = ports_;
+  send(record_requests::createSite(*team, *site), "createSite",
+       [weak, ports, success, failure](const auto&, const platform::Value& reply) {
+         auto strong = weak.lock();
+         platform::Error error;
+         auto created = recordUnder<KSSite>(reply, "site", error);
+         if (!created) {
+           if (failure) failure(strong, error);
+           return;
+         }
+         if (strong) {
+           if (auto cache = find(ports.siteCache)) cache->cacheSite(created, true);
+           strong->setSiteCount(strong->siteCount() + 1);
+         }
+         if (success) success(strong, created);
+       },
+       [weak, failure](const auto&, const platform::Error& e) {
+         if (failure) failure(weak.lock(), e);
+       });
+}
+
+void KSRecordApi::deleteSite(const std::shared_ptr<KSTeam>& team, const std::shared_ptr<KSSite>& site,
+                             std::function<void(std::shared_ptr<KSTeam>)> success, TeamFailure failure) {
+  if (!team || !site) return;
+  std::weak_ptr<KSTeam> weak = team;
+  auto ports = ports_;
+  send(record_requests::deleteSite(*site), "deleteSite",
+       [weak, site, ports, success](const auto&, const platform::Value&) {
+         auto strong = weak.lock();
+         if (strong) {
+           if (auto cache = find(ports.siteCache)) cache->removeCachedSite(site);
+           strong->setSiteCount(strong->siteCount() - 1);
+         }
+         if (success) success(strong);
+       },
+       [weak, failure](const auto&, const platform::Error& e) {
+         if (failure) failure(weak.lock(), e);
+       });
+}
+
+// --- the signed-in person -------------------------------------------------------------------
+
+void KSRecordApi::getTeams(const std::shared_ptr<KSPerson>& person,
+                           std::function<void(const std::vector<std::shared_ptr<KSTeam>>&)> success, Failure failure,
+                           bool preferCached) {
+  if (!person) return;
+  if (preferCached && !person->hasTeamsCacheExpired()) {
+    postToMain([person, success] { if (success) success(person->allCachedTeams()); });
+    return;
+  }
+  std::weak_ptr<KSPerson> weak = person;
+  auto client = client_;
+  walk<KSTeam>(
+      record_requests::personTeams(),
+      [weak, client, success](std::vector<std::shared_ptr<KSTeam>> page, bool) {
+        auto strong = weak.lock();
+        if (!strong) return;
+        strong->cacheTeamsFromArray(page);
+        strong->setCachedTeamsAt(nowOf(client));
+        if (success) success(strong->allCachedTeams());
+      },
+      std::move(failure));
+}
+
+void KSRecordApi::createTeam(const std::shared_ptr<KSPerson>& person, const std::shared_ptr<KSTeam>& team,
+                             std::function<void(std::shared_ptr<KSTeam>)> success, Failure failure) {
+  if (!person || !team) return;
+  std::weak_ptr<KSPerson> weak = person;
+  send(record_requests::createTeam(*team), "createTeam",
+       [weak, success, failure](const auto&, const platform::Value& reply) {
+         platform::Error error;
+         auto created = recordUnder<KSTeam>(reply, "team", error);
+         if (!created) {
+           if (failure) failure(error);
+           return;
+         }
+         if (auto strong = weak.lock()) {
+           strong->cacheTeam(created);
+           strong->setTeamCount(strong->teamCount() + 1);
+         }
+         if (success) success(created);
+       },
+       [failure](const auto&, const platform::Error& e) {
+         if (failure) failure(e);
+       });
+}
+
+void KSRecordApi::deleteTeam(const std::shared_ptr<KSPerson>& person, const std::shared_ptr<KSTeam>& team,
+                             std::function<void()> success, Failure failure) {
+  if (!person || !team) return;
+  std::weak_ptr<KSPerson> weak = person;
+  send(record_requests::deleteTeam(*team), "deleteTeam",
+       [weak, team, success](const auto&, const platform::Value&) {
+         if (auto strong = weak.lock()) {
+           strong->removeCachedTeam(team);
+           strong->setTeamCount(strong->teamCount() - 1);
+         }
+         if (success) success();
+       },
+       [failure](const auto&, const platform::Error& e) {
+         if (failure) failure(e);
+       });
+}
+
+}  // namespace kestrine
