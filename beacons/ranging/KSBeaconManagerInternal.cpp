@@ -173,7 +173,7 @@ KSBeaconManagerInternal::~KSBeaconManagerInternal() {
   }
   // Stop without telling anyone: listeners cannot be handed a hub that is going away.
   if (ranger_) ranger_->stopRangingBeacons();
-  if (central_) central_->stopScan();
+  if (central_ && central_->isScanningEnabled()) central_->stopScan();
   multicast_.removeAllDelegates();
 }
 
