@@ -7,12 +7,10 @@ const KSJSONModelClass& KSAlertSeverity::jsonClass() {
     c.keyMapper({{"id", "alertSeverityID"}});
     c.allOptional();
     c.scalar("alertSeverityID", &KSAlertSeverity::alertSeverityID, &KSAlertSeverity::setAlertSeverityID);
-    c.text("name", &KSAlertSeverity::name, &KSAlertSeverity::setName);
-    c.text("displayName", &KSAlertSeverity::displayName, &KSAlertSeverity::setDisplayName);
+    defineNames(c);
   });
   return cls;
 }
 
-std::string KSAlertSeverity::description() const { return displayName_.value_or(name_.value_or(std::string())); }
 
 }  // namespace kestrine

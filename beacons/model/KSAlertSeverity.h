@@ -4,24 +4,17 @@
 #include <optional>
 #include <string>
 
-#include "beacons/foundation/KSJSONRecord.h"
+#include "beacons/model/KSNamedLookupRecord.h"
 
 namespace kestrine {
 
 // How serious a team alert is. Exported in full.
-class KSAlertSeverity : public KSJSONRecord<KSAlertSeverity> {
+class KSAlertSeverity : public KSNamedLookupRecord<KSAlertSeverity> {
  public:
   static const KSJSONModelClass& jsonClass();
 
   std::int64_t alertSeverityID() const { return alertSeverityID_; }
   void setAlertSeverityID(std::int64_t v) { alertSeverityID_ = v; }
-  const std::optional<std::string>& name() const { return name_; }
-  void setName(std::optional<std::string> v) { name_ = std::move(v); }
-  const std::optional<std::string>& displayName() const { return displayName_; }
-  void setDisplayName(std::optional<std::string> v) { displayName_ = std::move(v); }
-
-  // The display name when there is one, else the name (empty when neither is set).
-  std::string description() const override;
 
  private:
   std::int64_t alertSeverityID_ = 0;

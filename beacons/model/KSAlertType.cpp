@@ -7,12 +7,10 @@ const KSJSONModelClass& KSAlertType::jsonClass() {
     c.keyMapper({{"id", "alertTypeID"}});
     c.allOptional();
     c.scalar("alertTypeID", &KSAlertType::alertTypeID, &KSAlertType::setAlertTypeID);
-    c.text("name", &KSAlertType::name, &KSAlertType::setName);
-    c.text("displayName", &KSAlertType::displayName, &KSAlertType::setDisplayName);
+    defineNames(c);
   });
   return cls;
 }
 
-std::string KSAlertType::description() const { return displayName_.value_or(name_.value_or(std::string())); }
 
 }  // namespace kestrine

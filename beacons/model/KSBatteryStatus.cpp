@@ -7,12 +7,10 @@ const KSJSONModelClass& KSBatteryStatus::jsonClass() {
     c.keyMapper({{"id", "batteryStatusID"}});
     c.allOptional();
     c.scalar("batteryStatusID", &KSBatteryStatus::batteryStatusID, &KSBatteryStatus::setBatteryStatusID);
-    c.text("name", &KSBatteryStatus::name, &KSBatteryStatus::setName);
-    c.text("displayName", &KSBatteryStatus::displayName, &KSBatteryStatus::setDisplayName);
+    defineNames(c);
   });
   return cls;
 }
 
-std::string KSBatteryStatus::description() const { return displayName_.value_or(name_.value_or(std::string())); }
 
 }  // namespace kestrine

@@ -8,8 +8,7 @@ const KSJSONModelClass& KSBeaconMode::jsonClass() {
     c.allOptional();
     c.whitelist({"beaconModeID"});
     c.scalar("beaconModeID", &KSBeaconMode::beaconModeID, &KSBeaconMode::setBeaconModeID);
-    c.text("name", &KSBeaconMode::name, &KSBeaconMode::setName);
-    c.text("displayName", &KSBeaconMode::displayName, &KSBeaconMode::setDisplayName);
+    defineNames(c);
   });
   return cls;
 }
@@ -18,6 +17,5 @@ bool KSBeaconMode::isValidBeaconModeID(std::int64_t beaconModeID) {
   return beaconModeID >= KSBeaconModeIDSecure && beaconModeID <= KSBeaconModeIDNewborn;
 }
 
-std::string KSBeaconMode::description() const { return displayName_.value_or(name_.value_or(std::string())); }
 
 }  // namespace kestrine

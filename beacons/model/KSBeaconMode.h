@@ -5,7 +5,7 @@
 #include <string>
 
 #include "beacons/foundation/KSConstants.h"
-#include "beacons/foundation/KSJSONRecord.h"
+#include "beacons/model/KSNamedLookupRecord.h"
 
 namespace kestrine {
 
@@ -16,7 +16,7 @@ inline constexpr std::int64_t KSBeaconModeIDIBeaconPlusUID = 7;
 
 // A beacon's advertising mode as the platform lists it. Exported inside other records as its
 // identifier alone: {"id": n}.
-class KSBeaconMode : public KSJSONRecord<KSBeaconMode> {
+class KSBeaconMode : public KSNamedLookupRecord<KSBeaconMode> {
  public:
   static const KSJSONModelClass& jsonClass();
 
@@ -26,13 +26,6 @@ class KSBeaconMode : public KSJSONRecord<KSBeaconMode> {
 
   std::int64_t beaconModeID() const { return beaconModeID_; }
   void setBeaconModeID(std::int64_t v) { beaconModeID_ = v; }
-  const std::optional<std::string>& name() const { return name_; }
-  void setName(std::optional<std::string> v) { name_ = std::move(v); }
-  const std::optional<std::string>& displayName() const { return displayName_; }
-  void setDisplayName(std::optional<std::string> v) { displayName_ = std::move(v); }
-
-  // The display name when there is one, else the name (empty when neither is set).
-  std::string description() const override;
 
  private:
   std::int64_t beaconModeID_ = 0;

@@ -8,12 +8,10 @@ const KSJSONModelClass& KSPlatformType::jsonClass() {
     c.allOptional();
     c.whitelist({"platformTypeID"});
     c.scalar("platformTypeID", &KSPlatformType::platformTypeID, &KSPlatformType::setPlatformTypeID);
-    c.text("name", &KSPlatformType::name, &KSPlatformType::setName);
-    c.text("displayName", &KSPlatformType::displayName, &KSPlatformType::setDisplayName);
+    defineNames(c);
   });
   return cls;
 }
 
-std::string KSPlatformType::description() const { return displayName_.value_or(name_.value_or(std::string())); }
 
 }  // namespace kestrine

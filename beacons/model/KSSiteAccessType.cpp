@@ -8,8 +8,7 @@ const KSJSONModelClass& KSSiteAccessType::jsonClass() {
     c.keyMapper({{"id", "siteAccessTypeID"}});
     c.allOptional();
     c.scalar("siteAccessTypeID", &T::siteAccessTypeID, &T::setSiteAccessTypeID);
-    c.text("name", &T::name, &T::setName);
-    c.text("displayName", &T::displayName, &T::setDisplayName);
+    defineNames(c);
   });
   return cls;
 }
@@ -20,9 +19,5 @@ std::shared_ptr<KSSiteAccessType> KSSiteAccessType::siteAccessTypeWithPublic(boo
   return type;
 }
 
-std::string KSSiteAccessType::description() const {
-  if (displayName_) return *displayName_;
-  return name_.value_or(std::string());
-}
 
 }  // namespace kestrine

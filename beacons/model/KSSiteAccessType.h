@@ -5,13 +5,13 @@
 #include <optional>
 #include <string>
 
-#include "beacons/foundation/KSJSONRecord.h"
+#include "beacons/model/KSNamedLookupRecord.h"
 
 namespace kestrine {
 
 // Whether a site is public (1) or private (2), with the server's names for it. JSON "id" is
 // siteAccessTypeID.
-class KSSiteAccessType : public KSJSONRecord<KSSiteAccessType> {
+class KSSiteAccessType : public KSNamedLookupRecord<KSSiteAccessType> {
  public:
   static const KSJSONModelClass& jsonClass();
 
@@ -20,13 +20,6 @@ class KSSiteAccessType : public KSJSONRecord<KSSiteAccessType> {
 
   std::int64_t siteAccessTypeID() const { return siteAccessTypeID_; }
   void setSiteAccessTypeID(std::int64_t v) { siteAccessTypeID_ = v; }
-  const std::optional<std::string>& name() const { return name_; }
-  void setName(std::optional<std::string> v) { name_ = std::move(v); }
-  const std::optional<std::string>& displayName() const { return displayName_; }
-  void setDisplayName(std::optional<std::string> v) { displayName_ = std::move(v); }
-
-  // The display name when there is one, else the name (empty when neither is set).
-  std::string description() const override;
 
  private:
   std::int64_t siteAccessTypeID_ = 0;

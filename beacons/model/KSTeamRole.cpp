@@ -8,8 +8,7 @@ const KSJSONModelClass& KSTeamRole::jsonClass() {
     c.keyMapper({{"id", "teamRoleID"}});
     c.allOptional();
     c.scalar("teamRoleID", &R::teamRoleID, &R::setTeamRoleID);
-    c.text("name", &R::name, &R::setName);
-    c.text("displayName", &R::displayName, &R::setDisplayName);
+    defineNames(c);
   });
   return cls;
 }
@@ -26,10 +25,6 @@ std::shared_ptr<KSTeamRole> KSTeamRole::teamRoleForOwner() { return role(kOwner)
 std::shared_ptr<KSTeamRole> KSTeamRole::teamRoleForContributor() { return role(kContributor); }
 std::shared_ptr<KSTeamRole> KSTeamRole::teamRoleForConsumer() { return role(kConsumer); }
 
-std::string KSTeamRole::description() const {
-  if (displayName_) return *displayName_;
-  return name_.value_or(std::string());
-}
 
 const KSJSONModelClass& KSInviteStatus::jsonClass() {
   using S = KSInviteStatus;
@@ -37,15 +32,10 @@ const KSJSONModelClass& KSInviteStatus::jsonClass() {
     c.keyMapper({{"id", "inviteStatusID"}});
     c.allOptional();
     c.scalar("inviteStatusID", &S::inviteStatusID, &S::setInviteStatusID);
-    c.text("name", &S::name, &S::setName);
-    c.text("displayName", &S::displayName, &S::setDisplayName);
+    defineNames(c);
   });
   return cls;
 }
 
-std::string KSInviteStatus::description() const {
-  if (displayName_) return *displayName_;
-  return name_.value_or(std::string());
-}
 
 }  // namespace kestrine

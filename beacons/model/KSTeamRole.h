@@ -5,12 +5,12 @@
 #include <optional>
 #include <string>
 
-#include "beacons/foundation/KSJSONRecord.h"
+#include "beacons/model/KSNamedLookupRecord.h"
 
 namespace kestrine {
 
 // A member's role in a team: 1 owner, 2 contributor, 3 consumer.
-class KSTeamRole : public KSJSONRecord<KSTeamRole> {
+class KSTeamRole : public KSNamedLookupRecord<KSTeamRole> {
  public:
   static constexpr std::int64_t kOwner = 1;
   static constexpr std::int64_t kContributor = 2;
@@ -25,13 +25,6 @@ class KSTeamRole : public KSJSONRecord<KSTeamRole> {
 
   std::int64_t teamRoleID() const { return teamRoleID_; }
   void setTeamRoleID(std::int64_t v) { teamRoleID_ = v; }
-  const std::optional<std::string>& name() const { return name_; }
-  void setName(std::optional<std::string> v) { name_ = std::move(v); }
-  const std::optional<std::string>& displayName() const { return displayName_; }
-  void setDisplayName(std::optional<std::string> v) { displayName_ = std::move(v); }
-
-  // The display name when it holds a value, else the name (empty when neither does).
-  std::string description() const override;
 
  private:
   std::int64_t teamRoleID_ = 0;
@@ -39,19 +32,12 @@ class KSTeamRole : public KSJSONRecord<KSTeamRole> {
 };
 
 // The state of a team invitation; the ids come from the server.
-class KSInviteStatus : public KSJSONRecord<KSInviteStatus> {
+class KSInviteStatus : public KSNamedLookupRecord<KSInviteStatus> {
  public:
   static const KSJSONModelClass& jsonClass();
 
   std::int64_t inviteStatusID() const { return inviteStatusID_; }
   void setInviteStatusID(std::int64_t v) { inviteStatusID_ = v; }
-  const std::optional<std::string>& name() const { return name_; }
-  void setName(std::optional<std::string> v) { name_ = std::move(v); }
-  const std::optional<std::string>& displayName() const { return displayName_; }
-  void setDisplayName(std::optional<std::string> v) { displayName_ = std::move(v); }
-
-  // The display name when it holds a value, else the name.
-  std::string description() const override;
 
  private:
   std::int64_t inviteStatusID_ = 0;

@@ -242,6 +242,9 @@ struct VirtualScheduler::Core : TimerDriver, std::enable_shared_from_this<Core> 
       std::optional<std::int64_t> next;
       {
         std::lock_guard lock(mutex);
+        // A real thread may have posted work and ended its external work since this round
+        // looked for work: look again before moving the clock or giving up.
+        if (wakeSequence != seen) continue;
         externalPending = externalWork > 0;
         next = nextDeadlineLocked();
       }
