@@ -14,6 +14,7 @@
 #include "beacons/storage/KSUserDefaultsManager.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/dispatch/Scheduler.h"
+#include "platform/dispatch/ThreadScheduler.h"
 #include "testing/BeaconCloudFake.h"
 #include "testing/TempDir.h"
 
@@ -26,11 +27,10 @@ struct Progress {
   std::mutex mutex;
   std::condition_variable changed;
   int results = 0, visitsPosted = 0, eventsPosted = 0;
+  // Notifies under the lock, so the waiter cannot go on (and destroy us) mid-notify.
   void bump(int Progress::*field) {
-    {
-      std::lock_guard lock(mutex);
-      ++(this->*field);
-    }
+    std::lock_guard lock(mutex);
+    ++(this->*field);
     changed.notify_all();
   }
 };
@@ -80,10 +80,16 @@ struct Event : KSApiPostable {
 
 TEST(KSApiThreads, EightThreadsSyncingAndPostingAtOnce) {
   constexpr int kThreads = 8, kEach = 10, kTotal = kThreads * kEach;
+  // A scheduler of the test's own, so that its threads are joined before the test ends.
+  auto scheduler = std::make_shared<platform::dispatch::ThreadScheduler>();
+  platform::dispatch::Scheduler::setShared(scheduler);
+  struct Restore {
+    ~Restore() { platform::dispatch::Scheduler::setShared(nullptr); }
+  } restore;
   velmora::testing::BeaconCloudFake cloud;
   velmora::testing::TempDir dir;
   Progress progress;
-  auto client = KSApiClient::create(cloud.baseUrl());
+  auto client = KSApiClient::create(cloud.baseUrl(), scheduler);
   auto defaults = std::make_shared<KSUserDefaultsManager>(platform::UserDefaults::open(dir.path() / "d.plist"));
   auto hub = std::make_shared<Hub>(&progress);
   auto sdk = std::make_shared<SDK>();
@@ -121,6 +127,10 @@ TEST(KSApiThreads, EightThreadsSyncingAndPostingAtOnce) {
   EXPECT_EQ(manager->pendingEventCount(), 0u);
   EXPECT_EQ(cloud.hits("GET", "beacons/AA:0"), 1u);
   manager->cancelAllOperations();
+  manager.reset();
+  client.reset();
+  platform::dispatch::Scheduler::setShared(nullptr);
+  scheduler.reset();  // joins its threads
 }
 
 }  // namespace

@@ -244,18 +244,22 @@ bool URLSessionTaskCore::finish(std::optional<std::string> data, std::optional<H
   // the completion never runs inside the call that finished the task.
   if (!queue) queue = dispatch::Scheduler::shared()->globalQueue();
 
+  // The token of external work goes with the completion and is released once that has run:
+  // a virtual scheduler that sees no external work left then has the completion behind it,
+  // never still on its way.
   if (!reportsToDelegate_) {
     queue->async([completion = std::move(completion), data = std::move(data), response = std::move(response),
-                  error = std::move(error)]() mutable {
+                  error = std::move(error), token = std::move(token)]() mutable {
       if (completion) completion(std::move(data), std::move(response), std::move(error));
+      token.reset();
     });
-    return true;  // the token is released here, after the post
+    return true;
   }
 
   // A task cancelled before it started has neither held the delegate nor the task.
   if (!delegate) delegate = weakDelegate_.lock();
   if (!task) task = weakTask_.lock();
-  queue->async([self = shared_from_this(), delegate = std::move(delegate), task = std::move(task), announced,
+  queue->async([self = shared_from_this(), token = std::move(token), delegate = std::move(delegate), task = std::move(task), announced,
                 location = std::move(location), cache = std::move(cache), cacheRequest = std::move(cacheRequest),
                 data = std::move(data), response = std::move(response), error = std::move(error)]() mutable {
     bool refused = false;
@@ -285,6 +289,7 @@ bool URLSessionTaskCore::finish(std::optional<std::string> data, std::optional<H
       std::filesystem::remove(*location, ec);
     }
     if (self->delivered_) self->delivered_();
+    token.reset();
   });
   return true;
 }

@@ -42,8 +42,8 @@ class URLSessionTaskCore : public std::enable_shared_from_this<URLSessionTaskCor
   void attach(const std::shared_ptr<URLSessionDataTask>& task, Kind kind, std::int64_t expectedToSend);
 
   // Suspended (never started) -> Running; false (and nothing changes) in any other state.
-  // While running, the core holds a token of the shared scheduler's external work until it
-  // has posted its completion, so that a virtual scheduler waits for the reply.
+  // While running, the core holds a token of the shared scheduler's external work until its
+  // completion has run, so that a virtual scheduler waits for the reply.
   bool markRunning();
   // Running -> Suspended after a start; true when it changed.
   bool markSuspended();
