@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "beacons/foundation/KSRespondsTable.h"
@@ -112,8 +113,11 @@ class KSEventManager : public KSBeaconManagerInternalDelegate, public std::enabl
   // --- monitoring
   void monitorEventWithTrigger(const std::shared_ptr<KSTrigger>& trigger, bool restoreTriggeredCount = false,
                                KSEventMonitor::Handler handler = {});
-  void monitorEventWithTrigger(const std::shared_ptr<KSTrigger>& trigger, KSEventMonitor::Handler handler) {
-    monitorEventWithTrigger(trigger, false, std::move(handler));
+  // The same without restoring; any callable taking the triggered event is a handler.
+  template <class F>
+    requires std::is_invocable_v<F&, const std::shared_ptr<KSTriggeredEvent>&>
+  void monitorEventWithTrigger(const std::shared_ptr<KSTrigger>& trigger, F&& handler) {
+    monitorEventWithTrigger(trigger, false, KSEventMonitor::Handler(std::forward<F>(handler)));
   }
   void removeMonitoredEvent(const std::string& eventIdentifier);
   void removeAllMonitoredEvents();
