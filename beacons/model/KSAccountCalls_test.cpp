@@ -3,6 +3,7 @@
 #include "beacons/model/KSApp.h"
 #include "beacons/model/KSCategory.h"
 #include "beacons/model/KSPerson.h"
+#include "beacons/model/KSSite.h"
 #include "beacons/model/KSTeam.h"
 #include "beacons/model/KSTeamInvite.h"
 #include "platform/core/Json.h"
@@ -214,6 +215,33 @@ TEST_F(AccountCalls, TeamReleasedBeforeItsReplyWritesNothing) {
   client->reply(json(R"({"teamInvite":{"id":"I2"}})"));
   ASSERT_TRUE(sent);
   EXPECT_EQ(sent->teamInviteID(), "I2");
+}
+
+// Without a cloud API client a call cannot be made; each one still completes, through its
+// failure block on the main queue, instead of never answering.
+TEST(AccountCallsWithoutClient, EveryCallFailsOnceOnTheMainQueue) {
+  auto scheduler = std::make_shared<platform::dispatch::VirtualScheduler>(platform::Date::fromUnixSeconds(50000));
+  testing::ScopedModelRegistry registry{{.scheduler = scheduler}};
+  auto team = std::make_shared<KSTeam>();
+  team->setTeamID("T");
+  auto person = std::make_shared<KSPerson>();
+  auto site = std::make_shared<KSSite>();
+  site->setSiteID("S");
+  int failures = 0, onMain = 0, successes = 0;
+  auto failure = [&](const platform::Error& e) {
+    ++failures;
+    if (scheduler->mainQueue()->isCurrent()) ++onMain;
+    EXPECT_EQ(e.domain, "com.kestrine.KSApiClient");
+  };
+  team->getTeamInvitesWithSuccess([&](const auto&) { ++successes; }, failure, /*preferCached=*/false);
+  team->getCategoriesWithSuccess([&](const auto&) { ++successes; }, failure, /*preferCached=*/false);
+  person->getTeamInvitesWithSuccess([&](const auto&) { ++successes; }, failure, /*preferCached=*/false);
+  site->getBeaconsWithSuccess([&](const auto&) { ++successes; }, failure, /*preferCached=*/false);
+  EXPECT_EQ(failures, 0);  // not before the caller has returned
+  scheduler->runUntilIdle();
+  EXPECT_EQ(failures, 4);
+  EXPECT_EQ(onMain, 4);
+  EXPECT_EQ(successes, 0);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <vector>
 #include <optional>
 
+#include "beacons/model/KSApiClientPort.h"
 #include "platform/core/Error.h"
 #include "platform/core/Value.h"
 
@@ -18,6 +19,11 @@ bool hasCacheExpired(const std::optional<platform::Date>& cachedAt);
 void postToMainQueue(std::function<void()> work);
 
 void logSkippedItem(std::string_view what, const platform::Error& error);
+
+inline constexpr std::string_view kNoApiClientErrorDomain = "com.kestrine.KSApiClient";
+// The registered cloud API client. With none, the call cannot be made: the failure block
+// (when given) hears so later on the main queue, so every call still completes once.
+std::shared_ptr<KSApiClientPort> apiClientOrFail(const std::function<void(const platform::Error&)>& failure);
 
 // Imports each object of a page as a record of class T; an item that does not import is
 // logged and skipped, the rest kept in order.

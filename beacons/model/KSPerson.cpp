@@ -133,11 +133,8 @@ void KSPerson::getTeamInvitesWithSuccess(std::function<void(const TeamInvites&)>
     }
     return;
   }
-  auto client = KSApiClientPort::shared();
-  if (!client) {
-    platform::Log::warning("model", "no cloud API client; the request is dropped");
-    return;
-  }
+  auto client = model_services::apiClientOrFail(failure);
+  if (!client) return;
   client->GET(
       "teaminvites", platform::Value(),
       [self = weak_from_this(), success = std::move(success)](const platform::Value& reply) {

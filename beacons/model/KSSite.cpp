@@ -108,7 +108,7 @@ void KSSite::getBeaconsWithSuccess(std::function<void(const Beacons&)> success, 
     }
     return;
   }
-  auto client = KSApiClientPort::shared();
+  auto client = model_services::apiClientOrFail(failure);
   if (!client) return;
   const std::string path =
       "teams/" + teamID().value_or(std::string()) + "/sites/" + siteID().value_or(std::string()) + "/beacons";

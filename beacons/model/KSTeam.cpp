@@ -48,11 +48,6 @@ bool KSTeam::hasTeamInvitesCacheExpired() const { return model_services::hasCach
 
 namespace {
 
-std::shared_ptr<KSApiClientPort> apiClient() {
-  auto client = KSApiClientPort::shared();
-  if (!client) platform::Log::warning("model", "no cloud API client; the request is dropped");
-  return client;
-}
 
 // The reply's object under the key, imported as a record of class T.
 template <class T>
@@ -73,7 +68,7 @@ void KSTeam::getCategoriesWithSuccess(std::function<void(const Categories&)> suc
     }
     return;
   }
-  auto client = apiClient();
+  auto client = model_services::apiClientOrFail(failure);
   if (!client) return;
   auto collected = std::make_shared<Categories>();
   client->loadAllPagesForPath(
@@ -101,7 +96,7 @@ void KSTeam::getTeamInvitesWithSuccess(std::function<void(const TeamInvites&)> s
     }
     return;
   }
-  auto client = apiClient();
+  auto client = model_services::apiClientOrFail(failure);
   if (!client) return;
   client->GET(
       "teams/" + teamID().value_or(std::string()) + "/teaminvites", Value(),
@@ -120,7 +115,7 @@ void KSTeam::getTeamInvitesWithSuccess(std::function<void(const TeamInvites&)> s
 void KSTeam::createApp(const std::shared_ptr<KSApp>& app, std::function<void(std::shared_ptr<KSApp>)> success,
                        Failure failure) {
   if (!app) return;
-  auto client = apiClient();
+  auto client = model_services::apiClientOrFail(failure);
   if (!client) return;
   app->setTeamID(teamID());
   client->POST(
@@ -140,7 +135,7 @@ void KSTeam::createApp(const std::shared_ptr<KSApp>& app, std::function<void(std
 
 void KSTeam::deleteApp(const std::shared_ptr<KSApp>& app, std::function<void()> success, Failure failure) {
   if (!app) return;
-  auto client = apiClient();
+  auto client = model_services::apiClientOrFail(failure);
   if (!client) return;
   client->DELETE(
       "apps/" + app->appID().value_or(std::string()), Value(),
@@ -154,7 +149,7 @@ void KSTeam::deleteApp(const std::shared_ptr<KSApp>& app, std::function<void()> 
 void KSTeam::createCategory(const std::shared_ptr<KSCategory>& category,
                             std::function<void(std::shared_ptr<KSCategory>)> success, Failure failure) {
   if (!category) return;
-  auto client = apiClient();
+  auto client = model_services::apiClientOrFail(failure);
   if (!client) return;
   category->setTeamID(teamID());
   client->POST(
@@ -175,7 +170,7 @@ void KSTeam::createCategory(const std::shared_ptr<KSCategory>& category,
 void KSTeam::deleteCategory(const std::shared_ptr<KSCategory>& category, std::function<void()> success,
                             Failure failure) {
   if (!category) return;
-  auto client = apiClient();
+  auto client = model_services::apiClientOrFail(failure);
   if (!client) return;
   client->DELETE(
       "categories/" + category->categoryID().value_or(std::string()), Value(),
@@ -189,7 +184,7 @@ void KSTeam::deleteCategory(const std::shared_ptr<KSCategory>& category, std::fu
 void KSTeam::sendTeamInvite(const std::shared_ptr<KSTeamInvite>& invite,
                             std::function<void(std::shared_ptr<KSTeamInvite>)> success, Failure failure) {
   if (!invite) return;
-  auto client = apiClient();
+  auto client = model_services::apiClientOrFail(failure);
   if (!client) return;
   // The invite names this team (the caller's invite keeps it, as any nested record); the
   // call itself holds the team only weakly, so a team released before the reply is neither
