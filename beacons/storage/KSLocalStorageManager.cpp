@@ -89,14 +89,8 @@ std::optional<ObjectID> managedBeaconRegionFromBeaconRegion(StoreContext& ctx, c
 // A new beacon row for a beacon not stored yet, linked to its region's row (made when it is
 // missing). No row is made for a beacon without its beacon ID, which the row requires.
 void managedObjectFromBeacon(StoreContext& ctx, const KSBeacon& beacon) {
-  const auto beaconID = beacon.beaconID();
-  if (!beaconID) {
-    platform::Log::warning(kLog, "beacon {} has no beacon ID and is not stored", beacon.serialNumber().value_or(""));
-    return;
-  }
-  auto row = insert(ctx, KSBeaconEntityName, Dict{{"beaconID", Value(*beaconID)}});
+  auto row = KSManagedBeacon::managedObjectFromBeacon(ctx, beacon);
   if (!row) return;
-  KSManagedBeacon::setValuesWithBeacon(ctx, *row, beacon);
   auto region = beacon.beaconRegion();
   if (!region || !region->identifier()) return;
   auto regionRow = firstRow(ctx, KSBeaconRegionEntityName, Predicate::eq("identifier", *region->identifier()));

@@ -132,7 +132,8 @@ void KSManagedCustomValue::reconcile(StoreContext& ctx, ObjectID owner, std::str
 // --- categories -----------------------------------------------------------------------------
 
 std::optional<ObjectID> KSManagedBeaconCategory::managedObjectFromCategory(StoreContext& ctx, const KSCategory& category,
-                                                                           const std::optional<std::string>& beaconID) {
+                                                                           const std::optional<std::string>& beaconID,
+                                                                           std::optional<ObjectID> beacon) {
   const auto categoryID = category.categoryID();
   if (!categoryID || !beaconID) {
     platform::Log::warning(kLog, "a category without its identifier or its beacon's is not stored");
@@ -141,6 +142,7 @@ std::optional<ObjectID> KSManagedBeaconCategory::managedObjectFromCategory(Store
   platform::Error error;
   Dict values{{"beaconID", Value(*beaconID)}, {"categoryID", Value(*categoryID)}};
   if (auto name = category.name()) values.emplace("name", Value(*name));
+  if (beacon) values.emplace("beacon", Value(beacon->pk));
   auto row = ctx.insert(KSBeaconCategoryEntityName, values, &error);
   if (!row) {
     platform::Log::error(kLog, "storing a category failed: {}", error.localizedDescription);
@@ -178,7 +180,10 @@ std::shared_ptr<KSCategory> KSManagedBeaconCategory::toCategory(StoreContext& ct
 
 // --- beacons --------------------------------------------------------------------------------
 
-void KSManagedBeacon::setValuesWithBeacon(StoreContext& ctx, ObjectID row, const KSBeacon& beacon) {
+namespace {
+
+// The beacon's attribute values as the row keeps them (its beacon ID only when it has one).
+Dict beaconValues(const KSBeacon& beacon) {
   const auto beaconID = beacon.beaconID();
   Dict values{{"iBeaconKey", orNull(beacon.iBeaconKey())},
               {"proximityUUIDString", orNull(beacon.proximityUUIDString())},
@@ -217,7 +222,37 @@ void KSManagedBeacon::setValuesWithBeacon(StoreContext& ctx, ObjectID row, const
     values.emplace("networkAccessBeginsAt", orNull(access->beginsAt()));
     values.emplace("networkAccessEndsAt", orNull(access->endsAt()));
   }
-  update(ctx, row, values);
+  return values;
+}
+
+}  // namespace
+
+std::optional<ObjectID> KSManagedBeacon::managedObjectFromBeacon(StoreContext& ctx, const KSBeacon& beacon) {
+  const auto beaconID = beacon.beaconID();
+  if (!beaconID) {
+    platform::Log::warning(kLog, "beacon {} has no beacon ID and is not stored", beacon.serialNumber().value_or(""));
+    return std::nullopt;
+  }
+  Dict values = beaconValues(beacon);
+  platform::Error error;
+  auto row = ctx.insert(KSBeaconEntityName, values, &error);
+  if (!row) {
+    platform::Log::error(kLog, "storing beacon {} failed: {}", *beaconID, error.localizedDescription);
+    return std::nullopt;
+  }
+  // A new row has no categories or custom values to reconcile with.
+  for (const auto& category : beacon.categories().value_or(std::vector<std::shared_ptr<KSCategory>>{})) {
+    if (category) KSManagedBeaconCategory::managedObjectFromCategory(ctx, *category, beaconID, *row);
+  }
+  for (const auto& value : beacon.customValues().value_or(std::vector<std::shared_ptr<KSCustomValue>>{})) {
+    if (value) KSManagedCustomValue::managedObjectFromCustomValue(ctx, *value, "beacon", *row);
+  }
+  return row;
+}
+
+void KSManagedBeacon::setValuesWithBeacon(StoreContext& ctx, ObjectID row, const KSBeacon& beacon) {
+  const auto beaconID = beacon.beaconID();
+  update(ctx, row, beaconValues(beacon));
 
   // Category rows carry the beacon's ID: the record's, or the one the row keeps.
   const auto rowBeaconID = beaconID ? beaconID : text(ctx.values(row).value_or(Dict{}), "beaconID");

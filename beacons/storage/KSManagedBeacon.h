@@ -26,6 +26,10 @@ class KSManagedBeacon {
   // stay in the store). Categories and values that lack a required field are skipped.
   static void setValuesWithBeacon(platform::store::StoreContext& ctx, platform::store::ObjectID row,
                                   const KSBeacon& beacon);
+  // A new beacon row with the record's values, its categories and custom values, written in
+  // one insert per row; nullopt (logged) for a record without the beacon ID the row requires.
+  static std::optional<platform::store::ObjectID> managedObjectFromBeacon(platform::store::StoreContext& ctx,
+                                                                          const KSBeacon& beacon);
   // A new record from the row, with sync status 3 (restored); nullptr when the row is gone or
   // its stored Eddystone UID does not split into namespace and instance.
   static std::shared_ptr<KSBeacon> toBeacon(platform::store::StoreContext& ctx, platform::store::ObjectID row);
@@ -38,9 +42,10 @@ class KSManagedBeaconCategory {
 
   // A new category row for the beacon ID with a custom-value row per complete custom value;
   // nullopt (logged) when the category has no categoryID or there is no beacon ID.
-  static std::optional<platform::store::ObjectID> managedObjectFromCategory(platform::store::StoreContext& ctx,
-                                                                            const KSCategory& category,
-                                                                            const std::optional<std::string>& beaconID);
+  // The row is linked to `beacon` when one is given.
+  static std::optional<platform::store::ObjectID> managedObjectFromCategory(
+      platform::store::StoreContext& ctx, const KSCategory& category, const std::optional<std::string>& beaconID,
+      std::optional<platform::store::ObjectID> beacon = std::nullopt);
   // Does nothing when the row's categoryID differs from the category's. Otherwise sets the
   // name and replaces the row's custom values (the old rows are deleted).
   static void updateByCategory(platform::store::StoreContext& ctx, platform::store::ObjectID row,
