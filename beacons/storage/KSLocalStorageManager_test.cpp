@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <SQLiteCpp/SQLiteCpp.h>
+
 #include <set>
 
 #include "beacons/model/KSBeacon.h"
@@ -15,7 +17,10 @@
 #include "beacons/storage/KSEventSummary.h"
 #include "beacons/storage/StorageTestSupport.h"
 #include "platform/app/Application.h"
+#include "beacons/foundation/KSConfigurator.h"
+#include "beacons/foundation/KSInstanceProvider.h"
 #include "platform/core/Log.h"
+#include "testing/SimWorld.h"
 
 #undef major
 #undef minor
@@ -266,6 +271,14 @@ TEST_F(KSLocalStorageManagerTest, VisitRowsAreBoundToTheirBeaconAndRegion) {
   EXPECT_EQ(visits[0]["beganAt"], Value(at(1))) << "the bound visit writes through at once";
   EXPECT_EQ(visits[0]["beacon"], s.rows("KSBeacon")[0].id.pk);
   EXPECT_EQ(s.count("KSBeaconRegionVisit"), 1);
+
+  // Deleting the beacon takes its visit rows along; the bound visit's writes are then skipped.
+  m.deleteManagedBeacon(beacon("S1", "B1"));
+  s.drain();
+  EXPECT_FALSE(visit->managedBeaconVisit()->hasContext());
+  visit->setEndedAt(at(2));
+  EXPECT_EQ(visit->endedAt(), at(2));
+  EXPECT_EQ(s.count("KSBeaconVisit"), 0);
 }
 
 // --- purges ---------------------------------------------------------------------------------
@@ -385,6 +398,40 @@ TEST_F(KSLocalStorageManagerTest, AFailedSaveIsLoggedAndRolledBackSoLaterSavesWo
   s.save();
   s.reopen();
   EXPECT_EQ(s.count("KSEvent"), 1) << "the next unit of work saves";
+}
+
+
+// --- the registry's manager -------------------------------------------------------------------
+
+TEST(KSLocalStorageManagerSharedTest, TheRegistrysManagerIsTheStorePortInTheAppsDocumentsAndFollowsTheOption) {
+  velmora::testing::SimWorld world;
+  auto registry = KSInstanceProvider::create(world.bundle());
+  auto manager = KSLocalStorageManager::sharedManager(*registry);
+  ASSERT_TRUE(manager);
+  EXPECT_EQ(KSLocalStorageManager::sharedManager(*registry), manager);
+  EXPECT_EQ(KSLocalStoragePort::shared(), manager);
+  ASSERT_TRUE(manager->mainContext());
+  EXPECT_EQ(manager->mainContext()->file(), world.documents.path() / "KestrineSDKModel.sqlite");
+
+  world.app->perform(platform::sim::SimApp::Step::LaunchForeground);
+  manager->storeBeacon(beacon("S1", "B1"));
+  world.app->perform(platform::sim::SimApp::Step::EnterBackground);
+  world.runUntilIdle();
+  {
+    // What a restart would find: the background transition saved the upsert.
+    SQLite::Database db((world.documents.path() / "KestrineSDKModel.sqlite").string(), SQLite::OPEN_READONLY);
+    EXPECT_EQ(db.execAndGet("SELECT count(*) FROM KSBeacon").getInt(), 1);
+  }
+
+  auto configurator = registry->singleton<KSConfigurator>(
+      KSConfigurator::kSingletonName, [](KSInstanceProvider& p) { return KSConfigurator::create(p.weak_from_this(), {}); });
+  ASSERT_TRUE(configurator);
+  configurator->setUserOptions(Dict{{std::string(KSOptionUseLocalStorage), Value(false)}});
+  EXPECT_FALSE(manager->localStorageEnabled());
+  EXPECT_FALSE(manager->mainContext());
+  configurator->setUserOptions(Dict{{std::string(KSOptionUseLocalStorage), Value(true)}});
+  EXPECT_TRUE(manager->mainContext()) << "the kept store is found again";
+  KSLocalStoragePort::setShared(nullptr);
 }
 
 }  // namespace
