@@ -261,7 +261,6 @@ void KSManagedBeacon::setValuesWithBeacon(StoreContext& ctx, ObjectID row, const
     current.emplace_back(id, text(ctx.values(id).value_or(Dict{}), "categoryID"));
   }
   std::set<std::string> kept;
-  std::vector<ObjectID> added;
   for (const auto& category : beacon.categories().value_or(std::vector<std::shared_ptr<KSCategory>>{})) {
     if (!category) continue;
     const auto categoryID = category->categoryID();
@@ -277,13 +276,8 @@ void KSManagedBeacon::setValuesWithBeacon(StoreContext& ctx, ObjectID row, const
         matched = true;
       }
     }
-    if (!matched) {
-      if (auto made = KSManagedBeaconCategory::managedObjectFromCategory(ctx, *category, rowBeaconID)) {
-        added.push_back(*made);
-      }
-    }
+    if (!matched) KSManagedBeaconCategory::managedObjectFromCategory(ctx, *category, rowBeaconID, row);
   }
-  for (ObjectID id : added) ctx.setRelated(id, "beacon", row);
   for (const auto& [id, storedID] : current) {
     if (!storedID || !kept.count(*storedID)) ctx.setRelated(id, "beacon", std::nullopt);
   }
