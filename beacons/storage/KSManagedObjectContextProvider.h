@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "beacons/model/KSLocalStoragePort.h"
 #include "platform/dispatch/Scheduler.h"
 #include "platform/store/ObjectStore.h"
 #include "platform/store/StoreModel.h"
@@ -15,14 +16,10 @@ namespace kestrine {
 // The store file's name, directly in the app's documents folder.
 inline constexpr std::string_view KSSqliteDBFileName = "KestrineSDKModel.sqlite";
 
-// Entity names of the SDK's store.
-inline constexpr std::string_view KSBeaconEntityName = "KSBeacon";
+// Entity names of the SDK's store (the model's port names the four its records query).
 inline constexpr std::string_view KSBeaconCategoryEntityName = "KSBeaconCategory";
 inline constexpr std::string_view KSCustomValueEntityName = "KSCustomValue";
-inline constexpr std::string_view KSBeaconVisitEntityName = "KSBeaconVisit";
 inline constexpr std::string_view KSBeaconRegionEntityName = "KSBeaconRegion";
-inline constexpr std::string_view KSBeaconRegionVisitEntityName = "KSBeaconRegionVisit";
-inline constexpr std::string_view KSEventEntityName = "KSEvent";
 inline constexpr std::string_view KSEventSummaryEntityName = "KSEventSummary";
 inline constexpr std::string_view KSSiteEntityName = "KSSite";
 

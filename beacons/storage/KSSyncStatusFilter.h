@@ -6,10 +6,6 @@
 
 namespace kestrine {
 
-// The sync status of beacons and sites that the cloud refused: such rows are kept but
-// hidden from lookups.
-inline constexpr std::int64_t KSSyncStatusUnauthorized = 1;
-
 // Narrows a store predicate by sync status. Both tests are null-safe: a row without a sync
 // status counts as having none of the statuses, so `withoutSyncStatus` keeps it. On no
 // predicate, each is the status test alone.
