@@ -150,10 +150,10 @@ void KSEventManager::monitorEventWithTrigger(const std::shared_ptr<KSTrigger>& t
   }
   if (!summary) {
     summary = std::make_shared<KSEventSummary>();
-    summary->eventIdentifier = identifier;
-    summary->eventName = trigger->eventName();
+    summary->setEventIdentifier(identifier);
+    summary->setEventName(trigger->eventName());
   }
-  summary->eventName = trigger->eventName();
+  summary->setEventName(trigger->eventName());
   auto monitor = std::make_shared<KSEventMonitor>(trigger, std::move(handler), std::move(summary), clock_, ports_.app);
 
   std::shared_ptr<KSEventSummary> replaced;
@@ -230,19 +230,19 @@ void KSEventManager::beaconManagerInternalDidRangeKestrineBeacons(Hub, Beacons b
       std::lock_guard lock(mutex_);
       auto it = monitors_.find(identifier);
       if (it == monitors_.end() || it->second != monitor) continue;  // removed or replaced meanwhile
-      const auto previous = monitor->eventSummary()->lastTriggeredAt;
+      const auto previous = monitor->eventSummary()->lastTriggeredAt();
       result = monitor->triggerEventWithRangedBeacons(beacons, sites);
       if (result->triggerState == 2) {
         toSave = monitor->eventSummary()->copy();
         monitors_.erase(it);
       } else if (result->triggerState == 1) {
         auto& summary = *monitor->eventSummary();
-        summary.firstTriggeredAt = result->firstTriggeredAt;
-        summary.lastTriggeredAt = result->lastTriggeredAt;
-        summary.triggeredCount = result->triggeredCount;
+        summary.setFirstTriggeredAt(result->firstTriggeredAt);
+        summary.setLastTriggeredAt(result->lastTriggeredAt);
+        summary.setTriggeredCount(result->triggeredCount);
         const bool recent = previous && result->lastTriggeredAt &&
                             result->lastTriggeredAt->timeIntervalSince(*previous) <= kSummarySaveSpacing;
-        if (!(recent && summary.triggeredCount % kSummarySaveEvery != 0)) toSave = summary.copy();
+        if (!(recent && summary.triggeredCount() % kSummarySaveEvery != 0)) toSave = summary.copy();
       }
       delegate = delegate_.lock();
       responds = delegateResponds_;

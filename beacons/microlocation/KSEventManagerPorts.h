@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "beacons/microlocation/KSEventSummary.h"
+#include "beacons/storage/KSEventSummary.h"
 #include "beacons/model/KSBeaconPendingRecords.h"
 #include "platform/core/Date.h"
 #include "platform/core/Error.h"

@@ -31,7 +31,7 @@ struct LockedStore : KSEventStore {
   }
   void storeEventSummary(const KSEventSummary& s) override {
     std::lock_guard lock(mutex);
-    summaries[*s.eventIdentifier] = s;
+    summaries[*s.eventIdentifier()] = s;
   }
   void storeEvent(const std::shared_ptr<KSEvent>&) override {
     std::lock_guard lock(mutex);

@@ -41,7 +41,7 @@ struct FakeStore : KSEventStore {
   }
   void storeEventSummary(const KSEventSummary& s) override {
     summaryWrites.push_back(s);
-    summaries[*s.eventIdentifier] = s;
+    summaries[*s.eventIdentifier()] = s;
   }
   void storeEvent(const std::shared_ptr<KSEvent>& e) override {
     if (e->eventID()) events.push_back(e);
@@ -168,19 +168,19 @@ TEST_F(ManagerFixture, ReplacingSavesAndRestoringContinuesTheCount) {
   store->summaryWrites.clear();
   manager->monitorEventWithTrigger(keepAll("t", 10));
   ASSERT_EQ(store->summaryWrites.size(), 1u);
-  EXPECT_EQ(store->summaryWrites.front().triggeredCount, 1);
+  EXPECT_EQ(store->summaryWrites.front().triggeredCount(), 1);
 
   KSEventSummary stored;
-  stored.eventIdentifier = "r";
-  stored.triggeredCount = 4;
+  stored.setEventIdentifier("r");
+  stored.setTriggeredCount(4);
   store->summaries["r"] = stored;
   std::int64_t count = 0;
   manager->monitorEventWithTrigger(keepAll("r", 4), true, [&](const auto& e) { count = e->triggeredCount; });
   range({beacon("a")});
   EXPECT_EQ(count, 5);
 
-  stored.eventIdentifier = "z";
-  stored.triggeredCount = 1;
+  stored.setEventIdentifier("z");
+  stored.setTriggeredCount(1);
   store->summaries["z"] = stored;
   bool fired = false;
   manager->monitorEventWithTrigger(keepAll("z", 0), true, [&](const auto&) { fired = true; });
@@ -203,12 +203,12 @@ TEST_F(ManagerFixture, SummaryWritesOfATriggerFiringEverySecond) {
     scheduler->advanceBy(1);
   }
   std::vector<std::int64_t> written;
-  for (const auto& s : store->summaryWrites) written.push_back(s.triggeredCount);
+  for (const auto& s : store->summaryWrites) written.push_back(s.triggeredCount());
   EXPECT_EQ(written, (std::vector<std::int64_t>{1, 10, 20, 30}));
   scheduler->advanceBy(60);  // 61 s after the 30th firing
   range({beacon("a")});
-  EXPECT_EQ(store->summaryWrites.back().triggeredCount, 31);
-  EXPECT_EQ(store->summaries["t"].triggeredCount, 31);
+  EXPECT_EQ(store->summaryWrites.back().triggeredCount(), 31);
+  EXPECT_EQ(store->summaries["t"].triggeredCount(), 31);
 }
 
 TEST_F(ManagerFixture, AMonitorRemovedOrReplacedDuringAPassFiresNothing) {

@@ -41,9 +41,9 @@ std::shared_ptr<KSEventFilterContext> KSEventMonitor::createEventContextWithRang
   event->setEventIdentifier(trigger_->eventIdentifier());
   event->setEventName(trigger_->eventName());
   context->setEvent(event);
-  context->setFirstTriggeredAt(summary_->firstTriggeredAt);
-  context->setLastTriggeredAt(summary_->lastTriggeredAt);
-  context->setTriggeredCount(summary_->triggeredCount);
+  context->setFirstTriggeredAt(summary_->firstTriggeredAt());
+  context->setLastTriggeredAt(summary_->lastTriggeredAt());
+  context->setTriggeredCount(summary_->triggeredCount());
   context->setBeaconsToFilter(beacons);
   context->setSiteForSiteID(siteMapOf(sites));
   return context;
@@ -54,7 +54,7 @@ std::shared_ptr<KSTriggeredEvent> KSEventMonitor::triggerEventWithRangedBeacons(
   auto result = std::make_shared<KSTriggeredEvent>();
   const platform::Date now = clock_->now();
 
-  if (summary_->triggeredCount > trigger_->repeatCount()) {
+  if (summary_->triggeredCount() > trigger_->repeatCount()) {
     result->triggerState = 2;
     return result;
   }
@@ -84,14 +84,14 @@ std::shared_ptr<KSTriggeredEvent> KSEventMonitor::triggerEventWithRangedBeacons(
   if (context_->triggerState() == 0 && context_->hasBeaconsRemaining()) context_->setTriggerState(1);
   if (context_->triggerState() != 1) return result;
 
-  summary_->lastTriggeredAt = now;
-  if (!summary_->firstTriggeredAt) summary_->firstTriggeredAt = now;
-  summary_->triggeredCount += 1;
+  summary_->setLastTriggeredAt(now);
+  if (!summary_->firstTriggeredAt()) summary_->setFirstTriggeredAt(now);
+  summary_->setTriggeredCount(summary_->triggeredCount() + 1);
 
   result->triggerState = 1;
-  result->firstTriggeredAt = summary_->firstTriggeredAt;
-  result->lastTriggeredAt = summary_->lastTriggeredAt;
-  result->triggeredCount = summary_->triggeredCount;
+  result->firstTriggeredAt = summary_->firstTriggeredAt();
+  result->lastTriggeredAt = summary_->lastTriggeredAt();
+  result->triggeredCount = summary_->triggeredCount();
   result->filteredMicroLocation = microLocationFromEventFilterContext(*context_);
   result->event = context_->event() ? context_->event()->copy() : nullptr;
   populateEmptyPropertiesForEvent(result->event, context_);

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "beacons/microlocation/KSEventFilterContext.h"
-#include "beacons/microlocation/KSEventSummary.h"
+#include "beacons/storage/KSEventSummary.h"
 #include "beacons/microlocation/KSTrigger.h"
 #include "beacons/model/KSEvent.h"
 

@@ -32,7 +32,7 @@ struct MonitorFixture : ::testing::Test {
   std::shared_ptr<KSEventMonitor> monitor(std::shared_ptr<KSTrigger> trigger,
                                           std::shared_ptr<platform::app::Application> app = nullptr) {
     auto summary = std::make_shared<KSEventSummary>();
-    summary->eventIdentifier = trigger->eventIdentifier();
+    summary->setEventIdentifier(trigger->eventIdentifier());
     return std::make_shared<KSEventMonitor>(std::move(trigger), nullptr, summary, scheduler->clock(), std::move(app));
   }
   static std::shared_ptr<KSTrigger> keepAll(std::int64_t repeat) {
