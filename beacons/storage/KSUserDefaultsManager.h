@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -16,6 +17,7 @@ class UserDefaults;
 namespace kestrine {
 
 class KSSession;
+class KSBeaconRegion;
 
 class KSInstanceProvider;
 
@@ -68,6 +70,11 @@ class KSUserDefaultsManager {
   // not decode as a whole (logged).
   std::vector<std::shared_ptr<KSSession>> loadSessions() const;
   void storeSessions(const std::vector<std::shared_ptr<KSSession>>& sessions);
+
+  // The monitored beacon regions by identifier; empty when none are stored or the stored
+  // list does not decode as a whole (logged). A later record wins a repeated identifier.
+  std::map<std::string, std::shared_ptr<KSBeaconRegion>> loadBeaconRegionForRegionIdentifier() const;
+  void storeBeaconRegionForRegionIdentifier(const std::map<std::string, std::shared_ptr<KSBeaconRegion>>& regions);
 
   std::optional<platform::Date> apiRetryAfter();
   void setApiRetryAfter(std::optional<platform::Date> date);
