@@ -14,6 +14,7 @@
 #include "beacons/ranging/KSBeaconSyncRequesting.h"
 #include "beacons/ranging/KSPlatformRegionAdditions.h"
 #include "beacons/ranging/KSRangedBeaconLists.h"
+#include "beacons/ranging/KSRangingServicePorts.h"
 #include "beacons/ranging/KSSessionManager.h"
 #include "platform/app/Application.h"
 #include "platform/core/Log.h"
@@ -249,7 +250,8 @@ void KSBeaconManagerInternal::stopDiscoveringBeacons() {
 }
 
 void KSBeaconManagerInternal::cacheBeaconsForApp() {
-  // The app-wide refresh belongs to the cloud sync, which asks for nothing yet.
+  if (!shouldCacheRefreshForApp()) return;
+  if (auto requester = sync()) requester->syncAllBeaconsForAppModifiedAfter(appDates().latestModifiedAt);
 }
 
 void KSBeaconManagerInternal::locationAuthorizationStatusDidChange() {
@@ -545,8 +547,331 @@ std::shared_ptr<KSBeacon> KSBeaconManagerInternal::beaconFromLocalStorageForEddy
   return s ? restored(s->fetchBeaconForEddystoneUIDString(uid)) : nullptr;
 }
 
-void KSBeaconManagerInternal::validateAndSyncBeacon(const std::shared_ptr<KSBeacon>&) {
-  // Cloud validation of sighted beacons comes with the sync; nothing to decide yet.
+// --- cloud sync
+
+std::shared_ptr<KSBeaconSyncRequesting> KSBeaconManagerInternal::sync() const {
+  if (ports_.sync) return ports_.sync;
+  return provider_->singleton<KSApiOperationManaging>(KSApiOperationManaging::kSingletonName, nullptr);
+}
+
+bool KSBeaconManagerInternal::expired(const std::optional<platform::Date>& date, double seconds) const {
+  return !date || now().timeIntervalSince(*date) > seconds;
+}
+
+KSBeaconManagerInternal::CacheDates KSBeaconManagerInternal::appDates() const {
+  std::lock_guard lock(cacheMutex_);
+  return {cacheStateForApp_->lastCompletedFullSync(), cacheStateForApp_->lastCompletedRefresh(),
+          cacheStateForApp_->latestModifiedAt()};
+}
+
+KSBeaconManagerInternal::CacheDates KSBeaconManagerInternal::siteDates(const std::string& siteID) {
+  auto state = cacheStateForSiteID(siteID);
+  if (!state) return {};
+  std::lock_guard lock(cacheMutex_);
+  return {state->lastCompletedFullSync(), state->lastCompletedRefresh(), state->latestModifiedAt()};
+}
+
+bool KSBeaconManagerInternal::isCacheFullSyncEnabledForApp() const {
+  return configurator_ && configurator_->cacheAllBeaconsForApp();
+}
+bool KSBeaconManagerInternal::isCacheFullSyncEnabledForSite() const {
+  return configurator_ && configurator_->cacheAllBeaconsForSite();
+}
+bool KSBeaconManagerInternal::canCacheFullSyncForApp() const {
+  return isCacheFullSyncEnabledForApp() &&
+         expired(appDates().lastCompletedFullSync, KSCacheRefreshTimeIntervalLowPriorityInSeconds);
+}
+bool KSBeaconManagerInternal::shouldCacheFullSyncForApp() const {
+  return canCacheFullSyncForApp() && expired(appDates().lastCompletedFullSync, KSCacheExpiryForFullSyncInSeconds);
+}
+bool KSBeaconManagerInternal::canCacheRefreshForApp() const {
+  return isCacheFullSyncEnabledForApp() &&
+         expired(appDates().lastCompletedRefresh, configurator_->cacheRefreshTimeInterval());
+}
+bool KSBeaconManagerInternal::canCacheFullSyncForSiteID(const std::string& siteID) {
+  return isCacheFullSyncEnabledForSite() &&
+         expired(siteDates(siteID).lastCompletedFullSync, KSCacheRefreshTimeIntervalLowPriorityInSeconds);
+}
+bool KSBeaconManagerInternal::shouldCacheFullSyncForSiteID(const std::string& siteID) {
+  return canCacheFullSyncForSiteID(siteID) &&
+         expired(siteDates(siteID).lastCompletedFullSync, KSCacheExpiryForFullSyncInSeconds);
+}
+bool KSBeaconManagerInternal::canCacheRefreshForSiteID(const std::string& siteID) {
+  return isCacheFullSyncEnabledForSite() &&
+         expired(siteDates(siteID).lastCompletedRefresh, KSMinimumCacheRefreshTimeIntervalInSeconds);
+}
+bool KSBeaconManagerInternal::shouldCacheRefreshForSiteID(const std::string& siteID) {
+  return canCacheRefreshForSiteID(siteID) &&
+         expired(siteDates(siteID).lastCompletedRefresh, configurator_->cacheRefreshTimeInterval());
+}
+
+bool KSBeaconManagerInternal::syncCachedBeaconsForApp() {
+  if (!isCacheFullSyncEnabledForApp()) return false;
+  auto requester = sync();
+  if (shouldCacheRefreshForApp()) {
+    if (requester) requester->syncAllBeaconsForAppModifiedAfter(appDates().latestModifiedAt);
+    return true;
+  }
+  if (shouldCacheFullSyncForApp()) {
+    if (requester) requester->syncAllBeaconsForAppModifiedAfter(std::nullopt);
+    return true;
+  }
+  return false;
+}
+
+bool KSBeaconManagerInternal::syncCachedBeaconsForSiteID(const std::string& siteID) {
+  if (siteID.empty() || !isCacheFullSyncEnabledForSite()) return false;
+  auto requester = sync();
+  if (shouldCacheRefreshForSiteID(siteID)) {
+    if (requester) requester->syncBeaconsInSiteWithSiteID(siteID, siteDates(siteID).latestModifiedAt);
+    return true;
+  }
+  if (shouldCacheFullSyncForSiteID(siteID)) {
+    if (requester) requester->syncBeaconsInSiteWithSiteID(siteID, std::nullopt);
+    return true;
+  }
+  return false;
+}
+
+bool KSBeaconManagerInternal::syncCachedBeacon(const std::shared_ptr<KSBeacon>& beacon) {
+  if (!beacon) return false;
+  const auto status = beacon->syncStatus();
+  const auto syncedAt = beacon->syncedAt();
+  const bool settled = status == KSSyncStatusSynced || status == KSSyncStatusUnauthorized;
+  const bool syncedOrRestored = status == KSSyncStatusSynced || status == KSSyncStatusRestored;
+  const bool coveredBySite = nonEmpty(beacon->siteID()) && isCacheFullSyncEnabledForSite();
+  const bool stale = syncedOrRestored && !isCacheFullSyncEnabledForApp() && !coveredBySite && syncedAt &&
+                     now().timeIntervalSince(*syncedAt) > configurator_->cacheRefreshTimeInterval();
+  const bool recheck = status == KSSyncStatusUnauthorized && syncedAt &&
+                       now().timeIntervalSince(*syncedAt) > KSCacheRefreshTimeIntervalLowPriorityInSeconds;
+  if (!settled && !configurator_->discoverBeaconsNearby()) {
+    updateBeaconToSyncStatus(beacon, KSSyncStatusUnauthorized);
+    return false;
+  }
+  if (!(stale || !settled || recheck)) return false;
+  auto requester = sync();
+  if (auto address = beacon->bluetoothAddress(); nonEmpty(address)) {
+    if (requester) requester->syncBeaconsNearbyBeaconWithBluetoothAddress(*address);
+    return true;
+  }
+  if (auto key = beacon->iBeaconKey(); nonEmpty(key)) {
+    if (requester) requester->syncBeaconsNearbyBeaconWithIBeaconKey(*key);
+    return true;
+  }
+  if (auto uid = eddystoneUIDOf(*beacon); nonEmpty(uid)) {
+    if (requester) requester->syncBeaconsNearbyBeaconWithEddystoneUIDString(*uid);
+    return true;
+  }
+  return false;
+}
+
+void KSBeaconManagerInternal::validateSyncStatusForBeacon(const std::shared_ptr<KSBeacon>& beacon) {
+  if (!beacon) return;
+  const auto status = beacon->syncStatus();
+  if (status != KSSyncStatusSynced && status != KSSyncStatusRestored) return;
+  auto access = beacon->networkAccess();
+  if (!access) {
+    updateBeaconToSyncStatus(beacon, KSSyncStatusNotSynced);
+    return;
+  }
+  const auto syncedAt = beacon->syncedAt();
+  const auto olderThan = [&](double seconds) { return syncedAt && now().timeIntervalSince(*syncedAt) > seconds; };
+  const std::int64_t ownership = access->ownership() ? access->ownership()->networkAccessOwnershipID() : 0;
+  switch (ownership) {
+    case 1:  // owned: never ages
+      break;
+    case 2: {  // shared: its own limit, else the access default; or a past end
+      const auto own = access->maxSecondsBeforeRevalidation();
+      const double limit = own && *own > 0 ? *own : KSCacheExpiryForAccessInSeconds;
+      const auto endsAt = access->endsAt();
+      if ((endsAt && *endsAt < now()) || olderThan(limit)) {
+        updateBeaconToSyncStatus(beacon, KSSyncStatusExpired);
+      }
+      break;
+    }
+    case 3:  // public
+      if (olderThan(KSCacheExpiryForAccessInSeconds)) updateBeaconToSyncStatus(beacon, KSSyncStatusExpired);
+      break;
+    case 0:  // unknown
+      updateBeaconToSyncStatus(beacon, syncedAt ? KSSyncStatusUnauthorized : KSSyncStatusNotSynced);
+      break;
+    default:
+      break;
+  }
+}
+
+void KSBeaconManagerInternal::validateAndSyncBeacon(const std::shared_ptr<KSBeacon>& beacon) {
+  if (!beacon) return;
+  std::shared_ptr<KSCacheState> state;
+  if (auto id = beacon->beaconID(); nonEmpty(id)) state = cacheStateForBeaconID(*id);
+  if (state) {
+    std::lock_guard lock(cacheMutex_);
+    if (!state->requiresValidationAfterTimeInterval(KSMinimumCacheRefreshTimeIntervalInSeconds)) return;
+  }
+  if (beacon->syncStatus() == KSSyncStatusUnauthorized) {
+    const auto syncedAt = beacon->syncedAt();
+    if (syncedAt && now().timeIntervalSince(*syncedAt) <= KSCacheRefreshTimeIntervalLowPriorityInSeconds) return;
+  }
+  validateSyncStatusForBeacon(beacon);
+  const bool started = syncCachedBeaconsForApp() || syncCachedBeaconsForSiteID(beacon->siteID().value_or("")) ||
+                       syncCachedBeacon(beacon);
+  if (!started && state) {
+    std::lock_guard lock(cacheMutex_);
+    state->setLastValidatedWithNoActionRequired(now());
+  }
+}
+
+void KSBeaconManagerInternal::startFullSyncForAppIfDue() {
+  if (!shouldCacheFullSyncForApp()) return;
+  if (auto requester = sync()) requester->syncAllBeaconsForAppModifiedAfter(std::nullopt);
+}
+
+void KSBeaconManagerInternal::siteManagerDidCacheSite(const std::string& siteID) {
+  if (siteID.empty()) return;
+  if (!syncCachedBeaconsForApp()) syncCachedBeaconsForSiteID(siteID);
+}
+
+void KSBeaconManagerInternal::siteManagerDidRemoveCachedSite(const std::string& siteID) {
+  if (siteID.empty()) return;
+  std::vector<std::shared_ptr<KSBeacon>> ofSite;
+  for (auto& b : allCachedBeacons()) {
+    if (b->siteID() == siteID) ofSite.push_back(std::move(b));
+  }
+  removeCachedBeaconsInArray(ofSite);
+}
+
+void KSBeaconManagerInternal::cacheBeaconsFromSyncResult(const KSBeaconSyncResult& result,
+                                                         std::function<void()> completion) {
+  workQueue_->async([weak = weak_from_this(), result, completion = std::move(completion)] {
+    if (auto self = weak.lock()) self->mergeSyncResult(result);
+    if (completion) completion();
+  });
+}
+
+void KSBeaconManagerInternal::cacheBeaconsFromSyncResult(const KSBeaconSyncResult& result) {
+  if (workQueue_->isCurrent()) {
+    // Waiting here for the work queue would wait for ourselves.
+    platform::Log::debug(kLog, "sync result merged inline: the caller is on the work queue");
+    mergeSyncResult(result);
+    return;
+  }
+  auto group = scheduler_->makeGroup();
+  group->enter();
+  cacheBeaconsFromSyncResult(result, [group] { group->leave(); });
+  group->wait();
+}
+
+void KSBeaconManagerInternal::mergeSyncResult(const KSBeaconSyncResult& result) {
+  using Beacons = KSBeaconManagerInternalDelegate::Beacons;
+  const std::int64_t code = result.httpStatusCode.value_or(0);
+  if (code != 200) {
+    if (!(code == 400 || code == 401 || code == 403 || code == 404 || code > 499)) return;
+    Beacons concerned;
+    const std::string id = result.beaconIdentifierString.value_or("");
+    auto add = [&](std::shared_ptr<KSBeacon> b) {
+      if (b) concerned.push_back(std::move(b));
+    };
+    switch (result.beaconIdentifierType) {
+      case KSBeaconIdentifierTypeBluetoothAddress:
+        add(cachedBeaconWithBluetoothAddress(id));
+        break;
+      case KSBeaconIdentifierTypeIBeaconKey:
+        add(cachedBeaconWithIBeaconKey(id));
+        break;
+      case KSBeaconIdentifierTypeEddystoneUID:
+        add(cachedBeaconWithEddystoneUIDString(id));
+        break;
+      case KSBeaconIdentifierTypeSerialNumber:
+        add(cachedBeaconWithSerialNumber(id));
+        break;
+      case 0:
+        if (nonEmpty(result.siteID)) {
+          for (auto& b : allCachedBeacons()) {
+            if (b->siteID() == result.siteID) concerned.push_back(std::move(b));
+          }
+        }
+        break;
+      default:
+        break;
+    }
+    for (const auto& b : concerned) updateBeaconToSyncStatus(b, KSSyncStatusUnauthorized);
+    return;
+  }
+
+  Beacons cached;
+  Beacons synced;
+  for (const auto& incoming : result.beacons) {
+    if (!incoming) continue;
+    switch (cacheBeacon(incoming, true, false)) {
+      case KSCacheBeaconResultNewWithSync:
+        cached.push_back(incoming);
+        synced.push_back(incoming);
+        break;
+      case KSCacheBeaconResultUpdatedWithSync:
+        if (auto b = cachedBeaconForBeacon(incoming)) synced.push_back(std::move(b));
+        break;
+      case KSCacheBeaconResultCachedWithoutSync:
+        cached.push_back(incoming);
+        break;
+      default:
+        break;
+    }
+  }
+
+  const auto at = now();
+  const bool forSite = nonEmpty(result.siteID);
+  std::map<std::string, Beacons> bySite;
+  if (forSite) bySite[*result.siteID];
+  std::int64_t count = 0;
+  if (!result.modifiedAfter && (result.includeLatestForApp || forSite)) {
+    // A full sync: what it did not confirm within the day loses access.
+    for (const auto& b : allCachedBeacons()) {
+      const auto site = b->siteID();
+      if (forSite && site != result.siteID) continue;
+      auto access = b->networkAccess();
+      const bool isPublic = access && access->ownership() && access->ownership()->networkAccessOwnershipID() == 3;
+      if (result.includeLatestForApp && isPublic) continue;
+      const auto syncedAt = b->syncedAt();
+      if (syncedAt && at.timeIntervalSince(*syncedAt) <= KSCacheRefreshTimeIntervalLowPriorityInSeconds) {
+        ++count;
+        if (nonEmpty(site)) bySite[*site].push_back(b);
+      } else if (b->syncStatus() != KSSyncStatusUnauthorized) {
+        updateBeaconToSyncStatus(b, KSSyncStatusUnauthorized);
+      }
+    }
+  }
+  auto latestOf = [](const Beacons& beacons) {
+    std::optional<platform::Date> latest;
+    for (const auto& b : beacons) {
+      if (auto m = b->modifiedAt(); m && (!latest || *m > *latest)) latest = m;
+    }
+    return latest;
+  };
+  std::vector<std::pair<std::string, std::shared_ptr<KSCacheState>>> siteStates;
+  for (const auto& [site, list] : bySite) siteStates.emplace_back(site, cacheStateForSiteID(site));
+  {
+    std::lock_guard lock(cacheMutex_);
+    if (result.includeLatestForApp) {
+      auto& app = *cacheStateForApp_;
+      if (count > 0) app.setObjectCountAfterLastSync(count);
+      app.setLastCompletedRefresh(at);
+      if (auto latest = latestOf(result.beacons)) app.setLatestModifiedAt(latest);
+      if (!result.modifiedAfter) app.setLastCompletedFullSync(at);
+    }
+    for (const auto& [site, state] : siteStates) {
+      if (!state) continue;
+      const auto& list = bySite[site];
+      state->setObjectCountAfterLastSync(static_cast<std::int64_t>(list.size()));
+      state->setLastCompletedRefresh(at);
+      if (auto latest = latestOf(list)) state->setLatestModifiedAt(latest);
+      if (!result.modifiedAfter) state->setLastCompletedFullSync(at);
+    }
+  }
+  if (!cached.empty()) multicast(&KSBeaconManagerInternalDelegate::beaconManagerInternalDidCacheBeacons, cached);
+  if (!synced.empty()) {
+    if (auto s = store()) s->saveContext();
+    multicast(&KSBeaconManagerInternalDelegate::beaconManagerInternalDidSyncBeacons, synced);
+  }
 }
 
 // --- visits

@@ -17,6 +17,7 @@
 #include "beacons/foundation/KSGCDMulticastDelegate.h"
 #include "beacons/model/KSBeacon.h"
 #include "beacons/model/KSBeaconHubPort.h"
+#include "beacons/model/KSBeaconSyncResult.h"
 #include "beacons/ranging/KSBeaconManagerInternalDelegate.h"
 #include "beacons/ranging/KSBeaconRanger.h"
 #include "beacons/ranging/KSLocationManagerClientDelegate.h"
@@ -70,7 +71,7 @@ class KSBeaconManagerInternal : public KSCentralManagerClientDelegate,
 
   struct Ports {
     std::shared_ptr<KSLocalStoragePort> store;             // null: the registered store, if any
-    std::shared_ptr<KSBeaconSyncRequesting> sync;          // may be null
+    std::shared_ptr<KSBeaconSyncRequesting> sync;          // null: the registered API operation manager, if any
     std::shared_ptr<KSSessionRunningSource> session;       // null: the registry's session manager
     std::shared_ptr<KSBeaconRegionSource> regions;         // handed to the central client
     std::shared_ptr<KSBeaconOperationManaging> operations; // handed to the central client
@@ -154,8 +155,30 @@ class KSBeaconManagerInternal : public KSCentralManagerClientDelegate,
   std::shared_ptr<KSBeacon> beaconFromLocalStorageForBluetoothAddress(const std::string& address);
   std::shared_ptr<KSBeacon> beaconFromLocalStorageForEddystoneUIDString(const std::string& uid);
 
-  // --- sync (asked for by later layers; decided in validateAndSyncBeacon)
+  // --- cloud sync: when to ask for the app's, a site's or a beacon's neighbourhood's beacons
+  bool isCacheFullSyncEnabledForApp() const;
+  bool isCacheFullSyncEnabledForSite() const;
+  bool canCacheFullSyncForApp() const;
+  bool shouldCacheFullSyncForApp() const;
+  bool canCacheRefreshForApp() const;
+  bool shouldCacheRefreshForApp() const { return canCacheRefreshForApp(); }
+  bool canCacheFullSyncForSiteID(const std::string& siteID);
+  bool shouldCacheFullSyncForSiteID(const std::string& siteID);
+  bool canCacheRefreshForSiteID(const std::string& siteID);
+  bool shouldCacheRefreshForSiteID(const std::string& siteID);
+  // Each answers whether it asked for a sync.
+  bool syncCachedBeaconsForApp();
+  bool syncCachedBeaconsForSiteID(const std::string& siteID);
+  bool syncCachedBeacon(const std::shared_ptr<KSBeacon>& beacon);
+  // Ages the sync status of a synced or restored beacon by its network access.
+  void validateSyncStatusForBeacon(const std::shared_ptr<KSBeacon>& beacon);
+  // Called for every sighting: ages the beacon, then asks for the first sync that is due.
   void validateAndSyncBeacon(const std::shared_ptr<KSBeacon>& beacon);
+
+  // Merges a sync result on the work queue, then calls the completion there.
+  void cacheBeaconsFromSyncResult(const KSBeaconSyncResult& result, std::function<void()> completion);
+  // The same, returning once merged. Called on the work queue itself it merges inline.
+  void cacheBeaconsFromSyncResult(const KSBeaconSyncResult& result);
 
   // --- visits and sites
   // Finds the cached beacon of an ended visit (by address, else iBeacon key) and makes it
@@ -224,11 +247,20 @@ class KSBeaconManagerInternal : public KSCentralManagerClientDelegate,
   void applicationDidBecomeActive();
   void sessionDidBeginOrResume();
   void sessionDidEnd();
-  // Hooks of the cloud sync: the full sync at discovery start, the site notifications and
-  // the crowd-sourced settings step of a pass. Nothing is asked for yet.
-  void startFullSyncForAppIfDue() {}
-  void siteManagerDidCacheSite(const std::string&) {}
-  void siteManagerDidRemoveCachedSite(const std::string&) {}
+  // The full sync at discovery start, the site notifications and the crowd-sourced
+  // settings step of a pass.
+  void startFullSyncForAppIfDue();
+  void siteManagerDidCacheSite(const std::string& siteID);
+  void siteManagerDidRemoveCachedSite(const std::string& siteID);
+  void mergeSyncResult(const KSBeaconSyncResult& result);
+  std::shared_ptr<KSBeaconSyncRequesting> sync() const;
+  // Copies of a cache state's dates, read under cacheMutex_.
+  struct CacheDates {
+    std::optional<platform::Date> lastCompletedFullSync, lastCompletedRefresh, latestModifiedAt;
+  };
+  CacheDates appDates() const;
+  CacheDates siteDates(const std::string& siteID);
+  bool expired(const std::optional<platform::Date>& date, double seconds) const;
   void crowdSourceUpdates(const std::vector<std::shared_ptr<KSBeacon>>&) {}
   void failUnavailableOperation(Failure failure);
 
