@@ -13,6 +13,7 @@ namespace kestrine {
 
 class KSApp;
 class KSBeaconRegion;
+class KSEvent;
 
 // The services of the layers below that ranging and the SDK entry use: the cloud API's
 // account manager and operation manager, and the local store's region writes. Each is
@@ -49,5 +50,16 @@ class KSBeaconRegionStoring {
   virtual ~KSBeaconRegionStoring() = default;
   virtual void storeBeaconRegion(const std::shared_ptr<KSBeaconRegion>& region) = 0;
 };
+
+// The event manager: where the SDK entry's analytics events go.
+class KSEventLogging {
+ public:
+  static constexpr std::string_view kSingletonName = "KSEventLogging";
+  virtual ~KSEventLogging() = default;
+  virtual void logEvent(const std::shared_ptr<KSEvent>& event, int priority) = 0;
+};
+
+// The API client's request headers, as the configurator sets them.
+inline constexpr std::string_view KSApiHeadersSingletonName = "KSApiHeaders";
 
 }  // namespace kestrine
