@@ -1,6 +1,9 @@
 #include "beacons/ranging/KSBeaconManagerInternal.h"
 
 #include <algorithm>
+#include <cmath>
+
+#include <fmt/format.h>
 
 #include "beacons/bluetooth/KSCentralManagerClient.h"
 #include "beacons/foundation/KSConfigurator.h"
@@ -8,9 +11,11 @@
 #include "beacons/model/KSAdDataConstants.h"
 #include "beacons/model/KSBeaconArray.h"
 #include "beacons/model/KSBeaconRegion.h"
+#include "beacons/model/KSBeaconUpdates.h"
 #include "beacons/model/KSBeaconUtilities.h"
 #include "beacons/model/KSEddystone.h"
 #include "beacons/model/KSLocalStoragePort.h"
+#include "beacons/ranging/KSBeaconOperationFactory.h"
 #include "beacons/ranging/KSBeaconSyncRequesting.h"
 #include "beacons/ranging/KSPlatformRegionAdditions.h"
 #include "beacons/ranging/KSRangedBeaconLists.h"
@@ -244,6 +249,7 @@ void KSBeaconManagerInternal::stopDiscoveringBeacons() {
     cacheStateForSiteID_.clear();
     cacheStateForBeaconID_.clear();
     attemptedBeaconSettingsUpdateAtForCacheIdentifier_.clear();
+    lastCrowdSourceUpdateAttempt_.reset();
     cacheStateForApp_ = std::make_shared<KSCacheState>(scheduler_->clock());
   }
   multicast(&KSBeaconManagerInternalDelegate::beaconManagerInternalDidStopDiscoveringBeacons);
@@ -1160,34 +1166,225 @@ void KSBeaconManagerInternal::beaconDidUpdateMeasurements(
   multicast(&KSBeaconManagerInternalDelegate::beaconManagerInternalDidDiscoverMeasurements, measurements, beacon);
 }
 
-// --- the beacons' hub port
+// --- beacon operations
 
-void KSBeaconManagerInternal::failUnavailableOperation(Failure failure) {
+std::shared_ptr<KSBeaconOperationFactory> KSBeaconManagerInternal::operationFactory() const {
+  if (ports_.operationFactory) return ports_.operationFactory;
+  return provider_->singleton<KSBeaconOperationFactory>(KSBeaconOperationFactory::kSingletonName, nullptr);
+}
+
+void KSBeaconManagerInternal::failOnMainQueue(Failure failure, std::string message) {
   if (!failure) return;
-  scheduler_->mainQueue()->async([failure = std::move(failure)] {
-    failure(errorWithDescription("Beacon operations over Bluetooth are not available."));
+  scheduler_->mainQueue()->async([failure = std::move(failure), message = std::move(message)] {
+    failure(errorWithDescription(message));
   });
 }
 
-void KSBeaconManagerInternal::sendDataRequest(const platform::Bytes&, const std::shared_ptr<KSBeacon>&, std::uint64_t,
-                                              Success, Status, Failure failure) {
-  failUnavailableOperation(std::move(failure));
+void KSBeaconManagerInternal::schedule(const std::shared_ptr<KSBeaconOperationRef>& operation, Success success,
+                                       Status status, std::function<void(double)> progress, Failure failure,
+                                       std::function<platform::Value(const KSBeaconOperationRef&)> result) {
+  if (!operation) {
+    failOnMainQueue(std::move(failure), "Beacon operations over Bluetooth are not available.");
+    return;
+  }
+  operation->setBeaconOperationCompletionBlockWithSuccess(
+      [success, result](const KSBeaconOperationRef::Ref& op) {
+        if (success) success(result(*op));
+      },
+      [failure](const KSBeaconOperationRef::Ref&, const platform::Error& error) {
+        if (failure) failure(error);
+      });
+  if (status) {
+    operation->setBeaconOperationStatusBlock(
+        [status](const KSBeaconOperationRef::Ref&, const std::string& text) { status(platform::Value(text)); });
+  }
+  if (progress) {
+    operation->setBeaconOperationProgressBlock(
+        [progress](const KSBeaconOperationRef::Ref&, double value) { progress(value); });
+  }
+  central_->scheduleBeaconOperation(operation);
 }
-void KSBeaconManagerInternal::sendDataRequests(const std::vector<platform::Bytes>&, const std::shared_ptr<KSBeacon>&,
-                                               std::uint64_t, Success, Status, Failure failure) {
-  failUnavailableOperation(std::move(failure));
+
+namespace {
+
+platform::Value finishedOperation(const KSBeaconOperationRef& op) {
+  return platform::Value(std::const_pointer_cast<KSBeaconOperationRef>(op.shared_from_this()));
 }
-void KSBeaconManagerInternal::transportDataRequest(const platform::Bytes&, const std::shared_ptr<KSBeacon>&,
-                                                   std::uint64_t, Success, Status, Failure failure) {
-  failUnavailableOperation(std::move(failure));
+
+constexpr std::string_view kEndpointMessage = "KSBeaconEndpointSerial is the only supported endpoint.";
+
+}  // namespace
+
+void KSBeaconManagerInternal::updateFirmwareInBeacon(const std::shared_ptr<KSBeacon>& beacon,
+                                                     const std::string& toFirmwareVersion, Success success,
+                                                     Status status, std::function<void(double)> progress,
+                                                     Failure failure) {
+  auto cached = cachedBeaconForBeacon(beacon);
+  const std::uint32_t mask = cached ? cached->featureBitmask() : 0;
+  const auto peripheral = cached ? cached->peripheralIdentifier() : std::nullopt;
+  auto factory = operationFactory();
+  std::shared_ptr<KSBeaconOperationRef> op;
+  if (mask & KSFeatureBitmaskAES128CMACBLEFirmwareUpdate) {
+    if (factory) op = factory->makeFirmwareEncryptedUpdateOperation(cached, peripheral, toFirmwareVersion);
+  } else if (mask & KSFeatureBitmaskUnencryptedBLEFirmwareUpdate) {
+    if (factory) op = factory->makeFirmwareUpdateOperation(cached, peripheral, toFirmwareVersion);
+  } else if (mask & KSFeatureBitmaskLegacyBLEFirmwareUpdate) {
+    if (factory) op = factory->makeFirmwareUpdateLegacyOperation(cached, peripheral);
+  } else {
+    if (failure) {
+      failure(errorWithDescription(
+          fmt::format("Firmware update not supported. Device supports: {}", beacon_updates::featureSupportDebug(mask))));
+    }
+    return;
+  }
+  schedule(op, std::move(success), std::move(status), std::move(progress), std::move(failure), finishedOperation);
 }
-void KSBeaconManagerInternal::updateSettingsInBeacon(const std::shared_ptr<KSBeacon>&, const platform::Dict&, Success,
-                                                     Status, Failure failure) {
-  failUnavailableOperation(std::move(failure));
+
+void KSBeaconManagerInternal::updateSettingsInBeacon(const std::shared_ptr<KSBeacon>& beacon, Success success,
+                                                     Status status, Failure failure) {
+  auto cached = cachedBeaconForBeacon(beacon);
+  const std::uint32_t mask = cached ? cached->featureBitmask() : 0;
+  const auto peripheral = cached ? cached->peripheralIdentifier() : std::nullopt;
+  auto factory = operationFactory();
+  std::shared_ptr<KSBeaconOperationRef> op;
+  if (mask & KSFeatureBitmaskAES128CMACBLESettingsUpdate) {
+    if (factory) op = factory->makeSettingsUpdateOperation(cached, peripheral);
+  } else if (mask & KSFeatureBitmaskLegacyBLESettingsUpdate) {
+    if (factory) op = factory->makeSettingsUpdateLegacyOperation(cached, peripheral);
+  } else {
+    if (failure) {
+      failure(errorWithDescription(
+          fmt::format("Settings Update Not Supported. Device Supports: {}", beacon_updates::featureSupportDebug(mask))));
+    }
+    return;
+  }
+  schedule(op, std::move(success), std::move(status), nullptr, std::move(failure), finishedOperation);
 }
-void KSBeaconManagerInternal::sendOpcode(std::int32_t, const std::optional<platform::Bytes>&,
-                                         const std::shared_ptr<KSBeacon>&, Success, Failure failure) {
-  failUnavailableOperation(std::move(failure));
+
+void KSBeaconManagerInternal::updateSettingsInBeacon(const std::shared_ptr<KSBeacon>& beacon,
+                                                     const platform::Dict& settings, Success success, Status status,
+                                                     Failure failure) {
+  auto cached = cachedBeaconForBeacon(beacon);
+  const auto peripheral = cached ? cached->peripheralIdentifier() : std::nullopt;
+  auto factory = operationFactory();
+  std::shared_ptr<KSBeaconOperationRef> op;
+  if (factory) {
+    op = settings.contains(std::string(KSEddyConfigDataSlotDictionaryKey))
+             ? factory->makeEddystoneConfigOperation(cached, peripheral, settings)
+             : factory->makeSettingsUpdateOfflineOperation(cached, peripheral, settings);
+  }
+  schedule(op, std::move(success), std::move(status), nullptr, std::move(failure), finishedOperation);
+}
+
+void KSBeaconManagerInternal::sendDataRequest(const platform::Bytes& request, const std::shared_ptr<KSBeacon>& beacon,
+                                              std::uint64_t endpoint, Success success, Status status,
+                                              Failure failure) {
+  if (request.empty()) return failOnMainQueue(std::move(failure), "requestData parameter is required.");
+  if (request.size() >= 251) {
+    return failOnMainQueue(std::move(failure),
+                           "requestData too long. Use transportDataRequest if beacon host supports it or shorten "
+                           "request.");
+  }
+  if (endpoint != KSBeaconEndpointSerial) return failOnMainQueue(std::move(failure), std::string(kEndpointMessage));
+  auto cached = cachedBeaconForBeacon(beacon);
+  auto factory = operationFactory();
+  auto op = factory ? factory->makeDataRequestOperation(cached, cached ? cached->peripheralIdentifier() : std::nullopt,
+                                                        {request})
+                    : nullptr;
+  schedule(op, std::move(success), std::move(status), nullptr, std::move(failure), [](const KSBeaconOperationRef& o) {
+    auto responses = o.responseDataArray();
+    return responses.empty() ? platform::Value() : platform::Value(responses.front());
+  });
+}
+
+void KSBeaconManagerInternal::sendDataRequests(const std::vector<platform::Bytes>& requests,
+                                               const std::shared_ptr<KSBeacon>& beacon, std::uint64_t endpoint,
+                                               Success success, Status status, Failure failure) {
+  if (requests.empty()) return failOnMainQueue(std::move(failure), "requestDataArray parameter is required.");
+  if (endpoint != KSBeaconEndpointSerial) return failOnMainQueue(std::move(failure), std::string(kEndpointMessage));
+  for (std::size_t i = 0; i < requests.size(); ++i) {
+    // An empty element is accepted: only its length is limited.
+    if (requests[i].size() >= 251) {
+      return failOnMainQueue(std::move(failure),
+                             fmt::format("requestDataArray[{}] too long. Use transportDataRequest if beacon host "
+                                         "supports it or shorten request.",
+                                         i));
+    }
+  }
+  auto cached = cachedBeaconForBeacon(beacon);
+  auto factory = operationFactory();
+  auto op = factory ? factory->makeDataRequestOperation(cached, cached ? cached->peripheralIdentifier() : std::nullopt,
+                                                        requests)
+                    : nullptr;
+  schedule(op, std::move(success), std::move(status), nullptr, std::move(failure), [](const KSBeaconOperationRef& o) {
+    platform::Array out;
+    for (auto& r : o.responseDataArray()) out.emplace_back(std::move(r));
+    return platform::Value(std::move(out));
+  });
+}
+
+void KSBeaconManagerInternal::transportDataRequest(const platform::Bytes& request,
+                                                   const std::shared_ptr<KSBeacon>& beacon, std::uint64_t endpoint,
+                                                   Success success, Status status, Failure failure) {
+  if (request.empty()) return failOnMainQueue(std::move(failure), "requestData parameter is required");
+  if (endpoint != KSBeaconEndpointSerial) return failOnMainQueue(std::move(failure), std::string(kEndpointMessage));
+  auto cached = cachedBeaconForBeacon(beacon);
+  auto factory = operationFactory();
+  auto op = factory ? factory->makeTransportDataRequestOperation(
+                          cached, cached ? cached->peripheralIdentifier() : std::nullopt, request)
+                    : nullptr;
+  schedule(op, std::move(success), std::move(status), nullptr, std::move(failure),
+           [](const KSBeaconOperationRef& o) { return platform::Value(o.responseData()); });
+}
+
+void KSBeaconManagerInternal::sendOpcode(std::int32_t opcode, const std::optional<platform::Bytes>& data,
+                                         const std::shared_ptr<KSBeacon>& beacon, Success success, Failure failure) {
+  auto cached = cachedBeaconForBeacon(beacon);
+  auto factory = operationFactory();
+  auto op = factory ? factory->makeControlOperation(cached, cached ? cached->peripheralIdentifier() : std::nullopt,
+                                                    opcode, data)
+                    : nullptr;
+  schedule(op, std::move(success), nullptr, nullptr, std::move(failure), finishedOperation);
+}
+
+// --- crowd-sourced settings updates
+
+bool KSBeaconManagerInternal::crowdSourceBeaconUpdates() const {
+  return configurator_ && configurator_->crowdSourceBeaconUpdates();
+}
+
+bool KSBeaconManagerInternal::shouldCrowdSourceUpdateBeacon(const std::shared_ptr<KSBeacon>& beacon) const {
+  if (!beacon) return false;
+  const auto id = cacheIdentifierForBeacon(beacon);
+  if (!id) return false;
+  {
+    std::lock_guard lock(cacheMutex_);
+    if (lastCrowdSourceUpdateAttempt_ && std::abs(now().timeIntervalSince(*lastCrowdSourceUpdateAttempt_)) <= 60.0) {
+      return false;
+    }
+    if (attemptedBeaconSettingsUpdateAtForCacheIdentifier_.contains(*id)) return false;
+  }
+  if (!crowdSourceBeaconUpdates()) return false;
+  const auto rssi = beacon->rssi().toInt64();
+  if (!rssi || *rssi <= -80) return false;
+  return beacon_updates::shouldUpdateSettingsCrowdSourced(*beacon, true);
+}
+
+void KSBeaconManagerInternal::crowdSourceUpdateBeacon(const std::shared_ptr<KSBeacon>& beacon, Success success,
+                                                      Status status, Failure failure) {
+  const auto at = now();
+  if (auto id = cacheIdentifierForBeacon(beacon)) {
+    std::lock_guard lock(cacheMutex_);
+    attemptedBeaconSettingsUpdateAtForCacheIdentifier_[*id] = at;
+    lastCrowdSourceUpdateAttempt_ = at;
+  }
+  updateSettingsInBeacon(beacon, std::move(success), std::move(status), std::move(failure));
+}
+
+void KSBeaconManagerInternal::crowdSourceUpdates(const std::vector<std::shared_ptr<KSBeacon>>& candidates) {
+  for (const auto& beacon : candidates) {
+    if (shouldCrowdSourceUpdateBeacon(beacon)) crowdSourceUpdateBeacon(beacon, nullptr, nullptr, nullptr);
+  }
 }
 
 }  // namespace kestrine

@@ -34,6 +34,8 @@ class KSConfigurator;
 class KSInstanceProvider;
 class KSLocalStoragePort;
 class KSBeaconSyncRequesting;
+class KSBeaconOperationFactory;
+class KSBeaconOperationRef;
 
 inline constexpr std::string_view KSNotificationLocationAuthorizationStatusDidChange =
     "KSNotificationLocationAuthorizationStatusDidChange";
@@ -75,6 +77,7 @@ class KSBeaconManagerInternal : public KSCentralManagerClientDelegate,
     std::shared_ptr<KSSessionRunningSource> session;       // null: the registry's session manager
     std::shared_ptr<KSBeaconRegionSource> regions;         // handed to the central client
     std::shared_ptr<KSBeaconOperationManaging> operations; // handed to the central client
+    std::shared_ptr<KSBeaconOperationFactory> operationFactory;  // null: the registered one, if any
   };
 
   // The registry's hub.
@@ -213,8 +216,25 @@ class KSBeaconManagerInternal : public KSCentralManagerClientDelegate,
   void beaconDidUpdateMeasurements(const std::shared_ptr<KSBeacon>& beacon,
                                    const std::vector<std::shared_ptr<KSMeasurement>>& measurements) override;
 
-  // --- the beacons' hub port. Operations over Bluetooth are not offered yet: each reports
-  // failure on the main queue.
+  // --- beacon operations over Bluetooth. Each works on the cached beacon for the one given
+  // (none when it is not cached), picks the operation by the beacon's feature bits, and
+  // schedules it on the central client. Unsupported features fail at once on the caller's
+  // thread; bad data-request arguments fail on the main queue; nothing is scheduled then.
+  void updateFirmwareInBeacon(const std::shared_ptr<KSBeacon>& beacon, const std::string& toFirmwareVersion,
+                              Success success, Status status, std::function<void(double)> progress,
+                              Failure failure);
+  void updateFirmwareInBeacon(const std::shared_ptr<KSBeacon>& beacon, Success success, Status status,
+                              std::function<void(double)> progress, Failure failure) {
+    updateFirmwareInBeacon(beacon, "latest", std::move(success), std::move(status), std::move(progress),
+                           std::move(failure));
+  }
+  void updateSettingsInBeacon(const std::shared_ptr<KSBeacon>& beacon, Success success, Status status,
+                              Failure failure);
+  // --- crowd-sourced settings updates: at most one attempt per cached beacon, and one a minute
+  bool crowdSourceBeaconUpdates() const;
+  bool shouldCrowdSourceUpdateBeacon(const std::shared_ptr<KSBeacon>& beacon) const;
+  void crowdSourceUpdateBeacon(const std::shared_ptr<KSBeacon>& beacon, Success success, Status status,
+                               Failure failure);
   void sendDataRequest(const platform::Bytes& request, const std::shared_ptr<KSBeacon>& beacon,
                        std::uint64_t endpoint, Success success, Status status, Failure failure) override;
   void sendDataRequests(const std::vector<platform::Bytes>& requests, const std::shared_ptr<KSBeacon>& beacon,
@@ -261,8 +281,14 @@ class KSBeaconManagerInternal : public KSCentralManagerClientDelegate,
   CacheDates appDates() const;
   CacheDates siteDates(const std::string& siteID);
   bool expired(const std::optional<platform::Date>& date, double seconds) const;
-  void crowdSourceUpdates(const std::vector<std::shared_ptr<KSBeacon>>&) {}
-  void failUnavailableOperation(Failure failure);
+  void crowdSourceUpdates(const std::vector<std::shared_ptr<KSBeacon>>& candidates);
+  std::shared_ptr<KSBeaconOperationFactory> operationFactory() const;
+  // Sets the operation's blocks and schedules it; `result` turns the finished operation into
+  // what the caller's success block receives.
+  void schedule(const std::shared_ptr<KSBeaconOperationRef>& operation, Success success, Status status,
+                std::function<void(double)> progress, Failure failure,
+                std::function<platform::Value(const KSBeaconOperationRef&)> result);
+  void failOnMainQueue(Failure failure, std::string message);
 
   std::shared_ptr<KSBeacon> cachedBeaconLocked(const std::string& cacheIdentifier) const;  // under cacheMutex_
   std::optional<std::string> cacheIdentifierForBeaconLocked(const KSBeacon& beacon) const;  // under cacheMutex_
@@ -306,6 +332,7 @@ class KSBeaconManagerInternal : public KSCentralManagerClientDelegate,
   std::unordered_map<std::string, std::shared_ptr<KSCacheState>> cacheStateForSiteID_;
   std::shared_ptr<KSCacheState> cacheStateForApp_;
   std::unordered_map<std::string, platform::Date> attemptedBeaconSettingsUpdateAtForCacheIdentifier_;
+  std::optional<platform::Date> lastCrowdSourceUpdateAttempt_;
 };
 
 }  // namespace kestrine
