@@ -35,15 +35,15 @@ std::shared_ptr<KSCentralManagerClient> KSCentralManagerClient::initWithDelegate
 }
 
 KSCentralManagerClient::KSCentralManagerClient(std::shared_ptr<KSInstanceProvider> provider, Ports ports)
-    : provider_(std::move(provider)), ports_(std::move(ports)) {
-  configurator_ = provider_->singleton<KSConfigurator>(KSConfigurator::kSingletonName, [](KSInstanceProvider& p) {
+    : platform_(provider->platform()), ports_(std::move(ports)) {
+  configurator_ = provider->singleton<KSConfigurator>(KSConfigurator::kSingletonName, [](KSInstanceProvider& p) {
     return KSConfigurator::create(p.weak_from_this(), {});
   });
   operations_ = ports_.operations ? ports_.operations : std::make_shared<KSBeaconOperationManaging>();
 }
 
 void KSCentralManagerClient::start() {
-  const auto& platform = provider_->platform();
+  const auto& platform = platform_;
   auto scheduler = platform.scheduler ? platform.scheduler : platform::dispatch::Scheduler::shared();
   scanManager_ = KSScanManager::initWithCentralManagerClient(
       weak_from_this(), {scheduler, platform.notificationCenter, platform.app, configurator_, ports_.session});
@@ -60,12 +60,12 @@ KSCentralManagerClient::~KSCentralManagerClient() {
 }
 
 platform::Date KSCentralManagerClient::now() const {
-  const auto& scheduler = provider_->platform().scheduler;
+  const auto& scheduler = platform_.scheduler;
   return (scheduler ? scheduler : platform::dispatch::Scheduler::shared())->clock()->now();
 }
 
 bool KSCentralManagerClient::isAppInBackground() const {
-  return KSDefinitionsInternal::isAppInBackground(provider_->platform().app.get());
+  return KSDefinitionsInternal::isAppInBackground(platform_.app.get());
 }
 
 bool KSCentralManagerClient::scanInBackground() const {
@@ -135,7 +135,7 @@ void KSCentralManagerClient::stopScan() {
     scanManager_->stoppedScan();
   }
   if (wasScanning) {
-    if (const auto& center = provider_->platform().notificationCenter) {
+    if (const auto& center = platform_.notificationCenter) {
       center->post(std::string(KSCentralManagerClientDidStopScan), shared_from_this());
     }
   }
@@ -191,7 +191,7 @@ void KSCentralManagerClient::centralDidDisconnectPeripheral(const std::shared_pt
 void KSCentralManagerClient::centralDidUpdateState(bt::CentralState state) {
   scanManager_->centralManagerUpdatedState(state);
   if (auto delegate = ports_.delegate.lock()) delegate->centralManagerClientDidUpdateState(*this);
-  if (const auto& center = provider_->platform().notificationCenter) {
+  if (const auto& center = platform_.notificationCenter) {
     center->post(std::string(KSNotificationBluetoothStateDidChange));
   }
 }

@@ -12,6 +12,7 @@
 
 #include "beacons/bluetooth/KSAdData.h"
 #include "beacons/bluetooth/KSCentralManagerClientPorts.h"
+#include "beacons/foundation/KSPlatformBundle.h"
 #include "platform/bluetooth/BluetoothUUID.h"
 #include "platform/bluetooth/Central.h"
 #include "platform/core/Date.h"
@@ -124,7 +125,9 @@ class KSCentralManagerClient : public platform::bluetooth::CentralDelegate,
   static bool isDropped(const KSAdData& adData, const Known& known);
   void pruneMetadataLocked(platform::Date now);                   // under mutex_
 
-  const std::shared_ptr<KSInstanceProvider> provider_;
+  // The registry's platform, copied: holding the registry would keep its singletons, and
+  // so this client, alive for good.
+  const KSPlatformBundle platform_;
   const Ports ports_;
   std::shared_ptr<KSConfigurator> configurator_;
   std::shared_ptr<platform::bluetooth::Central> central_;

@@ -118,11 +118,11 @@ std::shared_ptr<KSBeaconManagerInternal> KSBeaconManagerInternal::create(std::sh
 }
 
 KSBeaconManagerInternal::KSBeaconManagerInternal(Token, std::shared_ptr<KSInstanceProvider> provider, Ports ports)
-    : provider_(std::move(provider)), ports_(std::move(ports)) {
-  const auto& platform = provider_->platform();
+    : provider_(provider), platform_(provider->platform()), ports_(std::move(ports)) {
+  const auto& platform = platform_;
   scheduler_ = platform.scheduler ? platform.scheduler : platform::dispatch::Scheduler::shared();
   center_ = platform.notificationCenter;
-  configurator_ = provider_->singleton<KSConfigurator>(KSConfigurator::kSingletonName, [](KSInstanceProvider& p) {
+  configurator_ = provider->singleton<KSConfigurator>(KSConfigurator::kSingletonName, [](KSInstanceProvider& p) {
     return KSConfigurator::create(p.weak_from_this(), {});
   });
   workQueue_ = scheduler_->makeSerialQueue(std::string(kWorkQueueLabel));
@@ -131,16 +131,17 @@ KSBeaconManagerInternal::KSBeaconManagerInternal(Token, std::shared_ptr<KSInstan
 
 void KSBeaconManagerInternal::start() {
   std::weak_ptr<KSBeaconManagerInternal> weak = weak_from_this();
-  ranger_ = KSBeaconRanger::create(scheduler_, KSBeaconRanger::serialQueue(*provider_), center_,
+  auto provider = provider_.lock();
+  ranger_ = KSBeaconRanger::create(scheduler_, KSBeaconRanger::serialQueue(*provider), center_,
                                    std::weak_ptr<KSBeaconRangerCache>(shared_from_this()));
   ranger_->setDelegate(std::weak_ptr<KSBeaconRangerDelegate>(shared_from_this()));
   auto session = ports_.session;
   if (!session) {
-    session = provider_->singleton<KSSessionManager>(KSSessionManager::kSingletonName,
+    session = provider->singleton<KSSessionManager>(KSSessionManager::kSingletonName,
                                                       [](KSInstanceProvider& p) { return KSSessionManager::create(p); });
   }
   central_ = KSCentralManagerClient::initWithDelegate(
-      provider_, {std::weak_ptr<KSCentralManagerClientDelegate>(shared_from_this()), ports_.regions,
+      provider, {std::weak_ptr<KSCentralManagerClientDelegate>(shared_from_this()), ports_.regions,
                   ports_.operations, session});
   subscribe();
   inSession_.store(session && session->isSessionRunning());
@@ -210,7 +211,7 @@ bool KSBeaconManagerInternal::isBluetoothPoweredOn() const { return central_ && 
 
 bool KSBeaconManagerInternal::locationServicesAvailable() const {
   if (configurator_ && configurator_->runWithoutLocationServicesAuthorization()) return true;
-  const auto& location = provider_->platform().location;
+  const auto& location = platform_.location;
   if (!location || !location->locationServicesEnabled()) return false;
   const auto status = location->authorizationStatus();
   return status == platform::location::AuthorizationStatus::AuthorizedAlways ||
@@ -557,7 +558,9 @@ std::shared_ptr<KSBeacon> KSBeaconManagerInternal::beaconFromLocalStorageForEddy
 
 std::shared_ptr<KSBeaconSyncRequesting> KSBeaconManagerInternal::sync() const {
   if (ports_.sync) return ports_.sync;
-  return provider_->singleton<KSApiOperationManaging>(KSApiOperationManaging::kSingletonName, nullptr);
+  auto provider = provider_.lock();
+  return provider ? provider->singleton<KSApiOperationManaging>(KSApiOperationManaging::kSingletonName, nullptr)
+                  : nullptr;
 }
 
 bool KSBeaconManagerInternal::expired(const std::optional<platform::Date>& date, double seconds) const {
@@ -1170,7 +1173,9 @@ void KSBeaconManagerInternal::beaconDidUpdateMeasurements(
 
 std::shared_ptr<KSBeaconOperationFactory> KSBeaconManagerInternal::operationFactory() const {
   if (ports_.operationFactory) return ports_.operationFactory;
-  return provider_->singleton<KSBeaconOperationFactory>(KSBeaconOperationFactory::kSingletonName, nullptr);
+  auto provider = provider_.lock();
+  return provider ? provider->singleton<KSBeaconOperationFactory>(KSBeaconOperationFactory::kSingletonName, nullptr)
+                  : nullptr;
 }
 
 void KSBeaconManagerInternal::failOnMainQueue(Failure failure, std::string message) {

@@ -15,6 +15,7 @@
 #include "beacons/foundation/KSConfiguratorPorts.h"
 #include "beacons/foundation/KSConstants.h"
 #include "beacons/foundation/KSGCDMulticastDelegate.h"
+#include "beacons/foundation/KSPlatformBundle.h"
 #include "beacons/model/KSBeacon.h"
 #include "beacons/model/KSBeaconHubPort.h"
 #include "beacons/model/KSBeaconSyncResult.h"
@@ -303,7 +304,10 @@ class KSBeaconManagerInternal : public KSCentralManagerClientDelegate,
     multicast_.invoke(method, shared_from_this(), std::forward<A>(args)...);
   }
 
-  const std::shared_ptr<KSInstanceProvider> provider_;
+  // Held weakly: the registry keeps the hub, and a strong reference back would keep both
+  // alive for good.
+  const std::weak_ptr<KSInstanceProvider> provider_;
+  const KSPlatformBundle platform_;
   const Ports ports_;
   std::shared_ptr<platform::dispatch::Scheduler> scheduler_;
   std::shared_ptr<platform::NotificationCenter> center_;

@@ -10,6 +10,7 @@
 #include "beacons/foundation/KSConfigurator.h"
 #include "beacons/foundation/KSInstanceProvider.h"
 #include "beacons/model/KSAdDataConstants.h"
+#include "beacons/model/KSBeaconHubPort.h"
 #include "beacons/model/KSModelClock.h"
 #include "beacons/ranging/KSBeaconManagerInternal.h"
 #include "beacons/ranging/KestrineSDK.h"
@@ -115,7 +116,22 @@ TEST(KestrineSDKThreads, EntryPointsFromFourThreads) {
 
   KestrineSDK::stopRunning();
   KSModelClock::setClock(nullptr);
+  // Let go of everything that holds the scheduler, so destroying it joins its threads
+  // before the process exits.
+  KSBeaconHubPort::setShared(nullptr);
   KSInstanceProvider::setSharedProvider(nullptr);
+  provider.reset();
+  bundle = {};
+  location.reset();
+  account.reset();
+  // Work still in flight may hold the scheduler a moment longer: let the queues run dry
+  // so the last reference is this one and dropping it joins the threads.
+  for (int i = 0; i < 1000 && scheduler.use_count() > 1; ++i) {
+    scheduler->mainQueue()->sync([] {});
+    scheduler->globalQueue()->sync([] {});
+  }
+  EXPECT_EQ(scheduler.use_count(), 1);
+  scheduler.reset();
 }
 
 TEST(KestrineSDKThreads, BlockingMergesFromTheApiQueueWhileSightingsArrive) {

@@ -5,6 +5,7 @@
 #include "beacons/foundation/KSConfigurator.h"
 #include "beacons/foundation/KSInstanceProvider.h"
 #include "beacons/foundation/KSOptionKeys.h"
+#include "beacons/model/KSBeaconHubPort.h"
 #include "beacons/model/KSEvent.h"
 #include "beacons/model/KSModelClock.h"
 #include "beacons/ranging/KSRangingServicePorts.h"
@@ -50,6 +51,7 @@ struct EntryWorld {
   }
   ~EntryWorld() {
     KSModelClock::setClock(nullptr);
+    KSBeaconHubPort::setShared(nullptr);
     world.center->removeObserver(token);
     KSInstanceProvider::setSharedProvider(nullptr);
   }
