@@ -88,6 +88,7 @@ struct SyncWorld {
     hub->addDelegate(listener);
     world.runUntilIdle();
   }
+  ~SyncWorld() { world.runUntilIdle(); }  // deliveries still queued hold the hub
   platform::Date ago(double seconds) const { return world.scheduler->clock()->now().addingTimeInterval(-seconds); }
   std::shared_ptr<KSBeacon> beacon(std::string id, std::int64_t status, std::optional<double> syncedAgo,
                                    std::int64_t ownership = 1) {

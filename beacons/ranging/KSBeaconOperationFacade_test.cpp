@@ -121,6 +121,7 @@ struct FacadeWorld {
     hub = KSBeaconManagerInternal::create(provider, ports);
     world.runUntilIdle();
   }
+  ~FacadeWorld() { world.runUntilIdle(); }
   // A cached beacon with that feature mask, heard from a peripheral.
   std::shared_ptr<KSBeacon> cached(std::uint32_t mask, std::string address = "C4:7C:8D:6A:11:22") {
     auto b = std::make_shared<KSBeacon>();

@@ -50,6 +50,9 @@ struct EntryWorld {
     world.runUntilIdle();
   }
   ~EntryWorld() {
+    // Work still queued holds what holds the scheduler: run it before letting go.
+    KestrineSDK::stopRunning();
+    world.runUntilIdle();
     KSModelClock::setClock(nullptr);
     KSBeaconHubPort::setShared(nullptr);
     world.center->removeObserver(token);
