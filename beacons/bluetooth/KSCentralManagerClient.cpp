@@ -52,11 +52,12 @@ void KSCentralManagerClient::start() {
   bt::CentralOptions options;
   options.showPowerAlert = configurator_ && configurator_->showBluetoothPowerWarningMessage();
   std::shared_ptr<bt::CentralDelegate> self = shared_from_this();
-  central_ = maker(self, scheduler->globalQueue(), options);
+  central_.store(maker(self, scheduler->globalQueue(), options));
 }
 
 KSCentralManagerClient::~KSCentralManagerClient() {
-  if (central_ && central_->state() == bt::CentralState::PoweredOn) central_->stopScan();
+  auto central = central_.load();
+  if (central && central->state() == bt::CentralState::PoweredOn) central->stopScan();
 }
 
 platform::Date KSCentralManagerClient::now() const {
@@ -93,7 +94,8 @@ platform::Error KSCentralManagerClient::errorWithDescription(std::string descrip
 // --- scanning
 
 bool KSCentralManagerClient::isCentralManagerPoweredOn() const {
-  return central_ && central_->state() == bt::CentralState::PoweredOn;
+  auto central = central_.load();
+  return central && central->state() == bt::CentralState::PoweredOn;
 }
 
 bool KSCentralManagerClient::isScanningEnabled() const {
@@ -120,7 +122,7 @@ void KSCentralManagerClient::scanForPeripherals() {
   if (background) filter.push_back(kestrineServiceUUIDShort());
   bt::ScanOptions options;
   options.allowDuplicates = true;
-  central_->scanForPeripherals(std::move(filter), options);
+  central_.load()->scanForPeripherals(std::move(filter), options);
   scanningEnabled_ = true;
   scanManager_->startedScanForPeripherals();
 }
@@ -130,7 +132,7 @@ void KSCentralManagerClient::stopScan() {
   {
     std::lock_guard guard(scanManager_->lock());
     wasScanning = scanningEnabled_;
-    if (isCentralManagerPoweredOn()) central_->stopScan();
+    if (isCentralManagerPoweredOn()) central_.load()->stopScan();
     scanningEnabled_ = false;
     scanManager_->stoppedScan();
   }
@@ -147,20 +149,21 @@ void KSCentralManagerClient::applicationDidBecomeActive() { scanManager_->applic
 // --- connections
 
 std::shared_ptr<bt::Peripheral> KSCentralManagerClient::retrievePeripheralWithIdentifier(const platform::Uuid& id) {
-  if (!central_) return nullptr;
-  auto found = central_->retrievePeripherals({id});
+  auto central = central_.load();
+  if (!central) return nullptr;
+  auto found = central->retrievePeripherals({id});
   return found.empty() ? nullptr : found.front();
 }
 
 void KSCentralManagerClient::connectPeripheral(const std::shared_ptr<bt::Peripheral>& peripheral) {
   if (!peripheral) return;
   scanManager_->connectingToPeripheral(peripheral->identifier().string());
-  central_->connect(peripheral);
+  central_.load()->connect(peripheral);
 }
 
 void KSCentralManagerClient::cancelPeripheralConnection(const std::shared_ptr<bt::Peripheral>& peripheral) {
   if (!peripheral) return;
-  central_->cancelPeripheralConnection(peripheral);
+  central_.load()->cancelPeripheralConnection(peripheral);
   scanManager_->disconnectedFromPeripheral(peripheral->identifier().string());
 }
 

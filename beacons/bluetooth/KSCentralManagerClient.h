@@ -4,6 +4,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <atomic>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -85,7 +86,7 @@ class KSCentralManagerClient : public platform::bluetooth::CentralDelegate,
   platform::Value processAdDataWithAllAdDataProcessors(platform::Value adData) const;
 
   const std::shared_ptr<KSScanManager>& scanManager() const { return scanManager_; }
-  const std::shared_ptr<platform::bluetooth::Central>& centralManager() const { return central_; }
+  std::shared_ptr<platform::bluetooth::Central> centralManager() const { return central_.load(); }
   // The known proximity UUIDs offered to the parser, in their fixed order.
   std::vector<std::string> knownProximityUUIDStrings();
 
@@ -130,7 +131,8 @@ class KSCentralManagerClient : public platform::bluetooth::CentralDelegate,
   const KSPlatformBundle platform_;
   const Ports ports_;
   std::shared_ptr<KSConfigurator> configurator_;
-  std::shared_ptr<platform::bluetooth::Central> central_;
+  // Published once made; its first state report may already be running on another thread.
+  std::atomic<std::shared_ptr<platform::bluetooth::Central>> central_;
   std::shared_ptr<KSScanManager> scanManager_;
   std::shared_ptr<KSBeaconOperationManaging> operations_;
   bool scanningEnabled_ = false;  // under the scan manager's lock
