@@ -11,6 +11,7 @@
 #include "beacons/model/KSAdDataConstants.h"
 #include "beacons/model/KSBeacon.h"
 #include "beacons/model/KSNetworkAccess.h"
+#include "beacons/model/KSNetworkAccessOwnership.h"
 #include "beacons/model/KSNetworkAccessRole.h"
 #include "platform/core/Value.h"
 
@@ -44,6 +45,20 @@ inline void grantRoles(KSBeacon& beacon, std::vector<std::int64_t> roles, std::i
   access->setPermittedRoles(std::move(list));
   beacon.setNetworkAccess(access);
   beacon.setSyncStatus(syncStatus);
+}
+
+// Sets the ownership of the beacon's network access (1 owned, 2 shared, 3 public), making
+// the access record when it has none.
+inline std::shared_ptr<KSNetworkAccess> setOwnership(KSBeacon& beacon, std::int64_t ownershipID) {
+  auto access = beacon.networkAccess();
+  if (!access) {
+    access = std::make_shared<KSNetworkAccess>();
+    beacon.setNetworkAccess(access);
+  }
+  auto ownership = std::make_shared<KSNetworkAccessOwnership>();
+  ownership->setNetworkAccessOwnershipID(ownershipID);
+  access->setOwnership(ownership);
+  return access;
 }
 
 // Indexes of `of` in `all`, by object identity (-1 for one not there).

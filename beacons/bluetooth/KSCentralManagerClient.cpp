@@ -35,15 +35,15 @@ std::shared_ptr<KSCentralManagerClient> KSCentralManagerClient::initWithDelegate
 }
 
 KSCentralManagerClient::KSCentralManagerClient(std::shared_ptr<KSInstanceProvider> provider, Ports ports)
-    : provider_(std::move(provider)), ports_(std::move(ports)) {
-  configurator_ = provider_->singleton<KSConfigurator>(KSConfigurator::kSingletonName, [](KSInstanceProvider& p) {
+    : platform_(provider->platform()), ports_(std::move(ports)) {
+  configurator_ = provider->singleton<KSConfigurator>(KSConfigurator::kSingletonName, [](KSInstanceProvider& p) {
     return KSConfigurator::create(p.weak_from_this(), {});
   });
   operations_ = ports_.operations ? ports_.operations : std::make_shared<KSBeaconOperationManaging>();
 }
 
 void KSCentralManagerClient::start() {
-  const auto& platform = provider_->platform();
+  const auto& platform = platform_;
   auto scheduler = platform.scheduler ? platform.scheduler : platform::dispatch::Scheduler::shared();
   scanManager_ = KSScanManager::initWithCentralManagerClient(
       weak_from_this(), {scheduler, platform.notificationCenter, platform.app, configurator_, ports_.session});
@@ -52,20 +52,21 @@ void KSCentralManagerClient::start() {
   bt::CentralOptions options;
   options.showPowerAlert = configurator_ && configurator_->showBluetoothPowerWarningMessage();
   std::shared_ptr<bt::CentralDelegate> self = shared_from_this();
-  central_ = maker(self, scheduler->globalQueue(), options);
+  central_.store(maker(self, scheduler->globalQueue(), options));
 }
 
 KSCentralManagerClient::~KSCentralManagerClient() {
-  if (central_ && central_->state() == bt::CentralState::PoweredOn) central_->stopScan();
+  auto central = central_.load();
+  if (central && central->state() == bt::CentralState::PoweredOn) central->stopScan();
 }
 
 platform::Date KSCentralManagerClient::now() const {
-  const auto& scheduler = provider_->platform().scheduler;
+  const auto& scheduler = platform_.scheduler;
   return (scheduler ? scheduler : platform::dispatch::Scheduler::shared())->clock()->now();
 }
 
 bool KSCentralManagerClient::isAppInBackground() const {
-  return KSDefinitionsInternal::isAppInBackground(provider_->platform().app.get());
+  return KSDefinitionsInternal::isAppInBackground(platform_.app.get());
 }
 
 bool KSCentralManagerClient::scanInBackground() const {
@@ -93,7 +94,8 @@ platform::Error KSCentralManagerClient::errorWithDescription(std::string descrip
 // --- scanning
 
 bool KSCentralManagerClient::isCentralManagerPoweredOn() const {
-  return central_ && central_->state() == bt::CentralState::PoweredOn;
+  auto central = central_.load();
+  return central && central->state() == bt::CentralState::PoweredOn;
 }
 
 bool KSCentralManagerClient::isScanningEnabled() const {
@@ -120,7 +122,7 @@ void KSCentralManagerClient::scanForPeripherals() {
   if (background) filter.push_back(kestrineServiceUUIDShort());
   bt::ScanOptions options;
   options.allowDuplicates = true;
-  central_->scanForPeripherals(std::move(filter), options);
+  central_.load()->scanForPeripherals(std::move(filter), options);
   scanningEnabled_ = true;
   scanManager_->startedScanForPeripherals();
 }
@@ -130,12 +132,12 @@ void KSCentralManagerClient::stopScan() {
   {
     std::lock_guard guard(scanManager_->lock());
     wasScanning = scanningEnabled_;
-    if (isCentralManagerPoweredOn()) central_->stopScan();
+    if (isCentralManagerPoweredOn()) central_.load()->stopScan();
     scanningEnabled_ = false;
     scanManager_->stoppedScan();
   }
   if (wasScanning) {
-    if (const auto& center = provider_->platform().notificationCenter) {
+    if (const auto& center = platform_.notificationCenter) {
       center->post(std::string(KSCentralManagerClientDidStopScan), shared_from_this());
     }
   }
@@ -147,20 +149,21 @@ void KSCentralManagerClient::applicationDidBecomeActive() { scanManager_->applic
 // --- connections
 
 std::shared_ptr<bt::Peripheral> KSCentralManagerClient::retrievePeripheralWithIdentifier(const platform::Uuid& id) {
-  if (!central_) return nullptr;
-  auto found = central_->retrievePeripherals({id});
+  auto central = central_.load();
+  if (!central) return nullptr;
+  auto found = central->retrievePeripherals({id});
   return found.empty() ? nullptr : found.front();
 }
 
 void KSCentralManagerClient::connectPeripheral(const std::shared_ptr<bt::Peripheral>& peripheral) {
   if (!peripheral) return;
   scanManager_->connectingToPeripheral(peripheral->identifier().string());
-  central_->connect(peripheral);
+  central_.load()->connect(peripheral);
 }
 
 void KSCentralManagerClient::cancelPeripheralConnection(const std::shared_ptr<bt::Peripheral>& peripheral) {
   if (!peripheral) return;
-  central_->cancelPeripheralConnection(peripheral);
+  central_.load()->cancelPeripheralConnection(peripheral);
   scanManager_->disconnectedFromPeripheral(peripheral->identifier().string());
 }
 
@@ -191,7 +194,7 @@ void KSCentralManagerClient::centralDidDisconnectPeripheral(const std::shared_pt
 void KSCentralManagerClient::centralDidUpdateState(bt::CentralState state) {
   scanManager_->centralManagerUpdatedState(state);
   if (auto delegate = ports_.delegate.lock()) delegate->centralManagerClientDidUpdateState(*this);
-  if (const auto& center = provider_->platform().notificationCenter) {
+  if (const auto& center = platform_.notificationCenter) {
     center->post(std::string(KSNotificationBluetoothStateDidChange));
   }
 }

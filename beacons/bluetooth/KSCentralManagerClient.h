@@ -4,6 +4,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <atomic>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "beacons/bluetooth/KSAdData.h"
 #include "beacons/bluetooth/KSCentralManagerClientPorts.h"
+#include "beacons/foundation/KSPlatformBundle.h"
 #include "platform/bluetooth/BluetoothUUID.h"
 #include "platform/bluetooth/Central.h"
 #include "platform/core/Date.h"
@@ -84,7 +86,7 @@ class KSCentralManagerClient : public platform::bluetooth::CentralDelegate,
   platform::Value processAdDataWithAllAdDataProcessors(platform::Value adData) const;
 
   const std::shared_ptr<KSScanManager>& scanManager() const { return scanManager_; }
-  const std::shared_ptr<platform::bluetooth::Central>& centralManager() const { return central_; }
+  std::shared_ptr<platform::bluetooth::Central> centralManager() const { return central_.load(); }
   // The known proximity UUIDs offered to the parser, in their fixed order.
   std::vector<std::string> knownProximityUUIDStrings();
 
@@ -124,10 +126,13 @@ class KSCentralManagerClient : public platform::bluetooth::CentralDelegate,
   static bool isDropped(const KSAdData& adData, const Known& known);
   void pruneMetadataLocked(platform::Date now);                   // under mutex_
 
-  const std::shared_ptr<KSInstanceProvider> provider_;
+  // The registry's platform, copied: holding the registry would keep its singletons, and
+  // so this client, alive for good.
+  const KSPlatformBundle platform_;
   const Ports ports_;
   std::shared_ptr<KSConfigurator> configurator_;
-  std::shared_ptr<platform::bluetooth::Central> central_;
+  // Published once made; its first state report may already be running on another thread.
+  std::atomic<std::shared_ptr<platform::bluetooth::Central>> central_;
   std::shared_ptr<KSScanManager> scanManager_;
   std::shared_ptr<KSBeaconOperationManaging> operations_;
   bool scanningEnabled_ = false;  // under the scan manager's lock

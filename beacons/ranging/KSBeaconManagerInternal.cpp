@@ -1,6 +1,9 @@
 #include "beacons/ranging/KSBeaconManagerInternal.h"
 
 #include <algorithm>
+#include <cmath>
+
+#include <fmt/format.h>
 
 #include "beacons/bluetooth/KSCentralManagerClient.h"
 #include "beacons/foundation/KSConfigurator.h"
@@ -8,12 +11,15 @@
 #include "beacons/model/KSAdDataConstants.h"
 #include "beacons/model/KSBeaconArray.h"
 #include "beacons/model/KSBeaconRegion.h"
+#include "beacons/model/KSBeaconUpdates.h"
 #include "beacons/model/KSBeaconUtilities.h"
 #include "beacons/model/KSEddystone.h"
 #include "beacons/model/KSLocalStoragePort.h"
+#include "beacons/ranging/KSBeaconOperationFactory.h"
 #include "beacons/ranging/KSBeaconSyncRequesting.h"
 #include "beacons/ranging/KSPlatformRegionAdditions.h"
 #include "beacons/ranging/KSRangedBeaconLists.h"
+#include "beacons/ranging/KSRangingServicePorts.h"
 #include "beacons/ranging/KSSessionManager.h"
 #include "platform/app/Application.h"
 #include "platform/core/Log.h"
@@ -112,11 +118,11 @@ std::shared_ptr<KSBeaconManagerInternal> KSBeaconManagerInternal::create(std::sh
 }
 
 KSBeaconManagerInternal::KSBeaconManagerInternal(Token, std::shared_ptr<KSInstanceProvider> provider, Ports ports)
-    : provider_(std::move(provider)), ports_(std::move(ports)) {
-  const auto& platform = provider_->platform();
+    : provider_(provider), platform_(provider->platform()), ports_(std::move(ports)) {
+  const auto& platform = platform_;
   scheduler_ = platform.scheduler ? platform.scheduler : platform::dispatch::Scheduler::shared();
   center_ = platform.notificationCenter;
-  configurator_ = provider_->singleton<KSConfigurator>(KSConfigurator::kSingletonName, [](KSInstanceProvider& p) {
+  configurator_ = provider->singleton<KSConfigurator>(KSConfigurator::kSingletonName, [](KSInstanceProvider& p) {
     return KSConfigurator::create(p.weak_from_this(), {});
   });
   workQueue_ = scheduler_->makeSerialQueue(std::string(kWorkQueueLabel));
@@ -125,16 +131,17 @@ KSBeaconManagerInternal::KSBeaconManagerInternal(Token, std::shared_ptr<KSInstan
 
 void KSBeaconManagerInternal::start() {
   std::weak_ptr<KSBeaconManagerInternal> weak = weak_from_this();
-  ranger_ = KSBeaconRanger::create(scheduler_, KSBeaconRanger::serialQueue(*provider_), center_,
+  auto provider = provider_.lock();
+  ranger_ = KSBeaconRanger::create(scheduler_, KSBeaconRanger::serialQueue(*provider), center_,
                                    std::weak_ptr<KSBeaconRangerCache>(shared_from_this()));
   ranger_->setDelegate(std::weak_ptr<KSBeaconRangerDelegate>(shared_from_this()));
   auto session = ports_.session;
   if (!session) {
-    session = provider_->singleton<KSSessionManager>(KSSessionManager::kSingletonName,
+    session = provider->singleton<KSSessionManager>(KSSessionManager::kSingletonName,
                                                       [](KSInstanceProvider& p) { return KSSessionManager::create(p); });
   }
   central_ = KSCentralManagerClient::initWithDelegate(
-      provider_, {std::weak_ptr<KSCentralManagerClientDelegate>(shared_from_this()), ports_.regions,
+      provider, {std::weak_ptr<KSCentralManagerClientDelegate>(shared_from_this()), ports_.regions,
                   ports_.operations, session});
   subscribe();
   inSession_.store(session && session->isSessionRunning());
@@ -204,7 +211,7 @@ bool KSBeaconManagerInternal::isBluetoothPoweredOn() const { return central_ && 
 
 bool KSBeaconManagerInternal::locationServicesAvailable() const {
   if (configurator_ && configurator_->runWithoutLocationServicesAuthorization()) return true;
-  const auto& location = provider_->platform().location;
+  const auto& location = platform_.location;
   if (!location || !location->locationServicesEnabled()) return false;
   const auto status = location->authorizationStatus();
   return status == platform::location::AuthorizationStatus::AuthorizedAlways ||
@@ -243,13 +250,15 @@ void KSBeaconManagerInternal::stopDiscoveringBeacons() {
     cacheStateForSiteID_.clear();
     cacheStateForBeaconID_.clear();
     attemptedBeaconSettingsUpdateAtForCacheIdentifier_.clear();
+    lastCrowdSourceUpdateAttempt_.reset();
     cacheStateForApp_ = std::make_shared<KSCacheState>(scheduler_->clock());
   }
   multicast(&KSBeaconManagerInternalDelegate::beaconManagerInternalDidStopDiscoveringBeacons);
 }
 
 void KSBeaconManagerInternal::cacheBeaconsForApp() {
-  // The app-wide refresh belongs to the cloud sync, which asks for nothing yet.
+  if (!shouldCacheRefreshForApp()) return;
+  if (auto requester = sync()) requester->syncAllBeaconsForAppModifiedAfter(appDates().latestModifiedAt);
 }
 
 void KSBeaconManagerInternal::locationAuthorizationStatusDidChange() {
@@ -545,8 +554,333 @@ std::shared_ptr<KSBeacon> KSBeaconManagerInternal::beaconFromLocalStorageForEddy
   return s ? restored(s->fetchBeaconForEddystoneUIDString(uid)) : nullptr;
 }
 
-void KSBeaconManagerInternal::validateAndSyncBeacon(const std::shared_ptr<KSBeacon>&) {
-  // Cloud validation of sighted beacons comes with the sync; nothing to decide yet.
+// --- cloud sync
+
+std::shared_ptr<KSBeaconSyncRequesting> KSBeaconManagerInternal::sync() const {
+  if (ports_.sync) return ports_.sync;
+  auto provider = provider_.lock();
+  return provider ? provider->singleton<KSApiOperationManaging>(KSApiOperationManaging::kSingletonName, nullptr)
+                  : nullptr;
+}
+
+bool KSBeaconManagerInternal::expired(const std::optional<platform::Date>& date, double seconds) const {
+  return !date || now().timeIntervalSince(*date) > seconds;
+}
+
+KSBeaconManagerInternal::CacheDates KSBeaconManagerInternal::appDates() const {
+  std::lock_guard lock(cacheMutex_);
+  return {cacheStateForApp_->lastCompletedFullSync(), cacheStateForApp_->lastCompletedRefresh(),
+          cacheStateForApp_->latestModifiedAt()};
+}
+
+KSBeaconManagerInternal::CacheDates KSBeaconManagerInternal::siteDates(const std::string& siteID) {
+  auto state = cacheStateForSiteID(siteID);
+  if (!state) return {};
+  std::lock_guard lock(cacheMutex_);
+  return {state->lastCompletedFullSync(), state->lastCompletedRefresh(), state->latestModifiedAt()};
+}
+
+bool KSBeaconManagerInternal::isCacheFullSyncEnabledForApp() const {
+  return configurator_ && configurator_->cacheAllBeaconsForApp();
+}
+bool KSBeaconManagerInternal::isCacheFullSyncEnabledForSite() const {
+  return configurator_ && configurator_->cacheAllBeaconsForSite();
+}
+bool KSBeaconManagerInternal::canCacheFullSyncForApp() const {
+  return isCacheFullSyncEnabledForApp() &&
+         expired(appDates().lastCompletedFullSync, KSCacheRefreshTimeIntervalLowPriorityInSeconds);
+}
+bool KSBeaconManagerInternal::shouldCacheFullSyncForApp() const {
+  return canCacheFullSyncForApp() && expired(appDates().lastCompletedFullSync, KSCacheExpiryForFullSyncInSeconds);
+}
+bool KSBeaconManagerInternal::canCacheRefreshForApp() const {
+  return isCacheFullSyncEnabledForApp() &&
+         expired(appDates().lastCompletedRefresh, configurator_->cacheRefreshTimeInterval());
+}
+bool KSBeaconManagerInternal::canCacheFullSyncForSiteID(const std::string& siteID) {
+  return isCacheFullSyncEnabledForSite() &&
+         expired(siteDates(siteID).lastCompletedFullSync, KSCacheRefreshTimeIntervalLowPriorityInSeconds);
+}
+bool KSBeaconManagerInternal::shouldCacheFullSyncForSiteID(const std::string& siteID) {
+  return canCacheFullSyncForSiteID(siteID) &&
+         expired(siteDates(siteID).lastCompletedFullSync, KSCacheExpiryForFullSyncInSeconds);
+}
+bool KSBeaconManagerInternal::canCacheRefreshForSiteID(const std::string& siteID) {
+  return isCacheFullSyncEnabledForSite() &&
+         expired(siteDates(siteID).lastCompletedRefresh, KSMinimumCacheRefreshTimeIntervalInSeconds);
+}
+bool KSBeaconManagerInternal::shouldCacheRefreshForSiteID(const std::string& siteID) {
+  return canCacheRefreshForSiteID(siteID) &&
+         expired(siteDates(siteID).lastCompletedRefresh, configurator_->cacheRefreshTimeInterval());
+}
+
+bool KSBeaconManagerInternal::syncCachedBeaconsForApp() {
+  if (!isCacheFullSyncEnabledForApp()) return false;
+  auto requester = sync();
+  if (shouldCacheRefreshForApp()) {
+    if (requester) requester->syncAllBeaconsForAppModifiedAfter(appDates().latestModifiedAt);
+    return true;
+  }
+  if (shouldCacheFullSyncForApp()) {
+    if (requester) requester->syncAllBeaconsForAppModifiedAfter(std::nullopt);
+    return true;
+  }
+  return false;
+}
+
+bool KSBeaconManagerInternal::syncCachedBeaconsForSiteID(const std::string& siteID) {
+  if (siteID.empty() || !isCacheFullSyncEnabledForSite()) return false;
+  auto requester = sync();
+  if (shouldCacheRefreshForSiteID(siteID)) {
+    if (requester) requester->syncBeaconsInSiteWithSiteID(siteID, siteDates(siteID).latestModifiedAt);
+    return true;
+  }
+  if (shouldCacheFullSyncForSiteID(siteID)) {
+    if (requester) requester->syncBeaconsInSiteWithSiteID(siteID, std::nullopt);
+    return true;
+  }
+  return false;
+}
+
+bool KSBeaconManagerInternal::syncCachedBeacon(const std::shared_ptr<KSBeacon>& beacon) {
+  if (!beacon) return false;
+  const auto status = beacon->syncStatus();
+  const auto syncedAt = beacon->syncedAt();
+  const bool settled = status == KSSyncStatusSynced || status == KSSyncStatusUnauthorized;
+  const bool syncedOrRestored = status == KSSyncStatusSynced || status == KSSyncStatusRestored;
+  const bool coveredBySite = nonEmpty(beacon->siteID()) && isCacheFullSyncEnabledForSite();
+  const bool stale = syncedOrRestored && !isCacheFullSyncEnabledForApp() && !coveredBySite && syncedAt &&
+                     now().timeIntervalSince(*syncedAt) > configurator_->cacheRefreshTimeInterval();
+  const bool recheck = status == KSSyncStatusUnauthorized && syncedAt &&
+                       now().timeIntervalSince(*syncedAt) > KSCacheRefreshTimeIntervalLowPriorityInSeconds;
+  if (!settled && !configurator_->discoverBeaconsNearby()) {
+    updateBeaconToSyncStatus(beacon, KSSyncStatusUnauthorized);
+    return false;
+  }
+  if (!(stale || !settled || recheck)) return false;
+  auto requester = sync();
+  if (auto address = beacon->bluetoothAddress(); nonEmpty(address)) {
+    if (requester) requester->syncBeaconsNearbyBeaconWithBluetoothAddress(*address);
+    return true;
+  }
+  if (auto key = beacon->iBeaconKey(); nonEmpty(key)) {
+    if (requester) requester->syncBeaconsNearbyBeaconWithIBeaconKey(*key);
+    return true;
+  }
+  if (auto uid = eddystoneUIDOf(*beacon); nonEmpty(uid)) {
+    if (requester) requester->syncBeaconsNearbyBeaconWithEddystoneUIDString(*uid);
+    return true;
+  }
+  return false;
+}
+
+void KSBeaconManagerInternal::validateSyncStatusForBeacon(const std::shared_ptr<KSBeacon>& beacon) {
+  if (!beacon) return;
+  const auto status = beacon->syncStatus();
+  if (status != KSSyncStatusSynced && status != KSSyncStatusRestored) return;
+  auto access = beacon->networkAccess();
+  if (!access) {
+    updateBeaconToSyncStatus(beacon, KSSyncStatusNotSynced);
+    return;
+  }
+  const auto syncedAt = beacon->syncedAt();
+  const auto olderThan = [&](double seconds) { return syncedAt && now().timeIntervalSince(*syncedAt) > seconds; };
+  const std::int64_t ownership = access->ownership() ? access->ownership()->networkAccessOwnershipID() : 0;
+  switch (ownership) {
+    case 1:  // owned: never ages
+      break;
+    case 2: {  // shared: its own limit, else the access default; or a past end
+      const auto own = access->maxSecondsBeforeRevalidation();
+      const double limit = own && *own > 0 ? *own : KSCacheExpiryForAccessInSeconds;
+      const auto endsAt = access->endsAt();
+      if ((endsAt && *endsAt < now()) || olderThan(limit)) {
+        updateBeaconToSyncStatus(beacon, KSSyncStatusExpired);
+      }
+      break;
+    }
+    case 3:  // public
+      if (olderThan(KSCacheExpiryForAccessInSeconds)) updateBeaconToSyncStatus(beacon, KSSyncStatusExpired);
+      break;
+    case 0:  // unknown
+      updateBeaconToSyncStatus(beacon, syncedAt ? KSSyncStatusUnauthorized : KSSyncStatusNotSynced);
+      break;
+    default:
+      break;
+  }
+}
+
+void KSBeaconManagerInternal::validateAndSyncBeacon(const std::shared_ptr<KSBeacon>& beacon) {
+  if (!beacon) return;
+  std::shared_ptr<KSCacheState> state;
+  if (auto id = beacon->beaconID(); nonEmpty(id)) state = cacheStateForBeaconID(*id);
+  if (state) {
+    std::lock_guard lock(cacheMutex_);
+    if (!state->requiresValidationAfterTimeInterval(KSMinimumCacheRefreshTimeIntervalInSeconds)) return;
+  }
+  if (beacon->syncStatus() == KSSyncStatusUnauthorized) {
+    const auto syncedAt = beacon->syncedAt();
+    if (syncedAt && now().timeIntervalSince(*syncedAt) <= KSCacheRefreshTimeIntervalLowPriorityInSeconds) return;
+  }
+  validateSyncStatusForBeacon(beacon);
+  const bool started = syncCachedBeaconsForApp() || syncCachedBeaconsForSiteID(beacon->siteID().value_or("")) ||
+                       syncCachedBeacon(beacon);
+  if (!started && state) {
+    std::lock_guard lock(cacheMutex_);
+    state->setLastValidatedWithNoActionRequired(now());
+  }
+}
+
+void KSBeaconManagerInternal::startFullSyncForAppIfDue() {
+  if (!shouldCacheFullSyncForApp()) return;
+  if (auto requester = sync()) requester->syncAllBeaconsForAppModifiedAfter(std::nullopt);
+}
+
+void KSBeaconManagerInternal::siteManagerDidCacheSite(const std::string& siteID) {
+  if (siteID.empty()) return;
+  if (!syncCachedBeaconsForApp()) syncCachedBeaconsForSiteID(siteID);
+}
+
+void KSBeaconManagerInternal::siteManagerDidRemoveCachedSite(const std::string& siteID) {
+  if (siteID.empty()) return;
+  std::vector<std::shared_ptr<KSBeacon>> ofSite;
+  for (auto& b : allCachedBeacons()) {
+    if (b->siteID() == siteID) ofSite.push_back(std::move(b));
+  }
+  removeCachedBeaconsInArray(ofSite);
+}
+
+void KSBeaconManagerInternal::cacheBeaconsFromSyncResult(const KSBeaconSyncResult& result,
+                                                         std::function<void()> completion) {
+  workQueue_->async([weak = weak_from_this(), result, completion = std::move(completion)] {
+    if (auto self = weak.lock()) self->mergeSyncResult(result);
+    if (completion) completion();
+  });
+}
+
+void KSBeaconManagerInternal::cacheBeaconsFromSyncResult(const KSBeaconSyncResult& result) {
+  if (workQueue_->isCurrent()) {
+    // Waiting here for the work queue would wait for ourselves.
+    platform::Log::debug(kLog, "sync result merged inline: the caller is on the work queue");
+    mergeSyncResult(result);
+    return;
+  }
+  auto group = scheduler_->makeGroup();
+  group->enter();
+  cacheBeaconsFromSyncResult(result, [group] { group->leave(); });
+  group->wait();
+}
+
+void KSBeaconManagerInternal::mergeSyncResult(const KSBeaconSyncResult& result) {
+  using Beacons = KSBeaconManagerInternalDelegate::Beacons;
+  const std::int64_t code = result.httpStatusCode.value_or(0);
+  if (code != 200) {
+    if (!(code == 400 || code == 401 || code == 403 || code == 404 || code > 499)) return;
+    Beacons concerned;
+    const std::string id = result.beaconIdentifierString.value_or("");
+    auto add = [&](std::shared_ptr<KSBeacon> b) {
+      if (b) concerned.push_back(std::move(b));
+    };
+    switch (result.beaconIdentifierType) {
+      case KSBeaconIdentifierTypeBluetoothAddress:
+        add(cachedBeaconWithBluetoothAddress(id));
+        break;
+      case KSBeaconIdentifierTypeIBeaconKey:
+        add(cachedBeaconWithIBeaconKey(id));
+        break;
+      case KSBeaconIdentifierTypeEddystoneUID:
+        add(cachedBeaconWithEddystoneUIDString(id));
+        break;
+      case KSBeaconIdentifierTypeSerialNumber:
+        add(cachedBeaconWithSerialNumber(id));
+        break;
+      case 0:
+        if (nonEmpty(result.siteID)) {
+          for (auto& b : allCachedBeacons()) {
+            if (b->siteID() == result.siteID) concerned.push_back(std::move(b));
+          }
+        }
+        break;
+      default:
+        break;
+    }
+    for (const auto& b : concerned) updateBeaconToSyncStatus(b, KSSyncStatusUnauthorized);
+    return;
+  }
+
+  Beacons cached;
+  Beacons synced;
+  for (const auto& incoming : result.beacons) {
+    if (!incoming) continue;
+    switch (cacheBeacon(incoming, true, false)) {
+      case KSCacheBeaconResultNewWithSync:
+        cached.push_back(incoming);
+        synced.push_back(incoming);
+        break;
+      case KSCacheBeaconResultUpdatedWithSync:
+        if (auto b = cachedBeaconForBeacon(incoming)) synced.push_back(std::move(b));
+        break;
+      case KSCacheBeaconResultCachedWithoutSync:
+        cached.push_back(incoming);
+        break;
+      default:
+        break;
+    }
+  }
+
+  const auto at = now();
+  const bool forSite = nonEmpty(result.siteID);
+  std::map<std::string, Beacons> bySite;
+  if (forSite) bySite[*result.siteID];
+  std::int64_t count = 0;
+  if (!result.modifiedAfter && (result.includeLatestForApp || forSite)) {
+    // A full sync: what it did not confirm within the day loses access.
+    for (const auto& b : allCachedBeacons()) {
+      const auto site = b->siteID();
+      if (forSite && site != result.siteID) continue;
+      auto access = b->networkAccess();
+      const bool isPublic = access && access->ownership() && access->ownership()->networkAccessOwnershipID() == 3;
+      if (result.includeLatestForApp && isPublic) continue;
+      const auto syncedAt = b->syncedAt();
+      if (syncedAt && at.timeIntervalSince(*syncedAt) <= KSCacheRefreshTimeIntervalLowPriorityInSeconds) {
+        ++count;
+        if (nonEmpty(site)) bySite[*site].push_back(b);
+      } else if (b->syncStatus() != KSSyncStatusUnauthorized) {
+        updateBeaconToSyncStatus(b, KSSyncStatusUnauthorized);
+      }
+    }
+  }
+  auto latestOf = [](const Beacons& beacons) {
+    std::optional<platform::Date> latest;
+    for (const auto& b : beacons) {
+      if (auto m = b->modifiedAt(); m && (!latest || *m > *latest)) latest = m;
+    }
+    return latest;
+  };
+  std::vector<std::pair<std::string, std::shared_ptr<KSCacheState>>> siteStates;
+  for (const auto& [site, list] : bySite) siteStates.emplace_back(site, cacheStateForSiteID(site));
+  {
+    std::lock_guard lock(cacheMutex_);
+    if (result.includeLatestForApp) {
+      auto& app = *cacheStateForApp_;
+      if (count > 0) app.setObjectCountAfterLastSync(count);
+      app.setLastCompletedRefresh(at);
+      if (auto latest = latestOf(result.beacons)) app.setLatestModifiedAt(latest);
+      if (!result.modifiedAfter) app.setLastCompletedFullSync(at);
+    }
+    for (const auto& [site, state] : siteStates) {
+      if (!state) continue;
+      const auto& list = bySite[site];
+      state->setObjectCountAfterLastSync(static_cast<std::int64_t>(list.size()));
+      state->setLastCompletedRefresh(at);
+      if (auto latest = latestOf(list)) state->setLatestModifiedAt(latest);
+      if (!result.modifiedAfter) state->setLastCompletedFullSync(at);
+    }
+  }
+  if (!cached.empty()) multicast(&KSBeaconManagerInternalDelegate::beaconManagerInternalDidCacheBeacons, cached);
+  if (!synced.empty()) {
+    if (auto s = store()) s->saveContext();
+    multicast(&KSBeaconManagerInternalDelegate::beaconManagerInternalDidSyncBeacons, synced);
+  }
 }
 
 // --- visits
@@ -835,34 +1169,227 @@ void KSBeaconManagerInternal::beaconDidUpdateMeasurements(
   multicast(&KSBeaconManagerInternalDelegate::beaconManagerInternalDidDiscoverMeasurements, measurements, beacon);
 }
 
-// --- the beacons' hub port
+// --- beacon operations
 
-void KSBeaconManagerInternal::failUnavailableOperation(Failure failure) {
+std::shared_ptr<KSBeaconOperationFactory> KSBeaconManagerInternal::operationFactory() const {
+  if (ports_.operationFactory) return ports_.operationFactory;
+  auto provider = provider_.lock();
+  return provider ? provider->singleton<KSBeaconOperationFactory>(KSBeaconOperationFactory::kSingletonName, nullptr)
+                  : nullptr;
+}
+
+void KSBeaconManagerInternal::failOnMainQueue(Failure failure, std::string message) {
   if (!failure) return;
-  scheduler_->mainQueue()->async([failure = std::move(failure)] {
-    failure(errorWithDescription("Beacon operations over Bluetooth are not available."));
+  scheduler_->mainQueue()->async([failure = std::move(failure), message = std::move(message)] {
+    failure(errorWithDescription(message));
   });
 }
 
-void KSBeaconManagerInternal::sendDataRequest(const platform::Bytes&, const std::shared_ptr<KSBeacon>&, std::uint64_t,
-                                              Success, Status, Failure failure) {
-  failUnavailableOperation(std::move(failure));
+void KSBeaconManagerInternal::schedule(const std::shared_ptr<KSBeaconOperationRef>& operation, Success success,
+                                       Status status, std::function<void(double)> progress, Failure failure,
+                                       std::function<platform::Value(const KSBeaconOperationRef&)> result) {
+  if (!operation) {
+    failOnMainQueue(std::move(failure), "Beacon operations over Bluetooth are not available.");
+    return;
+  }
+  operation->setBeaconOperationCompletionBlockWithSuccess(
+      [success, result](const KSBeaconOperationRef::Ref& op) {
+        if (success) success(result(*op));
+      },
+      [failure](const KSBeaconOperationRef::Ref&, const platform::Error& error) {
+        if (failure) failure(error);
+      });
+  if (status) {
+    operation->setBeaconOperationStatusBlock(
+        [status](const KSBeaconOperationRef::Ref&, const std::string& text) { status(platform::Value(text)); });
+  }
+  if (progress) {
+    operation->setBeaconOperationProgressBlock(
+        [progress](const KSBeaconOperationRef::Ref&, double value) { progress(value); });
+  }
+  central_->scheduleBeaconOperation(operation);
 }
-void KSBeaconManagerInternal::sendDataRequests(const std::vector<platform::Bytes>&, const std::shared_ptr<KSBeacon>&,
-                                               std::uint64_t, Success, Status, Failure failure) {
-  failUnavailableOperation(std::move(failure));
+
+namespace {
+
+platform::Value finishedOperation(const KSBeaconOperationRef& op) {
+  return platform::Value(std::const_pointer_cast<KSBeaconOperationRef>(op.shared_from_this()));
 }
-void KSBeaconManagerInternal::transportDataRequest(const platform::Bytes&, const std::shared_ptr<KSBeacon>&,
-                                                   std::uint64_t, Success, Status, Failure failure) {
-  failUnavailableOperation(std::move(failure));
+
+constexpr std::string_view kEndpointMessage = "KSBeaconEndpointSerial is the only supported endpoint.";
+
+}  // namespace
+
+void KSBeaconManagerInternal::updateFirmwareInBeacon(const std::shared_ptr<KSBeacon>& beacon,
+                                                     const std::string& toFirmwareVersion, Success success,
+                                                     Status status, std::function<void(double)> progress,
+                                                     Failure failure) {
+  auto cached = cachedBeaconForBeacon(beacon);
+  const std::uint32_t mask = cached ? cached->featureBitmask() : 0;
+  const auto peripheral = cached ? cached->peripheralIdentifier() : std::nullopt;
+  auto factory = operationFactory();
+  std::shared_ptr<KSBeaconOperationRef> op;
+  if (mask & KSFeatureBitmaskAES128CMACBLEFirmwareUpdate) {
+    if (factory) op = factory->makeFirmwareEncryptedUpdateOperation(cached, peripheral, toFirmwareVersion);
+  } else if (mask & KSFeatureBitmaskUnencryptedBLEFirmwareUpdate) {
+    if (factory) op = factory->makeFirmwareUpdateOperation(cached, peripheral, toFirmwareVersion);
+  } else if (mask & KSFeatureBitmaskLegacyBLEFirmwareUpdate) {
+    if (factory) op = factory->makeFirmwareUpdateLegacyOperation(cached, peripheral);
+  } else {
+    if (failure) {
+      failure(errorWithDescription(
+          fmt::format("Firmware update not supported. Device supports: {}", beacon_updates::featureSupportDebug(mask))));
+    }
+    return;
+  }
+  schedule(op, std::move(success), std::move(status), std::move(progress), std::move(failure), finishedOperation);
 }
-void KSBeaconManagerInternal::updateSettingsInBeacon(const std::shared_ptr<KSBeacon>&, const platform::Dict&, Success,
-                                                     Status, Failure failure) {
-  failUnavailableOperation(std::move(failure));
+
+void KSBeaconManagerInternal::updateSettingsInBeacon(const std::shared_ptr<KSBeacon>& beacon, Success success,
+                                                     Status status, Failure failure) {
+  auto cached = cachedBeaconForBeacon(beacon);
+  const std::uint32_t mask = cached ? cached->featureBitmask() : 0;
+  const auto peripheral = cached ? cached->peripheralIdentifier() : std::nullopt;
+  auto factory = operationFactory();
+  std::shared_ptr<KSBeaconOperationRef> op;
+  if (mask & KSFeatureBitmaskAES128CMACBLESettingsUpdate) {
+    if (factory) op = factory->makeSettingsUpdateOperation(cached, peripheral);
+  } else if (mask & KSFeatureBitmaskLegacyBLESettingsUpdate) {
+    if (factory) op = factory->makeSettingsUpdateLegacyOperation(cached, peripheral);
+  } else {
+    if (failure) {
+      failure(errorWithDescription(
+          fmt::format("Settings Update Not Supported. Device Supports: {}", beacon_updates::featureSupportDebug(mask))));
+    }
+    return;
+  }
+  schedule(op, std::move(success), std::move(status), nullptr, std::move(failure), finishedOperation);
 }
-void KSBeaconManagerInternal::sendOpcode(std::int32_t, const std::optional<platform::Bytes>&,
-                                         const std::shared_ptr<KSBeacon>&, Success, Failure failure) {
-  failUnavailableOperation(std::move(failure));
+
+void KSBeaconManagerInternal::updateSettingsInBeacon(const std::shared_ptr<KSBeacon>& beacon,
+                                                     const platform::Dict& settings, Success success, Status status,
+                                                     Failure failure) {
+  auto cached = cachedBeaconForBeacon(beacon);
+  const auto peripheral = cached ? cached->peripheralIdentifier() : std::nullopt;
+  auto factory = operationFactory();
+  std::shared_ptr<KSBeaconOperationRef> op;
+  if (factory) {
+    op = settings.contains(std::string(KSEddyConfigDataSlotDictionaryKey))
+             ? factory->makeEddystoneConfigOperation(cached, peripheral, settings)
+             : factory->makeSettingsUpdateOfflineOperation(cached, peripheral, settings);
+  }
+  schedule(op, std::move(success), std::move(status), nullptr, std::move(failure), finishedOperation);
+}
+
+void KSBeaconManagerInternal::sendDataRequest(const platform::Bytes& request, const std::shared_ptr<KSBeacon>& beacon,
+                                              std::uint64_t endpoint, Success success, Status status,
+                                              Failure failure) {
+  if (request.empty()) return failOnMainQueue(std::move(failure), "requestData parameter is required.");
+  if (request.size() >= 251) {
+    return failOnMainQueue(std::move(failure),
+                           "requestData too long. Use transportDataRequest if beacon host supports it or shorten "
+                           "request.");
+  }
+  if (endpoint != KSBeaconEndpointSerial) return failOnMainQueue(std::move(failure), std::string(kEndpointMessage));
+  auto cached = cachedBeaconForBeacon(beacon);
+  auto factory = operationFactory();
+  auto op = factory ? factory->makeDataRequestOperation(cached, cached ? cached->peripheralIdentifier() : std::nullopt,
+                                                        {request})
+                    : nullptr;
+  schedule(op, std::move(success), std::move(status), nullptr, std::move(failure), [](const KSBeaconOperationRef& o) {
+    auto responses = o.responseDataArray();
+    return responses.empty() ? platform::Value() : platform::Value(responses.front());
+  });
+}
+
+void KSBeaconManagerInternal::sendDataRequests(const std::vector<platform::Bytes>& requests,
+                                               const std::shared_ptr<KSBeacon>& beacon, std::uint64_t endpoint,
+                                               Success success, Status status, Failure failure) {
+  if (requests.empty()) return failOnMainQueue(std::move(failure), "requestDataArray parameter is required.");
+  if (endpoint != KSBeaconEndpointSerial) return failOnMainQueue(std::move(failure), std::string(kEndpointMessage));
+  for (std::size_t i = 0; i < requests.size(); ++i) {
+    // An empty element is accepted: only its length is limited.
+    if (requests[i].size() >= 251) {
+      return failOnMainQueue(std::move(failure),
+                             fmt::format("requestDataArray[{}] too long. Use transportDataRequest if beacon host "
+                                         "supports it or shorten request.",
+                                         i));
+    }
+  }
+  auto cached = cachedBeaconForBeacon(beacon);
+  auto factory = operationFactory();
+  auto op = factory ? factory->makeDataRequestOperation(cached, cached ? cached->peripheralIdentifier() : std::nullopt,
+                                                        requests)
+                    : nullptr;
+  schedule(op, std::move(success), std::move(status), nullptr, std::move(failure), [](const KSBeaconOperationRef& o) {
+    platform::Array out;
+    for (auto& r : o.responseDataArray()) out.emplace_back(std::move(r));
+    return platform::Value(std::move(out));
+  });
+}
+
+void KSBeaconManagerInternal::transportDataRequest(const platform::Bytes& request,
+                                                   const std::shared_ptr<KSBeacon>& beacon, std::uint64_t endpoint,
+                                                   Success success, Status status, Failure failure) {
+  if (request.empty()) return failOnMainQueue(std::move(failure), "requestData parameter is required");
+  if (endpoint != KSBeaconEndpointSerial) return failOnMainQueue(std::move(failure), std::string(kEndpointMessage));
+  auto cached = cachedBeaconForBeacon(beacon);
+  auto factory = operationFactory();
+  auto op = factory ? factory->makeTransportDataRequestOperation(
+                          cached, cached ? cached->peripheralIdentifier() : std::nullopt, request)
+                    : nullptr;
+  schedule(op, std::move(success), std::move(status), nullptr, std::move(failure),
+           [](const KSBeaconOperationRef& o) { return platform::Value(o.responseData()); });
+}
+
+void KSBeaconManagerInternal::sendOpcode(std::int32_t opcode, const std::optional<platform::Bytes>& data,
+                                         const std::shared_ptr<KSBeacon>& beacon, Success success, Failure failure) {
+  auto cached = cachedBeaconForBeacon(beacon);
+  auto factory = operationFactory();
+  auto op = factory ? factory->makeControlOperation(cached, cached ? cached->peripheralIdentifier() : std::nullopt,
+                                                    opcode, data)
+                    : nullptr;
+  schedule(op, std::move(success), nullptr, nullptr, std::move(failure), finishedOperation);
+}
+
+// --- crowd-sourced settings updates
+
+bool KSBeaconManagerInternal::crowdSourceBeaconUpdates() const {
+  return configurator_ && configurator_->crowdSourceBeaconUpdates();
+}
+
+bool KSBeaconManagerInternal::shouldCrowdSourceUpdateBeacon(const std::shared_ptr<KSBeacon>& beacon) const {
+  if (!beacon) return false;
+  const auto id = cacheIdentifierForBeacon(beacon);
+  if (!id) return false;
+  {
+    std::lock_guard lock(cacheMutex_);
+    if (lastCrowdSourceUpdateAttempt_ && std::abs(now().timeIntervalSince(*lastCrowdSourceUpdateAttempt_)) <= 60.0) {
+      return false;
+    }
+    if (attemptedBeaconSettingsUpdateAtForCacheIdentifier_.contains(*id)) return false;
+  }
+  if (!crowdSourceBeaconUpdates()) return false;
+  const auto rssi = beacon->rssi().toInt64();
+  if (!rssi || *rssi <= -80) return false;
+  return beacon_updates::shouldUpdateSettingsCrowdSourced(*beacon, true);
+}
+
+void KSBeaconManagerInternal::crowdSourceUpdateBeacon(const std::shared_ptr<KSBeacon>& beacon, Success success,
+                                                      Status status, Failure failure) {
+  const auto at = now();
+  if (auto id = cacheIdentifierForBeacon(beacon)) {
+    std::lock_guard lock(cacheMutex_);
+    attemptedBeaconSettingsUpdateAtForCacheIdentifier_[*id] = at;
+    lastCrowdSourceUpdateAttempt_ = at;
+  }
+  updateSettingsInBeacon(beacon, std::move(success), std::move(status), std::move(failure));
+}
+
+void KSBeaconManagerInternal::crowdSourceUpdates(const std::vector<std::shared_ptr<KSBeacon>>& candidates) {
+  for (const auto& beacon : candidates) {
+    if (shouldCrowdSourceUpdateBeacon(beacon)) crowdSourceUpdateBeacon(beacon, nullptr, nullptr, nullptr);
+  }
 }
 
 }  // namespace kestrine

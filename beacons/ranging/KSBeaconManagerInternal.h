@@ -16,8 +16,10 @@
 #include "beacons/foundation/KSConfiguratorPorts.h"
 #include "beacons/foundation/KSConstants.h"
 #include "beacons/foundation/KSGCDMulticastDelegate.h"
+#include "beacons/foundation/KSPlatformBundle.h"
 #include "beacons/model/KSBeacon.h"
 #include "beacons/model/KSBeaconHubPort.h"
+#include "beacons/model/KSBeaconSyncResult.h"
 #include "beacons/ranging/KSBeaconManagerInternalDelegate.h"
 #include "beacons/ranging/KSBeaconRanger.h"
 #include "beacons/ranging/KSLocationManagerClientDelegate.h"
@@ -34,6 +36,8 @@ class KSConfigurator;
 class KSInstanceProvider;
 class KSLocalStoragePort;
 class KSBeaconSyncRequesting;
+class KSBeaconOperationFactory;
+class KSBeaconOperationRef;
 
 inline constexpr std::string_view KSNotificationLocationAuthorizationStatusDidChange =
     "KSNotificationLocationAuthorizationStatusDidChange";
@@ -71,10 +75,11 @@ class KSBeaconManagerInternal : public KSCentralManagerClientDelegate,
 
   struct Ports {
     std::shared_ptr<KSLocalStoragePort> store;             // null: the registered store, if any
-    std::shared_ptr<KSBeaconSyncRequesting> sync;          // may be null
+    std::shared_ptr<KSBeaconSyncRequesting> sync;          // null: the registered API operation manager, if any
     std::shared_ptr<KSSessionRunningSource> session;       // null: the registry's session manager
     std::shared_ptr<KSBeaconRegionSource> regions;         // handed to the central client
     std::shared_ptr<KSBeaconOperationManaging> operations; // handed to the central client
+    std::shared_ptr<KSBeaconOperationFactory> operationFactory;  // null: the registered one, if any
   };
 
   // The registry's hub.
@@ -159,8 +164,30 @@ class KSBeaconManagerInternal : public KSCentralManagerClientDelegate,
   std::shared_ptr<KSBeacon> beaconFromLocalStorageForBluetoothAddress(const std::string& address);
   std::shared_ptr<KSBeacon> beaconFromLocalStorageForEddystoneUIDString(const std::string& uid);
 
-  // --- sync (asked for by later layers; decided in validateAndSyncBeacon)
+  // --- cloud sync: when to ask for the app's, a site's or a beacon's neighbourhood's beacons
+  bool isCacheFullSyncEnabledForApp() const;
+  bool isCacheFullSyncEnabledForSite() const;
+  bool canCacheFullSyncForApp() const;
+  bool shouldCacheFullSyncForApp() const;
+  bool canCacheRefreshForApp() const;
+  bool shouldCacheRefreshForApp() const { return canCacheRefreshForApp(); }
+  bool canCacheFullSyncForSiteID(const std::string& siteID);
+  bool shouldCacheFullSyncForSiteID(const std::string& siteID);
+  bool canCacheRefreshForSiteID(const std::string& siteID);
+  bool shouldCacheRefreshForSiteID(const std::string& siteID);
+  // Each answers whether it asked for a sync.
+  bool syncCachedBeaconsForApp();
+  bool syncCachedBeaconsForSiteID(const std::string& siteID);
+  bool syncCachedBeacon(const std::shared_ptr<KSBeacon>& beacon);
+  // Ages the sync status of a synced or restored beacon by its network access.
+  void validateSyncStatusForBeacon(const std::shared_ptr<KSBeacon>& beacon);
+  // Called for every sighting: ages the beacon, then asks for the first sync that is due.
   void validateAndSyncBeacon(const std::shared_ptr<KSBeacon>& beacon);
+
+  // Merges a sync result on the work queue, then calls the completion there.
+  void cacheBeaconsFromSyncResult(const KSBeaconSyncResult& result, std::function<void()> completion);
+  // The same, returning once merged. Called on the work queue itself it merges inline.
+  void cacheBeaconsFromSyncResult(const KSBeaconSyncResult& result);
 
   // --- visits and sites
   // Finds the cached beacon of an ended visit (by address, else iBeacon key) and makes it
@@ -195,8 +222,25 @@ class KSBeaconManagerInternal : public KSCentralManagerClientDelegate,
   void beaconDidUpdateMeasurements(const std::shared_ptr<KSBeacon>& beacon,
                                    const std::vector<std::shared_ptr<KSMeasurement>>& measurements) override;
 
-  // --- the beacons' hub port. Operations over Bluetooth are not offered yet: each reports
-  // failure on the main queue.
+  // --- beacon operations over Bluetooth. Each works on the cached beacon for the one given
+  // (none when it is not cached), picks the operation by the beacon's feature bits, and
+  // schedules it on the central client. Unsupported features fail at once on the caller's
+  // thread; bad data-request arguments fail on the main queue; nothing is scheduled then.
+  void updateFirmwareInBeacon(const std::shared_ptr<KSBeacon>& beacon, const std::string& toFirmwareVersion,
+                              Success success, Status status, std::function<void(double)> progress,
+                              Failure failure);
+  void updateFirmwareInBeacon(const std::shared_ptr<KSBeacon>& beacon, Success success, Status status,
+                              std::function<void(double)> progress, Failure failure) {
+    updateFirmwareInBeacon(beacon, "latest", std::move(success), std::move(status), std::move(progress),
+                           std::move(failure));
+  }
+  void updateSettingsInBeacon(const std::shared_ptr<KSBeacon>& beacon, Success success, Status status,
+                              Failure failure);
+  // --- crowd-sourced settings updates: at most one attempt per cached beacon, and one a minute
+  bool crowdSourceBeaconUpdates() const;
+  bool shouldCrowdSourceUpdateBeacon(const std::shared_ptr<KSBeacon>& beacon) const;
+  void crowdSourceUpdateBeacon(const std::shared_ptr<KSBeacon>& beacon, Success success, Status status,
+                               Failure failure);
   void sendDataRequest(const platform::Bytes& request, const std::shared_ptr<KSBeacon>& beacon,
                        std::uint64_t endpoint, Success success, Status status, Failure failure) override;
   void sendDataRequests(const std::vector<platform::Bytes>& requests, const std::shared_ptr<KSBeacon>& beacon,
@@ -229,13 +273,28 @@ class KSBeaconManagerInternal : public KSCentralManagerClientDelegate,
   void applicationDidBecomeActive();
   void sessionDidBeginOrResume();
   void sessionDidEnd();
-  // Hooks of the cloud sync: the full sync at discovery start, the site notifications and
-  // the crowd-sourced settings step of a pass. Nothing is asked for yet.
-  void startFullSyncForAppIfDue() {}
-  void siteManagerDidCacheSite(const std::string&) {}
-  void siteManagerDidRemoveCachedSite(const std::string&) {}
-  void crowdSourceUpdates(const std::vector<std::shared_ptr<KSBeacon>>&) {}
-  void failUnavailableOperation(Failure failure);
+  // The full sync at discovery start, the site notifications and the crowd-sourced
+  // settings step of a pass.
+  void startFullSyncForAppIfDue();
+  void siteManagerDidCacheSite(const std::string& siteID);
+  void siteManagerDidRemoveCachedSite(const std::string& siteID);
+  void mergeSyncResult(const KSBeaconSyncResult& result);
+  std::shared_ptr<KSBeaconSyncRequesting> sync() const;
+  // Copies of a cache state's dates, read under cacheMutex_.
+  struct CacheDates {
+    std::optional<platform::Date> lastCompletedFullSync, lastCompletedRefresh, latestModifiedAt;
+  };
+  CacheDates appDates() const;
+  CacheDates siteDates(const std::string& siteID);
+  bool expired(const std::optional<platform::Date>& date, double seconds) const;
+  void crowdSourceUpdates(const std::vector<std::shared_ptr<KSBeacon>>& candidates);
+  std::shared_ptr<KSBeaconOperationFactory> operationFactory() const;
+  // Sets the operation's blocks and schedules it; `result` turns the finished operation into
+  // what the caller's success block receives.
+  void schedule(const std::shared_ptr<KSBeaconOperationRef>& operation, Success success, Status status,
+                std::function<void(double)> progress, Failure failure,
+                std::function<platform::Value(const KSBeaconOperationRef&)> result);
+  void failOnMainQueue(Failure failure, std::string message);
 
   std::shared_ptr<KSBeacon> cachedBeaconLocked(const std::string& cacheIdentifier) const;  // under cacheMutex_
   std::optional<std::string> cacheIdentifierForBeaconLocked(const KSBeacon& beacon) const;  // under cacheMutex_
@@ -250,7 +309,10 @@ class KSBeaconManagerInternal : public KSCentralManagerClientDelegate,
     multicast_.invoke(method, shared_from_this(), std::forward<A>(args)...);
   }
 
-  const std::shared_ptr<KSInstanceProvider> provider_;
+  // Held weakly: the registry keeps the hub, and a strong reference back would keep both
+  // alive for good.
+  const std::weak_ptr<KSInstanceProvider> provider_;
+  const KSPlatformBundle platform_;
   const Ports ports_;
   std::shared_ptr<platform::dispatch::Scheduler> scheduler_;
   std::shared_ptr<platform::NotificationCenter> center_;
@@ -279,6 +341,7 @@ class KSBeaconManagerInternal : public KSCentralManagerClientDelegate,
   std::unordered_map<std::string, std::shared_ptr<KSCacheState>> cacheStateForSiteID_;
   std::shared_ptr<KSCacheState> cacheStateForApp_;
   std::unordered_map<std::string, platform::Date> attemptedBeaconSettingsUpdateAtForCacheIdentifier_;
+  std::optional<platform::Date> lastCrowdSourceUpdateAttempt_;
 };
 
 }  // namespace kestrine

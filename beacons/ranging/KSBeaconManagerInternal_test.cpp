@@ -246,6 +246,7 @@ TEST(HubAdvertisements, StoreRowsNeedABeaconIDAndComeBackRestored) {
   HubWorld w2;
   row->setBeaconID("b-7");
   row->setSyncStatus(KSSyncStatusNotSynced);
+  testsupport::setOwnership(*row, 1);  // owned: sightings do not age it
   w2.store->rows["key " + std::string(kKey)] = row;
   w2.hear(w2.p1, HubWorld::iBeaconAd());
   auto restored = w2.hub->cachedBeaconWithIBeaconKey(std::string(kKey));
@@ -286,6 +287,7 @@ TEST(HubAdvertisements, ASightingNeverDowngradesACachedBeacon) {
   synced->setMinor(Value(22));
   synced->setBeaconID("b-1");
   synced->setSyncStatus(KSSyncStatusSynced);
+  testsupport::setOwnership(*synced, 1);  // owned: sightings do not age it
   EXPECT_EQ(w.hub->cacheBeacon(synced, true, false), KSCacheBeaconResultNewWithSync);
   EXPECT_EQ(w.store->stored.size(), 1u);
 

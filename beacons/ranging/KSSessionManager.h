@@ -12,6 +12,7 @@
 #include "beacons/model/KSSession.h"
 #include "beacons/ranging/KSIdentityProvider.h"
 #include "beacons/ranging/KSLocationManagerClientDelegate.h"
+#include "beacons/ranging/KestrineSDK.h"
 #include "platform/core/Date.h"
 #include "platform/notify/NotificationCenter.h"
 
@@ -28,9 +29,6 @@ namespace kestrine {
 class KSInstanceProvider;
 class KSConfigurator;
 class KSUserDefaultsManager;
-
-// Posted by the SDK entry when it starts running.
-inline constexpr std::string_view KSNotificationDidStartRunning = "KSNotificationDidStartRunning";
 
 // Begins, resumes and ends app sessions as the app moves between foreground and background,
 // the SDK starts, regions report and scans start and stop. Background sessions are granted

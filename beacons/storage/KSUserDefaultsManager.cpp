@@ -2,6 +2,7 @@
 
 #include "beacons/foundation/KSInstanceProvider.h"
 #include "beacons/model/KSApp.h"
+#include "beacons/model/KSBeaconRegion.h"
 #include "beacons/model/KSSession.h"
 #include "platform/core/Log.h"
 #include "platform/defaults/UserDefaults.h"
@@ -115,6 +116,40 @@ void KSUserDefaultsManager::storeSessions(const std::vector<std::shared_ptr<KSSe
     if (session) array.push_back(session->toDictionary());
   }
   defaults_->setObject(KSUserDefaultsSessionsKey, platform::Value(std::move(array)));
+  defaults_->synchronize();
+}
+
+std::map<std::string, std::shared_ptr<KSBeaconRegion>> KSUserDefaultsManager::loadBeaconRegionForRegionIdentifier()
+    const {
+  std::map<std::string, std::shared_ptr<KSBeaconRegion>> out;
+  if (!defaults_) return out;
+  auto stored = defaults_->arrayForKey(KSUserDefaultsBeaconRegionsKey);
+  if (!stored || stored->empty()) return out;
+  platform::Error error;
+  auto regions = KSBeaconRegion::arrayOfModelsFromDictionaries(platform::Value(*stored), &error);
+  if (!regions) {
+    platform::Log::warning(kLog, "stored beacon regions do not decode ({}); starting with none",
+                           error.localizedDescription);
+    return out;
+  }
+  for (auto& region : *regions) {
+    if (region && region->identifier()) out.insert_or_assign(*region->identifier(), std::move(region));
+  }
+  return out;
+}
+
+void KSUserDefaultsManager::storeBeaconRegionForRegionIdentifier(
+    const std::map<std::string, std::shared_ptr<KSBeaconRegion>>& regions) {
+  if (!defaults_) {
+    platform::Log::warning(kLog, "no user defaults; \"{}\" is not stored", KSUserDefaultsBeaconRegionsKey);
+    return;
+  }
+  platform::Array array;
+  array.reserve(regions.size());
+  for (const auto& [identifier, region] : regions) {
+    if (region) array.push_back(region->toDictionary());
+  }
+  defaults_->setObject(KSUserDefaultsBeaconRegionsKey, platform::Value(std::move(array)));
   defaults_->synchronize();
 }
 

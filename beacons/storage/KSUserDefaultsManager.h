@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -17,6 +18,7 @@ namespace kestrine {
 
 class KSApp;
 class KSSession;
+class KSBeaconRegion;
 
 class KSInstanceProvider;
 
@@ -74,6 +76,10 @@ class KSUserDefaultsManager {
   // dictionary that does not import loads as nothing.
   std::shared_ptr<KSApp> loadCachedApp() const;
   void storeApp(const std::shared_ptr<KSApp>& app);
+  // The monitored beacon regions by identifier; empty when none are stored or the stored
+  // list does not decode as a whole (logged). A later record wins a repeated identifier.
+  std::map<std::string, std::shared_ptr<KSBeaconRegion>> loadBeaconRegionForRegionIdentifier() const;
+  void storeBeaconRegionForRegionIdentifier(const std::map<std::string, std::shared_ptr<KSBeaconRegion>>& regions);
 
   std::optional<platform::Date> apiRetryAfter();
   void setApiRetryAfter(std::optional<platform::Date> date);

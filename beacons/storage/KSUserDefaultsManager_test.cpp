@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "beacons/foundation/KSInstanceProvider.h"
+#include "beacons/model/KSBeaconRegion.h"
 #include "platform/core/Log.h"
 #include "platform/defaults/UserDefaults.h"
 #include "testing/TempDir.h"
@@ -165,6 +166,50 @@ TEST_F(KSUserDefaultsManagerTest, TheCachedAppSurvivesARestartAndStoringNothingR
   EXPECT_EQ(loaded->verifiedAt(), app->verifiedAt());
   reopen()->storeApp(nullptr);
   EXPECT_EQ(reopen()->loadCachedApp(), nullptr);
+}
+
+}  // namespace
+}  // namespace kestrine
+
+namespace kestrine {
+namespace {
+
+std::shared_ptr<KSBeaconRegion> regionNamed(std::string identifier, std::string uuid) {
+  auto r = std::make_shared<KSBeaconRegion>();
+  r->setIdentifier(std::move(identifier));
+  r->setProximityUUIDString(std::move(uuid));
+  return r;
+}
+
+TEST_F(KSUserDefaultsManagerTest, BeaconRegionsRoundTripAndBadListsLoadEmpty) {
+  EXPECT_TRUE(reopen()->loadBeaconRegionForRegionIdentifier().empty());
+
+  auto app = regionNamed("app.region", "E2C56DB5-DFFB-48D2-B060-D0F5A71096E0");
+  app->setAppManaged(true);
+  app->setMajor(7);
+  reopen()->storeBeaconRegionForRegionIdentifier(
+      {{"app.region", app}, {"com.kestrine.r", regionNamed("com.kestrine.r", "B9407F30-F5F8-466E-AFF9-25556B57FE6D")}});
+  auto loaded = reopen()->loadBeaconRegionForRegionIdentifier();
+  ASSERT_EQ(loaded.size(), 2u);
+  EXPECT_TRUE(loaded.at("app.region")->isAppManaged());
+  EXPECT_EQ(loaded.at("app.region")->major(), 7);
+  EXPECT_EQ(loaded.at("com.kestrine.r")->proximityUUIDString(), "B9407F30-F5F8-466E-AFF9-25556B57FE6D");
+
+  // Two records with one identifier: the later one is kept.
+  auto defaults = platform::UserDefaults::open(file);
+  platform::Array twice{platform::Value(regionNamed("dup", "E2C56DB5-DFFB-48D2-B060-D0F5A71096E0")->toDictionary()),
+                        platform::Value(regionNamed("dup", "B9407F30-F5F8-466E-AFF9-25556B57FE6D")->toDictionary())};
+  defaults->setObject(KSUserDefaultsBeaconRegionsKey, platform::Value(twice));
+  defaults->synchronize();
+  loaded = reopen()->loadBeaconRegionForRegionIdentifier();
+  ASSERT_EQ(loaded.size(), 1u);
+  EXPECT_EQ(loaded.at("dup")->proximityUUIDString(), "B9407F30-F5F8-466E-AFF9-25556B57FE6D");
+
+  // A list with an element that is no region record loads as nothing at all.
+  twice.push_back(platform::Value("not a region"));
+  defaults->setObject(KSUserDefaultsBeaconRegionsKey, platform::Value(twice));
+  defaults->synchronize();
+  EXPECT_TRUE(reopen()->loadBeaconRegionForRegionIdentifier().empty());
 }
 
 }  // namespace

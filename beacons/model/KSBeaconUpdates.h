@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace kestrine {
+
+class KSBeacon;
+
+// What a beacon record says about its own updates over Bluetooth.
+namespace beacon_updates {
+
+// Availability of an update: 0 undetermined (not discovered over Bluetooth, or not
+// synced), 1 not supported by the beacon, 2 possible.
+std::int64_t settingsUpdateAvailabilityStatus(const KSBeacon& beacon);
+
+// True when a settings update is possible and due: a pending version is waiting, or the
+// settings version the beacon advertises differs from the recorded one. The flag is not
+// read.
+bool shouldUpdateSettingsCrowdSourced(const KSBeacon& beacon, bool crowdSourced);
+
+// The names of the feature bits set, in bit order, each followed by one blank.
+std::string featureSupportDebug(std::uint32_t featureBitmask);
+std::string featureSupportDebug(const KSBeacon& beacon);
+
+}  // namespace beacon_updates
+}  // namespace kestrine
