@@ -147,6 +147,7 @@ class KSBeaconManagerInternal : public KSCentralManagerClientDelegate,
   std::shared_ptr<KSCacheState> cacheStateForSiteID(const std::string& siteID);
   std::shared_ptr<KSCacheState> cacheStateForApp() const;
   std::optional<platform::Date> lastCacheRefreshForApp() const;
+  std::optional<platform::Date> lastCacheRefreshForApp() override { return std::as_const(*this).lastCacheRefreshForApp(); }
 
   // --- cache changes
   int cacheBeacon(const std::shared_ptr<KSBeacon>& beacon, bool multicast) {
@@ -169,12 +170,13 @@ class KSBeaconManagerInternal : public KSCentralManagerClientDelegate,
   bool isCacheFullSyncEnabledForSite() const;
   bool canCacheFullSyncForApp() const;
   bool shouldCacheFullSyncForApp() const;
+  bool shouldCacheFullSyncForApp() override { return std::as_const(*this).shouldCacheFullSyncForApp(); }
   bool canCacheRefreshForApp() const;
   bool shouldCacheRefreshForApp() const { return canCacheRefreshForApp(); }
   bool canCacheFullSyncForSiteID(const std::string& siteID);
   bool shouldCacheFullSyncForSiteID(const std::string& siteID);
-  bool canCacheRefreshForSiteID(const std::string& siteID);
-  bool shouldCacheRefreshForSiteID(const std::string& siteID);
+  bool canCacheRefreshForSiteID(const std::string& siteID) override;
+  bool shouldCacheRefreshForSiteID(const std::string& siteID) override;
   // Each answers whether it asked for a sync.
   bool syncCachedBeaconsForApp();
   bool syncCachedBeaconsForSiteID(const std::string& siteID);
@@ -187,7 +189,7 @@ class KSBeaconManagerInternal : public KSCentralManagerClientDelegate,
   // Merges a sync result on the work queue, then calls the completion there.
   void cacheBeaconsFromSyncResult(const KSBeaconSyncResult& result, std::function<void()> completion);
   // The same, returning once merged. Called on the work queue itself it merges inline.
-  void cacheBeaconsFromSyncResult(const KSBeaconSyncResult& result);
+  void cacheBeaconsFromSyncResult(const KSBeaconSyncResult& result) override;
 
   // --- visits and sites
   // Finds the cached beacon of an ended visit (by address, else iBeacon key) and makes it
