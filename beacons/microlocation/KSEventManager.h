@@ -1,0 +1,160 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+#include "beacons/foundation/KSRespondsTable.h"
+#include "beacons/microlocation/KSEventFilterResolver.h"
+#include "beacons/microlocation/KSEventManagerPorts.h"
+#include "beacons/microlocation/KSEventMonitor.h"
+#include "beacons/microlocation/KSTrigger.h"
+#include "beacons/ranging/KSBeaconManagerInternalDelegate.h"
+#include "platform/core/Value.h"
+#include "platform/notify/NotificationCenter.h"
+
+namespace platform {
+class Clock;
+namespace app {
+class Application;
+}
+namespace dispatch {
+class Queue;
+class Scheduler;
+}  // namespace dispatch
+}  // namespace platform
+
+namespace kestrine {
+
+class KSBeaconManagerInternal;
+class KSEventManager;
+class KSInstanceProvider;
+
+inline constexpr std::string_view KSEventManagerTriggeredEvent = "KSEventManagerTriggeredEvent";
+inline constexpr std::string_view KSEventManagerTriggeredEventItem = "KSEventManagerTriggeredEventItem";
+
+class KSEventManagerDelegate {
+ public:
+  virtual ~KSEventManagerDelegate() = default;
+  virtual void eventManagerTriggeredEvent(const std::shared_ptr<KSEventManager>& /*manager*/,
+                                          const std::shared_ptr<KSTriggeredEvent>& /*event*/) {}
+  template <class D>
+  static KSRespondsTable respondsTable() {
+    return KSRespondsTable().with(&KSEventManagerDelegate::eventManagerTriggeredEvent, &D::eventManagerTriggeredEvent);
+  }
+};
+
+// The triggered event as it travels in a notification's user info.
+struct KSTriggeredEventItem : platform::Object {
+  explicit KSTriggeredEventItem(std::shared_ptr<KSTriggeredEvent> e) : event(std::move(e)) {}
+  std::shared_ptr<KSTriggeredEvent> event;
+};
+
+// Watches the hub's ranging passes for the triggers it monitors and reports each firing to
+// the trigger's handler, its delegate and the notification centre, keeping each trigger's
+// summary in the local store. It also collects the analytics events the host logs and hands
+// them for posting, spaced at least a minute apart (ten seconds for priority 1).
+//
+// Thread-safety: the monitors, the logged events and the last-post date sit under one lock.
+// A pass evaluates a snapshot of the monitors under that lock; handlers, the delegate, the
+// notification, the store, the poster and the site source are always called with no lock
+// held. A monitor removed or replaced after a pass took its snapshot fires nothing in it.
+class KSEventManager : public KSBeaconManagerInternalDelegate, public std::enable_shared_from_this<KSEventManager> {
+ public:
+  static constexpr std::string_view kSingletonName = "KSEventManager";
+  static constexpr double kPostSpacing = 60.0;
+  static constexpr double kPriorityPostSpacing = 10.0;
+
+  struct Ports {
+    std::shared_ptr<KSBeaconManagerInternal> hub;
+    std::shared_ptr<KSEventSiteSource> sites;
+    std::shared_ptr<KSEventIdentitySource> identity;
+    std::shared_ptr<KSEventStore> store;
+    std::shared_ptr<KSEventPoster> poster;
+    std::shared_ptr<platform::app::Application> app;
+    std::shared_ptr<platform::dispatch::Scheduler> scheduler;
+    // null: the default centre.
+    platform::NotificationCenter* notificationCenter = nullptr;
+  };
+
+  // Subscribes to the hub's passes. The missing ports come from the registry (the hub, the
+  // app and the scheduler); without a store, summaries and events are not kept, and without
+  // a poster logged events are dropped when posted.
+  static std::shared_ptr<KSEventManager> create(Ports ports, KSInstanceProvider* provider = nullptr);
+  ~KSEventManager() override;
+
+  // The registry's manager, observing the application's launch and activation.
+  static std::shared_ptr<KSEventManager> sharedManager();
+  static std::shared_ptr<KSEventManager> sharedManager(KSInstanceProvider& provider);
+  static void installMaker(KSInstanceProvider& provider, Ports ports);
+
+  // --- delegate
+  template <class D>
+    requires std::is_base_of_v<KSEventManagerDelegate, D>
+  void setDelegate(const std::shared_ptr<D>& delegate) {
+    std::lock_guard lock(mutex_);
+    delegate_ = delegate;
+    delegateResponds_ = delegate ? KSRespondsTable::shared<KSEventManagerDelegate, D>() : nullptr;
+  }
+  std::shared_ptr<KSEventManagerDelegate> delegate() const;
+  std::shared_ptr<platform::dispatch::Queue> queue() const;
+  void setQueue(std::shared_ptr<platform::dispatch::Queue> queue);
+  std::optional<std::string> defaultCustomDeviceIdentifier() const;
+  void setDefaultCustomDeviceIdentifier(std::optional<std::string> v);
+  std::vector<std::shared_ptr<KSEventFilterResolving>> eventFilterResolvers() const;
+
+  // --- monitoring
+  void monitorEventWithTrigger(const std::shared_ptr<KSTrigger>& trigger, bool restoreTriggeredCount = false,
+                               KSEventMonitor::Handler handler = {});
+  // The same without restoring; any callable taking the triggered event is a handler.
+  template <class F>
+    requires std::is_invocable_v<F&, const std::shared_ptr<KSTriggeredEvent>&>
+  void monitorEventWithTrigger(const std::shared_ptr<KSTrigger>& trigger, F&& handler) {
+    monitorEventWithTrigger(trigger, false, KSEventMonitor::Handler(std::forward<F>(handler)));
+  }
+  void removeMonitoredEvent(const std::string& eventIdentifier);
+  void removeAllMonitoredEvents();
+  std::vector<std::string> allMonitoredEventIdentifiers() const;
+  void saveEventSummary(const KSEventSummary& summary);
+
+  // --- logged events
+  void logEvent(const std::shared_ptr<KSEvent>& event, std::int32_t priority);
+  // Builds an event of that identifier and values and logs it with priority 0.
+  void logEventWithIdentifier(const std::string& identifier, std::optional<std::string> value1,
+                              std::optional<std::string> value2, std::optional<std::string> value3);
+  void postAllEvents();
+  void postUnPostedEventsFromLocalStore();
+  void registerForApplicationStateTransitionNotifications();
+  void applicationDidBecomeActive();
+  void applicationDidFinishLaunching();
+
+  // --- the hub's passes
+  void beaconManagerInternalDidRangeKestrineBeacons(Hub hub, Beacons beacons) override;
+
+ private:
+  explicit KSEventManager(Ports ports);
+  void postEvents(std::vector<std::shared_ptr<KSEvent>> events);
+  platform::NotificationCenter& center() const;
+
+  Ports ports_;
+  std::shared_ptr<const platform::Clock> clock_;
+  mutable std::recursive_mutex mutex_;
+  std::map<std::string, std::shared_ptr<KSEventMonitor>> monitors_;
+  std::vector<std::shared_ptr<KSEvent>> loggedEvents_;
+  std::optional<platform::Date> lastPostedEvents_;
+  std::weak_ptr<KSEventManagerDelegate> delegate_;
+  std::shared_ptr<const KSRespondsTable> delegateResponds_;
+  std::shared_ptr<platform::dispatch::Queue> queue_;
+  std::optional<std::string> defaultCustomDeviceIdentifier_;
+  std::vector<std::shared_ptr<KSEventFilterResolving>> resolvers_;
+  std::vector<platform::NotificationCenter::ObserverToken> observers_;
+};
+
+}  // namespace kestrine
