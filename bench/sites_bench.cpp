@@ -3,11 +3,14 @@
 // BM_VisitTrackerPass/B: one analytics pass of B beacons whose visits are open, each
 // changing its proximity, through the visit tracker onto rows held in memory; the counter
 // row_writes_per_pass is the write-throughs a pass makes.
+// BM_MicroLocationDiff: the difference rule over two equal snapshots of 5 sites × 50 beacons
+// (the full walk: no difference is found).
 // Run: build/default/bench/sites_bench
 #include <benchmark/benchmark.h>
 
 #include <fmt/format.h>
 
+#include "beacons/microlocation/KSMicroLocationDifference.h"
 #include "beacons/microlocation/KSSiteManagerInternal.h"
 #include "beacons/microlocation/KSVisitTracker.h"
 #include "beacons/model/KSBeacon.h"
@@ -115,6 +118,31 @@ void BM_VisitTrackerPass(benchmark::State& state) {
       static_cast<double>(store->writes() - before) / static_cast<double>(state.iterations()));
 }
 BENCHMARK(BM_VisitTrackerPass)->Arg(100)->Unit(benchmark::kMicrosecond);
+
+void BM_MicroLocationDiff(benchmark::State& state) {
+  auto make = [] {
+    auto m = std::make_shared<KSMicroLocation>();
+    KSMicroLocation::Sites sites;
+    KSMicroLocation::Groups groups;
+    for (int s = 0; s < 5; ++s) {
+      auto site = std::make_shared<KSSite>();
+      site->setSiteID(fmt::format("S{}", s));
+      sites.push_back(site);
+      for (int b = 0; b < 50; ++b) {
+        auto beacon = std::make_shared<KSBeacon>();
+        beacon->setBeaconID(fmt::format("B{}-{}", s, b));
+        beacon->setProximity(1 + b % 3);
+        groups[fmt::format("S{}", s)].push_back(beacon);
+      }
+    }
+    m->setSites(sites);
+    m->setBeaconsForSiteID(groups);
+    return m;
+  };
+  const std::vector<std::shared_ptr<KSMicroLocation>> pair = {make(), make()};
+  for (auto _ : state) benchmark::DoNotOptimize(microLocationsAreDifferent(pair));
+}
+BENCHMARK(BM_MicroLocationDiff)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
