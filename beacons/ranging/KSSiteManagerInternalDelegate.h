@@ -1,6 +1,8 @@
 #pragma once
 
+#include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "beacons/foundation/KSRespondsTable.h"
@@ -16,23 +18,47 @@ class KSSite;
 
 // What the internal site manager tells its subscribers. Every method is optional; `state`
 // is the platform's region state (0 unknown, 1 inside, 2 outside).
+//
+// One ranging pass reaches a subscriber as: for each site in the pass its enter (when it was
+// not inside) and its per-site ranging, then the exits, then the pass's beacons, then the
+// groups by siteID with the ranged sites.
 class KSSiteManagerInternalDelegate {
  public:
+  // Named apart from the hub protocol's aliases: the facade implements both.
+  using SiteBeacons = std::vector<std::shared_ptr<KSBeacon>>;
+  using SiteList = std::vector<std::shared_ptr<KSSite>>;
+  using BeaconsForSiteID = std::map<std::string, SiteBeacons>;
+
   virtual ~KSSiteManagerInternalDelegate() = default;
+  virtual void siteManagerDidRemoveAllActivityMonitors() {}
+  virtual void siteManagerInternalDidCacheSites(SiteList) {}
+  virtual void siteManagerInternalDidRestoreSites(SiteList) {}
+  virtual void siteManagerInternalDidSyncSites(SiteList) {}
   virtual void siteManagerInternalDidEnterSite(std::shared_ptr<KSSite>) {}
   virtual void siteManagerInternalDidExitSite(std::shared_ptr<KSSite>) {}
-  // The maker's beacons ranged in a site.
-  virtual void siteManagerInternalDidRangeBeacons(std::vector<std::shared_ptr<KSBeacon>>) {}
   virtual void siteManagerInternalDidDetermineStateForSite(unsigned long /*state*/, std::shared_ptr<KSSite>) {}
+  // One site's group of a pass; the site is null for the "" group and for uncached sites.
+  virtual void siteManagerInternalDidRangeBeaconsInSite(SiteBeacons, std::shared_ptr<KSSite>) {}
+  // The pass's groups ("" for beacons without a siteID) and the cached sites among them.
+  virtual void siteManagerInternalDidRangeBeaconsForSiteIDInSites(BeaconsForSiteID, SiteList) {}
+  // Every beacon of the pass.
+  virtual void siteManagerInternalDidRangeBeacons(SiteBeacons) {}
 
   template <class D>
   static KSRespondsTable respondsTable() {
     using P = KSSiteManagerInternalDelegate;
     return KSRespondsTable()
+        .with(&P::siteManagerDidRemoveAllActivityMonitors, &D::siteManagerDidRemoveAllActivityMonitors)
+        .with(&P::siteManagerInternalDidCacheSites, &D::siteManagerInternalDidCacheSites)
+        .with(&P::siteManagerInternalDidRestoreSites, &D::siteManagerInternalDidRestoreSites)
+        .with(&P::siteManagerInternalDidSyncSites, &D::siteManagerInternalDidSyncSites)
         .with(&P::siteManagerInternalDidEnterSite, &D::siteManagerInternalDidEnterSite)
         .with(&P::siteManagerInternalDidExitSite, &D::siteManagerInternalDidExitSite)
-        .with(&P::siteManagerInternalDidRangeBeacons, &D::siteManagerInternalDidRangeBeacons)
-        .with(&P::siteManagerInternalDidDetermineStateForSite, &D::siteManagerInternalDidDetermineStateForSite);
+        .with(&P::siteManagerInternalDidDetermineStateForSite, &D::siteManagerInternalDidDetermineStateForSite)
+        .with(&P::siteManagerInternalDidRangeBeaconsInSite, &D::siteManagerInternalDidRangeBeaconsInSite)
+        .with(&P::siteManagerInternalDidRangeBeaconsForSiteIDInSites,
+              &D::siteManagerInternalDidRangeBeaconsForSiteIDInSites)
+        .with(&P::siteManagerInternalDidRangeBeacons, &D::siteManagerInternalDidRangeBeacons);
   }
 };
 
