@@ -16,6 +16,8 @@ class KSRecordApi;
 
 // The beacon cloud calls the configuration commands make, on one cloud client. Success and
 // failure blocks run on the client's completion queue; callers hop onto their own queue.
+//
+// The calls are virtual so that a host without a network (a simulation) can answer them.
 class KSBeaconConfigurationCloud {
  public:
   using Success = std::function<void(const platform::Value& reply)>;
@@ -23,18 +25,19 @@ class KSBeaconConfigurationCloud {
 
   // The ports reach the hub's cache, which a refreshed beacon record is handed to.
   explicit KSBeaconConfigurationCloud(std::shared_ptr<KSApiClient> client, KSApiOperationManagerPorts ports = {});
+  virtual ~KSBeaconConfigurationCloud() = default;
   // On the shared cloud client, made on first use.
   static std::shared_ptr<KSBeaconConfigurationCloud> shared();
 
   const std::shared_ptr<KSApiClient>& client() const { return client_; }
 
   // GET "beacons/{beaconID}/milk" with "water" and "status" as base64 query values.
-  void getMilk(const KSBeacon& beacon, const platform::Bytes& water, const platform::Bytes& status, Success success,
+  virtual void getMilk(const KSBeacon& beacon, const platform::Bytes& water, const platform::Bytes& status, Success success,
                Failure failure);
   // PUT "beacons/{beaconID}/versions/confirm?status=<base64 in 64-character lines, escaped>"
   // with empty parameters; on success the beacon's record is refreshed. Nobody waits for
   // either and both outcomes are dropped. A beacon without an id sends nothing.
-  void postStatus(const std::shared_ptr<KSBeacon>& beacon, const platform::Bytes& status);
+  virtual void postStatus(const std::shared_ptr<KSBeacon>& beacon, const platform::Bytes& status);
 
   // The relative path of the status confirmation, escaped as it goes on the wire.
   static std::string statusConfirmationPath(const std::string& beaconID, const platform::Bytes& status);
