@@ -2,6 +2,7 @@
 
 #include "beacons/foundation/KSConfigurator.h"
 #include "platform/crypto/Base64.h"
+#include "testing/HexBytes.h"
 #include "testing/LoginTestSupport.h"
 
 namespace kestrine::testsupport {
@@ -9,17 +10,7 @@ namespace {
 
 using platform::describeBytes;
 
-Bytes hex(std::string_view text) {
-  Bytes out;
-  std::string digits;
-  for (char c : text) {
-    if (std::isxdigit(static_cast<unsigned char>(c))) digits.push_back(c);
-  }
-  for (std::size_t i = 0; i + 1 < digits.size(); i += 2) {
-    out.push_back(static_cast<std::uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
-  }
-  return out;
-}
+Bytes hex(std::string_view text) { return velmora::testing::hexBytes(text); }
 
 struct MakerLoginTest : LoginFixture {};
 
