@@ -1,11 +1,14 @@
 // A 10 KiB transport request with a 10 KiB reply between the real operation manager and the
 // simulated beacon's transport engine, in virtual time: the virtual seconds one transfer takes
 // on the simulated link (GATT latencies of 5 ms) and the CPU it costs here.
+// Also a type-1 login (discovery, Indicator and Water reads, the Milk write with its verdict)
+// on the simulated beacon: the CPU one login costs.
 // Run: build/default/bench/transport_bench
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
 
+#include "beacons/configuration/KSBeaconLoginCommand.h"
 #include "beacons/configuration/KSBeaconOperationManager.h"
 #include "beacons/configuration/KSBeaconTransportDataRequestOperation.h"
 #include "beacons/configuration/KSGattIdentifiers.h"
@@ -13,7 +16,10 @@
 #include "platform/sim/SimBeaconApplication.h"
 #include "platform/sim/SimGattServer.h"
 #include "platform/sim/SimTransportEngine.h"
+#include "platform/dispatch/VirtualScheduler.h"
+#include "platform/sim/SimLoginResponder.h"
 #include "testing/CentralTestSupport.h"
+#include "testing/SimGattLink.h"
 
 namespace {
 
@@ -71,6 +77,37 @@ void BM_TransportTenKiBEachWay(benchmark::State& state) {
   platform::dispatch::Scheduler::setShared(nullptr);
 }
 BENCHMARK(BM_TransportTenKiBEachWay)->Unit(benchmark::kMillisecond);
+
+void BM_TypeOneLogin(benchmark::State& state) {
+  auto scheduler = std::make_shared<platform::dispatch::VirtualScheduler>();
+  using namespace platform::bluetooth;
+  auto link = velmora::testing::SimGattLink::make(
+      scheduler, {{gattUUID(KSServiceUUIDStringKestrineLong),
+                   {{gattUUID(KSCharacteristicUUIDStringWater), kPropertyRead, {}},
+                    {gattUUID(KSCharacteristicUUIDStringMilk), kPropertyWrite, {}},
+                    {gattUUID(KSCharacteristicUUIDStringIndicator), kPropertyRead | kPropertyNotify, {}}}}});
+  scheduler->advanceBy(0.1);
+  auto responder = platform::sim::SimLoginResponder::install(
+      link.server, {gattUUID(KSCharacteristicUUIDStringWater), gattUUID(KSCharacteristicUUIDStringMilk),
+                    gattUUID(KSCharacteristicUUIDStringIndicator)});
+  // No status block: nothing goes to the cloud.
+  responder->setWater({0x01, 0x03, 0xAA, 0xBB, 0xCC});
+  auto random = platform::crypto::RandomSource::constant(0xA5);
+  responder->setMilkFunction([random](const Bytes& water) { return KSBeaconLoginCommand::milkForWater(water, {}, *random); });
+  auto queue = scheduler->makeSerialQueue("com.kestrine.configuration");
+  for (auto _ : state) {
+    auto login = KSBeaconLoginCommand::create(nullptr, link.peripheral, queue);
+    login->setRandomSource(random);
+    bool done = false;
+    login->setCompletionBlock([&done](const auto&, const auto& error) {
+      done = true;
+      if (error) std::abort();
+    });
+    login->execute();
+    while (!done) scheduler->advanceBy(0.01);
+  }
+}
+BENCHMARK(BM_TypeOneLogin)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -5,6 +5,8 @@
 #include <stdexcept>
 
 #include "platform/core/Json.h"
+#include "platform/crypto/Base64.h"
+#include "platform/sim/SimLoginResponder.h"
 
 namespace velmora::testing {
 
@@ -106,6 +108,7 @@ const std::vector<BeaconCloudFake::Route>& BeaconCloudFake::routes() {
       {"GET", false, {"beacons", "{}", "targetspeeds"}, Kind::PlainList},
       {"GET", false, {"beacons", "{}", "beaconModes"}, Kind::PlainList},
       {"GET", false, {"beacons", "{}", "beaconLoudnesses"}, Kind::PlainList},
+      {"GET", false, {"beacons", "{}", "milk"}, Kind::Milk},
       {"GET", false, {"apps", "{}", "requestapptoken"}, Kind::Record},
       {"GET", false, {"teams"}, Kind::PagedList},
       {"GET", false, {"teams", "{}", "apps"}, Kind::PagedList},
@@ -124,6 +127,7 @@ const std::vector<BeaconCloudFake::Route>& BeaconCloudFake::routes() {
       {"POST", false, {"teaminvites"}, Kind::Write},
       {"PUT", false, {"beacons", "{}"}, Kind::Write},
       {"PUT", false, {"beacons", "{}", "versions", "{}", "confirm"}, Kind::Write},
+      {"PUT", false, {"beacons", "{}", "versions", "confirm"}, Kind::Write},
       {"PUT", false, {"teams", "{}", "sites", "{}"}, Kind::Write},
       {"PUT", false, {"teams", "{}"}, Kind::Write},
       {"PUT", false, {"apps", "{}"}, Kind::Write},
@@ -141,6 +145,11 @@ BeaconCloudFake::BeaconCloudFake() : server_(std::make_unique<LoopbackHttpServer
 }
 
 BeaconCloudFake::~BeaconCloudFake() {
+  {
+    std::lock_guard lock(mutex_);
+    closing_ = true;
+  }
+  released_.notify_all();
   // The server's threads call handle(): stop them before the tables go.
   server_.reset();
 }
@@ -220,6 +229,24 @@ void BeaconCloudFake::clearFaults() {
   faults_.clear();
 }
 
+void BeaconCloudFake::setLoginSecret(platform::Bytes secret) {
+  std::lock_guard lock(mutex_);
+  loginSecret_ = std::move(secret);
+}
+
+std::vector<platform::Bytes> BeaconCloudFake::statusReports() const {
+  std::lock_guard lock(mutex_);
+  return statusReports_;
+}
+
+void BeaconCloudFake::releaseHeld() {
+  {
+    std::lock_guard lock(mutex_);
+    ++releases_;
+  }
+  released_.notify_all();
+}
+
 std::vector<BeaconCloudFake::LoggedRequest> BeaconCloudFake::log() const {
   std::lock_guard lock(mutex_);
   return log_;
@@ -282,9 +309,16 @@ LoopbackHttpServer::Reply BeaconCloudFake::handle(const LoopbackHttpServer::Reco
   std::optional<Data> data;
   std::optional<WriteReply> writeReply;
   std::optional<std::uint64_t> serverPerPage;
+  platform::Bytes loginSecret;
   {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     log_.push_back(entry);
+    loginSecret = loginSecret_;
+    if (route && route->kind == Kind::Write && entry.segments.size() == 4 && entry.segments[3] == "confirm") {
+      std::string text = entry.query.count("status") ? entry.query.at("status") : "";
+      std::erase_if(text, [](char c) { return c == '\r' || c == '\n'; });
+      statusReports_.push_back(platform::crypto::base64Decode(text).value_or(platform::Bytes{}));
+    }
     if (auto it = faults_.find(entry.method + " " + key); it != faults_.end()) {
       Fault& f = it->second;
       bool pageMatches = !f.page || f.page == page.value_or(1);
@@ -296,6 +330,10 @@ LoopbackHttpServer::Reply BeaconCloudFake::handle(const LoopbackHttpServer::Reco
     if (auto it = data_.find(key); it != data_.end()) data = it->second;
     if (auto it = writeReplies_.find(entry.method + " " + key); it != writeReplies_.end()) writeReply = it->second;
     serverPerPage = serverPerPage_;
+    if (fault && fault->kind == Fault::Kind::Hold) {
+      const std::uint64_t ticket = releases_;
+      released_.wait(lock, [&] { return releases_ != ticket || closing_; });
+    }
   }
 
   Reply reply;
@@ -303,6 +341,18 @@ LoopbackHttpServer::Reply BeaconCloudFake::handle(const LoopbackHttpServer::Reco
     reply = jsonReply(404, platform::Value::makeDict({{"error", "no such route"}}));
   } else if (fault && fault->status != 0) {
     reply = jsonReply(fault->status, platform::Value::makeDict({{"error", "scripted failure"}}));
+  } else if (route->kind == Kind::Milk && writeReply) {
+    reply = jsonReply(writeReply->status, writeReply->body);
+  } else if (route->kind == Kind::Milk) {
+    auto water = platform::crypto::base64Decode(entry.query.count("water") ? entry.query.at("water") : "");
+    if (loginSecret.empty()) {
+      reply = jsonReply(404, platform::Value::makeDict({{"error", "no milk for this beacon"}}));
+    } else if (!water) {
+      reply = jsonReply(400, platform::Value::makeDict({{"error", "water is not base64"}}));
+    } else {
+      const auto milk = platform::sim::SimLoginResponder::cloudAnswer(loginSecret, *water);
+      reply = jsonReply(200, platform::Value::makeDict({{"milk", platform::crypto::base64Encode(milk)}}));
+    }
   } else if (route->kind == Kind::Write) {
     if (writeReply) {
       reply = jsonReply(writeReply->status, writeReply->body);
@@ -359,6 +409,7 @@ LoopbackHttpServer::Reply BeaconCloudFake::handle(const LoopbackHttpServer::Reco
         reply.body = "{\"pagination\": <<garbage";
         break;
       case Fault::Kind::None:
+      case Fault::Kind::Hold:
       case Fault::Kind::NoPagination:
       case Fault::Kind::BadItem:
         break;

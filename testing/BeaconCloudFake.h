@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <map>
 #include <memory>
@@ -34,6 +35,12 @@ namespace velmora::testing {
 // Writes (POST, PUT, DELETE) answer 200 with a reply set by setWriteReply, else the request
 // body echoed (DELETE: {}).
 //
+// The beacon login's calls: GET "beacons/{id}/milk" answers {"milk": base64} with the cloud's
+// answer (SimLoginResponder::cloudAnswer) over the base64 "water" value under the secret
+// shared with the simulated beacon (setLoginSecret; 400 for a "water" that is not base64,
+// 404 without a secret); PUT "beacons/{id}/versions/confirm?status=" records the status bytes
+// (statusReports) and answers as a write. setWriteReply on the milk route replaces its answer.
+//
 // Every request is logged, decoded. The fake never rejects a request on its headers; tests
 // read them from the log.
 class BeaconCloudFake {
@@ -53,6 +60,7 @@ class BeaconCloudFake {
       Garbage,           // a 200 whose body is not JSON
       NoPagination,      // a list page without its "pagination" object
       BadItem,           // the first item of the page replaced by a malformed one
+      Hold,              // answer only once releaseHeld() is called (or the fake goes)
     } kind = Kind::None;
     // How many matching requests the fault hits before the route answers normally again
     // (negative: all of them).
@@ -100,13 +108,20 @@ class BeaconCloudFake {
   void setFault(std::string_view method, std::string_view path, Fault fault);
   void clearFaults();
 
+  void setLoginSecret(platform::Bytes secret);
+  // The base64 "status" of each confirmation PUT, line breaks dropped and decoded (empty
+  // when it does not decode), in arrival order.
+  std::vector<platform::Bytes> statusReports() const;
+  // Lets every request held by a Hold fault so far answer.
+  void releaseHeld();
+
   std::vector<LoggedRequest> log() const;
   // Requests logged for this method and path.
   std::size_t hits(std::string_view method, std::string_view path) const;
   void clearLog();
 
   // Known route shapes (segments, "{}" for any one segment) for tests that walk them.
-  enum class RouteKind { Record, PagedList, PlainList, Write };
+  enum class RouteKind { Record, PagedList, PlainList, Write, Milk };
   struct Route {
     std::string method;
     bool absolute;  // from the root rather than below "/api/"
@@ -139,6 +154,11 @@ class BeaconCloudFake {
   std::map<std::string, Fault> faults_;
   std::optional<std::uint64_t> serverPerPage_;
   std::vector<LoggedRequest> log_;
+  platform::Bytes loginSecret_;
+  std::vector<platform::Bytes> statusReports_;
+  std::condition_variable released_;
+  std::uint64_t releases_ = 0;
+  bool closing_ = false;
 };
 
 }  // namespace velmora::testing
