@@ -39,12 +39,13 @@ struct ApiTestWorld {
   ApiTestWorld(const ApiTestWorld&) = delete;
   ApiTestWorld& operator=(const ApiTestWorld&) = delete;
 
-  // Runs posted work (and takes the loopback replies) until the condition holds. No virtual
-  // time bound: a bounded wait gives up when a transfer posts its completion and ends its
-  // external work between the scheduler's look at its queues and its look at outstanding
-  // transfers, which under heavy load cut a wait for a reply short. These tests arm no
-  // timers of their own; a call that never completes shows as the test's time-out.
+  // Runs posted work (and takes the loopback replies) until the condition holds, with no
+  // bound of virtual time: a call that never completes shows as the test's time-out.
   bool drainUntil(const std::function<bool()>& condition) { return scheduler->runUntil(condition); }
+  // The same, giving up after the bound of virtual time (false when the condition still fails).
+  bool drainUntil(const std::function<bool()>& condition, double boundSeconds) {
+    return scheduler->runUntil(condition, boundSeconds);
+  }
   void drain() { scheduler->runUntilIdle(); }
   platform::Date now() const { return scheduler->clock()->now(); }
 };

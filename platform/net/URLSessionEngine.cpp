@@ -788,10 +788,11 @@ struct URLSessionEngine::Loop {
       addHeader(name, value);
     }
     // The session's headers, for those the request does not set itself.
-    for (const auto& [name, value] : configuration.HTTPAdditionalHeaders) {
+    for (const auto& header : configuration.HTTPAdditionalHeaders) {
+      const std::string& name = header.first;
       const bool given = std::any_of(request.headers.begin(), request.headers.end(),
                                      [&](const auto& h) { return equalsIgnoringAsciiCase(h.first, name); });
-      if (!given && isToken(name) && isSafeValue(value)) addHeader(name, value);
+      if (!given && isToken(name) && isSafeValue(header.second)) addHeader(name, header.second);
     }
     // A streamed body of unknown length goes out in chunks.
     if (streamed && transfer.uploadLength < 0) {
