@@ -6,7 +6,7 @@
 #include "beacons/model/KSBeacon.h"
 #include "beacons/model/KSCategory.h"
 #include "beacons/storage/KSEventSummary.h"
-#include "beacons/storage/StorageTestSupport.h"
+#include "testing/StorageTestSupport.h"
 #include "testing/ScopedTimeZone.h"
 
 namespace kestrine {

@@ -8,7 +8,7 @@
 #include "beacons/model/KSBeaconVisit.h"
 #include "beacons/model/KSCategory.h"
 #include "beacons/model/KSCustomValue.h"
-#include "beacons/storage/StorageTestSupport.h"
+#include "testing/StorageTestSupport.h"
 #include "platform/core/Log.h"
 #include "platform/dispatch/ThreadScheduler.h"
 

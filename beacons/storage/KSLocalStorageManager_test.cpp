@@ -15,7 +15,7 @@
 #include "beacons/model/KSCustomValue.h"
 #include "beacons/model/KSEvent.h"
 #include "beacons/storage/KSEventSummary.h"
-#include "beacons/storage/StorageTestSupport.h"
+#include "testing/StorageTestSupport.h"
 #include "platform/app/Application.h"
 #include "beacons/foundation/KSConfigurator.h"
 #include "beacons/foundation/KSInstanceProvider.h"

@@ -21,7 +21,7 @@
 #include "beacons/model/KSNetworkAccessRole.h"
 #include "beacons/model/KSPoint.h"
 #include "beacons/storage/KSEventSummary.h"
-#include "beacons/storage/StorageTestSupport.h"
+#include "testing/StorageTestSupport.h"
 
 #undef major
 #undef minor

@@ -8,7 +8,7 @@
 #include "beacons/model/KSBeaconRegionVisit.h"
 #include "beacons/model/KSBeaconVisit.h"
 #include "beacons/model/KSEvent.h"
-#include "beacons/storage/StorageTestSupport.h"
+#include "testing/StorageTestSupport.h"
 #include "testing/FakeLocalStorage.h"
 
 namespace kestrine {
