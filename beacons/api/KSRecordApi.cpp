@@ -385,6 +385,31 @@ namespace {
 platform::Date nowOf(const std::shared_ptr<KSApiClient>& client) { return client->scheduler()->clock()->now(); }
 }  // namespace
 
+template <class T>
+void KSRecordApi::walkTeamList(
+    const std::shared_ptr<KSTeam>& team, const std::optional<KSApiRequest>& request,
+    std::function<void(const std::vector<std::shared_ptr<T>>&)> onPage,
+    std::function<void(KSTeam&, const std::vector<std::shared_ptr<T>>&, platform::Date)> keep,
+    std::function<void(std::shared_ptr<KSTeam>, const std::vector<std::shared_ptr<T>>&)> success,
+    TeamFailure failure) {
+  std::weak_ptr<KSTeam> weak = team;
+  auto client = client_;
+  // The walk's list starts empty and grows page by page.
+  auto gathered = std::make_shared<std::vector<std::shared_ptr<T>>>();
+  walk<T>(
+      request,
+      [weak, client, gathered, onPage, keep, success](std::vector<std::shared_ptr<T>> page, bool) {
+        auto strong = weak.lock();
+        if (onPage) onPage(page);
+        gathered->insert(gathered->end(), page.begin(), page.end());
+        if (strong) keep(*strong, *gathered, nowOf(client));
+        if (success) success(strong, *gathered);
+      },
+      [weak, failure](const platform::Error& e) {
+        if (failure) failure(weak.lock(), e);
+      });
+}
+
 void KSRecordApi::getApps(
     const std::shared_ptr<KSTeam>& team,
     std::function<void(std::shared_ptr<KSTeam>, const std::vector<std::shared_ptr<KSApp>>&)> success,
@@ -394,24 +419,13 @@ void KSRecordApi::getApps(
     postToMain([team, success] { if (success) success(team, team->cachedApps()); });
     return;
   }
-  std::weak_ptr<KSTeam> weak = team;
-  auto client = client_;
-  // The walk's list starts empty and grows page by page.
-  auto gathered = std::make_shared<std::vector<std::shared_ptr<KSApp>>>();
-  walk<KSApp>(
-      record_requests::teamApps(*team),
-      [weak, client, gathered, success](std::vector<std::shared_ptr<KSApp>> page, bool) {
-        auto strong = weak.lock();
-        gathered->insert(gathered->end(), page.begin(), page.end());
-        if (strong) {
-          strong->setCachedApps(*gathered);
-          strong->setCachedAppsAt(nowOf(client));
-        }
-        if (success) success(strong, *gathered);
+  walkTeamList<KSApp>(
+      team, record_requests::teamApps(*team), nullptr,
+      [](KSTeam& t, const std::vector<std::shared_ptr<KSApp>>& apps, platform::Date now) {
+        t.setCachedApps(apps);
+        t.setCachedAppsAt(now);
       },
-      [weak, failure](const platform::Error& e) {
-        if (failure) failure(weak.lock(), e);
-      });
+      std::move(success), std::move(failure));
 }
 
 void KSRecordApi::getTeammates(
@@ -423,23 +437,13 @@ void KSRecordApi::getTeammates(
     postToMain([team, success] { if (success) success(team, team->cachedTeammates()); });
     return;
   }
-  std::weak_ptr<KSTeam> weak = team;
-  auto client = client_;
-  auto gathered = std::make_shared<std::vector<std::shared_ptr<KSTeammate>>>();
-  walk<KSTeammate>(
-      record_requests::teamTeammates(*team),
-      [weak, client, gathered, success](std::vector<std::shared_ptr<KSTeammate>> page, bool) {
-        auto strong = weak.lock();
-        gathered->insert(gathered->end(), page.begin(), page.end());
-        if (strong) {
-          strong->setCachedTeammates(*gathered);
-          strong->setCachedTeammatesAt(nowOf(client));
-        }
-        if (success) success(strong, *gathered);
+  walkTeamList<KSTeammate>(
+      team, record_requests::teamTeammates(*team), nullptr,
+      [](KSTeam& t, const std::vector<std::shared_ptr<KSTeammate>>& teammates, platform::Date now) {
+        t.setCachedTeammates(teammates);
+        t.setCachedTeammatesAt(now);
       },
-      [weak, failure](const platform::Error& e) {
-        if (failure) failure(weak.lock(), e);
-      });
+      std::move(success), std::move(failure));
 }
 
 void KSRecordApi::getSites(
@@ -447,30 +451,22 @@ void KSRecordApi::getSites(
     std::function<void(std::shared_ptr<KSTeam>, const std::vector<std::shared_ptr<KSSite>>&)> success,
     TeamFailure failure) {
   if (!team) return;
-  std::weak_ptr<KSTeam> weak = team;
-  auto client = client_;
   auto ports = ports_;
-  auto gathered = std::make_shared<std::vector<std::shared_ptr<KSSite>>>();
-  walk<KSSite>(
-      record_requests::teamSites(*team),
-      [weak, client, ports, gathered, success](std::vector<std::shared_ptr<KSSite>> page, bool) {
-        auto strong = weak.lock();
+  walkTeamList<KSSite>(
+      team, record_requests::teamSites(*team),
+      [ports](const std::vector<std::shared_ptr<KSSite>>& page) {
         if (auto cache = find(ports.siteCache)) {
           KSSiteSyncResult result;
           result.httpStatusCode = 200;
           result.sites = page;
           cache->cacheSitesFromSyncResult(result);
         }
-        gathered->insert(gathered->end(), page.begin(), page.end());
-        if (strong) {
-          strong->setNumberOfSitesCached(gathered->size());
-          strong->setCachedSitesAt(nowOf(client));
-        }
-        if (success) success(strong, *gathered);
       },
-      [weak, failure](const platform::Error& e) {
-        if (failure) failure(weak.lock(), e);
-      });
+      [](KSTeam& t, const std::vector<std::shared_ptr<KSSite>>& sites, platform::Date now) {
+        t.setNumberOfSitesCached(sites.size());
+        t.setCachedSitesAt(now);
+      },
+      std::move(success), std::move(failure));
 }
 
 void KSRecordApi::createSite(const std::shared_ptr<KSTeam>& team, const std::shared_ptr<KSSite>& site,

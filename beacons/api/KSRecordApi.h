@@ -128,6 +128,15 @@ class KSRecordApi {
   template <class T>
   void walk(const std::optional<KSApiRequest>& request, std::function<void(std::vector<std::shared_ptr<T>>, bool last)> page,
             Failure failure);
+  // Walks one of a team's lists: each page is handed to onPage (when given), joins the walk's
+  // list, which keep stores on the team (while it lives) with the time, and success gets the
+  // whole list so far.
+  template <class T>
+  void walkTeamList(const std::shared_ptr<KSTeam>& team, const std::optional<KSApiRequest>& request,
+                    std::function<void(const std::vector<std::shared_ptr<T>>&)> onPage,
+                    std::function<void(KSTeam&, const std::vector<std::shared_ptr<T>>&, platform::Date)> keep,
+                    std::function<void(std::shared_ptr<KSTeam>, const std::vector<std::shared_ptr<T>>&)> success,
+                    TeamFailure failure);
   void postToMain(std::function<void()> work);
 
   const std::shared_ptr<KSApiClient> client_;
