@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <thread>
 
@@ -124,11 +125,14 @@ TEST(KestrineSDKThreads, EntryPointsFromFourThreads) {
   bundle = {};
   location.reset();
   account.reset();
-  // Work still in flight may hold the scheduler a moment longer: let the queues run dry
-  // so the last reference is this one and dropping it joins the threads.
-  for (int i = 0; i < 1000 && scheduler.use_count() > 1; ++i) {
+  // Work still in flight on any of the SDK's queues (serial ones included) may hold the
+  // scheduler a moment longer: wait, within a bound, until the last reference is this one,
+  // so dropping it joins the threads here rather than on one of them.
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (scheduler.use_count() > 1 && std::chrono::steady_clock::now() < giveUp) {
     scheduler->mainQueue()->sync([] {});
     scheduler->globalQueue()->sync([] {});
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   EXPECT_EQ(scheduler.use_count(), 1);
   scheduler.reset();
