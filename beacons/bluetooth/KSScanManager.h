@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "beacons/bluetooth/KSCentralManagerClientPorts.h"
+#include "beacons/foundation/KSConstants.h"
 #include "platform/bluetooth/Central.h"
 #include "platform/core/Date.h"
 #include "platform/notify/NotificationCenter.h"
@@ -23,13 +24,6 @@ namespace kestrine {
 
 class KSGCDTimer;
 class KSConfigurator;
-
-inline constexpr double KSScanOnTimeIntervalInSeconds = 3.0;
-inline constexpr double KSShortScanOffTimeIntervalInSeconds = 0.72;
-inline constexpr double KSMediumScanOffTimeIntervalInSeconds = 3.6;
-inline constexpr double KSLongScanOffTimeIntervalInSeconds = 10.8;
-inline constexpr double KSRemainInAppInForegroundScanStateTimeIntervalInSeconds = 60.480000000000004;
-inline constexpr double KSRemainInAppInBackgroundScanStateTimeIntervalInSeconds = 12.96;
 
 // The scan duty cycle: a scan state derived from the session, its age, the app's
 // background state, the sites the device is in and open connections, and a one-shot timer
