@@ -558,6 +558,8 @@ std::shared_ptr<KSBeacon> KSBeaconManagerInternal::beaconFromLocalStorageForEddy
 
 std::shared_ptr<KSBeaconSyncRequesting> KSBeaconManagerInternal::sync() const {
   if (ports_.sync) return ports_.sync;
+  // With the cloud API off there is nobody to ask (and no maker to look up each pass).
+  if (configurator_ && !configurator_->isUsingApi()) return nullptr;
   auto provider = provider_.lock();
   return provider ? provider->singleton<KSApiOperationManaging>(KSApiOperationManaging::kSingletonName, nullptr)
                   : nullptr;

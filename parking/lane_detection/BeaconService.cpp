@@ -10,6 +10,7 @@
 #include "parking/carpark_api/LaneBeaconModel.h"
 #include "parking/carpark_api/LaneModel.h"
 #include "parking/config/VelmoraSDKConfig.h"
+#include "parking/lane_detection/KestrineBeaconSDK.h"
 #include "parking/user_api/StatusRequest.h"
 #include "platform/core/Log.h"
 #include "platform/dispatch/Scheduler.h"
@@ -30,7 +31,7 @@ bool signedIn() { return VelmoraSDKConfig::getUserId() >= 1; }
 // ---- construction and lifetime ----
 
 BeaconService::BeaconService(Token, std::shared_ptr<BeaconSDKPort> sdk, std::shared_ptr<ParkingLookups> lookups)
-    : sdk_(std::move(sdk)),
+    : sdk_(sdk ? std::move(sdk) : std::make_shared<KestrineBeaconSDK>()),
       lookups_(lookups ? std::move(lookups) : ParkingLookups::makeDefault()),
       workQueue_(Scheduler::shared()->makeSerialQueue("com.velmora.beaconService")),
       deliveryQueue_(Scheduler::shared()->makeSerialQueue("com.velmora.beaconService.delivery")) {

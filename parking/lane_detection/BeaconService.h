@@ -66,9 +66,10 @@ class BeaconService : public std::enable_shared_from_this<BeaconService> {
   BeaconService(const BeaconService&) = delete;
   BeaconService& operator=(const BeaconService&) = delete;
 
-  // A service over the given beacon SDK; lookups nullptr takes ParkingLookups::makeDefault().
+  // A service over the given beacon SDK (nullptr: the beacon layer's, KestrineBeaconSDK);
+  // lookups nullptr takes ParkingLookups::makeDefault().
   // The timer starts here: the first tick comes kBeaconResetInterval seconds later.
-  static std::shared_ptr<BeaconService> create(std::shared_ptr<BeaconSDKPort> sdk,
+  static std::shared_ptr<BeaconService> create(std::shared_ptr<BeaconSDKPort> sdk = nullptr,
                                                std::shared_ptr<ParkingLookups> lookups = nullptr);
 
   std::shared_ptr<BeaconServiceDelegate> delegate() const;

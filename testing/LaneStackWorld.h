@@ -1,0 +1,95 @@
+#pragma once
+
+// The whole road of lane detection on the simulated platform: a SimWorld (radio, location
+// services granted, Bluetooth on, the app launched and active) whose registry is the beacon
+// layer's shared one, the cloud API and local storage switched off, and the shared scheduler
+// the world's virtual one. A test, the demo and the benchmark then make a BeaconService
+// with the default beacon SDK binding and play iBeacon traffic on world.radio.
+
+#include <fmt/format.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "beacons/foundation/KSInstanceProvider.h"
+#include "beacons/foundation/KSOptionKeys.h"
+#include "beacons/model/KSBeaconHubPort.h"
+#include "beacons/model/KSBeaconRegion.h"
+#include "beacons/model/KSModelClock.h"
+#include "beacons/ranging/KSBeaconManager.h"
+#include "beacons/ranging/KestrineSDK.h"
+#include "platform/dispatch/Scheduler.h"
+#include "testing/SimWorld.h"
+
+namespace velmora::testing {
+
+// The manufacturer data of an Apple iBeacon frame: company 4C00, type 02 15, the UUID,
+// major and minor big-endian, the measured power at 1 m as a signed byte.
+inline std::string iBeaconFrameHex(std::string_view uuid, int major, int minor, int measuredPower) {
+  std::string hex = "4C000215";
+  for (char c : uuid) {
+    if (c != '-') hex += c;
+  }
+  hex += fmt::format("{:04X}{:04X}{:02X}", major & 0xFFFF, minor & 0xFFFF,
+                     static_cast<unsigned>(static_cast<std::uint8_t>(static_cast<std::int8_t>(measuredPower))));
+  return hex;
+}
+
+class LaneStackWorld {
+ public:
+  LaneStackWorld() {
+    platform::dispatch::Scheduler::setShared(world.scheduler);
+    world.location->setAuthorizationStatus(platform::location::AuthorizationStatus::AuthorizedAlways);
+    provider = kestrine::KSInstanceProvider::create(world.bundle());
+    kestrine::KSInstanceProvider::setSharedProvider(provider);
+    kestrine::KSModelClock::setClock(world.scheduler->clock());
+    kestrine::KestrineSDK::setOptions({{std::string(kestrine::KSOptionUseApi), platform::Value(false)},
+                                       {std::string(kestrine::KSOptionUseLocalStorage), platform::Value(false)}});
+    world.app->perform(platform::sim::SimApp::Step::LaunchForeground);
+    world.runUntilIdle();
+  }
+  ~LaneStackWorld() {
+    // Work still queued holds what holds the scheduler: stop and drain before letting go.
+    kestrine::KestrineSDK::stopRunning();
+    world.runUntilIdle();
+    regions_.reset();
+    world.runUntilIdle();
+    kestrine::KSModelClock::setClock(nullptr);
+    kestrine::KSBeaconHubPort::setShared(nullptr);
+    kestrine::KSInstanceProvider::setSharedProvider(nullptr);
+    provider.reset();
+    world.runUntilIdle();
+    platform::dispatch::Scheduler::setShared(nullptr);
+  }
+  LaneStackWorld(const LaneStackWorld&) = delete;
+  LaneStackWorld& operator=(const LaneStackWorld&) = delete;
+
+  // Asks the SDK, as the host app does through a beacon manager of its own, to monitor and
+  // range the beacons of one proximity UUID.
+  void monitorProximityUUID(const std::string& uuid) {
+    if (!regions_) regions_ = kestrine::KSBeaconManager::create();
+    auto region = std::make_shared<kestrine::KSBeaconRegion>();
+    region->setIdentifier("velmora.lanes." + uuid);
+    region->setProximityUUIDString(uuid);
+    regions_->startMonitoringBeaconRegion(region);
+    world.runUntilIdle();
+  }
+
+  double now() const { return world.scheduler->clock()->now().timeIntervalSinceReferenceDate() - start_; }
+  // Moves virtual time to t seconds since the world was made.
+  void at(double t) {
+    if (t > now()) world.advanceBy(t - now());
+    world.runUntilIdle();
+  }
+
+  SimWorld world;
+  std::shared_ptr<kestrine::KSInstanceProvider> provider;
+
+ private:
+  std::shared_ptr<kestrine::KSBeaconManager> regions_;
+  double start_ = world.scheduler->clock()->now().timeIntervalSinceReferenceDate();
+};
+
+}  // namespace velmora::testing
