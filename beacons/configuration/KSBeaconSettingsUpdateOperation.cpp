@@ -109,17 +109,35 @@ void KSBeaconSettingsUpdateOperation::statusReceived(const Bytes& status) {
       });
 }
 
-void KSBeaconSettingsUpdateOperation::settingsReceived(const platform::Value& reply) {
-  if (isOperationTerminated()) return;
+std::optional<KSEncryptedSettingsBlob> KSBeaconSettingsUpdateOperation::blobFromSettingsReply(const platform::Value& reply,
+                                                                                             std::string* error) {
   std::optional<Bytes> decoded;
   if (const std::string* text = reply["settings"].string()) decoded = platform::crypto::base64Decode(*text);
   // A blob too short to hold its pieces, or with more bulk than one-byte chunk numbers reach.
-  if (auto blob = settings_blob::split(decoded)) {
+  auto blob = settings_blob::split(decoded);
+  if (!blob && error) *error = settings_blob::wrongLengthMessage(decoded);
+  return blob;
+}
+
+std::optional<std::string> KSBeaconSettingsUpdateOperation::failureForFinalNotification(const Bytes& value) {
+  if (value.size() == 16) return std::nullopt;
+  if (value.size() == 2) {
+    const long code = (static_cast<long>(value[0]) << 8) | value[1];
+    if (code == 4) return std::string("Settings Format Error");
+    return fmt::format("Notify Response {}", code);
+  }
+  return "Notify data not recognized " + platform::describeBytes(value);
+}
+
+void KSBeaconSettingsUpdateOperation::settingsReceived(const platform::Value& reply) {
+  if (isOperationTerminated()) return;
+  std::string message;
+  if (auto blob = blobFromSettingsReply(reply, &message)) {
     initialVector_ = std::move(blob->initialVector);
     bulk_ = std::move(blob->bulk);
     mac_ = std::move(blob->mac);
   } else {
-    keptError_ = errorWithDescription(settings_blob::wrongLengthMessage(decoded));
+    keptError_ = errorWithDescription(std::move(message));
   }
   stopWritingKeepAliveStatus();
 }
@@ -158,13 +176,8 @@ void KSBeaconSettingsUpdateOperation::writeSettingsSequence() {
 void KSBeaconSettingsUpdateOperation::macWritten(const Bytes& value) {
   disconnect();
   reportStatus("Notified");
-  if (value.size() == 16) return confirmWithEncryptedStatusData(value);
-  if (value.size() == 2) {
-    const long code = (static_cast<long>(value[0]) << 8) | value[1];
-    if (code == 4) return failedWithErrorDescription("Settings Format Error");
-    return failedWithErrorDescription(fmt::format("Notify Response {}", code));
-  }
-  failedWithErrorDescription("Notify data not recognized " + platform::describeBytes(value));
+  if (auto failure = failureForFinalNotification(value)) return failedWithErrorDescription(std::move(*failure));
+  confirmWithEncryptedStatusData(value);
 }
 
 void KSBeaconSettingsUpdateOperation::confirmWithEncryptedStatusData(const Bytes& result) {

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "beacons/configuration/KSBeaconOperation.h"
+#include "beacons/configuration/KSEncryptedSettingsBlob.h"
 
 namespace kestrine {
 
@@ -27,6 +28,14 @@ class KSBeaconSettingsUpdateOperation final : public KSBeaconOperation {
 
   // The cloud calls go through this (the shared one unless set before scheduling).
   void setCloud(std::shared_ptr<KSSettingsCloud> cloud) { cloud_ = std::move(cloud); }
+
+  // The blob of a settings reply ("settings", base64), or nullopt with the wrong-length
+  // message when it is missing, not base64, too short or too long to number.
+  static std::optional<KSEncryptedSettingsBlob> blobFromSettingsReply(const platform::Value& reply,
+                                                                             std::string* error = nullptr);
+  // What the beacon's answer to the MAC means: nullopt for a 16-byte result to confirm,
+  // otherwise the failure's text.
+  static std::optional<std::string> failureForFinalNotification(const platform::Bytes& value);
 
   // Read on the configuration queue, or after the end.
   const platform::Bytes& initialVectorData() const { return initialVector_; }
