@@ -6,6 +6,10 @@
 
 #include "platform/core/Json.h"
 #include "platform/crypto/Base64.h"
+#include "platform/crypto/Aes.h"
+#include "platform/crypto/Cmac.h"
+#include "platform/crypto/Digest.h"
+#include "platform/sim/SimEncryptedSettingsSink.h"
 #include "platform/sim/SimLoginResponder.h"
 
 namespace velmora::testing {
@@ -136,6 +140,7 @@ const std::vector<BeaconCloudFake::Route>& BeaconCloudFake::routes() {
       {"DELETE", false, {"teams", "{}"}, Kind::Write},
       {"DELETE", false, {"apps", "{}"}, Kind::Write},
       {"DELETE", false, {"categories", "{}"}, Kind::Write},
+      {"GET", false, {"beacons", "{}", "versions", "latest", "settings"}, Kind::Settings},
   };
   return table;
 }
@@ -184,7 +189,9 @@ std::pair<bool, std::vector<std::string>> BeaconCloudFake::split(std::string_vie
 void BeaconCloudFake::putRecord(std::string_view path, std::string key, platform::Value object) {
   auto [absolute, segments] = split(path);
   const Route* route = match("GET", absolute, segments);
-  if (!route || route->kind != Kind::Record) throw std::invalid_argument("no record route: " + std::string(path));
+  if (!route || (route->kind != Kind::Record && route->kind != Kind::Settings)) {
+    throw std::invalid_argument("no record route: " + std::string(path));
+  }
   std::lock_guard lock(mutex_);
   data_[keyFor(absolute, segments)] = Data{std::move(key), std::move(object), {}};
 }
@@ -232,6 +239,24 @@ void BeaconCloudFake::clearFaults() {
 void BeaconCloudFake::setLoginSecret(platform::Bytes secret) {
   std::lock_guard lock(mutex_);
   loginSecret_ = std::move(secret);
+}
+
+void BeaconCloudFake::setSettingsSecret(platform::Bytes secret) {
+  std::lock_guard lock(mutex_);
+  settingsSecret_ = std::move(secret);
+}
+
+void BeaconCloudFake::setSettingsPayload(platform::Bytes payload) {
+  payload.resize((payload.size() + 15) / 16 * 16, 0x00);
+  std::lock_guard lock(mutex_);
+  settingsPayload_ = std::move(payload);
+}
+
+std::optional<platform::Bytes> BeaconCloudFake::issuedSettingsMac(const std::string& beaconID) const {
+  std::lock_guard lock(mutex_);
+  auto it = issuedMacs_.find(beaconID);
+  if (it == issuedMacs_.end()) return std::nullopt;
+  return it->second;
 }
 
 std::vector<platform::Bytes> BeaconCloudFake::statusReports() const {
@@ -310,6 +335,8 @@ LoopbackHttpServer::Reply BeaconCloudFake::handle(const LoopbackHttpServer::Reco
   std::optional<WriteReply> writeReply;
   std::optional<std::uint64_t> serverPerPage;
   platform::Bytes loginSecret;
+  std::optional<platform::Bytes> settingsBlob;
+  bool resultRefused = false;
   {
     std::unique_lock lock(mutex_);
     log_.push_back(entry);
@@ -318,6 +345,25 @@ LoopbackHttpServer::Reply BeaconCloudFake::handle(const LoopbackHttpServer::Reco
       std::string text = entry.query.count("status") ? entry.query.at("status") : "";
       std::erase_if(text, [](char c) { return c == '\r' || c == '\n'; });
       statusReports_.push_back(platform::crypto::base64Decode(text).value_or(platform::Bytes{}));
+      // A settings result must answer the blob the beacon was given.
+      auto issued = issuedMacs_.find(entry.segments[1]);
+      if (issued != issuedMacs_.end() && statusReports_.back().size() == 16) {
+        resultRefused = statusReports_.back() !=
+                        platform::sim::SimEncryptedSettingsSink::resultFor(settingsSecret_, issued->second);
+      }
+    }
+    if (route && route->kind == Kind::Settings && !data_.count(key) && settingsSecret_.size() == 16) {
+      const std::string status = entry.query.count("status") ? entry.query.at("status") : "";
+      const auto iv = platform::crypto::digest(platform::crypto::DigestAlgorithm::MD5, status);
+      const auto ciphertext = platform::crypto::aes128CbcEncrypt(settingsSecret_, iv, settingsPayload_);
+      platform::Bytes blob(iv.begin(), iv.end());
+      if (ciphertext) blob.insert(blob.end(), ciphertext->begin(), ciphertext->end());
+      const auto mac = platform::crypto::aesCmac(settingsSecret_, blob);
+      if (ciphertext && mac) {
+        blob.insert(blob.end(), mac->begin(), mac->end());
+        issuedMacs_[entry.segments[1]] = platform::Bytes(mac->begin(), mac->end());
+        settingsBlob = std::move(blob);
+      }
     }
     if (auto it = faults_.find(entry.method + " " + key); it != faults_.end()) {
       Fault& f = it->second;
@@ -341,6 +387,14 @@ LoopbackHttpServer::Reply BeaconCloudFake::handle(const LoopbackHttpServer::Reco
     reply = jsonReply(404, platform::Value::makeDict({{"error", "no such route"}}));
   } else if (fault && fault->status != 0) {
     reply = jsonReply(fault->status, platform::Value::makeDict({{"error", "scripted failure"}}));
+  } else if (resultRefused) {
+    reply = jsonReply(400, platform::Value::makeDict({{"error", "settings result does not match"}}));
+  } else if (route->kind == Kind::Settings && !data) {
+    if (settingsBlob) {
+      reply = jsonReply(200, platform::Value::makeDict({{"settings", platform::crypto::base64Encode(*settingsBlob)}}));
+    } else {
+      reply = jsonReply(404, platform::Value::makeDict({{"error", "no settings for this beacon"}}));
+    }
   } else if (route->kind == Kind::Milk && writeReply) {
     reply = jsonReply(writeReply->status, writeReply->body);
   } else if (route->kind == Kind::Milk) {
@@ -362,7 +416,7 @@ LoopbackHttpServer::Reply BeaconCloudFake::handle(const LoopbackHttpServer::Reco
     }
   } else if (!data) {
     reply = jsonReply(404, platform::Value::makeDict({{"error", "not found"}}));
-  } else if (route->kind == Kind::Record) {
+  } else if (route->kind == Kind::Record || route->kind == Kind::Settings) {
     platform::Value body;
     body.set(data->key, data->object);
     reply = jsonReply(200, body);

@@ -112,6 +112,17 @@ class BeaconCloudFake {
   // The base64 "status" of each confirmation PUT, line breaks dropped and decoded (empty
   // when it does not decode), in arrival order.
   std::vector<platform::Bytes> statusReports() const;
+  // The settings call: GET "beacons/{id}/versions/latest/settings?status=" answers data put
+  // there with putRecord when there is some (a scripted reply); otherwise, with a settings
+  // secret, {"settings": base64 of IV ‖ AES-128-CBC(payload) ‖ AES-CMAC(IV ‖ ciphertext)}
+  // under the secret, the IV the MD5 of the status text; else 404. The payload is
+  // setSettingsPayload's, zero-padded to whole blocks. A confirmation PUT of a 16-byte status
+  // for a beacon that was given a blob must carry the beacon's result for its MAC
+  // (SimEncryptedSettingsSink::resultFor), else it is answered 400.
+  void setSettingsSecret(platform::Bytes secret);
+  void setSettingsPayload(platform::Bytes payload);
+  // The MAC of the last blob given to each beacon id.
+  std::optional<platform::Bytes> issuedSettingsMac(const std::string& beaconID) const;
   // Lets every request held by a Hold fault so far answer.
   void releaseHeld();
 
@@ -121,7 +132,7 @@ class BeaconCloudFake {
   void clearLog();
 
   // Known route shapes (segments, "{}" for any one segment) for tests that walk them.
-  enum class RouteKind { Record, PagedList, PlainList, Write, Milk };
+  enum class RouteKind { Record, PagedList, PlainList, Write, Milk, Settings };
   struct Route {
     std::string method;
     bool absolute;  // from the root rather than below "/api/"
@@ -156,6 +167,9 @@ class BeaconCloudFake {
   std::vector<LoggedRequest> log_;
   platform::Bytes loginSecret_;
   std::vector<platform::Bytes> statusReports_;
+  platform::Bytes settingsSecret_;
+  platform::Bytes settingsPayload_ = platform::Bytes(16, 0x00);
+  std::map<std::string, platform::Bytes> issuedMacs_;
   std::condition_variable released_;
   std::uint64_t releases_ = 0;
   bool closing_ = false;

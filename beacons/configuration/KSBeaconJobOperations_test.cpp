@@ -9,6 +9,14 @@
 #include "beacons/configuration/KSBeaconTransportDataRequestOperation.h"
 #include "testing/OperationTestSupport.h"
 #include "platform/sim/SimTransportEngine.h"
+#include "beacons/configuration/KSBeaconEddystoneConfigOperation.h"
+#include "beacons/configuration/KSBeaconReadSettingsEddystoneOperation.h"
+#include "beacons/configuration/KSBeaconSettingsUpdateLegacyOperation.h"
+#include "beacons/configuration/KSBeaconSettingsUpdateOfflineOperation.h"
+#include "beacons/configuration/KSBeaconSettingsUpdateOperation.h"
+#include "beacons/configuration/KSSettingsCloud.h"
+#include "beacons/configuration/KSSettingsKeys.h"
+#include "beacons/model/KSBeaconVersion.h"
 
 namespace kestrine {
 namespace {
@@ -29,6 +37,17 @@ Bytes pattern(std::size_t n, std::uint8_t from = 0) {
 
 // --- every operation class
 
+// A cloud that has the latest version at once, so the legacy update reaches its connection.
+struct VersionAtOnceCloud final : KSSettingsCloud {
+  VersionAtOnceCloud() : KSSettingsCloud(nullptr) {}
+  void getLatestVersion(const std::shared_ptr<KSBeacon>&, std::function<void(std::shared_ptr<KSBeaconVersion>)> success,
+                        Failure) override {
+    success(std::make_shared<KSBeaconVersion>());
+  }
+};
+
+platform::Dict withPasscode() { return {{std::string(KSSettingsUpdateCurrentPasscodeKey), "123456"}}; }
+
 struct ClassRow {
   const char* name;
   std::function<std::shared_ptr<KSBeaconOperation>(std::shared_ptr<KSBeacon>, std::optional<platform::Uuid>)> make;
@@ -48,6 +67,24 @@ const std::vector<ClassRow>& classRows() {
       {"control",
        [](auto b, auto id) { return KSBeaconControlOperation::initWithBeacon(b, id, KSBeaconOpcodeRestart); },
        10, 5, 10, 10, 11, 15, 3, 4},
+      {"settings", [](auto b, auto id) { return KSBeaconSettingsUpdateOperation::initWithBeacon(b, id); },
+       30, 5, 30, 60, 11, 15, 0, 1},
+      {"legacy settings",
+       [](auto b, auto id) {
+         auto operation = KSBeaconSettingsUpdateLegacyOperation::initWithBeacon(b, id);
+         operation->setCloud(std::make_shared<VersionAtOnceCloud>());
+         return operation;
+       },
+       30, 5, 10, 60, 11, 15, 4, 5},
+      {"offline settings",
+       [](auto b, auto id) { return KSBeaconSettingsUpdateOfflineOperation::initWithBeacon(b, id, withPasscode()); },
+       10, 5, 10, 10, 11, 15, 3, 4},
+      {"eddystone config",
+       [](auto b, auto id) { return KSBeaconEddystoneConfigOperation::initWithBeacon(b, id, withPasscode()); },
+       10, 5, 10, 10, 11, 15, 1, 2},
+      {"eddystone read",
+       [](auto b, auto id) { return KSBeaconReadSettingsEddystoneOperation::initWithBeacon(b, id, "123456"); },
+       10, 5, 10, 10, 11, 15, 0, 1},
   };
   return rows;
 }

@@ -67,8 +67,14 @@ SimBeaconApplication::RequestHandler SimBeaconApplication::silent() {
   return [](const Bytes&) { return Answer::silence(); };
 }
 
+void SimBeaconApplication::setWriteListener(std::function<void(const Bytes&)> listener) {
+  std::lock_guard lock(mutex_);
+  listener_ = std::move(listener);
+}
+
 void SimBeaconApplication::written(const Bytes& value) {
   RequestHandler handler;
+  std::function<void(const Bytes&)> listener;
   Bytes request;
   std::optional<Bytes> status;
   double delay = 0;
@@ -93,8 +99,11 @@ void SimBeaconApplication::written(const Bytes& value) {
         requests_.push_back(request);
         handler = handler_;
       }
+    } else {
+      listener = listener_;
     }
   }
+  if (listener) return listener(value);
   if (status) {
     std::weak_ptr<SimBeaconApplication> weak = weak_from_this();
     timeline_->after(delay, [weak, block = std::move(*status)] {

@@ -24,7 +24,8 @@ namespace platform::sim {
 //   packet's LL counts; a request of length 0 is complete with its first packet). The request
 //   handler answers it: a reply goes out as notifications on Indicator, each the reply's
 //   total length T and up to 19 bytes of it; silence sends nothing.
-// - Other writes are only recorded.
+// - Other writes are recorded and handed to the write listener, when one is set (the
+//   beacon's settings side, for example).
 //
 // Write errors are the server's faults (SimGattServer::failNth on Control). Thread-safe.
 class SimBeaconApplication : public std::enable_shared_from_this<SimBeaconApplication> {
@@ -48,6 +49,8 @@ class SimBeaconApplication : public std::enable_shared_from_this<SimBeaconApplic
                                                        bluetooth::BluetoothUUID indicator);
 
   void setRequestHandler(RequestHandler handler);
+  // Sees every write that is neither a status request nor a request-data packet.
+  void setWriteListener(std::function<void(const Bytes&)> listener);
   void setStatusBlock(Bytes block);
   void setStatusDelay(double seconds);
 
@@ -86,6 +89,7 @@ class SimBeaconApplication : public std::enable_shared_from_this<SimBeaconApplic
   std::optional<Bytes> partial_;
   std::size_t expected_ = 0;
   int statusRequests_ = 0;
+  std::function<void(const Bytes&)> listener_;
 };
 
 }  // namespace platform::sim
