@@ -175,7 +175,11 @@ void KSBeaconFirmwareUpdateOperation::statusReceived(const Bytes& status) {
     stopWritingKeepAliveStatus();
     return;
   }
-  const std::string path = KSApiPath("beacons/%@/firmware/%@", {*beaconID, targetFwVersion_.value_or("latest")}) +
+  startDownloads(*beaconID);
+}
+
+void KSBeaconFirmwareUpdateOperation::startDownloads(const std::string& beaconID) {
+  const std::string path = KSApiPath("beacons/%@/firmware/%@", {beaconID, targetFwVersion_.value_or("latest")}) +
                            "?status=" + beacon_updates::escapedStatusQueryValue(status_);
   auto keep = me();
   client_->GET(
@@ -206,7 +210,7 @@ void KSBeaconFirmwareUpdateOperation::statusReceived(const Bytes& status) {
                         "FW digest {} did not match expected {}", computed, expected.value_or("(null)")));
                   }
                   me.reportStatus("Downloading Settings");
-                  me.requestFutureSettings();
+                  me.requestFutureSettings(recordText(me.fwDictionary_, "version").value_or(""));
                 });
               },
               [self](const Error& error) {
@@ -226,8 +230,7 @@ void KSBeaconFirmwareUpdateOperation::statusReceived(const Bytes& status) {
       });
 }
 
-void KSBeaconFirmwareUpdateOperation::requestFutureSettings() {
-  const std::string version = recordText(fwDictionary_, "version").value_or("");
+void KSBeaconFirmwareUpdateOperation::requestFutureSettings(const std::string& version) {
   const Value parameters = Value::makeDict({{"firmwareVersion", version}, {"status", statusText(status_)}});
   auto keep = me();
   client_->GET(
@@ -274,7 +277,7 @@ void KSBeaconFirmwareUpdateOperation::requestFutureSettings() {
 void KSBeaconFirmwareUpdateOperation::downloadsDone() {
   if (isOperationTerminated()) return;
   if (downloadError_) return fail(*downloadError_);
-  if (!settingsReady_) return fail(errorWithDescription("OTA Requires Future Settings and OTA Data"));
+  if (!settingsReady_) return fail(errorWithDescription(std::string(sequenceRequirementMessage())));
   writeFirmwareSequence();
 }
 
@@ -282,25 +285,23 @@ void KSBeaconFirmwareUpdateOperation::downloadsDone() {
 
 void KSBeaconFirmwareUpdateOperation::writeFirmwareSequence() {
   reportStatus("Prepare OTA");
+  auto stream = KSStreamDataCommand::create(peripheral(), scheduler(), queue(), currentService(), gravy_, otaData_,
+                                            kStreamDelayMilliseconds);
+  runWriteSequence(nullptr, controlWrite(Bytes{0x1B}, 20), stream);
+}
+
+void KSBeaconFirmwareUpdateOperation::runWriteSequence(const std::shared_ptr<KSPeripheralCommand>& header,
+                                                       const std::shared_ptr<KSPeripheralCommand>& prepare,
+                                                       const std::shared_ptr<KSPeripheralCommand>& stream) {
   std::weak_ptr<KSOperation> weak = weak_from_this();
-  auto prepare = controlWrite(Bytes{0x1B}, 20);
   auto prepareSettings = controlWrite(Bytes{0x1A, 0x00}, 20);
   Bytes ivBytes{0x15};
   ivBytes.insert(ivBytes.end(), iv_.begin(), iv_.end());
   auto ivWrite = controlWrite(std::move(ivBytes), 17);
-  Bytes bulkBytes;
-  for (std::size_t at = 0, chunk = 0; at < bulk_.size(); at += 16, ++chunk) {
-    bulkBytes.push_back(0x16);
-    bulkBytes.push_back(static_cast<std::uint8_t>(chunk));
-    bulkBytes.insert(bulkBytes.end(), bulk_.begin() + static_cast<std::ptrdiff_t>(at),
-                     bulk_.begin() + static_cast<std::ptrdiff_t>(std::min(bulk_.size(), at + 16)));
-  }
-  auto bulkWrite = controlWrite(std::move(bulkBytes), 18);
+  auto bulkWrite = controlWrite(numberedChunks(0x16, bulk_), 18);
   Bytes macBytes{0x17};
   macBytes.insert(macBytes.end(), mac_.begin(), mac_.end());
   auto macWrite = controlWrite(std::move(macBytes), 17);
-  auto stream = KSStreamDataCommand::create(peripheral(), scheduler(), queue(), currentService(), gravy_, otaData_,
-                                            kStreamDelayMilliseconds);
   auto goDFU = controlWrite(Bytes{0x03}, 20);
 
   // Each step: on success the status and the next command; on failure the command's error.
@@ -353,7 +354,23 @@ void KSBeaconFirmwareUpdateOperation::writeFirmwareSequence() {
     op.disconnect();
     op.afterReboot();
   });
-  runCommand(prepare);
+  if (!header) return runCommand(prepare);
+  chain(header, [prepare](KSBeaconFirmwareUpdateOperation& op) {
+    op.reportStatus("Prepare OTA");
+    op.runCommand(prepare);
+  });
+  runCommand(header);
+}
+
+Bytes KSBeaconFirmwareUpdateOperation::numberedChunks(std::uint8_t opcode, const Bytes& data) {
+  Bytes out;
+  for (std::size_t at = 0, chunk = 0; at < data.size(); at += 16, ++chunk) {
+    out.push_back(opcode);
+    out.push_back(static_cast<std::uint8_t>(chunk));
+    out.insert(out.end(), data.begin() + static_cast<std::ptrdiff_t>(at),
+               data.begin() + static_cast<std::ptrdiff_t>(std::min(data.size(), at + 16)));
+  }
+  return out;
 }
 
 // --- after the reboot ---------------------------------------------------------------------
@@ -365,6 +382,10 @@ void KSBeaconFirmwareUpdateOperation::afterReboot() {
   reportStatus("Waiting For Status");
   // Only a status advertised after the reboot counts.
   beacon()->removeAdDataForAdDataTypeKey(KSAdDataTypeEncryptedStatusKey);
+  startStatusPoll();
+}
+
+void KSBeaconFirmwareUpdateOperation::startStatusPoll() {
   auto timer = KSGCDTimer::initWithDispatchQueue(queue(), KSGCDTimerDefaultLeeway, std::nullopt, scheduler());
   std::weak_ptr<KSOperation> weak = weak_from_this();
   timer->scheduleBlock(

@@ -88,10 +88,21 @@ class KSBeaconFirmwareUpdateOperation : public KSBeaconOperation {
   void onQueue(std::function<void(KSBeaconFirmwareUpdateOperation&)> work);
 
   void statusReceived(const platform::Bytes& status);
-  void requestFutureSettings();
+  // The downloads after the status block: the firmware record, the image, then the future
+  // settings; each ends by stopping the keep-alive, with downloadError_ set on a failure.
+  virtual void startDownloads(const std::string& beaconID);
+  void requestFutureSettings(const std::string& firmwareVersion);
   void downloadsDone();
-  void writeFirmwareSequence();
-  void afterReboot();
+  virtual std::string_view sequenceRequirementMessage() const { return "OTA Requires Future Settings and OTA Data"; }
+  virtual void writeFirmwareSequence();
+  // From the header write (when there is one) or Prepare OTA to Go DFU and the reboot.
+  void runWriteSequence(const std::shared_ptr<KSPeripheralCommand>& header,
+                        const std::shared_ptr<KSPeripheralCommand>& prepare,
+                        const std::shared_ptr<KSPeripheralCommand>& stream);
+  // opcode, chunk number, up to 16 bytes; one byte of number per chunk.
+  static platform::Bytes numberedChunks(std::uint8_t opcode, const platform::Bytes& data);
+  virtual void afterReboot();
+  void startStatusPoll();
   void checkStatus();
   void confirmWithEncryptedStatusData(const platform::Bytes& status);
   void confirmFirmwareUpdateLegacy();

@@ -1,4 +1,5 @@
 #include "beacons/configuration/KSBeaconFirmwareUpdateOperation.h"
+#include "beacons/configuration/KSBeaconFirmwareEncryptedUpdateOperation.h"
 
 #include <gtest/gtest.h>
 
@@ -66,7 +67,7 @@ struct FirmwareFixture : OperationFixture {
     OperationFixture::TearDown();
   }
 
-  void installBeacon(bool withGravy) {
+  void installBeacon(bool withGravy, SimOtaSink::Format format = SimOtaSink::Format::Raw) {
     server = SimGattServer::create(radio()->timeline(), {firmwareGattService(withGravy)});
     radio()->setGattServer(peripheralID, server);
     app = SimBeaconApplication::install(server, radio()->timeline(), gattUUID(KSCharacteristicUUIDStringControl),
@@ -74,7 +75,8 @@ struct FirmwareFixture : OperationFixture {
     app->setStatusBlock(kStatusBlock);
     sink = SimOtaSink::install(server, radio(), peripheralID,
                                {gattUUID(KSCharacteristicUUIDStringControl),
-                                gattUUID(KSCharacteristicUUIDStringIndicator), gattUUID(KSCharacteristicUUIDStringGravy)});
+                                gattUUID(KSCharacteristicUUIDStringIndicator), gattUUID(KSCharacteristicUUIDStringGravy)},
+                               format);
     sink->setExpectedDigest(platform::crypto::digest(platform::crypto::DigestAlgorithm::SHA1, image));
   }
   void putFirmware(const std::string& version, const Bytes& body, Value featureBitmask,
@@ -108,6 +110,17 @@ struct FirmwareFixture : OperationFixture {
   }
   bool runUntilReported(const std::shared_ptr<Report>& report, double bound = 1000) {
     return central->world.scheduler->runUntil([&] { return report->calls() > 0; }, bound);
+  }
+  // Runs until reported, storing the advertised status 3 s after Go DFU.
+  bool runWithStatusAfterReboot(const std::shared_ptr<Report>& report) {
+    bool stored = false;
+    return central->world.scheduler->runUntil([&] {
+      if (!stored && goDFUAt() > 0) {
+        stored = true;
+        storeStatusAt(goDFUAt() + 3, advertisedStatus);
+      }
+      return report->calls() > 0;
+    }, 1000);
   }
   // The time of the Go DFU write, or -1.
   double goDFUAt() {
@@ -355,6 +368,148 @@ TEST(FirmwareUpdateOperationRecord, KindsOtherThanTheExpectedReadAsAbsent) {
   EXPECT_EQ(KSBeaconFirmwareUpdateOperation::recordFeatureBitmask(record), 0u);
   EXPECT_EQ(KSBeaconFirmwareUpdateOperation::recordFeatureBitmask(Value::makeDict({{"featureBitmask", 512}})), 512u);
   EXPECT_EQ(KSBeaconFirmwareUpdateOperation::recordFeatureBitmask(Value("x")), 0u);
+}
+
+// --- protected images ---------------------------------------------------------------------
+
+struct EncryptedFixture : FirmwareFixture {
+  Bytes body = sequence(33, 0x00);
+  void SetUp() override {
+    FirmwareFixture::SetUp();
+    useImage(sequence(16, 0xA0), body);
+  }
+  void useImage(const Bytes& header, const Bytes& b, std::optional<std::string> field = "") {
+    body = b;
+    installBeacon(true, SimOtaSink::Format::Records);
+    sink->setExpectedImageLength(body.size());
+    std::string reply(header.begin(), header.end());
+    reply.append(body.begin(), body.end());
+    std::vector<std::pair<std::string, std::string>> headers;
+    if (field) headers.emplace_back("Firmware-Header-Length", field->empty() ? std::to_string(header.size()) : *field);
+    cloud.putDownload("beacons/b-1/firmware/2.0.0/hex", reply, headers);
+  }
+  std::shared_ptr<KSBeaconFirmwareEncryptedUpdateOperation> encrypted() {
+    return KSBeaconFirmwareEncryptedUpdateOperation::initWithBeacon(beacon, peripheralID, "2.0.0", client);
+  }
+};
+
+TEST_F(EncryptedFixture, HeaderChunksPrepareOTAAfterItsNotificationAndNumberedRecords) {
+  auto report = schedule(encrypted());
+  // Stored before the reboot, of another type: cleared with everything else.
+  storeStatus(sequence(16, 0xEE));
+  ASSERT_TRUE(runWithStatusAfterReboot(report));
+  ASSERT_EQ(report->successes, 1) << (report->error ? report->error->localizedDescription : "");
+  Bytes header{0x1F, 0x00};
+  for (int i = 0; i < 16; ++i) header.push_back(static_cast<std::uint8_t>(0xA0 + i));
+  EXPECT_EQ(sequenceWrites(), (std::vector<Bytes>{header, {0x1B}, {0x03}}));
+  EXPECT_EQ(sink->header(), sequence(16, 0xA0));
+  std::vector<Bytes> gravy;
+  for (const auto& w : sink->gravyWrites()) gravy.push_back(w.value);
+  Bytes r0{0x00, 0x00}, r1{0x00, 0x01}, r2{0x00, 0x02, 32};
+  for (int i = 0; i < 16; ++i) r0.push_back(static_cast<std::uint8_t>(i)), r1.push_back(static_cast<std::uint8_t>(16 + i));
+  EXPECT_EQ(gravy, (std::vector<Bytes>{r0, r1, r2}));
+  EXPECT_EQ(sink->installedImage(), body);
+  const std::vector<std::string> steps = {"Downloading OTA", "Downloading Settings", "Write FW Header", "Prepare OTA",
+                                          "Firmware Write", "Go DFU", "Waiting for Status", "Disconnecting",
+                                          "Waiting For Status", "Confirming", "Succeeded"};
+  EXPECT_NE(std::search(report->statuses.begin(), report->statuses.end(), steps.begin(), steps.end()),
+            report->statuses.end());
+  EXPECT_EQ(cloud.statusReports(), (std::vector<Bytes>{advertisedStatus}));
+  auto gets = requests("GET");
+  ASSERT_GE(gets.size(), 2u);
+  EXPECT_EQ(gets[0].rawTarget, "/api/beacons/b-1/firmware/2.0.0/hex?status=%2B/%2B/AQI%3D");
+  EXPECT_EQ(gets[1].query.at("firmwareVersion"), "2.0.0");
+}
+
+TEST_F(EncryptedFixture, AHeaderOfSeventeenBytesTakesASecondChunk) {
+  useImage(sequence(17, 0xA0), body);
+  auto report = schedule(encrypted());
+  ASSERT_TRUE(runWithStatusAfterReboot(report));
+  ASSERT_EQ(report->successes, 1);
+  auto writes = sequenceWrites();
+  ASSERT_GE(writes.size(), 2u);
+  EXPECT_EQ(writes[1], (Bytes{0x1F, 0x01, 0xB0}));
+}
+
+TEST_F(EncryptedFixture, ALostRecordRewindsTheStreamAndSlowsIt) {
+  useImage(sequence(16, 0xA0), sequence(16 * 12, 1));
+  sink->dropRecordOnce(5);
+  auto report = schedule(encrypted());
+  ASSERT_TRUE(runWithStatusAfterReboot(report));
+  ASSERT_EQ(report->successes, 1) << (report->error ? report->error->localizedDescription : "");
+  const auto writes = sink->gravyWrites();
+  // After the rewind the stream goes on from record 5, 8 ms apart.
+  std::size_t again = 0;
+  for (std::size_t i = 6; i < writes.size(); ++i) {
+    if (writes[i].value[1] == 5) {
+      again = i;
+      break;
+    }
+  }
+  ASSERT_GT(again, 0u);
+  ASSERT_GT(writes.size(), again + 1);
+  EXPECT_EQ(writes[again + 1].atMicros - writes[again].atMicros, 8'000);
+  EXPECT_EQ(writes[1].atMicros - writes[0].atMicros, 5'000);
+  EXPECT_EQ(sink->installedImage(), body);
+}
+
+TEST_F(EncryptedFixture, AnAlignmentErrorFailsTheUpdateBeforeGoDFU) {
+  useImage(sequence(16, 0xA0), sequence(16 * 6, 1));
+  sink->alignmentErrorAfterRecord(2);
+  auto report = schedule(encrypted());
+  ASSERT_TRUE(runUntilReported(report));
+  ASSERT_EQ(report->failures, 1);
+  EXPECT_EQ(report->error->localizedDescription, "OTA Alignment Error");
+  EXPECT_LT(goDFUAt(), 0);
+}
+
+TEST_F(EncryptedFixture, HeaderLengthsTheCloudMayGive) {
+  struct Row {
+    const char* name;
+    Bytes header;
+    std::optional<std::string> field;
+    std::optional<std::string> error;  // nullopt: succeeds
+    bool headerWritten;
+  };
+  const Row rows[] = {
+      {"absent: the whole reply is the body", {}, std::nullopt, std::nullopt, false},
+      {"zero", {}, "0", std::nullopt, false},
+      {"not a number", sequence(16, 0xA0), "abc", "Invalid Firmware-Header-Length abc", false},
+      {"negative", sequence(16, 0xA0), "-1", "Invalid Firmware-Header-Length -1", false},
+      {"trailing text", sequence(16, 0xA0), "16x", "Invalid Firmware-Header-Length 16x", false},
+      {"not decimal", sequence(16, 0xA0), "0x10", "Invalid Firmware-Header-Length 0x10", false},
+      {"beyond the reply", sequence(16, 0xA0), "9999", "Invalid Firmware-Header-Length 9999", false},
+      {"header over 4096 bytes", sequence(4097, 0), "", "Firmware image too large", false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    cloud.clearLog();
+    useImage(row.header, sequence(20, 1), row.field);
+    auto report = schedule(encrypted());
+    ASSERT_TRUE(runWithStatusAfterReboot(report));
+    if (row.error) {
+      ASSERT_EQ(report->failures, 1);
+      EXPECT_EQ(report->error->localizedDescription, *row.error);
+      EXPECT_TRUE(sequenceWrites().empty());
+    } else {
+      ASSERT_EQ(report->successes, 1) << (report->error ? report->error->localizedDescription : "");
+      EXPECT_EQ(std::count(report->statuses.begin(), report->statuses.end(), "Write FW Header"), 1);
+      EXPECT_EQ(sequenceWrites().front(), Bytes{0x1B});
+      EXPECT_EQ(sink->installedImage(), sequence(20, 1));
+    }
+    beacon->setBeaconID("b-1");
+    beacon->setPeripheralIdentifier(peripheralID);
+    central->world.runUntilIdle();
+  }
+}
+
+TEST(EncryptedFirmwareRecords, BodyPiecesBehindTheirBigEndianNumbers) {
+  EXPECT_TRUE(KSBeaconFirmwareEncryptedUpdateOperation::records({}).empty());
+  const auto r = KSBeaconFirmwareEncryptedUpdateOperation::records(sequence(16 * 256 + 1, 0));
+  ASSERT_EQ(r.size(), 257u * 18 - 15);
+  EXPECT_EQ(r[18 * 256], 0x01);
+  EXPECT_EQ(r[18 * 256 + 1], 0x00);
+  EXPECT_EQ(r.back(), 0x00);
 }
 
 }  // namespace

@@ -148,10 +148,13 @@ void SimOtaSink::controlWritten(const Bytes& value) {
         records_.clear();
         nextRecord_ = 0;
         rewindPending_ = false;
-        header_.clear();
-        nextHeaderChunk_ = 0;
         if (format_ == Format::Records) notification = Bytes{kPrepareOTA, 0x00};
       } else if (op == kHeaderChunk && value.size() >= 2) {
+        // Chunk 0 starts a new header; the header goes before Prepare OTA.
+        if (value[1] == 0) {
+          header_.clear();
+          nextHeaderChunk_ = 0;
+        }
         if (value[1] == nextHeaderChunk_) {
           header_.insert(header_.end(), value.begin() + 2, value.end());
           ++nextHeaderChunk_;

@@ -31,7 +31,8 @@ class SimRadio;
 //   with the rewind notification `01 01 kk kk` on Indicator; a scripted alignment error
 //   notifies `01 03` after the record named.
 // - `1B` (Prepare OTA) starts the image over; in Records format it is answered with the
-//   notification `1B 00`. `1F i` + bytes appends header chunk i (in order). `1A 00`, `15`
+//   notification `1B 00`. `1F i` + bytes appends header chunk i (in order; chunk 0 starts
+//   a new header). `1A 00`, `15`
 //   + IV, `16 i` + bulk, `17` + MAC are kept as the future settings (IV, bulk, MAC; the
 //   chunk numbers must count from 0). The legacy opcodes `04`, `00`, `01`, `02` are
 //   recorded and must come in that order.
@@ -78,7 +79,7 @@ class SimOtaSink : public std::enable_shared_from_this<SimOtaSink> {
   // --- what happened
   std::vector<GravyWrite> gravyWrites() const;
   Bytes receivedImage() const;     // since the last 1B
-  Bytes header() const;            // 1F chunks since the last 1B
+  Bytes header() const;            // 1F chunks since the last chunk 0
   Bytes futureSettings() const;    // IV + bulk + MAC since the last 1A 00
   bool futureSettingsNumbered() const;
   bool legacySequenceInOrder() const;
