@@ -1,5 +1,6 @@
 #include "beacons/configuration/KSBeaconFirmwareUpdateOperation.h"
 #include "beacons/configuration/KSBeaconFirmwareEncryptedUpdateOperation.h"
+#include "beacons/configuration/KSBeaconFirmwareUpdateLegacyOperation.h"
 
 #include <gtest/gtest.h>
 
@@ -501,6 +502,70 @@ TEST_F(EncryptedFixture, HeaderLengthsTheCloudMayGive) {
     beacon->setPeripheralIdentifier(peripheralID);
     central->world.runUntilIdle();
   }
+}
+
+// --- the older generation -------------------------------------------------------------------
+
+struct LegacyFixture : FirmwareFixture {
+  void putModelFirmware(Value mask, std::optional<std::string> hash = std::nullopt) {
+    Value record = Value::makeDict({{"version", "2.0.0"}, {"otaFileHash", hash.value_or(sha1Base64(image))}});
+    if (!mask.isAbsent()) record.set("featureBitmask", mask);
+    cloud.putRecord("beaconModels/M/firmware/latest", "firmware", record);
+  }
+  std::shared_ptr<KSBeaconFirmwareUpdateLegacyOperation> legacy() {
+    return KSBeaconFirmwareUpdateLegacyOperation::initWithBeacon(beacon, peripheralID, client);
+  }
+};
+
+TEST_F(LegacyFixture, ErasesStreamsAndConfirmsTheModelsLatestFirmware) {
+  putModelFirmware(Value(0x2000));
+  auto report = schedule(legacy());
+  ASSERT_TRUE(runUntilReported(report));
+  ASSERT_EQ(report->successes, 1) << (report->error ? report->error->localizedDescription : "");
+  EXPECT_EQ(app->controlWrites(), (std::vector<Bytes>{{0x04}, {0x00}, {0x01}, {0x02}, {0x03}}));
+  EXPECT_TRUE(sink->legacySequenceInOrder());
+  // Confirmed without waiting for the beacon: it installs once its reboot is over.
+  central->world.advanceBy(3);
+  EXPECT_EQ(sink->installedImage(), image);
+  const std::vector<std::string> expected = {"Scheduled", "Preparing", "Downloading", "Connecting", "Connected",
+                                             "Updating", "Disconnecting", "Confirming", "Succeeded"};
+  EXPECT_EQ(report->statuses, expected);
+  auto gets = requests("GET");
+  ASSERT_GE(gets.size(), 3u);
+  EXPECT_EQ(gets[0].rawTarget, "/api/beaconModels/M/firmware/latest?");
+  EXPECT_EQ(gets[1].rawTarget, "/api/beacons/b-1/firmware/2.0.0/ota?status=");
+  auto puts = requests("PUT");
+  ASSERT_EQ(puts.size(), 1u);
+  EXPECT_EQ(puts[0].path, "/api/beacons/b-1-new/firmware/2.0.0/confirm");
+}
+
+TEST_F(LegacyFixture, WithTheStatusBitItWaitsForTheAdvertisedStatus) {
+  putModelFirmware(Value(0x2200));
+  auto report = schedule(legacy());
+  ASSERT_TRUE(runWithStatusAfterReboot(report));
+  ASSERT_EQ(report->successes, 1) << (report->error ? report->error->localizedDescription : "");
+  EXPECT_EQ(std::count(report->statuses.begin(), report->statuses.end(), "Waiting For Status"), 1);
+  EXPECT_EQ(cloud.statusReports(), (std::vector<Bytes>{advertisedStatus}));
+}
+
+TEST_F(LegacyFixture, ADigestMismatchFailsWithoutEverConnecting) {
+  putModelFirmware(Value(0x2000), "AAAA");
+  auto report = schedule(legacy());
+  ASSERT_TRUE(runUntilReported(report));
+  ASSERT_EQ(report->failures, 1);
+  EXPECT_EQ(report->error->localizedDescription, "FW digest " + sha1Base64(image) + " did not match expected AAAA");
+  EXPECT_EQ(discoveries(*server), 0);
+  EXPECT_EQ(std::count(report->statuses.begin(), report->statuses.end(), "Connecting"), 0);
+}
+
+TEST_F(LegacyFixture, MissingGravyFails) {
+  putModelFirmware(Value(0x2000));
+  installBeacon(false);
+  auto report = schedule(legacy());
+  ASSERT_TRUE(runUntilReported(report));
+  ASSERT_EQ(report->failures, 1);
+  EXPECT_EQ(report->error->localizedDescription, KSFirmwareUpdateMissingCharacteristicsMessage);
+  EXPECT_TRUE(app->controlWrites().empty());
 }
 
 TEST(EncryptedFirmwareRecords, BodyPiecesBehindTheirBigEndianNumbers) {
