@@ -78,7 +78,7 @@ void SimOtaSink::startAdvertising() {
 }
 void SimOtaSink::dropRecordOnce(std::uint16_t record) {
   std::lock_guard lock(mutex_);
-  dropRecord_ = record;
+  dropRecords_.insert(record);
 }
 void SimOtaSink::alignmentErrorAfterRecord(std::uint16_t record) {
   std::lock_guard lock(mutex_);
@@ -214,8 +214,7 @@ void SimOtaSink::gravyWritten(const Bytes& value) {
           notification = Bytes{0x01, 0x01, static_cast<std::uint8_t>(rewindTo_ >> 8),
                                static_cast<std::uint8_t>(rewindTo_ & 0xFF)};
         }
-      } else if (!rewindPending_ && dropRecord_ && *dropRecord_ == k) {
-        dropRecord_.reset();
+      } else if (!rewindPending_ && dropRecords_.erase(k) > 0) {
         rewindPending_ = true;
         rewindNotified_ = false;
         rewindTo_ = k;

@@ -4,6 +4,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "platform/bluetooth/AdvertisementData.h"
@@ -72,6 +73,7 @@ class SimOtaSink : public std::enable_shared_from_this<SimOtaSink> {
   void startAdvertising();
 
   // --- scripted faults
+  // Each record named is lost the first time it comes.
   void dropRecordOnce(std::uint16_t record);
   void alignmentErrorAfterRecord(std::uint16_t record);
   void dropLinkAfterGravyWrite(std::size_t n, Error error);
@@ -121,7 +123,7 @@ class SimOtaSink : public std::enable_shared_from_this<SimOtaSink> {
   std::uint64_t advertisingGeneration_ = 0;
   bool advertising_ = false;
 
-  std::optional<std::uint16_t> dropRecord_;
+  std::set<std::uint16_t> dropRecords_;
   std::optional<std::uint16_t> alignmentAfter_;
   std::optional<std::pair<std::size_t, Error>> dropLink_;
 
