@@ -141,6 +141,13 @@ const std::vector<BeaconCloudFake::Route>& BeaconCloudFake::routes() {
       {"DELETE", false, {"apps", "{}"}, Kind::Write},
       {"DELETE", false, {"categories", "{}"}, Kind::Write},
       {"GET", false, {"beacons", "{}", "versions", "latest", "settings"}, Kind::Settings},
+      // Firmware: records, images, future settings and the confirmation
+      {"GET", false, {"beacons", "{}", "firmware", "{}"}, Kind::Record},
+      {"GET", false, {"beaconModels", "{}", "firmware", "{}"}, Kind::Record},
+      {"GET", false, {"beacons", "{}", "firmware", "{}", "ota"}, Kind::Download},
+      {"GET", false, {"beacons", "{}", "firmware", "{}", "hex"}, Kind::Download},
+      {"GET", false, {"beacons", "{}", "versions", "{}", "futuresettings"}, Kind::Record},
+      {"PUT", false, {"beacons", "{}", "firmware", "{}", "confirm"}, Kind::Write},
   };
   return table;
 }
@@ -234,6 +241,15 @@ void BeaconCloudFake::setFault(std::string_view method, std::string_view path, F
 void BeaconCloudFake::clearFaults() {
   std::lock_guard lock(mutex_);
   faults_.clear();
+}
+
+void BeaconCloudFake::putDownload(std::string_view path, std::string body,
+                                  std::vector<std::pair<std::string, std::string>> headers) {
+  auto [absolute, segments] = split(path);
+  const Route* route = match("GET", absolute, segments);
+  if (!route || route->kind != Kind::Download) throw std::invalid_argument("no download route: " + std::string(path));
+  std::lock_guard lock(mutex_);
+  downloads_[keyFor(absolute, segments)] = DownloadBody{std::move(body), std::move(headers)};
 }
 
 void BeaconCloudFake::setLoginSecret(platform::Bytes secret) {
@@ -333,6 +349,7 @@ LoopbackHttpServer::Reply BeaconCloudFake::handle(const LoopbackHttpServer::Reco
   std::optional<Fault> fault;
   std::optional<Data> data;
   std::optional<WriteReply> writeReply;
+  std::optional<DownloadBody> download;
   std::optional<std::uint64_t> serverPerPage;
   platform::Bytes loginSecret;
   std::optional<platform::Bytes> settingsBlob;
@@ -374,6 +391,7 @@ LoopbackHttpServer::Reply BeaconCloudFake::handle(const LoopbackHttpServer::Reco
       }
     }
     if (auto it = data_.find(key); it != data_.end()) data = it->second;
+    if (auto it = downloads_.find(key); it != downloads_.end()) download = it->second;
     if (auto it = writeReplies_.find(entry.method + " " + key); it != writeReplies_.end()) writeReply = it->second;
     serverPerPage = serverPerPage_;
     if (fault && fault->kind == Fault::Kind::Hold) {
@@ -406,6 +424,15 @@ LoopbackHttpServer::Reply BeaconCloudFake::handle(const LoopbackHttpServer::Reco
     } else {
       const auto milk = platform::sim::SimLoginResponder::cloudAnswer(loginSecret, *water);
       reply = jsonReply(200, platform::Value::makeDict({{"milk", platform::crypto::base64Encode(milk)}}));
+    }
+  } else if (route->kind == Kind::Download) {
+    if (!download) {
+      reply = jsonReply(404, platform::Value::makeDict({{"error", "no such firmware image"}}));
+    } else {
+      reply.status = 200;
+      reply.body = download->body;
+      reply.headers.emplace_back("Content-Type", "application/octet-stream");
+      for (const auto& h : download->headers) reply.headers.push_back(h);
     }
   } else if (route->kind == Kind::Write) {
     if (writeReply) {

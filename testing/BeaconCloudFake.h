@@ -108,6 +108,13 @@ class BeaconCloudFake {
   void setFault(std::string_view method, std::string_view path, Fault fault);
   void clearFaults();
 
+  // The firmware downloads ("beacons/{id}/firmware/{version}/ota" and ".../hex", any query)
+  // answer 200 with these bytes and headers ("Firmware-Header-Length", "Content-Disposition")
+  // as "application/octet-stream"; without a body put in place they answer 404. A fault's
+  // status replaces the answer as on every route.
+  void putDownload(std::string_view path, std::string body,
+                   std::vector<std::pair<std::string, std::string>> headers = {});
+
   void setLoginSecret(platform::Bytes secret);
   // The base64 "status" of each confirmation PUT, line breaks dropped and decoded (empty
   // when it does not decode), in arrival order.
@@ -132,7 +139,7 @@ class BeaconCloudFake {
   void clearLog();
 
   // Known route shapes (segments, "{}" for any one segment) for tests that walk them.
-  enum class RouteKind { Record, PagedList, PlainList, Write, Milk, Settings };
+  enum class RouteKind { Record, PagedList, PlainList, Write, Milk, Settings, Download };
   struct Route {
     std::string method;
     bool absolute;  // from the root rather than below "/api/"
@@ -146,6 +153,10 @@ class BeaconCloudFake {
     std::string key;
     platform::Value object;  // Record
     platform::Array items;   // lists
+  };
+  struct DownloadBody {
+    std::string body;
+    std::vector<std::pair<std::string, std::string>> headers;
   };
   struct WriteReply {
     int status;
@@ -162,6 +173,7 @@ class BeaconCloudFake {
   mutable std::mutex mutex_;
   std::map<std::string, Data> data_;
   std::map<std::string, WriteReply> writeReplies_;
+  std::map<std::string, DownloadBody> downloads_;
   std::map<std::string, Fault> faults_;
   std::optional<std::uint64_t> serverPerPage_;
   std::vector<LoggedRequest> log_;

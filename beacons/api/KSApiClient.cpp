@@ -71,6 +71,10 @@ KSApiClient::KSApiClient(Token, std::string baseURL, std::shared_ptr<platform::d
 
 KSApiClient::~KSApiClient() = default;
 
+const platform::net::URLSessionConfiguration& KSApiClient::sessionConfiguration() const {
+  return session_->configuration();
+}
+
 std::shared_ptr<KSApiClient> KSApiClient::sharedApiClient() {
   auto provider = KSInstanceProvider::sharedProvider();
   return provider->singleton<KSApiClient>(kSingletonName, [](KSInstanceProvider& p) {

@@ -97,6 +97,9 @@ class KSApiClient : public KSApiClientPort,
   const std::shared_ptr<platform::dispatch::Queue>& completionQueue() const { return completionQueue_; }
   const std::shared_ptr<KSAFJSONRequestSerializer>& requestSerializer() const { return requestSerializer_; }
   std::shared_ptr<platform::dispatch::Scheduler> scheduler() const { return scheduler_; }
+  // The configuration the client's session was made with (its callback queue is the
+  // completion queue): sessions of their own, like the firmware downloads, start from it.
+  const platform::net::URLSessionConfiguration& sessionConfiguration() const;
 
   // --- headers ---
   void setAuthorizationHeaderWithAppToken(const std::string& token) override;

@@ -114,6 +114,7 @@ class KSBeaconOperation : public KSOperation {
   void setQueue(std::shared_ptr<platform::dispatch::Queue> queue,
                 std::shared_ptr<platform::dispatch::Scheduler> scheduler);
   const std::shared_ptr<platform::dispatch::Queue>& queue() const { return queue_; }
+  const std::shared_ptr<platform::dispatch::Scheduler>& scheduler() const { return scheduler_; }
 
   std::shared_ptr<KSBeaconOperationDelegate> beaconDelegate() const;
 

@@ -242,6 +242,11 @@ KSBeacon::Number KSBeacon::lastKnownBatteryLevel() const {
   return preferAdvertised(KSAdDataBatteryLevelKey, lastKnownBatteryLevel_);
 }
 
+std::optional<std::string> KSBeacon::storedFirmwareUID() const {
+  Lock l(mutex_);
+  return firmwareUID_;
+}
+
 void KSBeacon::setFirmwareUID(std::optional<std::string> v) {
   Lock l(mutex_);
   firmwareUID_ = std::move(v);

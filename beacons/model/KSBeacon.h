@@ -123,6 +123,8 @@ class KSBeacon : public KSJSONRecord<KSBeacon>, public std::enable_shared_from_t
   void setFirmwareVersion(std::optional<std::string> v);
   std::optional<std::string> firmwareUID() const;
   void setFirmwareUID(std::optional<std::string> v);
+  // The firmware id the record carries, whatever the beacon advertises.
+  std::optional<std::string> storedFirmwareUID() const;
   std::optional<std::string> latestFirmwareVersion() const;
   void setLatestFirmwareVersion(std::optional<std::string> v);
   std::optional<std::string> latestFirmwareUID() const;

@@ -1,6 +1,8 @@
 #include "beacons/model/KSBeaconUpdates.h"
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <string_view>
 #include <utility>
 
@@ -29,7 +31,48 @@ constexpr std::array<std::pair<int, std::string_view>, 16> kFeatureNames = {{
     {16, "KSFeatureBLERequestSupported "},
 }};
 
+bool hasPending(const KSBeacon& beacon) {
+  const auto pending = beacon.pendingVersion();
+  return !pending.isAbsent() && !pending.isNull();
+}
+
+bool equalIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+std::int64_t availability(const KSBeacon& beacon, std::uint32_t bits) {
+  if (!beacon.wasDiscovered() || beacon.syncStatus() != KSSyncStatusSynced) return 0;
+  return (beacon.featureBitmask() & bits) != 0 ? 2 : 1;
+}
+
 }  // namespace
+
+std::int64_t firmwareUpdateAvailabilityStatus(const KSBeacon& beacon) {
+  return availability(beacon, KSFeatureBitmaskLegacyBLEFirmwareUpdate | KSFeatureBitmaskUnencryptedBLEFirmwareUpdate |
+                                  KSFeatureBitmaskAES128CMACBLEFirmwareUpdate);
+}
+
+bool shouldUpdateFirmware(const KSBeacon& beacon) {
+  if (firmwareUpdateAvailabilityStatus(beacon) != 2) return false;
+  const std::string latest = beacon.latestFirmwareUID().value_or("");
+  if (latest.empty()) return false;
+  const auto advertisedValue = beacon.objectFromLatestKestrineAdDataForKey(KSAdDataFirmwareUIDKey);
+  const std::string advertised = advertisedValue.string() ? *advertisedValue.string() : "";
+  if (advertised.empty()) return false;
+  if (!equalIgnoringCase(latest, advertised)) return true;
+  // The beacon runs the latest firmware: due only while the record lags behind.
+  const std::string recorded = beacon.storedFirmwareUID().value_or("");
+  const bool pending = hasPending(beacon);
+  if (recorded.empty() && !pending) return true;
+  if (equalIgnoringCase(latest, recorded)) return false;
+  return !pending;
+}
+
+bool shouldUpdate(const KSBeacon& beacon) {
+  return shouldUpdateSettingsCrowdSourced(beacon, false) || shouldUpdateFirmware(beacon);
+}
 
 std::int64_t settingsUpdateAvailabilityStatus(const KSBeacon& beacon) {
   if (!beacon.wasDiscovered() || beacon.syncStatus() != KSSyncStatusSynced) return 0;
@@ -42,7 +85,7 @@ std::int64_t settingsUpdateAvailabilityStatus(const KSBeacon& beacon) {
 
 bool shouldUpdateSettingsCrowdSourced(const KSBeacon& beacon, bool) {
   if (settingsUpdateAvailabilityStatus(beacon) != 2) return false;
-  if (!beacon.pendingVersion().isAbsent() && !beacon.pendingVersion().isNull()) return true;
+  if (hasPending(beacon)) return true;
   const auto advertised = beacon.objectFromLatestKestrineAdDataForKey(KSAdDataSettingsVersionKey).toInt64();
   if (!advertised) return false;
   return advertised != beacon.version().toInt64();

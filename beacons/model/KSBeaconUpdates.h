@@ -14,10 +14,21 @@ namespace beacon_updates {
 // synced), 1 not supported by the beacon, 2 possible.
 std::int64_t settingsUpdateAvailabilityStatus(const KSBeacon& beacon);
 
+// The same for a firmware update, read from the firmware bits (13, 14, 15).
+std::int64_t firmwareUpdateAvailabilityStatus(const KSBeacon& beacon);
+
 // True when a settings update is possible and due: a pending version is waiting, or the
 // settings version the beacon advertises differs from the recorded one. The flag is not
 // read.
 bool shouldUpdateSettingsCrowdSourced(const KSBeacon& beacon, bool crowdSourced);
+
+// True when a firmware update is possible and due: the beacon advertises other firmware than
+// the latest, or it advertises the latest while its record does not say so and no settings
+// version is pending. Firmware ids compare ignoring case.
+bool shouldUpdateFirmware(const KSBeacon& beacon);
+
+// A settings update due, else a firmware update due.
+bool shouldUpdate(const KSBeacon& beacon);
 
 // The names of the feature bits set, in bit order, each followed by one blank.
 std::string featureSupportDebug(std::uint32_t featureBitmask);

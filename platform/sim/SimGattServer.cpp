@@ -31,6 +31,12 @@ void SimGattServer::setWriteHandler(const BluetoothUUID& characteristic, WriteHa
   characteristics_[characteristic].handler = std::move(handler);
 }
 
+SimGattServer::WriteHandler SimGattServer::writeHandler(const BluetoothUUID& characteristic) const {
+  std::lock_guard lock(mutex_);
+  auto it = characteristics_.find(characteristic);
+  return it == characteristics_.end() ? WriteHandler() : it->second.handler;
+}
+
 void SimGattServer::setValue(const BluetoothUUID& characteristic, Bytes value) {
   std::lock_guard lock(mutex_);
   auto it = characteristics_.find(characteristic);

@@ -89,6 +89,8 @@ class SimGattServer : public std::enable_shared_from_this<SimGattServer> {
 
   // The beacon's side.
   void setWriteHandler(const bluetooth::BluetoothUUID& characteristic, WriteHandler handler);
+  // The handler installed on the characteristic (empty when none), so another can chain it.
+  WriteHandler writeHandler(const bluetooth::BluetoothUUID& characteristic) const;
   void setValue(const bluetooth::BluetoothUUID& characteristic, Bytes value);
   Bytes value(const bluetooth::BluetoothUUID& characteristic) const;
   bool isNotifying(const bluetooth::BluetoothUUID& characteristic) const;
