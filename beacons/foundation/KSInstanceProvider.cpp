@@ -60,6 +60,11 @@ bool KSInstanceProvider::hasSingleton(std::string_view name) const {
   return singletons_.find(name) != singletons_.end();
 }
 
+bool KSInstanceProvider::hasMaker(std::string_view name) const {
+  std::shared_lock lock(mapMutex_);
+  return makers_.find(name) != makers_.end();
+}
+
 void KSInstanceProvider::reportTypeMismatch(std::string_view name) {
   platform::reportProgrammingError(fmt::format("The singleton \"{}\" is of another class than asked for", name));
 }

@@ -79,6 +79,8 @@ class KSInstanceProvider : public std::enable_shared_from_this<KSInstanceProvide
   std::shared_ptr<void> singletonNamed(std::string_view name);
 
   bool hasSingleton(std::string_view name) const;
+  // Whether a maker is installed for the name (made or not).
+  bool hasMaker(std::string_view name) const;
 
  private:
   using EntryMaker = std::function<std::shared_ptr<void>(KSInstanceProvider&)>;

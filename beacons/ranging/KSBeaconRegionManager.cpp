@@ -229,6 +229,11 @@ void KSBeaconRegionManager::cacheBeaconRegionsFromSyncResult(const KSBeaconRegio
     regionCacheNextAttempt_ = at.addingTimeInterval(KSCacheRefreshTimeIntervalLowPriorityInSeconds);
     cacheChangedLocked();
   }
+  // Each region cached or removed by a sync is announced as one cached or removed alone is.
+  for (const auto& region : cached) post(KSBeaconRegionManagerNotificationDidCacheBeaconRegion, *region->identifier());
+  for (const auto& region : removed) {
+    post(KSBeaconRegionManagerNotificationDidRemoveCachedBeaconRegion, *region->identifier());
+  }
   using D = KSBeaconRegionManagerDelegate;
   if (!cached.empty()) multicast(&D::beaconRegionManagerDidCacheBeaconRegions, cached);
   if (!removed.empty()) multicast(&D::beaconRegionManagerDidRemoveCachedBeaconRegions, removed);

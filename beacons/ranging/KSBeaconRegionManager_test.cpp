@@ -175,12 +175,23 @@ TEST_F(RegionManagerTest, SyncResultReplacesServerRegionsKeepsAppManagedAndSkips
   manager->cacheBeaconRegion(region("com.kestrine.same"), false);
   world.runUntilIdle();
   recorder->log.clear();
+  std::vector<std::string> posted;
+  auto token = world.center->addObserver("", nullptr, nullptr, [&](const platform::Notification& n) {
+    if (n.name.find("BeaconRegion") == std::string::npos) return;
+    posted.push_back(n.name + " " + *platform::Value(n.userInfo)[KSBeaconRegionManagerNotificationRegionIdentifierItem].string());
+  });
 
   manager->cacheBeaconRegionsFromSyncResult(
       result({region("com.kestrine.same"), region("com.kestrine.bad", "not-a-uuid"), region("com.kestrine.new")}));
   world.runUntilIdle();
+  world.center->removeObserver(token);
   EXPECT_EQ(recorder->log, (std::vector<std::string>{"cache com.kestrine.new,com.kestrine.same",
                                                      "remove com.kestrine.old", "change"}));
+  // Every region the sync caches or removes is announced, as when one is cached or removed alone.
+  EXPECT_EQ(posted, (std::vector<std::string>{
+                        "KSBeaconRegionManagerNotificationDidCacheBeaconRegion com.kestrine.same",
+                        "KSBeaconRegionManagerNotificationDidCacheBeaconRegion com.kestrine.new",
+                        "KSBeaconRegionNotificationManagerDidRemoveCachedBeaconRegion com.kestrine.old"}));
   EXPECT_EQ(Recorder::ids(manager->allCachedBeaconRegions()),
             (std::vector<std::string>{"com.kestrine.new", "com.kestrine.same", "host.mine"}));
   EXPECT_EQ(Recorder::ids(stored()), Recorder::ids(manager->allCachedBeaconRegions()));

@@ -3,18 +3,23 @@
 #include <mutex>
 #include <vector>
 
+#include "beacons/api/KSAccountManager.h"
+#include "beacons/api/KSApiClient.h"
+#include "beacons/api/KSApiOperationManager.h"
 #include "beacons/foundation/KSConfigurator.h"
 #include "beacons/foundation/KSInstanceProvider.h"
 #include "beacons/foundation/KSOptionKeys.h"
 #include "beacons/http/KSAFNetworkReachabilityManager.h"
 #include "beacons/model/KSApp.h"
 #include "beacons/model/KSEvent.h"
+#include "beacons/ranging/KSApiServiceAdapters.h"
 #include "beacons/ranging/KSBeaconManagerInternal.h"
 #include "beacons/ranging/KSBeaconRegionManager.h"
 #include "beacons/ranging/KSIdentityProvider.h"
 #include "beacons/ranging/KSLocationManagerClient.h"
 #include "beacons/ranging/KSRangingServicePorts.h"
 #include "beacons/ranging/KSSessionManager.h"
+#include "beacons/storage/KSLocalStorageManager.h"
 #include "beacons/storage/KSUserDefaultsManager.h"
 #include "platform/app/Application.h"
 #include "platform/core/Log.h"
@@ -235,6 +240,54 @@ class HeaderSource : public KSInstallationIdentity {
   std::string kestrineIdentifier() override { return KestrineSDK::getKSInstallationID(); }
 };
 
+// The cloud API and the local store, bound to ranging's service ports. A maker already
+// installed under a name (a test's fake) is kept.
+template <class T>
+void installUnlessPresent(KSInstanceProvider& provider, std::string_view name, KSInstanceProvider::Maker<T> maker) {
+  if (provider.hasMaker(name) || provider.hasSingleton(name)) return;
+  provider.installMaker<T>(std::string(name), std::move(maker));
+}
+
+std::shared_ptr<KSApiClient> apiClientOf(KSInstanceProvider& p) {
+  return p.singleton<KSApiClient>(KSApiClient::kSingletonName, nullptr);
+}
+
+void installServiceMakers(KSInstanceProvider& provider) {
+  // The base URL is read once, when the client is first asked for (the token's first use).
+  installUnlessPresent<KSApiClient>(provider, KSApiClient::kSingletonName, [](KSInstanceProvider& p) {
+    auto client = KSApiClient::create(configuratorOf(p)->apiBaseURL(), schedulerOf(p));
+    KSApiClientPort::setShared(client);
+    return client;
+  });
+  installUnlessPresent<KSApiHeaders>(provider, KSApiHeadersSingletonName,
+                                     [](KSInstanceProvider& p) -> std::shared_ptr<KSApiHeaders> { return apiClientOf(p); });
+  installUnlessPresent<KSAccountManager>(provider, KSAccountManager::kSingletonName, [](KSInstanceProvider& p) {
+    return KSAccountManager::create(apiClientOf(p), KSUserDefaultsManager::sharedManager(p),
+                                    p.platform().notificationCenter);
+  });
+  installUnlessPresent<KSAccountManaging>(
+      provider, KSAccountManaging::kSingletonName, [](KSInstanceProvider& p) -> std::shared_ptr<KSAccountManaging> {
+        auto account = p.singleton<KSAccountManager>(KSAccountManager::kSingletonName, nullptr);
+        return account ? std::make_shared<KSAccountManagerAdapter>(account) : nullptr;
+      });
+  installUnlessPresent<KSApiOperationManager>(provider, KSApiOperationManager::kSingletonName, [](KSInstanceProvider& p) {
+    return KSApiOperationManager::create(
+        apiClientOf(p), KSUserDefaultsManager::sharedManager(p), KSApiOperationManagerPortsForRegistry(p.weak_from_this()),
+        p.singleton<KSAFNetworkReachabilityManager>(kReachabilityManagerName, nullptr), p.platform().notificationCenter);
+  });
+  installUnlessPresent<KSApiOperationManaging>(
+      provider, KSApiOperationManaging::kSingletonName,
+      [](KSInstanceProvider& p) -> std::shared_ptr<KSApiOperationManaging> {
+        auto manager = p.singleton<KSApiOperationManager>(KSApiOperationManager::kSingletonName, nullptr);
+        return manager ? std::make_shared<KSApiOperationManagerAdapter>(manager) : nullptr;
+      });
+  if (!provider.hasMaker(KSLocalStorageManager::kSingletonName)) KSLocalStorageManager::installMaker(provider);
+  installUnlessPresent<KSBeaconRegionStoring>(
+      provider, KSBeaconRegionStoring::kSingletonName, [](KSInstanceProvider& p) -> std::shared_ptr<KSBeaconRegionStoring> {
+        return std::make_shared<KSBeaconRegionStoreAdapter>(KSLocalStorageManager::sharedManager(p));
+      });
+}
+
 }  // namespace
 
 const void* KestrineSDK::notificationSender() { return &kSender; }
@@ -261,6 +314,7 @@ void KestrineSDK::installSingletons(KSInstanceProvider& provider) {
       std::string(KSBeaconManagerInternal::kSingletonName), [](KSInstanceProvider& p) {
         KSBeaconManagerInternal::Ports ports;
         ports.regions = KSBeaconRegionManager::sharedManager(p);
+        ports.store = KSLocalStorageManager::sharedManager(p);
         auto hub = KSBeaconManagerInternal::create(p.shared_from_this(), ports);
         KSBeaconHubPort::setShared(hub);
         KSLocationManagerClient::sharedClient(p)->addDelegate(hub);
@@ -297,6 +351,7 @@ void KestrineSDK::installSingletons(KSInstanceProvider& provider) {
     });
     return KSConfigurator::create(weak, std::move(ports));
   });
+  installServiceMakers(provider);
 }
 
 // --- options and token
@@ -379,13 +434,14 @@ void KestrineSDK::startRunningWithoutApi(Completion completion) {
   startWithoutApiAccepted(*p, std::move(completion));
 }
 
-void KestrineSDK::stopRunning() {
-  auto p = registry();
-  const int s = status(*p);
+void KestrineSDK::stopRunning() { stopRunning(*registry()); }
+
+void KestrineSDK::stopRunning(KSInstanceProvider& p) {
+  const int s = status(p);
   if (s == KSStatusNotConfigured || s == KSStatusStopped) return;
-  logStandardEvent(*p, KSAnalyticEventSDKStopRunning);
-  configuratorOf(*p)->stop();
-  post(*p, KSNotificationDidStopRunning);
+  logStandardEvent(p, KSAnalyticEventSDKStopRunning);
+  configuratorOf(p)->stop();
+  post(p, KSNotificationDidStopRunning);
 }
 
 // --- status and questions

@@ -98,6 +98,7 @@ class KestrineSDK {
   static int appTokenVerificationStatus(KSInstanceProvider& provider);
   static bool isNetworkReachable(KSInstanceProvider& provider);
   static bool isBluetoothEnabled(KSInstanceProvider& provider);
+  static void stopRunning(KSInstanceProvider& provider);
 };
 
 }  // namespace kestrine

@@ -11,7 +11,9 @@
 #include "beacons/foundation/KSConfigurator.h"
 #include "beacons/foundation/KSInstanceProvider.h"
 #include "beacons/model/KSAdDataConstants.h"
+#include "beacons/model/KSApiClientPort.h"
 #include "beacons/model/KSBeaconHubPort.h"
+#include "beacons/model/KSLocalStoragePort.h"
 #include "beacons/model/KSModelClock.h"
 #include "beacons/ranging/KSBeaconManagerInternal.h"
 #include "beacons/ranging/KestrineSDK.h"
@@ -22,6 +24,7 @@
 #include "testing/BeaconFixtures.h"
 #include "testing/CentralTestSupport.h"
 #include "testing/FakeAccountManager.h"
+#include "testing/FakeApiOperationManager.h"
 #include "testing/TempDir.h"
 
 namespace kestrine {
@@ -72,6 +75,12 @@ TEST(KestrineSDKThreads, EntryPointsFromFourThreads) {
   account->cacheVerification("T", 10);
   provider->installMaker<KSAccountManaging>(std::string(KSAccountManaging::kSingletonName),
                                             [account](KSInstanceProvider&) { return account; });
+  // Nothing goes to a server or to a store outside the temporary folder.
+  provider->installMaker<KSApiOperationManaging>(std::string(KSApiOperationManaging::kSingletonName), [](KSInstanceProvider&) {
+    return std::make_shared<testsupport::FakeApiOperationManager>();
+  });
+  provider->installMaker<KSBeaconRegionStoring>(std::string(KSBeaconRegionStoring::kSingletonName),
+                                                [](KSInstanceProvider&) { return std::make_shared<testsupport::NullRegionStore>(); });
 
   Completions completions;
   std::atomic<std::size_t> asked{0};
@@ -120,6 +129,8 @@ TEST(KestrineSDKThreads, EntryPointsFromFourThreads) {
   // Let go of everything that holds the scheduler, so destroying it joins its threads
   // before the process exits.
   KSBeaconHubPort::setShared(nullptr);
+  KSApiClientPort::setShared(nullptr);
+  KSLocalStoragePort::setShared(nullptr);
   KSInstanceProvider::setSharedProvider(nullptr);
   provider.reset();
   bundle = {};

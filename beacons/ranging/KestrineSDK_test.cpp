@@ -5,13 +5,16 @@
 #include "beacons/foundation/KSConfigurator.h"
 #include "beacons/foundation/KSInstanceProvider.h"
 #include "beacons/foundation/KSOptionKeys.h"
+#include "beacons/model/KSApiClientPort.h"
 #include "beacons/model/KSBeaconHubPort.h"
+#include "beacons/model/KSLocalStoragePort.h"
 #include "beacons/model/KSEvent.h"
 #include "beacons/model/KSModelClock.h"
 #include "beacons/ranging/KSRangingServicePorts.h"
 #include "platform/core/Log.h"
 #include "platform/net/Reachability.h"
 #include "testing/FakeAccountManager.h"
+#include "testing/FakeApiOperationManager.h"
 #include "testing/SimWorld.h"
 
 namespace kestrine {
@@ -35,6 +38,9 @@ struct EntryWorld {
     KSInstanceProvider::setSharedProvider(provider);
     provider->installMaker<KSAccountManaging>(std::string(KSAccountManaging::kSingletonName),
                                               [a = account](KSInstanceProvider&) { return a; });
+    // Nothing goes to a server: the API's operations are recorded.
+    provider->installMaker<KSApiOperationManaging>(std::string(KSApiOperationManaging::kSingletonName),
+                                                   [a = api](KSInstanceProvider&) { return a; });
     token = world.center->addObserver("", nullptr, nullptr, [this](const platform::Notification& n) {
       if (n.name != KSNotificationDidStartRunning && n.name != KSNotificationDidStopRunning &&
           n.name != KSNotificationNetworkReachabilityDidChange) {
@@ -55,6 +61,8 @@ struct EntryWorld {
     world.runUntilIdle();
     KSModelClock::setClock(nullptr);
     KSBeaconHubPort::setShared(nullptr);
+    KSApiClientPort::setShared(nullptr);
+    KSLocalStoragePort::setShared(nullptr);
     world.center->removeObserver(token);
     KSInstanceProvider::setSharedProvider(nullptr);
   }
@@ -74,6 +82,7 @@ struct EntryWorld {
   velmora::testing::SimWorld world;
   std::shared_ptr<testsupport::FakeAccountManager> account =
       std::make_shared<testsupport::FakeAccountManager>(world.scheduler->clock());
+  std::shared_ptr<testsupport::FakeApiOperationManager> api = std::make_shared<testsupport::FakeApiOperationManager>();
   std::shared_ptr<KSInstanceProvider> provider;
   platform::NotificationCenter::ObserverToken token;
   std::vector<std::string> notifications;
