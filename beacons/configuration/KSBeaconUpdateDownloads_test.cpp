@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include <fmt/format.h>
@@ -118,25 +119,27 @@ TEST(FirmwareDownloads, AStatusOutside2xxFailsWithBadServerResponse) {
   w.api.cloud.putDownload("beacons/b-1/firmware/2.0.0/hex", "image", {{"Content-Disposition", "attachment; filename=a.hex"}});
   w.api.cloud.setFault("GET", "beacons/b-1/firmware/2.0.0/ota", {.status = 500});
   w.api.cloud.setFault("GET", "beacons/b-1/firmware/2.0.0/hex", {.status = 503});
-  std::vector<platform::Error> errors;
+  // The three run on sessions of their own: they may end in any order.
+  std::map<std::string, platform::Error> errors;
   int successes = 0;
-  auto fail = [&](const platform::Error& e) { errors.push_back(e); };
-  beacon_updates::downloadOTAVersion(*w.beacon, "2.0.0", std::nullopt, [&](const Bytes&) { ++successes; }, fail,
+  auto fail = [&](std::string name) { return [&, name](const platform::Error& e) { errors.emplace(name, e); }; };
+  beacon_updates::downloadOTAVersion(*w.beacon, "2.0.0", std::nullopt, [&](const Bytes&) { ++successes; }, fail("ota"),
                                      w.api.client);
   beacon_updates::downloadHEXVersion(
-      *w.beacon, "2.0.0", std::nullopt, [&](const Bytes&, const platform::net::HTTPURLResponse&) { ++successes; }, fail,
-      w.api.client);
-  beacon_updates::downloadHexFileVersion(*w.beacon, "2.0.0", [&](const std::string&) { ++successes; }, fail,
+      *w.beacon, "2.0.0", std::nullopt, [&](const Bytes&, const platform::net::HTTPURLResponse&) { ++successes; },
+      fail("hex"), w.api.client);
+  beacon_updates::downloadHexFileVersion(*w.beacon, "2.0.0", [&](const std::string&) { ++successes; }, fail("file"),
                                          w.api.client, w.app);
   ASSERT_TRUE(w.api.drainUntil([&] { return errors.size() + successes == 3; }));
   EXPECT_EQ(successes, 0);
-  const std::int64_t statuses[] = {500, 503, 503};
+  const std::map<std::string, std::int64_t> statuses = {{"ota", 500}, {"hex", 503}, {"file", 503}};
   ASSERT_EQ(errors.size(), 3u);
-  for (std::size_t i = 0; i < errors.size(); ++i) {
-    EXPECT_EQ(errors[i].code, -1011) << i;
-    EXPECT_NE(errors[i].localizedDescription.find(fmt::format("({})", statuses[i])), std::string::npos)
-        << errors[i].localizedDescription;
-    EXPECT_EQ(errors[i].userInfo.at(std::string(KSAFNetworkingTaskResponseStatusCodeKey)).toInt64(), statuses[i]);
+  for (const auto& [name, status] : statuses) {
+    const auto& error = errors.at(name);
+    EXPECT_EQ(error.code, -1011) << name;
+    EXPECT_NE(error.localizedDescription.find(fmt::format("({})", status)), std::string::npos)
+        << error.localizedDescription;
+    EXPECT_EQ(error.userInfo.at(std::string(KSAFNetworkingTaskResponseStatusCodeKey)).toInt64(), status) << name;
   }
   // Nothing of the error page was left in the documents folder.
   EXPECT_TRUE(std::filesystem::is_empty(w.documents.path()));
