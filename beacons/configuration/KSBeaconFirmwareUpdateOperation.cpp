@@ -431,7 +431,9 @@ void KSBeaconFirmwareUpdateOperation::confirmFirmwareUpdateLegacy() {
       beacon(),
       [keep, client, version](std::shared_ptr<KSBeacon> latest) {
         // Sent even when the operation has ended meanwhile: the beacon runs the new firmware.
-        const std::string id = latest ? latest->beaconID().value_or("") : "";
+        std::string id = latest ? latest->beaconID().value_or("") : "";
+        // A latest record without an id confirms under the beacon's own.
+        if (id.empty()) id = keep->beacon()->beaconID().value_or("");
         client->PUT(
             KSApiPath("beacons/%@/firmware/%@/confirm", {id, version}), Value(),
             [keep](const KSApiClient::Task&, const Value&) {

@@ -317,6 +317,22 @@ TEST_F(FirmwareFixture, AnImageTooLongForTheConnectedBudgetTimesOutBeforeGoDFU) 
   EXPECT_LT(sink->gravyWrites().size(), 409'600u / 16);
 }
 
+TEST_F(FirmwareFixture, ACloudReplyReleasedAfterTheTimeoutChangesNothing) {
+  cloud.setFault("GET", "beacons/b-1/firmware/2.0.0", {.kind = velmora::testing::BeaconCloudFake::Fault::Kind::Hold});
+  auto report = schedule(operation());
+  ASSERT_TRUE(central->world.scheduler->runUntil(
+      [&] { return cloud.hits("GET", "beacons/b-1/firmware/2.0.0") == 1; }, 60));
+  central->world.advanceBy(451);
+  ASSERT_EQ(report->failures, 1);
+  EXPECT_EQ(report->error->localizedDescription, KSBeaconOperationTimeoutMessage);
+  cloud.releaseHeld();
+  // The held reply lands now; the operation has ended and asks for nothing more.
+  central->world.scheduler->runUntil([] { return false; }, 5);
+  EXPECT_EQ(report->calls(), 1);
+  EXPECT_EQ(cloud.hits("GET", "beacons/b-1/firmware/2.0.0/ota"), 0u);
+  EXPECT_TRUE(sequenceWrites().empty());
+}
+
 TEST_F(FirmwareFixture, ANilTargetAsksForTheLatestFirmware) {
   auto report = schedule(operation(std::nullopt));
   bool stored = false;
@@ -352,14 +368,22 @@ TEST_F(FirmwareFixture, ADisconnectMidStreamFailsOnceWithoutGoDFU) {
   EXPECT_LT(goDFUAt(), 0);
 }
 
-TEST(FirmwareUpdateOperationTable, BudgetsAndRetries) {
-  auto op = KSBeaconFirmwareUpdateOperation::initWithBeacon(std::make_shared<KSBeacon>(), std::nullopt, std::nullopt,
-                                                           KSApiClient::create("http://127.0.0.1:1/api/"));
-  EXPECT_EQ(op->timeoutInSecondsForOperationState(KSBeaconOperationStatePreparing), 30);
-  EXPECT_EQ(op->timeoutInSecondsForOperationState(KSBeaconOperationStateConnecting), 5);
-  EXPECT_EQ(op->timeoutInSecondsForOperationState(KSBeaconOperationStateConnected), 450);
-  EXPECT_EQ(op->timeoutInSecondsForOperationState(KSBeaconOperationStateDisconnecting), 60);
-  EXPECT_EQ(op->maxNumberOfRetries(), 0);
+TEST(FirmwareUpdateOperationTable, BudgetsAndRetriesOfEveryFirmwareClass) {
+  auto client = KSApiClient::create("http://127.0.0.1:1/api/");
+  auto beacon = std::make_shared<KSBeacon>();
+  const std::shared_ptr<KSBeaconOperation> ops[] = {
+      KSBeaconFirmwareUpdateOperation::initWithBeacon(beacon, std::nullopt, std::nullopt, client),
+      KSBeaconFirmwareEncryptedUpdateOperation::initWithBeacon(beacon, std::nullopt, std::nullopt, client),
+      KSBeaconFirmwareUpdateLegacyOperation::initWithBeacon(beacon, std::nullopt, client),
+  };
+  for (const auto& op : ops) {
+    SCOPED_TRACE(std::string(op->className()));
+    EXPECT_EQ(op->timeoutInSecondsForOperationState(KSBeaconOperationStatePreparing), 30);
+    EXPECT_EQ(op->timeoutInSecondsForOperationState(KSBeaconOperationStateConnecting), 5);
+    EXPECT_EQ(op->timeoutInSecondsForOperationState(KSBeaconOperationStateConnected), 450);
+    EXPECT_EQ(op->timeoutInSecondsForOperationState(KSBeaconOperationStateDisconnecting), 60);
+    EXPECT_EQ(op->maxNumberOfRetries(), 0);
+  }
 }
 
 TEST(FirmwareUpdateOperationRecord, KindsOtherThanTheExpectedReadAsAbsent) {

@@ -4,7 +4,10 @@
 
 #include <functional>
 
+#include "beacons/api/KSApiClient.h"
 #include "beacons/configuration/KSBeaconControlOperation.h"
+#include "beacons/configuration/KSBeaconFirmwareEncryptedUpdateOperation.h"
+#include "beacons/configuration/KSBeaconFirmwareUpdateOperation.h"
 #include "beacons/configuration/KSBeaconDataRequestOperation.h"
 #include "beacons/configuration/KSBeaconTransportDataRequestOperation.h"
 #include "testing/OperationTestSupport.h"
@@ -85,6 +88,17 @@ const std::vector<ClassRow>& classRows() {
       {"eddystone read",
        [](auto b, auto id) { return KSBeaconReadSettingsEddystoneOperation::initWithBeacon(b, id, "123456"); },
        10, 5, 10, 10, 11, 15, 0, 1},
+      {"firmware",
+       [](auto b, auto id) {
+         return KSBeaconFirmwareUpdateOperation::initWithBeacon(b, id, "2.0.0", KSApiClient::create("http://127.0.0.1:1/api/"));
+       },
+       30, 5, 450, 60, 11, 15, 0, 1},
+      {"encrypted firmware",
+       [](auto b, auto id) {
+         return KSBeaconFirmwareEncryptedUpdateOperation::initWithBeacon(b, id, "2.0.0",
+                                                                        KSApiClient::create("http://127.0.0.1:1/api/"));
+       },
+       30, 5, 450, 60, 11, 15, 0, 1},
   };
   return rows;
 }
