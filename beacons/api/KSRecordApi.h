@@ -16,7 +16,8 @@
 namespace kestrine {
 
 class KSApiClient;
-class KSApiDataTask;
+class KSAFURLSessionTask;
+using KSApiDataTask = KSAFURLSessionTask;
 class KSApp;
 class KSBeacon;
 class KSBeaconLoudness;
