@@ -169,7 +169,7 @@ TEST(KSApiClient, ATaskIsSentOnlyOnceResumedAndCompletesOnTheCompletionQueue) {
       },
       outcome.failure());
   ASSERT_TRUE(task);
-  EXPECT_TRUE(task->isSuspended());
+  EXPECT_EQ(task->state(), KSAFURLSessionTaskStateSuspended);
   world.drain();
   EXPECT_TRUE(world.cloud.log().empty());
   task->resume();
@@ -256,6 +256,29 @@ TEST(KSApiClient, ARefusedConnectionFailsWithoutStatus) {
   ASSERT_EQ(outcome.failures, 1);
   EXPECT_EQ(outcome.error->code, platform::net::kURLErrorCannotConnectToHost);
   EXPECT_EQ(outcome.status(), std::nullopt);
+}
+
+// The client is a session manager: the manager's own verbs go through the same task factory,
+// so their failures are enriched too, and its tasks show in the manager's snapshot.
+TEST(KSApiClient, TheSessionManagersVerbsShareTheEnrichmentAndTheTaskSnapshot) {
+  ApiTestWorld world;
+  int failures = 0;
+  std::optional<platform::Error> error;
+  auto task = world.client->HEAD(
+      "no/such/route", Value(), [](const KSApiClient::Task&) {},
+      [&](const KSApiClient::Task&, const platform::Error& e) {
+        ++failures;
+        error = e;
+      });
+  ASSERT_TRUE(task);
+  EXPECT_EQ(world.client->tasks().size(), 1u);
+  ASSERT_TRUE(world.drainUntil([&] { return failures > 0; }));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->userInfo.at(std::string(KSAFNetworkingTaskResponseStatusCodeKey)), Value(404));
+  EXPECT_EQ(error->userInfo.at(std::string(KSAFNetworkingTaskResponseRetryAfterKey)), Value(10.0));
+  EXPECT_EQ(world.cloud.log().at(0).header("X-Api-Version"), "3");
+  world.drain();
+  EXPECT_TRUE(world.client->tasks().empty());
 }
 
 }  // namespace

@@ -18,7 +18,8 @@
 namespace kestrine {
 
 class KSApiClient;
-class KSApiDataTask;
+class KSAFURLSessionTask;
+using KSApiDataTask = KSAFURLSessionTask;
 class KSPaginator;
 class KSPaginatorOperation;
 class KSPOSTSessionDataTaskOperation;

@@ -196,29 +196,39 @@ void KSPaginator::loadPage(std::uint64_t page) {
       });
 }
 
+KSPageReply KSPageReplyFromObject(const platform::Value& reply) {
+  KSPageReply out;
+  if (const platform::Dict* dict = reply.dict()) {
+    for (const auto& [key, value] : *dict) {
+      if (key != "pagination") out.items = value;
+    }
+  }
+  const platform::Value& pagination = reply["pagination"];
+  if (pagination.dict()) {
+    out.hasPagination = true;
+    out.pageCount = pagination["pageCount"].toUInt64().value_or(0);
+    out.objectCount = pagination["objectCount"].toUInt64().value_or(0);
+    if (auto perPage = pagination["perPage"].toUInt64(); perPage && *perPage > 0) out.perPage = *perPage;
+  }
+  return out;
+}
+
 void KSPaginator::pageLoaded(std::uint64_t page, const platform::Value& reply) {
-  platform::Value items;
+  KSPageReply read = KSPageReplyFromObject(reply);
   SuccessBlock success;
   std::uint64_t current;
   {
     std::lock_guard lock(mutex_);
-    const platform::Value& pagination = reply["pagination"];
-    if (const platform::Dict* dict = reply.dict()) {
-      // The items are under the one other key; with several, the last in key order wins.
-      for (const auto& [key, value] : *dict) {
-        if (key != "pagination") items = value;
-      }
-    }
-    if (!pagination.dict()) {
+    if (!read.hasPagination) {
       pageCount_ = 0;
       currentPage_ = 0;
       lastReplyWithoutPagination_ = true;
     } else {
       lastReplyWithoutPagination_ = false;
       if (!hasLoadedPage_) {
-        pageCount_ = pagination["pageCount"].toUInt64().value_or(0);
-        objectCount_ = pagination["objectCount"].toUInt64().value_or(0);
-        if (auto perPage = pagination["perPage"].toUInt64(); perPage && *perPage > 0) perPage_ = *perPage;
+        pageCount_ = read.pageCount;
+        objectCount_ = read.objectCount;
+        if (read.perPage) perPage_ = *read.perPage;
         hasLoadedPage_ = true;
       }
     }
@@ -226,7 +236,7 @@ void KSPaginator::pageLoaded(std::uint64_t page, const platform::Value& reply) {
     current = currentPage_;
     success = success_;
   }
-  if (success) success(shared_from_this(), items, current);
+  if (success) success(shared_from_this(), read.items, current);
 }
 
 }  // namespace kestrine

@@ -14,6 +14,18 @@ namespace kestrine {
 
 class KSApiClient;
 
+// What one page reply says: the items (the value under the one key besides "pagination";
+// with several, the last in key order) and, when the reply has a "pagination" object, its
+// counters (an unreadable counter reads 0; a "perPage" of 0 or none leaves it unset).
+struct KSPageReply {
+  platform::Value items;
+  bool hasPagination = false;
+  std::uint64_t pageCount = 0;
+  std::uint64_t objectCount = 0;
+  std::optional<std::uint64_t> perPage;
+};
+KSPageReply KSPageReplyFromObject(const platform::Value& reply);
+
 // One walk over one paged list of the cloud API. Each page is a GET of the path with the
 // list's parameters plus "page" and "perPage"; the reply holds a "pagination" object
 // ("pageCount", "objectCount", "perPage", taken from the first reply, whose "perPage" the

@@ -1,5 +1,7 @@
 #include "beacons/api/KSRecordApi.h"
 
+#include <mutex>
+
 #include <utility>
 
 #include "beacons/api/KSApiClient.h"
@@ -512,6 +514,37 @@ void KSRecordApi::deleteSite(const std::shared_ptr<KSTeam>& team, const std::sha
        [weak, failure](const auto&, const platform::Error& e) {
          if (failure) failure(weak.lock(), e);
        });
+}
+
+void KSRecordApi::createCategories(const std::shared_ptr<KSTeam>& team,
+                                   const std::vector<std::shared_ptr<KSCategory>>& categories,
+                                   std::function<void(const std::vector<std::shared_ptr<KSCategory>>&)> success,
+                                   Failure failure) {
+  if (!team) return;
+  std::size_t expected = 0;
+  for (const auto& category : categories) expected += category ? 1 : 0;
+  if (expected == 0) return;
+  struct Gathered {
+    std::mutex mutex;
+    std::vector<std::shared_ptr<KSCategory>> created;
+  };
+  auto gathered = std::make_shared<Gathered>();
+  for (const auto& category : categories) {
+    if (!category) continue;
+    team->createCategory(
+        category,
+        [gathered, expected, success](std::shared_ptr<KSCategory> created) {
+          std::vector<std::shared_ptr<KSCategory>> all;
+          {
+            std::lock_guard lock(gathered->mutex);
+            gathered->created.push_back(std::move(created));
+            if (gathered->created.size() != expected) return;
+            all = gathered->created;
+          }
+          if (success) success(all);
+        },
+        failure);
+  }
 }
 
 // --- the signed-in person -------------------------------------------------------------------

@@ -16,7 +16,8 @@
 namespace kestrine {
 
 class KSApiClient;
-class KSApiDataTask;
+class KSAFURLSessionTask;
+using KSApiDataTask = KSAFURLSessionTask;
 class KSApp;
 class KSBeacon;
 class KSBeaconLoudness;
@@ -112,6 +113,13 @@ class KSRecordApi {
                   std::function<void(std::shared_ptr<KSTeam>, std::shared_ptr<KSSite>)> success, TeamFailure failure);
   void deleteSite(const std::shared_ptr<KSTeam>& team, const std::shared_ptr<KSSite>& site,
                   std::function<void(std::shared_ptr<KSTeam>)> success, TeamFailure failure);
+
+  // Creates every category through the team's own create call, all started at once. Success
+  // runs once, with the created categories in the order their replies came, when all of them
+  // succeeded; failure runs once per failed creation. An empty list (or one of nulls only)
+  // starts nothing and calls neither block.
+  void createCategories(const std::shared_ptr<KSTeam>& team, const std::vector<std::shared_ptr<KSCategory>>& categories,
+                        std::function<void(const std::vector<std::shared_ptr<KSCategory>>&)> success, Failure failure);
 
   // --- the signed-in person
   void getTeams(const std::shared_ptr<KSPerson>& person,

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
+#include "beacons/model/KSApiClientPort.h"
 #include "beacons/model/KSApp.h"
 #include "beacons/model/KSBeacon.h"
 #include "beacons/model/KSBeaconPendingRecords.h"
@@ -260,6 +263,59 @@ TEST_F(KSRecordApiTest, CreatingAndDeletingKeepTheCountsAndCaches) {
   EXPECT_EQ(person->teamCount(), 0);
   EXPECT_EQ(person->cachedTeamWithTeamID("T9"), nullptr);
   EXPECT_EQ(world.cloud.log().back().path, "/api/teams/T9");
+}
+
+// The categories are created through the team's own call (and so through the registered
+// client): all at once, one success with every created category, one failure per failed one,
+// and nothing at all for an empty list.
+TEST_F(KSRecordApiTest, CreatingCategoriesReportsOnceWhenAllAreCreated) {
+  KSApiClientPort::setShared(world.client);
+  struct Unregister {
+    ~Unregister() { KSApiClientPort::setShared(nullptr); }
+  } unregister;
+  auto team = record<KSTeam>(Value::makeDict({{"id", "T1"}}));
+  const auto categories = [] {
+    std::vector<std::shared_ptr<KSCategory>> out;
+    for (const char* name : {"Gate", "Lift", "Exit"}) {
+      auto c = std::make_shared<KSCategory>();
+      c->setCategoryID(std::string("C-") + name);
+      c->setName(std::string(name));
+      out.push_back(c);
+    }
+    out.push_back(nullptr);
+    return out;
+  };
+
+  int successes = 0;
+  std::vector<std::shared_ptr<KSCategory>> created;
+  api.createCategories(team, categories(), [&](const auto& all) { ++successes; created = all; done = true; },
+                       failure());
+  run();
+  EXPECT_EQ(successes, 1);
+  ASSERT_EQ(created.size(), 3u);
+  std::set<std::string> names;
+  for (const auto& c : created) names.insert(c->name().value_or(""));
+  EXPECT_EQ(names, (std::set<std::string>{"Gate", "Lift", "Exit"}));
+  EXPECT_EQ(world.cloud.hits("POST", "categories"), 3u);
+  EXPECT_EQ(world.cloud.log().at(0).json["category"]["teamID"], Value("T1"));
+
+  BeaconCloudFake::Fault fault;
+  fault.status = 500;
+  world.cloud.setFault("POST", "categories", fault);
+  int failures = 0;
+  successes = 0;
+  api.createCategories(team, categories(), [&](const auto&) { ++successes; },
+                       [&](const platform::Error&) { ++failures; });
+  ASSERT_TRUE(world.drainUntil([&] { return failures == 3; }));
+  world.drain();
+  EXPECT_EQ(successes, 0);
+
+  world.cloud.clearLog();
+  api.createCategories(team, {}, [&](const auto&) { ++successes; }, [&](const platform::Error&) { ++failures; });
+  world.drain();
+  EXPECT_EQ(successes, 0);
+  EXPECT_EQ(failures, 3);
+  EXPECT_TRUE(world.cloud.log().empty());
 }
 
 }  // namespace

@@ -18,7 +18,13 @@ std::shared_ptr<KSAFHTTPSessionManager> KSAFHTTPSessionManager::create(
 
 KSAFHTTPSessionManager::KSAFHTTPSessionManager(std::optional<std::string> baseURL,
                                                std::optional<platform::net::URLSessionConfiguration> configuration)
-    : KSAFURLSessionManager(std::move(configuration)), requestSerializer_(KSAFHTTPRequestSerializer::serializer()) {
+    : KSAFHTTPSessionManager(std::move(baseURL), std::move(configuration), nullptr) {}
+
+KSAFHTTPSessionManager::KSAFHTTPSessionManager(std::optional<std::string> baseURL,
+                                               std::optional<platform::net::URLSessionConfiguration> configuration,
+                                               std::shared_ptr<platform::dispatch::Scheduler> scheduler)
+    : KSAFURLSessionManager(std::move(configuration), std::move(scheduler)),
+      requestSerializer_(KSAFHTTPRequestSerializer::serializer()) {
   if (baseURL) baseURL_ = KSAFNormalizedBaseURL(*baseURL);
 }
 

@@ -80,6 +80,10 @@ class KSAFHTTPSessionManager : public KSAFURLSessionManager {
  protected:
   KSAFHTTPSessionManager(std::optional<std::string> baseURL,
                          std::optional<platform::net::URLSessionConfiguration> configuration);
+  // The same on the given scheduler's queues (the shared scheduler when null).
+  KSAFHTTPSessionManager(std::optional<std::string> baseURL,
+                         std::optional<platform::net::URLSessionConfiguration> configuration,
+                         std::shared_ptr<platform::dispatch::Scheduler> scheduler);
 
   // Reports a request that could not be built: failure(nullptr, error) on the completion
   // queue inside the completion group.

@@ -209,7 +209,7 @@ class KSAFURLSessionManagerTaskDelegate {
     auto response = task->response();
     auto queue = manager->effectiveCompletionQueue();
     auto group = manager->effectiveCompletionGroup();
-    auto main = platform::dispatch::Scheduler::shared()->mainQueue();
+    auto main = manager->scheduler_->mainQueue();
     auto handler = completionHandler;
     auto downloadHandler = downloadCompletionHandler;
     auto fileURL = downloadFileURL;
@@ -285,13 +285,17 @@ std::shared_ptr<KSAFURLSessionManager> KSAFURLSessionManager::create(
 }
 
 KSAFURLSessionManager::KSAFURLSessionManager(std::optional<net::URLSessionConfiguration> configuration)
+    : KSAFURLSessionManager(std::move(configuration), nullptr) {}
+
+KSAFURLSessionManager::KSAFURLSessionManager(std::optional<net::URLSessionConfiguration> configuration,
+                                             std::shared_ptr<platform::dispatch::Scheduler> scheduler)
     : sessionConfiguration_(configuration ? std::move(*configuration) : defaultConfiguration()),
+      scheduler_(scheduler ? std::move(scheduler) : platform::dispatch::Scheduler::shared()),
       blocks_(std::make_unique<Blocks>()) {
   installTaskStateNotifications();
-  auto scheduler = platform::dispatch::Scheduler::shared();
-  operationQueue_ = scheduler->makeSerialQueue(std::string(KSAFURLSessionManagerDelegateQueueLabel));
-  processingQueue_ = scheduler->makeConcurrentQueue(std::string(KSAFURLSessionManagerProcessingQueueLabel));
-  defaultGroup_ = scheduler->makeGroup();
+  operationQueue_ = scheduler_->makeSerialQueue(std::string(KSAFURLSessionManagerDelegateQueueLabel));
+  processingQueue_ = scheduler_->makeConcurrentQueue(std::string(KSAFURLSessionManagerProcessingQueueLabel));
+  defaultGroup_ = scheduler_->makeGroup();
   taskDescription_ = fmt::format("{}", static_cast<const void*>(this));
   responseSerializer_ = KSAFJSONResponseSerializer::serializer();
   securityPolicy_ = KSAFSecurityPolicy::defaultPolicy();
@@ -389,7 +393,7 @@ void KSAFURLSessionManager::setCompletionGroup(std::shared_ptr<platform::dispatc
 
 std::shared_ptr<platform::dispatch::Queue> KSAFURLSessionManager::effectiveCompletionQueue() const {
   auto queue = completionQueue();
-  return queue ? queue : platform::dispatch::Scheduler::shared()->mainQueue();
+  return queue ? queue : scheduler_->mainQueue();
 }
 
 std::shared_ptr<platform::dispatch::Group> KSAFURLSessionManager::effectiveCompletionGroup() const {
@@ -571,7 +575,7 @@ std::vector<KSAFURLSessionManager::TaskPtr> KSAFURLSessionManager::downloadTasks
 
 void KSAFURLSessionManager::invalidateSessionCancelingTasks(bool cancelPendingTasks) {
   auto session = this->session();
-  platform::dispatch::Scheduler::shared()->mainQueue()->async([session, cancelPendingTasks] {
+  scheduler_->mainQueue()->async([session, cancelPendingTasks] {
     if (cancelPendingTasks) {
       session->invalidateAndCancel();
     } else {
@@ -585,8 +589,7 @@ void KSAFURLSessionManager::taskStateChanged(const std::shared_ptr<net::URLSessi
   if (!delegate || delegate->task()->sessionTask() != task) return;
   auto object = std::static_pointer_cast<KSAFNetworkTask>(delegate->task());
   const auto name = resumed ? KSAFNetworkingTaskDidResumeNotification : KSAFNetworkingTaskDidSuspendNotification;
-  platform::dispatch::Scheduler::shared()->mainQueue()->async(
-      [object, name] { center().post(std::string(name), object); });
+  scheduler_->mainQueue()->async([object, name] { center().post(std::string(name), object); });
 }
 
 bool KSAFURLSessionManager::evaluateServerTrust(const net::ServerTrust& trust, const std::string& host) const {

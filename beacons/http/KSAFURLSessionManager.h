@@ -20,6 +20,7 @@
 #include "platform/core/Value.h"
 #include "platform/dispatch/Group.h"
 #include "platform/dispatch/Queue.h"
+#include "platform/dispatch/Scheduler.h"
 #include "platform/net/URLSession.h"
 #include "platform/net/URLSessionConfiguration.h"
 #include "platform/net/URLSessionDelegate.h"
@@ -201,6 +202,12 @@ class KSAFURLSessionManager : public platform::net::URLSessionDelegate,
 
  protected:
   explicit KSAFURLSessionManager(std::optional<platform::net::URLSessionConfiguration> configuration);
+  // The same on the given scheduler's queues (the shared scheduler when null).
+  KSAFURLSessionManager(std::optional<platform::net::URLSessionConfiguration> configuration,
+                        std::shared_ptr<platform::dispatch::Scheduler> scheduler);
+
+  // The scheduler whose queues the manager uses.
+  const std::shared_ptr<platform::dispatch::Scheduler>& managerScheduler() const { return scheduler_; }
 
   // The completion queue and group a completion is to use now.
   std::shared_ptr<platform::dispatch::Queue> effectiveCompletionQueue() const;
@@ -222,6 +229,7 @@ class KSAFURLSessionManager : public platform::net::URLSessionDelegate,
   Blocks blocks() const;
 
   platform::net::URLSessionConfiguration sessionConfiguration_;
+  std::shared_ptr<platform::dispatch::Scheduler> scheduler_;
   std::shared_ptr<platform::dispatch::Queue> operationQueue_;
   std::shared_ptr<platform::dispatch::Queue> processingQueue_;
   std::shared_ptr<platform::dispatch::Group> defaultGroup_;

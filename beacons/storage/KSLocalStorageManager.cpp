@@ -64,6 +64,17 @@ std::optional<ObjectID> firstRow(StoreContext& ctx, std::string_view entity, con
   return rows->front().id;
 }
 
+// The first row whose attribute equals the value, through the store's kept lookup.
+std::optional<ObjectID> firstRowWhere(StoreContext& ctx, std::string_view entity, std::string_view key,
+                                      const Value& value) {
+  platform::Error error;
+  auto row = ctx.firstObjectID(entity, key, value, &error);
+  if (!row && !error.domain.empty()) {
+    platform::Log::error(kLog, "looking up a {} row failed: {}", entity, error.localizedDescription);
+  }
+  return row;
+}
+
 std::optional<ObjectID> insert(StoreContext& ctx, std::string_view entity, const Dict& values) {
   platform::Error error;
   auto row = ctx.insert(entity, values, &error);
@@ -93,7 +104,7 @@ void managedObjectFromBeacon(StoreContext& ctx, const KSBeacon& beacon) {
   if (!row) return;
   auto region = beacon.beaconRegion();
   if (!region || !region->identifier()) return;
-  auto regionRow = firstRow(ctx, KSBeaconRegionEntityName, Predicate::eq("identifier", *region->identifier()));
+  auto regionRow = firstRowWhere(ctx, KSBeaconRegionEntityName, "identifier", Value(*region->identifier()));
   if (!regionRow) regionRow = managedBeaconRegionFromBeaconRegion(ctx, *region);
   if (regionRow) ctx.setRelated(*row, "beaconRegion", *regionRow);
 }
@@ -248,7 +259,7 @@ void KSLocalStorageManager::storeBeacon(const std::shared_ptr<KSBeacon>& beacon)
   const auto serial = beacon->serialNumber();
   if (!serial) return;
   perform([beacon, serial = *serial](StoreContext& ctx, const StorePtr&) {
-    if (auto row = firstRow(ctx, KSBeaconEntityName, Predicate::eq("serialNumber", serial))) {
+    if (auto row = firstRowWhere(ctx, KSBeaconEntityName, "serialNumber", Value(serial))) {
       KSManagedBeacon::setValuesWithBeacon(ctx, *row, *beacon);
     } else {
       managedObjectFromBeacon(ctx, *beacon);
@@ -261,7 +272,7 @@ void KSLocalStorageManager::storeSite(const std::shared_ptr<KSSite>& site) {
   const auto siteID = site->siteID();
   if (!siteID || siteID->empty()) return;
   perform([site, siteID = *siteID](StoreContext& ctx, const StorePtr&) {
-    if (auto row = firstRow(ctx, KSSiteEntityName, Predicate::eq("siteID", siteID))) {
+    if (auto row = firstRowWhere(ctx, KSSiteEntityName, "siteID", Value(siteID))) {
       KSManagedSite::setValuesWithSite(ctx, *row, *site);
     } else {
       KSManagedSite::managedObjectFromSite(ctx, *site);
@@ -272,7 +283,7 @@ void KSLocalStorageManager::storeSite(const std::shared_ptr<KSSite>& site) {
 void KSLocalStorageManager::storeBeaconRegion(const std::shared_ptr<KSBeaconRegion>& region) {
   if (!region || !region->identifier()) return;
   perform([region = region->copy()](StoreContext& ctx, const StorePtr&) {
-    if (!firstRow(ctx, KSBeaconRegionEntityName, Predicate::eq("identifier", *region->identifier()))) {
+    if (!firstRowWhere(ctx, KSBeaconRegionEntityName, "identifier", Value(*region->identifier()))) {
       managedBeaconRegionFromBeaconRegion(ctx, *region);
     }
   });
@@ -283,7 +294,7 @@ void KSLocalStorageManager::storeEventSummary(const std::shared_ptr<KSEventSumma
   perform([summary = summary->copy()](StoreContext& ctx, const StorePtr&) {
     const auto& identifier = summary->eventIdentifier();
     std::optional<ObjectID> row;
-    if (identifier) row = firstRow(ctx, KSEventSummaryEntityName, Predicate::eq("eventIdentifier", *identifier));
+    if (identifier) row = firstRowWhere(ctx, KSEventSummaryEntityName, "eventIdentifier", Value(*identifier));
     if (!row && identifier && !identifier->empty()) {
       row = insert(ctx, KSEventSummaryEntityName, Dict{{"eventIdentifier", Value(*identifier)}});
     }
@@ -298,7 +309,7 @@ void KSLocalStorageManager::storeEvent(const std::shared_ptr<KSEvent>& event) {
 
 void KSLocalStorageManager::updateEvent(const std::string& eventID, Date postedAt) {
   perform([eventID, postedAt](StoreContext& ctx, const StorePtr&) {
-    if (auto row = firstRow(ctx, KSEventEntityName, Predicate::eq("eventID", eventID))) {
+    if (auto row = firstRowWhere(ctx, KSEventEntityName, "eventID", Value(eventID))) {
       ctx.setValue(*row, "lastPostedAt", Value(postedAt));
     }
   });
@@ -309,7 +320,7 @@ void KSLocalStorageManager::updateEvent(const std::string& eventID, Date postedA
 std::shared_ptr<KSEventSummary> KSLocalStorageManager::eventSummaryForIdentifier(const std::string& eventIdentifier) {
   std::shared_ptr<KSEventSummary> out;
   performAndWait([&](StoreContext& ctx, const StorePtr&) {
-    if (auto row = firstRow(ctx, KSEventSummaryEntityName, Predicate::eq("eventIdentifier", eventIdentifier))) {
+    if (auto row = firstRowWhere(ctx, KSEventSummaryEntityName, "eventIdentifier", Value(eventIdentifier))) {
       out = KSManagedEventSummary::toEventSummary(ctx, *row);
     }
   });
@@ -353,7 +364,7 @@ std::shared_ptr<KSBeaconVisit> KSLocalStorageManager::managedBeaconVisitForSeria
   if (!platform::precondition(!serialNumber.empty(), "serialNumber.length > 0")) return nullptr;
   std::shared_ptr<KSStoredRow> handle;
   const bool on = performAndWait([&](StoreContext& ctx, const StorePtr& store) {
-    auto beacon = firstRow(ctx, KSBeaconEntityName, Predicate::eq("serialNumber", serialNumber));
+    auto beacon = firstRowWhere(ctx, KSBeaconEntityName, "serialNumber", Value(serialNumber));
     if (!beacon) return;
     if (auto row = insert(ctx, KSBeaconVisitEntityName, Dict{{"beacon", Value(beacon->pk)}})) {
       handle = KSManagedObject::make(store, *row);
@@ -369,7 +380,7 @@ std::shared_ptr<KSBeaconRegionVisit> KSLocalStorageManager::managedBeaconRegionV
   if (!platform::precondition(!identifier.empty(), "identifier.length > 0")) return nullptr;
   std::shared_ptr<KSStoredRow> handle;
   performAndWait([&](StoreContext& ctx, const StorePtr& store) {
-    auto region = firstRow(ctx, KSBeaconRegionEntityName, Predicate::eq("identifier", identifier));
+    auto region = firstRowWhere(ctx, KSBeaconRegionEntityName, "identifier", Value(identifier));
     if (!region) return;
     if (auto row = insert(ctx, KSBeaconRegionVisitEntityName, Dict{{"beaconRegion", Value(region->pk)}})) {
       handle = KSManagedObject::make(store, *row);

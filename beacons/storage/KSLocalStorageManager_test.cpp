@@ -14,6 +14,8 @@
 #include "beacons/model/KSCategory.h"
 #include "beacons/model/KSCustomValue.h"
 #include "beacons/model/KSEvent.h"
+#include "beacons/model/KSSite.h"
+#include "beacons/model/KSSiteAccessType.h"
 #include "beacons/storage/KSEventSummary.h"
 #include "testing/StorageTestSupport.h"
 #include "platform/app/Application.h"
@@ -241,6 +243,64 @@ TEST_F(KSLocalStorageManagerTest, SitesUpsertAndLookUp) {
   ASSERT_TRUE(stored);
   EXPECT_EQ(stored->name(), "Garage North");
   EXPECT_FALSE(m.fetchSiteForSiteID("site-2"));
+}
+
+// A site row keeps the whole record across a restart: access type, team, sync date and its
+// custom values; a later record without an access type leaves the stored one, and a custom
+// value it no longer has is unlinked from the site but stays in the store.
+TEST_F(KSLocalStorageManagerTest, SiteRowsKeepTheWholeRecordAcrossAReopen) {
+  const Date synced = Date::fromUnixMicros(1'700'000'000'123'456);
+  const auto customValue = [](std::string id, std::string key, std::string value) {
+    auto v = std::make_shared<KSCustomValue>();
+    v->setCustomValueID(std::move(id));
+    v->setKey(std::move(key));
+    v->setValue(std::move(value));
+    return v;
+  };
+  auto site = std::make_shared<KSSite>();
+  site->setSiteID("site-1");
+  site->setName("Garage");
+  site->setTeamID("team-9");
+  auto access = std::make_shared<KSSiteAccessType>();
+  access->setSiteAccessTypeID(2);
+  access->setName("private");
+  access->setDisplayName("Private");
+  site->setSiteAccessType(access);
+  site->setSyncedAt(synced);
+  site->setSyncStatus(KSSyncStatusSynced);
+  site->setCustomValues(KSSite::CustomValues{customValue("cv1", "floor", "2"), customValue("cv2", "zone", "A")});
+  m.storeSite(site);
+  s.save();
+  s.reopen();
+  KSLocalStorageManager& reopened = s.manager();
+
+  auto stored = reopened.fetchSiteForSiteID("site-1");
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(stored->name(), "Garage");
+  EXPECT_EQ(stored->teamID(), "team-9");
+  EXPECT_EQ(stored->syncedAt(), synced);
+  EXPECT_EQ(stored->syncStatus(), KSSyncStatusRestored);
+  ASSERT_TRUE(stored->siteAccessType());
+  EXPECT_EQ(stored->siteAccessType()->siteAccessTypeID(), 2);
+  EXPECT_EQ(stored->siteAccessType()->name(), "private");
+  EXPECT_EQ(stored->siteAccessType()->displayName(), "Private");
+  EXPECT_EQ(stored->customValueForKey(), (KSSite::CustomValueMap{{"floor", "2"}, {"zone", "A"}}));
+
+  auto update = std::make_shared<KSSite>();
+  update->setSiteID("site-1");
+  update->setName("Garage North");
+  update->setCustomValues(KSSite::CustomValues{customValue("cv1", "floor", "3")});
+  reopened.storeSite(update);
+  s.save();
+  stored = reopened.fetchSiteForSiteID("site-1");
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(stored->name(), "Garage North");
+  EXPECT_EQ(stored->teamID(), std::nullopt);
+  ASSERT_TRUE(stored->siteAccessType());
+  EXPECT_EQ(stored->siteAccessType()->siteAccessTypeID(), 2);
+  EXPECT_EQ(stored->customValueForKey(), (KSSite::CustomValueMap{{"floor", "3"}}));
+  EXPECT_EQ(s.count("KSCustomValue"), 2);
+  EXPECT_EQ(s.count("KSSite"), 1);
 }
 
 // --- visit rows ---------------------------------------------------------------------------

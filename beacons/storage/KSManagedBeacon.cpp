@@ -234,6 +234,8 @@ std::optional<ObjectID> KSManagedBeacon::managedObjectFromBeacon(StoreContext& c
     return std::nullopt;
   }
   Dict values = beaconValues(beacon);
+  // A new row's columns start empty: binding the empty ones again is wasted work.
+  std::erase_if(values, [](const auto& entry) { return entry.second.isNull(); });
   platform::Error error;
   auto row = ctx.insert(KSBeaconEntityName, values, &error);
   if (!row) {

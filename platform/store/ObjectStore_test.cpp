@@ -235,6 +235,38 @@ TEST_F(ObjectStoreTest, FetchOrdersPagesAndReportsBadKeys) {
   });
 }
 
+// The kept lookup answers as a fetch of key == value with limit 1 would: the oldest match,
+// nil for an empty attribute, values compared at the attribute's type, a quote literally.
+TEST_F(ObjectStoreTest, FirstObjectIDAnswersAsTheEqualityFetch) {
+  auto store = open();
+  store->performAndWait([&](StoreContext& c) {
+    ASSERT_TRUE(c.insert("Owner", {{"name", Value("o'1")}, {"count", Value(5)}}));
+    ASSERT_TRUE(c.insert("Owner", {{"name", Value("b")}}));
+    ASSERT_TRUE(c.insert("Owner", {{"name", Value("o'1")}, {"count", Value(5)}}));
+    struct Case {
+      const char* key;
+      Value value;
+    } cases[] = {{"name", Value("o'1")}, {"name", Value("b")}, {"name", Value("zz")},
+                 {"count", Value(5)}, {"count", Value()}};
+    for (const auto& k : cases) {
+      SCOPED_TRACE(k.key);
+      auto rows = c.fetch({.entity = "Owner", .predicate = Predicate::eq(k.key, k.value), .limit = 1,
+                           .includesPropertyValues = false});
+      ASSERT_TRUE(rows);
+      auto found = c.firstObjectID("Owner", k.key, k.value);
+      EXPECT_EQ(found.has_value(), !rows->empty());
+      if (found && !rows->empty()) {
+        EXPECT_EQ(found->pk, rows->front().id.pk);
+      }
+    }
+    EXPECT_EQ(c.firstObjectID("Owner", "name", Value("o'1"))->pk, 1);
+    Error error;
+    EXPECT_FALSE(c.firstObjectID("Owner", "nosuch", Value(1), &error));
+    EXPECT_EQ(error.code, storeerror::kQuery);
+    EXPECT_FALSE(c.firstObjectID("Owner", "seen", Value("not a date"), &error));
+  });
+}
+
 TEST_F(ObjectStoreTest, ConnectionIsTouchedOnlyOnItsQueueAndWaitsNest) {
   auto store = open();
   StoreContext* context = nullptr;

@@ -60,6 +60,7 @@ StoreContext::StoreContext(const Model& model, SQLite::Database& db, std::functi
 StoreContext::~StoreContext() {
   statements_.clear();
   writeStatements_.clear();
+  lookupStatements_.clear();
   if (inTransaction_) {
     try {
       db_.exec("ROLLBACK");
@@ -414,6 +415,55 @@ std::optional<std::int64_t> StoreContext::count(std::string_view entityName, con
     return st.getColumn(0).getInt64();
   } catch (const std::exception& e) {
     fail(error, storeerror::kQuery, fmt::format("count of {} failed: {}", entity->name, e.what()));
+    return std::nullopt;
+  }
+}
+
+std::optional<ObjectID> StoreContext::firstObjectID(std::string_view entityName, std::string_view key,
+                                                    const Value& value, Error* error) {
+  if (!checkQueue(error)) return std::nullopt;
+  std::string& cacheKey = keyBuffer_;
+  cacheKey.assign(entityName);
+  cacheKey += '\x1f';
+  cacheKey += key;
+  auto it = lookupStatements_.find(cacheKey);
+  if (it == lookupStatements_.end()) {
+    const Entity* entity = model_.entity(entityName);
+    const Attribute* attribute = entity != nullptr ? entity->attribute(key) : nullptr;
+    if (attribute == nullptr) {
+      fail(error, storeerror::kQuery, fmt::format("{} has no attribute '{}'", entityName, key));
+      return std::nullopt;
+    }
+    LookupStatement lookup{nullptr, entity, attribute};
+    try {
+      lookup.statement = std::make_unique<SQLite::Statement>(
+          db_, fmt::format("SELECT id FROM {} WHERE {} IS ? ORDER BY id LIMIT 1", quoteIdentifier(entity->name),
+                           quoteIdentifier(attribute->name)));
+    } catch (const std::exception& e) {
+      fail(error, storeerror::kQuery, fmt::format("lookup in {} failed: {}", entityName, e.what()));
+      return std::nullopt;
+    }
+    it = lookupStatements_.emplace(cacheKey, std::move(lookup)).first;
+  }
+  const LookupStatement& lookup = it->second;
+  SQLite::Statement& st = *lookup.statement;
+  ResetOnExit reset{st};
+  try {
+    if (const std::string* text = value.string(); text != nullptr && lookup.attribute->type == AttributeType::String) {
+      st.bindNoCopy(1, *text);
+    } else {
+      SqlValue sv;
+      std::string why;
+      if (!toSqlValue(*lookup.attribute, value, false, sv, why)) {
+        fail(error, storeerror::kQuery, why);
+        return std::nullopt;
+      }
+      bindAll(st, {sv});
+    }
+    if (!st.executeStep()) return std::nullopt;
+    return ObjectID{lookup.entity, st.getColumn(0).getInt64()};
+  } catch (const std::exception& e) {
+    fail(error, storeerror::kQuery, fmt::format("lookup in {} failed: {}", entityName, e.what()));
     return std::nullopt;
   }
 }

@@ -107,6 +107,11 @@ class StoreContext {
 
   std::optional<std::vector<Row>> fetch(const FetchRequest& request, Error* error = nullptr);
   std::optional<std::int64_t> count(std::string_view entity, const Predicate& predicate, Error* error = nullptr);
+  // The oldest row whose attribute `key` equals `value` (nil: is empty), as a fetch of
+  // `key == value` with limit 1 would find it, through one statement kept per entity and key:
+  // the lookup an upsert makes before every write.
+  std::optional<ObjectID> firstObjectID(std::string_view entity, std::string_view key, const Value& value,
+                                        Error* error = nullptr);
 
   bool hasChanges() const { return inTransaction_; }
   // Commits the unit of work. True also when there was nothing to save.
@@ -131,6 +136,12 @@ class StoreContext {
   };
   std::unordered_map<std::string, WriteStatement> writeStatements_;
   std::string keyBuffer_;
+  struct LookupStatement {
+    std::unique_ptr<SQLite::Statement> statement;
+    const Entity* entity = nullptr;
+    const Attribute* attribute = nullptr;
+  };
+  std::unordered_map<std::string, LookupStatement> lookupStatements_;
   std::unordered_map<const Entity*, bool> hasRequired_;
   bool inTransaction_ = false;
   // Rows written since the last save, per entity with required attributes, to validate.
