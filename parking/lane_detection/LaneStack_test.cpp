@@ -41,7 +41,8 @@ class TimedRecorder final : public BeaconServiceDelegate {
   std::function<double()> clock_;
 };
 
-// Frames of the given beacons (minor -> rssi, major 100, or Z) at 10 Hz each over [from, to).
+// iBeacon frames (tx -59) of the named beacons (name -> major, minor) that have a strength in
+// `rssi`, 10 a second each over [from, to).
 std::string phase(double from, double to, const std::map<std::string, std::pair<int, int>>& beacons,
                   const std::map<std::string, int>& rssi) {
   std::string text;
