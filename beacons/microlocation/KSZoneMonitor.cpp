@@ -98,8 +98,10 @@ std::uint64_t distance(std::int64_t a, std::int64_t b) {
 KSZoneMonitor::KSZoneMonitor(Token, Ports ports) : ports_(std::move(ports)) {}
 
 std::shared_ptr<KSZoneMonitor> KSZoneMonitor::create(Ports ports) {
-  // Anything not given comes from the registry, as the host app's monitor finds it.
-  const bool complete = ports.scheduler && ports.center && ports.sites && ports.isCurrentlyInSession && ports.defaults;
+  // Without its scheduler, centre, sites and session, the monitor is the host app's and finds
+  // everything not given in the registry. Given those, the registry stays out of it (no
+  // stored dates without defaults).
+  const bool complete = ports.scheduler && ports.center && ports.sites && ports.isCurrentlyInSession;
   std::shared_ptr<KSInstanceProvider> provider = complete ? nullptr : KSInstanceProvider::sharedProvider();
   if (provider) {
     const auto& platform = provider->platform();

@@ -138,7 +138,7 @@ class KSZoneMonitor : public KSSiteManagerInternalDelegate, public std::enable_s
     std::shared_ptr<platform::NotificationCenter> center;      // none: the registry's
     std::shared_ptr<KSZoneSiteSource> sites;                   // none: the internal site manager
     std::function<bool()> isCurrentlyInSession;                // none: the session manager
-    std::shared_ptr<KSUserDefaultsManager> defaults;           // none: the registry's
+    std::shared_ptr<KSUserDefaultsManager> defaults;           // none: the registry's, or no stored dates
     // The private event manager's ports (its hub, sites, store); empty ones are filled from
     // the registry as the event manager does.
     KSEventManager::Ports eventManager;
