@@ -15,6 +15,7 @@
 #include "beacons/ranging/KSLocationManagerClient.h"
 #include "beacons/ranging/KSRangingServicePorts.h"
 #include "beacons/ranging/KSSessionManager.h"
+#include "beacons/ranging/KSSiteSingletonMakers.h"
 #include "beacons/storage/KSUserDefaultsManager.h"
 #include "platform/app/Application.h"
 #include "platform/core/Log.h"
@@ -297,6 +298,7 @@ void KestrineSDK::installSingletons(KSInstanceProvider& provider) {
     });
     return KSConfigurator::create(weak, std::move(ports));
   });
+  installSiteSingletonMakers(provider);
 }
 
 // --- options and token

@@ -12,6 +12,7 @@
 #include "beacons/foundation/KSInstanceProvider.h"
 #include "beacons/model/KSAdDataConstants.h"
 #include "beacons/model/KSBeaconHubPort.h"
+#include "beacons/model/KSLocalStoragePort.h"
 #include "beacons/model/KSModelClock.h"
 #include "beacons/ranging/KSBeaconManagerInternal.h"
 #include "beacons/ranging/KestrineSDK.h"
@@ -120,6 +121,7 @@ TEST(KestrineSDKThreads, EntryPointsFromFourThreads) {
   // Let go of everything that holds the scheduler, so destroying it joins its threads
   // before the process exits.
   KSBeaconHubPort::setShared(nullptr);
+  KSLocalStoragePort::setShared(nullptr);  // the store the visit tracker's start opened
   KSInstanceProvider::setSharedProvider(nullptr);
   provider.reset();
   bundle = {};
