@@ -1,5 +1,6 @@
 #include "beacons/ranging/KSSiteSingletonMakers.h"
 
+#include "beacons/microlocation/KSLocalNotificationManager.h"
 #include "beacons/microlocation/KSSiteManagerInternal.h"
 #include "beacons/microlocation/KSVisitTracker.h"
 
@@ -8,6 +9,7 @@ namespace kestrine {
 void installSiteSingletonMakers(KSInstanceProvider& provider) {
   KSSiteManagerInternal::installMaker(provider);
   KSVisitTracker::installMaker(provider);
+  KSLocalNotificationManager::installMaker(provider);
 }
 
 }  // namespace kestrine
