@@ -3,6 +3,8 @@
 // BM_VisitTrackerPass/B: one analytics pass of B beacons whose visits are open, each
 // changing its proximity, through the visit tracker onto rows held in memory; the counter
 // row_writes_per_pass is the write-throughs a pass makes.
+// BM_VisitTrackerPassOnFile/B: the same pass onto the rows of a store file (B stored beacons,
+// their visit rows), through the store adapter, each pass saved.
 // BM_MicroLocationDiff: the difference rule over two equal snapshots of 5 sites × 50 beacons
 // (the full walk: no difference is found).
 // Run: build/default/bench/sites_bench
@@ -11,11 +13,15 @@
 #include <fmt/format.h>
 
 #include "beacons/microlocation/KSMicroLocationDifference.h"
+#include "beacons/microlocation/KSSiteStorageAdapter.h"
 #include "beacons/microlocation/KSSiteManagerInternal.h"
 #include "beacons/microlocation/KSVisitTracker.h"
 #include "beacons/model/KSBeacon.h"
 #include "platform/dispatch/VirtualScheduler.h"
 #include "testing/FakeLocalStorage.h"
+#include "beacons/storage/KSLocalStorageManager.h"
+#include "beacons/storage/KSManagedObjectContextProvider.h"
+#include "testing/TempDir.h"
 
 namespace {
 
@@ -118,6 +124,50 @@ void BM_VisitTrackerPass(benchmark::State& state) {
       static_cast<double>(store->writes() - before) / static_cast<double>(state.iterations()));
 }
 BENCHMARK(BM_VisitTrackerPass)->Arg(100)->Unit(benchmark::kMicrosecond);
+
+void BM_VisitTrackerPassOnFile(benchmark::State& state) {
+  const auto beaconCount = static_cast<int>(state.range(0));
+  auto scheduler = std::make_shared<platform::dispatch::VirtualScheduler>();
+  velmora::testing::TempDir dir;
+  KSLocalStorageManager::Environment env;
+  env.provider = std::make_shared<KSManagedObjectContextProvider>(dir.path(), scheduler);
+  env.scheduler = scheduler;
+  auto storage = KSLocalStorageManager::create(std::move(env));
+  auto save = [&] {
+    storage->saveContext();
+    scheduler->runUntilIdle();
+  };
+  Beacons beacons;
+  for (int b = 0; b < beaconCount; ++b) {
+    auto beacon = std::make_shared<KSBeacon>();
+    beacon->setSerialNumber(fmt::format("SN-{}", b));
+    beacon->setBeaconID(fmt::format("b-{}", b));
+    beacon->setProximity(3);
+    beacon->setAccuracy(10.0);
+    storage->storeBeacon(beacon);
+    beacons.push_back(beacon);
+  }
+  save();
+  auto store = std::make_shared<KSSiteStorageAdapter>(storage);
+  KSVisitTracker::Ports ports;
+  ports.scheduler = scheduler;
+  ports.store = [store] { return store; };
+  auto tracker = KSVisitTracker::create(ports);
+  tracker->beaconManagerInternalDidRangeKestrineBeaconsForAnalytics(nullptr, beacons);
+  save();
+  std::uint64_t proximity = 3;
+  for (auto _ : state) {
+    proximity = proximity == 1 ? 3 : proximity - 1;
+    for (const auto& b : beacons) {
+      b->setProximity(proximity);
+      b->setLastRangedAt(scheduler->clock()->now());
+    }
+    tracker->beaconManagerInternalDidRangeKestrineBeaconsForAnalytics(nullptr, beacons);
+    save();
+    scheduler->advanceBy(1.0);
+  }
+}
+BENCHMARK(BM_VisitTrackerPassOnFile)->Arg(100)->Unit(benchmark::kMicrosecond);
 
 void BM_MicroLocationDiff(benchmark::State& state) {
   auto make = [] {

@@ -8,7 +8,10 @@
 #include "beacons/api/KSApiOperationManager.h"
 #include "beacons/foundation/KSConfigurator.h"
 #include "beacons/foundation/KSInstanceProvider.h"
+#include "beacons/microlocation/KSSiteStorageAdapter.h"
 #include "beacons/model/KSBeacon.h"
+#include "beacons/ranging/KSLocationManagerClient.h"
+#include "beacons/storage/KSLocalStorageManager.h"
 #include "platform/app/Application.h"
 
 namespace kestrine {
@@ -74,6 +77,20 @@ void KSSiteManagerInternal::installMaker(KSInstanceProvider& provider, Ports por
     if (!filled.sync) {
       auto sync = std::make_shared<OperationManagerSync>(weakProvider);
       filled.sync = [sync] { return sync; };
+    }
+    if (!filled.store) {
+      auto adapter = std::make_shared<KSSiteStorageAdapter>([weakProvider]() -> std::shared_ptr<KSLocalStorageManager> {
+        auto provider = weakProvider.lock();
+        return provider ? KSLocalStorageManager::sharedManager(*provider) : nullptr;
+      });
+      filled.store = [adapter] { return adapter; };
+    }
+    if (!filled.location) {
+      filled.location = [weakProvider]() -> std::optional<platform::location::Location> {
+        auto provider = weakProvider.lock();
+        auto client = provider ? KSLocationManagerClient::sharedClient(*provider) : nullptr;
+        return client ? client->location() : std::nullopt;
+      };
     }
     auto configurator = p.singleton<KSConfigurator>(KSConfigurator::kSingletonName, [](KSInstanceProvider& q) {
       return KSConfigurator::create(q.weak_from_this(), {});

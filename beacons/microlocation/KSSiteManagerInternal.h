@@ -129,6 +129,11 @@ class KSSiteManagerInternal : public KSBeaconManagerInternalDelegate,
     multicast_.removeDelegate(delegate);
   }
   const std::shared_ptr<platform::dispatch::Queue>& delegateQueue() const { return delegateQueue_; }
+  // Registrations, with those of subscribers destroyed without removing themselves.
+  std::size_t delegateCount() const {
+    std::lock_guard lock(delegateMutex_);
+    return multicast_.count();
+  }
 
   // --- the cache
   Sites allCachedSites() const;

@@ -3,17 +3,138 @@
 #include <cmath>
 #include <utility>
 
+#include "beacons/api/KSApiOperation.h"
+#include "beacons/api/KSApiOperationManager.h"
 #include "beacons/foundation/KSConfigurator.h"
+#include "beacons/foundation/KSDefinitionsInternal.h"
+#include "beacons/foundation/KSInstanceProvider.h"
+#include "beacons/microlocation/KSSiteStorageAdapter.h"
 #include "beacons/foundation/KSMTDates.h"
 #include "beacons/model/KSBeacon.h"
 #include "beacons/model/KSBeaconMode.h"
 #include "beacons/model/KSBeaconRegion.h"
+#include "beacons/ranging/KSBeaconManagerInternal.h"
+#include "beacons/ranging/KSIdentityProvider.h"
+#include "beacons/ranging/KSLocationManagerClient.h"
 #include "beacons/ranging/KSSessionManager.h"
+#include "beacons/storage/KSLocalStorageManager.h"
+#include "platform/app/Application.h"
 #include "platform/core/Uuid.h"
 
 namespace kestrine {
 
 using platform::Date;
+
+namespace {
+
+// A visit as the cloud poster takes it: its JSON form, and the post date written back to it
+// (and through it to its row).
+class BeaconVisitPostable final : public KSApiPostable {
+ public:
+  explicit BeaconVisitPostable(std::shared_ptr<KSBeaconVisit> visit) : visit_(std::move(visit)) {}
+  platform::Value toDictionary() const override { return platform::Value(visit_->toDictionary()); }
+  void setLastPostedAt(Date at) override { visit_->setLastPostedAt(at); }
+
+ private:
+  std::shared_ptr<KSBeaconVisit> visit_;
+};
+
+template <class T>
+std::shared_ptr<T> madeOrNull(const std::weak_ptr<KSInstanceProvider>& weak, std::string_view name) {
+  auto p = weak.lock();
+  if (!p || !p->hasSingleton(name)) return nullptr;
+  return p->singleton<T>(name, {});
+}
+
+}  // namespace
+
+std::shared_ptr<KSVisitTracker> KSVisitTracker::sharedTracker(KSInstanceProvider& provider) {
+  return provider.singleton<KSVisitTracker>(kSingletonName, {});
+}
+
+void KSVisitTracker::installMaker(KSInstanceProvider& provider, Ports ports) {
+  provider.installMaker<KSVisitTracker>(std::string(kSingletonName), [ports](KSInstanceProvider& p) {
+    Ports filled = ports;
+    const auto& platform = p.platform();
+    std::weak_ptr<KSInstanceProvider> weak = p.weak_from_this();
+    if (!filled.scheduler) filled.scheduler = platform.scheduler;
+    if (!filled.center) filled.center = platform.notificationCenter;
+    if (!filled.store) {
+      auto adapter = std::make_shared<KSSiteStorageAdapter>([weak]() -> std::shared_ptr<KSLocalStorageManager> {
+        auto provider = weak.lock();
+        return provider ? KSLocalStorageManager::sharedManager(*provider) : nullptr;
+      });
+      filled.store = [adapter] { return adapter; };
+    }
+    if (!filled.postBeaconVisit) {
+      // The operation manager is looked up at each post, so one made after the tracker is found.
+      filled.postBeaconVisit = [weak](std::shared_ptr<KSBeaconVisit> visit) {
+        if (!visit) return;
+        if (auto m = madeOrNull<KSApiOperationManager>(weak, KSApiOperationManager::kSingletonName)) {
+          m->postBeaconVisit(std::make_shared<BeaconVisitPostable>(std::move(visit)));
+        }
+      };
+    }
+    auto hub = KSBeaconManagerInternal::sharedInternal(p);
+    std::weak_ptr<KSBeaconManagerInternal> weakHub = hub;
+    if (!filled.processEndedBeaconVisit) {
+      filled.processEndedBeaconVisit = [weakHub](const std::shared_ptr<KSBeaconVisit>& visit) {
+        auto h = weakHub.lock();
+        if (!h || !visit) return;
+        auto u16 = [](const platform::Value& v) -> std::optional<std::uint16_t> {
+          auto n = v.toUInt64();
+          if (!n || *n > 0xFFFF) return std::nullopt;
+          return static_cast<std::uint16_t>(*n);
+        };
+        h->processEndedBeaconVisit(visit->proximityUUIDString(), u16(visit->major()), u16(visit->minor()),
+                                   visit->bluetoothAddress());
+      };
+    }
+    auto client = KSLocationManagerClient::sharedClient(p);
+    std::weak_ptr<KSLocationManagerClient> weakClient = client;
+    if (!filled.location) {
+      filled.location = [weakClient]() -> std::optional<platform::location::Location> {
+        auto c = weakClient.lock();
+        return c ? c->location() : std::nullopt;
+      };
+    }
+    auto identity = KSIdentityProvider::sharedIdentityProvider(p);
+    std::weak_ptr<KSIdentityProvider> weakIdentity = identity;
+    if (!filled.deviceIdentifier) {
+      filled.deviceIdentifier = [weakIdentity] {
+        auto i = weakIdentity.lock();
+        return i ? i->deviceIdentifier() : std::string();
+      };
+    }
+    if (!filled.sessionIdentifier) {
+      filled.sessionIdentifier = [weakIdentity] {
+        auto i = weakIdentity.lock();
+        return i ? i->sessionIdentifier().value_or("") : std::string();
+      };
+    }
+    if (!filled.isAppInBackground) {
+      std::weak_ptr<platform::app::Application> app = platform.app;
+      filled.isAppInBackground = [app] {
+        auto a = app.lock();
+        return KSDefinitionsInternal::isAppInBackground(a.get());
+      };
+    }
+    if (!filled.trackBeaconVisits) {
+      auto configurator = p.singleton<KSConfigurator>(KSConfigurator::kSingletonName, [](KSInstanceProvider& q) {
+        return KSConfigurator::create(q.weak_from_this(), {});
+      });
+      std::weak_ptr<KSConfigurator> weakConfigurator = configurator;
+      filled.trackBeaconVisits = [weakConfigurator] {
+        auto c = weakConfigurator.lock();
+        return !c || c->trackBeaconVisits();
+      };
+    }
+    auto tracker = create(std::move(filled));
+    if (client) client->addDelegate(tracker);
+    if (hub) hub->addDelegate(tracker);
+    return tracker;
+  });
+}
 
 std::shared_ptr<KSVisitTracker> KSVisitTracker::create(Ports ports) {
   auto tracker = std::make_shared<KSVisitTracker>(Token{}, std::move(ports));

@@ -25,6 +25,7 @@
 namespace kestrine {
 
 class KSBeacon;
+class KSInstanceProvider;
 
 
 // What the visit tracker tells its subscribers, on its queue, in send order.
@@ -104,6 +105,12 @@ class KSVisitTracker : public KSBeaconManagerInternalDelegate,
     std::function<bool()> trackBeaconVisits;  // none: on
   };
 
+  // The registry's tracker, made with the registry's scheduler, notification centre, store,
+  // hub, location client, identity provider, configurator and app, and, when registered,
+  // the API operation manager as poster; it subscribes to the hub and the location client.
+  static std::shared_ptr<KSVisitTracker> sharedTracker(KSInstanceProvider& provider);
+  // Ports left empty are filled from the registry as above.
+  static void installMaker(KSInstanceProvider& provider, Ports ports = {});
   static std::shared_ptr<KSVisitTracker> create(Ports ports);
   ~KSVisitTracker() override;
 
@@ -116,6 +123,11 @@ class KSVisitTracker : public KSBeaconManagerInternalDelegate,
   void removeDelegate(const KSVisitTrackerDelegate* delegate) {
     std::lock_guard lock(delegateMutex_);
     multicast_.removeDelegate(delegate);
+  }
+  // Registrations, with those of subscribers destroyed without removing themselves.
+  std::size_t delegateCount() {
+    std::lock_guard lock(delegateMutex_);
+    return multicast_.count();
   }
 
   bool isBeaconVisitTrackingEnabled() const;

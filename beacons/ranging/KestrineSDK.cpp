@@ -20,6 +20,7 @@
 #include "beacons/ranging/KSRangingServicePorts.h"
 #include "beacons/ranging/KSSessionManager.h"
 #include "beacons/storage/KSLocalStorageManager.h"
+#include "beacons/ranging/KSSiteSingletonMakers.h"
 #include "beacons/storage/KSUserDefaultsManager.h"
 #include "platform/app/Application.h"
 #include "platform/core/Log.h"
@@ -352,6 +353,7 @@ void KestrineSDK::installSingletons(KSInstanceProvider& provider) {
     return KSConfigurator::create(weak, std::move(ports));
   });
   installServiceMakers(provider);
+  installSiteSingletonMakers(provider);
 }
 
 // --- options and token

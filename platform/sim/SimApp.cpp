@@ -93,6 +93,8 @@ app::AdvertisingIdentity SimApp::advertisingIdentity() const {
 void SimApp::presentLocalNotificationNow(const app::LocalNotification& notification) {
   std::lock_guard lock(mutex_);
   presented_.push_back(notification);
+  // As on the phone, a notification carrying a badge number sets the icon's badge; 0 leaves it.
+  if (notification.applicationIconBadgeNumber != 0) badge_.store(notification.applicationIconBadgeNumber);
 }
 
 std::vector<app::LocalNotification> SimApp::presentedNotifications() const {
