@@ -62,8 +62,21 @@ void KSBeaconOperationManager::scheduleBeaconOperation(const std::shared_ptr<KSB
   post([operation](KSBeaconOperationManager& self) { self.scheduleNow(operation); });
 }
 
+void KSBeaconOperationManager::setConfigurationCloud(std::shared_ptr<KSBeaconConfigurationCloud> cloud) {
+  std::lock_guard lock(mutex_);
+  cloud_ = std::move(cloud);
+}
+
 void KSBeaconOperationManager::scheduleNow(const std::shared_ptr<KSBeaconOperation>& operation) {
   operation->setDelegate(shared_from_this());
+  if (!operation->configurationCloud()) {
+    std::shared_ptr<KSBeaconConfigurationCloud> cloud;
+    {
+      std::lock_guard lock(mutex_);
+      cloud = cloud_;
+    }
+    if (cloud) operation->setConfigurationCloud(std::move(cloud));
+  }
   operation->setQueue(queue_, scheduler_);
   if (operation->peripheralIdentifier()) {
     operation->setBeaconOperationState(KSBeaconOperationStateScheduled);

@@ -17,6 +17,7 @@
 namespace kestrine {
 
 class KSBeacon;
+class KSBeaconConfigurationCloud;
 class KSCentralManagerClient;
 
 inline constexpr std::string_view KSBeaconOperationQueueLabel = "com.kestrine.beaconOperations";
@@ -57,6 +58,9 @@ class KSBeaconOperationManager final : public KSBeaconOperationDelegate,
 
   // The client made with this manager as its operation port.
   void setCentralManagerClient(std::weak_ptr<KSCentralManagerClient> client);
+  // The cloud its operations' logins ask, given to each operation scheduled without one;
+  // none: the shared one.
+  void setConfigurationCloud(std::shared_ptr<KSBeaconConfigurationCloud> cloud);
 
   void scheduleBeaconOperation(const std::shared_ptr<KSBeaconOperation>& operation);
   // Any operation class, without the ambiguity of the port's opaque form.
@@ -122,6 +126,7 @@ class KSBeaconOperationManager final : public KSBeaconOperationDelegate,
 
   mutable std::mutex mutex_;
   std::weak_ptr<KSCentralManagerClient> client_;
+  std::shared_ptr<KSBeaconConfigurationCloud> cloud_;
   std::map<platform::Uuid, Operation> registered_;
   std::vector<Operation> pending_;
   bool disabledBeaconRegionMonitoring_ = false;
