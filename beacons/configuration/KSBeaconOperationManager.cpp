@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "beacons/bluetooth/KSCentralManagerClient.h"
+#include "beacons/configuration/KSBeaconOperationHandle.h"
 #include "beacons/model/KSBeacon.h"
 #include "platform/core/Log.h"
 
@@ -50,7 +51,13 @@ void KSBeaconOperationManager::post(std::function<void(KSBeaconOperationManager&
 // --- entry points
 
 void KSBeaconOperationManager::scheduleBeaconOperation(const std::shared_ptr<void>& operation) {
-  scheduleBeaconOperation(std::static_pointer_cast<KSBeaconOperation>(operation));
+  auto ref = std::static_pointer_cast<KSBeaconOperationRef>(operation);
+  auto op = KSBeaconOperationHandle::operationOf(ref);
+  if (!op) {
+    if (ref) platform::Log::warning(kLog, "an operation not made by the operation factory is ignored");
+    return;
+  }
+  scheduleBeaconOperation(op);
 }
 
 void KSBeaconOperationManager::didUpdatePeripheralIdentifierForBeacon(const std::shared_ptr<void>& beacon) {

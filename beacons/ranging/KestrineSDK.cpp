@@ -10,6 +10,7 @@
 #include "beacons/model/KSApp.h"
 #include "beacons/model/KSEvent.h"
 #include "beacons/ranging/KSBeaconManagerInternal.h"
+#include "beacons/ranging/KSBeaconOperationFactory.h"
 #include "beacons/ranging/KSBeaconRegionManager.h"
 #include "beacons/ranging/KSIdentityProvider.h"
 #include "beacons/ranging/KSLocationManagerClient.h"
@@ -297,6 +298,7 @@ void KestrineSDK::installSingletons(KSInstanceProvider& provider) {
     });
     return KSConfigurator::create(weak, std::move(ports));
   });
+  KSInstallBeaconOperationMakers(provider);
 }
 
 // --- options and token
