@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "beacons/configuration/KSBeaconConfigurationCloud.h"
 #include "beacons/configuration/KSBeaconOperation.h"
 #include "beacons/configuration/KSBeaconOperationManager.h"
 #include "beacons/configuration/KSGattIdentifiers.h"
@@ -21,6 +22,7 @@
 #include "platform/bluetooth/Peripheral.h"
 #include "platform/sim/SimBeaconApplication.h"
 #include "platform/sim/SimGattServer.h"
+#include "platform/sim/SimLoginResponder.h"
 #include "testing/CentralTestSupport.h"
 
 namespace kestrine::testsupport {
@@ -66,16 +68,43 @@ struct Report {
   int calls() const { return successes + failures; }
 };
 
+// The maker's service with Control, Indicator and the login's Water and Milk.
 inline SimGattServer::Service makerGattService() {
   using namespace platform::bluetooth;
   return {gattUUID(KSServiceUUIDStringKestrineLong),
           {{gattUUID(KSCharacteristicUUIDStringControl), kPropertyWrite | kPropertyWriteWithoutResponse, {}},
-           {gattUUID(KSCharacteristicUUIDStringIndicator), kPropertyNotify, {}}}};
+           {gattUUID(KSCharacteristicUUIDStringIndicator), kPropertyRead | kPropertyNotify, {}},
+           {gattUUID(KSCharacteristicUUIDStringWater), kPropertyRead, {}},
+           {gattUUID(KSCharacteristicUUIDStringMilk), kPropertyWrite, {}}}};
 }
 
-// A minimal operation. Connects, says "Working", writes 2A to Control, disconnects and
+// The beacon's login side: a headed type-1 challenge (status block read and posted, the
+// scrambler answer written to Milk, the verdict awaited on Indicator), any milk accepted.
+inline std::shared_ptr<platform::sim::SimLoginResponder> installLoginResponder(
+    const std::shared_ptr<SimGattServer>& server) {
+  auto responder = platform::sim::SimLoginResponder::install(
+      server, {gattUUID(KSCharacteristicUUIDStringWater), gattUUID(KSCharacteristicUUIDStringMilk),
+               gattUUID(KSCharacteristicUUIDStringIndicator)});
+  responder->setWater(Bytes{0x01, 0x03, 0xAA, 0xBB, 0xCC});
+  responder->setStatusBlock(Bytes{0xFB, 0xFF, 0xBF, 0x00});
+  return responder;
+}
+
+// A beacon cloud without a network: status posts are counted, a cloud answer is refused.
+class OfflineCloud final : public KSBeaconConfigurationCloud {
+ public:
+  OfflineCloud() : KSBeaconConfigurationCloud(nullptr) {}
+  void getMilk(const KSBeacon&, const Bytes&, const Bytes&, Success, Failure failure) override {
+    if (failure) failure(platform::Error("com.kestrine.test", -1, "offline"));
+  }
+  void postStatus(const std::shared_ptr<KSBeacon>&, const Bytes&) override { ++statusPosts; }
+  std::atomic<int> statusPosts{0};
+};
+
+// A minimal operation. Connects, logs in, says "Working", writes 2A to Control, disconnects and
 // succeeds; or, with hold, stays connected; with disconnectAndWait, disconnects and waits
-// there; with keepAlive, runs the keep-alive loop until told to stop.
+// there; with keepAlive, runs the keep-alive loop until told to stop; with an Eddystone
+// passcode, unlocks the Eddystone service instead and succeeds.
 class TestOperation final : public KSBeaconOperation {
  public:
   static std::shared_ptr<TestOperation> make(std::shared_ptr<KSBeacon> beacon, std::optional<platform::Uuid> id) {
@@ -92,6 +121,16 @@ class TestOperation final : public KSBeaconOperation {
     if (hold) return;
     if (disconnectAndWait) return disconnect();
     std::weak_ptr<KSOperation> weak = weak_from_this();
+    if (eddystonePasscode) {
+      eddystoneLoginAndDiscoverCharacteristics({}, *eddystonePasscode, [weak](const auto&) {
+        auto me = std::static_pointer_cast<TestOperation>(weak.lock());
+        if (!me) return;
+        me->reportStatus("Unlocked");
+        me->disconnect();
+        me->succeeded();
+      });
+      return;
+    }
     kestrineLoginAndDiscoverCharacteristics(
         {KSCharacteristicUUIDStringControl, KSCharacteristicUUIDStringIndicator}, [weak](const auto&) {
           auto self = std::static_pointer_cast<TestOperation>(weak.lock());
@@ -125,6 +164,8 @@ class TestOperation final : public KSBeaconOperation {
   bool disconnectAndWait = false;
   bool keepAlive = false;
   int keepAliveCompletions = 0;
+  // Set: unlocks the Eddystone configuration service with it instead of the maker's login.
+  std::optional<Bytes> eddystonePasscode;
 
  private:
   std::shared_ptr<KSBeaconOperation> makeDuplicate() const override {
@@ -132,6 +173,7 @@ class TestOperation final : public KSBeaconOperation {
     copy->retries = retries;
     copy->hold = hold;
     copy->disconnectAndWait = disconnectAndWait;
+    copy->eddystonePasscode = eddystonePasscode;
     return copy;
   }
 };
@@ -142,6 +184,9 @@ struct OperationFixture : ::testing::Test {
   std::shared_ptr<KSBeaconOperationManager> manager;
   std::shared_ptr<SimGattServer> server;
   std::shared_ptr<SimBeaconApplication> app;
+  std::shared_ptr<platform::sim::SimLoginResponder> login;  // the first beacon's
+  std::vector<std::shared_ptr<platform::sim::SimLoginResponder>> logins;  // every beacon's, as added
+  std::shared_ptr<OfflineCloud> cloud = std::make_shared<OfflineCloud>();
   platform::Uuid peripheralID = platform::Uuid::random();
   std::shared_ptr<KSBeacon> beacon = std::make_shared<KSBeacon>();
 
@@ -151,9 +196,11 @@ struct OperationFixture : ::testing::Test {
     manager = KSBeaconOperationManager::create(central->world.scheduler, monitoring);
     central->makeClient(manager);
     manager->setCentralManagerClient(central->client);
+    manager->setConfigurationCloud(cloud);
     server = addBeacon(peripheralID);
     app = SimBeaconApplication::install(server, radio()->timeline(), gattUUID(KSCharacteristicUUIDStringControl),
                                         gattUUID(KSCharacteristicUUIDStringIndicator));
+    login = logins.back();
     beacon->setPeripheralIdentifier(peripheralID);
     central->world.runUntilIdle();
   }
@@ -171,6 +218,7 @@ struct OperationFixture : ::testing::Test {
                                            SimGattServer::Latencies latencies = SimGattServer::Latencies()) {
     auto s = SimGattServer::create(radio()->timeline(), {makerGattService()}, latencies);
     radio()->setGattServer(id, s);
+    logins.push_back(installLoginResponder(s));
     return s;
   }
   void setSecureMode() {

@@ -53,6 +53,7 @@ void KSCentralManagerClient::start() {
   options.showPowerAlert = configurator_ && configurator_->showBluetoothPowerWarningMessage();
   std::shared_ptr<bt::CentralDelegate> self = shared_from_this();
   central_.store(maker(self, scheduler->globalQueue(), options));
+  operations_->setCentralManagerClient(weak_from_this());
 }
 
 KSCentralManagerClient::~KSCentralManagerClient() {

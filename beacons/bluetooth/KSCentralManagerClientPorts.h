@@ -76,6 +76,8 @@ class KSBeaconOperationManaging {
                                                         const std::optional<platform::Error>&) {}
   virtual void centralManagerDidDisconnectPeripheral(const std::shared_ptr<platform::bluetooth::Peripheral>&,
                                                      const std::optional<platform::Error>&) {}
+  // Told by the client made over this manager, once it has started.
+  virtual void setCentralManagerClient(std::weak_ptr<KSCentralManagerClient> /*client*/) {}
 };
 
 // Whether an app session is running when the scan manager is made.

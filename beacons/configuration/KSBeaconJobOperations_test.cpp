@@ -174,6 +174,7 @@ TEST_F(DataRequestTest, ThreeRequestsGiveTheirRepliesInOrder) {
                                              "Received data from 2 of 3 requests.",
                                              "Received data from 3 of 3 requests.", "Disconnecting", "Succeeded"}));
   EXPECT_EQ(recorded->progress, (std::vector<float>{1.0f / 3.0f, 2.0f / 3.0f, 1.0f}));
+  EXPECT_TRUE(login->milkWrites().empty()) << "data requests only discover the service";
 }
 
 TEST_F(DataRequestTest, AFailedRequestEndsTheJobAndTheRestAreNeverWritten) {
@@ -236,6 +237,52 @@ TEST_F(ControlTest, WritesTheOpcodeByteAndItsData) {
   }
 }
 
+TEST_F(ControlTest, LogsInBeforeWritingTheOpcode) {
+  auto report = schedule(KSBeaconControlOperation::initWithBeacon(beacon, peripheralID, 11));
+  advanceBy(2);
+  ASSERT_EQ(report->successes, 1);
+  // Status block read, challenge read, milk written, verdict heard; then the opcode.
+  std::vector<std::string> steps;
+  for (const auto& t : server->trace()) {
+    if (t.answer) continue;
+    if (t.kind == SimGattServer::Kind::Read && t.uuid == gattUUID(KSCharacteristicUUIDStringIndicator)) steps.push_back("status");
+    if (t.kind == SimGattServer::Kind::Read && t.uuid == gattUUID(KSCharacteristicUUIDStringWater)) steps.push_back("water");
+    if (t.kind == SimGattServer::Kind::Write && t.uuid == gattUUID(KSCharacteristicUUIDStringMilk)) steps.push_back("milk");
+    if (t.kind == SimGattServer::Kind::Write && t.uuid == gattUUID(KSCharacteristicUUIDStringControl)) steps.push_back("opcode");
+  }
+  EXPECT_EQ(steps, (std::vector<std::string>{"status", "water", "milk", "opcode"}));
+  EXPECT_TRUE(login->loggedIn());
+  EXPECT_EQ(cloud->statusPosts.load(), 1);
+}
+
+TEST_F(ControlTest, ARefusedLoginIsReportedOnceAndNeverRetried) {
+  // Verdicts as the beacon sends them: 00 02 refuses (3009, no retry); an unknown verdict is
+  // an ordinary failure after connecting, retried once when the beacon is heard again.
+  struct Row {
+    Bytes verdict;
+    std::int64_t code;
+    int connections;
+  };
+  for (const Row& row : {Row{{0x00, 0x02}, 3009, 1}, Row{{0x03, 0x00}, -1, 2}}) {
+    SCOPED_TRACE(row.code);
+    const int before = discoveries(*server);
+    login->setVerdict(row.verdict);
+    beacon->setPeripheralIdentifier(peripheralID);
+    auto report = schedule(KSBeaconControlOperation::initWithBeacon(beacon, peripheralID, 11));
+    // The beacon is heard again and again: a retry would find it.
+    for (int i = 0; i < 8; ++i) {
+      advanceBy(1);
+      hear(beacon, peripheralID);
+    }
+    advanceBy(30);
+    ASSERT_EQ(report->calls(), 1);
+    ASSERT_EQ(report->failures, 1);
+    EXPECT_EQ(report->error->code, row.code);
+    EXPECT_EQ(discoveries(*server) - before, row.connections);
+  }
+  EXPECT_TRUE(app->controlWrites().empty());
+}
+
 TEST_F(ControlTest, ARetryWritesTheSameBytesAndErrorsNameTheClass) {
   server->failNth(SimGattServer::Kind::Write, gattUUID(KSCharacteristicUUIDStringControl), 1, writeError());
   auto operation = KSBeaconControlOperation::initWithBeacon(beacon, peripheralID, 16, Bytes{0x01, 0x02});
@@ -247,9 +294,12 @@ TEST_F(ControlTest, ARetryWritesTheSameBytesAndErrorsNameTheClass) {
   EXPECT_EQ(report->retryCount, 1);
   std::vector<Bytes> requests;
   for (const auto& t : server->trace()) {
-    if (!t.answer && t.kind == SimGattServer::Kind::Write) requests.push_back(t.bytes);
+    if (!t.answer && t.kind == SimGattServer::Kind::Write && t.uuid == gattUUID(KSCharacteristicUUIDStringControl)) {
+      requests.push_back(t.bytes);
+    }
   }
   EXPECT_EQ(requests, (std::vector<Bytes>{{0x10, 0x01, 0x02}, {0x10, 0x01, 0x02}}));
+  EXPECT_EQ(login->milkWrites().size(), 2u) << "each attempt logs in before writing";
   EXPECT_EQ(operation->errorWithDescription("x").domain, "com.kestrine.KSBeaconControlOperation");
 }
 

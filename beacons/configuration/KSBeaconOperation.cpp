@@ -1,5 +1,8 @@
 #include "beacons/configuration/KSBeaconOperation.h"
 
+#include "beacons/configuration/KSBeaconConfigurationCloud.h"
+#include "beacons/configuration/KSBeaconLoginCommand.h"
+#include "beacons/configuration/KSBeaconLoginEddystoneCommand.h"
 #include "beacons/configuration/KSCharacteristicDataCommands.h"
 #include "beacons/configuration/KSServiceDiscoveryCommands.h"
 #include "beacons/foundation/KSConstants.h"
@@ -70,6 +73,16 @@ void KSBeaconOperation::setQueue(std::shared_ptr<platform::dispatch::Queue> queu
                                  std::shared_ptr<platform::dispatch::Scheduler> scheduler) {
   queue_ = std::move(queue);
   scheduler_ = std::move(scheduler);
+}
+
+void KSBeaconOperation::setConfigurationCloud(std::shared_ptr<KSBeaconConfigurationCloud> cloud) {
+  std::lock_guard lock(mutex_);
+  cloud_ = std::move(cloud);
+}
+
+std::shared_ptr<KSBeaconConfigurationCloud> KSBeaconOperation::configurationCloud() const {
+  std::lock_guard lock(mutex_);
+  return cloud_;
 }
 
 std::shared_ptr<KSBeaconOperationDelegate> KSBeaconOperation::beaconDelegate() const {
@@ -352,6 +365,7 @@ std::shared_ptr<KSBeaconOperation> KSBeaconOperation::duplicateForRetry() const 
   duplicate->retryCount_.store(retryCount());
   duplicate->didWaitForPeripheral_.store(didWaitForPeripheral());
   duplicate->setQueue(queue_, scheduler_);
+  duplicate->setConfigurationCloud(configurationCloud());
   return duplicate;
 }
 
@@ -365,30 +379,89 @@ void KSBeaconOperation::runCommand(const std::shared_ptr<KSPeripheralCommand>& c
   command->execute();
 }
 
-void KSBeaconOperation::discoverKestrineServiceWithSuccess(std::function<void()> success) {
-  kestrineLoginAndDiscoverCharacteristics({}, [success = std::move(success)](const auto&) { success(); });
-}
-
-void KSBeaconOperation::kestrineLoginAndDiscoverCharacteristics(
-    const std::vector<std::string_view>& characteristics,
-    std::function<void(const std::shared_ptr<KSPeripheralCommand>&)> success) {
-  std::vector<platform::bluetooth::BluetoothUUID> uuids;
-  for (auto text : characteristics) uuids.push_back(gattUUID(text));
-  auto command = KSDiscoverKestrineServiceCommand::create(peripheral(), queue_, std::move(uuids));
+void KSBeaconOperation::runDiscoveringCommand(
+    const std::shared_ptr<KSPeripheralCommand>& command,
+    std::function<void(KSBeaconOperation&, const std::shared_ptr<KSPeripheralCommand>&)> keep, CommandSuccess success) {
   std::weak_ptr<KSOperation> weak = weak_from_this();
-  command->setCompletionBlock([weak, success = std::move(success)](const std::shared_ptr<KSPeripheralCommand>& done,
-                                                                   const std::optional<Error>& error) {
+  command->setCompletionBlock([weak, keep = std::move(keep), success = std::move(success)](
+                                  const std::shared_ptr<KSPeripheralCommand>& done, const std::optional<Error>& error) {
     auto self = std::static_pointer_cast<KSBeaconOperation>(weak.lock());
     if (!self || self->isOperationTerminated()) return;
     if (error) return self->failedWithError(*error);
-    auto discovery = std::static_pointer_cast<KSDiscoverKestrineServiceCommand>(done);
-    self->currentService_ = discovery->kestrineService();
-    if (const auto& found = discovery->discoveredCharacteristics()) {
-      for (const auto& [key, c] : *found) self->discovered_[key] = c;
-    }
-    success(done);
+    keep(*self, done);
+    if (success) success(done);
   });
   runCommand(command);
+}
+
+namespace {
+
+std::vector<platform::bluetooth::BluetoothUUID> uuidsOf(const std::vector<std::string_view>& characteristics) {
+  std::vector<platform::bluetooth::BluetoothUUID> uuids;
+  uuids.reserve(characteristics.size());
+  for (auto text : characteristics) uuids.push_back(gattUUID(text));
+  return uuids;
+}
+
+void merge(KSCharacteristicMap& into, const KSCharacteristicMap& found) {
+  for (const auto& [key, c] : found) into[key] = c;
+}
+
+}  // namespace
+
+void KSBeaconOperation::discoverKestrineServiceWithSuccess(std::function<void()> success) {
+  auto command = KSDiscoverKestrineServiceCommand::create(peripheral(), queue_, {});
+  runDiscoveringCommand(
+      command,
+      [](KSBeaconOperation& self, const std::shared_ptr<KSPeripheralCommand>& done) {
+        auto discovery = std::static_pointer_cast<KSDiscoverKestrineServiceCommand>(done);
+        self.currentService_ = discovery->kestrineService();
+        if (const auto& found = discovery->discoveredCharacteristics()) merge(self.discovered_, *found);
+      },
+      [success = std::move(success)](const auto&) {
+        if (success) success();
+      });
+}
+
+void KSBeaconOperation::kestrineLoginAndDiscoverCharacteristics(const std::vector<std::string_view>& characteristics,
+                                                                CommandSuccess success) {
+  kestrineLogin(characteristics, std::nullopt, std::move(success));
+}
+
+void KSBeaconOperation::kestrineLoginAndDiscoverCharacteristics(const std::vector<std::string_view>& characteristics,
+                                                                const platform::Bytes& passcode,
+                                                                CommandSuccess success) {
+  kestrineLogin(characteristics, passcode, std::move(success));
+}
+
+void KSBeaconOperation::kestrineLogin(const std::vector<std::string_view>& characteristics,
+                                      std::optional<platform::Bytes> passcode, CommandSuccess success) {
+  auto login = KSBeaconLoginCommand::create(beacon_, peripheral(), queue_, std::move(passcode));
+  login->setCharacteristicsToDiscover(uuidsOf(characteristics));
+  if (auto cloud = configurationCloud()) login->setCloud(std::move(cloud));
+  runDiscoveringCommand(
+      login,
+      [](KSBeaconOperation& self, const std::shared_ptr<KSPeripheralCommand>& done) {
+        auto command = std::static_pointer_cast<KSBeaconLoginCommand>(done);
+        self.currentService_ = command->kestrineService();
+        merge(self.discovered_, command->discoveredCharacteristics());
+      },
+      std::move(success));
+}
+
+void KSBeaconOperation::eddystoneLoginAndDiscoverCharacteristics(const std::vector<std::string_view>& characteristics,
+                                                                 const platform::Bytes& passcode,
+                                                                 CommandSuccess success) {
+  auto login = KSBeaconLoginEddystoneCommand::create(beacon_, peripheral(), queue_, passcode);
+  login->setCharacteristicsToDiscover(uuidsOf(characteristics));
+  runDiscoveringCommand(
+      login,
+      [](KSBeaconOperation& self, const std::shared_ptr<KSPeripheralCommand>& done) {
+        auto command = std::static_pointer_cast<KSBeaconLoginEddystoneCommand>(done);
+        self.currentService_ = command->eddyService();
+        merge(self.discovered_, command->discoveredCharacteristics());
+      },
+      std::move(success));
 }
 
 void KSBeaconOperation::writeCharacteristicData(platform::Bytes data, const Characteristic& characteristic,

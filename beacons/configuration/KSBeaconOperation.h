@@ -23,6 +23,7 @@
 namespace kestrine {
 
 class KSBeacon;
+class KSBeaconConfigurationCloud;
 class KSBeaconOperation;
 
 enum KSBeaconOperationState : std::int32_t {
@@ -118,6 +119,11 @@ class KSBeaconOperation : public KSOperation {
 
   std::shared_ptr<KSBeaconOperationDelegate> beaconDelegate() const;
 
+  // The cloud the logins ask (status posts, cloud answers); none: the shared one. Set before
+  // the operation starts; duplicates keep it.
+  void setConfigurationCloud(std::shared_ptr<KSBeaconConfigurationCloud> cloud);
+  std::shared_ptr<KSBeaconConfigurationCloud> configurationCloud() const;
+
   // --- callbacks
   // Failure when an error is given, success otherwise (a missing one is skipped); the
   // callback clears itself, so the caller hears once.
@@ -158,11 +164,20 @@ class KSBeaconOperation : public KSOperation {
   double timeIntervalWaitingForNewPeripheralForMode(std::int64_t modeID) const;
 
   // --- steps for subclasses; a command failure becomes failedWithError with its error
+  using CommandSuccess = std::function<void(const std::shared_ptr<KSPeripheralCommand>&)>;
+  // Finds the maker's service without logging in (currentService).
   void discoverKestrineServiceWithSuccess(std::function<void()> success);
-  // Finds the maker's service with the given characteristics for the steps that follow
-  // (currentService and discoveredCharacteristics).
+  // Logs in to the maker's service (KSBeaconLoginCommand, without or with a passcode) while
+  // discovering the given characteristics; on success currentService is the maker's service,
+  // discoveredCharacteristics holds what was found and `success` gets the login command.
   void kestrineLoginAndDiscoverCharacteristics(const std::vector<std::string_view>& characteristics,
-                                               std::function<void(const std::shared_ptr<KSPeripheralCommand>&)> success);
+                                               CommandSuccess success);
+  void kestrineLoginAndDiscoverCharacteristics(const std::vector<std::string_view>& characteristics,
+                                               const platform::Bytes& passcode, CommandSuccess success);
+  // Unlocks the Eddystone configuration service (KSBeaconLoginEddystoneCommand); on success
+  // currentService is that service.
+  void eddystoneLoginAndDiscoverCharacteristics(const std::vector<std::string_view>& characteristics,
+                                                const platform::Bytes& passcode, CommandSuccess success);
   void writeCharacteristicData(platform::Bytes data, const Characteristic& characteristic, const Service& service,
                                std::function<void(const std::shared_ptr<KSPeripheralCommand>&)> success);
   // One byte, the opcode's low byte, then the data when present and not empty.
@@ -202,10 +217,18 @@ class KSBeaconOperation : public KSOperation {
   void rediscoverPeripheralIfConnected();
   void cancelCommand();
   void keepAliveRound(Characteristic status, Characteristic control, std::function<void()> completion);
+  void kestrineLogin(const std::vector<std::string_view>& characteristics, std::optional<platform::Bytes> passcode,
+                     CommandSuccess success);
+  // The completion of a discovery or login: fails the operation on an error, else keeps the
+  // service and characteristics and calls `success` while the operation still runs.
+  void runDiscoveringCommand(const std::shared_ptr<KSPeripheralCommand>& command,
+                             std::function<void(KSBeaconOperation&, const std::shared_ptr<KSPeripheralCommand>&)> keep,
+                             CommandSuccess success);
 
   const std::shared_ptr<KSBeacon> beacon_;
   std::shared_ptr<platform::dispatch::Queue> queue_;
   std::shared_ptr<platform::dispatch::Scheduler> scheduler_;
+  std::shared_ptr<KSBeaconConfigurationCloud> cloud_;  // guarded by mutex_
 
   mutable std::recursive_mutex stateLock_;  // state assignment and the status callback
   std::atomic<std::int32_t> state_{KSBeaconOperationStateUnknown};

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "beacons/bluetooth/KSCentralManagerClient.h"
+#include "beacons/configuration/KSBeaconOperationHandle.h"
 #include "beacons/model/KSBeacon.h"
 #include "platform/core/Log.h"
 
@@ -50,7 +51,13 @@ void KSBeaconOperationManager::post(std::function<void(KSBeaconOperationManager&
 // --- entry points
 
 void KSBeaconOperationManager::scheduleBeaconOperation(const std::shared_ptr<void>& operation) {
-  scheduleBeaconOperation(std::static_pointer_cast<KSBeaconOperation>(operation));
+  auto ref = std::static_pointer_cast<KSBeaconOperationRef>(operation);
+  auto op = KSBeaconOperationHandle::operationOf(ref);
+  if (!op) {
+    if (ref) platform::Log::warning(kLog, "an operation not made by the operation factory is ignored");
+    return;
+  }
+  scheduleBeaconOperation(op);
 }
 
 void KSBeaconOperationManager::didUpdatePeripheralIdentifierForBeacon(const std::shared_ptr<void>& beacon) {
@@ -62,8 +69,21 @@ void KSBeaconOperationManager::scheduleBeaconOperation(const std::shared_ptr<KSB
   post([operation](KSBeaconOperationManager& self) { self.scheduleNow(operation); });
 }
 
+void KSBeaconOperationManager::setConfigurationCloud(std::shared_ptr<KSBeaconConfigurationCloud> cloud) {
+  std::lock_guard lock(mutex_);
+  cloud_ = std::move(cloud);
+}
+
 void KSBeaconOperationManager::scheduleNow(const std::shared_ptr<KSBeaconOperation>& operation) {
   operation->setDelegate(shared_from_this());
+  if (!operation->configurationCloud()) {
+    std::shared_ptr<KSBeaconConfigurationCloud> cloud;
+    {
+      std::lock_guard lock(mutex_);
+      cloud = cloud_;
+    }
+    if (cloud) operation->setConfigurationCloud(std::move(cloud));
+  }
   operation->setQueue(queue_, scheduler_);
   if (operation->peripheralIdentifier()) {
     operation->setBeaconOperationState(KSBeaconOperationStateScheduled);

@@ -17,6 +17,7 @@
 namespace kestrine {
 
 class KSBeacon;
+class KSBeaconConfigurationCloud;
 class KSCentralManagerClient;
 
 inline constexpr std::string_view KSBeaconOperationQueueLabel = "com.kestrine.beaconOperations";
@@ -44,9 +45,10 @@ class KSBeaconRegionMonitoringSwitch {
 // The registrations and the pending list stay under the manager's lock, never held while it
 // calls out.
 //
-// Through the central client's opaque port, an operation arrives as a
-// shared_ptr<KSBeaconOperation> and a beacon as a shared_ptr<KSBeacon>, each converted to
-// shared_ptr<void> from exactly that type.
+// Through the central client's opaque port, an operation arrives as the hub hands it over, a
+// shared_ptr<KSBeaconOperationRef> (a KSBeaconOperationHandle made by the operation factory),
+// and a beacon as a shared_ptr<KSBeacon>, each converted to shared_ptr<void> from exactly
+// that type.
 class KSBeaconOperationManager final : public KSBeaconOperationDelegate,
                                        public KSBeaconOperationManaging,
                                        public std::enable_shared_from_this<KSBeaconOperationManager> {
@@ -56,7 +58,10 @@ class KSBeaconOperationManager final : public KSBeaconOperationDelegate,
   ~KSBeaconOperationManager() override;
 
   // The client made with this manager as its operation port.
-  void setCentralManagerClient(std::weak_ptr<KSCentralManagerClient> client);
+  void setCentralManagerClient(std::weak_ptr<KSCentralManagerClient> client) override;
+  // The cloud its operations' logins ask, given to each operation scheduled without one;
+  // none: the shared one.
+  void setConfigurationCloud(std::shared_ptr<KSBeaconConfigurationCloud> cloud);
 
   void scheduleBeaconOperation(const std::shared_ptr<KSBeaconOperation>& operation);
   // Any operation class, without the ambiguity of the port's opaque form.
@@ -122,6 +127,7 @@ class KSBeaconOperationManager final : public KSBeaconOperationDelegate,
 
   mutable std::mutex mutex_;
   std::weak_ptr<KSCentralManagerClient> client_;
+  std::shared_ptr<KSBeaconConfigurationCloud> cloud_;
   std::map<platform::Uuid, Operation> registered_;
   std::vector<Operation> pending_;
   bool disabledBeaconRegionMonitoring_ = false;

@@ -208,7 +208,9 @@ TEST_F(ManagerTest, ALinkLostWithAnErrorRetriesOnceTheBeaconIsHeardAgain) {
                                                gattUUID(KSCharacteristicUUIDStringIndicator));
   auto operation = KSBeaconControlOperation::initWithBeacon(beacon, peripheralID, KSBeaconOpcodeRestart);
   auto report = schedule(operation);
-  advanceBy(1);
+  // Logged in (the Milk write takes 2 s), the 0B write is in flight when the link drops.
+  advanceBy(3);
+  ASSERT_EQ(slowApp->controlWrites(), (std::vector<Bytes>{{0x0B}}));
   radio()->dropConnections(peripheralID, linkError());
   advanceBy(1);
   EXPECT_EQ(report->calls(), 0);
@@ -217,7 +219,7 @@ TEST_F(ManagerTest, ALinkLostWithAnErrorRetriesOnceTheBeaconIsHeardAgain) {
   EXPECT_EQ(manager->pendingBeaconOperations().front()->retryCount(), 1);
   EXPECT_FALSE(beacon->peripheralIdentifier());
   hear(beacon, peripheralID);
-  advanceBy(5);
+  advanceBy(8);
   EXPECT_EQ(report->successes, 1);
   EXPECT_EQ(report->failures, 0);
   EXPECT_EQ(report->retryCount, 1);

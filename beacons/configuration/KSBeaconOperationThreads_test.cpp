@@ -55,6 +55,7 @@ TEST(BeaconOperationThreads, JobsFromManyThreadsEachReportOnce) {
                                            [configurator](KSInstanceProvider&) { return configurator; });
     auto monitoring = std::make_shared<testsupport::FakeRegionMonitoring>(true);
     auto manager = KSBeaconOperationManager::create(scheduler, monitoring);
+    manager->setConfigurationCloud(std::make_shared<testsupport::OfflineCloud>());
     auto hub = std::make_shared<testsupport::RecordingHub>();
     hub->allowScans = false;
     auto client = KSCentralManagerClient::initWithDelegate(provider, {hub, nullptr, manager, nullptr});
@@ -75,6 +76,7 @@ TEST(BeaconOperationThreads, JobsFromManyThreadsEachReportOnce) {
         apps.push_back(platform::sim::SimBeaconApplication::install(server, radio->timeline(),
                                                                     gattUUID(KSCharacteristicUUIDStringControl),
                                                                     gattUUID(KSCharacteristicUUIDStringIndicator)));
+        testsupport::installLoginResponder(server);
       }
       beacons.back()->setPeripheralIdentifier(identifiers.back()[0]);
     }

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "beacons/configuration/KSBeaconControlOperation.h"
+#include "platform/crypto/Digest.h"
+#include "platform/sim/SimEddystoneLock.h"
 #include "testing/OperationTestSupport.h"
 
 namespace kestrine {
@@ -27,6 +29,52 @@ TEST_F(OperationFixture, StatusTextsFollowTheStatesWithTheSubclassStepsBetween) 
   EXPECT_EQ(operation->beaconOperationState(), KSBeaconOperationStateSucceeded);
   // Having connected, the beacon is to be heard again before its next job.
   EXPECT_FALSE(beacon->peripheralIdentifier());
+}
+
+TEST_F(OperationFixture, TheEddystoneLoginUnlocksAndARefusedPasscodeIsNotRetried) {
+  using namespace platform::bluetooth;
+  const Bytes right = KSBeaconOperation::passcodeDataFromPasscodeString("123456");
+  const Bytes wrong = KSBeaconOperation::passcodeDataFromPasscodeString("654321");
+  EXPECT_EQ(right, platform::crypto::digest(platform::crypto::DigestAlgorithm::MD5, "123456"));
+  struct Row {
+    const char* name;
+    Bytes passcode;
+    bool unlocks;
+  };
+  for (const Row& row : {Row{"right passcode", right, true}, Row{"wrong passcode", wrong, false}}) {
+    SCOPED_TRACE(row.name);
+    const platform::Uuid id = platform::Uuid::random();
+    auto eddy = SimGattServer::create(
+        radio()->timeline(),
+        {{gattUUID(KSServiceUUIDStringEddystoneService),
+          {{gattUUID(ESCharacteristicUUIDStringLockstate), kPropertyRead | kPropertyWrite, {}},
+           {gattUUID(ESCharacteristicUUIDStringUnlock), kPropertyRead | kPropertyWrite, {}}}}});
+    radio()->setGattServer(id, eddy);
+    auto lock = platform::sim::SimEddystoneLock::install(
+        eddy, {gattUUID(ESCharacteristicUUIDStringLockstate), gattUUID(ESCharacteristicUUIDStringUnlock)}, right);
+    lock->setChallenge(Bytes(16, 0x42));
+    beacon->setPeripheralIdentifier(id);
+    auto operation = TestOperation::make(beacon, id);
+    operation->eddystonePasscode = row.passcode;
+    operation->retries = 3;
+    auto report = schedule(operation);
+    advanceBy(2);
+    hear(beacon, id);
+    advanceBy(20);
+    ASSERT_EQ(report->calls(), 1);
+    EXPECT_EQ(lock->locked(), !row.unlocks);
+    EXPECT_EQ(lock->answers().size(), 1u) << "one attempt only";
+    if (row.unlocks) {
+      EXPECT_EQ(report->successes, 1);
+      EXPECT_NE(std::find(report->statuses.begin(), report->statuses.end(), "Unlocked"), report->statuses.end());
+      ASSERT_NE(operation->currentService(), nullptr);
+      EXPECT_EQ(operation->currentService()->uuid(), gattUUID(KSServiceUUIDStringEddystoneService));
+    } else {
+      ASSERT_TRUE(report->error);
+      EXPECT_EQ(report->error->localizedDescription, "Incorrect Passcode");
+      EXPECT_EQ(report->error->code, 3009);
+    }
+  }
 }
 
 TEST(KSBeaconOperationNames, EveryStateHasItsTextAndOtherValuesNone) {

@@ -140,9 +140,14 @@ void KSBeaconManagerInternal::start() {
     session = provider->singleton<KSSessionManager>(KSSessionManager::kSingletonName,
                                                       [](KSInstanceProvider& p) { return KSSessionManager::create(p); });
   }
+  // The operation manager: the port given, else the registry's (none when no maker is installed).
+  auto operations = ports_.operations;
+  if (!operations) {
+    operations = provider->singleton<KSBeaconOperationManaging>(KSBeaconOperationManagerSingletonName, nullptr);
+  }
   central_ = KSCentralManagerClient::initWithDelegate(
-      provider, {std::weak_ptr<KSCentralManagerClientDelegate>(shared_from_this()), ports_.regions,
-                  ports_.operations, session});
+      provider, {std::weak_ptr<KSCentralManagerClientDelegate>(shared_from_this()), ports_.regions, operations,
+                  session});
   subscribe();
   inSession_.store(session && session->isSessionRunning());
 }

@@ -61,6 +61,16 @@ class KSBeaconOperationFactory {
                                    const std::optional<platform::Bytes>& data) = 0;
 };
 
+// The registry name of the one-at-a-time operation manager the hub hands its central client
+// (a KSBeaconOperationManaging), installed with the factory.
+inline constexpr std::string_view KSBeaconOperationManagerSingletonName = "KSBeaconOperationManager";
+
+class KSInstanceProvider;
+// Installs the makers of the operation factory and the operation manager in the registry.
+// Declared here for the SDK's wiring and defined by the configuration layer, which builds the
+// operations.
+void KSInstallBeaconOperationMakers(KSInstanceProvider& provider);
+
 inline constexpr std::string_view KSEddyConfigDataSlotDictionaryKey = "KSEddyConfigDataSlotDictionaryKey";
 inline constexpr std::uint64_t KSBeaconEndpointSerial = 0;
 

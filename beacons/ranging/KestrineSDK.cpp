@@ -14,6 +14,7 @@
 #include "beacons/model/KSEvent.h"
 #include "beacons/ranging/KSApiServiceAdapters.h"
 #include "beacons/ranging/KSBeaconManagerInternal.h"
+#include "beacons/ranging/KSBeaconOperationFactory.h"
 #include "beacons/ranging/KSBeaconRegionManager.h"
 #include "beacons/ranging/KSIdentityProvider.h"
 #include "beacons/ranging/KSLocationManagerClient.h"
@@ -354,6 +355,7 @@ void KestrineSDK::installSingletons(KSInstanceProvider& provider) {
   });
   installServiceMakers(provider);
   installSiteSingletonMakers(provider);
+  KSInstallBeaconOperationMakers(provider);
 }
 
 // --- options and token
