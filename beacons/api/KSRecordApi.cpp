@@ -11,6 +11,7 @@
 #include "beacons/model/KSBeacon.h"
 #include "beacons/model/KSBeaconPendingRecords.h"
 #include "beacons/model/KSBeaconVersion.h"
+#include "beacons/model/KSModelServices.h"
 #include "beacons/model/KSCategory.h"
 #include "beacons/model/KSPerson.h"
 #include "beacons/model/KSTeam.h"
@@ -112,6 +113,12 @@ KSRecordApi::KSRecordApi(std::shared_ptr<KSApiClient> client, KSApiOperationMana
 
 void KSRecordApi::send(const std::optional<KSApiRequest>& request, std::string_view what, Reply success,
                        TaskFailure failure) {
+  if (!client_) {
+    model_services::failForMissingApiClient([failure](const platform::Error& error) {
+      if (failure) failure(nullptr, error);
+    });
+    return;
+  }
   if (!request) {
     auto error = beacon_api::errorWithDescription(fmt::format("The record lacks the identifier {} needs", what));
     if (failure) client_->completionQueue()->async([failure, error] { failure(nullptr, error); });
@@ -122,11 +129,15 @@ void KSRecordApi::send(const std::optional<KSApiRequest>& request, std::string_v
   if (task) task->resume();
 }
 
-void KSRecordApi::postToMain(std::function<void()> work) { client_->scheduler()->mainQueue()->async(std::move(work)); }
+void KSRecordApi::postToMain(std::function<void()> work) {
+  if (!client_) return model_services::postToMainQueue(std::move(work));
+  client_->scheduler()->mainQueue()->async(std::move(work));
+}
 
 template <class T>
 void KSRecordApi::walk(const std::optional<KSApiRequest>& request,
                        std::function<void(std::vector<std::shared_ptr<T>>, bool last)> page, Failure failure) {
+  if (!client_) return model_services::failForMissingApiClient(failure);
   if (!request) {
     auto error = beacon_api::errorWithDescription("The record lacks the identifier its list needs");
     if (failure) client_->completionQueue()->async([failure, error] { failure(error); });

@@ -7,6 +7,7 @@
 #include "beacons/api/KSRecordApi.h"
 #include "beacons/http/KSAFQueryStringPair.h"
 #include "beacons/model/KSBeacon.h"
+#include "beacons/model/KSModelServices.h"
 #include "platform/crypto/Base64.h"
 
 namespace kestrine {
@@ -41,6 +42,7 @@ std::string KSBeaconConfigurationCloud::statusConfirmationPath(const std::string
 
 void KSBeaconConfigurationCloud::getMilk(const KSBeacon& beacon, const platform::Bytes& water,
                                          const platform::Bytes& status, Success success, Failure failure) {
+  if (!client_) return model_services::failForMissingApiClient(failure);
   const auto beaconID = beacon.beaconID();
   if (!idOf(beaconID)) {
     platform::Error error(std::string(KSBeaconApiErrorDomain), -1, "The beacon has no identifier to ask its milk for");
@@ -62,7 +64,7 @@ void KSBeaconConfigurationCloud::getMilk(const KSBeacon& beacon, const platform:
 }
 
 void KSBeaconConfigurationCloud::postStatus(const std::shared_ptr<KSBeacon>& beacon, const platform::Bytes& status) {
-  if (!beacon) return;
+  if (!beacon || !client_) return;
   const auto beaconID = beacon->beaconID();
   if (!idOf(beaconID)) return;
   auto records = records_;

@@ -8,6 +8,7 @@
 #include "beacons/configuration/KSBeaconConfigurationCloud.h"
 #include "beacons/configuration/KSEncryptedSettingsBlob.h"
 #include "beacons/model/KSBeacon.h"
+#include "beacons/model/KSModelServices.h"
 #include "beacons/ranging/KSBeaconRegionManager.h"
 
 namespace kestrine {
@@ -34,6 +35,10 @@ std::string KSSettingsCloud::latestSettingsPath(const std::string& beaconID, con
 }
 
 bool KSSettingsCloud::failWithoutID(const std::shared_ptr<KSBeacon>& beacon, const Failure& failure) {
+  if (!client_) {
+    model_services::failForMissingApiClient(failure);
+    return true;
+  }
   const auto id = beacon ? beacon->beaconID() : std::nullopt;
   if (id && !id->empty()) return false;
   client_->completionQueue()->async([failure] {

@@ -31,13 +31,17 @@ void logSkippedItem(std::string_view what, const platform::Error& error) {
 std::shared_ptr<KSApiClientPort> apiClientOrFail(const std::function<void(const platform::Error&)>& failure) {
   auto client = KSApiClientPort::shared();
   if (client) return client;
+  failForMissingApiClient(failure);
+  return nullptr;
+}
+
+void failForMissingApiClient(const std::function<void(const platform::Error&)>& failure) {
   platform::Log::warning("model", "no cloud API client; the request is not sent");
   if (failure) {
     postToMainQueue([failure] {
       failure(platform::Error(std::string(kNoApiClientErrorDomain), -1, "No cloud API client is configured."));
     });
   }
-  return nullptr;
 }
 
 }  // namespace kestrine::model_services

@@ -24,6 +24,9 @@ inline constexpr std::string_view kNoApiClientErrorDomain = "com.kestrine.KSApiC
 // The registered cloud API client. With none, the call cannot be made: the failure block
 // (when given) hears so later on the main queue, so every call still completes once.
 std::shared_ptr<KSApiClientPort> apiClientOrFail(const std::function<void(const platform::Error&)>& failure);
+// Tells the failure block (when given), later on the main queue, that no cloud API client is
+// configured, so the call it belongs to still completes once.
+void failForMissingApiClient(const std::function<void(const platform::Error&)>& failure);
 
 // Imports each object of a page as a record of class T; an item that does not import is
 // logged and skipped, the rest kept in order.
