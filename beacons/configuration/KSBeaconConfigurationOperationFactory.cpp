@@ -1,9 +1,16 @@
 #include "beacons/configuration/KSBeaconConfigurationOperationFactory.h"
 
 #include "beacons/configuration/KSBeaconControlOperation.h"
+#include "beacons/configuration/KSBeaconEddystoneConfigOperation.h"
+#include "beacons/configuration/KSBeaconFirmwareEncryptedUpdateOperation.h"
+#include "beacons/configuration/KSBeaconFirmwareUpdateLegacyOperation.h"
+#include "beacons/configuration/KSBeaconFirmwareUpdateOperation.h"
 #include "beacons/configuration/KSBeaconDataRequestOperation.h"
 #include "beacons/configuration/KSBeaconOperationHandle.h"
 #include "beacons/configuration/KSBeaconOperationManager.h"
+#include "beacons/configuration/KSBeaconSettingsUpdateLegacyOperation.h"
+#include "beacons/configuration/KSBeaconSettingsUpdateOfflineOperation.h"
+#include "beacons/configuration/KSBeaconSettingsUpdateOperation.h"
 #include "beacons/configuration/KSBeaconTransportDataRequestOperation.h"
 #include "beacons/foundation/KSInstanceProvider.h"
 #include "beacons/ranging/KSLocationManagerClient.h"
@@ -16,6 +23,12 @@ namespace {
 using Ref = KSBeaconOperationFactory::Ref;
 
 Ref handleFor(std::shared_ptr<KSBeaconOperation> operation) { return KSBeaconOperationHandle::wrap(std::move(operation)); }
+
+// An empty target asks the cloud for the latest firmware.
+std::optional<std::string> targetVersion(const std::string& target) {
+  if (target.empty()) return std::nullopt;
+  return target;
+}
 
 // The location client's beacon-region monitoring, as the operation manager switches it.
 class LocationMonitoringSwitch final : public KSBeaconRegionMonitoringSwitch {
@@ -51,7 +64,7 @@ void KSInstallBeaconOperationMakers(KSInstanceProvider& provider) {
   KSBeaconConfigurationOperationFactory::installMaker(provider);
 }
 
-// --- the kinds: one line each; a kind still to come answers none
+// --- the kinds: one line each
 
 Ref KSBeaconConfigurationOperationFactory::makeDataRequestOperation(const Beacon& beacon, const Peripheral& peripheral,
                                                                     const std::vector<platform::Bytes>& requests) {
@@ -70,36 +83,36 @@ Ref KSBeaconConfigurationOperationFactory::makeControlOperation(const Beacon& be
   return handleFor(KSBeaconControlOperation::initWithBeacon(beacon, peripheral, opcode, data));
 }
 
-Ref KSBeaconConfigurationOperationFactory::makeFirmwareEncryptedUpdateOperation(const Beacon&, const Peripheral&,
-                                                                                const std::string&) {
-  return nullptr;
+// The firmware kinds fetch their image from the registry's cloud API client while preparing.
+Ref KSBeaconConfigurationOperationFactory::makeFirmwareEncryptedUpdateOperation(const Beacon& beacon,
+                                                                                const Peripheral& peripheral,
+                                                                                const std::string& targetFwVersion) {
+  return handleFor(KSBeaconFirmwareEncryptedUpdateOperation::initWithBeacon(beacon, peripheral, targetVersion(targetFwVersion)));
 }
-
-Ref KSBeaconConfigurationOperationFactory::makeFirmwareUpdateOperation(const Beacon&, const Peripheral&,
-                                                                       const std::string&) {
-  return nullptr;
+Ref KSBeaconConfigurationOperationFactory::makeFirmwareUpdateOperation(const Beacon& beacon, const Peripheral& peripheral,
+                                                                       const std::string& targetFwVersion) {
+  return handleFor(
+      KSBeaconFirmwareUpdateOperation::initWithBeacon(beacon, peripheral, targetVersion(targetFwVersion)));
 }
-
-Ref KSBeaconConfigurationOperationFactory::makeFirmwareUpdateLegacyOperation(const Beacon&, const Peripheral&) {
-  return nullptr;
+Ref KSBeaconConfigurationOperationFactory::makeFirmwareUpdateLegacyOperation(const Beacon& beacon,
+                                                                             const Peripheral& peripheral) {
+  return handleFor(KSBeaconFirmwareUpdateLegacyOperation::initWithBeacon(beacon, peripheral));
 }
-
-Ref KSBeaconConfigurationOperationFactory::makeSettingsUpdateOperation(const Beacon&, const Peripheral&) {
-  return nullptr;
+Ref KSBeaconConfigurationOperationFactory::makeSettingsUpdateOperation(const Beacon& beacon, const Peripheral& peripheral) {
+  return handleFor(KSBeaconSettingsUpdateOperation::initWithBeacon(beacon, peripheral));
 }
-
-Ref KSBeaconConfigurationOperationFactory::makeSettingsUpdateLegacyOperation(const Beacon&, const Peripheral&) {
-  return nullptr;
+Ref KSBeaconConfigurationOperationFactory::makeSettingsUpdateLegacyOperation(const Beacon& beacon,
+                                                                             const Peripheral& peripheral) {
+  return handleFor(KSBeaconSettingsUpdateLegacyOperation::initWithBeacon(beacon, peripheral));
 }
-
-Ref KSBeaconConfigurationOperationFactory::makeSettingsUpdateOfflineOperation(const Beacon&, const Peripheral&,
-                                                                              const platform::Dict&) {
-  return nullptr;
+Ref KSBeaconConfigurationOperationFactory::makeSettingsUpdateOfflineOperation(const Beacon& beacon,
+                                                                              const Peripheral& peripheral,
+                                                                              const platform::Dict& settingForKey) {
+  return handleFor(KSBeaconSettingsUpdateOfflineOperation::initWithBeacon(beacon, peripheral, settingForKey));
 }
-
-Ref KSBeaconConfigurationOperationFactory::makeEddystoneConfigOperation(const Beacon&, const Peripheral&,
-                                                                        const platform::Dict&) {
-  return nullptr;
+Ref KSBeaconConfigurationOperationFactory::makeEddystoneConfigOperation(const Beacon& beacon, const Peripheral& peripheral,
+                                                                        const platform::Dict& settingForKey) {
+  return handleFor(KSBeaconEddystoneConfigOperation::initWithBeacon(beacon, peripheral, settingForKey));
 }
 
 }  // namespace kestrine

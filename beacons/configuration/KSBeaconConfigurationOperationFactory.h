@@ -13,11 +13,7 @@ class KSBeaconConfigurationCloud;
 class KSInstanceProvider;
 
 // The operations the hub schedules, each made for the beacon and its peripheral and wrapped
-// in a KSBeaconOperationHandle. A kind whose operation does not exist yet answers none, which
-// the hub reports as "not available".
-//
-// Adding a kind: make its operation in the kind's method below (one line, as the data
-// request's), nothing else changes.
+// in a KSBeaconOperationHandle.
 class KSBeaconConfigurationOperationFactory final : public KSBeaconOperationFactory {
  public:
   // Installs the makers of this factory (KSBeaconOperationFactory's name) and of the

@@ -18,35 +18,33 @@ using platform::sim::SimGattServer;
 
 // --- the factory's kinds
 
-TEST(OperationFactory, MakesTheKindsThatExistAndNoneForTheRest) {
+TEST(OperationFactory, MakesEachKindForTheBeaconAndItsPeripheral) {
   KSBeaconConfigurationOperationFactory factory;
   auto beacon = std::make_shared<KSBeacon>();
   const auto id = platform::Uuid::random();
   struct Row {
     const char* kind;
     KSBeaconOperationFactory::Ref ref;
-    std::string_view className;  // empty: none made
+    std::string_view className;
   };
   const Row rows[] = {
       {"data request", factory.makeDataRequestOperation(beacon, id, {{0x01}}), "KSBeaconDataRequestOperation"},
       {"transport", factory.makeTransportDataRequestOperation(beacon, id, {0x01}),
        "KSBeaconTransportDataRequestOperation"},
       {"control", factory.makeControlOperation(beacon, id, 11, std::nullopt), "KSBeaconControlOperation"},
-      {"firmware encrypted", factory.makeFirmwareEncryptedUpdateOperation(beacon, id, "2.0"), ""},
-      {"firmware", factory.makeFirmwareUpdateOperation(beacon, id, "2.0"), ""},
-      {"firmware legacy", factory.makeFirmwareUpdateLegacyOperation(beacon, id), ""},
-      {"settings", factory.makeSettingsUpdateOperation(beacon, id), ""},
-      {"settings legacy", factory.makeSettingsUpdateLegacyOperation(beacon, id), ""},
-      {"settings offline", factory.makeSettingsUpdateOfflineOperation(beacon, id, {}), ""},
-      {"eddystone", factory.makeEddystoneConfigOperation(beacon, id, {}), ""},
+      {"firmware encrypted", factory.makeFirmwareEncryptedUpdateOperation(beacon, id, "2.0"),
+       "KSBeaconFirmwareEncryptedUpdateOperation"},
+      {"firmware", factory.makeFirmwareUpdateOperation(beacon, id, "2.0"), "KSBeaconFirmwareUpdateOperation"},
+      {"firmware legacy", factory.makeFirmwareUpdateLegacyOperation(beacon, id), "KSBeaconFirmwareUpdateLegacyOperation"},
+      {"settings", factory.makeSettingsUpdateOperation(beacon, id), "KSBeaconSettingsUpdateOperation"},
+      {"settings legacy", factory.makeSettingsUpdateLegacyOperation(beacon, id), "KSBeaconSettingsUpdateLegacyOperation"},
+      {"settings offline", factory.makeSettingsUpdateOfflineOperation(beacon, id, {}),
+       "KSBeaconSettingsUpdateOfflineOperation"},
+      {"eddystone", factory.makeEddystoneConfigOperation(beacon, id, {}), "KSBeaconEddystoneConfigOperation"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.kind);
     auto op = KSBeaconOperationHandle::operationOf(row.ref);
-    if (row.className.empty()) {
-      EXPECT_EQ(row.ref, nullptr);
-      continue;
-    }
     ASSERT_NE(op, nullptr);
     EXPECT_EQ(op->className(), row.className);
     EXPECT_EQ(op->beacon(), beacon);
