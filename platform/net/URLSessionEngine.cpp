@@ -48,6 +48,11 @@ void curlGlobalInit() {
   (void)once;
 }
 
+// The global set-up runs once at load, on the thread that starts the process, as libcurl asks.
+// Made lazily by the first session, it would run on whichever worker made it, and OpenSSL's
+// per-thread error state set up there during its own start is never freed when that thread ends.
+[[maybe_unused]] const bool curlReadyAtLoad = (curlGlobalInit(), true);
+
 URLErrorCode codeForCurl(CURLcode rc, long osErrno) {
   switch (rc) {
     // The scheme was checked before anything was sent and redirects are not followed, so
