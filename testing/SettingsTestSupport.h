@@ -89,11 +89,8 @@ struct SettingsFixture : OperationFixture {
     sink = platform::sim::SimSettingsSink::install(app, server, radio()->timeline(),
                                                    gattUUID(KSCharacteristicUUIDStringIndicator));
     sink->encrypted().setKeys({sharedKey, passcodeDigest("123456")});
-    login = platform::sim::SimLoginResponder::install(
-        server, {gattUUID(KSCharacteristicUUIDStringWater), gattUUID(KSCharacteristicUUIDStringMilk),
-                 gattUUID(KSCharacteristicUUIDStringIndicator)});
-    // An 8-byte challenge: the phone answers it under the passcode; any answer is taken.
-    login->setWater(Bytes{1, 2, 3, 4, 5, 6, 7, 8});
+    // The maker's login: a headed challenge answered without a passcode (any answer taken).
+    login = testsupport::installLoginResponder(server);
     lock = platform::sim::SimEddystoneLock::install(
         server, {gattUUID(ESCharacteristicUUIDStringLockstate), gattUUID(ESCharacteristicUUIDStringUnlock)},
         passcodeDigest("123456"));

@@ -86,6 +86,9 @@ TEST(SettingsUpdateThreads, AHostThreadCancelsWhileTheUpdateRuns) {
     auto sink = platform::sim::SimSettingsSink::install(beaconApp, server, radio->timeline(),
                                                         gattUUID(KSCharacteristicUUIDStringIndicator));
     sink->setAnswerDelay(0.002);
+    // The maker's login, which the update runs first.
+    auto login = testsupport::installLoginResponder(server);
+    manager->setConfigurationCloud(std::make_shared<testsupport::OfflineCloud>());
     sink->encrypted().setKeys({key});
     cloudFake.setSettingsSecret(key);
     cloudFake.setSettingsPayload(platform::Bytes(64, 0x77));
