@@ -33,19 +33,25 @@ std::string sha1Base64(const Bytes& b) {
   return platform::crypto::base64Encode(platform::crypto::digest(platform::crypto::DigestAlgorithm::SHA1, b));
 }
 
+// The maker's service with Control, Indicator, the login's Water and Milk and, unless told
+// otherwise, Gravy for the image.
 SimGattServer::Service firmwareGattService(bool withGravy = true) {
   using namespace platform::bluetooth;
   SimGattServer::Service service{gattUUID(KSServiceUUIDStringKestrineLong),
                                  {{gattUUID(KSCharacteristicUUIDStringControl), kPropertyWrite, {}},
-                                  {gattUUID(KSCharacteristicUUIDStringIndicator), kPropertyNotify, {}}}};
+                                  {gattUUID(KSCharacteristicUUIDStringIndicator), kPropertyRead | kPropertyNotify, {}},
+                                  {gattUUID(KSCharacteristicUUIDStringWater), kPropertyRead, {}},
+                                  {gattUUID(KSCharacteristicUUIDStringMilk), kPropertyWrite, {}}}};
   if (withGravy) {
     service.characteristics.push_back({gattUUID(KSCharacteristicUUIDStringGravy), kPropertyWriteWithoutResponse, {}});
   }
   return service;
 }
 
-// The sim beacon with its OTA sink, the cloud fake over loopback with a firmware record, the
-// image and future settings, and the real operation manager and central client.
+// The sim beacon with its login responder and OTA sink, the cloud fake over loopback with a
+// firmware record, the image and future settings, and the real operation manager and central
+// client. The login's own cloud calls (its status post) go to the base fixture's offline
+// cloud, so the fake sees only the update's requests.
 struct FirmwareFixture : OperationFixture {
   velmora::testing::BeaconCloudFake cloud;
   std::shared_ptr<KSApiClient> client;
@@ -74,6 +80,7 @@ struct FirmwareFixture : OperationFixture {
     app = SimBeaconApplication::install(server, radio()->timeline(), gattUUID(KSCharacteristicUUIDStringControl),
                                         gattUUID(KSCharacteristicUUIDStringIndicator));
     app->setStatusBlock(kStatusBlock);
+    login = installLoginResponder(server);
     sink = SimOtaSink::install(server, radio(), peripheralID,
                                {gattUUID(KSCharacteristicUUIDStringControl),
                                 gattUUID(KSCharacteristicUUIDStringIndicator), gattUUID(KSCharacteristicUUIDStringGravy)},
@@ -129,6 +136,20 @@ struct FirmwareFixture : OperationFixture {
       if (!t.answer && t.kind == SimGattServer::Kind::Write && t.bytes == Bytes{0x03}) return t.micros / 1e6;
     }
     return -1;
+  }
+  // One login, accepted, with its milk written before anything reached Control.
+  void expectLoggedInBeforeControl() {
+    EXPECT_TRUE(login->loggedIn());
+    EXPECT_EQ(login->milkWrites().size(), 1u);
+    std::vector<std::string> writes;
+    for (const auto& t : server->trace()) {
+      if (t.answer || t.kind != SimGattServer::Kind::Write) continue;
+      if (t.uuid == gattUUID(KSCharacteristicUUIDStringMilk)) writes.push_back("milk");
+      if (t.uuid == gattUUID(KSCharacteristicUUIDStringControl)) writes.push_back("control");
+    }
+    ASSERT_GE(writes.size(), 2u);
+    EXPECT_EQ(writes[0], "milk");
+    EXPECT_EQ(writes[1], "control");
   }
   // Control writes without the status requests.
   std::vector<Bytes> sequenceWrites() {
@@ -192,6 +213,7 @@ TEST_F(FirmwareFixture, UpdatesTheImageAndConfirmsTheStatusTheRebootedBeaconAdve
   EXPECT_EQ(gets[2].query, (std::map<std::string, std::string>{{"firmwareVersion", "2.0.0"}, {"status", "+/+/AQI="}}));
   EXPECT_EQ(gets[3].path, "/api/beacons/b-1");
   EXPECT_FALSE(op->isStatusTimerRunning());
+  expectLoggedInBeforeControl();
 }
 
 TEST_F(FirmwareFixture, FutureSettingsAreCutIntoVectorNumberedBulkChunksAndMac) {
@@ -444,6 +466,7 @@ TEST_F(EncryptedFixture, HeaderChunksPrepareOTAAfterItsNotificationAndNumberedRe
   ASSERT_GE(gets.size(), 2u);
   EXPECT_EQ(gets[0].rawTarget, "/api/beacons/b-1/firmware/2.0.0/hex?status=%2B/%2B/AQI%3D");
   EXPECT_EQ(gets[1].query.at("firmwareVersion"), "2.0.0");
+  expectLoggedInBeforeControl();
 }
 
 TEST_F(EncryptedFixture, AHeaderOfSeventeenBytesTakesASecondChunk) {
@@ -561,6 +584,7 @@ TEST_F(LegacyFixture, ErasesStreamsAndConfirmsTheModelsLatestFirmware) {
   auto puts = requests("PUT");
   ASSERT_EQ(puts.size(), 1u);
   EXPECT_EQ(puts[0].path, "/api/beacons/b-1-new/firmware/2.0.0/confirm");
+  expectLoggedInBeforeControl();
 }
 
 TEST_F(LegacyFixture, WithTheStatusBitItWaitsForTheAdvertisedStatus) {

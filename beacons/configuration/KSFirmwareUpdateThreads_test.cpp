@@ -89,6 +89,8 @@ struct ThreadWorld {
     hub->allowScans = false;
     client = KSCentralManagerClient::initWithDelegate(provider, {hub, nullptr, manager, nullptr});
     manager->setCentralManagerClient(client);
+    // The login's status post stays off the fake, which then sees only the update's calls.
+    manager->setConfigurationCloud(std::make_shared<testsupport::OfflineCloud>());
     api = KSApiClient::create(cloud.baseUrl(), scheduler);
 
     using namespace platform::bluetooth;
@@ -98,7 +100,9 @@ struct ThreadWorld {
         radio->timeline(),
         {{gattUUID(KSServiceUUIDStringKestrineLong),
           {{gattUUID(KSCharacteristicUUIDStringControl), kPropertyWrite, {}},
-           {gattUUID(KSCharacteristicUUIDStringIndicator), kPropertyNotify, {}},
+           {gattUUID(KSCharacteristicUUIDStringIndicator), kPropertyRead | kPropertyNotify, {}},
+           {gattUUID(KSCharacteristicUUIDStringWater), kPropertyRead, {}},
+           {gattUUID(KSCharacteristicUUIDStringMilk), kPropertyWrite, {}},
            {gattUUID(KSCharacteristicUUIDStringGravy), kPropertyWriteWithoutResponse, {}}}}},
         kQuick);
     radio->setGattServer(id, server);
@@ -106,6 +110,7 @@ struct ThreadWorld {
                                                        gattUUID(KSCharacteristicUUIDStringIndicator));
     app->setStatusBlock(Bytes{1, 2, 3});
     app->setStatusDelay(0.001);
+    login = testsupport::installLoginResponder(server);
     sink = platform::sim::SimOtaSink::install(server, radio, id,
                                               {gattUUID(KSCharacteristicUUIDStringControl),
                                                gattUUID(KSCharacteristicUUIDStringIndicator),
@@ -128,6 +133,7 @@ struct ThreadWorld {
     cloud.putRecord("beacons/b-1/versions/latest/futuresettings", "other", Value("none"));
   }
   std::size_t gravyWrites() const { return sink->gravyWrites().size(); }
+  std::shared_ptr<platform::sim::SimLoginResponder> login;  // kept: the server holds it weakly
 };
 
 struct Seen {
