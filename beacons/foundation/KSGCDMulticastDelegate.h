@@ -128,7 +128,7 @@ class KSGCDMulticastDelegate {
     node->identity = asProtocol.get();
     node->delegate = asProtocol;
     node->delegateQueue = std::move(delegateQueue);
-    node->responds = KSRespondsTable::shared<Protocol, D>();
+    node->responds = KSRespondsTable::forDelegate<Protocol, D>(*delegate);
     std::vector<std::shared_ptr<Node>> pruned;
     std::lock_guard lock(mutex_);
     // Registrations of subscribers that were destroyed without removing themselves go here,

@@ -97,6 +97,19 @@ TEST_F(KSGCDMulticastDelegateTest, DeliversAsynchronouslyToImplementersOnly) {
   EXPECT_EQ(multicast.countOfClass<ListenerDelegate>(), 3u);
 }
 
+// A subscriber handed on through a port that knows only the protocol type still hears the
+// methods its class overrides; a plain protocol object registered that way still hears none.
+TEST_F(KSGCDMulticastDelegateTest, ASubscriberRegisteredThroughItsProtocolTypeKeepsItsOverrides) {
+  std::shared_ptr<ListenerDelegate> erased = std::make_shared<Recorder>("r", &log);
+  std::shared_ptr<ListenerDelegate> plain = std::make_shared<ListenerDelegate>();
+  multicast.addDelegate(erased, q1);
+  multicast.addDelegate(plain, q1);
+  multicast.invoke(&ListenerDelegate::listenerDidRange, std::vector<std::string>{"a"});
+  multicast.invoke(&ListenerDelegate::listenerDidCount, 2, std::string("x"));
+  EXPECT_EQ(scheduler->runUntilIdle(), 2u);
+  EXPECT_EQ(log, (std::vector<std::string>{"r range a", "r count 2 x"}));
+}
+
 TEST_F(KSGCDMulticastDelegateTest, OneDelegateOnTwoQueuesReceivesEachMessageTwice) {
   auto recorder = std::make_shared<Recorder>("r", &log);
   multicast.addDelegate(recorder, q1);

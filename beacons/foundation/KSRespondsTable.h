@@ -3,6 +3,7 @@
 #include <any>
 #include <memory>
 #include <type_traits>
+#include <typeinfo>
 #include <vector>
 
 namespace kestrine {
@@ -66,6 +67,21 @@ class KSRespondsTable {
   static const std::shared_ptr<const KSRespondsTable>& shared() {
     static const auto table = std::make_shared<const KSRespondsTable>(of<P, D>());
     return table;
+  }
+
+  // The table for one delegate object whose static type is D. When D is the protocol itself
+  // (a subscriber handed on through a port that knows only the protocol), the compiler cannot
+  // see the object's class: a plain protocol object implements nothing, and an object of any
+  // other class counts as implementing every method, so its overrides are not skipped.
+  template <class P, class D>
+  static const std::shared_ptr<const KSRespondsTable>& forDelegate(const D& delegate) {
+    if constexpr (std::is_same_v<P, D> && std::is_polymorphic_v<P>) {
+      if (typeid(delegate) != typeid(P)) {
+        static const auto unknown = std::make_shared<const KSRespondsTable>();
+        return unknown;
+      }
+    }
+    return shared<P, D>();
   }
 
  private:
