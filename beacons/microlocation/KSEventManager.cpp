@@ -289,7 +289,7 @@ void KSEventManager::logEvent(const std::shared_ptr<KSEvent>& event, std::int32_
     const double spacing = priority == 1 ? kPriorityPostSpacing : kPostSpacing;
     const auto now = clock_->now();
     if (!lastPostedEvents_ || now.timeIntervalSince(*lastPostedEvents_) > spacing) {
-      toPost.swap(loggedEvents_);
+      toPost = takeLoggedEventsLocked();
       lastPostedEvents_ = now;
     }
   }
@@ -319,10 +319,19 @@ void KSEventManager::postAllEvents() {
   {
     std::lock_guard lock(mutex_);
     if (loggedEvents_.empty()) return;
-    toPost.swap(loggedEvents_);
+    toPost = takeLoggedEventsLocked();
     lastPostedEvents_ = clock_->now();
   }
   postEvents(std::move(toPost));
+}
+
+std::vector<std::shared_ptr<KSEvent>> KSEventManager::takeLoggedEventsLocked() {
+  std::vector<std::shared_ptr<KSEvent>> taken;
+  taken.swap(loggedEvents_);
+  for (const auto& event : taken) {
+    if (event && event->eventID()) handedOverEventIDs_.insert(*event->eventID());
+  }
+  return taken;
 }
 
 void KSEventManager::postEvents(std::vector<std::shared_ptr<KSEvent>> events) {
@@ -337,16 +346,21 @@ void KSEventManager::postUnPostedEventsFromLocalStore() {
       [weak](KSEventStore::Events events) {
         auto self = weak.lock();
         if (!self) return;
+        // The store keeps no device identifier: a reloaded event gets this device's again.
+        std::optional<std::string> device;
+        if (self->ports_.identity) device = self->ports_.identity->deviceIdentifier();
         {
           std::lock_guard lock(self->mutex_);
-          // An event still waiting here would otherwise go out twice.
-          std::set<std::string> waiting;
+          // An event still waiting here, or already handed over for posting and not yet
+          // marked posted in the store, would otherwise go out twice.
+          std::set<std::string> seen(self->handedOverEventIDs_.begin(), self->handedOverEventIDs_.end());
           for (const auto& e : self->loggedEvents_) {
-            if (e && e->eventID()) waiting.insert(*e->eventID());
+            if (e && e->eventID()) seen.insert(*e->eventID());
           }
           for (auto& event : events) {
             if (!event) continue;
-            if (event->eventID() && !waiting.insert(*event->eventID()).second) continue;
+            if (event->eventID() && !seen.insert(*event->eventID()).second) continue;
+            if (!event->deviceUUID()) event->setDeviceUUID(device);
             self->loggedEvents_.push_back(std::move(event));
           }
         }

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <unordered_set>
 #include <vector>
 
 #include "beacons/foundation/KSRespondsTable.h"
@@ -60,7 +61,9 @@ struct KSTriggeredEventItem : platform::Object {
 // Watches the hub's ranging passes for the triggers it monitors and reports each firing to
 // the trigger's handler, its delegate and the notification centre, keeping each trigger's
 // summary in the local store. It also collects the analytics events the host logs and hands
-// them for posting, spaced at least a minute apart (ten seconds for priority 1).
+// them for posting, spaced at least a minute apart (ten seconds for priority 1). At launch
+// the stored events never posted are posted again, except those this manager has already
+// handed over (their rows are marked only once the cloud has taken them).
 //
 // Thread-safety: the monitors, the logged events and the last-post date sit under one lock.
 // A pass evaluates a snapshot of the monitors under that lock; handlers, the delegate, the
@@ -141,6 +144,8 @@ class KSEventManager : public KSBeaconManagerInternalDelegate, public std::enabl
  private:
   explicit KSEventManager(Ports ports);
   void postEvents(std::vector<std::shared_ptr<KSEvent>> events);
+  // Takes the waiting events for posting; under the lock.
+  std::vector<std::shared_ptr<KSEvent>> takeLoggedEventsLocked();
   platform::NotificationCenter& center() const;
 
   Ports ports_;
@@ -149,6 +154,9 @@ class KSEventManager : public KSBeaconManagerInternalDelegate, public std::enabl
   std::map<std::string, std::shared_ptr<KSEventMonitor>> monitors_;
   std::vector<std::shared_ptr<KSEvent>> loggedEvents_;
   std::optional<platform::Date> lastPostedEvents_;
+  // The IDs of the events handed over for posting by this manager. Their rows stay unposted
+  // until the cloud has taken them, so the unposted-events fetch skips them.
+  std::unordered_set<std::string> handedOverEventIDs_;
   std::weak_ptr<KSEventManagerDelegate> delegate_;
   std::shared_ptr<const KSRespondsTable> delegateResponds_;
   std::shared_ptr<platform::dispatch::Queue> queue_;

@@ -62,7 +62,11 @@ struct FakeStore : KSEventStore {
 
 struct FakePoster : KSEventPoster {
   std::vector<std::string> posted;  // eventIdentifiers in order
-  void postEvent(const std::shared_ptr<KSEvent>& e) override { posted.push_back(e->eventIdentifier().value_or("?")); }
+  std::vector<std::shared_ptr<KSEvent>> events;
+  void postEvent(const std::shared_ptr<KSEvent>& e) override {
+    posted.push_back(e->eventIdentifier().value_or("?"));
+    events.push_back(e);
+  }
 };
 
 struct FakeIdentity : KSEventIdentitySource {
@@ -270,19 +274,36 @@ TEST_F(ManagerFixture, LaunchPurgesThenRepostsUnpostedInOrderOnce) {
   posted->setLastPostedAt(scheduler->clock()->now());
   auto later = event("later", 10), earlier = event("earlier", 20);
   store->events = {old, posted, later, earlier};
-  // "waiting" is logged but not yet posted; it is also stored unposted.
+  // "kick" is handed over for posting and "waiting" is logged but not yet posted; both are
+  // also stored unposted.
   manager->logEvent(event("kick"), 0);
   manager->logEvent(event("waiting", 5), 0);
   poster->posted.clear();
+  poster->events.clear();
 
   manager->registerForApplicationStateTransitionNotifications();
   center.post(std::string(platform::app::kDidFinishLaunchingNotification));
   ASSERT_EQ(store->purges.size(), 1u);
   EXPECT_EQ(store->purges.front().first, scheduler->clock()->now().addingTimeInterval(-3 * 86400.0));
   EXPECT_EQ(store->purges.front().second, 2000u);
-  // kick is unposted in the store too (the fake store never stamps posts): it goes again,
-  // as the real store would send it, but "waiting" is not sent twice.
-  EXPECT_EQ(poster->posted, (std::vector<std::string>{"waiting", "earlier", "later", "kick"}));
+  // Neither "waiting" nor "kick" (handed over, its row not yet marked posted) goes twice.
+  EXPECT_EQ(poster->posted, (std::vector<std::string>{"waiting", "earlier", "later"}));
+}
+
+// The store keeps no device identifier: events reloaded from it are posted with this device's.
+TEST_F(ManagerFixture, ReloadedEventsArePostedWithTheDeviceIdentifier) {
+  auto stored = event("stored", 10);
+  store->events = {stored};
+  manager->postUnPostedEventsFromLocalStore();
+  ASSERT_EQ(poster->events.size(), 1u);
+  EXPECT_EQ(poster->events[0]->deviceUUID(), "device-1");
+
+  auto other = event("other", 5);
+  other->setDeviceUUID("device-0");  // one that has its own keeps it
+  store->events = {other};
+  manager->postUnPostedEventsFromLocalStore();
+  ASSERT_EQ(poster->events.size(), 2u);
+  EXPECT_EQ(poster->events[1]->deviceUUID(), "device-0");
 }
 
 TEST_F(ManagerFixture, TeardownPostsTheWaitingEvents) {

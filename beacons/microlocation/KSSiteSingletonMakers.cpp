@@ -2,6 +2,7 @@
 
 #include "beacons/foundation/KSInstanceProvider.h"
 #include "beacons/microlocation/KSEventManager.h"
+#include "beacons/microlocation/KSEventManagerAdapters.h"
 #include "beacons/microlocation/KSLocalNotificationManager.h"
 #include "beacons/microlocation/KSSiteManagerInternal.h"
 #include "beacons/microlocation/KSVisitTracker.h"
@@ -37,6 +38,7 @@ void installSiteSingletonMakers(KSInstanceProvider& provider) {
   }
   KSVisitTracker::installMaker(provider);
   KSLocalNotificationManager::installMaker(provider);
+  installEventManagerMaker(provider);
   // A logger already installed (a test's) is kept.
   if (!provider.hasMaker(KSEventLogging::kSingletonName) && !provider.hasSingleton(KSEventLogging::kSingletonName)) {
     provider.installMaker<KSEventLogging>(std::string(KSEventLogging::kSingletonName), [](KSInstanceProvider& p) {

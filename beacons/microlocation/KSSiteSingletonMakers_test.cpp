@@ -7,7 +7,12 @@
 #include "beacons/microlocation/KSLocalNotificationManager.h"
 #include "beacons/microlocation/KSSiteManagerInternal.h"
 #include "beacons/microlocation/KSVisitTracker.h"
+#include "beacons/api/KSApiOperationManager.h"
+#include "beacons/model/KSBeaconHubPort.h"
 #include "beacons/model/KSEvent.h"
+#include "beacons/storage/KSEventSummary.h"
+#include "beacons/storage/KSLocalStorageManager.h"
+#include "platform/store/StoreContext.h"
 #include "beacons/ranging/KSRangingServicePorts.h"
 #include "beacons/ranging/KestrineSDK.h"
 #include "testing/SimWorld.h"
@@ -60,6 +65,43 @@ TEST(SiteSingletonMakers, TheSdkEntrysEventsGoToTheEventManager) {
                                        [own](KSInstanceProvider&) { return own; });
   KestrineSDK::installSingletons(*second);
   EXPECT_EQ(second->singleton<KSEventLogging>(KSEventLogging::kSingletonName, nullptr), own);
+}
+
+// The registry's event manager keeps what it is given in the registry's store, and making it
+// makes neither the operation manager nor the site manager: it reaches them only once the SDK
+// has made them.
+TEST(SiteSingletonMakers, TheRegistrysEventManagerStoresEventsAndSummaries) {
+  velmora::testing::SimWorld world;
+  auto provider = KSInstanceProvider::create(world.bundle());
+  KestrineSDK::installSingletons(*provider);
+  auto manager = KSEventManager::sharedManager(*provider);
+  ASSERT_NE(manager, nullptr);
+  EXPECT_FALSE(provider->hasSingleton(KSApiOperationManager::kSingletonName));
+  EXPECT_FALSE(provider->hasSingleton(KSSiteManagerInternal::kSingletonName));
+
+  manager->logEventWithIdentifier("opened", std::string("v1"), std::nullopt, std::nullopt);
+  KSEventSummary summary;
+  summary.setEventIdentifier(std::string("t-1"));
+  summary.setTriggeredCount(3);
+  manager->saveEventSummary(summary);
+  world.runUntilIdle();
+  EXPECT_FALSE(provider->hasSingleton(KSApiOperationManager::kSingletonName)) << "posting made no operation manager";
+
+  auto storage = KSLocalStorageManager::sharedManager(*provider);
+  ASSERT_NE(storage, nullptr);
+  auto stored = storage->eventSummaryForIdentifier("t-1");
+  ASSERT_NE(stored, nullptr);
+  EXPECT_EQ(stored->triggeredCount(), 3);
+  auto context = storage->mainContext();
+  ASSERT_NE(context, nullptr);
+  std::int64_t events = -1;
+  context->performAndWait([&](platform::store::StoreContext& c) {
+    events = c.count(std::string(KSEventEntityName), platform::store::Predicate::eq("eventIdentifier", platform::Value("opened")))
+                 .value_or(-1);
+  });
+  EXPECT_EQ(events, 1);
+  KSLocalStoragePort::setShared(nullptr);
+  KSBeaconHubPort::setShared(nullptr);
 }
 
 }  // namespace
