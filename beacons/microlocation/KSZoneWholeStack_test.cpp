@@ -187,6 +187,7 @@ Value beaconRecord(const std::string& id, const std::string& serial, int minor, 
        {"minor", minor},
        {"measuredPowerAt1Meter", -59},
        {"siteID", "S1"},
+       {"siteName", "Atrium"},
        {"categories", Value::makeArray({Value::makeDict({{"id", "c-" + id},
                                                          {"name", category},
                                                          {"customValues", Value::makeArray({customValue(
@@ -488,7 +489,10 @@ TEST_F(ZoneWholeStack, OneSiteVisitIsHeardByTheZoneMonitorTheMicroLocationManage
   EXPECT_EQ(journal.copy(journal.events).size(), eventsBefore);
 
   // The store: the event's summary and the two ended visits; each visit's last post carries
-  // its end.
+  // its end. The store writes its context to the file when the app goes to the background
+  // (as the user leaves it): what was handed to it is in the file from then on.
+  world.app->perform(platform::sim::SimApp::Step::EnterBackground);
+  world.runUntilIdle();
   const double t0 = start;
   SQLite::Database db(storeFile().string(), SQLite::OPEN_READONLY);
   {
