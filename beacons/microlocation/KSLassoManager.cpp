@@ -6,21 +6,26 @@
 #include "beacons/microlocation/KSEventFilter.h"
 #include "beacons/microlocation/KSLassoPacket.h"
 #include "beacons/microlocation/KSMicroLocation.h"
+#include "beacons/microlocation/KSMicroLocationManager.h"
 #include "beacons/microlocation/KSVisitTracker.h"
 #include "beacons/model/KSBeacon.h"
 #include "beacons/model/KSBeaconHubPort.h"
 #include "beacons/ranging/KSBeaconOperationFactory.h"
+#include "beacons/ranging/KestrineSDK.h"
 #include "platform/core/Clock.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/Scheduler.h"
 
 namespace kestrine {
 
-// Hands the tracker's visit ends to the manager, which the tracker holds only weakly.
-class KSLassoManager::VisitListener : public KSVisitTrackerDelegate {
+// Hands the private micro-location manager's visit ends to the lasso manager. The
+// micro-location manager holds its delegate weakly and the lasso manager owns both, so the
+// listener holds the lasso manager weakly too: nothing here keeps the lasso manager alive.
+class KSLassoManager::MicroLocationListener final : public KSMicroLocationManagerDelegate {
  public:
-  explicit VisitListener(std::weak_ptr<KSLassoManager> manager) : manager_(std::move(manager)) {}
-  void visitTrackerDidEndVisitForBeaconsWithSerialNumbers(SerialNumbers serialNumbers) override {
+  explicit MicroLocationListener(std::weak_ptr<KSLassoManager> manager) : manager_(std::move(manager)) {}
+  void microLocationManagerDidEndVisitForBeaconsWithSerialNumbers(KSMicroLocationManager*,
+                                                                  SerialNumbers serialNumbers) override {
     if (auto manager = manager_.lock()) manager->microLocationManagerDidEndVisitForBeaconsWithSerialNumbers(serialNumbers);
   }
 
@@ -32,6 +37,8 @@ KSLassoManager::KSLassoManager(Token, Ports ports) : ports_(std::move(ports)) {}
 
 std::shared_ptr<KSLassoManager> KSLassoManager::sharedManager() {
   auto provider = KSInstanceProvider::sharedProvider();
+  // The visit tracker's maker, as the SDK installs it (makers installed first are kept).
+  if (!provider->hasSingleton(kSingletonName)) KestrineSDK::installSingletons(*provider);
   return provider->singleton<KSLassoManager>(std::string(kSingletonName), [](KSInstanceProvider& p) {
     Ports ports;
     ports.provider = &p;
@@ -43,19 +50,28 @@ std::shared_ptr<KSLassoManager> KSLassoManager::create(Ports ports) {
   if (ports.provider && !ports.scheduler) ports.scheduler = ports.provider->platform().scheduler;
   if (!ports.scheduler) ports.scheduler = platform::dispatch::Scheduler::shared();
   if (!ports.eventManager.scheduler) ports.eventManager.scheduler = ports.scheduler;
+  if (!ports.visits && ports.provider &&
+      (ports.provider->hasMaker(KSVisitTracker::kSingletonName) ||
+       ports.provider->hasSingleton(KSVisitTracker::kSingletonName))) {
+    ports.visits = KSVisitTracker::sharedTracker(*ports.provider);
+  }
   auto manager = std::make_shared<KSLassoManager>(Token{}, std::move(ports));
   manager->eventManager_ = KSEventManager::create(manager->ports_.eventManager, manager->ports_.provider);
   manager->eventManager_->setDelegate(std::static_pointer_cast<KSLassoManager>(manager->shared_from_this()));
   if (manager->ports_.visits) {
-    manager->visitListener_ = std::make_shared<VisitListener>(manager);
-    manager->ports_.visits->addDelegate(manager->visitListener_);
+    // Only visit ends are listened to: no site manager and no notification centre.
+    KSMicroLocationManager::Ports micro;
+    micro.scheduler = manager->ports_.scheduler;
+    micro.visitTracker = manager->ports_.visits;
+    manager->microLocationManager_ = KSMicroLocationManager::create(std::move(micro));
+    manager->microLocationListener_ = std::make_shared<MicroLocationListener>(manager);
+    manager->microLocationManager_->setDelegate(manager->microLocationListener_);
+    manager->microLocationManager_->startUpdatingMicroLocation();
   }
   return manager;
 }
 
-KSLassoManager::~KSLassoManager() {
-  if (ports_.visits && visitListener_) ports_.visits->removeDelegate(visitListener_.get());
-}
+KSLassoManager::~KSLassoManager() = default;
 
 std::shared_ptr<KSLassoManagerDelegate> KSLassoManager::delegate() const {
   std::lock_guard lock(mutex_);

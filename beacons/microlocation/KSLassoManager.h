@@ -25,6 +25,7 @@ namespace kestrine {
 class KSBeaconHubPort;
 class KSInstanceProvider;
 class KSLassoManager;
+class KSMicroLocationManager;
 class KSVisitTracker;
 
 inline constexpr std::string_view KSLassoTriggerInRangeIdentifier = "triggerInRangeLasso";
@@ -89,7 +90,9 @@ class KSLassoManager : public KSEventManagerDelegate, public std::enable_shared_
     std::shared_ptr<platform::dispatch::Scheduler> scheduler;  // none: the registry's
     // Where redemption packets go (the ranging hub); none: the beacon's own hub.
     std::shared_ptr<KSBeaconHubPort> hub;
-    // Whose visit ends leave lassos; without one, visit ends arrive through
+    // The tracker whose visit ends leave lassos: the manager's own micro-location manager
+    // listens to it and hands the ends over on the main queue. None: the registry's, when
+    // the provider has one; else visit ends arrive only through
     // microLocationManagerDidEndVisitForBeaconsWithSerialNumbers.
     std::shared_ptr<KSVisitTracker> visits;
     KSEventManager::Ports eventManager;
@@ -118,6 +121,9 @@ class KSLassoManager : public KSEventManagerDelegate, public std::enable_shared_
   // The lassos entered now, by serial number.
   std::map<std::string, std::shared_ptr<KSLasso>> lassos() const;
   const std::shared_ptr<KSEventManager>& eventManager() const { return eventManager_; }
+  // The manager's own micro-location manager, over the visit tracker of the ports (none
+  // without a tracker). Its delegate is the lasso manager's; the host must not replace it.
+  const std::shared_ptr<KSMicroLocationManager>& microLocationManager() const { return microLocationManager_; }
 
   void eventManagerTriggeredEvent(const std::shared_ptr<KSEventManager>& manager,
                                   const std::shared_ptr<KSTriggeredEvent>& event) override;
@@ -126,7 +132,7 @@ class KSLassoManager : public KSEventManagerDelegate, public std::enable_shared_
 
  private:
   struct Token {};
-  class VisitListener;
+  class MicroLocationListener;
 
  public:
   KSLassoManager(Token, Ports ports);
@@ -143,7 +149,8 @@ class KSLassoManager : public KSEventManagerDelegate, public std::enable_shared_
 
   Ports ports_;
   std::shared_ptr<KSEventManager> eventManager_;
-  std::shared_ptr<VisitListener> visitListener_;
+  std::shared_ptr<MicroLocationListener> microLocationListener_;
+  std::shared_ptr<KSMicroLocationManager> microLocationManager_;
   std::atomic<bool> redeeming_{false};
 
   mutable std::recursive_mutex mutex_;

@@ -9,10 +9,13 @@
 #include "beacons/foundation/KSConfigurator.h"
 #include "beacons/foundation/KSInstanceProvider.h"
 #include "beacons/microlocation/KSLassoPacket.h"
+#include "beacons/microlocation/KSMicroLocationManager.h"
+#include "beacons/microlocation/KSVisitTracker.h"
 #include "beacons/model/KSBeacon.h"
 #include "beacons/model/KSCustomValue.h"
 #include "beacons/ranging/KSBeaconManagerInternal.h"
 #include "beacons/ranging/KSBeaconOperationFactory.h"
+#include "beacons/ranging/KestrineSDK.h"
 #include "testing/CentralTestSupport.h"
 #include "testing/HexBytes.h"
 #include "testing/SimWorld.h"
@@ -96,7 +99,12 @@ struct Recorder : KSLassoManagerDelegate {
   static std::string serial(const Lasso& l) { return l->beacon()->serialNumber().value_or("?"); }
   void didEnterLasso(const Lasso& l) override { lines.push_back("enter " + serial(l)); }
   void didRangeLasso(const Lasso& l) override { lines.push_back("range " + serial(l)); }
-  void didExitLasso(const Lasso& l) override { lines.push_back("exit " + serial(l)); }
+  void didExitLasso(const Lasso& l) override {
+    lines.push_back("exit " + serial(l));
+    if (mainQueue) exitsOnMain.push_back(mainQueue->isCurrent());
+  }
+  std::shared_ptr<platform::dispatch::Queue> mainQueue;
+  std::vector<bool> exitsOnMain;
   bool shouldBeginRedemptionRequestForLasso(const Manager&, const Lasso&) override {
     lines.push_back("should-begin");
     return begin.value_or(true);
@@ -146,7 +154,17 @@ struct LassoWorld {
   std::shared_ptr<KSBeacon> b1 = lassoBeacon("SN-1", {"offer"});
   std::shared_ptr<KSBeacon> b2 = lassoBeacon("SN-2", {"deal"});
 
-  LassoWorld() {
+  std::shared_ptr<KSVisitTracker> tracker;
+
+  // withTracker: the manager listens to a tracker of its own; registry: the manager is the
+  // registry's own, over the registry's tracker.
+  explicit LassoWorld(bool withTracker = false, bool registry = false) {
+    if (withTracker) {
+      KSVisitTracker::Ports trackerPorts;
+      trackerPorts.scheduler = world.scheduler;
+      tracker = KSVisitTracker::create(trackerPorts);
+    }
+    recorder->mainQueue = world.scheduler->mainQueue();
     auto configurator = KSConfigurator::create(provider, {});
     provider->installMaker<KSConfigurator>(std::string(KSConfigurator::kSingletonName),
                                            [configurator](KSInstanceProvider&) { return configurator; });
@@ -155,16 +173,35 @@ struct LassoWorld {
     ports.operations = std::make_shared<NullOperations>();
     ports.operationFactory = factory;
     hub = KSBeaconManagerInternal::create(provider, ports);
-    KSLassoManager::Ports lassoPorts;
-    lassoPorts.scheduler = world.scheduler;
-    lassoPorts.hub = hub;
-    manager = KSLassoManager::create(lassoPorts);
+    if (registry) {
+      KestrineSDK::installSingletons(*provider);
+      KSInstanceProvider::setSharedProvider(provider);
+      manager = KSLassoManager::sharedManager();
+    } else {
+      KSLassoManager::Ports lassoPorts;
+      lassoPorts.scheduler = world.scheduler;
+      lassoPorts.hub = hub;
+      lassoPorts.visits = tracker;
+      manager = KSLassoManager::create(lassoPorts);
+    }
     manager->setDelegate(recorder);
     manager->addLassoKeys({"offer", "deal"});
     manager->setEnabled(true);
     world.runUntilIdle();
   }
-  ~LassoWorld() { world.runUntilIdle(); }
+  ~LassoWorld() {
+    world.runUntilIdle();
+    manager.reset();
+    KSInstanceProvider::setSharedProvider(nullptr);
+  }
+  // The tracker's ranging passes: one with the beacons, then as many without them as it
+  // takes to end their visits.
+  static void visitAndLeave(KSVisitTracker& tracker, const Beacons& beacons) {
+    tracker.beaconManagerInternalDidRangeKestrineBeaconsForAnalytics(nullptr, beacons);
+    for (std::int64_t i = 0; i < KSVisitTracker::kMissesToEnd; ++i) {
+      tracker.beaconManagerInternalDidRangeKestrineBeaconsForAnalytics(nullptr, {});
+    }
+  }
   // One pass with the beacons at these distances, nearest first, then a second.
   void pass(std::vector<std::pair<std::shared_ptr<KSBeacon>, double>> heard) {
     Beacons beacons;
@@ -309,6 +346,40 @@ TEST(LassoManager, VisitEndsAndDisabling) {
   EXPECT_TRUE(w.recorder->take().empty());
   w.manager->removeLassoKeys({"offer"});
   EXPECT_EQ(w.manager->lassoKeys(), (std::vector<std::string>{"deal"}));
+}
+
+TEST(LassoManager, TheTrackersVisitEndsLeaveTheLassoOnTheMainQueue) {
+  LassoWorld w(true);
+  ASSERT_NE(w.manager->microLocationManager(), nullptr);
+  EXPECT_EQ(w.tracker->delegateCount(), 1u) << "its own micro-location manager listens";
+  w.enterB1();
+  w.b1->setProximity(2);
+  LassoWorld::visitAndLeave(*w.tracker, {w.b1});
+  w.world.runUntilIdle();
+  EXPECT_EQ(w.recorder->take(), (Lines{"exit SN-1"}));
+  EXPECT_EQ(w.recorder->exitsOnMain, std::vector<bool>{true});
+  EXPECT_TRUE(w.manager->lassos().empty());
+
+  // The listener does not keep the lasso manager alive, and its micro-location manager
+  // leaves the tracker with it.
+  std::weak_ptr<KSLassoManager> weak = w.manager;
+  w.manager.reset();
+  EXPECT_TRUE(weak.expired());
+  EXPECT_EQ(w.tracker->delegateCount(), 0u);
+}
+
+TEST(LassoManager, TheRegistrysLassoManagerHearsTheRegistrysVisitTracker) {
+  LassoWorld w(false, true);
+  w.enterB1();
+  ASSERT_EQ(w.manager->lassos().count("SN-1"), 1u);
+  auto tracker = KSVisitTracker::sharedTracker(*w.provider);
+  ASSERT_NE(tracker, nullptr);
+  w.b1->setProximity(2);
+  LassoWorld::visitAndLeave(*tracker, {w.b1});
+  w.world.runUntilIdle();
+  EXPECT_EQ(w.recorder->take(), (Lines{"exit SN-1"}));
+  EXPECT_EQ(w.recorder->exitsOnMain, std::vector<bool>{true});
+  EXPECT_TRUE(w.manager->lassos().empty());
 }
 
 }  // namespace

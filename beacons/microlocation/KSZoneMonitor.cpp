@@ -41,8 +41,16 @@ class SiteManagerSource : public KSZoneSiteSource {
   std::shared_ptr<KSSite> cachedSiteWithSiteID(const std::string& siteID) override {
     return manager_ ? manager_->cachedSiteWithSiteID(siteID) : nullptr;
   }
+  // The monitor is registered as its own class: the site manager's multicast reads from the
+  // class which messages a subscriber handles, and a subscriber registered as the bare
+  // protocol counts as handling none (the monitor would hear no site entry, exit or sync).
   void addDelegate(std::shared_ptr<KSSiteManagerInternalDelegate> delegate) override {
-    if (manager_) manager_->addDelegate(std::move(delegate));
+    if (!manager_) return;
+    if (auto monitor = std::dynamic_pointer_cast<KSZoneMonitor>(delegate)) {
+      manager_->addDelegate(monitor);
+    } else {
+      manager_->addDelegate(std::move(delegate));
+    }
   }
   void removeDelegate(const KSSiteManagerInternalDelegate* delegate) override {
     if (manager_) manager_->removeDelegate(delegate);
