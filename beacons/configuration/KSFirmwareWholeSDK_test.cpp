@@ -326,9 +326,12 @@ TEST_F(FirmwareWholeSDK, ALinkLostMidStreamFailsOnceAndANewCallStartsOver) {
     SCOPED_TRACE(row.name);
     sink->dropLinkAfterGravyWrite(sink->gravyWrites().size() + 100, row.error);
     const int preparesBefore = sink->prepareCount();
+    sink->setAdvertisements({iBeaconFrame()}, 0.5);
     Heard failed;
     update(failed);
     ASSERT_TRUE(runUntilHeard(failed));
+    // The beacon goes quiet: the next call has to wait until it is heard again.
+    sink->setAdvertisements({}, 0.5);
     ASSERT_EQ(failed.failures, 1);
     EXPECT_EQ(failed.error->localizedDescription, row.expected);
     EXPECT_EQ(sink->prepareCount(), preparesBefore + 1);
@@ -344,8 +347,12 @@ TEST_F(FirmwareWholeSDK, ALinkLostMidStreamFailsOnceAndANewCallStartsOver) {
   // A new call waits for the beacon to be heard, logs in again, restarts the sink at Prepare
   // OTA and installs the whole image.
   const auto milkBefore = login->milkWrites().size();
+  EXPECT_EQ(beacon->peripheralIdentifier(), std::nullopt);
   Heard again;
   update(again);
+  world.advanceBy(2);
+  EXPECT_EQ(again.statuses, std::vector<std::string>{"Waiting"});
+  sink->setAdvertisements({iBeaconFrame()}, 0.5);
   ASSERT_TRUE(runUntilHeard(again));
   ASSERT_EQ(again.successes, 1) << (again.error ? again.error->localizedDescription : "");
   EXPECT_EQ(login->milkWrites().size(), milkBefore + 1);
