@@ -109,11 +109,6 @@ void KSBeaconFirmwareUpdateOperation::fail(const Error& error) {
   failedWithError(error);
 }
 
-void KSBeaconFirmwareUpdateOperation::cancel() {
-  stopStatusTimer();
-  KSBeaconOperation::cancel();
-}
-
 void KSBeaconFirmwareUpdateOperation::onQueue(std::function<void(KSBeaconFirmwareUpdateOperation&)> work) {
   post([work = std::move(work)](KSBeaconOperation& op) {
     if (op.isOperationTerminated()) return;
@@ -393,12 +388,16 @@ void KSBeaconFirmwareUpdateOperation::startStatusPoll() {
         if (auto self = std::static_pointer_cast<KSBeaconFirmwareUpdateOperation>(weak.lock())) self->checkStatus();
       },
       kStatusPollSeconds, true);
-  std::lock_guard lock(timerMutex_);
-  statusTimer_ = std::move(timer);
+  {
+    std::lock_guard lock(timerMutex_);
+    statusTimer_ = std::move(timer);
+  }
+  // An ending on another thread (a host's cancel) may have come before the timer was kept.
+  if (isOperationTerminated()) stopStatusTimer();
 }
 
 void KSBeaconFirmwareUpdateOperation::checkStatus() {
-  // Every ending stops the poll, a timeout of the base included.
+  // The ending stopped the poll already; a tick queued just before it does nothing.
   if (isOperationTerminated()) return stopStatusTimer();
   static constexpr std::string_view kTypes[] = {KSAdDataTypeEncryptedStatusKey};
   const Value status = beacon()->objectFromLatestAdDataForKey(KSAdDataEncryptedStatusKey, kTypes);

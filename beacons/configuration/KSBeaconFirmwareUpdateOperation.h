@@ -47,7 +47,6 @@ class KSBeaconFirmwareUpdateOperation : public KSBeaconOperation {
   std::int64_t maxNumberOfRetries() const override { return 0; }
   double timeoutInSecondsForOperationState(std::int32_t state) const override;
   void connected() override;
-  void cancel() override;
 
   const std::optional<std::string>& targetFwVersion() const { return targetFwVersion_; }
   // Read on the configuration queue (or once the operation ended).
@@ -82,7 +81,9 @@ class KSBeaconFirmwareUpdateOperation : public KSBeaconOperation {
   std::shared_ptr<KSBeaconFirmwareUpdateOperation> me() {
     return std::static_pointer_cast<KSBeaconFirmwareUpdateOperation>(shared_from_this());
   }
-  // Ends with the error after stopping the status poll.
+  // Every ending stops the status poll at once, a timeout of a timed state included.
+  void operationWillEnd() override { stopStatusTimer(); }
+  // Ends with the error (the poll stops as the operation ends).
   void fail(const platform::Error& error);
   // Runs on the configuration queue unless the operation has ended by then.
   void onQueue(std::function<void(KSBeaconFirmwareUpdateOperation&)> work);

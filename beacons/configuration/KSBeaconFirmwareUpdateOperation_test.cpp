@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <set>
 
 #include "beacons/api/KSApiClient.h"
 #include "beacons/model/KSAdDataConstants.h"
@@ -27,6 +28,11 @@ Bytes sequence(std::size_t n, std::uint8_t first = 0) {
   Bytes b(n);
   for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(first + i);
   return b;
+}
+
+Bytes with(Bytes head, const Bytes& tail) {
+  head.insert(head.end(), tail.begin(), tail.end());
+  return head;
 }
 
 std::string sha1Base64(const Bytes& b) {
@@ -74,8 +80,9 @@ struct FirmwareFixture : OperationFixture {
     OperationFixture::TearDown();
   }
 
-  void installBeacon(bool withGravy, SimOtaSink::Format format = SimOtaSink::Format::Raw) {
-    server = SimGattServer::create(radio()->timeline(), {firmwareGattService(withGravy)});
+  void installBeacon(bool withGravy, SimOtaSink::Format format = SimOtaSink::Format::Raw,
+                     SimGattServer::Latencies latencies = {}) {
+    server = SimGattServer::create(radio()->timeline(), {firmwareGattService(withGravy)}, latencies);
     radio()->setGattServer(peripheralID, server);
     app = SimBeaconApplication::install(server, radio()->timeline(), gattUUID(KSCharacteristicUUIDStringControl),
                                         gattUUID(KSCharacteristicUUIDStringIndicator));
@@ -244,6 +251,35 @@ TEST_F(FirmwareFixture, FutureSettingsAreCutIntoVectorNumberedBulkChunksAndMac) 
   EXPECT_NE(at, report->statuses.end());
 }
 
+TEST_F(FirmwareFixture, TheBulkOfTheShortestAndOfWholeBlobsGoesOneChunkPerWrite) {
+  struct Row {
+    std::size_t blobLength;
+    std::vector<Bytes> bulkWrites;
+  };
+  const Bytes blob64 = sequence(64);
+  const Row rows[] = {
+      {33, {{0x16, 0x00, 16}}},
+      {64, {with({0x16, 0x00}, Bytes(blob64.begin() + 16, blob64.begin() + 32)),
+            with({0x16, 0x01}, Bytes(blob64.begin() + 32, blob64.begin() + 48))}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.blobLength);
+    installBeacon(true);
+    putSettings(sequence(row.blobLength));
+    auto report = schedule(operation());
+    ASSERT_TRUE(runWithStatusAfterReboot(report));
+    ASSERT_EQ(report->successes, 1) << (report->error ? report->error->localizedDescription : "");
+    std::vector<Bytes> bulk;
+    for (const auto& w : sequenceWrites()) {
+      if (w.size() >= 2 && w[0] == 0x16) bulk.push_back(w);
+    }
+    EXPECT_EQ(bulk, row.bulkWrites);
+    beacon->setBeaconID("b-1");
+    beacon->setPeripheralIdentifier(peripheralID);
+    central->world.runUntilIdle();
+  }
+}
+
 TEST_F(FirmwareFixture, DownloadFailuresEndBeforeAnyWrite) {
   struct Row {
     const char* name;
@@ -318,10 +354,13 @@ TEST_F(FirmwareFixture, WithoutTheStatusBitTheLatestRecordConfirmsTheVersion) {
 TEST_F(FirmwareFixture, NoStatusWithinTheDisconnectingBudgetTimesOutAndStopsThePoll) {
   auto op = operation();
   auto report = schedule(op);
+  ASSERT_TRUE(central->world.scheduler->runUntil([&] { return op->isStatusTimerRunning(); }, 1000));
   ASSERT_TRUE(runUntilReported(report));
   ASSERT_EQ(report->failures, 1);
   EXPECT_EQ(report->error->localizedDescription, KSBeaconOperationTimeoutMessage);
   EXPECT_NEAR(report->at - goDFUAt(), 60, 0.5);
+  // Stopped as the base's timeout ended the operation, not at a later tick.
+  EXPECT_FALSE(op->isStatusTimerRunning());
   central->world.advanceBy(3);
   EXPECT_FALSE(op->isStatusTimerRunning());
 }
@@ -501,6 +540,63 @@ TEST_F(EncryptedFixture, ALostRecordRewindsTheStreamAndSlowsIt) {
   EXPECT_EQ(sink->installedImage(), body);
 }
 
+TEST_F(EncryptedFixture, RewindsSlowTheStreamUpToThirtyMillisecondsAndItStaysThere) {
+  useImage(sequence(16, 0xA0), sequence(16 * 24, 1));
+  // Ten records lost once each: ten rewinds, 3 ms slower each, capped at 30 ms from the ninth.
+  for (std::uint16_t k = 5; k < 15; ++k) sink->dropRecordOnce(k);
+  auto report = schedule(encrypted());
+  ASSERT_TRUE(runWithStatusAfterReboot(report));
+  ASSERT_EQ(report->successes, 1) << (report->error ? report->error->localizedDescription : "");
+  EXPECT_EQ(sink->rewindsSent().size(), 10u);
+  const auto writes = sink->gravyWrites();
+  std::set<std::int64_t> gaps;
+  for (std::size_t i = 1; i < writes.size(); ++i) gaps.insert(writes[i].atMicros - writes[i - 1].atMicros);
+  EXPECT_EQ(gaps, (std::set<std::int64_t>{5'000, 8'000, 11'000, 14'000, 17'000, 20'000, 23'000, 26'000, 29'000,
+                                          30'000}));
+  EXPECT_EQ(writes.back().atMicros - writes[writes.size() - 2].atMicros, 30'000);
+  EXPECT_EQ(sink->installedImage(), body);
+}
+
+TEST_F(EncryptedFixture, FeedbackAfterTheLastRecordOrOfAnotherShape) {
+  struct Row {
+    const char* name;
+    std::uint16_t afterRecord;
+    Bytes notification;
+    std::optional<std::string> error;  // nullopt: ignored, the update succeeds
+  };
+  const Row rows[] = {
+      // The beacon wants the image again after the last record went out: never Go DFU.
+      {"a rewind after the last record", 2, {0x01, 0x01, 0x00, 0x00}, "OTA Alignment Error"},
+      {"a rewind of three bytes", 1, {0x01, 0x01, 0x00}, std::nullopt},
+      {"a rewind of five bytes", 1, {0x01, 0x01, 0x00, 0x00, 0x00}, std::nullopt},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    cloud.clearLog();
+    useImage(sequence(16, 0xA0), sequence(33, 0));
+    // The notification lands before the switch-off of notifications is answered.
+    installBeacon(true, SimOtaSink::Format::Records, {.notifySwitch = 0.005, .notification = 0});
+    sink->setExpectedImageLength(33);
+    sink->notifyAfterRecord(row.afterRecord, row.notification);
+    auto report = schedule(encrypted());
+    ASSERT_TRUE(runWithStatusAfterReboot(report));
+    if (row.error) {
+      ASSERT_EQ(report->failures, 1);
+      EXPECT_EQ(report->error->localizedDescription, *row.error);
+      EXPECT_LT(goDFUAt(), 0);
+      central->world.advanceBy(5);
+      EXPECT_EQ(report->calls(), 1);
+    } else {
+      ASSERT_EQ(report->successes, 1) << (report->error ? report->error->localizedDescription : "");
+      EXPECT_EQ(sink->gravyWrites().size(), 3u);
+      EXPECT_EQ(sink->installedImage(), sequence(33, 0));
+    }
+    beacon->setBeaconID("b-1");
+    beacon->setPeripheralIdentifier(peripheralID);
+    central->world.runUntilIdle();
+  }
+}
+
 TEST_F(EncryptedFixture, AnAlignmentErrorFailsTheUpdateBeforeGoDFU) {
   useImage(sequence(16, 0xA0), sequence(16 * 6, 1));
   sink->alignmentErrorAfterRecord(2);
@@ -518,6 +614,7 @@ TEST_F(EncryptedFixture, HeaderLengthsTheCloudMayGive) {
     std::optional<std::string> field;
     std::optional<std::string> error;  // nullopt: succeeds
     bool headerWritten;
+    std::size_t bodySize = 20;
   };
   const Row rows[] = {
       {"absent: the whole reply is the body", {}, std::nullopt, std::nullopt, false},
@@ -528,11 +625,12 @@ TEST_F(EncryptedFixture, HeaderLengthsTheCloudMayGive) {
       {"not decimal", sequence(16, 0xA0), "0x10", "Invalid Firmware-Header-Length 0x10", false},
       {"beyond the reply", sequence(16, 0xA0), "9999", "Invalid Firmware-Header-Length 9999", false},
       {"header over 4096 bytes", sequence(4097, 0), "", "Firmware image too large", false},
+      {"body over 1,048,576 bytes", sequence(16, 0xA0), "", "Firmware image too large", false, 1'048'577},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     cloud.clearLog();
-    useImage(row.header, sequence(20, 1), row.field);
+    useImage(row.header, sequence(row.bodySize, 1), row.field);
     auto report = schedule(encrypted());
     ASSERT_TRUE(runWithStatusAfterReboot(report));
     if (row.error) {

@@ -282,6 +282,7 @@ void KSBeaconOperation::succeeded() {
   if (isOperationTerminated()) return;
   rediscoverPeripheralIfConnected();
   setBeaconOperationState(KSBeaconOperationStateSucceeded);
+  operationWillEnd();
   if (auto delegate = beaconDelegate()) delegate->operationDidSucceed(self());
   invalidateTimer();
   finish();
@@ -292,6 +293,7 @@ void KSBeaconOperation::failedWithError(const Error& error) {
   platform::Log::info(kLog, "{} failed: {}", className(), error.localizedDescription);
   rediscoverPeripheralIfConnected();
   setBeaconOperationState(KSBeaconOperationStateFailed);
+  operationWillEnd();
   // Before the delegate: a wait the manager starts now keeps its timer.
   invalidateTimer();
   if (auto delegate = beaconDelegate()) delegate->operationDidFailWithError(self(), error);
@@ -307,6 +309,7 @@ void KSBeaconOperation::failedWithoutRetry(const Error& error) {
   if (isOperationTerminated()) return;
   rediscoverPeripheralIfConnected();
   setBeaconOperationState(KSBeaconOperationStateFailed);
+  operationWillEnd();
   invalidateTimer();
   cancelCommand();
   reportCompletion(error);
@@ -319,6 +322,7 @@ void KSBeaconOperation::cancel() {
   const std::int32_t was = beaconOperationState();
   rediscoverPeripheralIfConnected();
   setBeaconOperationState(KSBeaconOperationStateCanceled);
+  operationWillEnd();
   {
     std::lock_guard lock(mutex_);
     completion_ = nullptr;

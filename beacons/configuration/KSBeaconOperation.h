@@ -209,6 +209,10 @@ class KSBeaconOperation : public KSOperation {
   void setCurrentService(Service service) { currentService_ = std::move(service); }
   // Runs work on the configuration queue while the operation lives.
   void post(std::function<void(KSBeaconOperation&)> work);
+  // Called once as the operation ends, however it ends (success, failure, a timeout of a
+  // timed state, cancel), after the final state is set and before the operation finishes:
+  // a subclass stops its own timers here.
+  virtual void operationWillEnd() {}
 
  private:
   void startTimeoutTimerForOperationState(std::int32_t state);

@@ -16,6 +16,17 @@ Bytes SimEncryptedSettingsSink::resultFor(const Bytes& key, const Bytes& mac) {
   return out ? Bytes(out->begin(), out->end()) : Bytes{};
 }
 
+Bytes SimEncryptedSettingsSink::sealed(const Bytes& key, const Bytes& iv, const Bytes& plaintext) {
+  auto ciphertext = crypto::aes128CbcEncrypt(key, iv, plaintext);
+  if (!ciphertext || iv.size() != 16) return {};
+  Bytes blob = iv;
+  blob.insert(blob.end(), ciphertext->begin(), ciphertext->end());
+  auto mac = crypto::aesCmac(key, blob);
+  if (!mac) return {};
+  blob.insert(blob.end(), mac->begin(), mac->end());
+  return blob;
+}
+
 void SimEncryptedSettingsSink::setKeys(std::vector<Bytes> keys) {
   std::lock_guard lock(mutex_);
   keys_ = std::move(keys);

@@ -34,6 +34,9 @@ class SimEncryptedSettingsSink {
 
   // The 16-byte result a beacon answers for settings signed with mac under key.
   static Bytes resultFor(const Bytes& key, const Bytes& mac);
+  // A blob the sink verifies under key, as the cloud signs one: IV (16) ‖ AES-128-CBC of the
+  // plaintext (whole blocks) ‖ AES-CMAC over IV ‖ ciphertext. Empty when the inputs do not fit.
+  static Bytes sealed(const Bytes& key, const Bytes& iv, const Bytes& plaintext);
 
   void setKeys(std::vector<Bytes> keys);
   void addKey(Bytes key);

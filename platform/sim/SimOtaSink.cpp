@@ -80,11 +80,13 @@ void SimOtaSink::dropRecordOnce(std::uint16_t record) {
   std::lock_guard lock(mutex_);
   dropRecords_.insert(record);
 }
-void SimOtaSink::alignmentErrorAfterRecord(std::uint16_t record) {
+void SimOtaSink::alignmentErrorAfterRecord(std::uint16_t record) { notifyAfterRecord(record, Bytes{0x01, 0x03}); }
+void SimOtaSink::notifyAfterRecord(std::uint16_t record, Bytes value) {
   std::lock_guard lock(mutex_);
-  alignmentAfter_ = record;
+  notifyAfter_[record] = std::move(value);
 }
-void SimOtaSink::dropLinkAfterGravyWrite(std::size_t n, Error error) {
+void SimOtaSink::setFutureSettingsKeys(std::vector<Bytes> keys) { settingsSink_.setKeys(std::move(keys)); }
+void SimOtaSink::dropLinkAfterGravyWrite(std::size_t n, std::optional<Error> error) {
   std::lock_guard lock(mutex_);
   dropLink_ = std::make_pair(n, std::move(error));
 }
@@ -112,6 +114,11 @@ bool SimOtaSink::futureSettingsNumbered() const {
   std::lock_guard lock(mutex_);
   return settingsNumbered_;
 }
+std::optional<Bytes> SimOtaSink::futureSettingsAnswer() const {
+  std::lock_guard lock(mutex_);
+  return settingsAnswer_;
+}
+std::vector<Bytes> SimOtaSink::futureSettingsPayloads() const { return settingsSink_.payloads(); }
 bool SimOtaSink::legacySequenceInOrder() const {
   std::lock_guard lock(mutex_);
   return legacy_ == std::vector<std::uint8_t>{0x04, 0x00, 0x01, 0x02};
@@ -165,14 +172,22 @@ void SimOtaSink::controlWritten(const Bytes& value) {
         mac_.clear();
         settingsNumbered_ = true;
         nextBulkChunk_ = 0;
-      } else if (op == kInitVector) {
-        iv_.assign(value.begin() + 1, value.end());
-      } else if (op == kBulk && value.size() >= 2) {
-        if (value[1] != nextBulkChunk_) settingsNumbered_ = false;
-        nextBulkChunk_ = value[1] + 1;
-        bulk_.insert(bulk_.end(), value.begin() + 2, value.end());
-      } else if (op == kMac) {
-        mac_.assign(value.begin() + 1, value.end());
+        settingsOpen_ = true;
+        settingsAnswer_.reset();
+      } else if (settingsOpen_ && (op == kInitVector || op == kBulk || op == kMac)) {
+        if (op == kInitVector) {
+          iv_.assign(value.begin() + 1, value.end());
+        } else if (op == kBulk && value.size() >= 2) {
+          if (value[1] != nextBulkChunk_) settingsNumbered_ = false;
+          nextBulkChunk_ = value[1] + 1;
+          bulk_.insert(bulk_.end(), value.begin() + 2, value.end());
+        } else if (op == kMac) {
+          mac_.assign(value.begin() + 1, value.end());
+          settingsOpen_ = false;
+        }
+        // The settings sink checks numbering, length and CMAC as it does for settings; its
+        // answer comes at the MAC.
+        if (auto answer = settingsSink_.written(value)) settingsAnswer_ = std::move(*answer);
       } else if (value.size() == 1 && (op == 0x04 || op == 0x00 || op == 0x01 || op == 0x02)) {
         legacy_.push_back(op);
       } else if (op == kGoDFU && value.size() == 1) {
@@ -195,7 +210,7 @@ void SimOtaSink::controlWritten(const Bytes& value) {
 
 void SimOtaSink::gravyWritten(const Bytes& value) {
   std::optional<Bytes> notification;
-  std::optional<Error> dropLink;
+  std::optional<std::optional<Error>> dropLink;
   {
     std::lock_guard lock(mutex_);
     gravy_.push_back({timeline_->nowMicros(), value});
@@ -228,9 +243,9 @@ void SimOtaSink::gravyWritten(const Bytes& value) {
         if (records_.size() <= k) records_.resize(k + 1u, false);
         records_[k] = true;
         nextRecord_ = static_cast<std::uint16_t>(k + 1);
-        if (alignmentAfter_ && *alignmentAfter_ == k) {
-          alignmentAfter_.reset();
-          notification = Bytes{0x01, 0x03};
+        if (auto scripted = notifyAfter_.find(k); scripted != notifyAfter_.end()) {
+          notification = std::move(scripted->second);
+          notifyAfter_.erase(scripted);
         }
       }
     }

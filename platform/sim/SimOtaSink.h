@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -11,6 +12,7 @@
 #include "platform/bluetooth/BluetoothUUID.h"
 #include "platform/core/Uuid.h"
 #include "platform/core/Value.h"
+#include "platform/sim/SimEncryptedSettingsSink.h"
 #include "platform/sim/SimGattServer.h"
 #include "platform/sim/SimTimeline.h"
 
@@ -29,14 +31,17 @@ class SimRadio;
 //   piece of the image. In Records format each write is a record `[k BE16] + up to 16 bytes`
 //   and record k carries image bytes 16k on: a record with another number than the one
 //   expected is ignored. A scripted drop of record k loses it and answers the next record
-//   with the rewind notification `01 01 kk kk` on Indicator; a scripted alignment error
-//   notifies `01 03` after the record named.
+//   with the rewind notification `01 01 kk kk` on Indicator; a scripted notification (an
+//   alignment error `01 03`, a late rewind) goes out on Indicator once the record named is
+//   taken.
 // - `1B` (Prepare OTA) starts the image over; in Records format it is answered with the
 //   notification `1B 00`. `1F i` + bytes appends header chunk i (in order; chunk 0 starts
-//   a new header). `1A 00`, `15`
-//   + IV, `16 i` + bulk, `17` + MAC are kept as the future settings (IV, bulk, MAC; the
-//   chunk numbers must count from 0). The legacy opcodes `04`, `00`, `01`, `02` are
-//   recorded and must come in that order.
+//   a new header). `1A 00` opens the future settings: the `15` + IV, `16 i` + bulk and
+//   `17` + MAC that follow are kept (IV, bulk, MAC; the chunk numbers must count from 0)
+//   and go through the beacon's encrypted settings sink, which checks the numbering, the
+//   length and the CMAC under the future-settings keys and decrypts. Its verdict is kept
+//   (futureSettingsAnswer), not notified: the updating phone waits for none. The legacy
+//   opcodes `04`, `00`, `01`, `02` are recorded and must come in that order.
 // - `03` (Go DFU) is acknowledged; the link drops 100 ms later, the beacon stays silent for
 //   the reboot time (2 s by default), installs the image when it is whole (its SHA-1 equals
 //   the expected digest; in Records format, every record up to the expected length), and
@@ -68,6 +73,8 @@ class SimOtaSink : public std::enable_shared_from_this<SimOtaSink> {
   void setExpectedImageLength(std::size_t length);       // Records: the length a whole image has
   void setStatusAfterReboot(Bytes status16);
   void setRebootSeconds(double seconds);
+  // The keys the future settings' CMAC is checked (and their bulk decrypted) under.
+  void setFutureSettingsKeys(std::vector<Bytes> keys);
   // Advertised while up (before the update, and after it next to the status frame).
   void setAdvertisements(std::vector<bluetooth::AdvertisementData> frames, double intervalSeconds = 0.1);
   void startAdvertising();
@@ -76,7 +83,10 @@ class SimOtaSink : public std::enable_shared_from_this<SimOtaSink> {
   // Each record named is lost the first time it comes.
   void dropRecordOnce(std::uint16_t record);
   void alignmentErrorAfterRecord(std::uint16_t record);
-  void dropLinkAfterGravyWrite(std::size_t n, Error error);
+  // Notifies the value on Indicator once the record is taken (one value per record).
+  void notifyAfterRecord(std::uint16_t record, Bytes value);
+  // Without an error the link just ends.
+  void dropLinkAfterGravyWrite(std::size_t n, std::optional<Error> error);
 
   // --- what happened
   std::vector<GravyWrite> gravyWrites() const;
@@ -84,6 +94,12 @@ class SimOtaSink : public std::enable_shared_from_this<SimOtaSink> {
   Bytes header() const;            // 1F chunks since the last chunk 0
   Bytes futureSettings() const;    // IV + bulk + MAC since the last 1A 00
   bool futureSettingsNumbered() const;
+  // The settings sink's answer at the last MAC after 1A 00: the 16-byte result when the
+  // settings verified, 00 04 for a broken transfer, 00 05 for a CMAC of no key; nullopt
+  // before any MAC.
+  std::optional<Bytes> futureSettingsAnswer() const;
+  // The decrypted future settings that verified, in order.
+  std::vector<Bytes> futureSettingsPayloads() const;
   bool legacySequenceInOrder() const;
   int prepareCount() const;        // 1B writes
   int rebootCount() const;
@@ -124,8 +140,8 @@ class SimOtaSink : public std::enable_shared_from_this<SimOtaSink> {
   bool advertising_ = false;
 
   std::set<std::uint16_t> dropRecords_;
-  std::optional<std::uint16_t> alignmentAfter_;
-  std::optional<std::pair<std::size_t, Error>> dropLink_;
+  std::map<std::uint16_t, Bytes> notifyAfter_;
+  std::optional<std::pair<std::size_t, std::optional<Error>>> dropLink_;
 
   std::vector<GravyWrite> gravy_;
   Bytes image_;
@@ -139,6 +155,9 @@ class SimOtaSink : public std::enable_shared_from_this<SimOtaSink> {
   int nextHeaderChunk_ = 0;
   Bytes iv_, bulk_, mac_;
   bool settingsNumbered_ = true;
+  bool settingsOpen_ = false;
+  SimEncryptedSettingsSink settingsSink_;
+  std::optional<Bytes> settingsAnswer_;
   int nextBulkChunk_ = 0;
   std::vector<std::uint8_t> legacy_;
   int prepares_ = 0;

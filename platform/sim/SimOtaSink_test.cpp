@@ -200,5 +200,81 @@ TEST(SimOtaSink, HeaderFutureSettingsAndLegacyOpcodesAreKept) {
   EXPECT_TRUE(w.sink->legacySequenceInOrder());
 }
 
+TEST(SimOtaSink, FutureSettingsAreCheckedByTheSettingsSinkAndItsVerdictKept) {
+  const Bytes key(16, 0x42), iv(16, 0x07);
+  Bytes plaintext(32);
+  for (std::size_t i = 0; i < plaintext.size(); ++i) plaintext[i] = static_cast<std::uint8_t>(i);
+  const Bytes blob = SimEncryptedSettingsSink::sealed(key, iv, plaintext);
+  ASSERT_EQ(blob.size(), 64u);
+  const Bytes mac(blob.end() - 16, blob.end());
+  // IV, the two numbered bulk chunks (or the given ones) and the MAC, as the phone writes them.
+  auto send = [&](SinkWorld& w, std::vector<Bytes> chunks, Bytes macValue) {
+    w.control({0x1A, 0x00});
+    Bytes vector{0x15};
+    vector.insert(vector.end(), iv.begin(), iv.end());
+    w.control(vector);
+    for (auto& c : chunks) w.control(std::move(c));
+    Bytes m{0x17};
+    m.insert(m.end(), macValue.begin(), macValue.end());
+    w.control(m);
+  };
+  auto chunk = [&](std::uint8_t i, std::size_t from) {
+    Bytes c{0x16, i};
+    c.insert(c.end(), blob.begin() + static_cast<std::ptrdiff_t>(16 + from),
+             blob.begin() + static_cast<std::ptrdiff_t>(32 + from));
+    return c;
+  };
+  struct Row {
+    const char* name;
+    std::vector<Bytes> chunks;
+    Bytes mac;
+    Bytes answer;
+  };
+  Bytes tampered = mac;
+  tampered[0] ^= 1;
+  const Row rows[] = {
+      {"signed under the key", {chunk(0, 0), chunk(1, 16)}, mac, SimEncryptedSettingsSink::resultFor(key, mac)},
+      {"a chunk number skipped", {chunk(0, 0), chunk(2, 16)}, mac, Bytes{0x00, 0x04}},
+      {"a MAC of no key", {chunk(0, 0), chunk(1, 16)}, tampered, Bytes{0x00, 0x05}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    SinkWorld w(SimOtaSink::Format::Raw);
+    w.sink->setFutureSettingsKeys({Bytes(16, 0x01), key});
+    EXPECT_EQ(w.sink->futureSettingsAnswer(), std::nullopt);
+    w.notifications.clear();
+    send(w, row.chunks, row.mac);
+    EXPECT_EQ(w.sink->futureSettingsAnswer(), row.answer);
+    EXPECT_TRUE(w.notifications.empty()) << "the verdict is not notified";
+    const bool verified = row.answer.size() == 16;
+    EXPECT_EQ(w.sink->futureSettingsPayloads(), verified ? std::vector<Bytes>{plaintext} : std::vector<Bytes>{});
+  }
+
+  // Settings writes without 1A 00 before them are not the future settings.
+  SinkWorld w(SimOtaSink::Format::Raw);
+  w.sink->setFutureSettingsKeys({key});
+  Bytes vector{0x15};
+  vector.insert(vector.end(), iv.begin(), iv.end());
+  w.control(vector);
+  w.control(chunk(0, 0));
+  w.control({0x17, 1});
+  EXPECT_EQ(w.sink->futureSettingsAnswer(), std::nullopt);
+  EXPECT_TRUE(w.sink->futureSettings().empty());
+}
+
+TEST(SimOtaSink, AScriptedNotificationGoesOutOnceItsRecordIsTaken) {
+  SinkWorld w(SimOtaSink::Format::Records);
+  const Bytes image = imageOf(32);
+  w.sink->notifyAfterRecord(1, {0x01, 0x01, 0x00, 0x00});
+  w.control({0x1B});
+  w.notifications.clear();
+  w.record(0, image);
+  EXPECT_TRUE(w.notifications.empty());
+  w.record(1, image);
+  EXPECT_EQ(w.notifications, (std::vector<Bytes>{{0x01, 0x01, 0x00, 0x00}}));
+  w.record(1, image);  // taken again: told once only
+  EXPECT_EQ(w.notifications.size(), 1u);
+}
+
 }  // namespace
 }  // namespace platform::sim

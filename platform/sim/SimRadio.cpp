@@ -317,7 +317,7 @@ class SimCentral final : public bluetooth::Central, public std::enable_shared_fr
   }
 
   // The peripheral ended a link it had with this central.
-  void linkLost(const Uuid& id, const Error& error) {
+  void linkLost(const Uuid& id, const std::optional<Error>& error) {
     std::lock_guard lock(mutex_);
     auto it = peripherals_.find(id);
     if (it == peripherals_.end() || it->second->state() != PeripheralState::Connected) return;
@@ -550,7 +550,7 @@ void SimRadio::transmit(const Uuid& peripheral, const AdvertisementData& adverti
   for (const auto& o : observers) (*o)(peripheral, advertisement, rssi);
 }
 
-void SimRadio::dropConnections(const Uuid& peripheral, Error error) {
+void SimRadio::dropConnections(const Uuid& peripheral, std::optional<Error> error) {
   std::vector<std::shared_ptr<SimCentral>> centrals;
   {
     std::lock_guard lock(mutex_);

@@ -81,8 +81,9 @@ class SimRadio : public std::enable_shared_from_this<SimRadio> {
   // One advertisement now.
   void advertise(const Uuid& peripheral, bluetooth::AdvertisementData advertisement, int rssi);
 
-  // The peripheral drops every link it has: each central hears of the disconnect with the error.
-  void dropConnections(const Uuid& peripheral, Error error);
+  // The peripheral drops every link it has: each central hears of the disconnect with the
+  // error (or with none, as a link that just ends).
+  void dropConnections(const Uuid& peripheral, std::optional<Error> error);
 
   void setDefaultConnectScript(SimConnectScript script);
   void setConnectScript(const Uuid& peripheral, SimConnectScript script);
