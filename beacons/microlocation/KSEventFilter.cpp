@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
-#include <deque>
 #include <map>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
+#include <vector>
 
 #include "beacons/model/KSAdDataConstants.h"
 #include "beacons/model/KSBeacon.h"
@@ -44,8 +44,10 @@ std::shared_ptr<KSEventFilter> make(KSEventFilter::Block block, bool runsOnEmpty
 // A stateless filter keeping the input beacons that pass a test.
 std::shared_ptr<KSEventFilter> keepIf(std::function<bool(const KSBeacon&)> test) {
   return make([test = std::move(test)](KSEventFilterContext& context, platform::Value&) -> std::optional<Beacons> {
+    const auto& beacons = input(context);
     Beacons out;
-    for (const auto& beacon : input(context)) {
+    out.reserve(beacons.size());
+    for (const auto& beacon : beacons) {
       if (beacon && test(*beacon)) out.push_back(beacon);
     }
     return out;
@@ -71,7 +73,7 @@ struct Mean {
   std::size_t count = 0;
 };
 template <class Pass>
-Mean meanOf(const std::deque<double>& samples, Pass pass) {
+Mean meanOf(const std::vector<double>& samples, Pass pass) {
   float sum = 0.0f;
   std::size_t count = 0;
   for (double s : samples) {
@@ -82,17 +84,22 @@ Mean meanOf(const std::deque<double>& samples, Pass pass) {
   return {count ? sum / static_cast<float>(count) : 0.0f, count};
 }
 
+// A beacon's samples, oldest first. The window is a few samples long, so a vector that
+// shifts by one on each pass costs less than a deque, which allocates blocks as it moves.
 struct SmoothingEntry {
   std::optional<Date> lastMatch;
-  std::deque<double> samples;
+  std::vector<double> samples;
 };
 
 // Steps shared by both smoothing filters: restart the history after a gap of interval
 // seconds or more, keep at most the whole part of the interval plus one samples.
 void addSample(SmoothingEntry& entry, double sample, double interval, Date now) {
-  if (!entry.lastMatch || secondsSince(now, *entry.lastMatch) >= interval) entry.samples.clear();
-  while (static_cast<double>(entry.samples.size()) > interval) entry.samples.pop_front();
-  entry.samples.push_back(sample);
+  auto& samples = entry.samples;
+  if (!entry.lastMatch || secondsSince(now, *entry.lastMatch) >= interval) samples.clear();
+  std::size_t drop = 0;
+  while (static_cast<double>(samples.size() - drop) > interval) ++drop;
+  samples.erase(samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(drop));
+  samples.push_back(sample);
   entry.lastMatch = now;
 }
 
@@ -327,8 +334,10 @@ std::shared_ptr<KSEventFilter> KSEventFilter::filterApplySmoothedAccuracyOverTim
   return make([entries, interval](KSEventFilterContext& context, platform::Value&) -> std::optional<Beacons> {
     if (interval < 2.0) return context.beaconsToFilter();
     const Date now = context.now();
+    const auto& beacons = input(context);
     Beacons out;
-    for (const auto& beacon : input(context)) {
+    out.reserve(beacons.size());
+    for (const auto& beacon : beacons) {
       if (!beacon) continue;
       auto id = beacon->beaconID();
       if (!id) continue;
@@ -351,17 +360,20 @@ std::shared_ptr<KSEventFilter> KSEventFilter::filterApplySmoothedRSSIOverTimeInt
   return make([entries, interval](KSEventFilterContext& context, platform::Value&) -> std::optional<Beacons> {
     if (interval < 2.0) return context.beaconsToFilter();
     const Date now = context.now();
+    const auto& beacons = input(context);
     Beacons out;
-    for (const auto& beacon : input(context)) {
+    out.reserve(beacons.size());
+    for (const auto& beacon : beacons) {
       if (!beacon) continue;
       auto id = beacon->beaconID();
       auto rssi = beacon->rssi().toDouble();
       if (!id || !rssi) continue;
-      auto copy = beacon->copy();
       SmoothingEntry& entry = (*entries)[*id];
       addSample(entry, *rssi, interval, now);
       const Mean mean = meanOf(entry.samples, [](double s) { return s < 0.0; });
       if (mean.count > 1) {
+        // Only a beacon that goes out is copied: the copy is what gets the new values.
+        auto copy = beacon->copy();
         const auto rounded = static_cast<std::int64_t>(std::round(mean.value));  // halves away from zero
         copy->setRssi(platform::Value(rounded));
         const auto power = measuredPowerAt1MeterForBeacon(*copy);

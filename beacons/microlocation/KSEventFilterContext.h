@@ -42,8 +42,14 @@ class KSEventFilterContext {
   const std::optional<platform::Date>& lastTriggeredAt() const { return lastTriggeredAt_; }
   void setLastTriggeredAt(std::optional<platform::Date> v) { lastTriggeredAt_ = v; }
 
-  const SiteMap& siteForSiteID() const { return siteForSiteID_; }
-  void setSiteForSiteID(SiteMap v) { siteForSiteID_ = std::move(v); }
+  const SiteMap& siteForSiteID() const {
+    static const SiteMap empty;
+    return siteForSiteID_ ? *siteForSiteID_ : empty;
+  }
+  void setSiteForSiteID(SiteMap v) { siteForSiteID_ = std::make_shared<const SiteMap>(std::move(v)); }
+  // The same map for every context of a pass: the map is never changed once made, so the
+  // monitors of one manager share it instead of each building its own.
+  void setSharedSiteForSiteID(std::shared_ptr<const SiteMap> v) { siteForSiteID_ = std::move(v); }
 
   // The moment of the evaluation.
   platform::Date now() const { return now_; }
@@ -55,7 +61,7 @@ class KSEventFilterContext {
   std::int32_t triggerState_ = 0;
   std::int64_t triggeredCount_ = 0;
   std::optional<platform::Date> firstTriggeredAt_, lastTriggeredAt_;
-  SiteMap siteForSiteID_;
+  std::shared_ptr<const SiteMap> siteForSiteID_;
   platform::Date now_;
 };
 

@@ -221,6 +221,8 @@ void KSEventManager::beaconManagerInternalDidRangeKestrineBeacons(Hub, Beacons b
   std::vector<std::shared_ptr<KSSite>> sites;
   sites.reserve(siteForSiteID.size());
   for (const auto& [id, site] : siteForSiteID) sites.push_back(site);
+  // One map of the sites by their own ids for all the monitors of the pass.
+  const auto siteMap = std::make_shared<const KSEventFilterContext::SiteMap>(KSEventMonitor::siteMapOf(sites));
 
   auto self = shared_from_this();
   for (const auto& [identifier, monitor] : snapshot) {
@@ -231,7 +233,7 @@ void KSEventManager::beaconManagerInternalDidRangeKestrineBeacons(Hub, Beacons b
       auto it = monitors_.find(identifier);
       if (it == monitors_.end() || it->second != monitor) continue;  // removed or replaced meanwhile
       const auto previous = monitor->eventSummary()->lastTriggeredAt();
-      result = monitor->triggerEventWithRangedBeacons(beacons, sites);
+      result = monitor->triggerEventWithRangedBeaconsInSiteMap(beacons, siteMap);
       if (result->triggerState == 2) {
         toSave = monitor->eventSummary()->copy();
         monitors_.erase(it);

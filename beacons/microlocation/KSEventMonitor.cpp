@@ -1,6 +1,6 @@
 #include "beacons/microlocation/KSEventMonitor.h"
 
-#include <set>
+#include <unordered_set>
 
 #include "beacons/foundation/KSDefinitionsInternal.h"
 #include "beacons/microlocation/KSMicroLocation.h"
@@ -35,6 +35,12 @@ KSEventFilterContext::SiteMap KSEventMonitor::siteMapOf(const Sites& sites) {
 
 std::shared_ptr<KSEventFilterContext> KSEventMonitor::createEventContextWithRangedBeacons(const Beacons& beacons,
                                                                                          const Sites& sites) const {
+  return createEventContextWithRangedBeacons(beacons,
+                                             std::make_shared<const KSEventFilterContext::SiteMap>(siteMapOf(sites)));
+}
+
+std::shared_ptr<KSEventFilterContext> KSEventMonitor::createEventContextWithRangedBeacons(
+    const Beacons& beacons, const std::shared_ptr<const KSEventFilterContext::SiteMap>& siteMap) const {
   auto context = std::make_shared<KSEventFilterContext>();
   auto event = std::make_shared<KSEvent>();
   event->setEventID(platform::Uuid::random().string());
@@ -45,12 +51,18 @@ std::shared_ptr<KSEventFilterContext> KSEventMonitor::createEventContextWithRang
   context->setLastTriggeredAt(summary_->lastTriggeredAt());
   context->setTriggeredCount(summary_->triggeredCount());
   context->setBeaconsToFilter(beacons);
-  context->setSiteForSiteID(siteMapOf(sites));
+  context->setSharedSiteForSiteID(siteMap);
   return context;
 }
 
 std::shared_ptr<KSTriggeredEvent> KSEventMonitor::triggerEventWithRangedBeacons(const Beacons& beacons,
                                                                                const Sites& sites) {
+  return triggerEventWithRangedBeaconsInSiteMap(beacons,
+                                                std::make_shared<const KSEventFilterContext::SiteMap>(siteMapOf(sites)));
+}
+
+std::shared_ptr<KSTriggeredEvent> KSEventMonitor::triggerEventWithRangedBeaconsInSiteMap(
+    const Beacons& beacons, const std::shared_ptr<const KSEventFilterContext::SiteMap>& siteMap) {
   auto result = std::make_shared<KSTriggeredEvent>();
   const platform::Date now = clock_->now();
 
@@ -66,9 +78,9 @@ std::shared_ptr<KSTriggeredEvent> KSEventMonitor::triggerEventWithRangedBeacons(
 
   if (context_ && context_->triggerState() == 0) {
     context_->setBeaconsToFilter(beacons);
-    context_->setSiteForSiteID(siteMapOf(sites));
+    context_->setSharedSiteForSiteID(siteMap);
   } else {
-    context_ = createEventContextWithRangedBeacons(beacons, sites);
+    context_ = createEventContextWithRangedBeacons(beacons, siteMap);
   }
   context_->setNow(now);
 
@@ -140,17 +152,23 @@ void KSEventMonitor::populateEmptyPropertiesForEvent(const std::shared_ptr<KSEve
 
 std::shared_ptr<KSMicroLocation> KSEventMonitor::microLocationFromEventFilterContext(
     const KSEventFilterContext& context) {
-  Beacons beacons = context.beaconsToFilter().value_or(Beacons{});
+  static const Beacons none;
+  const Beacons& beacons = context.beaconsToFilter() ? *context.beaconsToFilter() : none;
+  const auto& siteMap = context.siteForSiteID();
   Sites sites;
-  std::set<std::string> seen;
-  for (const auto& beacon : beacons) {
-    if (!beacon) continue;
-    auto id = beacon->siteID();
-    if (!id || seen.count(*id)) continue;
-    auto it = context.siteForSiteID().find(*id);
-    if (it == context.siteForSiteID().end()) continue;
-    seen.insert(*id);
-    sites.push_back(it->second);
+  // Each entry of the map is taken once; once all are, the other beacons add no site.
+  std::unordered_set<const KSEventFilterContext::SiteMap::value_type*> taken;
+  if (!siteMap.empty()) {
+    for (const auto& beacon : beacons) {
+      if (!beacon) continue;
+      auto id = beacon->siteID();
+      if (!id) continue;
+      auto it = siteMap.find(*id);
+      if (it == siteMap.end()) continue;
+      if (!taken.insert(&*it).second) continue;
+      sites.push_back(it->second);
+      if (sites.size() == siteMap.size()) break;
+    }
   }
   return KSMicroLocation::initWithSites(sites, beacons);
 }

@@ -48,9 +48,15 @@ class KSEventMonitor {
   // One evaluation against a pass's beacons (nearest first) and their cached sites. State
   // 2: used up or expired; 0: not live yet or quiet; 1: fired, with the event and snapshot.
   std::shared_ptr<KSTriggeredEvent> triggerEventWithRangedBeacons(const Beacons& beacons, const Sites& sites);
+  // The same with the sites' map by site id made once for the pass (siteMapOf(sites)), so
+  // that the monitors of a manager share it.
+  std::shared_ptr<KSTriggeredEvent> triggerEventWithRangedBeaconsInSiteMap(
+      const Beacons& beacons, const std::shared_ptr<const KSEventFilterContext::SiteMap>& siteMap);
 
   std::shared_ptr<KSEventFilterContext> createEventContextWithRangedBeacons(const Beacons& beacons,
                                                                             const Sites& sites) const;
+  std::shared_ptr<KSEventFilterContext> createEventContextWithRangedBeacons(
+      const Beacons& beacons, const std::shared_ptr<const KSEventFilterContext::SiteMap>& siteMap) const;
   // Fills the event's empty fields from the context's first remaining beacon.
   void populateEmptyPropertiesForEvent(const std::shared_ptr<KSEvent>& event,
                                        const std::shared_ptr<KSEventFilterContext>& context) const;
@@ -58,8 +64,10 @@ class KSEventMonitor {
   static std::shared_ptr<KSMicroLocation> microLocationFromEventFilterContext(const KSEventFilterContext& context);
   std::shared_ptr<KSTriggeredEvent> createDefaultTriggeredEvent() const;
 
- private:
+  // Each site under its own site id.
   static KSEventFilterContext::SiteMap siteMapOf(const Sites& sites);
+
+ private:
 
   std::shared_ptr<KSTrigger> trigger_;
   Handler handler_;

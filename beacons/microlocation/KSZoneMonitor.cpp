@@ -324,12 +324,7 @@ void KSZoneMonitor::startMonitoringZones() {
   }());
   auto filter = KSEventFilter::filterByPredicate([keys](const KSBeacon& beacon) {
     return KSEventFilter::beaconHasCategoryMatchingPredicate(beacon, [&keys](const KSCategory& category) {
-      auto values = category.customValueForKey();
-      if (!values) return false;
-      for (const auto& [key, value] : *values) {
-        if (keys->count(folded(key))) return true;
-      }
-      return false;
+      return category.hasCustomValueKey([&keys](const std::string& key) { return keys->count(folded(key)) > 0; });
     });
   });
   auto trigger = KSTrigger::initWithIdentifier(identifier, {filter});
@@ -353,14 +348,29 @@ void KSZoneMonitor::handleRangingPass(const std::shared_ptr<KSTriggeredEvent>& e
   if (!location) return;
   const auto at = now();
 
+  // A zone's beacons of this pass, in the order they were ranged and each once.
   struct Ranged {
     std::shared_ptr<KSZone> zone;
     KSZoneMonitorDelegate::Beacons beacons;
   };
   std::map<std::string, std::map<std::string, Ranged>> rangedInZone;
 
+  // A beacon reaches a zone once per matching custom value. The beacons are taken one after
+  // the other, so while the list holds each beacon once, a beacon already in a zone's list is
+  // the last one there; searching the whole list made the pass quadratic in the beacons of a
+  // zone. Only a list that names a beacon twice needs the search.
+  const auto passBeacons = location->beacons();
+  bool repeats = false;
+  {
+    std::vector<const KSBeacon*> order;
+    order.reserve(passBeacons.size());
+    for (const auto& beacon : passBeacons) order.push_back(beacon.get());
+    std::sort(order.begin(), order.end());
+    repeats = std::adjacent_find(order.begin(), order.end()) != order.end();
+  }
+
   std::lock_guard lock(mutex_);
-  for (const auto& beacon : location->beacons()) {
+  for (const auto& beacon : passBeacons) {
     if (!beacon) continue;
     const std::string siteID = beacon->siteID().value_or("");
     if (isZoneMonitoringSuspendedInSiteID(siteID, true)) continue;
@@ -426,11 +436,12 @@ void KSZoneMonitor::handleRangingPass(const std::shared_ptr<KSTriggeredEvent>& e
           }
         }
         zone->setLastRangedBeaconsInZoneAt(at);
-        auto& ranged = rangedInZone[siteID][zoneID];
-        ranged.zone = zone;
-        if (std::find(ranged.beacons.begin(), ranged.beacons.end(), beacon) == ranged.beacons.end()) {
-          ranged.beacons.push_back(beacon);
-        }
+        auto& inZone = rangedInZone[siteID][zoneID];
+        inZone.zone = zone;
+        const bool listed =
+            repeats ? std::find(inZone.beacons.begin(), inZone.beacons.end(), beacon) != inZone.beacons.end()
+                    : !inZone.beacons.empty() && inZone.beacons.back() == beacon;
+        if (!listed) inZone.beacons.push_back(beacon);
       }
     }
   }

@@ -104,6 +104,9 @@ struct Recorder : KSZoneMonitorDelegate {
   void zoneMonitorDidRangeBeaconsInZone(const Monitor&, const Beacons& beacons, const std::shared_ptr<KSZone>& z) override {
     ++ranged[id(z)];
     rangedBeacons = beacons.size();
+    auto& ids = rangedIDs[id(z)];
+    ids.clear();
+    for (const auto& b : beacons) ids.push_back(b ? b->beaconID().value_or("?") : "null");
   }
   void zoneMonitorWillSuspendMonitoringInSiteUntilDate(const Monitor&, const std::shared_ptr<KSSite>& s,
                                                        Date until) override {
@@ -116,6 +119,7 @@ struct Recorder : KSZoneMonitorDelegate {
   std::vector<std::string> take() { return std::exchange(lines, {}); }
   std::map<std::string, int> ranged;
   std::size_t rangedBeacons = 0;
+  std::map<std::string, std::vector<std::string>> rangedIDs;  // the latest ranged list of each zone
   Date start;
 };
 
@@ -303,6 +307,23 @@ TEST(ZoneMonitor, OneBeaconFeedsSeveralZonesAndAZoneCountsOncePerPass) {
   EXPECT_EQ(w.recorder->take(), (std::vector<std::string>{"0 enter lobby count 1", "0 enter north count 1"}));
   EXPECT_EQ(w.recorder->ranged["lobby"], 1);
   EXPECT_EQ(monitor->zoneForIdentifier("S1", "lobby")->entryCount(), 1);
+}
+
+// A zone's ranged list names each beacon once, in ranging order: a beacon whose custom
+// values put it in the zone twice, and a beacon the pass lists twice.
+TEST(ZoneMonitor, AZoneListsEachRangedBeaconOnce) {
+  ZoneWorld w;
+  w.sites->sites["S1"] = site("S1", {});
+  *w.inSession = true;
+  auto monitor = w.make({"zone", "area"});
+  auto twice = beacon("b-1", "S1", {{"zone", "Lobby"}, {"area", "lobby"}});
+  auto b2 = beacon("b-2", "S1", {{"zone", "Lobby"}});
+  auto b3 = beacon("b-3", "S1", {{"area", "LOBBY"}});
+  w.pass(monitor, 0, {twice, b2, b3});
+  EXPECT_EQ(w.recorder->rangedIDs["lobby"], (std::vector<std::string>{"b-1", "b-2", "b-3"}));
+  w.pass(monitor, 1, {b2, twice, b3, b2});
+  EXPECT_EQ(w.recorder->rangedIDs["lobby"], (std::vector<std::string>{"b-2", "b-1", "b-3"}));
+  EXPECT_EQ(w.recorder->ranged["lobby"], 2);
 }
 
 TEST(ZoneMonitor, StoppingEndsEntriesAndTheExitCheckStillExits) {

@@ -33,6 +33,7 @@ template <class T>
 KSBeacon::Records<T> copyElements(const KSBeacon::Records<T>& records) {
   std::vector<std::shared_ptr<T>> out;
   if (records) {
+    out.reserve(records->size());
     for (const auto& r : *records) out.push_back(r ? r->copy() : nullptr);
   }
   return out;
@@ -535,57 +536,63 @@ std::vector<std::int64_t> KSBeacon::availableMeasurementTypes() const {
 std::shared_ptr<KSBeacon> KSBeacon::copy() const {
   auto c = std::make_shared<KSBeacon>();
   Lock l(mutex_);
-  c->setBeaconID(beaconID_);
-  c->setCacheIdentifier(cacheIdentifier_);
-  c->setName(name_);
-  c->setPrivacyDuration(privacyDuration_);
-  c->setTeamID(teamID_);
-  c->setSiteID(siteID_);
-  c->setSiteName(siteName_);
-  c->setSite(site_);
-  c->setCreatedAt(createdAt_);
-  c->setModifiedAt(modifiedAt_);
-  c->setCategories(copyElements(categories_));
+  // Nobody else holds the copy yet, so its fields are written directly rather than through
+  // its setters and their lock, one field at a time. What the setters would add is done
+  // here: addresses and UUIDs upper-cased, the iBeacon key recomputed, custom values mapped
+  // by key. Major, minor, firmware id and battery level take the advertised value when
+  // there is one, as their getters do.
+  c->beaconID_ = beaconID_;
+  c->cacheIdentifier_ = cacheIdentifier_;
+  c->name_ = name_;
+  c->privacyDuration_ = privacyDuration_;
+  c->teamID_ = teamID_;
+  c->siteID_ = siteID_;
+  c->siteName_ = siteName_;
+  c->site_ = site_;
+  c->createdAt_ = createdAt_;
+  c->modifiedAt_ = modifiedAt_;
+  c->categories_ = copyElements(categories_);
   c->setCustomValues(copyElements(customValues_));
-  c->setBluetoothAddress(bluetoothAddress_);
-  c->setBatteryStatus(batteryStatus_);
-  c->setBeaconLoudness(beaconLoudness_);
-  c->setTargetSpeed(targetSpeed_);
-  c->setBeaconMode(beaconMode_);
-  c->setBeaconRegion(beaconRegion_);
-  c->setMapPoint(mapPoint_);
-  c->setNetworkAccess(networkAccess_);
-  c->setPeripheralIdentifier(peripheralIdentifier_);
-  c->setFirstDiscoveredAt(firstDiscoveredAt_);
-  c->setLastDiscoveredAt(lastDiscoveredAt_);
-  c->setLatestAdData(adData_.all());
-  c->setReassembledBlockData(blocks_.reassembledBlockData());
-  c->setProximityUUIDString(proximityUUIDString_);
-  c->setMajor(major());
-  c->setMinor(minor());
-  c->setAccuracy(accuracy_);
-  c->setRssi(rssi_);
-  c->setProximity(proximity_);
-  c->setCachedAt(cachedAt_);
-  c->setSyncedAt(syncedAt_);
-  c->setSyncStatus(syncStatus_);
-  c->setVersion(version_);
-  c->setPendingVersion(pendingVersion_);
-  c->setMeasuredPowerAt1Meter(measuredPowerAt1Meter_);
-  c->setLastRangedAt(lastRangedAt_);
-  c->setFirstRangedAt(firstRangedAt_);
-  c->setFirmwareVersion(firmwareVersion_);
-  c->setFirmwareUID(firmwareUID());
-  c->setLatestFirmwareVersion(latestFirmwareVersion_);
-  c->setLatestFirmwareUID(latestFirmwareUID_);
-  c->setModelNumber(modelNumber_);
-  c->setSerialNumber(serialNumber_);
-  c->setUpgradableOTA(upgradableOTA_);
-  c->setLastKnownBatteryLevel(lastKnownBatteryLevel());
-  c->setEddystone(eddystone_);
-  c->setFeatureBitmask(featureBitmask_);
-  c->setWireframeURLString(wireframeURLString_);
-  c->setRawMeasurementData(rawMeasurementData_);
+  c->bluetoothAddress_ = upper(bluetoothAddress_);
+  c->batteryStatus_ = batteryStatus_;
+  c->beaconLoudness_ = beaconLoudness_;
+  c->targetSpeed_ = targetSpeed_;
+  c->beaconMode_ = beaconMode_;
+  c->beaconRegion_ = beaconRegion_;
+  c->mapPoint_ = mapPoint_;
+  c->networkAccess_ = networkAccess_;
+  c->peripheralIdentifier_ = peripheralIdentifier_;
+  c->firstDiscoveredAt_ = firstDiscoveredAt_;
+  c->lastDiscoveredAt_ = lastDiscoveredAt_;
+  c->adData_.replaceAll(adData_.all());
+  if (blocks_.hasReassembledBlockData()) c->blocks_.setReassembledBlockData(blocks_.reassembledBlockData());
+  c->proximityUUIDString_ = upper(proximityUUIDString_);
+  c->major_ = major();
+  c->minor_ = minor();
+  c->recomputeIBeaconKeyLocked();
+  c->accuracy_ = accuracy_;
+  c->rssi_ = rssi_;
+  c->proximity_ = proximity_;
+  c->cachedAt_ = cachedAt_;
+  c->syncedAt_ = syncedAt_;
+  c->syncStatus_ = syncStatus_;
+  c->version_ = version_;
+  c->pendingVersion_ = pendingVersion_;
+  c->measuredPowerAt1Meter_ = measuredPowerAt1Meter_;
+  c->lastRangedAt_ = lastRangedAt_;
+  c->firstRangedAt_ = firstRangedAt_;
+  c->firmwareVersion_ = firmwareVersion_;
+  c->firmwareUID_ = firmwareUID();
+  c->latestFirmwareVersion_ = latestFirmwareVersion_;
+  c->latestFirmwareUID_ = latestFirmwareUID_;
+  c->modelNumber_ = modelNumber_;
+  c->serialNumber_ = serialNumber_;
+  c->upgradableOTA_ = upgradableOTA_;
+  c->lastKnownBatteryLevel_ = lastKnownBatteryLevel();
+  c->eddystone_ = eddystone_;
+  c->featureBitmask_ = featureBitmask_;
+  c->wireframeURLString_ = wireframeURLString_;
+  c->rawMeasurementData_ = rawMeasurementData_;
   return c;
 }
 

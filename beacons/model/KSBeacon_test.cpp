@@ -5,6 +5,8 @@
 #include <set>
 
 #include "beacons/model/KSAdDataConstants.h"
+#include "beacons/model/KSCategory.h"
+#include "beacons/model/KSCustomValue.h"
 #include "beacons/model/KSModelClock.h"
 #include "platform/core/Json.h"
 #include "testing/FakeBeaconHub.h"
@@ -257,6 +259,145 @@ TEST_F(KSBeaconTest, CopyFollowsItsRules) {
   auto bare = std::make_shared<KSBeacon>()->copy();
   ASSERT_TRUE(bare->categories());
   EXPECT_TRUE(bare->categories()->empty());
+}
+
+// What a copy is, written with the public setters one field at a time: the direct copy must
+// give the same record, field for field, live state included.
+std::shared_ptr<KSBeacon> setterCopy(const KSBeacon& b) {
+  auto c = std::make_shared<KSBeacon>();
+  c->setBeaconID(b.beaconID());
+  c->setCacheIdentifier(b.cacheIdentifier());
+  c->setName(b.name());
+  c->setPrivacyDuration(b.privacyDuration());
+  c->setTeamID(b.teamID());
+  c->setSiteID(b.siteID());
+  c->setSiteName(b.siteName());
+  c->setSite(b.site());
+  c->setCreatedAt(b.createdAt());
+  c->setModifiedAt(b.modifiedAt());
+  std::vector<std::shared_ptr<KSCategory>> categories;
+  for (const auto& cat : b.categories().value_or(std::vector<std::shared_ptr<KSCategory>>{})) {
+    categories.push_back(cat ? std::static_pointer_cast<KSCategory>(cat->copyModel()) : nullptr);
+  }
+  c->setCategories(categories);
+  std::vector<std::shared_ptr<KSCustomValue>> values;
+  for (const auto& v : b.customValues().value_or(std::vector<std::shared_ptr<KSCustomValue>>{})) {
+    values.push_back(v ? std::static_pointer_cast<KSCustomValue>(v->copyModel()) : nullptr);
+  }
+  c->setCustomValues(values);
+  c->setBluetoothAddress(b.bluetoothAddress());
+  c->setBatteryStatus(b.batteryStatus());
+  c->setBeaconLoudness(b.beaconLoudness());
+  c->setTargetSpeed(b.targetSpeed());
+  c->setBeaconMode(b.beaconMode());
+  c->setBeaconRegion(b.beaconRegion());
+  c->setMapPoint(b.mapPoint());
+  c->setNetworkAccess(b.networkAccess());
+  c->setPeripheralIdentifier(b.peripheralIdentifier());
+  c->setFirstDiscoveredAt(b.firstDiscoveredAt());
+  c->setLastDiscoveredAt(b.lastDiscoveredAt());
+  c->setLatestAdData(b.latestAdData());
+  c->setReassembledBlockData(b.reassembledBlockData());
+  c->setProximityUUIDString(b.proximityUUIDString());
+  c->setMajor(b.major());
+  c->setMinor(b.minor());
+  c->setAccuracy(b.accuracy());
+  c->setRssi(b.rssi());
+  c->setProximity(b.proximity());
+  c->setCachedAt(b.cachedAt());
+  c->setSyncedAt(b.syncedAt());
+  c->setSyncStatus(b.syncStatus());
+  c->setVersion(b.version());
+  c->setPendingVersion(b.pendingVersion());
+  c->setMeasuredPowerAt1Meter(b.measuredPowerAt1Meter());
+  c->setLastRangedAt(b.lastRangedAt());
+  c->setFirstRangedAt(b.firstRangedAt());
+  c->setFirmwareVersion(b.firmwareVersion());
+  c->setFirmwareUID(b.firmwareUID());
+  c->setLatestFirmwareVersion(b.latestFirmwareVersion());
+  c->setLatestFirmwareUID(b.latestFirmwareUID());
+  c->setModelNumber(b.modelNumber());
+  c->setSerialNumber(b.serialNumber());
+  c->setUpgradableOTA(b.upgradableOTA());
+  c->setLastKnownBatteryLevel(b.lastKnownBatteryLevel());
+  c->setEddystone(b.eddystone());
+  c->setFeatureBitmask(b.featureBitmask());
+  c->setWireframeURLString(b.wireframeURLString());
+  c->setRawMeasurementData(b.rawMeasurementData());
+  return c;
+}
+
+void expectSameRecord(const KSBeacon& a, const KSBeacon& b) {
+  EXPECT_EQ(platform::json::write(Value(a.toDictionary())), platform::json::write(Value(b.toDictionary())));
+  EXPECT_EQ(a.iBeaconKey(), b.iBeaconKey());
+  EXPECT_EQ(a.major(), b.major());
+  EXPECT_EQ(a.minor(), b.minor());
+  EXPECT_EQ(a.firmwareUID(), b.firmwareUID());
+  EXPECT_EQ(a.storedFirmwareUID(), b.storedFirmwareUID());
+  EXPECT_EQ(a.lastKnownBatteryLevel(), b.lastKnownBatteryLevel());
+  EXPECT_EQ(a.syncStatus(), b.syncStatus());
+  EXPECT_EQ(a.syncedAt(), b.syncedAt());
+  EXPECT_EQ(a.cacheIdentifier(), b.cacheIdentifier());
+  EXPECT_EQ(a.customValueForKey(), b.customValueForKey());
+  EXPECT_EQ(a.rssi(), b.rssi());
+  EXPECT_EQ(a.accuracy(), b.accuracy());
+  EXPECT_EQ(a.proximity(), b.proximity());
+  EXPECT_EQ(a.firstDiscoveredAt(), b.firstDiscoveredAt());
+  EXPECT_EQ(a.lastDiscoveredAt(), b.lastDiscoveredAt());
+  EXPECT_EQ(a.firstRangedAt(), b.firstRangedAt());
+  EXPECT_EQ(a.lastRangedAt(), b.lastRangedAt());
+  EXPECT_EQ(a.peripheralIdentifier(), b.peripheralIdentifier());
+  EXPECT_EQ(a.identifierDataString(), b.identifierDataString());
+  EXPECT_EQ(a.rawMeasurementData(), b.rawMeasurementData());
+  EXPECT_EQ(a.partialBlockData().has_value(), b.partialBlockData().has_value());
+  EXPECT_EQ(a.availableMeasurementTypes(), b.availableMeasurementTypes());
+  EXPECT_EQ(a.latestAdData().size(), b.latestAdData().size());
+  for (const auto& [key, ad] : a.latestAdData()) {
+    auto other = b.adDataForAdDataTypeKey(key);
+    ASSERT_TRUE(ad && other) << key;
+    EXPECT_EQ(*ad, *other) << key;
+  }
+  const auto blocksA = a.reassembledBlockData(), blocksB = b.reassembledBlockData();
+  ASSERT_EQ(blocksA.size(), blocksB.size());
+  for (std::size_t i = 0; i < blocksA.size(); ++i) EXPECT_EQ(*blocksA[i], *blocksB[i]) << i;
+  const auto catsA = a.categories(), catsB = b.categories();
+  ASSERT_EQ(catsA.has_value(), catsB.has_value());
+  if (catsA) {
+    ASSERT_EQ(catsA->size(), catsB->size());
+    for (std::size_t i = 0; i < catsA->size(); ++i) {
+      EXPECT_EQ(platform::json::write(Value((*catsA)[i]->toDictionary())),
+                platform::json::write(Value((*catsB)[i]->toDictionary())))
+          << i;
+    }
+  }
+}
+
+TEST_F(KSBeaconTest, CopyIsTheSetterCopy) {
+  auto bare = std::make_shared<KSBeacon>();
+  auto cloud = import(kCloudBeacon);
+  auto live = import(kCloudBeacon);
+  live->setSyncStatus(KSSyncStatusRestored);
+  live->setCacheIdentifier("cache-1");
+  live->setBluetoothAddress("aa:bb");
+  live->setRssi(Value(-71));
+  live->setAccuracy(3.25);
+  live->setProximity(2);
+  live->setFirstRangedAt(platform::Date::fromUnixSeconds(1'700'000'000));
+  live->setLastRangedAt(platform::Date::fromUnixSeconds(1'700'000'060));
+  live->setRawMeasurementData(Bytes{7, 8});
+  live->setAdData(adData(KSAdDataTypeKestrineSecureKey, 5,
+                         {{std::string(KSAdDataBatteryLevelKey), Value(41)}, {std::string(KSAdDataMajorKey), Value(9)}}),
+                  KSAdDataTypeKestrineSecureKey);
+  live->setAdData(adData(KSAdDataTypeKestrineBlockDataKey, 6,
+                         {{std::string(KSBlockDataIdentifierKey), Value(1)}, {std::string(KSBlockDataIndexKey), Value(0)},
+                          {std::string(KSBlockDataCountKey), Value(1)}, {std::string(KSBlockDataDataKey), Value(Bytes{1})}}),
+                  KSAdDataTypeKestrineBlockDataKey);
+  for (const auto& b : {bare, cloud, live}) {
+    clock_->advance(60.0);  // the identifier's side effect would stamp a new sync date
+    auto direct = b->copy();
+    expectSameRecord(*direct, *setterCopy(*b));
+  }
+  EXPECT_FALSE(live->reassembledBlockData().empty()) << "the fixture carries reassembled block data";
 }
 
 class RecordingDelegate : public KSBeaconDelegate {

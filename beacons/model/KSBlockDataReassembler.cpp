@@ -41,7 +41,9 @@ KSBlockDataRecord KSBlockDataReassembler::reassemble(const platform::Value& fram
       {std::string(KSBlockDataReassembledAtKey), now},
   });
   records_.push_back(record);
-  while (records_.size() > kMaxRecords) records_.pop_front();
+  if (records_.size() > kMaxRecords) {
+    records_.erase(records_.begin(), records_.end() - static_cast<std::ptrdiff_t>(kMaxRecords));
+  }
   partial_.reset();
   return record;
 }
@@ -60,8 +62,9 @@ std::optional<platform::Value> KSBlockDataReassembler::partialBlockData() const 
 }
 
 void KSBlockDataReassembler::setReassembledBlockData(std::deque<KSBlockDataRecord> records) {
-  records_ = std::move(records);
-  while (records_.size() > kMaxRecords) records_.pop_front();
+  // Only the newest kMaxRecords are kept.
+  const std::size_t skip = records.size() > kMaxRecords ? records.size() - kMaxRecords : 0;
+  records_.assign(records.begin() + static_cast<std::ptrdiff_t>(skip), records.end());
 }
 
 std::vector<KSBlockDataRecord> KSBlockDataReassembler::reassembledBlockDataWithDataType(std::uint64_t type) const {

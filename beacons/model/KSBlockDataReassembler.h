@@ -44,7 +44,8 @@ class KSBlockDataReassembler {
   bool hasPartial() const { return partial_.has_value(); }
   void clearPartial() { partial_.reset(); }
 
-  const std::deque<KSBlockDataRecord>& reassembledBlockData() const { return records_; }
+  std::deque<KSBlockDataRecord> reassembledBlockData() const { return {records_.begin(), records_.end()}; }
+  bool hasReassembledBlockData() const { return !records_.empty(); }
   // Keeps the newest 20 of the given records.
   void setReassembledBlockData(std::deque<KSBlockDataRecord> records);
   std::vector<KSBlockDataRecord> reassembledBlockDataWithDataType(std::uint64_t type) const;
@@ -56,7 +57,9 @@ class KSBlockDataReassembler {
     std::map<std::int64_t, platform::Bytes> chunks;
   };
   std::optional<Partial> partial_;
-  std::deque<KSBlockDataRecord> records_;
+  // Oldest first. A vector, not a deque: every beacon record holds one, and an empty deque
+  // still allocates, which made creating and copying beacons cost two allocations more.
+  std::vector<KSBlockDataRecord> records_;
 };
 
 }  // namespace kestrine

@@ -92,10 +92,45 @@ std::optional<KSCategory::CustomValueMap> KSCategory::customValueForKey() const 
   return customValueForKey_;
 }
 
+bool KSCategory::hasCustomValueKey(const std::function<bool(const std::string&)>& test) const {
+  std::lock_guard lock(mutex_);
+  if (!customValueForKey_ || !test) return false;
+  for (const auto& [key, value] : *customValueForKey_) {
+    if (test(key)) return true;
+  }
+  return false;
+}
+
 std::pair<std::optional<KSCategory::CustomValues>, std::optional<KSCategory::CustomValueMap>> KSCategory::customValuesAndMap()
     const {
   std::lock_guard lock(mutex_);
   return {customValues_, customValueForKey_};
+}
+
+std::shared_ptr<KSCategory> KSCategory::copy() const {
+  auto c = std::make_shared<KSCategory>();
+  std::optional<CustomValues> values;
+  {
+    std::lock_guard lock(mutex_);
+    c->categoryID_ = categoryID_;
+    c->name_ = name_;
+    c->teamID_ = teamID_;
+    // As the generic copy, which writes categoryTypeID and then categoryType from their
+    // getters: the type id ends up as its 32-bit reading, 0 when it was not set.
+    c->categoryTypeID_ = static_cast<std::int32_t>(categoryTypeID_.value_or(0));
+    values = customValues_;
+  }
+  if (values) {
+    // Each pair copied; a missing pair is left out, as the generic copy leaves it out.
+    CustomValues own;
+    own.reserve(values->size());
+    for (const auto& pair : *values) {
+      if (pair) own.push_back(pair->copy());
+    }
+    values = std::move(own);
+  }
+  c->setCustomValues(std::move(values));
+  return c;
 }
 
 std::string KSCategory::description() const { return name().value_or(std::string()); }

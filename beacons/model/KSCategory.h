@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -45,8 +46,16 @@ class KSCategory : public KSJSONRecord<KSCategory> {
   // Each pair's key to its value, a later pair overriding an earlier one; pairs without a
   // key or a value add nothing. Absent while the list is absent or empty.
   std::optional<CustomValueMap> customValueForKey() const;
+  // Whether the map has a key that passes the test, read in place under the lock (no copy of
+  // the map); the test must not call back into this category.
+  bool hasCustomValueKey(const std::function<bool(const std::string&)>& test) const;
   // The list and its map read together, as one consistent pair.
   std::pair<std::optional<CustomValues>, std::optional<CustomValueMap>> customValuesAndMap() const;
+
+  // A copy with its own pairs and map, made field by field under one lock: the same record
+  // as the generic property-by-property copy (copyModel), at a fraction of its cost. Beacon
+  // copies, which the smoothing filters make on every pass, copy their categories this way.
+  std::shared_ptr<KSCategory> copy() const;
 
   // The name (empty when it is not set).
   std::string description() const override;

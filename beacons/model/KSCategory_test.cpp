@@ -58,6 +58,20 @@ TEST(KSCategory, CustomValueMapFollowsTheList) {
     c.setCustomValues(test.values);
     EXPECT_EQ(c.customValueForKey(), test.map) << test.name;
     EXPECT_EQ(c.customValues().has_value(), test.values.has_value()) << test.name;
+    // The in-place key test sees the map's keys, no more and no fewer.
+    std::vector<std::string> seen;
+    EXPECT_FALSE(c.hasCustomValueKey([&](const std::string& key) {
+      seen.push_back(key);
+      return false;
+    })) << test.name;
+    std::vector<std::string> keys;
+    if (test.map) {
+      for (const auto& [key, value] : *test.map) keys.push_back(key);
+    }
+    EXPECT_EQ(seen, keys) << test.name;
+    EXPECT_EQ(c.hasCustomValueKey([](const std::string& key) { return key == "radius"; }),
+              test.map && test.map->count("radius") > 0)
+        << test.name;
   }
 }
 
@@ -95,6 +109,49 @@ TEST(KSCategory, CopyOwnsItsPairsAndMap) {
   // Changing the original afterwards leaves the copy's list and map as they were.
   original->setCustomValues(KSCategory::CustomValues{pair("a", "changed")});
   EXPECT_EQ(copy->customValueForKey(), (KSCategory::CustomValueMap{{"a", "1"}, {"b", "2"}}));
+}
+
+// The direct copy gives the record the generic property-by-property copy gives, for the
+// shapes a category comes in (unset fields, no pairs, an empty list, a pair with holes, a
+// type id past 32 bits).
+TEST(KSCategory, CopyMatchesThePropertyCopy) {
+  std::vector<std::shared_ptr<KSCategory>> cases;
+  cases.push_back(std::make_shared<KSCategory>());
+  cases.push_back(category("Lobby", 1));
+  auto full = category("Gate", 7);
+  full->setCategoryID("c9");
+  full->setTeamID("t2");
+  auto holed = std::make_shared<KSCustomValue>();
+  holed->setKey("k");
+  full->setCustomValues(KSCategory::CustomValues{pair("a", "1"), holed, nullptr, pair("a", "2")});
+  cases.push_back(full);
+  auto empty = category("Empty", 0);
+  empty->setCustomValues(KSCategory::CustomValues{});
+  cases.push_back(empty);
+  auto wide = std::make_shared<KSCategory>();
+  wide->setCategoryTypeID(std::int64_t{1} << 33 | 5);
+  cases.push_back(wide);
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const auto& original = cases[i];
+    auto fast = original->copy();
+    auto generic = std::static_pointer_cast<KSCategory>(original->copyModel());
+    EXPECT_EQ(written(Value(fast->toDictionary())), written(Value(generic->toDictionary()))) << i;
+    EXPECT_EQ(fast->categoryTypeID(), generic->categoryTypeID()) << i;
+    EXPECT_EQ(fast->customValueForKey(), generic->customValueForKey()) << i;
+    const auto mine = fast->customValues();
+    const auto theirs = generic->customValues();
+    ASSERT_EQ(mine.has_value(), theirs.has_value()) << i;
+    if (!mine) continue;
+    ASSERT_EQ(mine->size(), theirs->size()) << i;
+    for (std::size_t j = 0; j < mine->size(); ++j) {
+      ASSERT_EQ((*mine)[j] == nullptr, (*theirs)[j] == nullptr) << i << "/" << j;
+      if (!(*mine)[j]) continue;
+      EXPECT_NE((*mine)[j], (*original->customValues())[j]) << i << "/" << j;
+      EXPECT_EQ((*mine)[j]->customValueID(), (*theirs)[j]->customValueID()) << i << "/" << j;
+      EXPECT_EQ((*mine)[j]->key(), (*theirs)[j]->key()) << i << "/" << j;
+      EXPECT_EQ((*mine)[j]->value(), (*theirs)[j]->value()) << i << "/" << j;
+    }
+  }
 }
 
 TEST(KSCategoryArray, FilterSortAndFind) {

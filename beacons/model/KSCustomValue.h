@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -19,6 +20,16 @@ class KSCustomValue : public KSJSONRecord<KSCustomValue> {
   void setKey(std::optional<std::string> v) { key_ = std::move(v); }
   const std::optional<std::string>& value() const { return value_; }
   void setValue(std::optional<std::string> v) { value_ = std::move(v); }
+
+  // The three fields copied directly: the record the generic property-by-property copy
+  // gives, without its dynamic values.
+  std::shared_ptr<KSCustomValue> copy() const {
+    auto c = std::make_shared<KSCustomValue>();
+    c->customValueID_ = customValueID_;
+    c->key_ = key_;
+    c->value_ = value_;
+    return c;
+  }
 
  private:
   std::optional<std::string> customValueID_, key_, value_;
