@@ -67,7 +67,11 @@ std::shared_ptr<KSSiteManagerInternal> KSSiteManagerInternal::sharedInternal(KSI
 }
 
 void KSSiteManagerInternal::installMaker(KSInstanceProvider& provider, Ports ports) {
-  provider.installMaker<KSSiteManagerInternal>(std::string(kSingletonName), [ports](KSInstanceProvider& p) {
+  installMaker(provider, std::move(ports), nullptr);
+}
+
+void KSSiteManagerInternal::installMaker(KSInstanceProvider& provider, Ports ports, MadeHook onMade) {
+  provider.installMaker<KSSiteManagerInternal>(std::string(kSingletonName), [ports, onMade](KSInstanceProvider& p) {
     Ports filled = ports;
     const auto& platform = p.platform();
     if (!filled.scheduler) filled.scheduler = platform.scheduler;
@@ -124,6 +128,7 @@ void KSSiteManagerInternal::installMaker(KSInstanceProvider& provider, Ports por
     }
     auto manager = create(std::move(filled));
     if (hub) hub->addDelegate(manager);
+    if (onMade) onMade(p, manager);
     return manager;
   });
   provider.installMaker<KSSiteManagerSubscription>(

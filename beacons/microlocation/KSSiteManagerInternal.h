@@ -111,6 +111,10 @@ class KSSiteManagerInternal : public KSBeaconManagerInternalDelegate,
   // empty); it is also found as the site-manager subscription.
   static void installMaker(KSInstanceProvider& provider) { installMaker(provider, Ports()); }
   static void installMaker(KSInstanceProvider& provider, Ports ports);
+  // As above; `onMade` runs with the new manager right after it is made (under the making
+  // lock: it may install makers, not make singletons).
+  using MadeHook = std::function<void(KSInstanceProvider&, const std::shared_ptr<KSSiteManagerInternal>&)>;
+  static void installMaker(KSInstanceProvider& provider, Ports ports, MadeHook onMade);
   static std::shared_ptr<KSSiteManagerInternal> create(Ports ports);
   ~KSSiteManagerInternal() override;
 

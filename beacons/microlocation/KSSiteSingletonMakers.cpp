@@ -26,16 +26,20 @@ class EventManagerLogging final : public KSEventLogging {
 }  // namespace
 
 void installSiteSingletonMakers(KSInstanceProvider& provider) {
-  KSSiteManagerInternal::installMaker(provider);
   // The API operation manager caches what its site syncs bring in the site manager, and asks
   // it whether the app's sites are due; without it every sync of the app's sites is
-  // cancelled before it starts. A cache installed first (a test's) is kept.
-  if (!provider.hasMaker(KSApiSiteCacheSingletonName) && !provider.hasSingleton(KSApiSiteCacheSingletonName)) {
-    provider.installMaker<KSApiSiteCachePort>(std::string(KSApiSiteCacheSingletonName),
-                                              [](KSInstanceProvider& p) -> std::shared_ptr<KSApiSiteCachePort> {
-                                                return KSSiteManagerInternal::sharedInternal(p);
-                                              });
-  }
+  // cancelled before it starts. Like the hub for beacon syncs, the site manager is found
+  // only once the SDK has made it: a sync result arriving earlier makes neither it nor the
+  // hub. A cache installed first (a test's) is kept.
+  KSSiteManagerInternal::installMaker(provider, {}, [](KSInstanceProvider& p,
+                                                       const std::shared_ptr<KSSiteManagerInternal>& made) {
+    if (p.hasMaker(KSApiSiteCacheSingletonName) || p.hasSingleton(KSApiSiteCacheSingletonName)) return;
+    std::weak_ptr<KSSiteManagerInternal> weak = made;
+    p.installMaker<KSApiSiteCachePort>(std::string(KSApiSiteCacheSingletonName),
+                                       [weak](KSInstanceProvider&) -> std::shared_ptr<KSApiSiteCachePort> {
+                                         return weak.lock();
+                                       });
+  });
   KSVisitTracker::installMaker(provider);
   KSLocalNotificationManager::installMaker(provider);
   installEventManagerMaker(provider);

@@ -13,6 +13,8 @@
 #include "beacons/storage/KSEventSummary.h"
 #include "beacons/storage/KSLocalStorageManager.h"
 #include "platform/store/StoreContext.h"
+#include "beacons/ranging/KSApiServiceAdapters.h"
+#include "beacons/ranging/KSBeaconManagerInternal.h"
 #include "beacons/ranging/KSRangingServicePorts.h"
 #include "beacons/ranging/KestrineSDK.h"
 #include "testing/SimWorld.h"
@@ -39,6 +41,23 @@ TEST(SiteSingletonMakers, TheSdkWiringMakesTheSiteLayer) {
   auto notifications = KSLocalNotificationManager::sharedManager(*provider);
   ASSERT_NE(notifications, nullptr);
   EXPECT_EQ(sites->delegateCount(), before + 1);
+  world.runUntilIdle();
+}
+
+// The API operation manager caches its site syncs in the registry's site manager, found only
+// once the SDK has made it (a sync result arriving earlier makes neither it nor the hub).
+TEST(SiteSingletonMakers, TheOperationManagersSiteCacheIsTheSiteManagerOnceMade) {
+  velmora::testing::SimWorld world;
+  auto provider = KSInstanceProvider::create(world.bundle());
+  KestrineSDK::installSingletons(*provider);
+  auto ports = KSApiOperationManagerPortsForRegistry(provider);
+  EXPECT_EQ(ports.siteCache(), nullptr);
+  EXPECT_FALSE(provider->hasSingleton(KSSiteManagerInternal::kSingletonName));
+  EXPECT_FALSE(provider->hasSingleton(KSBeaconManagerInternal::kSingletonName));
+
+  auto sites = KSSiteManagerInternal::sharedInternal(*provider);
+  ASSERT_NE(sites, nullptr);
+  EXPECT_EQ(ports.siteCache(), std::static_pointer_cast<KSApiSiteCachePort>(sites));
   world.runUntilIdle();
 }
 
