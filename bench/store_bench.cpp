@@ -1,5 +1,6 @@
 // Syncing 10,000 beacons into a fresh SDK store, each with one category carrying two custom
-// values (40,000 rows), one save per 100 beacons: through the object store (BM_StoreSync) and
+// values (40,000 rows), one save per 100 beacons: through the object store's field-list
+// writes (BM_StoreSync; the re-sync looks each beacon up and updates it from a dictionary) and
 // through the storage manager from beacon records as the hub hands them over (BM_ManagerSync:
 // upsert by serial number with category and custom-value reconciliation). Each iteration
 // runs the sync beside a raw SQLite loop of prepared inserts that writes the same rows with the
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "beacons/model/KSBeacon.h"
+#include "beacons/model/KSBeaconUtilities.h"
 #include "beacons/model/KSCategory.h"
 #include "beacons/model/KSCustomValue.h"
 #include "beacons/model/KSMapPoint.h"
@@ -36,6 +38,7 @@ namespace {
 using platform::Date;
 using platform::Dict;
 using platform::Value;
+using platform::store::Field;
 using platform::store::Predicate;
 using platform::store::StoreContext;
 
@@ -43,8 +46,10 @@ constexpr int kBeacons = 10'000;
 constexpr int kPerSave = 100;
 constexpr double kRowsPerBeacon = 4;
 
+// One beacon's values, as the storage manager writes them from the record made of them
+// (makeRecords): the raw loop, the store's sync and the manager's write the same rows.
 struct BeaconData {
-  std::string beaconID, serialNumber, bluetoothAddress, iBeaconKey, uuid, name, siteID, categoryID;
+  std::string beaconID, serialNumber, bluetoothAddress, iBeaconKey, uuid, name, siteID, categoryID, categoryName;
   std::int64_t major, minor, status;
   double x, y;
   Date syncedAt;
@@ -55,10 +60,15 @@ std::vector<BeaconData> makeBeacons(int generation) {
   out.reserve(kBeacons);
   for (int i = 0; i < kBeacons; ++i) {
     const std::string n = std::to_string(i);
-    out.push_back({"beacon-" + n, "SN" + n, "AA:BB:CC:" + n, "F7826DA6-4FA2-4E98-8024-BC5B71E0893E:1:" + n,
-                   "F7826DA6-4FA2-4E98-8024-BC5B71E0893E", "Beacon " + n + " g" + std::to_string(generation),
-                   "site-" + std::to_string(i % 50), "cat-" + std::to_string(i % 20), i % 65536, (i * 7) % 65536, 2,
-                   i * 0.5, i * 0.25, Date::fromUnixMicros(1'700'000'000'000'000 + i + generation)});
+    const std::string uuid = "F7826DA6-4FA2-4E98-8024-BC5B71E0893E";
+    const std::int64_t major = i % 65536;
+    const std::int64_t minor = (i * 7) % 65536;
+    const std::string name = "Beacon " + n + " g" + std::to_string(generation);
+    out.push_back({"beacon-" + n, "SN" + n, "AA:BB:CC:" + n,
+                   *kestrine::KSBeaconUtilities::iBeaconKeyForProximityUUIDString(
+                       uuid, static_cast<std::uint16_t>(major), static_cast<std::uint16_t>(minor)),
+                   uuid, name, "site-" + std::to_string(i % 50), "cat-" + std::to_string(i % 20), "Category " + name,
+                   major, minor, 2, i * 0.5, i * 0.25, Date::fromUnixMicros(1'700'000'000'000'000 + i + generation)});
   }
   return out;
 }
@@ -74,13 +84,10 @@ Dict beaconValues(const BeaconData& b) {
               {"name", Value(b.name)},
               {"siteID", Value(b.siteID)},
               {"syncStatus", Value(b.status)},
+              {"featureBitmask", Value(std::int64_t{0})},
               {"mapPointX", Value(b.x)},
               {"mapPointY", Value(b.y)},
               {"syncedAt", Value(b.syncedAt)}};
-}
-
-Dict customValue(const std::string& key, const std::string& value, const std::string& id, std::int64_t category) {
-  return Dict{{"key", Value(key)}, {"value", Value(value)}, {"customValueID", Value(id)}, {"category", Value(category)}};
 }
 
 std::filesystem::path freshStore(const velmora::testing::TempDir& dir, const char* name) {
@@ -121,8 +128,8 @@ class RawLoop {
       : db_(path.string(), SQLite::OPEN_READWRITE),
         beacon_(db_,
                 "INSERT INTO KSBeacon (beaconID, serialNumber, bluetoothAddress, iBeaconKey, proximityUUIDString, "
-                "major, minor, name, siteID, syncStatus, mapPointX, mapPointY, syncedAt) "
-                "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                "major, minor, name, siteID, syncStatus, featureBitmask, mapPointX, mapPointY, syncedAt) "
+                "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
         category_(db_, "INSERT INTO KSBeaconCategory (beaconID, categoryID, name, beacon) VALUES (?, ?, ?, ?)"),
         value_(db_, "INSERT INTO KSCustomValue (key, value, customValueID, category) VALUES (?, ?, ?, ?)") {
     db_.exec("PRAGMA journal_mode = WAL");
@@ -145,15 +152,16 @@ class RawLoop {
       beacon_.bind(8, b.name);
       beacon_.bind(9, b.siteID);
       beacon_.bind(10, static_cast<int64_t>(b.status));
-      beacon_.bind(11, static_cast<double>(static_cast<float>(b.x)));
-      beacon_.bind(12, static_cast<double>(static_cast<float>(b.y)));
-      beacon_.bind(13, static_cast<int64_t>(b.syncedAt.unixMicros()));
+      beacon_.bind(11, static_cast<int64_t>(0));
+      beacon_.bind(12, static_cast<double>(static_cast<float>(b.x)));
+      beacon_.bind(13, static_cast<double>(static_cast<float>(b.y)));
+      beacon_.bind(14, static_cast<int64_t>(b.syncedAt.unixMicros()));
       beacon_.exec();
       beacon_.reset();
       const std::int64_t beaconRow = db_.getLastInsertRowid();
       category_.bind(1, b.beaconID);
       category_.bind(2, b.categoryID);
-      category_.bind(3, std::string("Category"));
+      category_.bind(3, b.categoryName);
       category_.bind(4, static_cast<int64_t>(beaconRow));
       category_.exec();
       category_.reset();
@@ -207,14 +215,35 @@ void report(benchmark::State& state, const Spent& raw, const Spent& sync, const 
   state.counters["resync_cpu_rows_per_s"] = rows / resync.cpu;
 }
 
+// The sync writes through field lists, as the storage manager does.
 void syncThroughStore(StoreContext& c, const BeaconData& b) {
-  auto beacon = c.insert("KSBeacon", beaconValues(b));
-  auto category = c.insert("KSBeaconCategory", {{"beaconID", Value(b.beaconID)},
-                                                {"categoryID", Value(b.categoryID)},
-                                                {"name", Value("Category")},
-                                                {"beacon", Value(beacon->pk)}});
-  c.insert("KSCustomValue", customValue("colour", "blue", b.beaconID + "-0", category->pk));
-  c.insert("KSCustomValue", customValue("floor", "2", b.beaconID + "-1", category->pk));
+  const Field beaconFields[] = {{"beaconID", Value(b.beaconID)},
+                                {"serialNumber", Value(b.serialNumber)},
+                                {"bluetoothAddress", Value(b.bluetoothAddress)},
+                                {"iBeaconKey", Value(b.iBeaconKey)},
+                                {"proximityUUIDString", Value(b.uuid)},
+                                {"major", Value(b.major)},
+                                {"minor", Value(b.minor)},
+                                {"name", Value(b.name)},
+                                {"siteID", Value(b.siteID)},
+                                {"syncStatus", Value(b.status)},
+                                {"featureBitmask", Value(std::int64_t{0})},
+                                {"mapPointX", Value(b.x)},
+                                {"mapPointY", Value(b.y)},
+                                {"syncedAt", Value(b.syncedAt)}};
+  auto beacon = c.insertRow("KSBeacon", beaconFields);
+  const Field categoryFields[] = {{"beaconID", Value(b.beaconID)},
+                                  {"categoryID", Value(b.categoryID)},
+                                  {"name", Value(b.categoryName)},
+                                  {"beacon", Value(beacon->pk)}};
+  auto category = c.insertRow("KSBeaconCategory", categoryFields);
+  for (int v = 0; v < 2; ++v) {
+    const Field valueFields[] = {{"key", Value(v == 0 ? "colour" : "floor")},
+                                 {"value", Value(v == 0 ? "blue" : "2")},
+                                 {"customValueID", Value(b.beaconID + "-" + std::to_string(v))},
+                                 {"category", Value(category->pk)}};
+    c.insertRow("KSCustomValue", valueFields);
+  }
 }
 
 void resyncThroughStore(StoreContext& c, const BeaconData& b) {
@@ -228,7 +257,7 @@ void resyncThroughStore(StoreContext& c, const BeaconData& b) {
   const auto beacon = rows->front().id;
   c.update(beacon, beaconValues(b));
   for (const auto& category : c.relatedMany(beacon, "categories")) {
-    c.update(category, {{"name", Value("Category " + b.name)}});
+    c.update(category, {{"name", Value(b.categoryName)}});
     for (const auto& v : c.relatedMany(category, "customValues")) c.update(v, {{"value", Value("green")}});
   }
 }
@@ -279,7 +308,7 @@ std::vector<std::shared_ptr<kestrine::KSBeacon>> makeRecords(const std::vector<B
     r->setMapPoint(mapPoint);
     auto category = std::make_shared<kestrine::KSCategory>();
     category->setCategoryID(b.categoryID);
-    category->setName("Category " + b.name);
+    category->setName(b.categoryName);
     kestrine::KSCategory::CustomValues values;
     for (int v = 0; v < 2; ++v) {
       auto value = std::make_shared<kestrine::KSCustomValue>();
