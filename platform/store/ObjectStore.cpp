@@ -106,8 +106,31 @@ ObjectStore::~ObjectStore() {
   db_.reset();
 }
 
-void ObjectStore::perform(std::function<void(StoreContext&)> work) {
-  queue_->async([self = shared_from_this(), work = std::move(work)] { work(*self->context_); });
+// The queue item of one batch. Copies of the item share it; when the last goes without the
+// item having run, the queue dropped it and the batch's work goes with it.
+struct ObjectStore::BatchItem {
+  std::shared_ptr<ObjectStore> store;
+  std::shared_ptr<Batch> batch;
+  bool ran = false;
+
+  ~BatchItem() {
+    if (!ran) store->drop(*batch);
+  }
+};
+
+void ObjectStore::perform(Work work) {
+  std::shared_ptr<Batch> batch;
+  {
+    std::lock_guard lock(batchMutex_);
+    if (openBatch_) {
+      openBatch_->works.push_back(std::move(work));
+      return;
+    }
+    openBatch_ = std::make_shared<Batch>();
+    openBatch_->works.push_back(std::move(work));
+    batch = openBatch_;
+  }
+  post(batch);
 }
 
 void ObjectStore::performAndWait(const std::function<void(StoreContext&)>& work) {
@@ -115,7 +138,60 @@ void ObjectStore::performAndWait(const std::function<void(StoreContext&)>& work)
     work(*context_);
     return;
   }
+  // Work performed before this call runs before it: its batch is closed, and queued first
+  // when its own perform has not queued it yet.
+  std::shared_ptr<Batch> open;
+  {
+    std::lock_guard lock(batchMutex_);
+    open = std::move(openBatch_);
+    openBatch_ = nullptr;
+  }
+  if (open) post(open);
   queue_->sync([&] { work(*context_); });
+}
+
+void ObjectStore::post(const std::shared_ptr<Batch>& batch) {
+  // Both the perform that opened the batch and a performAndWait that closes it may get here;
+  // the second must not queue its own work until the batch's item is in the queue.
+  std::lock_guard lock(batch->postMutex);
+  if (batch->posted) return;
+  batch->posted = true;
+  auto item = std::make_shared<BatchItem>();
+  item->store = shared_from_this();
+  item->batch = batch;
+  queue_->async([item] {
+    item->ran = true;
+    item->store->run(*item->batch);
+  });
+}
+
+void ObjectStore::run(Batch& batch) {
+  std::vector<Work> works;
+  for (;;) {
+    {
+      std::lock_guard lock(batchMutex_);
+      if (batch.works.empty()) {
+        if (openBatch_.get() == &batch) openBatch_ = nullptr;
+        return;
+      }
+      works.swap(batch.works);
+    }
+    for (Work& w : works) {
+      w(*context_);
+      w = nullptr;  // its captures go now, not with the whole run
+    }
+    works.clear();
+  }
+}
+
+void ObjectStore::drop(Batch& batch) {
+  std::vector<Work> works;
+  {
+    std::lock_guard lock(batchMutex_);
+    if (openBatch_.get() == &batch) openBatch_ = nullptr;
+    works.swap(batch.works);
+  }
+  // The work's captures die outside the lock.
 }
 
 }  // namespace platform::store
