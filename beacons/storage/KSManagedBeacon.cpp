@@ -162,6 +162,10 @@ std::optional<ObjectID> KSManagedBeaconCategory::managedObjectFromCategory(Store
 void KSManagedBeaconCategory::updateByCategory(StoreContext& ctx, ObjectID row, const KSCategory& category) {
   auto values = ctx.values(row);
   if (!values || text(*values, "categoryID") != category.categoryID()) return;
+  replaceMatchedCategory(ctx, row, category);
+}
+
+void KSManagedBeaconCategory::replaceMatchedCategory(StoreContext& ctx, ObjectID row, const KSCategory& category) {
   const Field name{"name", orNull(category.name())};
   update(ctx, row, std::span(&name, 1));
   for (ObjectID old : ctx.relatedMany(row, "customValues")) ctx.remove(old);
@@ -281,7 +285,8 @@ void KSManagedBeacon::setValuesWithBeacon(StoreContext& ctx, ObjectID row, const
     bool matched = false;
     for (const auto& [id, storedID] : current) {
       if (storedID == categoryID) {
-        KSManagedBeaconCategory::updateByCategory(ctx, id, *category);
+        // Matched on its categoryID just now: no need to read the row again.
+        KSManagedBeaconCategory::replaceMatchedCategory(ctx, id, *category);
         matched = true;
       }
     }

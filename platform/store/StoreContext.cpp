@@ -59,6 +59,7 @@ StoreContext::StoreContext(const Model& model, SQLite::Database& db, std::functi
 
 StoreContext::~StoreContext() {
   statements_.clear();
+  recentWrites_.fill(nullptr);
   writeStatements_.clear();
   lookupStatements_.clear();
   if (inTransaction_) {
@@ -146,7 +147,28 @@ StoreContext::WriteStatement* StoreContext::writeStatement(std::string_view enti
                                                            bool updating, std::span<const FieldRef> fields,
                                                            Error* error) {
   // Statements are kept per entity and sequence of written keys; the text is made, and the
-  // keys resolved against the model, only once.
+  // keys resolved against the model, only once. The few shapes used last are tried first: a
+  // sync writes the same three or four shapes over and over.
+  const auto sameShape = [&](const WriteStatement& ws) {
+    if (ws.updating != updating || ws.keys.size() != fields.size() || ws.entity->name != entityName) return false;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      if (ws.keys[i] != fields[i].key) return false;
+    }
+    return true;
+  };
+  for (std::size_t i = 0; i < recentWrites_.size() && recentWrites_[i] != nullptr; ++i) {
+    WriteStatement* ws = recentWrites_[i];
+    if (sameShape(*ws)) {
+      std::rotate(recentWrites_.begin(), recentWrites_.begin() + static_cast<std::ptrdiff_t>(i),
+                  recentWrites_.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+      return ws;
+    }
+  }
+  const auto remember = [&](WriteStatement* ws) {
+    std::rotate(recentWrites_.begin(), recentWrites_.end() - 1, recentWrites_.end());
+    recentWrites_.front() = ws;
+    return ws;
+  };
   std::string& cacheKey = keyBuffer_;
   cacheKey.assign(updating ? "U:" : "I:");
   cacheKey += entityName;
@@ -154,7 +176,7 @@ StoreContext::WriteStatement* StoreContext::writeStatement(std::string_view enti
     cacheKey += '\x1f';
     cacheKey += f.key;
   }
-  if (auto it = writeStatements_.find(cacheKey); it != writeStatements_.end()) return &it->second;
+  if (auto it = writeStatements_.find(cacheKey); it != writeStatements_.end()) return remember(&it->second);
 
   if (entity == nullptr) entity = model_.entity(entityName);
   if (entity == nullptr) {
@@ -163,6 +185,7 @@ StoreContext::WriteStatement* StoreContext::writeStatement(std::string_view enti
   }
   WriteStatement ws;
   ws.entity = entity;
+  ws.updating = updating;
   for (std::size_t i = 0; i < fields.size(); ++i) {
     const std::string_view key = fields[i].key;
     const Attribute* a = entity->attribute(key);
@@ -178,6 +201,7 @@ StoreContext::WriteStatement* StoreContext::writeStatement(std::string_view enti
       }
     }
     ws.columns.push_back(a);
+    ws.keys.emplace_back(key);
   }
   for (const auto& a : entity->attributes) {
     if (!a.optional) ++ws.requiredInEntity;
@@ -203,7 +227,7 @@ StoreContext::WriteStatement* StoreContext::writeStatement(std::string_view enti
     fail(error, storeerror::kQuery, fmt::format("writing {} failed: {}", entity->name, e.what()));
     return nullptr;
   }
-  return &writeStatements_.emplace(cacheKey, std::move(ws)).first->second;
+  return remember(&writeStatements_.emplace(cacheKey, std::move(ws)).first->second);
 }
 
 bool StoreContext::writeRow(WriteStatement& ws, std::optional<std::int64_t> updating, std::span<const FieldRef> fields,

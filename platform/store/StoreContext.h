@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -141,6 +142,8 @@ class StoreContext {
   struct WriteStatement {
     std::unique_ptr<SQLite::Statement> statement;
     const Entity* entity = nullptr;
+    bool updating = false;
+    std::vector<std::string> keys;
     std::vector<const Attribute*> columns;  // per bound key; null for a to-one relationship
     std::size_t requiredInEntity = 0;       // required attributes of the entity
   };
@@ -161,6 +164,7 @@ class StoreContext {
   std::function<bool()> onQueue_;
   std::unordered_map<std::string, std::unique_ptr<SQLite::Statement>> statements_;
   std::unordered_map<std::string, WriteStatement> writeStatements_;
+  std::array<WriteStatement*, 4> recentWrites_{};  // into writeStatements_, last used first
   std::string keyBuffer_;
   std::vector<FieldRef> fieldRefs_;
   struct LookupStatement {
