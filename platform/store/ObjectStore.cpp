@@ -119,18 +119,25 @@ struct ObjectStore::BatchItem {
 };
 
 void ObjectStore::perform(Work work) {
-  std::shared_ptr<Batch> batch;
-  {
-    std::lock_guard lock(batchMutex_);
-    if (openBatch_) {
-      openBatch_->works.push_back(std::move(work));
-      return;
-    }
-    openBatch_ = std::make_shared<Batch>();
+  // Declared before the lock: should the queue drop the item at once (it is shutting down),
+  // this last reference lets it go, and its work with it, after the lock is released.
+  std::shared_ptr<BatchItem> item;
+  std::lock_guard lock(batchMutex_);
+  if (openBatch_) {
     openBatch_->works.push_back(std::move(work));
-    batch = openBatch_;
+    return;
   }
-  post(batch);
+  // A new batch is queued before anyone can see it, so batches are queued in the order they
+  // were opened, and a wait that closes one always finds it queued.
+  openBatch_ = std::make_shared<Batch>();
+  openBatch_->works.push_back(std::move(work));
+  item = std::make_shared<BatchItem>();
+  item->store = shared_from_this();
+  item->batch = openBatch_;
+  queue_->async([item] {
+    item->ran = true;
+    item->store->run(*item->batch);
+  });
 }
 
 void ObjectStore::performAndWait(const std::function<void(StoreContext&)>& work) {
@@ -138,31 +145,12 @@ void ObjectStore::performAndWait(const std::function<void(StoreContext&)>& work)
     work(*context_);
     return;
   }
-  // Work performed before this call runs before it: its batch is closed, and queued first
-  // when its own perform has not queued it yet.
-  std::shared_ptr<Batch> open;
+  // Work performed before this call runs before it: its batch, already queued, is closed.
   {
     std::lock_guard lock(batchMutex_);
-    open = std::move(openBatch_);
     openBatch_ = nullptr;
   }
-  if (open) post(open);
   queue_->sync([&] { work(*context_); });
-}
-
-void ObjectStore::post(const std::shared_ptr<Batch>& batch) {
-  // Both the perform that opened the batch and a performAndWait that closes it may get here;
-  // the second must not queue its own work until the batch's item is in the queue.
-  std::lock_guard lock(batch->postMutex);
-  if (batch->posted) return;
-  batch->posted = true;
-  auto item = std::make_shared<BatchItem>();
-  item->store = shared_from_this();
-  item->batch = batch;
-  queue_->async([item] {
-    item->ran = true;
-    item->store->run(*item->batch);
-  });
 }
 
 void ObjectStore::run(Batch& batch) {

@@ -68,12 +68,8 @@ class ObjectStore : public std::enable_shared_from_this<ObjectStore> {
   // Performed work waiting for its queue item, in order.
   struct Batch {
     std::vector<Work> works;  // under batchMutex_
-    std::mutex postMutex;     // held while the item is queued, so that whoever finds it
-    bool posted = false;      // queued (under postMutex) knows it is in the queue
   };
   struct BatchItem;
-  // Queues the batch's item unless that was done already; returns once it is queued.
-  void post(const std::shared_ptr<Batch>& batch);
   // Runs the batch's work until none is left, then closes the batch if it is still open.
   void run(Batch& batch);
   // The batch's item was dropped unrun (its queue shut down): so is its work.
