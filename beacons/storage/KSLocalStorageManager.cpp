@@ -213,10 +213,14 @@ StorePtr KSLocalStorageManager::mainContext() {
   return store_;
 }
 
-bool KSLocalStorageManager::perform(std::function<void(StoreContext&, const StorePtr&)> work) {
+template <class Work>
+bool KSLocalStorageManager::perform(Work work) {
   auto store = mainContext();
   if (!store) return false;
-  store->perform([store, work = std::move(work)](StoreContext& ctx) { work(ctx, store); });
+  // The store is held weakly: queued work is kept by the store itself until it runs.
+  store->perform([weak = std::weak_ptr<ObjectStore>(store), work = std::move(work)](StoreContext& ctx) mutable {
+    if (auto store = weak.lock()) work(ctx, store);
+  });
   return true;
 }
 

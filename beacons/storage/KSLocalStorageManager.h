@@ -152,8 +152,9 @@ class KSLocalStorageManager : public KSLocalStoragePort, public std::enable_shar
 
  private:
   void observeLifecycle();
-  // Runs `work` on the store's queue (async) when storage is on.
-  bool perform(std::function<void(platform::store::StoreContext&, const std::shared_ptr<platform::store::ObjectStore>&)> work);
+  // Runs `work(context, store)` on the store's queue (async) when storage is on.
+  template <class Work>
+  bool perform(Work work);
   // Runs `work` on the store's queue and waits; false when storage is off.
   bool performAndWait(
       const std::function<void(platform::store::StoreContext&, const std::shared_ptr<platform::store::ObjectStore>&)>& work);

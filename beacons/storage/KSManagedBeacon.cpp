@@ -2,7 +2,10 @@
 
 #include <fmt/format.h>
 
+#include <array>
 #include <set>
+#include <span>
+#include <vector>
 
 #include "beacons/model/KSBeacon.h"
 #include "beacons/model/KSCategory.h"
@@ -23,6 +26,7 @@ namespace kestrine {
 
 using platform::Dict;
 using platform::Value;
+using platform::store::Field;
 using platform::store::ObjectID;
 using platform::store::StoreContext;
 
@@ -31,9 +35,10 @@ namespace {
 constexpr std::string_view kLog = "local-storage";
 
 // A field for a write: the text, or null to clear the attribute.
+Value orNull(std::optional<std::string>&& v) { return v ? Value(std::move(*v)) : Value(platform::null); }
 Value orNull(const std::optional<std::string>& v) { return v ? Value(*v) : Value(platform::null); }
 Value orNull(const std::optional<platform::Date>& v) { return v ? Value(*v) : Value(platform::null); }
-Value orNull(const Value& v) { return v.isAbsent() ? Value(platform::null) : v; }
+Value orNull(Value&& v) { return v.isAbsent() ? Value(platform::null) : std::move(v); }
 
 std::optional<std::string> text(const Dict& d, std::string_view key) {
   auto it = d.find(key);
@@ -50,9 +55,9 @@ Value number(const Dict& d, std::string_view key) {
   return it == d.end() || !it->second.isNumber() ? Value() : it->second;
 }
 
-void update(StoreContext& ctx, ObjectID row, const Dict& values) {
+void update(StoreContext& ctx, ObjectID row, std::span<const Field> values) {
   platform::Error error;
-  if (!ctx.update(row, values, &error)) {
+  if (!ctx.updateRow(row, values, &error)) {
     platform::Log::error(kLog, "writing a {} row failed: {}", row.entity->name, error.localizedDescription);
   }
 }
@@ -83,12 +88,10 @@ std::optional<ObjectID> KSManagedCustomValue::managedObjectFromCustomValue(Store
     return std::nullopt;
   }
   platform::Error error;
-  auto row = ctx.insert(KSCustomValueEntityName,
-                        Dict{{"key", Value(*value.key())},
-                             {"value", Value(*value.value())},
-                             {"customValueID", Value(*value.customValueID())},
-                             {std::string(link), Value(owner.pk)}},
-                        &error);
+  const std::array<Field, 4> fields{Field{"key", Value(*value.key())}, Field{"value", Value(*value.value())},
+                                    Field{"customValueID", Value(*value.customValueID())},
+                                    Field{link, Value(owner.pk)}};
+  auto row = ctx.insertRow(KSCustomValueEntityName, fields, &error);
   if (!row) platform::Log::error(kLog, "storing a custom value failed: {}", error.localizedDescription);
   return row;
 }
@@ -118,7 +121,8 @@ void KSManagedCustomValue::reconcile(StoreContext& ctx, ObjectID owner, std::str
     bool matched = false;
     for (const auto& [id, valueID] : current) {
       if (valueID == value->customValueID()) {
-        update(ctx, id, Dict{{"key", Value(*value->key())}, {"value", Value(*value->value())}});
+        const std::array<Field, 2> fields{Field{"key", Value(*value->key())}, Field{"value", Value(*value->value())}};
+        update(ctx, id, fields);
         matched = true;
       }
     }
@@ -140,10 +144,11 @@ std::optional<ObjectID> KSManagedBeaconCategory::managedObjectFromCategory(Store
     return std::nullopt;
   }
   platform::Error error;
-  Dict values{{"beaconID", Value(*beaconID)}, {"categoryID", Value(*categoryID)}};
-  if (auto name = category.name()) values.emplace("name", Value(*name));
-  if (beacon) values.emplace("beacon", Value(beacon->pk));
-  auto row = ctx.insert(KSBeaconCategoryEntityName, values, &error);
+  std::array<Field, 4> values{Field{"beaconID", Value(*beaconID)}, Field{"categoryID", Value(*categoryID)}};
+  std::size_t count = 2;
+  if (auto name = category.name()) values[count++] = {"name", Value(std::move(*name))};
+  if (beacon) values[count++] = {"beacon", Value(beacon->pk)};
+  auto row = ctx.insertRow(KSBeaconCategoryEntityName, std::span(values.data(), count), &error);
   if (!row) {
     platform::Log::error(kLog, "storing a category failed: {}", error.localizedDescription);
     return std::nullopt;
@@ -157,7 +162,12 @@ std::optional<ObjectID> KSManagedBeaconCategory::managedObjectFromCategory(Store
 void KSManagedBeaconCategory::updateByCategory(StoreContext& ctx, ObjectID row, const KSCategory& category) {
   auto values = ctx.values(row);
   if (!values || text(*values, "categoryID") != category.categoryID()) return;
-  update(ctx, row, Dict{{"name", orNull(category.name())}});
+  replaceMatchedCategory(ctx, row, category);
+}
+
+void KSManagedBeaconCategory::replaceMatchedCategory(StoreContext& ctx, ObjectID row, const KSCategory& category) {
+  const Field name{"name", orNull(category.name())};
+  update(ctx, row, std::span(&name, 1));
   for (ObjectID old : ctx.relatedMany(row, "customValues")) ctx.remove(old);
   for (const auto& value : category.customValues().value_or(KSCategory::CustomValues{})) {
     if (value) KSManagedCustomValue::managedObjectFromCustomValue(ctx, *value, "category", row);
@@ -183,44 +193,45 @@ std::shared_ptr<KSCategory> KSManagedBeaconCategory::toCategory(StoreContext& ct
 namespace {
 
 // The beacon's attribute values as the row keeps them (its beacon ID only when it has one).
-Dict beaconValues(const KSBeacon& beacon) {
-  const auto beaconID = beacon.beaconID();
-  Dict values{{"iBeaconKey", orNull(beacon.iBeaconKey())},
-              {"proximityUUIDString", orNull(beacon.proximityUUIDString())},
-              {"major", orNull(beacon.major())},
-              {"minor", orNull(beacon.minor())},
-              {"bluetoothAddress", orNull(beacon.bluetoothAddress())},
-              {"teamID", orNull(beacon.teamID())},
-              {"siteID", orNull(beacon.siteID())},
-              {"siteName", orNull(beacon.siteName())},
-              {"name", orNull(beacon.name())},
-              {"serialNumber", orNull(beacon.serialNumber())},
-              {"syncedAt", orNull(beacon.syncedAt())},
-              {"syncStatus", Value(beacon.syncStatus())},
-              {"featureBitmask", Value(static_cast<std::int64_t>(beacon.featureBitmask()))},
-              {"wireframeURLString", orNull(beacon.wireframeURLString())}};
+std::vector<Field> beaconValues(const KSBeacon& beacon) {
+  std::vector<Field> values;
+  values.reserve(24);
+  values.push_back({"iBeaconKey", orNull(beacon.iBeaconKey())});
+  values.push_back({"proximityUUIDString", orNull(beacon.proximityUUIDString())});
+  values.push_back({"major", orNull(beacon.major())});
+  values.push_back({"minor", orNull(beacon.minor())});
+  values.push_back({"bluetoothAddress", orNull(beacon.bluetoothAddress())});
+  values.push_back({"teamID", orNull(beacon.teamID())});
+  values.push_back({"siteID", orNull(beacon.siteID())});
+  values.push_back({"siteName", orNull(beacon.siteName())});
+  values.push_back({"name", orNull(beacon.name())});
+  values.push_back({"serialNumber", orNull(beacon.serialNumber())});
+  values.push_back({"syncedAt", orNull(beacon.syncedAt())});
+  values.push_back({"syncStatus", Value(beacon.syncStatus())});
+  values.push_back({"featureBitmask", Value(static_cast<std::int64_t>(beacon.featureBitmask()))});
+  values.push_back({"wireframeURLString", orNull(beacon.wireframeURLString())});
   // The row requires its beacon ID: a record without one keeps the stored ID.
-  if (beaconID) values.emplace("beaconID", Value(*beaconID));
-  if (auto eddystone = beacon.eddystone()) values.emplace("eddystoneUIDString", orNull(eddystone->UIDString()));
+  if (auto beaconID = beacon.beaconID()) values.push_back({"beaconID", Value(std::move(*beaconID))});
+  if (auto eddystone = beacon.eddystone()) values.push_back({"eddystoneUIDString", orNull(eddystone->UIDString())});
   if (Value power = beacon.measuredPowerAt1Meter(); power.isNumber()) {
-    values.emplace("measuredPowerAt1Meter", power);
+    values.push_back({"measuredPowerAt1Meter", std::move(power)});
   } else if (auto loudness = beacon.beaconLoudness()) {
-    values.emplace("measuredPowerAt1Meter", Value(loudness->measuredPowerAt1Meter()));
+    values.push_back({"measuredPowerAt1Meter", Value(loudness->measuredPowerAt1Meter())});
   }
   if (auto mapPoint = beacon.mapPoint()) {
     const auto& point = mapPoint->point();
-    values.emplace("mapID", orNull(mapPoint->mapID()));
-    values.emplace("mapPointX", point ? Value(point->x()) : Value(platform::null));
-    values.emplace("mapPointY", point ? Value(point->y()) : Value(platform::null));
+    values.push_back({"mapID", orNull(mapPoint->mapID())});
+    values.push_back({"mapPointX", point ? Value(point->x()) : Value(platform::null)});
+    values.push_back({"mapPointY", point ? Value(point->y()) : Value(platform::null)});
   }
   if (auto access = beacon.networkAccess()) {
     const auto& ownership = access->ownership();
-    values.emplace("networkAccessOwnershipID",
-                   ownership ? Value(ownership->networkAccessOwnershipID()) : Value(platform::null));
-    values.emplace("networkAccessPermittedRoleIDs",
-                   access->permittedRoles() ? Value(joinRoles(*access->permittedRoles())) : Value(platform::null));
-    values.emplace("networkAccessBeginsAt", orNull(access->beginsAt()));
-    values.emplace("networkAccessEndsAt", orNull(access->endsAt()));
+    values.push_back({"networkAccessOwnershipID",
+                      ownership ? Value(ownership->networkAccessOwnershipID()) : Value(platform::null)});
+    values.push_back({"networkAccessPermittedRoleIDs",
+                      access->permittedRoles() ? Value(joinRoles(*access->permittedRoles())) : Value(platform::null)});
+    values.push_back({"networkAccessBeginsAt", orNull(access->beginsAt())});
+    values.push_back({"networkAccessEndsAt", orNull(access->endsAt())});
   }
   return values;
 }
@@ -233,11 +244,11 @@ std::optional<ObjectID> KSManagedBeacon::managedObjectFromBeacon(StoreContext& c
     platform::Log::warning(kLog, "beacon {} has no beacon ID and is not stored", beacon.serialNumber().value_or(""));
     return std::nullopt;
   }
-  Dict values = beaconValues(beacon);
+  std::vector<Field> values = beaconValues(beacon);
   // A new row's columns start empty: binding the empty ones again is wasted work.
-  std::erase_if(values, [](const auto& entry) { return entry.second.isNull(); });
+  std::erase_if(values, [](const Field& field) { return field.value.isNull(); });
   platform::Error error;
-  auto row = ctx.insert(KSBeaconEntityName, values, &error);
+  auto row = ctx.insertRow(KSBeaconEntityName, values, &error);
   if (!row) {
     platform::Log::error(kLog, "storing beacon {} failed: {}", *beaconID, error.localizedDescription);
     return std::nullopt;
@@ -274,7 +285,8 @@ void KSManagedBeacon::setValuesWithBeacon(StoreContext& ctx, ObjectID row, const
     bool matched = false;
     for (const auto& [id, storedID] : current) {
       if (storedID == categoryID) {
-        KSManagedBeaconCategory::updateByCategory(ctx, id, *category);
+        // Matched on its categoryID just now: no need to read the row again.
+        KSManagedBeaconCategory::replaceMatchedCategory(ctx, id, *category);
         matched = true;
       }
     }

@@ -50,6 +50,9 @@ class KSManagedBeaconCategory {
   // name and replaces the row's custom values (the old rows are deleted).
   static void updateByCategory(platform::store::StoreContext& ctx, platform::store::ObjectID row,
                                const KSCategory& category);
+  // The same for a row already known to carry the category's categoryID.
+  static void replaceMatchedCategory(platform::store::StoreContext& ctx, platform::store::ObjectID row,
+                                     const KSCategory& category);
   static std::shared_ptr<KSCategory> toCategory(platform::store::StoreContext& ctx, platform::store::ObjectID row);
 };
 

@@ -106,8 +106,38 @@ ObjectStore::~ObjectStore() {
   db_.reset();
 }
 
-void ObjectStore::perform(std::function<void(StoreContext&)> work) {
-  queue_->async([self = shared_from_this(), work = std::move(work)] { work(*self->context_); });
+// The queue item of one batch. Copies of the item share it; when the last goes without the
+// item having run, the queue dropped it and the batch's work goes with it.
+struct ObjectStore::BatchItem {
+  std::shared_ptr<ObjectStore> store;
+  std::shared_ptr<Batch> batch;
+  bool ran = false;
+
+  ~BatchItem() {
+    if (!ran) store->drop(*batch);
+  }
+};
+
+void ObjectStore::perform(Work work) {
+  // Declared before the lock: should the queue drop the item at once (it is shutting down),
+  // this last reference lets it go, and its work with it, after the lock is released.
+  std::shared_ptr<BatchItem> item;
+  std::lock_guard lock(batchMutex_);
+  if (openBatch_) {
+    openBatch_->works.push_back(std::move(work));
+    return;
+  }
+  // A new batch is queued before anyone can see it, so batches are queued in the order they
+  // were opened, and a wait that closes one always finds it queued.
+  openBatch_ = std::make_shared<Batch>();
+  openBatch_->works.push_back(std::move(work));
+  item = std::make_shared<BatchItem>();
+  item->store = shared_from_this();
+  item->batch = openBatch_;
+  queue_->async([item] {
+    item->ran = true;
+    item->store->run(*item->batch);
+  });
 }
 
 void ObjectStore::performAndWait(const std::function<void(StoreContext&)>& work) {
@@ -115,7 +145,41 @@ void ObjectStore::performAndWait(const std::function<void(StoreContext&)>& work)
     work(*context_);
     return;
   }
+  // Work performed before this call runs before it: its batch, already queued, is closed.
+  {
+    std::lock_guard lock(batchMutex_);
+    openBatch_ = nullptr;
+  }
   queue_->sync([&] { work(*context_); });
+}
+
+void ObjectStore::run(Batch& batch) {
+  std::vector<Work> works;
+  for (;;) {
+    {
+      std::lock_guard lock(batchMutex_);
+      if (batch.works.empty()) {
+        if (openBatch_.get() == &batch) openBatch_ = nullptr;
+        return;
+      }
+      works.swap(batch.works);
+    }
+    for (Work& w : works) {
+      w(*context_);
+      w = nullptr;  // its captures go now, not with the whole run
+    }
+    works.clear();
+  }
+}
+
+void ObjectStore::drop(Batch& batch) {
+  std::vector<Work> works;
+  {
+    std::lock_guard lock(batchMutex_);
+    if (openBatch_.get() == &batch) openBatch_ = nullptr;
+    works.swap(batch.works);
+  }
+  // The work's captures die outside the lock.
 }
 
 }  // namespace platform::store

@@ -3,7 +3,9 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/core/Error.h"
 #include "platform/dispatch/Scheduler.h"
@@ -28,7 +30,11 @@ enum class OpenOutcome {
 // An object store on one SQLite file: the model's schema, one connection in WAL mode with
 // foreign keys on, and one private serial queue that owns the connection. All work runs
 // on that queue through perform (async) or performAndWait (blocks; runs at once when the
-// caller is already on the queue, so it nests).
+// caller is already on the queue, so it nests), in the order submitted.
+//
+// Work performed while earlier performed work is still waiting joins it in one queue item
+// (one hop for a run of writes, not one per write); a performAndWait from off the queue
+// closes that batch, so what is performed after it runs after it.
 class ObjectStore : public std::enable_shared_from_this<ObjectStore> {
  public:
   // Opens or creates the store at `file`, making the folder when it is missing. A file that
@@ -49,7 +55,6 @@ class ObjectStore : public std::enable_shared_from_this<ObjectStore> {
   const Model& model() const { return model_; }
   const std::filesystem::path& file() const { return file_; }
   OpenOutcome outcome() const { return outcome_; }
-  const std::shared_ptr<dispatch::Queue>& queue() const { return queue_; }
 
  private:
   struct Token {};
@@ -59,12 +64,25 @@ class ObjectStore : public std::enable_shared_from_this<ObjectStore> {
               std::shared_ptr<dispatch::Queue> queue, OpenOutcome outcome);
 
  private:
+  using Work = std::function<void(StoreContext&)>;
+  // Performed work waiting for its queue item, in order.
+  struct Batch {
+    std::vector<Work> works;  // under batchMutex_
+  };
+  struct BatchItem;
+  // Runs the batch's work until none is left, then closes the batch if it is still open.
+  void run(Batch& batch);
+  // The batch's item was dropped unrun (its queue shut down): so is its work.
+  void drop(Batch& batch);
+
   const Model model_;
   const std::filesystem::path file_;
   std::unique_ptr<SQLite::Database> db_;
   std::shared_ptr<dispatch::Queue> queue_;
   OpenOutcome outcome_;
   std::unique_ptr<StoreContext> context_;
+  std::mutex batchMutex_;
+  std::shared_ptr<Batch> openBatch_;  // the batch new work joins; none while none waits
 };
 
 // Deletes a store file and its -wal, -shm and -journal companions; missing ones are fine.

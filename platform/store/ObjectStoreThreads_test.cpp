@@ -61,5 +61,41 @@ TEST(ObjectStoreThreadsTest, ConcurrentCallersAreSerialisedOnTheStoreQueue) {
   EXPECT_EQ(programmingErrorCount(), errorsBefore);
 }
 
+// Work that threads perform joins whatever batch is waiting, yet each thread's work runs in
+// the order it was performed, and all of it before any later wait of the same thread.
+TEST(ObjectStoreThreadsTest, EachThreadsWorkRunsInOrderAndBeforeItsLaterWaits) {
+  velmora::testing::TempDir dir;
+  auto scheduler = std::make_shared<dispatch::ThreadScheduler>();
+  Model model({Entity{"Row", {{"n", AttributeType::Int64}}, {}}});
+  auto store = ObjectStore::open(model, dir.path() / "t.sqlite", scheduler);
+  ASSERT_TRUE(store);
+  constexpr int kThreads = 8;
+  constexpr int kPerThread = 400;
+  // Touched only on the store's queue.
+  std::vector<std::vector<int>> ran(kThreads);
+  std::atomic<int> early{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kPerThread; ++i) {
+        store->perform([&ran, t, i](StoreContext&) { ran[t].push_back(i); });
+        if (i % 7 == 0) {
+          store->performAndWait([&, t, i](StoreContext&) {
+            if (ran[t].size() != static_cast<std::size_t>(i) + 1) ++early;
+          });
+        }
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  store->performAndWait([](StoreContext&) {});
+  EXPECT_EQ(early.load(), 0);
+  for (int t = 0; t < kThreads; ++t) {
+    std::vector<int> expected(kPerThread);
+    for (int i = 0; i < kPerThread; ++i) expected[i] = i;
+    EXPECT_EQ(ran[t], expected) << "thread " << t;
+  }
+}
+
 }  // namespace
 }  // namespace platform::store

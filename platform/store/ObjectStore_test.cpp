@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <limits>
 
 #include "platform/core/Log.h"
@@ -173,6 +174,139 @@ TEST_F(ObjectStoreTest, FailedSaveIsLoggedRolledBackAndLaterSavesWork) {
   store.reset();
   store = open();
   store->performAndWait([&](StoreContext& c) { EXPECT_EQ(c.count("Owner", {}), 2); });
+}
+
+// Field lists write like dictionaries, in their own order, and are refused the same way; a
+// key given twice is refused too.
+TEST_F(ObjectStoreTest, FieldListWritesCheckTheirKeysAndValues) {
+  auto store = open();
+  store->performAndWait([&](StoreContext& c) {
+    const Field owner[] = {{"tag", Value("t")}, {"name", Value("o")}, {"ratio", Value(10.123456789)}};
+    auto row = c.insertRow("Owner", owner);
+    ASSERT_TRUE(row);
+    const Field item[] = {{"label", Value("i")}, {"owner", Value(row->pk)}};
+    auto child = c.insertRow("Item", item);
+    ASSERT_TRUE(child);
+    EXPECT_EQ(c.relatedMany(*row, "items"), std::vector<ObjectID>{*child});
+    const Field change[] = {{"count", Value(3)}, {"tag", Value()}};
+    ASSERT_TRUE(c.updateRow(*row, change));
+    const Dict expected{{"name", Value("o")}, {"count", Value(3)}, {"ratio", Value(static_cast<double>(10.123456789f))}};
+    EXPECT_EQ(c.values(*row), expected);
+
+    struct Case {
+      const char* what;
+      std::vector<Field> fields;
+      std::int64_t code;
+    } cases[] = {
+        {"unknown key", {{"name", Value("x")}, {"nosuch", Value(1)}}, storeerror::kQuery},
+        {"to-many end", {{"name", Value("x")}, {"items", Value(1)}}, storeerror::kQuery},
+        {"key twice", {{"name", Value("x")}, {"count", Value(1)}, {"name", Value("y")}}, storeerror::kQuery},
+        {"value that does not fit", {{"name", Value("x")}, {"count", Value("12")}}, storeerror::kValidation},
+    };
+    for (const auto& k : cases) {
+      Error error;
+      EXPECT_FALSE(c.insertRow("Owner", k.fields, &error)) << k.what;
+      EXPECT_EQ(error.code, k.code) << k.what;
+      EXPECT_FALSE(c.updateRow(*row, k.fields)) << k.what;
+    }
+    Error error;
+    EXPECT_FALSE(c.insertRow("Nosuch", owner, &error));
+    EXPECT_EQ(error.code, storeerror::kQuery);
+    EXPECT_EQ(c.count("Owner", {}), 1);
+    EXPECT_EQ(c.values(*row), expected);
+    EXPECT_TRUE(c.save());
+  });
+}
+
+// A save checks the rows written since the last one that may lack a required attribute:
+// what counts is the row as it stands at the save, whichever writes made it so.
+TEST_F(ObjectStoreTest, SaveJudgesEachWrittenRowAsItStands) {
+  auto store = open();
+  struct Case {
+    const char* what;
+    std::function<void(StoreContext&, ObjectID kept)> write;
+    bool saves;
+  } cases[] = {
+      {"inserted without, then given it",
+       [](StoreContext& c, ObjectID) {
+         auto row = c.insert("Owner", {{"count", Value(1)}});
+         ASSERT_TRUE(row);
+         const Field name{"name", Value("late")};
+         ASSERT_TRUE(c.updateRow(*row, std::span(&name, 1)));
+       },
+       true},
+      {"inserted with, then cleared",
+       [](StoreContext& c, ObjectID) {
+         const Field name{"name", Value("n")};
+         auto row = c.insertRow("Owner", std::span(&name, 1));
+         ASSERT_TRUE(row);
+         const Field cleared{"name", Value(null)};
+         ASSERT_TRUE(c.updateRow(*row, std::span(&cleared, 1)));
+       },
+       false},
+      {"saved row cleared, then given it again",
+       [](StoreContext& c, ObjectID kept) {
+         ASSERT_TRUE(c.setValue(kept, "name", Value()));
+         ASSERT_TRUE(c.setValue(kept, "name", Value("again")));
+       },
+       true},
+      {"saved row cleared and deleted",
+       [](StoreContext& c, ObjectID kept) {
+         ASSERT_TRUE(c.setValue(kept, "name", Value()));
+         ASSERT_TRUE(c.remove(kept));
+       },
+       true},
+      {"an empty text is not empty", [](StoreContext& c, ObjectID kept) { ASSERT_TRUE(c.setValue(kept, "name", Value(""))); },
+       true},
+  };
+  for (const auto& k : cases) {
+    store->performAndWait([&](StoreContext& c) {
+      auto kept = c.insert("Owner", {{"name", Value("kept")}});
+      ASSERT_TRUE(kept);
+      ASSERT_TRUE(c.save());
+      const auto before = c.count("Owner", {});
+      k.write(c, *kept);
+      EXPECT_EQ(c.save(), k.saves) << k.what;
+      if (!k.saves) {
+        EXPECT_EQ(c.count("Owner", {}), before) << k.what;
+      }
+      EXPECT_EQ(c.count("Owner", Predicate::eq("name", Value())), 0) << k.what;
+    });
+  }
+}
+
+// Work performed in a row shares one queue item but keeps its order, also around waits; work
+// still queued when the scheduler goes is dropped with what it holds, the store included.
+TEST_F(ObjectStoreTest, PerformedWorkKeepsItsOrderAndIsDroppedWithItsQueue) {
+  auto store = open();
+  std::vector<int> order;
+  for (int i = 0; i < 3; ++i) {
+    store->perform([&order, i](StoreContext& c) {
+      order.push_back(i);
+      EXPECT_TRUE(c.insert("Note", {{"text", Value(std::to_string(i))}}));
+    });
+  }
+  store->performAndWait([&](StoreContext& c) {
+    order.push_back(10);
+    EXPECT_EQ(c.count("Note", {}), 3);
+    store->perform([&order](StoreContext&) { order.push_back(11); });  // queued behind this wait
+    order.push_back(12);
+  });
+  store->perform([&order](StoreContext&) { order.push_back(20); });
+  store->performAndWait([&](StoreContext&) { order.push_back(30); });
+  EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 10, 12, 11, 20, 30}));
+
+  auto sentinel = std::make_shared<int>(0);
+  std::weak_ptr<int> watched = sentinel;
+  std::weak_ptr<ObjectStore> weakStore = store;
+  store->perform([sentinel, store](StoreContext&) { ADD_FAILURE() << "dropped work ran"; });
+  store->perform([sentinel](StoreContext&) { ADD_FAILURE() << "dropped work ran"; });
+  sentinel.reset();
+  store.reset();
+  EXPECT_FALSE(watched.expired()) << "queued work holds what it captured";
+  scheduler.reset();
+  EXPECT_TRUE(watched.expired());
+  EXPECT_TRUE(weakStore.expired()) << "work that holds its own store does not keep it";
 }
 
 TEST_F(ObjectStoreTest, DeletesFollowTheRelationshipsRules) {

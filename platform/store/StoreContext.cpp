@@ -59,6 +59,7 @@ StoreContext::StoreContext(const Model& model, SQLite::Database& db, std::functi
 
 StoreContext::~StoreContext() {
   statements_.clear();
+  recentWrites_.fill(nullptr);
   writeStatements_.clear();
   lookupStatements_.clear();
   if (inTransaction_) {
@@ -105,14 +106,6 @@ std::optional<ObjectID> StoreContext::objectID(std::string_view entity, std::int
   return ObjectID{e, pk};
 }
 
-void StoreContext::noteTouched(ObjectID row) {
-  auto [it, added] = hasRequired_.try_emplace(row.entity, false);
-  if (added) {
-    for (const auto& a : row.entity->attributes) it->second = it->second || !a.optional;
-  }
-  if (it->second) touched_[row.entity].push_back(row.pk);
-}
-
 namespace {
 
 // Binds one written value at `index`, converted for its column (an attribute, or a to-one
@@ -150,90 +143,170 @@ bool bindWrite(SQLite::Statement& st, int index, const Attribute* a, std::string
 
 }  // namespace
 
-bool StoreContext::writeRow(const Entity& entity, std::optional<std::int64_t> updating, const Dict& values,
-                            Error* error) {
-  // Statements are kept per entity and set of written keys; the text is made only once.
+StoreContext::WriteStatement* StoreContext::writeStatement(std::string_view entityName, const Entity* entity,
+                                                           bool updating, std::span<const FieldRef> fields,
+                                                           Error* error) {
+  // Statements are kept per entity and sequence of written keys; the text is made, and the
+  // keys resolved against the model, only once. The few shapes used last are tried first: a
+  // sync writes the same three or four shapes over and over.
+  const auto sameShape = [&](const WriteStatement& ws) {
+    if (ws.updating != updating || ws.keys.size() != fields.size() || ws.entity->name != entityName) return false;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      if (ws.keys[i] != fields[i].key) return false;
+    }
+    return true;
+  };
+  for (std::size_t i = 0; i < recentWrites_.size() && recentWrites_[i] != nullptr; ++i) {
+    WriteStatement* ws = recentWrites_[i];
+    if (sameShape(*ws)) {
+      std::rotate(recentWrites_.begin(), recentWrites_.begin() + static_cast<std::ptrdiff_t>(i),
+                  recentWrites_.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+      return ws;
+    }
+  }
+  const auto remember = [&](WriteStatement* ws) {
+    std::rotate(recentWrites_.begin(), recentWrites_.end() - 1, recentWrites_.end());
+    recentWrites_.front() = ws;
+    return ws;
+  };
   std::string& cacheKey = keyBuffer_;
   cacheKey.assign(updating ? "U:" : "I:");
-  cacheKey += entity.name;
-  for (const auto& [key, v] : values) {
+  cacheKey += entityName;
+  for (const FieldRef& f : fields) {
     cacheKey += '\x1f';
-    cacheKey += key;
+    cacheKey += f.key;
   }
-  auto it = writeStatements_.find(cacheKey);
-  if (it == writeStatements_.end()) {
-    WriteStatement ws;
-    for (const auto& [key, v] : values) {
-      const Attribute* a = entity.attribute(key);
-      const Relationship* r = entity.relationship(key);
-      if (a == nullptr && (r == nullptr || r->toMany)) {
-        return fail(error, storeerror::kQuery,
-                    fmt::format("{} has no attribute or to-one relationship '{}'", entity.name, key));
-      }
-      ws.columns.push_back(a);
-    }
-    std::string sql;
-    if (updating) {
-      std::string sets;
-      for (const auto& [key, v] : values) sets += fmt::format("{}{} = ?", sets.empty() ? "" : ", ", quoteIdentifier(key));
-      sql = fmt::format("UPDATE {} SET {} WHERE id = ?", quoteIdentifier(entity.name), sets);
-    } else if (values.empty()) {
-      sql = fmt::format("INSERT INTO {} DEFAULT VALUES", quoteIdentifier(entity.name));
-    } else {
-      std::string cols, marks;
-      for (const auto& [key, v] : values) {
-        cols += (cols.empty() ? "" : ", ") + quoteIdentifier(key);
-        marks += marks.empty() ? "?" : ", ?";
-      }
-      sql = fmt::format("INSERT INTO {} ({}) VALUES ({})", quoteIdentifier(entity.name), cols, marks);
-    }
-    try {
-      ws.statement = std::make_unique<SQLite::Statement>(db_, sql);
-      it = writeStatements_.emplace(cacheKey, std::move(ws)).first;
-    } catch (const std::exception& e) {
-      return fail(error, storeerror::kQuery, fmt::format("writing {} failed: {}", entity.name, e.what()));
-    }
+  if (auto it = writeStatements_.find(cacheKey); it != writeStatements_.end()) return remember(&it->second);
+
+  if (entity == nullptr) entity = model_.entity(entityName);
+  if (entity == nullptr) {
+    fail(error, storeerror::kQuery, fmt::format("no entity '{}'", entityName));
+    return nullptr;
   }
-  SQLite::Statement& st = *it->second.statement;
+  WriteStatement ws;
+  ws.entity = entity;
+  ws.updating = updating;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const std::string_view key = fields[i].key;
+    const Attribute* a = entity->attribute(key);
+    const Relationship* r = entity->relationship(key);
+    if (a == nullptr && (r == nullptr || r->toMany)) {
+      fail(error, storeerror::kQuery, fmt::format("{} has no attribute or to-one relationship '{}'", entity->name, key));
+      return nullptr;
+    }
+    for (std::size_t j = 0; j < i; ++j) {
+      if (fields[j].key == key) {
+        fail(error, storeerror::kQuery, fmt::format("'{}' is written twice to one {} row", key, entity->name));
+        return nullptr;
+      }
+    }
+    ws.columns.push_back(a);
+    ws.keys.emplace_back(key);
+  }
+  for (const auto& a : entity->attributes) {
+    if (!a.optional) ++ws.requiredInEntity;
+  }
+  std::string sql;
+  if (updating) {
+    std::string sets;
+    for (const FieldRef& f : fields) sets += fmt::format("{}{} = ?", sets.empty() ? "" : ", ", quoteIdentifier(f.key));
+    sql = fmt::format("UPDATE {} SET {} WHERE id = ?", quoteIdentifier(entity->name), sets);
+  } else if (fields.empty()) {
+    sql = fmt::format("INSERT INTO {} DEFAULT VALUES", quoteIdentifier(entity->name));
+  } else {
+    std::string cols, marks;
+    for (const FieldRef& f : fields) {
+      cols += (cols.empty() ? "" : ", ") + quoteIdentifier(f.key);
+      marks += marks.empty() ? "?" : ", ?";
+    }
+    sql = fmt::format("INSERT INTO {} ({}) VALUES ({})", quoteIdentifier(entity->name), cols, marks);
+  }
+  try {
+    ws.statement = std::make_unique<SQLite::Statement>(db_, sql);
+  } catch (const std::exception& e) {
+    fail(error, storeerror::kQuery, fmt::format("writing {} failed: {}", entity->name, e.what()));
+    return nullptr;
+  }
+  return remember(&writeStatements_.emplace(cacheKey, std::move(ws)).first->second);
+}
+
+bool StoreContext::writeRow(WriteStatement& ws, std::optional<std::int64_t> updating, std::span<const FieldRef> fields,
+                            Error* error) {
+  SQLite::Statement& st = *ws.statement;
   ResetOnExit reset{st};
-  int index = 1;
   std::string why;
-  for (const auto& [key, v] : values) {
-    if (!bindWrite(st, index, it->second.columns[index - 1], key, v, why)) {
+  std::size_t requiredSet = 0;
+  bool requiredCleared = false;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const Attribute* column = ws.columns[i];
+    const Value& v = *fields[i].value;
+    if (!bindWrite(st, static_cast<int>(i) + 1, column, fields[i].key, v, why)) {
       return fail(error, storeerror::kValidation, why);
     }
-    ++index;
+    if (column != nullptr && !column->optional) {
+      if (v.isAbsent() || v.isNull()) {
+        requiredCleared = true;
+      } else {
+        ++requiredSet;
+      }
+    }
   }
-  if (updating) st.bind(index, static_cast<int64_t>(*updating));
+  if (updating) st.bind(static_cast<int>(fields.size()) + 1, static_cast<int64_t>(*updating));
   if (!begin(error)) return false;
   try {
     st.exec();
   } catch (const std::exception& e) {
-    return fail(error, storeerror::kQuery, fmt::format("writing {} failed: {}", entity.name, e.what()));
+    return fail(error, storeerror::kQuery, fmt::format("writing {} failed: {}", ws.entity->name, e.what()));
+  }
+  // A new row that got every required attribute, or an update that cleared none, cannot be
+  // what makes the save fail; only the rows that may lack one are checked when saving.
+  const bool mayLackRequired = updating ? requiredCleared : requiredCleared || requiredSet < ws.requiredInEntity;
+  if (mayLackRequired) {
+    touched_[ws.entity].push_back(updating ? *updating : db_.getLastInsertRowid());
   }
   return true;
 }
 
-std::optional<ObjectID> StoreContext::insert(std::string_view entityName, const Dict& values, Error* error) {
-  if (!checkQueue(error)) return std::nullopt;
-  const Entity* entity = model_.entity(entityName);
-  if (entity == nullptr) {
-    fail(error, storeerror::kQuery, fmt::format("no entity '{}'", entityName));
-    return std::nullopt;
-  }
-  if (!writeRow(*entity, std::nullopt, values, error)) return std::nullopt;
-  ObjectID id{entity, db_.getLastInsertRowid()};
-  noteTouched(id);
-  return id;
+std::span<const StoreContext::FieldRef> StoreContext::refs(const Dict& values) {
+  fieldRefs_.clear();
+  for (const auto& [key, v] : values) fieldRefs_.push_back({key, &v});
+  return fieldRefs_;
 }
 
-bool StoreContext::update(ObjectID row, const Dict& values, Error* error) {
+std::span<const StoreContext::FieldRef> StoreContext::refs(std::span<const Field> fields) {
+  fieldRefs_.clear();
+  for (const Field& f : fields) fieldRefs_.push_back({f.key, &f.value});
+  return fieldRefs_;
+}
+
+std::optional<ObjectID> StoreContext::insertRefs(std::string_view entityName, std::span<const FieldRef> fields,
+                                                 Error* error) {
+  if (!checkQueue(error)) return std::nullopt;
+  WriteStatement* ws = writeStatement(entityName, nullptr, false, fields, error);
+  if (ws == nullptr || !writeRow(*ws, std::nullopt, fields, error)) return std::nullopt;
+  return ObjectID{ws->entity, db_.getLastInsertRowid()};
+}
+
+bool StoreContext::updateRefs(ObjectID row, std::span<const FieldRef> fields, Error* error) {
   if (!checkQueue(error)) return false;
   if (!row.valid()) return fail(error, storeerror::kQuery, "no such row");
-  if (values.empty()) return true;
-  if (!writeRow(*row.entity, row.pk, values, error)) return false;
-  noteTouched(row);
-  return true;
+  if (fields.empty()) return true;
+  WriteStatement* ws = writeStatement(row.entity->name, row.entity, true, fields, error);
+  return ws != nullptr && writeRow(*ws, row.pk, fields, error);
+}
+
+std::optional<ObjectID> StoreContext::insert(std::string_view entity, const Dict& values, Error* error) {
+  return insertRefs(entity, refs(values), error);
+}
+
+std::optional<ObjectID> StoreContext::insertRow(std::string_view entity, std::span<const Field> fields, Error* error) {
+  return insertRefs(entity, refs(fields), error);
+}
+
+bool StoreContext::update(ObjectID row, const Dict& values, Error* error) { return updateRefs(row, refs(values), error); }
+
+bool StoreContext::updateRow(ObjectID row, std::span<const Field> fields, Error* error) {
+  return updateRefs(row, refs(fields), error);
 }
 
 bool StoreContext::setValue(ObjectID row, std::string_view key, const Value& value, Error* error) {
@@ -473,8 +546,9 @@ bool StoreContext::save(Error* error) {
   if (!inTransaction_) return true;
   std::string problem;
   try {
-    // One range scan per entity over the rows this unit of work wrote. A row in the range
-    // that it did not write was valid when it was committed, so only written rows count.
+    // One range scan per entity over the rows this unit of work wrote that may lack a
+    // required attribute. A row in the range that is not among them was valid when it was
+    // committed or written, so only those rows count.
     for (auto& [entity, ids] : touched_) {
       if (ids.empty()) continue;
       std::sort(ids.begin(), ids.end());

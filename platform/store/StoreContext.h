@@ -1,10 +1,12 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -59,6 +61,14 @@ struct Row {
   static const Value& empty();
 };
 
+// One value written under an attribute or to-one relationship name: the light form of a
+// Dict entry for writes. The key is a view (names live in the model or in literals), and a
+// list of fields keeps the order given and makes no nodes. Each key may appear once.
+struct Field {
+  std::string_view key;
+  Value value;
+};
+
 struct FetchRequest {
   std::string entity;
   Predicate predicate;
@@ -88,8 +98,11 @@ class StoreContext {
   // Inserts a row with the given values (attributes by name, to-one relationships by the
   // related row id); nullopt with *error when a key or value does not fit.
   std::optional<ObjectID> insert(std::string_view entity, const Dict& values = {}, Error* error = nullptr);
+  // The same from a list of fields, in their order.
+  std::optional<ObjectID> insertRow(std::string_view entity, std::span<const Field> fields, Error* error = nullptr);
   // Sets the given keys of a row; an absent or null value clears the key.
   bool update(ObjectID row, const Dict& values, Error* error = nullptr);
+  bool updateRow(ObjectID row, std::span<const Field> fields, Error* error = nullptr);
   bool setValue(ObjectID row, std::string_view key, const Value& value, Error* error = nullptr);
   // Links `child` through its to-one relationship to `parent`, or unlinks it (nullopt).
   bool setRelated(ObjectID child, std::string_view toOne, std::optional<ObjectID> parent, Error* error = nullptr);
@@ -122,29 +135,47 @@ class StoreContext {
   bool checkQueue(Error* error);
   bool begin(Error* error);
   SQLite::Statement& statement(const std::string& sql);
-  bool writeRow(const Entity& entity, std::optional<std::int64_t> updating, const Dict& values, Error* error);
-  void noteTouched(ObjectID row);
+  struct FieldRef {
+    std::string_view key;
+    const Value* value;
+  };
+  struct WriteStatement {
+    std::unique_ptr<SQLite::Statement> statement;
+    const Entity* entity = nullptr;
+    bool updating = false;
+    std::vector<std::string> keys;
+    std::vector<const Attribute*> columns;  // per bound key; null for a to-one relationship
+    std::size_t requiredInEntity = 0;       // required attributes of the entity
+  };
+  std::span<const FieldRef> refs(const Dict& values);
+  std::span<const FieldRef> refs(std::span<const Field> fields);
+  std::optional<ObjectID> insertRefs(std::string_view entity, std::span<const FieldRef> fields, Error* error);
+  bool updateRefs(ObjectID row, std::span<const FieldRef> fields, Error* error);
+  // The kept statement for writing these keys (`entity` may be null for an insert: it is
+  // then found by name when the statement is first made).
+  WriteStatement* writeStatement(std::string_view entityName, const Entity* entity, bool updating,
+                                 std::span<const FieldRef> fields, Error* error);
+  bool writeRow(WriteStatement& statement, std::optional<std::int64_t> updating, std::span<const FieldRef> fields,
+                Error* error);
   bool fail(Error* error, storeerror::Code code, std::string message);
 
   const Model& model_;
   SQLite::Database& db_;
   std::function<bool()> onQueue_;
   std::unordered_map<std::string, std::unique_ptr<SQLite::Statement>> statements_;
-  struct WriteStatement {
-    std::unique_ptr<SQLite::Statement> statement;
-    std::vector<const Attribute*> columns;  // per bound key; null for a to-one relationship
-  };
   std::unordered_map<std::string, WriteStatement> writeStatements_;
+  std::array<WriteStatement*, 4> recentWrites_{};  // into writeStatements_, last used first
   std::string keyBuffer_;
+  std::vector<FieldRef> fieldRefs_;
   struct LookupStatement {
     std::unique_ptr<SQLite::Statement> statement;
     const Entity* entity = nullptr;
     const Attribute* attribute = nullptr;
   };
   std::unordered_map<std::string, LookupStatement> lookupStatements_;
-  std::unordered_map<const Entity*, bool> hasRequired_;
   bool inTransaction_ = false;
-  // Rows written since the last save, per entity with required attributes, to validate.
+  // Rows written since the last save that may lack a required attribute, per entity, to
+  // validate at the save.
   std::map<const Entity*, std::vector<std::int64_t>> touched_;
 };
 
