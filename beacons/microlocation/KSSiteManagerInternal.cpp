@@ -10,6 +10,7 @@
 #include "beacons/foundation/KSInstanceProvider.h"
 #include "beacons/microlocation/KSSiteStorageAdapter.h"
 #include "beacons/model/KSBeacon.h"
+#include "beacons/ranging/KSApiServiceAdapters.h"
 #include "beacons/ranging/KSLocationManagerClient.h"
 #include "beacons/storage/KSLocalStorageManager.h"
 #include "platform/app/Application.h"
@@ -124,6 +125,17 @@ void KSSiteManagerInternal::installMaker(KSInstanceProvider& provider, Ports por
     }
     auto manager = create(std::move(filled));
     if (hub) hub->addDelegate(manager);
+    // From now on the API operation manager finds this manager as its site cache: it caches
+    // what the site syncs bring here and asks here whether the app's sites are due (without
+    // a cache, every sync of the app's sites is cancelled before it starts). A cache
+    // installed first (a test's) is kept.
+    if (!p.hasMaker(KSApiSiteCacheSingletonName) && !p.hasSingleton(KSApiSiteCacheSingletonName)) {
+      std::weak_ptr<KSSiteManagerInternal> weak = manager;
+      p.installMaker<KSApiSiteCachePort>(std::string(KSApiSiteCacheSingletonName),
+                                         [weak](KSInstanceProvider&) -> std::shared_ptr<KSApiSiteCachePort> {
+                                           return weak.lock();
+                                         });
+    }
     return manager;
   });
   provider.installMaker<KSSiteManagerSubscription>(

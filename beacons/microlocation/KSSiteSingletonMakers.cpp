@@ -6,7 +6,6 @@
 #include "beacons/microlocation/KSLocalNotificationManager.h"
 #include "beacons/microlocation/KSSiteManagerInternal.h"
 #include "beacons/microlocation/KSVisitTracker.h"
-#include "beacons/ranging/KSApiServiceAdapters.h"
 #include "beacons/ranging/KSRangingServicePorts.h"
 
 namespace kestrine {
@@ -27,15 +26,6 @@ class EventManagerLogging final : public KSEventLogging {
 
 void installSiteSingletonMakers(KSInstanceProvider& provider) {
   KSSiteManagerInternal::installMaker(provider);
-  // The API operation manager caches what its site syncs bring in the site manager, and asks
-  // it whether the app's sites are due; without it every sync of the app's sites is
-  // cancelled before it starts. A cache installed first (a test's) is kept.
-  if (!provider.hasMaker(KSApiSiteCacheSingletonName) && !provider.hasSingleton(KSApiSiteCacheSingletonName)) {
-    provider.installMaker<KSApiSiteCachePort>(std::string(KSApiSiteCacheSingletonName),
-                                              [](KSInstanceProvider& p) -> std::shared_ptr<KSApiSiteCachePort> {
-                                                return KSSiteManagerInternal::sharedInternal(p);
-                                              });
-  }
   KSVisitTracker::installMaker(provider);
   KSLocalNotificationManager::installMaker(provider);
   installEventManagerMaker(provider);
