@@ -51,6 +51,10 @@ struct SimWorld {
 
   void advanceBy(double seconds) { scheduler->advanceBy(seconds); }
   void runUntilIdle() { scheduler->runUntilIdle(); }
+  // Also waits for the requests in flight on the loopback network and what their replies
+  // set going: virtual time races ahead of real I/O, so a scenario reads what the cloud was
+  // sent only after this.
+  void runUntilSettled() { scheduler->runUntilSettled(); }
 };
 
 }  // namespace velmora::testing

@@ -585,6 +585,29 @@ std::size_t VirtualScheduler::runUntilIdle() {
   return core_->drain();
 }
 
+std::size_t VirtualScheduler::runUntilSettled() {
+  core_->enterDriver();
+  Core::Driving driving(*core_);
+  std::size_t ran = 0;
+  for (;;) {
+    std::uint64_t seen;
+    bool quiet;
+    {
+      std::lock_guard lock(core_->mutex);
+      if (core_->stopped) return ran;
+      // Read before draining: a real thread that posts and lets go of its token after this
+      // changes the sequence, so the block below cannot miss it.
+      seen = core_->wakeSequence;
+      quiet = core_->externalWork == 0;
+    }
+    const std::size_t now = core_->drain();
+    ran += now;
+    if (now > 0) continue;  // what ran may have begun external work of its own
+    if (quiet) return ran;
+    core_->blockUntilWoken(seen, std::nullopt);
+  }
+}
+
 void VirtualScheduler::advanceBy(double seconds) {
   if (!precondition(std::isfinite(seconds) && seconds >= 0, "seconds >= 0")) return;
   core_->enterDriver();
@@ -625,6 +648,11 @@ std::size_t VirtualScheduler::pendingCount() const {
         std::count_if(q->items.begin(), q->items.end(), [](const VQueue::Item& i) { return !i.ticket; }));
   }
   return n;
+}
+
+std::size_t VirtualScheduler::externalWorkCount() const {
+  std::lock_guard lock(core_->mutex);
+  return core_->externalWork;
 }
 
 std::optional<double> VirtualScheduler::nextTimerDelay() const {

@@ -60,7 +60,13 @@ class VirtualScheduler final : public Scheduler {
   std::shared_ptr<void> beginExternalWork() override;
 
   // Runs posted work and due timers until there is none; returns the number of work items run.
+  // Work a real thread is still doing (a request in flight) is not waited for.
   std::size_t runUntilIdle();
+  // As runUntilIdle(), and waits besides for the external work outstanding (and for what it
+  // posts, and for the external work that begins in turn) until none is left: what a
+  // request on a real network brings back has run when it returns. Virtual time does not
+  // move. Returns the number of work items run.
+  std::size_t runUntilSettled();
   // Moves virtual time forward by seconds (wall time and uptime together), stopping at every
   // timer deadline on the way to fire it and run what follows.
   void advanceBy(double seconds);
@@ -75,6 +81,8 @@ class VirtualScheduler final : public Scheduler {
 
   // Work items posted and not yet run.
   std::size_t pendingCount() const;
+  // Tokens of Scheduler::beginExternalWork still held.
+  std::size_t externalWorkCount() const;
   // Seconds of virtual uptime until the next armed timer fires; nullopt when none is armed.
   std::optional<double> nextTimerDelay() const;
 

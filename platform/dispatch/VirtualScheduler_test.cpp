@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -185,6 +186,45 @@ TEST(VirtualSchedulerTest, ExternalWorkFreezesVirtualTimeWhileAWaitBlocksForTheR
   io.join();
   EXPECT_FALSE(timedOut) << "the reply was not overtaken by the time-out timer";
   EXPECT_EQ(s.manualClock()->uptime(), 0us);
+}
+
+TEST(VirtualSchedulerTest, RunUntilSettledWaitsForExternalWorkAndTheWorkItSetsGoing) {
+  VirtualScheduler s;
+  auto q = s.makeSerialQueue("q");
+  bool timerFired = false;
+  auto timer = s.makeTimer(q);
+  timer->setEventHandler([&] { timerFired = true; });
+  timer->schedule(1.0, 0);
+  timer->resume();
+
+  // A request that goes out only once the driver has run the item that opens the gate, and
+  // whose reply makes a second request on another real thread, as a post queue does.
+  std::promise<void> gate;
+  std::vector<std::string> log;
+  std::thread second;
+  auto first = s.beginExternalWork();
+  std::thread io([&, token = std::move(first), opened = gate.get_future()]() mutable {
+    opened.wait();
+    q->async([&] {
+      log.push_back("first reply");
+      second = std::thread([&, token = s.beginExternalWork()]() mutable {
+        q->async([&] { log.push_back("second reply"); });
+        token.reset();
+      });
+    });
+    token.reset();
+  });
+  q->async([&] { gate.set_value(); });
+
+  EXPECT_EQ(s.runUntilSettled(), 3u);
+  io.join();
+  second.join();
+  EXPECT_EQ(log, (std::vector<std::string>{"first reply", "second reply"}));
+  EXPECT_EQ(s.externalWorkCount(), 0u);
+  EXPECT_EQ(s.pendingCount(), 0u);
+  EXPECT_FALSE(timerFired) << "virtual time stood still";
+  EXPECT_EQ(s.manualClock()->uptime(), 0us);
+  EXPECT_EQ(s.runUntilSettled(), 0u) << "nothing outstanding: returns at once";
 }
 
 TEST(VirtualSchedulerTest, SemaphoreWaitRunsWorkAndTakesSignalsInTurn) {
