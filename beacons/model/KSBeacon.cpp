@@ -25,7 +25,10 @@ std::optional<std::string> upper(std::optional<std::string> v) {
 std::optional<std::uint16_t> asUInt16(const platform::Value& v) {
   if (auto u = v.toUInt64()) return static_cast<std::uint16_t>(*u);
   if (auto i = v.toInt64()) return static_cast<std::uint16_t>(*i);
-  if (auto d = v.toDouble()) return static_cast<std::uint16_t>(static_cast<std::int64_t>(*d));
+  // A double outside the 64-bit range (or not finite) has no integer to wrap: none.
+  if (auto d = v.toDouble(); d && std::isfinite(*d) && *d > -9223372036854775808.0 && *d < 9223372036854775808.0) {
+    return static_cast<std::uint16_t>(static_cast<std::int64_t>(*d));
+  }
   return std::nullopt;
 }
 

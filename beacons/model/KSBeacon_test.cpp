@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <set>
 
 #include "beacons/model/KSAdDataConstants.h"
@@ -160,6 +162,12 @@ TEST_F(KSBeaconTest, SetterRules) {
   EXPECT_FALSE(b->iBeaconKey());
   b->setMinor(Value(2));
   EXPECT_EQ(b->iBeaconKey(), "F7826DA6-4FA2-4E98-8024-BC5B71E0893E:1:2");
+  // A number beyond every integer (a cloud reply's 1e26) or not finite makes no key.
+  for (double far : {1e26, -1e26, std::numeric_limits<double>::infinity(), std::nan("")}) {
+    b->setMinor(Value(far));
+    EXPECT_FALSE(b->iBeaconKey()) << far;
+  }
+  b->setMinor(Value(2));
   b->setBluetoothAddress("ab:cd");
   EXPECT_EQ(b->bluetoothAddress(), "AB:CD");
 

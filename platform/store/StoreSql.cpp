@@ -110,7 +110,7 @@ Value fromSqlValue(AttributeType type, const SqlValue& sv) {
   if (const auto* d = std::get_if<double>(&sv)) {
     if (isIntegerType(type) || type == AttributeType::Date || type == AttributeType::Boolean) {
       // Not written by this store; take the integral part rather than fail.
-      if (!std::isfinite(*d)) return Value();
+      if (!std::isfinite(*d) || *d <= -9223372036854775808.0 || *d >= 9223372036854775808.0) return Value();
       std::int64_t i = static_cast<std::int64_t>(*d);
       if (type == AttributeType::Boolean) return Value(i != 0);
       if (type == AttributeType::Date) return Value(Date::fromUnixMicros(i));
