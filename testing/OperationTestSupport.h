@@ -19,6 +19,7 @@
 #include "beacons/configuration/KSGattIdentifiers.h"
 #include "beacons/model/KSBeacon.h"
 #include "beacons/model/KSBeaconMode.h"
+#include "beacons/model/KSLocalStoragePort.h"
 #include "platform/bluetooth/Peripheral.h"
 #include "platform/sim/SimBeaconApplication.h"
 #include "platform/sim/SimGattServer.h"
@@ -26,6 +27,20 @@
 #include "testing/CentralTestSupport.h"
 
 namespace kestrine::testsupport {
+
+// The store of a first launch: nothing stored.
+class EmptyStore final : public KSLocalStoragePort {
+ public:
+  void fetchRecordsForEntitiesNamed(const std::string&, const std::optional<KSStorePredicate>&,
+                                    const std::optional<std::vector<KSSortDescriptor>>&, RowsHandler success,
+                                    FailureHandler) override {
+    if (success) success({});
+  }
+  void countRecordsForEntitiesNamed(const std::string&, const std::optional<KSStorePredicate>&, CountHandler success,
+                                    FailureHandler) override {
+    if (success) success(0);
+  }
+};
 
 using platform::Bytes;
 using platform::sim::SimBeaconApplication;

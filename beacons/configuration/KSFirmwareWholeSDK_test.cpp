@@ -36,20 +36,6 @@ using platform::sim::SimGattServer;
 using platform::sim::SimOtaSink;
 using velmora::testing::BeaconCloudFake;
 
-// The store of a first launch: nothing stored.
-class EmptyStore final : public KSLocalStoragePort {
- public:
-  void fetchRecordsForEntitiesNamed(const std::string&, const std::optional<KSStorePredicate>&,
-                                    const std::optional<std::vector<KSSortDescriptor>>&, RowsHandler success,
-                                    FailureHandler) override {
-    if (success) success({});
-  }
-  void countRecordsForEntitiesNamed(const std::string&, const std::optional<KSStorePredicate>&, CountHandler success,
-                                    FailureHandler) override {
-    if (success) success(0);
-  }
-};
-
 constexpr std::string_view kKey = "E2C56DB5-DFFB-48D2-B060-D0F5A71096E0:1:22";
 // Its base64 "+/+/AQI=" needs every escape of the query.
 const Bytes kStatusBlock = {0xFB, 0xFF, 0xBF, 0x01, 0x02};
@@ -144,7 +130,7 @@ struct FirmwareWholeSDK : ::testing::Test {
     auto session = std::make_shared<testsupport::FakeSession>();
     session->running = true;
     KSBeaconManagerInternal::Ports ports;
-    ports.store = std::make_shared<EmptyStore>();
+    ports.store = std::make_shared<testsupport::EmptyStore>();
     ports.session = session;
     hub = KSBeaconManagerInternal::create(provider, ports);
     world.runUntilIdle();

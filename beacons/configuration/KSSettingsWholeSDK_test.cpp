@@ -16,6 +16,7 @@
 #include "beacons/ranging/KSLocationManagerClient.h"
 #include "platform/sim/SimEncryptedSettingsSink.h"
 #include "testing/HexBytes.h"
+#include "testing/OperationTestSupport.h"
 #include "testing/SettingsTestSupport.h"
 #include "testing/SimWorld.h"
 
@@ -29,20 +30,6 @@ using platform::sim::SimBeaconApplication;
 using platform::sim::SimGattServer;
 using testsupport::SettingsFixture;
 using velmora::testing::hexBytes;
-
-// The store of a first launch: nothing stored.
-class EmptyStore final : public KSLocalStoragePort {
- public:
-  void fetchRecordsForEntitiesNamed(const std::string&, const std::optional<KSStorePredicate>&,
-                                    const std::optional<std::vector<KSSortDescriptor>>&, RowsHandler success,
-                                    FailureHandler) override {
-    if (success) success({});
-  }
-  void countRecordsForEntitiesNamed(const std::string&, const std::optional<KSStorePredicate>&, CountHandler success,
-                                    FailureHandler) override {
-    if (success) success(0);
-  }
-};
 
 constexpr std::string_view kKey = "E2C56DB5-DFFB-48D2-B060-D0F5A71096E0:1:22";
 constexpr std::uint32_t kEncrypted = KSFeatureBitmaskAES128CMACBLESettingsUpdate;
@@ -106,7 +93,7 @@ struct SettingsWholeSDK : ::testing::Test {
     auto session = std::make_shared<testsupport::FakeSession>();
     session->running = true;
     KSBeaconManagerInternal::Ports ports;
-    ports.store = std::make_shared<EmptyStore>();
+    ports.store = std::make_shared<testsupport::EmptyStore>();
     ports.session = session;
     hub = KSBeaconManagerInternal::create(provider, ports);
     world.runUntilIdle();
