@@ -52,12 +52,16 @@ void KSCentralManagerClient::start() {
   bt::CentralOptions options;
   options.showPowerAlert = configurator_ && configurator_->showBluetoothPowerWarningMessage();
   std::shared_ptr<bt::CentralDelegate> self = shared_from_this();
-  central_.store(maker(self, scheduler->globalQueue(), options));
+  auto made = maker(self, scheduler->globalQueue(), options);
+  {
+    std::lock_guard lock(centralMutex_);
+    central_ = std::move(made);
+  }
   operations_->setCentralManagerClient(weak_from_this());
 }
 
 KSCentralManagerClient::~KSCentralManagerClient() {
-  auto central = central_.load();
+  auto central = loadCentral();
   if (central && central->state() == bt::CentralState::PoweredOn) central->stopScan();
 }
 
@@ -95,7 +99,7 @@ platform::Error KSCentralManagerClient::errorWithDescription(std::string descrip
 // --- scanning
 
 bool KSCentralManagerClient::isCentralManagerPoweredOn() const {
-  auto central = central_.load();
+  auto central = loadCentral();
   return central && central->state() == bt::CentralState::PoweredOn;
 }
 
@@ -123,7 +127,7 @@ void KSCentralManagerClient::scanForPeripherals() {
   if (background) filter.push_back(kestrineServiceUUIDShort());
   bt::ScanOptions options;
   options.allowDuplicates = true;
-  central_.load()->scanForPeripherals(std::move(filter), options);
+  loadCentral()->scanForPeripherals(std::move(filter), options);
   scanningEnabled_ = true;
   scanManager_->startedScanForPeripherals();
 }
@@ -133,7 +137,7 @@ void KSCentralManagerClient::stopScan() {
   {
     std::lock_guard guard(scanManager_->lock());
     wasScanning = scanningEnabled_;
-    if (isCentralManagerPoweredOn()) central_.load()->stopScan();
+    if (isCentralManagerPoweredOn()) loadCentral()->stopScan();
     scanningEnabled_ = false;
     scanManager_->stoppedScan();
   }
@@ -150,7 +154,7 @@ void KSCentralManagerClient::applicationDidBecomeActive() { scanManager_->applic
 // --- connections
 
 std::shared_ptr<bt::Peripheral> KSCentralManagerClient::retrievePeripheralWithIdentifier(const platform::Uuid& id) {
-  auto central = central_.load();
+  auto central = loadCentral();
   if (!central) return nullptr;
   auto found = central->retrievePeripherals({id});
   return found.empty() ? nullptr : found.front();
@@ -159,12 +163,12 @@ std::shared_ptr<bt::Peripheral> KSCentralManagerClient::retrievePeripheralWithId
 void KSCentralManagerClient::connectPeripheral(const std::shared_ptr<bt::Peripheral>& peripheral) {
   if (!peripheral) return;
   scanManager_->connectingToPeripheral(peripheral->identifier().string());
-  central_.load()->connect(peripheral);
+  loadCentral()->connect(peripheral);
 }
 
 void KSCentralManagerClient::cancelPeripheralConnection(const std::shared_ptr<bt::Peripheral>& peripheral) {
   if (!peripheral) return;
-  central_.load()->cancelPeripheralConnection(peripheral);
+  loadCentral()->cancelPeripheralConnection(peripheral);
   scanManager_->disconnectedFromPeripheral(peripheral->identifier().string());
 }
 

@@ -86,7 +86,7 @@ class KSCentralManagerClient : public platform::bluetooth::CentralDelegate,
   platform::Value processAdDataWithAllAdDataProcessors(platform::Value adData) const;
 
   const std::shared_ptr<KSScanManager>& scanManager() const { return scanManager_; }
-  std::shared_ptr<platform::bluetooth::Central> centralManager() const { return central_.load(); }
+  std::shared_ptr<platform::bluetooth::Central> centralManager() const { return loadCentral(); }
   // The known proximity UUIDs offered to the parser, in their fixed order.
   std::vector<std::string> knownProximityUUIDStrings();
 
@@ -132,7 +132,15 @@ class KSCentralManagerClient : public platform::bluetooth::CentralDelegate,
   const Ports ports_;
   std::shared_ptr<KSConfigurator> configurator_;
   // Published once made; its first state report may already be running on another thread.
-  std::atomic<std::shared_ptr<platform::bluetooth::Central>> central_;
+  // A plain mutex rather than std::atomic<std::shared_ptr>: the standard library's atomic
+  // load releases its internal lock with relaxed order, which leaves a reader's read and the
+  // next store unordered.
+  std::shared_ptr<platform::bluetooth::Central> loadCentral() const {
+    std::lock_guard lock(centralMutex_);
+    return central_;
+  }
+  mutable std::mutex centralMutex_;
+  std::shared_ptr<platform::bluetooth::Central> central_;  // under centralMutex_
   std::shared_ptr<KSScanManager> scanManager_;
   std::shared_ptr<KSBeaconOperationManaging> operations_;
   bool scanningEnabled_ = false;  // under the scan manager's lock

@@ -145,9 +145,13 @@ void KSBeaconManagerInternal::start() {
   if (!operations) {
     operations = provider->singleton<KSBeaconOperationManaging>(KSBeaconOperationManagerSingletonName, nullptr);
   }
-  central_ = KSCentralManagerClient::initWithDelegate(
+  auto central = KSCentralManagerClient::initWithDelegate(
       provider, {std::weak_ptr<KSCentralManagerClientDelegate>(shared_from_this()), ports_.regions, operations,
-                  session});
+                 session});
+  {
+    std::lock_guard lock(centralMutex_);
+    central_ = std::move(central);
+  }
   subscribe();
   inSession_.store(session && session->isSessionRunning());
 }
@@ -185,7 +189,7 @@ KSBeaconManagerInternal::~KSBeaconManagerInternal() {
   }
   // Stop without telling anyone: listeners cannot be handed a hub that is going away.
   if (ranger_) ranger_->stopRangingBeacons();
-  if (central_ && central_->isScanningEnabled()) central_->stopScan();
+  if (auto central = centralManagerClient(); central && central->isScanningEnabled()) central->stopScan();
   multicast_.removeAllDelegates();
 }
 
@@ -212,7 +216,10 @@ bool KSBeaconManagerInternal::enableDiscoveringBeaconsWhenLocationServicesAvaila
 bool KSBeaconManagerInternal::isCurrentlyInSession() const { return inSession_.load(); }
 void KSBeaconManagerInternal::setCurrentlyInSession(bool inSession) { inSession_.store(inSession); }
 
-bool KSBeaconManagerInternal::isBluetoothPoweredOn() const { return central_ && central_->isCentralManagerPoweredOn(); }
+bool KSBeaconManagerInternal::isBluetoothPoweredOn() const {
+  auto central = centralManagerClient();
+  return central && central->isCentralManagerPoweredOn();
+}
 
 bool KSBeaconManagerInternal::locationServicesAvailable() const {
   if (configurator_ && configurator_->runWithoutLocationServicesAuthorization()) return true;
@@ -234,7 +241,7 @@ void KSBeaconManagerInternal::startDiscoveringBeacons() {
   if (isCurrentlyInSession()) ranger_->startRangingBeacons();
   discovering_.store(true);
   deferredStart_.store(false);
-  central_->scanForPeripherals();
+  centralManagerClient()->scanForPeripherals();
   startFullSyncForAppIfDue();
   multicast(&KSBeaconManagerInternalDelegate::beaconManagerInternalDidStartDiscoveringBeacons);
 }
@@ -242,7 +249,7 @@ void KSBeaconManagerInternal::startDiscoveringBeacons() {
 void KSBeaconManagerInternal::stopDiscoveringBeacons() {
   std::lock_guard lock(discoveryMutex_);
   ranger_->stopRangingBeacons();
-  central_->stopScan();
+  centralManagerClient()->stopScan();
   discovering_.store(false);
   deferredStart_.store(false);
   {
@@ -277,12 +284,12 @@ void KSBeaconManagerInternal::locationAuthorizationStatusDidChange() {
   }
 }
 
-void KSBeaconManagerInternal::applicationDidEnterBackground() { central_->applicationDidEnterBackground(); }
+void KSBeaconManagerInternal::applicationDidEnterBackground() { centralManagerClient()->applicationDidEnterBackground(); }
 
 void KSBeaconManagerInternal::applicationDidBecomeActive() {
   auto stale = beacon_array::filteredBeaconArrayUsingSyncedOrUnauthorized(allCachedBeacons(), false);
   removeCachedBeaconsInArray(stale);
-  central_->applicationDidBecomeActive();
+  centralManagerClient()->applicationDidBecomeActive();
 }
 
 void KSBeaconManagerInternal::sessionDidBeginOrResume() {
@@ -907,7 +914,7 @@ void KSBeaconManagerInternal::processEndedBeaconVisit(const std::optional<std::s
                                                       const std::optional<std::string>& bluetoothAddress) {
   auto beacon = cachedBeaconForBeaconVisit(proximityUUIDString, major, minor, bluetoothAddress);
   if (!beacon) return;
-  central_->clearMetaDataForPeripheralUUID(beacon->peripheralIdentifier());
+  centralManagerClient()->clearMetaDataForPeripheralUUID(beacon->peripheralIdentifier());
   beacon->needsToRediscoverPeripheral();
 }
 
@@ -917,8 +924,10 @@ bool KSBeaconManagerInternal::centralManagerClientShouldScanForPeripherals(KSCen
   return isBeaconDiscoveringEnabled();
 }
 
-void KSBeaconManagerInternal::centralManagerClientDidUpdateState(KSCentralManagerClient&) {
-  multicast(&KSBeaconManagerInternalDelegate::beaconManagerInternalDidUpdateBluetoothPoweredOn, isBluetoothPoweredOn());
+void KSBeaconManagerInternal::centralManagerClientDidUpdateState(KSCentralManagerClient& client) {
+  // The client reporting, not the one kept: its first report may come before start keeps it.
+  multicast(&KSBeaconManagerInternalDelegate::beaconManagerInternalDidUpdateBluetoothPoweredOn,
+            client.isCentralManagerPoweredOn());
 }
 
 void KSBeaconManagerInternal::centralManagerClientDidDiscoverPeripheral(KSCentralManagerClient&,
@@ -1068,7 +1077,7 @@ void KSBeaconManagerInternal::processAdvertisement(Sighting& s) {
         std::lock_guard lock(cacheMutex_);
         cacheIdentifierForPeripheralIdentifier_[s.peripheral] = *id;
       }
-      central_->didUpdatePeripheralIdentifierForBeacon(candidate);
+      centralManagerClient()->didUpdatePeripheralIdentifierForBeacon(candidate);
       ranger_->discoveredBeacon(*id, s.scanID, s.rssi);
       validateAndSyncBeacon(candidate);
       return;
@@ -1090,7 +1099,7 @@ void KSBeaconManagerInternal::processAdvertisement(Sighting& s) {
       beacon->setPeripheralIdentifier(s.peripheral);
       cacheIdentifierForPeripheralIdentifier_[s.peripheral] = *id;
     }
-    central_->didUpdatePeripheralIdentifierForBeacon(beacon);
+    centralManagerClient()->didUpdatePeripheralIdentifierForBeacon(beacon);
   }
   takeAdvertisement(*beacon);
   if (!beacon->firstDiscoveredAt()) {
@@ -1214,7 +1223,7 @@ void KSBeaconManagerInternal::schedule(const std::shared_ptr<KSBeaconOperationRe
     operation->setBeaconOperationProgressBlock(
         [progress](const KSBeaconOperationRef::Ref&, double value) { progress(value); });
   }
-  central_->scheduleBeaconOperation(operation);
+  centralManagerClient()->scheduleBeaconOperation(operation);
 }
 
 namespace {

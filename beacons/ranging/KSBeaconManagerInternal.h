@@ -255,7 +255,10 @@ class KSBeaconManagerInternal : public KSCentralManagerClientDelegate,
                   const std::shared_ptr<KSBeacon>& beacon, Success success, Failure failure) override;
 
   const std::shared_ptr<KSBeaconRanger>& beaconRanger() const { return ranger_; }
-  const std::shared_ptr<KSCentralManagerClient>& centralManagerClient() const { return central_; }
+  std::shared_ptr<KSCentralManagerClient> centralManagerClient() const {
+    std::lock_guard lock(centralMutex_);
+    return central_;
+  }
 
  private:
   struct Token {};
@@ -322,7 +325,10 @@ class KSBeaconManagerInternal : public KSCentralManagerClientDelegate,
   std::shared_ptr<platform::dispatch::Queue> workQueue_;
   KSGCDMulticastDelegate<KSBeaconManagerInternalDelegate> multicast_;
   std::shared_ptr<KSBeaconRanger> ranger_;
-  std::shared_ptr<KSCentralManagerClient> central_;
+  // Set once at start, while the central's first state report may already run on another
+  // thread: read through centralManagerClient().
+  mutable std::mutex centralMutex_;
+  std::shared_ptr<KSCentralManagerClient> central_;  // under centralMutex_
   std::vector<platform::NotificationCenter::ObserverToken> observers_;
 
   std::mutex mutex_;  // listener changes
