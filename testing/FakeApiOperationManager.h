@@ -34,11 +34,13 @@ class FakeApiOperationManager : public KSApiOperationManaging {
     return requests_;
   }
 
- private:
+ protected:
   void record(std::string request) {
     std::lock_guard lock(mutex_);
     requests_.push_back(std::move(request));
   }
+
+ private:
   mutable std::mutex mutex_;
   std::vector<std::string> requests_;
 };

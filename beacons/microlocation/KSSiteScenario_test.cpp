@@ -39,6 +39,7 @@
 #include "beacons/ranging/KestrineSDK.h"
 #include "beacons/storage/KSLocalStorageManager.h"
 #include "beacons/storage/KSManagedObjectContextProvider.h"
+#include "testing/FakeApiOperationManager.h"
 #include "testing/BeaconFixtures.h"
 #include "testing/SimWorld.h"
 
@@ -55,35 +56,13 @@ constexpr std::string_view kFrameUUID = "E2C56DB5DFFB48D2B060D0F5A71096E0";
 using Instant = std::int64_t;
 
 // What the hub and the site manager ask the cloud for; nothing is sent anywhere.
-class RecordingSync : public KSApiOperationManaging, public KSSiteSyncRequesting {
+class RecordingSync : public testsupport::FakeApiOperationManager, public KSSiteSyncRequesting {
  public:
-  void syncAllBeaconsForAppModifiedAfter(std::optional<platform::Date>) override { record("beacons of app"); }
-  void syncBeaconsInSiteWithSiteID(const std::string& siteID, std::optional<platform::Date>) override {
-    record("beacons of site " + siteID);
+  void syncSitesNearbyLocation(const std::optional<platform::location::Location>& location) override {
+    FakeApiOperationManager::syncSitesNearbyLocation(location);
   }
-  void syncBeaconsNearbyBeaconWithBluetoothAddress(const std::string& a) override { record("nearby address " + a); }
-  void syncBeaconsNearbyBeaconWithIBeaconKey(const std::string& key) override { record("nearby key " + key); }
-  void syncBeaconsNearbyBeaconWithEddystoneUIDString(const std::string& uid) override { record("nearby uid " + uid); }
-  bool syncBeaconRegionsWithAppToken(const std::string& token) override {
-    record("regions " + token);
-    return true;
-  }
-  void syncSitesNearbyLocation(const std::optional<platform::location::Location>&) override { record("sites nearby"); }
   void syncAllSitesForAppModifiedAfter(std::optional<platform::Date>) override { record("sites of app"); }
-  void syncSiteWithSiteID(const std::string& siteID) override { record("site " + siteID); }
-
-  std::vector<std::string> requests() const {
-    std::lock_guard lock(mutex_);
-    return requests_;
-  }
-
- private:
-  void record(std::string r) {
-    std::lock_guard lock(mutex_);
-    requests_.push_back(std::move(r));
-  }
-  mutable std::mutex mutex_;
-  std::vector<std::string> requests_;
+  void syncSiteWithSiteID(const std::string& siteID) override { record("site sync " + siteID); }
 };
 
 // "b-1:2": a beacon and its proximity.
