@@ -31,7 +31,7 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
-using namespace kestrine;
+using namespace velmora::kestrine;
 
 std::vector<std::uint8_t> hex(std::string_view text) {
   std::string digits;

@@ -23,7 +23,7 @@
 
 namespace {
 
-using platform::Value;
+using velmora::platform::Value;
 
 constexpr int kPages = 10;
 constexpr int kPerPage = 100;
@@ -32,9 +32,9 @@ constexpr int kIterations = 20;
 
 velmora::testing::BeaconCloudFake& cloud() {
   static velmora::testing::BeaconCloudFake* fake = [] {
-    platform::Log::setSink([](platform::LogLevel, std::string_view, std::string_view) {});
+    velmora::platform::Log::setSink([](velmora::platform::LogLevel, std::string_view, std::string_view) {});
     auto* f = new velmora::testing::BeaconCloudFake();
-    platform::Array items;
+    velmora::platform::Array items;
     for (int i = 0; i < kBeacons; ++i) {
       const std::string n = std::to_string(i);
       items.push_back(Value::makeDict({{"id", "beacon-" + n},
@@ -56,9 +56,9 @@ velmora::testing::BeaconCloudFake& cloud() {
 // Imports a page's items as beacon records; answers how many imported.
 int importBeacons(const Value& items) {
   int imported = 0;
-  if (const platform::Array* array = items.array()) {
+  if (const velmora::platform::Array* array = items.array()) {
     for (const auto& item : *array) {
-      if (kestrine::KSBeacon::initWithDictionary(item)) ++imported;
+      if (velmora::kestrine::KSBeacon::initWithDictionary(item)) ++imported;
     }
   }
   return imported;
@@ -85,7 +85,7 @@ void BM_RawCurlPages(benchmark::State& state) {
       const std::string url = fmt::format("{}beacons?page={}&perPage={}", base, page, kPerPage);
       curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
       if (curl_easy_perform(curl) != CURLE_OK) state.SkipWithError("GET failed");
-      auto reply = platform::json::parse(body);
+      auto reply = velmora::platform::json::parse(body);
       if (reply) imported += importBeacons((*reply)["beacons"]);
     }
   }
@@ -97,18 +97,18 @@ void BM_RawCurlPages(benchmark::State& state) {
 BENCHMARK(BM_RawCurlPages)->Iterations(kIterations)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 void BM_PaginatorPages(benchmark::State& state) {
-  auto scheduler = std::make_shared<platform::dispatch::ThreadScheduler>();
-  platform::dispatch::Scheduler::setShared(scheduler);
-  auto client = kestrine::KSApiClient::create(cloud().baseUrl(), scheduler);
+  auto scheduler = std::make_shared<velmora::platform::dispatch::ThreadScheduler>();
+  velmora::platform::dispatch::Scheduler::setShared(scheduler);
+  auto client = velmora::kestrine::KSApiClient::create(cloud().baseUrl(), scheduler);
   std::mutex mutex;
   std::condition_variable finished;
   int imported = 0;
   const auto start = std::chrono::steady_clock::now();
   for (auto _ : state) {
     bool done = false;
-    kestrine::KSPaginator::loadAllPagesForPath(
+    velmora::kestrine::KSPaginator::loadAllPagesForPath(
         "beacons", Value(),
-        [&](const Value& items, const std::shared_ptr<kestrine::KSPaginator>& paginator) {
+        [&](const Value& items, const std::shared_ptr<velmora::kestrine::KSPaginator>& paginator) {
           const int n = importBeacons(items);
           std::lock_guard lock(mutex);
           imported += n;
@@ -117,7 +117,7 @@ void BM_PaginatorPages(benchmark::State& state) {
             finished.notify_one();
           }
         },
-        [&](const platform::Error&) {
+        [&](const velmora::platform::Error&) {
           std::lock_guard lock(mutex);
           done = true;
           finished.notify_one();
@@ -132,7 +132,7 @@ void BM_PaginatorPages(benchmark::State& state) {
   state.counters["ratio_to_raw"] = gRawBeaconsPerSecond > 0 ? rate / gRawBeaconsPerSecond : 0;
   if (imported != kBeacons * kIterations) state.SkipWithError("the walk did not import every beacon");
   client.reset();
-  platform::dispatch::Scheduler::setShared(nullptr);
+  velmora::platform::dispatch::Scheduler::setShared(nullptr);
 }
 BENCHMARK(BM_PaginatorPages)->Iterations(kIterations)->UseRealTime()->Unit(benchmark::kMillisecond);
 

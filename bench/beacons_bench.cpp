@@ -8,9 +8,9 @@
 
 namespace {
 
-using kestrine::KSJSONModelClass;
-using kestrine::KSJSONRecord;
-using platform::Value;
+using velmora::kestrine::KSJSONModelClass;
+using velmora::kestrine::KSJSONRecord;
+using velmora::platform::Value;
 
 // A record shaped like a beacon's platform record: 25 properties of the usual kinds.
 class PageRecord : public KSJSONRecord<PageRecord> {
@@ -29,7 +29,7 @@ class PageRecord : public KSJSONRecord<PageRecord> {
       }
       for (int i = 0; i < 3; ++i) {
         c.date("d" + std::to_string(i), [i](const PageRecord& r) { return r.dates_[i]; },
-               [i](PageRecord& r, std::optional<platform::Date> v) { r.dates_[i] = v; });
+               [i](PageRecord& r, std::optional<velmora::platform::Date> v) { r.dates_[i] = v; });
       }
       c.scalar("flag", [](const PageRecord& r) { return r.flag_; }, [](PageRecord& r, bool v) { r.flag_ = v; });
       c.scalar("mask", [](const PageRecord& r) { return r.mask_; }, [](PageRecord& r, std::uint32_t v) { r.mask_ = v; });
@@ -42,7 +42,7 @@ class PageRecord : public KSJSONRecord<PageRecord> {
  private:
   std::optional<std::string> texts_[12];
   Value numbers_[6];
-  std::optional<platform::Date> dates_[3];
+  std::optional<velmora::platform::Date> dates_[3];
   bool flag_ = false;
   std::uint32_t mask_ = 0;
   double accuracy_ = -1.0;
@@ -50,9 +50,9 @@ class PageRecord : public KSJSONRecord<PageRecord> {
 };
 
 Value page() {
-  platform::Array records;
+  velmora::platform::Array records;
   for (int r = 0; r < 100; ++r) {
-    platform::Dict d;
+    velmora::platform::Dict d;
     d["id"] = Value("beacon-" + std::to_string(r));
     for (int i = 1; i < 12; ++i) d["t" + std::to_string(i)] = Value("text value " + std::to_string(i));
     for (int i = 0; i < 6; ++i) d["n" + std::to_string(i)] = i % 2 ? Value(r * 1.5) : Value(r * 100 + i);
@@ -87,11 +87,11 @@ void BM_ExportPageOf100(benchmark::State& state) {
 BENCHMARK(BM_ExportPageOf100);
 
 void BM_ImportAndExportPageOf100AsText(benchmark::State& state) {
-  const std::string text = *platform::json::write(page());
+  const std::string text = *velmora::platform::json::write(page());
   const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
   for (auto _ : state) {
     auto records = PageRecord::arrayOfModelsFromData(bytes);
-    auto out = platform::json::write(Value(*PageRecord::arrayOfDictionariesFromModels(*records)));
+    auto out = velmora::platform::json::write(Value(*PageRecord::arrayOfDictionariesFromModels(*records)));
     benchmark::DoNotOptimize(out);
   }
   state.SetItemsProcessed(state.iterations() * 100);

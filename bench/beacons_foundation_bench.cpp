@@ -13,7 +13,7 @@
 
 namespace {
 
-using namespace kestrine;
+using namespace velmora::kestrine;
 
 class RangeListener {
  public:
@@ -38,7 +38,7 @@ class CountingListener : public RangeListener {
 // One ranging-pass-sized message (20 beacon identifiers) sent to 5 listeners and delivered on
 // their queues: the copy per listener, the posting and the call.
 void BM_MulticastOneMessageToFiveDelegates(benchmark::State& state) {
-  platform::dispatch::VirtualScheduler scheduler;
+  velmora::platform::dispatch::VirtualScheduler scheduler;
   auto queue = scheduler.makeSerialQueue("listeners");
   KSGCDMulticastDelegate<RangeListener> multicast;
   std::vector<std::shared_ptr<CountingListener>> listeners;

@@ -10,10 +10,10 @@
 
 namespace {
 
-using namespace kestrine;
+using namespace velmora::kestrine;
 
 struct Noop : KSPluginAdDataProcessable {
-  bool processAdData(platform::Value&) override { return false; }
+  bool processAdData(velmora::platform::Value&) override { return false; }
 };
 
 void BM_CentralDiscover(benchmark::State& state) {
@@ -33,9 +33,9 @@ void BM_CentralDiscover(benchmark::State& state) {
   cw.world.runUntilIdle();
   for (int i = 0; i < processors; ++i) cw.client->addAdDataProcessor(std::make_shared<Noop>());
   const auto bytes = velmora::testing::hexBytes("040102 0a0b0c0d 0102 0304 03e8 05 f4 c5 64 d2b060d0f5a71096e0");
-  platform::bluetooth::AdvertisementData ad;
-  ad.manufacturerData = platform::Bytes(bytes.begin(), bytes.end());
-  const auto id = platform::Uuid::random();
+  velmora::platform::bluetooth::AdvertisementData ad;
+  ad.manufacturerData = velmora::platform::Bytes(bytes.begin(), bytes.end());
+  const auto id = velmora::platform::Uuid::random();
   cw.world.radio->advertise(id, ad, -60);
   cw.world.runUntilIdle();
   auto peripheral = cw.client->retrievePeripheralWithIdentifier(id);

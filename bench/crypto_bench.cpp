@@ -20,14 +20,14 @@ std::vector<std::uint8_t> bytes(std::size_t n) {
 void BM_AesEcbOneBlock(benchmark::State& state) {
   const auto key = bytes(16);
   const auto block = bytes(16);
-  for (auto _ : state) benchmark::DoNotOptimize(platform::crypto::aes128EcbEncrypt(key, block));
+  for (auto _ : state) benchmark::DoNotOptimize(velmora::platform::crypto::aes128EcbEncrypt(key, block));
 }
 BENCHMARK(BM_AesEcbOneBlock);
 
 void BM_CmacFourKiB(benchmark::State& state) {
   const auto key = bytes(16);
   const auto message = bytes(4096);
-  for (auto _ : state) benchmark::DoNotOptimize(platform::crypto::aesCmac(key, message));
+  for (auto _ : state) benchmark::DoNotOptimize(velmora::platform::crypto::aesCmac(key, message));
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 4096);
 }
 BENCHMARK(BM_CmacFourKiB);
@@ -35,7 +35,7 @@ BENCHMARK(BM_CmacFourKiB);
 void BM_Sha1TwoHundredKiB(benchmark::State& state) {
   const auto image = bytes(200 * 1024);
   for (auto _ : state) {
-    benchmark::DoNotOptimize(platform::crypto::digest(platform::crypto::DigestAlgorithm::SHA1, image));
+    benchmark::DoNotOptimize(velmora::platform::crypto::digest(velmora::platform::crypto::DigestAlgorithm::SHA1, image));
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 200 * 1024);
 }

@@ -29,24 +29,24 @@
 
 namespace {
 
-using platform::Bytes;
-using platform::sim::SimGattServer;
-using platform::sim::SimOtaSink;
+using velmora::platform::Bytes;
+using velmora::platform::sim::SimGattServer;
+using velmora::platform::sim::SimOtaSink;
 
 constexpr std::size_t kImageBytes = 204'800;
 
 // One run: connects, discovers, streams and reports the virtual seconds from the first write
 // to the last.
 double streamOnce(bool encrypted, std::size_t dropEvery) {
-  using namespace kestrine;
-  using namespace platform::bluetooth;
-  auto scheduler = std::make_shared<platform::dispatch::VirtualScheduler>();
+  using namespace velmora::kestrine;
+  using namespace velmora::platform::bluetooth;
+  auto scheduler = std::make_shared<velmora::platform::dispatch::VirtualScheduler>();
   auto link = velmora::testing::SimGattLink::make(
       scheduler, {{gattUUID(KSServiceUUIDStringKestrineLong),
                    {{gattUUID(KSCharacteristicUUIDStringControl), kPropertyWrite, {}},
                     {gattUUID(KSCharacteristicUUIDStringIndicator), kPropertyNotify, {}},
                     {gattUUID(KSCharacteristicUUIDStringGravy), kPropertyWriteWithoutResponse, {}}}}});
-  auto sink = SimOtaSink::install(link.server, link.radio, platform::Uuid::random(),
+  auto sink = SimOtaSink::install(link.server, link.radio, velmora::platform::Uuid::random(),
                                   {gattUUID(KSCharacteristicUUIDStringControl), gattUUID(KSCharacteristicUUIDStringIndicator),
                                    gattUUID(KSCharacteristicUUIDStringGravy)},
                                   encrypted ? SimOtaSink::Format::Records : SimOtaSink::Format::Raw);
@@ -86,16 +86,16 @@ void BM_FirmwareStream(benchmark::State& state, bool encrypted, std::size_t drop
 
 // The login's own cloud calls (its status post) answered offline: the cloud fake sees the
 // update's calls only.
-class OfflineLoginCloud final : public kestrine::KSBeaconConfigurationCloud {
+class OfflineLoginCloud final : public velmora::kestrine::KSBeaconConfigurationCloud {
  public:
   OfflineLoginCloud() : KSBeaconConfigurationCloud(nullptr) {}
-  void getMilk(const kestrine::KSBeacon&, const Bytes&, const Bytes&, Success, Failure failure) override {
-    if (failure) failure(platform::Error("com.kestrine.bench", -1, "offline"));
+  void getMilk(const velmora::kestrine::KSBeacon&, const Bytes&, const Bytes&, Success, Failure failure) override {
+    if (failure) failure(velmora::platform::Error("com.kestrine.bench", -1, "offline"));
   }
-  void postStatus(const std::shared_ptr<kestrine::KSBeacon>&, const Bytes&) override {}
+  void postStatus(const std::shared_ptr<velmora::kestrine::KSBeacon>&, const Bytes&) override {}
 };
 
-class MonitoringSwitch final : public kestrine::KSBeaconRegionMonitoringSwitch {
+class MonitoringSwitch final : public velmora::kestrine::KSBeaconRegionMonitoringSwitch {
  public:
   bool isBeaconRegionMonitoringEnabled() override { return on_; }
   void setBeaconRegionMonitoringEnabled(bool on) override { on_ = on; }
@@ -114,11 +114,11 @@ struct WholeUpdateRun {
 
 // One whole plain update of the image on the real operation manager and central client.
 WholeUpdateRun wholeUpdateOnce() {
-  using namespace kestrine;
-  using namespace platform::bluetooth;
+  using namespace velmora::kestrine;
+  using namespace velmora::platform::bluetooth;
   velmora::testing::BeaconCloudFake cloud;
   testsupport::CentralWorld central;
-  platform::dispatch::Scheduler::setShared(central.world.scheduler);
+  velmora::platform::dispatch::Scheduler::setShared(central.world.scheduler);
   auto manager = KSBeaconOperationManager::create(central.world.scheduler, std::make_shared<MonitoringSwitch>());
   central.makeClient(manager);
   manager->setCentralManagerClient(central.client);
@@ -130,16 +130,16 @@ WholeUpdateRun wholeUpdateOnce() {
     for (std::size_t i = 0; i < b.size(); ++i) b[i] = static_cast<std::uint8_t>(i * 13 + 1);
     return b;
   }();
-  const auto digest = platform::crypto::digest(platform::crypto::DigestAlgorithm::SHA1, image);
+  const auto digest = velmora::platform::crypto::digest(velmora::platform::crypto::DigestAlgorithm::SHA1, image);
   cloud.putRecord("beacons/b-1/firmware/2.0.0", "firmware",
-                  platform::Value::makeDict({{"version", "2.0.0"},
-                                             {"otaFileHash", platform::crypto::base64Encode(digest)},
+                  velmora::platform::Value::makeDict({{"version", "2.0.0"},
+                                             {"otaFileHash", velmora::platform::crypto::base64Encode(digest)},
                                              {"featureBitmask", 0x200}}));
   cloud.putDownload("beacons/b-1/firmware/2.0.0/ota", std::string(image.begin(), image.end()));
-  cloud.putRecord("beacons/b-1/versions/latest/futuresettings", "other", platform::Value("none"));
-  cloud.putRecord("beacons/b-1", "beacon", platform::Value::makeDict({{"id", "b-1"}}));
+  cloud.putRecord("beacons/b-1/versions/latest/futuresettings", "other", velmora::platform::Value("none"));
+  cloud.putRecord("beacons/b-1", "beacon", velmora::platform::Value::makeDict({{"id", "b-1"}}));
 
-  const platform::Uuid id = platform::Uuid::random();
+  const velmora::platform::Uuid id = velmora::platform::Uuid::random();
   auto server = SimGattServer::create(
       central.world.radio->timeline(),
       {{gattUUID(KSServiceUUIDStringKestrineLong),
@@ -149,11 +149,11 @@ WholeUpdateRun wholeUpdateOnce() {
          {gattUUID(KSCharacteristicUUIDStringMilk), kPropertyWrite, {}},
          {gattUUID(KSCharacteristicUUIDStringGravy), kPropertyWriteWithoutResponse, {}}}}});
   central.world.radio->setGattServer(id, server);
-  auto app = platform::sim::SimBeaconApplication::install(server, central.world.radio->timeline(),
+  auto app = velmora::platform::sim::SimBeaconApplication::install(server, central.world.radio->timeline(),
                                                           gattUUID(KSCharacteristicUUIDStringControl),
                                                           gattUUID(KSCharacteristicUUIDStringIndicator));
   app->setStatusBlock(Bytes{0xFB, 0xFF, 0xBF, 0x01, 0x02});
-  auto login = platform::sim::SimLoginResponder::install(
+  auto login = velmora::platform::sim::SimLoginResponder::install(
       server, {gattUUID(KSCharacteristicUUIDStringWater), gattUUID(KSCharacteristicUUIDStringMilk),
                gattUUID(KSCharacteristicUUIDStringIndicator)});
   login->setWater(Bytes{0x01, 0x03, 0xAA, 0xBB, 0xCC});
@@ -186,9 +186,9 @@ WholeUpdateRun wholeUpdateOnce() {
     if (text == "Disconnecting") run.connectedSeconds = now() - connectedAt;
     // The rebooted beacon's status frame, as the scanning road stores it.
     if (text == "Waiting For Status") {
-      platform::Value ad;
-      ad.set(KSAdDataTypeKey, platform::Value(KSAdDataTypeEncryptedStatusKey));
-      ad.set(KSAdDataEncryptedStatusKey, platform::Value(Bytes(16, 0xC0)));
+      velmora::platform::Value ad;
+      ad.set(KSAdDataTypeKey, velmora::platform::Value(KSAdDataTypeEncryptedStatusKey));
+      ad.set(KSAdDataEncryptedStatusKey, velmora::platform::Value(Bytes(16, 0xC0)));
       central.world.radio->timeline()->after(2.2, [beacon, ad] {
         beacon->setAdData(ad, KSAdDataTypeEncryptedStatusKey);
       });
@@ -200,7 +200,7 @@ WholeUpdateRun wholeUpdateOnce() {
   op.reset();
   client.reset();
   central.world.runUntilIdle();
-  platform::dispatch::Scheduler::setShared(nullptr);
+  velmora::platform::dispatch::Scheduler::setShared(nullptr);
   return run;
 }
 

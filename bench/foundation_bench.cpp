@@ -10,7 +10,7 @@
 
 namespace {
 
-namespace dc = kestrine::data_converter;
+namespace dc = velmora::kestrine::data_converter;
 
 // A maker frame's payload: a UUID and the fields read after it.
 constexpr std::array<std::uint8_t, 24> kFrame = {0xe2, 0xc5, 0x6d, 0xb5, 0xdf, 0xfb, 0x48, 0xd2, 0xb0, 0x60, 0xd0, 0xf5,
@@ -38,17 +38,17 @@ void BM_ReadHexStringReversed(benchmark::State& state) {
 BENCHMARK(BM_ReadHexStringReversed);
 
 void BM_CompareDates(benchmark::State& state) {
-  const platform::Date a = platform::Date::fromReferenceSeconds(818500000.25);
-  const platform::Date b = a.addingTimeInterval(1.5);
+  const velmora::platform::Date a = velmora::platform::Date::fromReferenceSeconds(818500000.25);
+  const velmora::platform::Date b = a.addingTimeInterval(1.5);
   for (auto _ : state) {
-    benchmark::DoNotOptimize(kestrine::mt::isAfter(a, b));
-    benchmark::DoNotOptimize(kestrine::mt::isOnOrBefore(a, b));
+    benchmark::DoNotOptimize(velmora::kestrine::mt::isAfter(a, b));
+    benchmark::DoNotOptimize(velmora::kestrine::mt::isOnOrBefore(a, b));
   }
 }
 BENCHMARK(BM_CompareDates);
 
 void BM_StartOfToday(benchmark::State& state) {
-  for (auto _ : state) benchmark::DoNotOptimize(kestrine::mt::startOfToday());
+  for (auto _ : state) benchmark::DoNotOptimize(velmora::kestrine::mt::startOfToday());
 }
 BENCHMARK(BM_StartOfToday);
 

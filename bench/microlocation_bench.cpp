@@ -21,7 +21,7 @@
 
 namespace {
 
-using namespace kestrine;
+using namespace velmora::kestrine;
 using Beacons = std::vector<std::shared_ptr<KSBeacon>>;
 
 struct Sites : KSEventSiteSource {
@@ -48,7 +48,7 @@ Beacons fixture(int n) {
     b->setSiteID("s-" + std::to_string(i % 20));
     b->setAccuracy(0.05 * (i + 1));
     b->setProximity(i < n / 10 ? 1 : 2);
-    b->setRssi(platform::Value(-60 - i % 30));
+    b->setRssi(velmora::platform::Value(-60 - i % 30));
     if (i % 5 == 0) b->setCustomValues(std::vector{cv});
     if (i % 2 == 0) b->setCategories(std::vector{food});
     beacons.push_back(b);
@@ -63,8 +63,8 @@ std::shared_ptr<KSTrigger> trigger(const std::string& id, KSTrigger::Filters fil
 }
 
 void BM_EventManagerPass(benchmark::State& state) {
-  auto scheduler = std::make_shared<platform::dispatch::VirtualScheduler>();
-  platform::NotificationCenter center;
+  auto scheduler = std::make_shared<velmora::platform::dispatch::VirtualScheduler>();
+  velmora::platform::NotificationCenter center;
   auto sites = std::make_shared<Sites>();
   for (int i = 0; i < 20; ++i) {
     auto s = std::make_shared<KSSite>();
@@ -108,7 +108,7 @@ void BM_SmoothingFilter(benchmark::State& state) {
   auto filter = KSEventFilter::filterApplySmoothedAccuracyOverTimeInterval(static_cast<double>(state.range(1)));
   const Beacons beacons = fixture(static_cast<int>(state.range(0)));
   KSEventFilterContext context;
-  auto now = platform::Date::fromUnixSeconds(1'700'000'000);
+  auto now = velmora::platform::Date::fromUnixSeconds(1'700'000'000);
   for (int i = 0; i < 12; ++i) {  // fill the windows
     context.setNow(now);
     context.setBeaconsToFilter(beacons);

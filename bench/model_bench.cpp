@@ -13,13 +13,13 @@
 
 namespace {
 
-using namespace kestrine;
-using platform::Bytes;
-using platform::Date;
-using platform::Value;
+using namespace velmora::kestrine;
+using velmora::platform::Bytes;
+using velmora::platform::Date;
+using velmora::platform::Value;
 
 Value iBeaconAd(int i) {
-  return Value(platform::Dict{{std::string(KSAdDataTypeKey), Value(KSAdDataTypeKestrineIBeaconKey)},
+  return Value(velmora::platform::Dict{{std::string(KSAdDataTypeKey), Value(KSAdDataTypeKestrineIBeaconKey)},
                               {std::string(KSAdDataTimestampKey), Value(Date::fromReferenceSeconds(i))},
                               {std::string(KSAdDataMajorKey), Value(100)},
                               {std::string(KSAdDataMinorKey), Value(i % 1000)},

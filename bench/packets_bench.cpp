@@ -26,7 +26,7 @@ const std::vector<std::uint8_t> kIV(16, 0x5A);
 
 void BM_Crc16Over64KiB(benchmark::State& state) {
   const auto data = bytes(k64KiB);
-  for (auto _ : state) benchmark::DoNotOptimize(platform::crypto::crc16Arc(data));
+  for (auto _ : state) benchmark::DoNotOptimize(velmora::platform::crypto::crc16Arc(data));
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * data.size()));
 }
 BENCHMARK(BM_Crc16Over64KiB);
@@ -34,21 +34,21 @@ BENCHMARK(BM_Crc16Over64KiB);
 // 269 packets of 244 bytes (and one of 144), each framed and given its CRC.
 void BM_CutA64KiBRequestIntoPackets(benchmark::State& state) {
   const auto data = bytes(k64KiB);
-  for (auto _ : state) benchmark::DoNotOptimize(kestrine::KSTransportPacket::transportDataArrayFromData(data));
+  for (auto _ : state) benchmark::DoNotOptimize(velmora::kestrine::KSTransportPacket::transportDataArrayFromData(data));
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * data.size()));
 }
 BENCHMARK(BM_CutA64KiBRequestIntoPackets);
 
 void BM_AesCbcEncrypt64KiB(benchmark::State& state) {
   const auto data = bytes(k64KiB);
-  for (auto _ : state) benchmark::DoNotOptimize(platform::crypto::aes128CbcEncrypt(kKey, kIV, data));
+  for (auto _ : state) benchmark::DoNotOptimize(velmora::platform::crypto::aes128CbcEncrypt(kKey, kIV, data));
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * data.size()));
 }
 BENCHMARK(BM_AesCbcEncrypt64KiB);
 
 void BM_AesCbcDecrypt64KiB(benchmark::State& state) {
-  const auto data = *platform::crypto::aes128CbcEncrypt(kKey, kIV, bytes(k64KiB));
-  for (auto _ : state) benchmark::DoNotOptimize(platform::crypto::aes128CbcDecrypt(kKey, kIV, data));
+  const auto data = *velmora::platform::crypto::aes128CbcEncrypt(kKey, kIV, bytes(k64KiB));
+  for (auto _ : state) benchmark::DoNotOptimize(velmora::platform::crypto::aes128CbcDecrypt(kKey, kIV, data));
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * data.size()));
 }
 BENCHMARK(BM_AesCbcDecrypt64KiB);
@@ -56,13 +56,13 @@ BENCHMARK(BM_AesCbcDecrypt64KiB);
 // One block, as a login answers its challenge: dominated by setting the cipher up.
 void BM_AesEcbOneBlock(benchmark::State& state) {
   const auto block = bytes(16);
-  for (auto _ : state) benchmark::DoNotOptimize(platform::crypto::aes128EcbEncrypt(kKey, block));
+  for (auto _ : state) benchmark::DoNotOptimize(velmora::platform::crypto::aes128EcbEncrypt(kKey, block));
 }
 BENCHMARK(BM_AesEcbOneBlock);
 
 void BM_Cmac4KiB(benchmark::State& state) {
   const auto data = bytes(4096);
-  for (auto _ : state) benchmark::DoNotOptimize(platform::crypto::aesCmac(kKey, data));
+  for (auto _ : state) benchmark::DoNotOptimize(velmora::platform::crypto::aesCmac(kKey, data));
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * data.size()));
 }
 BENCHMARK(BM_Cmac4KiB);

@@ -21,7 +21,7 @@
 
 namespace {
 
-using namespace kestrine;
+using namespace velmora::kestrine;
 using Beacons = std::vector<std::shared_ptr<KSBeacon>>;
 
 constexpr std::string_view kUUID = "E2C56DB5-DFFB-48D2-B060-D0F5A71096E0";
@@ -50,8 +50,8 @@ class HostDelegate : public KSBeaconManagerDelegate {
 
 struct RangingWorld {
   RangingWorld() {
-    world.location->setAuthorizationStatus(platform::location::AuthorizationStatus::AuthorizedAlways);
-    world.app->perform(platform::sim::SimApp::Step::LaunchForeground);
+    world.location->setAuthorizationStatus(velmora::platform::location::AuthorizationStatus::AuthorizedAlways);
+    world.app->perform(velmora::platform::sim::SimApp::Step::LaunchForeground);
     world.runUntilIdle();
     provider = KSInstanceProvider::create(world.bundle());
     auto configurator = KSConfigurator::create(provider, {});
@@ -66,20 +66,20 @@ struct RangingWorld {
     hub->startDiscoveringBeacons();
     world.runUntilIdle();
   }
-  static platform::bluetooth::AdvertisementData iBeacon(std::uint16_t major, std::uint16_t minor) {
+  static velmora::platform::bluetooth::AdvertisementData iBeacon(std::uint16_t major, std::uint16_t minor) {
     auto bytes = velmora::testing::hexBytes("4c000215 e2c56db5dffb48d2b060d0f5a71096e0");
     bytes.push_back(static_cast<std::uint8_t>(major >> 8));
     bytes.push_back(static_cast<std::uint8_t>(major));
     bytes.push_back(static_cast<std::uint8_t>(minor >> 8));
     bytes.push_back(static_cast<std::uint8_t>(minor));
     bytes.push_back(0xC5);
-    platform::bluetooth::AdvertisementData ad;
-    ad.manufacturerData = platform::Bytes(bytes.begin(), bytes.end());
+    velmora::platform::bluetooth::AdvertisementData ad;
+    ad.manufacturerData = velmora::platform::Bytes(bytes.begin(), bytes.end());
     return ad;
   }
   // Heard once from its own peripheral, so the radio knows the peripheral and the hub caches it.
-  std::shared_ptr<platform::bluetooth::Peripheral> introduce(const platform::Uuid& id,
-                                                             const platform::bluetooth::AdvertisementData& ad) {
+  std::shared_ptr<velmora::platform::bluetooth::Peripheral> introduce(const velmora::platform::Uuid& id,
+                                                             const velmora::platform::bluetooth::AdvertisementData& ad) {
     world.radio->advertise(id, ad, -60);
     world.runUntilIdle();
     return hub->centralManagerClient()->retrievePeripheralWithIdentifier(id);
@@ -103,16 +103,16 @@ void BM_RangingPass(benchmark::State& state) {
   for (int i = 0; i < n; ++i) {
     auto b = testsupport::beaconWithAdTypes({KSAdDataTypeAppleIBeaconKey});
     b->setProximityUUIDString(std::string(kUUID));
-    b->setMajor(platform::Value(i / 1000));
-    b->setMinor(platform::Value(i % 1000));
-    b->setMeasuredPowerAt1Meter(platform::Value(-59));
+    b->setMajor(velmora::platform::Value(i / 1000));
+    b->setMinor(velmora::platform::Value(i % 1000));
+    b->setMeasuredPowerAt1Meter(velmora::platform::Value(-59));
     w.hub->cacheBeacon(b, false);
     beacons.push_back(b);
   }
   auto ranger = w.hub->beaconRanger();
   for (int scan = 0; scan < 4; ++scan) {
-    platform::Dict info;
-    info[std::string(KSScanManagerNotificationScanIDItem)] = platform::Value(fmt::format("bench-{}", scan));
+    velmora::platform::Dict info;
+    info[std::string(KSScanManagerNotificationScanIDItem)] = velmora::platform::Value(fmt::format("bench-{}", scan));
     w.world.center->post(std::string(KSScanManagerNotificationDidStartScan), nullptr, info);
     for (int i = 0; i < n; ++i) {
       if ((i + scan) % 2) ranger->discoveredBeacon(*beacons[i]->cacheIdentifier(), fmt::format("bench-{}", scan), -60 - i % 30);
@@ -120,10 +120,10 @@ void BM_RangingPass(benchmark::State& state) {
     w.world.advanceBy(0.5);
   }
   for (int region = 0; region < 2; ++region) {
-    std::vector<platform::location::Beacon> ranged;
+    std::vector<velmora::platform::location::Beacon> ranged;
     for (int i = region; i < n; i += 4) {
-      platform::location::Beacon cl;
-      cl.proximityUUID = *platform::Uuid::parse(kUUID);
+      velmora::platform::location::Beacon cl;
+      cl.proximityUUID = *velmora::platform::Uuid::parse(kUUID);
       cl.major = static_cast<std::uint16_t>(i / 1000);
       cl.minor = static_cast<std::uint16_t>(i % 1000);
       cl.rssi = i % 8 ? -70 : 0;
@@ -151,7 +151,7 @@ void BM_AdvertisementCachedBeacon(benchmark::State& state) {
     w.hub->cacheBeacon(b, false);
   }
   const auto ad = RangingWorld::iBeacon(7, 7);
-  auto peripheral = w.introduce(platform::Uuid::random(), ad);
+  auto peripheral = w.introduce(velmora::platform::Uuid::random(), ad);
   if (!peripheral || w.hub->allCachedBeacons().size() != static_cast<std::size_t>(cacheSize)) {
     state.SkipWithError("the beacon was not cached");
     return;
@@ -168,10 +168,10 @@ BENCHMARK(BM_AdvertisementCachedBeacon)->Arg(100)->Arg(1000);
 void BM_AdvertisementNewBeaconStoreMiss(benchmark::State& state) {
   constexpr int kIdentities = 2048;
   RangingWorld w;
-  std::vector<std::pair<std::shared_ptr<platform::bluetooth::Peripheral>, platform::bluetooth::AdvertisementData>> heard;
+  std::vector<std::pair<std::shared_ptr<velmora::platform::bluetooth::Peripheral>, velmora::platform::bluetooth::AdvertisementData>> heard;
   for (int i = 0; i < kIdentities; ++i) {
     auto ad = RangingWorld::iBeacon(static_cast<std::uint16_t>(100 + i / 1000), static_cast<std::uint16_t>(i % 1000));
-    heard.emplace_back(w.introduce(platform::Uuid::random(), ad), ad);
+    heard.emplace_back(w.introduce(velmora::platform::Uuid::random(), ad), ad);
     if (!heard.back().first) {
       state.SkipWithError("no peripheral");
       return;

@@ -10,9 +10,9 @@
 
 namespace {
 
-using kestrine::KSBeaconVisit;
-using platform::Date;
-using platform::Value;
+using velmora::kestrine::KSBeaconVisit;
+using velmora::platform::Date;
+using velmora::platform::Value;
 
 std::shared_ptr<KSBeaconVisit> fullVisit(int i) {
   auto v = std::make_shared<KSBeaconVisit>();
@@ -31,7 +31,7 @@ std::shared_ptr<KSBeaconVisit> fullVisit(int i) {
   v->setRssiWhenVisitEnded(Value(-80));
   v->setCDist(Value(0.8));
   v->setCProx(2);
-  platform::location::Location fix;
+  velmora::platform::location::Location fix;
   fix.latitude = 52.5;
   fix.longitude = 13.4;
   v->setLocation(fix);
@@ -50,7 +50,7 @@ void BM_ExportTenVisitsToJSONText(benchmark::State& state) {
 BENCHMARK(BM_ExportTenVisitsToJSONText);
 
 void BM_WriteThroughOnABoundVisit(benchmark::State& state) {
-  auto row = std::make_shared<kestrine::testing::FakeStoredRow>("KSBeaconVisit");
+  auto row = std::make_shared<velmora::kestrine::testing::FakeStoredRow>("KSBeaconVisit");
   auto visit = KSBeaconVisit::initWithManagedBeaconVisit(row);
   std::int64_t rssi = -60;
   for (auto _ : state) {
@@ -74,9 +74,9 @@ void BM_ImportAPageOfHundredSites(benchmark::State& state) {
             R"("customValues":[{"id":"c1","key":"open","value":"24h"},{"id":"c2","key":"floors","value":"3"}]})";
   }
   text += "]";
-  const platform::Value page = *platform::json::parse(text);
+  const velmora::platform::Value page = *velmora::platform::json::parse(text);
   for (auto _ : state) {
-    auto sites = kestrine::model_services::importPage<kestrine::KSSite>(*page.array(), "site");
+    auto sites = velmora::kestrine::model_services::importPage<velmora::kestrine::KSSite>(*page.array(), "site");
     benchmark::DoNotOptimize(sites.data());
   }
 }

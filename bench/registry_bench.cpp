@@ -12,8 +12,8 @@
 
 namespace {
 
-using kestrine::KSConfigurator;
-using kestrine::KSInstanceProvider;
+using velmora::kestrine::KSConfigurator;
+using velmora::kestrine::KSInstanceProvider;
 
 struct Thing {
   int value = 1;
@@ -52,9 +52,9 @@ BENCHMARK(BM_SharedAccessor);
 
 std::shared_ptr<KSConfigurator> configuredOptions() {
   auto c = KSConfigurator::create({}, {});
-  c->setUserOptions({{std::string(kestrine::KSOptionCacheRefreshTimeIntervalInSeconds), "7200"},
-                     {std::string(kestrine::KSOptionScanInBackground), "YES"}});
-  c->setRemoteOptions({{std::string(kestrine::KSOptionMaximumDailyBackgroundUsageInMinutes), "90"}});
+  c->setUserOptions({{std::string(velmora::kestrine::KSOptionCacheRefreshTimeIntervalInSeconds), "7200"},
+                     {std::string(velmora::kestrine::KSOptionScanInBackground), "YES"}});
+  c->setRemoteOptions({{std::string(velmora::kestrine::KSOptionMaximumDailyBackgroundUsageInMinutes), "90"}});
   return c;
 }
 
@@ -80,7 +80,7 @@ BENCHMARK(BM_OptionReadDailyUsage);
 
 int main(int argc, char** argv) {
   // Unwired ports are logged at debug level; keep them out of the report.
-  platform::Log::setSink([](platform::LogLevel, std::string_view, std::string_view) {});
+  velmora::platform::Log::setSink([](velmora::platform::LogLevel, std::string_view, std::string_view) {});
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

@@ -10,11 +10,11 @@
 
 namespace {
 
-using namespace kestrine;
-using platform::Bytes;
+using namespace velmora::kestrine;
+using velmora::platform::Bytes;
 
-platform::Dict fullSettings() {
-  platform::Dict d;
+velmora::platform::Dict fullSettings() {
+  velmora::platform::Dict d;
   d[std::string(KSSettingsUpdateCurrentPasscodeKey)] = "123456";
   d[std::string(KSSettingsUpdateNewPasscodeKey)] = "654321";
   d[std::string(KSSettingsUpdateSecurityTypeKey)] = 1;
@@ -36,7 +36,7 @@ platform::Dict fullSettings() {
   return d;
 }
 
-void run(benchmark::State& state, const platform::Dict& settings) {
+void run(benchmark::State& state, const velmora::platform::Dict& settings) {
   const Bytes key = KSBeaconOperation::passcodeDataFromPasscodeString("123456");
   const Bytes iv(16, 0x01);
   std::size_t length = 0;
@@ -52,7 +52,7 @@ void BM_OfflinePayloadFullSettings(benchmark::State& state) { run(state, fullSet
 BENCHMARK(BM_OfflinePayloadFullSettings)->Unit(benchmark::kMicrosecond);
 
 void BM_OfflinePayloadLargest(benchmark::State& state) {
-  platform::Dict d;
+  velmora::platform::Dict d;
   d[std::string(KSSettingsUpdateAdSchemaKey)] = Bytes(4096 - 8, 0xEE);
   run(state, d);
 }

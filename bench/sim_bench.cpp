@@ -10,7 +10,7 @@
 
 namespace {
 
-using namespace platform;
+using namespace velmora::platform;
 
 class NoOpCentral final : public bluetooth::CentralDelegate {
  public:

@@ -25,7 +25,7 @@
 
 namespace {
 
-using namespace kestrine;
+using namespace velmora::kestrine;
 using Beacons = std::vector<std::shared_ptr<KSBeacon>>;
 
 struct Listener : KSSiteManagerInternalDelegate {
@@ -39,7 +39,7 @@ struct Listener : KSSiteManagerInternalDelegate {
 void BM_SiteManagerPass(benchmark::State& state) {
   const auto beaconCount = static_cast<int>(state.range(0));
   const auto siteCount = static_cast<int>(state.range(1));
-  auto scheduler = std::make_shared<platform::dispatch::VirtualScheduler>();
+  auto scheduler = std::make_shared<velmora::platform::dispatch::VirtualScheduler>();
   KSSiteManagerInternal::Ports ports;
   ports.scheduler = scheduler;
   auto manager = KSSiteManagerInternal::create(ports);
@@ -79,9 +79,9 @@ struct RowStore : KSVisitStorePort {
   std::shared_ptr<KSBeaconRegionVisit> managedBeaconRegionVisitForIdentifier(const std::string&) override {
     return nullptr;
   }
-  void deleteManagedBeaconVisitsFromObjectGraphThatBeganBeforeDate(platform::Date, std::int64_t) override {}
-  void fetchUnEndedAndResumableBeaconVisits(platform::Date, VisitsHandler handler) override { handler({}); }
-  void fetchUnPostedBeaconVisits(platform::Date, VisitsHandler handler) override { handler({}); }
+  void deleteManagedBeaconVisitsFromObjectGraphThatBeganBeforeDate(velmora::platform::Date, std::int64_t) override {}
+  void fetchUnEndedAndResumableBeaconVisits(velmora::platform::Date, VisitsHandler handler) override { handler({}); }
+  void fetchUnPostedBeaconVisits(velmora::platform::Date, VisitsHandler handler) override { handler({}); }
   void saveContext() override {}
   std::size_t writes() const {
     std::size_t n = 0;
@@ -93,7 +93,7 @@ struct RowStore : KSVisitStorePort {
 
 void BM_VisitTrackerPass(benchmark::State& state) {
   const auto beaconCount = static_cast<int>(state.range(0));
-  auto scheduler = std::make_shared<platform::dispatch::VirtualScheduler>();
+  auto scheduler = std::make_shared<velmora::platform::dispatch::VirtualScheduler>();
   auto store = std::make_shared<RowStore>();
   KSVisitTracker::Ports ports;
   ports.scheduler = scheduler;
@@ -127,7 +127,7 @@ BENCHMARK(BM_VisitTrackerPass)->Arg(100)->Unit(benchmark::kMicrosecond);
 
 void BM_VisitTrackerPassOnFile(benchmark::State& state) {
   const auto beaconCount = static_cast<int>(state.range(0));
-  auto scheduler = std::make_shared<platform::dispatch::VirtualScheduler>();
+  auto scheduler = std::make_shared<velmora::platform::dispatch::VirtualScheduler>();
   velmora::testing::TempDir dir;
   KSLocalStorageManager::Environment env;
   env.provider = std::make_shared<KSManagedObjectContextProvider>(dir.path(), scheduler);

@@ -35,12 +35,12 @@
 
 namespace {
 
-using platform::Date;
-using platform::Dict;
-using platform::Value;
-using platform::store::Field;
-using platform::store::Predicate;
-using platform::store::StoreContext;
+using velmora::platform::Date;
+using velmora::platform::Dict;
+using velmora::platform::Value;
+using velmora::platform::store::Field;
+using velmora::platform::store::Predicate;
+using velmora::platform::store::StoreContext;
 
 constexpr int kBeacons = 10'000;
 constexpr int kPerSave = 100;
@@ -65,7 +65,7 @@ std::vector<BeaconData> makeBeacons(int generation) {
     const std::int64_t minor = (i * 7) % 65536;
     const std::string name = "Beacon " + n + " g" + std::to_string(generation);
     out.push_back({"beacon-" + n, "SN" + n, "AA:BB:CC:" + n,
-                   *kestrine::KSBeaconUtilities::iBeaconKeyForProximityUUIDString(
+                   *velmora::kestrine::KSBeaconUtilities::iBeaconKeyForProximityUUIDString(
                        uuid, static_cast<std::uint16_t>(major), static_cast<std::uint16_t>(minor)),
                    uuid, name, "site-" + std::to_string(i % 50), "cat-" + std::to_string(i % 20), "Category " + name,
                    major, minor, 2, i * 0.5, i * 0.25, Date::fromUnixMicros(1'700'000'000'000'000 + i + generation)});
@@ -93,8 +93,8 @@ Dict beaconValues(const BeaconData& b) {
 std::filesystem::path freshStore(const velmora::testing::TempDir& dir, const char* name) {
   auto path = dir.path() / name;
   // The schema comes from the model either way.
-  auto store = platform::store::ObjectStore::open(kestrine::KSManagedObjectContextProvider::managedObjectModel(), path,
-                                                  std::make_shared<platform::dispatch::ThreadScheduler>());
+  auto store = velmora::platform::store::ObjectStore::open(velmora::kestrine::KSManagedObjectContextProvider::managedObjectModel(), path,
+                                                  std::make_shared<velmora::platform::dispatch::ThreadScheduler>());
   return path;
 }
 
@@ -247,7 +247,7 @@ void syncThroughStore(StoreContext& c, const BeaconData& b) {
 }
 
 void resyncThroughStore(StoreContext& c, const BeaconData& b) {
-  platform::store::FetchRequest request;
+  velmora::platform::store::FetchRequest request;
   request.entity = "KSBeacon";
   request.predicate = Predicate::eq("serialNumber", b.serialNumber);
   request.limit = 1;
@@ -267,7 +267,7 @@ void BM_StoreSync(benchmark::State& state) {
   const auto updated = makeBeacons(1);
   for (auto _ : state) {
     velmora::testing::TempDir dir;
-    kestrine::KSManagedObjectContextProvider provider(dir.path(), std::make_shared<platform::dispatch::ThreadScheduler>());
+    velmora::kestrine::KSManagedObjectContextProvider provider(dir.path(), std::make_shared<velmora::platform::dispatch::ThreadScheduler>());
     auto store = provider.store();
     const auto through = [&](const std::vector<BeaconData>& data, void (*write)(StoreContext&, const BeaconData&)) {
       return [&data, write, &store](int from, int to) {
@@ -288,11 +288,11 @@ void BM_StoreSync(benchmark::State& state) {
 BENCHMARK(BM_StoreSync)->Iterations(1)->MeasureProcessCPUTime()->UseRealTime()->Unit(benchmark::kMillisecond);
 
 // The records the hub would hand over for one sync: the same values as the rows above.
-std::vector<std::shared_ptr<kestrine::KSBeacon>> makeRecords(const std::vector<BeaconData>& data) {
-  std::vector<std::shared_ptr<kestrine::KSBeacon>> out;
+std::vector<std::shared_ptr<velmora::kestrine::KSBeacon>> makeRecords(const std::vector<BeaconData>& data) {
+  std::vector<std::shared_ptr<velmora::kestrine::KSBeacon>> out;
   out.reserve(data.size());
   for (const auto& b : data) {
-    auto r = std::make_shared<kestrine::KSBeacon>();
+    auto r = std::make_shared<velmora::kestrine::KSBeacon>();
     r->setBeaconID(b.beaconID);
     r->setSerialNumber(b.serialNumber);
     r->setBluetoothAddress(b.bluetoothAddress);
@@ -303,15 +303,15 @@ std::vector<std::shared_ptr<kestrine::KSBeacon>> makeRecords(const std::vector<B
     r->setSiteID(b.siteID);
     r->setSyncStatus(b.status);
     r->setSyncedAt(b.syncedAt);
-    auto mapPoint = std::make_shared<kestrine::KSMapPoint>();
-    mapPoint->setPoint(kestrine::KSPoint::pointWithXY(b.x, b.y));
+    auto mapPoint = std::make_shared<velmora::kestrine::KSMapPoint>();
+    mapPoint->setPoint(velmora::kestrine::KSPoint::pointWithXY(b.x, b.y));
     r->setMapPoint(mapPoint);
-    auto category = std::make_shared<kestrine::KSCategory>();
+    auto category = std::make_shared<velmora::kestrine::KSCategory>();
     category->setCategoryID(b.categoryID);
     category->setName(b.categoryName);
-    kestrine::KSCategory::CustomValues values;
+    velmora::kestrine::KSCategory::CustomValues values;
     for (int v = 0; v < 2; ++v) {
-      auto value = std::make_shared<kestrine::KSCustomValue>();
+      auto value = std::make_shared<velmora::kestrine::KSCustomValue>();
       value->setKey(v == 0 ? "colour" : "floor");
       value->setValue(v == 0 ? "blue" : "2");
       value->setCustomValueID(b.beaconID + "-" + std::to_string(v));
@@ -330,14 +330,14 @@ void BM_ManagerSync(benchmark::State& state) {
   const auto updated = makeRecords(makeBeacons(1));
   for (auto _ : state) {
     velmora::testing::TempDir dir;
-    auto scheduler = std::make_shared<platform::dispatch::ThreadScheduler>();
-    kestrine::KSLocalStorageManager::Environment env;
-    env.provider = std::make_shared<kestrine::KSManagedObjectContextProvider>(dir.path(), scheduler);
+    auto scheduler = std::make_shared<velmora::platform::dispatch::ThreadScheduler>();
+    velmora::kestrine::KSLocalStorageManager::Environment env;
+    env.provider = std::make_shared<velmora::kestrine::KSManagedObjectContextProvider>(dir.path(), scheduler);
     env.scheduler = scheduler;
-    auto manager = kestrine::KSLocalStorageManager::create(std::move(env));
+    auto manager = velmora::kestrine::KSLocalStorageManager::create(std::move(env));
     // The store is opened before the clock starts, as the raw loop's file is.
     auto store = manager->mainContext();
-    const auto through = [&](const std::vector<std::shared_ptr<kestrine::KSBeacon>>& records) {
+    const auto through = [&](const std::vector<std::shared_ptr<velmora::kestrine::KSBeacon>>& records) {
       return [&records, &manager, &store](int from, int to) {
         for (int i = from; i < to; ++i) {
           manager->storeBeacon(records[i]);

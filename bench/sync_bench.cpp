@@ -16,7 +16,7 @@
 #include "beacons/foundation/KSConfigurator.h"
 #include "beacons/foundation/KSOperationQueue.h"
 #include "beacons/foundation/KSOptionKeys.h"
-#include "beacons/http/KSAFNetworkReachabilityManager.h"
+#include "beacons/http/KSNetworkReachabilityManager.h"
 #include "beacons/foundation/KSInstanceProvider.h"
 #include "beacons/model/KSLocalStoragePort.h"
 #include "beacons/ranging/KSApiServiceAdapters.h"
@@ -32,7 +32,7 @@
 
 namespace {
 
-using namespace kestrine;
+using namespace velmora::kestrine;
 
 constexpr std::string_view kUUID = "E2C56DB5-DFFB-48D2-B060-D0F5A71096E0";
 constexpr int kPageSize = 100;
@@ -58,8 +58,8 @@ std::shared_ptr<KSBeacon> syncedBeacon(int i) {
   auto b = std::make_shared<KSBeacon>();
   b->setBeaconID(fmt::format("b-{}", i));
   b->setProximityUUIDString(std::string(kUUID));
-  b->setMajor(platform::Value(i / 1000 + 1));
-  b->setMinor(platform::Value(i % 1000));
+  b->setMajor(velmora::platform::Value(i / 1000 + 1));
+  b->setMinor(velmora::platform::Value(i % 1000));
   b->setSiteID(fmt::format("s-{}", i % 20));
   testsupport::setOwnership(*b, 1);
   return b;  // the beacon ID made it synced
@@ -120,15 +120,15 @@ void BM_MergeLastFullSyncPage(benchmark::State& state) { merge(state, true); }
 
 constexpr int kAppBeacons = 10000;
 
-platform::Value beaconItem(int i) {
-  return platform::Value::makeDict(
+velmora::platform::Value beaconItem(int i) {
+  return velmora::platform::Value::makeDict(
       {{"id", fmt::format("b-{}", i)},
        {"serialNumber", fmt::format("SN-{}", i)},
        {"proximityUUID", std::string(kUUID)},
        {"major", i / 1000 + 1},
        {"minor", i % 1000},
        {"siteID", fmt::format("s-{}", i % 20)},
-       {"networkAccess", platform::Value::makeDict({{"ownership", platform::Value::makeDict({{"id", 1}})}})}});
+       {"networkAccess", velmora::platform::Value::makeDict({{"ownership", velmora::platform::Value::makeDict({{"id", 1}})}})}});
 }
 
 // The SDK as the API sees it: running, with a verified token.
@@ -143,10 +143,10 @@ struct RunningSDK : KSApiSDKPort {
 struct AppSyncWorld {
   explicit AppSyncWorld(const velmora::testing::BeaconCloudFake& cloud) {
     // HTTP tasks in flight hold the virtual clock still while the loopback server answers.
-    platform::dispatch::Scheduler::setShared(world.scheduler);
+    velmora::platform::dispatch::Scheduler::setShared(world.scheduler);
     provider = KSInstanceProvider::create(world.bundle());
     auto configurator = KSConfigurator::create(provider, {});
-    configurator->setUserOptions({{std::string(KSOptionCacheAllBeaconsForApp), platform::Value(true)}});
+    configurator->setUserOptions({{std::string(KSOptionCacheAllBeaconsForApp), velmora::platform::Value(true)}});
     provider->installMaker<KSConfigurator>(std::string(KSConfigurator::kSingletonName),
                                            [configurator](KSInstanceProvider&) { return configurator; });
     KSLocalStorageManager::Environment env;
@@ -155,7 +155,7 @@ struct AppSyncWorld {
     store = KSLocalStorageManager::create(std::move(env));
 
     client = KSApiClient::create(cloud.baseUrl(), world.scheduler);
-    reachability = KSAFNetworkReachabilityManager::initWithReachability(world.reachability->forInternet(),
+    reachability = KSNetworkReachabilityManager::initWithReachability(world.reachability->forInternet(),
                                                                         world.scheduler, world.center);
     reachability->startMonitoring();
     KSApiOperationManagerPorts ports;
@@ -177,7 +177,7 @@ struct AppSyncWorld {
   ~AppSyncWorld() {
     manager.reset();
     world.runUntilIdle();
-    platform::dispatch::Scheduler::setShared(nullptr);
+    velmora::platform::dispatch::Scheduler::setShared(nullptr);
   }
   // Until the last page is merged and the store has written and saved it.
   bool sync() {
@@ -193,14 +193,14 @@ struct AppSyncWorld {
   std::shared_ptr<KSInstanceProvider> provider;
   std::shared_ptr<KSLocalStorageManager> store;
   std::shared_ptr<KSApiClient> client;
-  std::shared_ptr<KSAFNetworkReachabilityManager> reachability;
+  std::shared_ptr<KSNetworkReachabilityManager> reachability;
   std::shared_ptr<KSApiOperationManager> manager;
   std::shared_ptr<KSBeaconManagerInternal> hub;
 };
 
 void BM_AppWideSyncIntoStore(benchmark::State& state) {
   velmora::testing::BeaconCloudFake cloud;
-  platform::Array items;
+  velmora::platform::Array items;
   for (int i = 0; i < kAppBeacons; ++i) items.push_back(beaconItem(i));
   cloud.putList("beacons", "beacons", std::move(items));
   std::size_t cached = 0;
@@ -216,7 +216,7 @@ void BM_AppWideSyncIntoStore(benchmark::State& state) {
     state.PauseTiming();
     cached = w->hub->allCachedBeacons().size();
     if (auto context = w->store->mainContext()) {
-      context->performAndWait([&](platform::store::StoreContext& c) { rows = c.count("KSBeacon", {}).value_or(-1); });
+      context->performAndWait([&](velmora::platform::store::StoreContext& c) { rows = c.count("KSBeacon", {}).value_or(-1); });
     }
     w.reset();
     state.ResumeTiming();

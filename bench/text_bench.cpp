@@ -9,12 +9,12 @@
 
 namespace {
 
-using platform::text::FixedDateFormat;
-using platform::text::LibraryDateFormat;
+using velmora::platform::text::FixedDateFormat;
+using velmora::platform::text::LibraryDateFormat;
 
 // A zone with daylight-saving changes, so the local-time path does real offset work.
 struct BerlinZone {
-  BerlinZone() { platform::text::DefaultTimeZone::set("Europe/Berlin"); }
+  BerlinZone() { velmora::platform::text::DefaultTimeZone::set("Europe/Berlin"); }
 };
 
 // Each case runs twice: on the fixed layouts (FixedDateFormat) and, for comparison, on the

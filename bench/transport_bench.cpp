@@ -23,8 +23,8 @@
 
 namespace {
 
-using namespace kestrine;
-using platform::Bytes;
+using namespace velmora::kestrine;
+using velmora::platform::Bytes;
 
 class MonitoringOff final : public KSBeaconRegionMonitoringSwitch {
  public:
@@ -34,22 +34,22 @@ class MonitoringOff final : public KSBeaconRegionMonitoringSwitch {
 
 void BM_TransportTenKiBEachWay(benchmark::State& state) {
   testsupport::CentralWorld cw;
-  platform::dispatch::Scheduler::setShared(cw.world.scheduler);
+  velmora::platform::dispatch::Scheduler::setShared(cw.world.scheduler);
   auto manager = KSBeaconOperationManager::create(cw.world.scheduler, std::make_shared<MonitoringOff>());
   cw.makeClient(manager);
   manager->setCentralManagerClient(cw.client);
-  const platform::Uuid id = platform::Uuid::random();
-  using namespace platform::bluetooth;
-  auto server = platform::sim::SimGattServer::create(
+  const velmora::platform::Uuid id = velmora::platform::Uuid::random();
+  using namespace velmora::platform::bluetooth;
+  auto server = velmora::platform::sim::SimGattServer::create(
       cw.world.radio->timeline(),
       {{gattUUID(KSServiceUUIDStringKestrineLong),
         {{gattUUID(KSCharacteristicUUIDStringControl), kPropertyWrite, {}},
          {gattUUID(KSCharacteristicUUIDStringIndicator), kPropertyNotify, {}}}}});
   cw.world.radio->setGattServer(id, server);
-  auto app = platform::sim::SimBeaconApplication::install(server, cw.world.radio->timeline(),
+  auto app = velmora::platform::sim::SimBeaconApplication::install(server, cw.world.radio->timeline(),
                                                           gattUUID(KSCharacteristicUUIDStringControl),
                                                           gattUUID(KSCharacteristicUUIDStringIndicator));
-  auto engine = platform::sim::SimTransportEngine::create();
+  auto engine = velmora::platform::sim::SimTransportEngine::create();
   engine->attach(*app);
   const Bytes request(10 * 1024, 0x5A);
   const Bytes reply(10 * 1024, 0xA5);
@@ -74,25 +74,25 @@ void BM_TransportTenKiBEachWay(benchmark::State& state) {
   state.counters["virtual_s"] = benchmark::Counter(virtualSeconds, benchmark::Counter::kAvgIterations);
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(request.size() + reply.size()));
   cw.world.runUntilIdle();
-  platform::dispatch::Scheduler::setShared(nullptr);
+  velmora::platform::dispatch::Scheduler::setShared(nullptr);
 }
 BENCHMARK(BM_TransportTenKiBEachWay)->Unit(benchmark::kMillisecond);
 
 void BM_TypeOneLogin(benchmark::State& state) {
-  auto scheduler = std::make_shared<platform::dispatch::VirtualScheduler>();
-  using namespace platform::bluetooth;
+  auto scheduler = std::make_shared<velmora::platform::dispatch::VirtualScheduler>();
+  using namespace velmora::platform::bluetooth;
   auto link = velmora::testing::SimGattLink::make(
       scheduler, {{gattUUID(KSServiceUUIDStringKestrineLong),
                    {{gattUUID(KSCharacteristicUUIDStringWater), kPropertyRead, {}},
                     {gattUUID(KSCharacteristicUUIDStringMilk), kPropertyWrite, {}},
                     {gattUUID(KSCharacteristicUUIDStringIndicator), kPropertyRead | kPropertyNotify, {}}}}});
   scheduler->advanceBy(0.1);
-  auto responder = platform::sim::SimLoginResponder::install(
+  auto responder = velmora::platform::sim::SimLoginResponder::install(
       link.server, {gattUUID(KSCharacteristicUUIDStringWater), gattUUID(KSCharacteristicUUIDStringMilk),
                     gattUUID(KSCharacteristicUUIDStringIndicator)});
   // No status block: nothing goes to the cloud.
   responder->setWater({0x01, 0x03, 0xAA, 0xBB, 0xCC});
-  auto random = platform::crypto::RandomSource::constant(0xA5);
+  auto random = velmora::platform::crypto::RandomSource::constant(0xA5);
   responder->setMilkFunction([random](const Bytes& water) { return KSBeaconLoginCommand::milkForWater(water, {}, *random); });
   auto queue = scheduler->makeSerialQueue("com.kestrine.configuration");
   for (auto _ : state) {

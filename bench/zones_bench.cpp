@@ -21,7 +21,7 @@
 
 namespace {
 
-using namespace kestrine;
+using namespace velmora::kestrine;
 using Beacons = std::vector<std::shared_ptr<KSBeacon>>;
 
 struct SiteCache : KSZoneSiteSource {
@@ -56,7 +56,7 @@ std::shared_ptr<KSCustomValue> value(std::string key, std::string v) {
 
 void BM_ZoneHandler(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
-  auto scheduler = std::make_shared<platform::dispatch::VirtualScheduler>();
+  auto scheduler = std::make_shared<velmora::platform::dispatch::VirtualScheduler>();
   auto sites = std::make_shared<SiteCache>();
   for (int s = 0; s < 10; ++s) {
     auto site = std::make_shared<KSSite>();
@@ -85,7 +85,7 @@ void BM_ZoneHandler(benchmark::State& state) {
   }
   KSZoneMonitor::Ports ports;
   ports.scheduler = scheduler;
-  ports.center = std::make_shared<platform::NotificationCenter>();
+  ports.center = std::make_shared<velmora::platform::NotificationCenter>();
   ports.sites = sites;
   ports.isCurrentlyInSession = [] { return true; };
   auto delegate = std::make_shared<Ranged>();
@@ -104,9 +104,9 @@ void BM_ZoneHandler(benchmark::State& state) {
 BENCHMARK(BM_ZoneHandler)->Arg(100)->Arg(1000)->Unit(benchmark::kMicrosecond);
 
 void BM_LassoBuildAndParse(benchmark::State& state) {
-  const platform::Dict request{{"Amount", 1000}, {"Transaction", "Code"}, {"Code", "SPRING-24"},
+  const velmora::platform::Dict request{{"Amount", 1000}, {"Transaction", "Code"}, {"Code", "SPRING-24"},
                                {"OfferId", "OFFER-000123"}, {"ReferenceId", "REF-9"}};
-  const auto now = platform::Date::fromUnixSeconds(1714564800);
+  const auto now = velmora::platform::Date::fromUnixSeconds(1714564800);
   for (auto _ : state) {
     auto packet = KSKLassoPacketData(request, now);
     auto parsed = KSKLassoParseData(*packet);

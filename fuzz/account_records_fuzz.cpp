@@ -21,7 +21,7 @@ namespace {
 
 template <class T>
 void roundTrip(std::string_view text) {
-  platform::Error error;
+  velmora::platform::Error error;
   auto record = T::initWithString(text, &error);
   if (!record) return;
   (void)record->description();
@@ -35,19 +35,19 @@ void roundTrip(std::string_view text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const bool quiet = [] {
-    platform::Log::setSink([](platform::LogLevel, std::string_view, std::string_view) {});
+    velmora::platform::Log::setSink([](velmora::platform::LogLevel, std::string_view, std::string_view) {});
     return true;
   }();
   (void)quiet;
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  roundTrip<kestrine::KSBeaconVisit>(text);
-  roundTrip<kestrine::KSBeaconRegionVisit>(text);
-  roundTrip<kestrine::KSEvent>(text);
-  roundTrip<kestrine::KSSite>(text);
-  roundTrip<kestrine::KSApp>(text);
-  roundTrip<kestrine::KSTeamInvite>(text);
-  if (auto app = kestrine::KSApp::initWithString(text)) (void)app->remoteOptions();
-  if (auto site = kestrine::KSSite::initWithString(text)) {
+  roundTrip<velmora::kestrine::KSBeaconVisit>(text);
+  roundTrip<velmora::kestrine::KSBeaconRegionVisit>(text);
+  roundTrip<velmora::kestrine::KSEvent>(text);
+  roundTrip<velmora::kestrine::KSSite>(text);
+  roundTrip<velmora::kestrine::KSApp>(text);
+  roundTrip<velmora::kestrine::KSTeamInvite>(text);
+  if (auto app = velmora::kestrine::KSApp::initWithString(text)) (void)app->remoteOptions();
+  if (auto site = velmora::kestrine::KSSite::initWithString(text)) {
     (void)site->location();
     (void)site->customValueForKey();
   }

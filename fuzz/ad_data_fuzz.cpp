@@ -14,7 +14,7 @@
 #include "beacons/bluetooth/KSEddystoneDefinitions.h"
 #include "beacons/bluetooth/SecureDescrambling.h"
 
-using namespace kestrine;
+using namespace velmora::kestrine;
 
 namespace {
 

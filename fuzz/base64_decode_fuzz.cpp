@@ -9,7 +9,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  const auto decoded = platform::crypto::base64Decode(text);
-  if (decoded && platform::crypto::base64Encode(*decoded) != text) std::abort();
+  const auto decoded = velmora::platform::crypto::base64Decode(text);
+  if (decoded && velmora::platform::crypto::base64Encode(*decoded) != text) std::abort();
   return 0;
 }

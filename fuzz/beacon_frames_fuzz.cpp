@@ -12,9 +12,9 @@
 #include "beacons/model/KSAdDataConstants.h"
 #include "beacons/model/KSBeacon.h"
 
-using namespace kestrine;
-using platform::Bytes;
-using platform::Value;
+using namespace velmora::kestrine;
+using velmora::platform::Bytes;
+using velmora::platform::Value;
 
 namespace {
 
@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   double at = 0;
   while (p < end) {
     std::uint8_t op = *p++;
-    platform::Dict ad{{std::string(KSAdDataTimestampKey), Value(platform::Date::fromReferenceSeconds(at++))}};
+    velmora::platform::Dict ad{{std::string(KSAdDataTimestampKey), Value(velmora::platform::Date::fromReferenceSeconds(at++))}};
     std::string_view type;
     switch (op % 3) {
       case 0: {

@@ -17,26 +17,26 @@
 #include "platform/sim/SimLoginResponder.h"
 #include "testing/SimGattLink.h"
 
-using namespace kestrine;
-using platform::Bytes;
+using namespace velmora::kestrine;
+using velmora::platform::Bytes;
 
 namespace {
 
 // The cloud, answered on the scheduler's main queue with the input's reply text.
 class InProcessCloud final : public KSBeaconConfigurationCloud {
  public:
-  InProcessCloud(std::shared_ptr<platform::dispatch::Queue> queue, std::string milk, bool fail)
+  InProcessCloud(std::shared_ptr<velmora::platform::dispatch::Queue> queue, std::string milk, bool fail)
       : KSBeaconConfigurationCloud(nullptr), queue_(std::move(queue)), milk_(std::move(milk)), fail_(fail) {}
   void getMilk(const KSBeacon&, const Bytes&, const Bytes&, Success success, Failure failure) override {
     queue_->async([this, success, failure] {
-      if (fail_) return failure(platform::Error("fuzz", 500, "refused"));
-      success(platform::Value::makeDict({{"milk", milk_}}));
+      if (fail_) return failure(velmora::platform::Error("fuzz", 500, "refused"));
+      success(velmora::platform::Value::makeDict({{"milk", milk_}}));
     });
   }
   void postStatus(const std::shared_ptr<KSBeacon>&, const Bytes&) override {}
 
  private:
-  std::shared_ptr<platform::dispatch::Queue> queue_;
+  std::shared_ptr<velmora::platform::dispatch::Queue> queue_;
   std::string milk_;
   bool fail_;
 };
@@ -67,8 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Bytes milkReply = in.field();
   const Bytes passcode(16, 0x42);
 
-  auto scheduler = std::make_shared<platform::dispatch::VirtualScheduler>();
-  using namespace platform::bluetooth;
+  auto scheduler = std::make_shared<velmora::platform::dispatch::VirtualScheduler>();
+  using namespace velmora::platform::bluetooth;
   auto link = velmora::testing::SimGattLink::make(
       scheduler, {{gattUUID(KSServiceUUIDStringKestrineLong),
                    {{gattUUID(KSCharacteristicUUIDStringWater), kPropertyRead, {}},
@@ -79,13 +79,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     {gattUUID(ESCharacteristicUUIDStringUnlock), kPropertyRead | kPropertyWrite, {}}}}});
   scheduler->advanceBy(0.1);
   auto queue = scheduler->makeSerialQueue("fuzz");
-  auto responder = platform::sim::SimLoginResponder::install(
+  auto responder = velmora::platform::sim::SimLoginResponder::install(
       link.server, {gattUUID(KSCharacteristicUUIDStringWater), gattUUID(KSCharacteristicUUIDStringMilk),
                     gattUUID(KSCharacteristicUUIDStringIndicator)});
   responder->setWater(water);
   responder->setStatusBlock(status);
   if (flags & 0x04) responder->setVerdict(verdict);
-  auto lock = platform::sim::SimEddystoneLock::install(
+  auto lock = velmora::platform::sim::SimEddystoneLock::install(
       link.server, {gattUUID(ESCharacteristicUUIDStringLockstate), gattUUID(ESCharacteristicUUIDStringUnlock)}, passcode);
   lock->setChallenge(challenge);
   lock->setLockStateValue(lockState);
@@ -100,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto login = KSBeaconLoginCommand::create(beacon, link.peripheral, queue, given);
     login->setCloud(std::make_shared<InProcessCloud>(scheduler->mainQueue(),
                                                      std::string(milkReply.begin(), milkReply.end()), flags & 0x08));
-    login->setRandomSource(platform::crypto::RandomSource::constant(0xA5));
+    login->setRandomSource(velmora::platform::crypto::RandomSource::constant(0xA5));
     command = login;
   }
   int calls = 0;

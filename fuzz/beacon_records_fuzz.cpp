@@ -21,7 +21,7 @@ namespace {
 
 template <class T>
 void roundTrip(std::string_view text) {
-  platform::Error error;
+  velmora::platform::Error error;
   auto record = T::initWithString(text, &error);
   if (!record) return;
   (void)record->description();
@@ -35,22 +35,22 @@ void roundTrip(std::string_view text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const bool quiet = [] {
-    platform::Log::setSink([](platform::LogLevel, std::string_view, std::string_view) {});
+    velmora::platform::Log::setSink([](velmora::platform::LogLevel, std::string_view, std::string_view) {});
     return true;
   }();
   (void)quiet;
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  roundTrip<kestrine::KSBeaconRegion>(text);
-  roundTrip<kestrine::KSBeaconVersion>(text);
-  roundTrip<kestrine::KSNetworkAccess>(text);
-  roundTrip<kestrine::KSAlert>(text);
-  roundTrip<kestrine::KSMapPoint>(text);
-  roundTrip<kestrine::KSResource>(text);
-  roundTrip<kestrine::KSDateRange>(text);
-  roundTrip<kestrine::KSEddystone>(text);
-  roundTrip<kestrine::KSCategory>(text);
+  roundTrip<velmora::kestrine::KSBeaconRegion>(text);
+  roundTrip<velmora::kestrine::KSBeaconVersion>(text);
+  roundTrip<velmora::kestrine::KSNetworkAccess>(text);
+  roundTrip<velmora::kestrine::KSAlert>(text);
+  roundTrip<velmora::kestrine::KSMapPoint>(text);
+  roundTrip<velmora::kestrine::KSResource>(text);
+  roundTrip<velmora::kestrine::KSDateRange>(text);
+  roundTrip<velmora::kestrine::KSEddystone>(text);
+  roundTrip<velmora::kestrine::KSCategory>(text);
 
-  if (auto category = kestrine::KSCategory::initWithString(text)) {
+  if (auto category = velmora::kestrine::KSCategory::initWithString(text)) {
     const auto [values, map] = category->customValuesAndMap();
     if (map.has_value() != (values.has_value() && !values->empty())) std::abort();
     if (map) {

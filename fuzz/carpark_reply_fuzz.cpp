@@ -22,7 +22,7 @@ namespace {
 
 template <class R>
 std::optional<R> decodeAs(std::string_view text, const velmora::DateRule* dates = nullptr) {
-  platform::Error error;
+  velmora::platform::Error error;
   auto record = velmora::decodeRecordJSON<R>(text, &error, dates);
   if (!record && error.domain.empty()) std::abort();
   return record;

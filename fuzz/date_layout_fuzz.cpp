@@ -13,8 +13,8 @@
 
 namespace {
 
-using platform::text::FixedDateFormat;
-using platform::text::LibraryDateFormat;
+using velmora::platform::text::FixedDateFormat;
+using velmora::platform::text::LibraryDateFormat;
 
 constexpr std::string_view kPatterns[] = {
     "yyyy-MM-dd'T'HH:mm:ss", "yyyy-MM-dd'T'HH:mm:ss.SSS", "yyyy-MM-dd'T'HH:mm:ss.SSSZ", "yyyy-MM-dd HH:mm:ss Z",
@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const LibraryDateFormat* library[] = {new LibraryDateFormat(kPatterns[0]), new LibraryDateFormat(kPatterns[1]),
                                                new LibraryDateFormat(kPatterns[2]), new LibraryDateFormat(kPatterns[3])};
   const std::size_t p = data[0] % 4;
-  platform::text::DefaultTimeZone::set(kZones[(data[0] / 4) % 4]);
+  velmora::platform::text::DefaultTimeZone::set(kZones[(data[0] / 4) % 4]);
   const std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
   const auto mine = fixed[p]->parse(text);
   if (!hasShape(text, kShapes[p])) {

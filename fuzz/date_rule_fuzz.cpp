@@ -25,17 +25,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const std::string_view* current = nullptr;
   const std::string_view* zone = &kZones[data[0] % std::size(kZones)];
   if (zone != current) {
-    if (!platform::text::DefaultTimeZone::set(*zone)) std::abort();
+    if (!velmora::platform::text::DefaultTimeZone::set(*zone)) std::abort();
     current = zone;
   }
   const std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
-  const platform::Value value(text);
+  const velmora::platform::Value value(text);
 
-  platform::Error statusError;
+  velmora::platform::Error statusError;
   const auto status = velmora::statusDateRule()(value, "entryTime", &statusError);
   if (!status && statusError.debugDescription() != "Cannot decode date string " + text) std::abort();
 
-  platform::Error exitError;
+  velmora::platform::Error exitError;
   const auto exit = velmora::laneExitDateRule()(value, "entryTime", &exitError);
   if (!exit && exitError.debugDescription() != "Cannot decode date string " + text) std::abort();
   if (exit && (!status || !(*status == *exit))) std::abort();

@@ -7,19 +7,19 @@
 #include "platform/defaults/BinaryPropertyList.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  auto dict = platform::defaults::BinaryPropertyList::decode(reinterpret_cast<const char*>(data), size);
+  auto dict = velmora::platform::defaults::BinaryPropertyList::decode(reinterpret_cast<const char*>(data), size);
   if (dict) {
     // Whatever was read must be writable again.
-    auto bytes = platform::defaults::BinaryPropertyList::encode(*dict);
-    if (bytes) (void)platform::defaults::BinaryPropertyList::decode(bytes->data(), bytes->size());
+    auto bytes = velmora::platform::defaults::BinaryPropertyList::encode(*dict);
+    if (bytes) (void)velmora::platform::defaults::BinaryPropertyList::decode(bytes->data(), bytes->size());
     for (const auto& [key, value] : *dict) {
       if (!value.array()) continue;
-      platform::Error error;
-      auto sessions = kestrine::KSSession::arrayOfModelsFromDictionaries(value, &error);
+      velmora::platform::Error error;
+      auto sessions = velmora::kestrine::KSSession::arrayOfModelsFromDictionaries(value, &error);
       if (!sessions) continue;
       for (const auto& session : *sessions) {
         (void)session->toDictionary();
-        (void)session->backgroundScanTimeIntervalSinceDate(platform::Date());
+        (void)session->backgroundScanTimeIntervalSinceDate(velmora::platform::Date());
       }
     }
   }

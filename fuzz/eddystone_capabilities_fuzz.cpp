@@ -7,8 +7,8 @@
 #include "beacons/configuration/KSBeaconReadSettingsEddystoneOperation.h"
 #include "beacons/configuration/KSSettingsKeys.h"
 
-using namespace kestrine;
-using platform::Bytes;
+using namespace velmora::kestrine;
+using velmora::platform::Bytes;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const Bytes value(data, data + size);

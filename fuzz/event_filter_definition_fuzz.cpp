@@ -18,8 +18,8 @@
 
 namespace {
 
-using kestrine::KSBeacon;
-using Beacons = kestrine::KSEventFiltering::Beacons;
+using velmora::kestrine::KSBeacon;
+using Beacons = velmora::kestrine::KSEventFiltering::Beacons;
 
 const Beacons& fixture() {
   static const Beacons beacons = [] {
@@ -30,7 +30,7 @@ const Beacons& fixture() {
       auto b = std::make_shared<KSBeacon>();
       b->setBeaconID("b-" + std::to_string(i));
       b->setAccuracy(accuracies[i]);
-      auto c = std::make_shared<kestrine::KSCategory>();
+      auto c = std::make_shared<velmora::kestrine::KSCategory>();
       c->setName(std::string(names[i]));
       if (i != 2) b->setCategories(std::vector{c});
       out.push_back(b);
@@ -44,18 +44,18 @@ const Beacons& fixture() {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const bool quiet = [] {
-    platform::Log::setSink([](platform::LogLevel, std::string_view, std::string_view) {});
+    velmora::platform::Log::setSink([](velmora::platform::LogLevel, std::string_view, std::string_view) {});
     return true;
   }();
   (void)quiet;
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  auto definition = platform::json::parse(text);
+  auto definition = velmora::platform::json::parse(text);
   if (!definition) return 0;
-  kestrine::KSEventFilterResolver resolver;
+  velmora::kestrine::KSEventFilterResolver resolver;
   auto filter = resolver.resolveFilterFromDefinition(*definition);
-  (void)kestrine::KSEventFilterResolver::timeIntervalParamFromFilterDefinition(*definition, "interval");
+  (void)velmora::kestrine::KSEventFilterResolver::timeIntervalParamFromFilterDefinition(*definition, "interval");
   if (!filter) return 0;
-  kestrine::KSEventFilterContext context;
+  velmora::kestrine::KSEventFilterContext context;
   context.setBeaconsToFilter(fixture());
   auto out = filter->filterBeaconsForEvent(context);
   if (!out || out->size() > fixture().size()) std::abort();

@@ -21,9 +21,9 @@
 #include "platform/core/Json.h"
 #include "platform/crypto/Base64.h"
 
-using namespace kestrine;
-using platform::Bytes;
-using platform::Value;
+using namespace velmora::kestrine;
+using velmora::platform::Bytes;
+using velmora::platform::Value;
 
 namespace {
 
@@ -32,7 +32,7 @@ void check(bool ok) {
 }
 
 void records(std::string_view text) {
-  const auto reply = platform::json::parse(text);
+  const auto reply = velmora::platform::json::parse(text);
   if (!reply) return;
   const Value& firmware = (*reply)["firmware"];
   (void)KSBeaconFirmwareUpdateOperation::recordText(firmware, "version");
@@ -40,7 +40,7 @@ void records(std::string_view text) {
   (void)KSBeaconFirmwareUpdateOperation::recordFeatureBitmask(firmware);
   const Value& settings = (*reply)["settings"];
   if (const auto* s = settings.string()) {
-    if (const auto blob = platform::crypto::base64Decode(*s)) {
+    if (const auto blob = velmora::platform::crypto::base64Decode(*s)) {
       const auto cut = KSBeaconFirmwareUpdateOperation::cutFutureSettings(*blob);
       check(cut.has_value() == (blob->size() >= 33 && blob->size() - 32 <= KSFirmwareFutureSettingsMaxBulk));
       if (cut) check(cut->iv.size() == 16 && cut->mac.size() == 16 && cut->bulk.size() == blob->size() - 32);
@@ -70,7 +70,7 @@ void disposition(std::string_view text) {
 }
 
 void polledStatus(std::string_view text) {
-  const auto status = platform::json::parse(text);
+  const auto status = velmora::platform::json::parse(text);
   if (!status) return;
   KSBeacon beacon;
   Value ad = Value::makeDict({{std::string(KSAdDataTypeKey), std::string(KSAdDataTypeEncryptedStatusKey)}});

@@ -3,18 +3,18 @@
 #include <cstdlib>
 
 #include "HttpReplyInput.h"
-#include "beacons/http/KSAFHTTPResponseSerializer.h"
+#include "beacons/http/KSHTTPResponseSerializer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const auto compound = kestrine::KSAFCompoundResponseSerializer::compoundSerializerWithResponseSerializers(
-      {kestrine::KSAFJSONResponseSerializer::serializer(), kestrine::KSAFXMLParserResponseSerializer::serializer(),
-       kestrine::KSAFPropertyListResponseSerializer::serializer()});
-  static const auto base = kestrine::KSAFHTTPResponseSerializer::serializer();
+  static const auto compound = velmora::kestrine::KSCompoundResponseSerializer::compoundSerializerWithResponseSerializers(
+      {velmora::kestrine::KSJSONResponseSerializer::serializer(), velmora::kestrine::KSXMLParserResponseSerializer::serializer(),
+       velmora::kestrine::KSPropertyListResponseSerializer::serializer()});
+  static const auto base = velmora::kestrine::KSHTTPResponseSerializer::serializer();
   const auto input = fuzzing::httpReplyFrom(data, size);
-  std::optional<platform::Error> error;
+  std::optional<velmora::platform::Error> error;
   (void)compound->responseObjectForResponse(&input.response, input.body, &error);
-  std::optional<platform::Error> baseError;
-  const platform::Value bytes = base->responseObjectForResponse(&input.response, input.body, &baseError);
+  std::optional<velmora::platform::Error> baseError;
+  const velmora::platform::Value bytes = base->responseObjectForResponse(&input.response, input.body, &baseError);
   if (input.body.has_value() != !bytes.isAbsent()) std::abort();
   return 0;
 }

@@ -3,25 +3,25 @@
 #include <cstdlib>
 
 #include "HttpReplyInput.h"
-#include "beacons/http/KSAFHTTPResponseSerializer.h"
+#include "beacons/http/KSHTTPResponseSerializer.h"
 #include "platform/core/Json.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const auto serializer = [] {
-    auto s = kestrine::KSAFJSONResponseSerializer::serializer();
+    auto s = velmora::kestrine::KSJSONResponseSerializer::serializer();
     return s;
   }();
   static const auto cleaning = [] {
-    auto s = kestrine::KSAFJSONResponseSerializer::serializer();
+    auto s = velmora::kestrine::KSJSONResponseSerializer::serializer();
     s->removesKeysWithNullValues = true;
     return s;
   }();
   const auto input = fuzzing::httpReplyFrom(data, size);
   for (const auto& s : {serializer, cleaning}) {
-    std::optional<platform::Error> error;
-    const platform::Value object = s->responseObjectForResponse(&input.response, input.body, &error);
-    if (!object.isAbsent() && !platform::json::write(object)) std::abort();
-    (void)kestrine::KSAFErrorOrUnderlyingErrorHasCodeInDomain(error);
+    std::optional<velmora::platform::Error> error;
+    const velmora::platform::Value object = s->responseObjectForResponse(&input.response, input.body, &error);
+    if (!object.isAbsent() && !velmora::platform::json::write(object)) std::abort();
+    (void)velmora::kestrine::KSErrorOrUnderlyingErrorHasCodeInDomain(error);
   }
   return 0;
 }

@@ -3,16 +3,16 @@
 #include <cstdlib>
 
 #include "HttpReplyInput.h"
-#include "beacons/http/KSAFHTTPResponseSerializer.h"
+#include "beacons/http/KSHTTPResponseSerializer.h"
 #include "platform/defaults/BinaryPropertyList.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const auto serializer = kestrine::KSAFPropertyListResponseSerializer::serializer();
+  static const auto serializer = velmora::kestrine::KSPropertyListResponseSerializer::serializer();
   const auto input = fuzzing::httpReplyFrom(data, size);
-  std::optional<platform::Error> error;
-  const platform::Value object = serializer->responseObjectForResponse(&input.response, input.body, &error);
+  std::optional<velmora::platform::Error> error;
+  const velmora::platform::Value object = serializer->responseObjectForResponse(&input.response, input.body, &error);
   if (!object.isAbsent()) {
-    using Plist = platform::defaults::BinaryPropertyList;
+    using Plist = velmora::platform::defaults::BinaryPropertyList;
     if (!Plist::encodeValue(object, Plist::Format::Binary) || !Plist::encodeValue(object, Plist::Format::Xml)) {
       std::abort();
     }

@@ -88,13 +88,13 @@ class RawReplyServer {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static RawReplyServer* server = new RawReplyServer();
-  static auto* session = new std::shared_ptr<platform::net::URLSession>(
-      platform::net::URLSession::create({.maximumResponseBytes = kCap}));
+  static auto* session = new std::shared_ptr<velmora::platform::net::URLSession>(
+      velmora::platform::net::URLSession::create({.maximumResponseBytes = kCap}));
   server->setReply(std::string(reinterpret_cast<const char*>(data), size));
 
   // The server closes after every reply, so no exchange waits for the time-out; it is
   // there for a reply that makes the engine wait for more than the server sends.
-  const platform::net::URLSessionReply reply = (*session)->sendSynchronousRequest(
+  const velmora::platform::net::URLSessionReply reply = (*session)->sendSynchronousRequest(
       {.url = "http://127.0.0.1:" + std::to_string(server->port()) + "/fuzz", .timeoutSeconds = 2});
   if (reply.error) {
     if (reply.response || reply.data) std::abort();

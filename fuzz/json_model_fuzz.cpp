@@ -9,17 +9,17 @@
 #include "beacons/foundation/KSJSONModelTestRecords.h"
 #include "platform/core/Log.h"
 
-using kestrine::testrecords::TestRecord;
-using kestrine::testrecords::TestVisit;
+using velmora::kestrine::testrecords::TestRecord;
+using velmora::kestrine::testrecords::TestVisit;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   // Missing-key warnings would flood the output; the import's own results are what count.
   static const bool quiet = [] {
-    platform::Log::setSink([](platform::LogLevel, std::string_view, std::string_view) {});
+    velmora::platform::Log::setSink([](velmora::platform::LogLevel, std::string_view, std::string_view) {});
     return true;
   }();
   (void)quiet;
-  platform::Error error;
+  velmora::platform::Error error;
   auto fromData = TestRecord::initWithData(std::span(data, size), &error);
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   auto fromText = TestRecord::initWithString(text, &error);

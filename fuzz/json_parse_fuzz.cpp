@@ -9,11 +9,11 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  auto value = platform::json::parse(text);
+  auto value = velmora::platform::json::parse(text);
   if (!value) return 0;
-  auto written = platform::json::write(*value);
+  auto written = velmora::platform::json::write(*value);
   if (!written) std::abort();  // everything read must be writable
-  auto again = platform::json::parse(*written);
+  auto again = velmora::platform::json::parse(*written);
   if (!again || !(*again == *value)) std::abort();
   return 0;
 }

@@ -12,7 +12,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
 
-  platform::Error error;
+  velmora::platform::Error error;
   if (auto model = velmora::decodeBeaconModelJSON(text, &error)) {
     auto again = velmora::encodeBeaconModelJSON(*model);
     if (!again) std::abort();
@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::abort();
   }
 
-  platform::Error resultError;
+  velmora::platform::Error resultError;
   if (auto result = velmora::decodeRecordJSON<velmora::BeaconServiceResult>(text, &resultError)) {
     auto again = velmora::encodeRecordJSON(*result);
     if (!again) std::abort();

@@ -9,14 +9,14 @@
 #include "beacons/microlocation/KSLassoPacket.h"
 #include "platform/core/Json.h"
 
-using namespace kestrine;
+using namespace velmora::kestrine;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const auto value = platform::json::parse(std::string_view(reinterpret_cast<const char*>(data), size));
+  const auto value = velmora::platform::json::parse(std::string_view(reinterpret_cast<const char*>(data), size));
   if (!value || !value->dict()) return 0;
-  const platform::Dict& dictionary = *value->dict();
-  const auto now = platform::Date::fromUnixSeconds(1714564800);
-  platform::Error error;
+  const velmora::platform::Dict& dictionary = *value->dict();
+  const auto now = velmora::platform::Date::fromUnixSeconds(1714564800);
+  velmora::platform::Error error;
   const auto packet = KSKLassoPacketData(dictionary, now, &error);
   if (!packet) {
     if (error.localizedDescription.empty()) std::abort();
@@ -25,21 +25,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (packet->size() > 256 || (*packet)[0] != packet->size() - 1) std::abort();
   const auto parse = KSKLassoParseData(*packet);
   if (!parse) std::abort();
-  const platform::Value parsed(*parse);
+  const velmora::platform::Value parsed(*parse);
   auto given = [&](std::string_view key) {
     auto it = dictionary.find(key);
-    return it == dictionary.end() ? platform::Value() : it->second;
+    return it == dictionary.end() ? velmora::platform::Value() : it->second;
   };
   if (const auto amount = given("Amount"); !amount.isAbsent()) {
     const auto sent = parsed["Amount"].toUInt64();
     if (!sent || static_cast<double>(*sent) != *amount.toDouble()) std::abort();
   }
-  const bool codeSent = given("Transaction") == platform::Value("Code");
+  const bool codeSent = given("Transaction") == velmora::platform::Value("Code");
   if (codeSent && !(parsed["Code"] == given("Code"))) std::abort();
   if (!codeSent && !parsed["Code"].isAbsent()) std::abort();
   for (std::string_view key : {KSKLassoValueTypeOfferIdKey, KSKLassoValueTypeReferenceIdKey}) {
     if (!(parsed[key] == given(key))) std::abort();
   }
-  if (!(parsed["DeviceTime"] == platform::Value(now))) std::abort();
+  if (!(parsed["DeviceTime"] == velmora::platform::Value(now))) std::abort();
   return 0;
 }

@@ -7,13 +7,13 @@
 
 #include "beacons/microlocation/KSLassoPacket.h"
 
-using namespace kestrine;
+using namespace velmora::kestrine;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const platform::Bytes bytes(data, data + size);
+  const velmora::platform::Bytes bytes(data, data + size);
   const auto parsed = KSKLassoParseData(bytes);
   if (!parsed) return 0;
-  if (size < 2 || !platform::Value(*parsed)[KSKLassoDataTypeKey].bytes()) std::abort();
+  if (size < 2 || !velmora::platform::Value(*parsed)[KSKLassoDataTypeKey].bytes()) std::abort();
   for (const auto& [key, value] : *parsed) {
     if (key == KSKLassoValueTypeAmountKey && !(value.toUInt64() && *value.toUInt64() <= 0xFFFFFFFFu)) std::abort();
     if (const std::string* text = value.string()) {
@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const std::size_t packet = bytes[0] < 3 ? 2 : static_cast<std::size_t>(bytes[0]) + 1;
   if (packet < size) {
-    const auto alone = KSKLassoParseData(platform::Bytes(bytes.begin(), bytes.begin() + static_cast<long>(packet)));
+    const auto alone = KSKLassoParseData(velmora::platform::Bytes(bytes.begin(), bytes.begin() + static_cast<long>(packet)));
     if (alone != parsed) std::abort();
   }
   return 0;

@@ -12,9 +12,9 @@
 #include "beacons/configuration/KSOfflineSettingsData.h"
 #include "beacons/configuration/KSSettingsKeys.h"
 
-using namespace kestrine;
-using platform::Bytes;
-using platform::Value;
+using namespace velmora::kestrine;
+using velmora::platform::Bytes;
+using velmora::platform::Value;
 
 namespace {
 
@@ -74,7 +74,7 @@ Value valueOf(Reader& r) {
       return d;
     }
     case 7: return Value::makeArray({r.bytes()});
-    default: return Value(platform::Null{});
+    default: return Value(velmora::platform::Null{});
   }
 }
 
@@ -82,12 +82,12 @@ Value valueOf(Reader& r) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   Reader r{data, size};
-  platform::Dict settings;
+  velmora::platform::Dict settings;
   while (!r.empty()) {
     const auto key = kKeys[r.byte() % std::size(kKeys)];
     settings[std::string(key)] = valueOf(r);
   }
-  platform::Error error;
+  velmora::platform::Error error;
   auto payload = offline_settings::unencryptedSettingsData(settings, &error);
   if (!payload) {
     if (error.localizedDescription.empty()) std::abort();

@@ -13,24 +13,24 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const bool quiet = [] {
-    platform::Log::setSink([](platform::LogLevel, std::string_view, std::string_view) {});
+    velmora::platform::Log::setSink([](velmora::platform::LogLevel, std::string_view, std::string_view) {});
     return true;
   }();
   (void)quiet;
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  auto reply = platform::json::parse(text);
+  auto reply = velmora::platform::json::parse(text);
   if (!reply) return 0;
-  const kestrine::KSPageReply page = kestrine::KSPageReplyFromObject(*reply);
+  const velmora::kestrine::KSPageReply page = velmora::kestrine::KSPageReplyFromObject(*reply);
   if (page.perPage && *page.perPage == 0) std::abort();
   if (!page.hasPagination && (page.pageCount != 0 || page.objectCount != 0)) std::abort();
-  const platform::Array* items = page.items.array();
+  const velmora::platform::Array* items = page.items.array();
   if (items == nullptr) return 0;
   for (const auto& item : *items) {
-    platform::Error error;
-    if (auto beacon = kestrine::KSBeacon::initWithDictionary(item, &error)) {
+    velmora::platform::Error error;
+    if (auto beacon = velmora::kestrine::KSBeacon::initWithDictionary(item, &error)) {
       if (!beacon->toJSONString()) std::abort();
     }
-    if (auto site = kestrine::KSSite::initWithDictionary(item, &error)) {
+    if (auto site = velmora::kestrine::KSSite::initWithDictionary(item, &error)) {
       if (!site->toJSONString()) std::abort();
     }
   }

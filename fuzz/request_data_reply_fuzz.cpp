@@ -12,9 +12,9 @@
 #include "platform/dispatch/VirtualScheduler.h"
 #include "testing/SimGattLink.h"
 
-using namespace kestrine;
-using platform::Bytes;
-using platform::sim::SimGattServer;
+using namespace velmora::kestrine;
+using velmora::platform::Bytes;
+using velmora::platform::sim::SimGattServer;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::vector<Bytes> replies;
@@ -25,8 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     carried += n;
     i += 1 + n;
   }
-  auto scheduler = std::make_shared<platform::dispatch::VirtualScheduler>();
-  using namespace platform::bluetooth;
+  auto scheduler = std::make_shared<velmora::platform::dispatch::VirtualScheduler>();
+  using namespace velmora::platform::bluetooth;
   auto link = velmora::testing::SimGattLink::make(
       scheduler, {{gattUUID(KSServiceUUIDStringKestrineLong),
                    {{gattUUID(KSCharacteristicUUIDStringControl), kPropertyWrite, {}},

@@ -11,8 +11,8 @@
 #include "beacons/configuration/KSEncryptedSettingsBlob.h"
 #include "platform/core/Json.h"
 
-using namespace kestrine;
-using platform::Bytes;
+using namespace velmora::kestrine;
+using velmora::platform::Bytes;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (failure.has_value() == (rest.size() == 16)) std::abort();
     return 0;
   }
-  auto reply = platform::json::parse(std::string_view(reinterpret_cast<const char*>(rest.data()), rest.size()));
+  auto reply = velmora::platform::json::parse(std::string_view(reinterpret_cast<const char*>(rest.data()), rest.size()));
   if (!reply) return 0;
   std::string error;
   auto blob = KSBeaconSettingsUpdateOperation::blobFromSettingsReply(*reply, &error);

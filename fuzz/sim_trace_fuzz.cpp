@@ -7,8 +7,8 @@
 #include "platform/sim/SimTrace.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  platform::sim::TraceError error;
-  auto trace = platform::sim::SimTrace::parse(std::string_view(reinterpret_cast<const char*>(data), size), &error);
+  velmora::platform::sim::TraceError error;
+  auto trace = velmora::platform::sim::SimTrace::parse(std::string_view(reinterpret_cast<const char*>(data), size), &error);
   if (!trace) {
     if (error.line < 1 || error.field.empty()) std::abort();
     return 0;

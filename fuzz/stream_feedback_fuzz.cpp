@@ -12,13 +12,13 @@
 #include "platform/dispatch/VirtualScheduler.h"
 #include "testing/SimGattLink.h"
 
-using namespace kestrine;
-using platform::Bytes;
-using platform::sim::SimGattServer;
+using namespace velmora::kestrine;
+using velmora::platform::Bytes;
+using velmora::platform::sim::SimGattServer;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  auto scheduler = std::make_shared<platform::dispatch::VirtualScheduler>();
-  using namespace platform::bluetooth;
+  auto scheduler = std::make_shared<velmora::platform::dispatch::VirtualScheduler>();
+  using namespace velmora::platform::bluetooth;
   auto link = velmora::testing::SimGattLink::make(
       scheduler, {{gattUUID(KSServiceUUIDStringKestrineLong),
                    {{gattUUID(KSCharacteristicUUIDStringGravy), kPropertyWriteWithoutResponse, {}},

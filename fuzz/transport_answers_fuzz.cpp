@@ -27,8 +27,8 @@
 #include "platform/sim/SimRadio.h"
 #include "platform/sim/SimReachability.h"
 
-using namespace kestrine;
-using platform::Bytes;
+using namespace velmora::kestrine;
+using velmora::platform::Bytes;
 
 namespace {
 
@@ -42,7 +42,7 @@ class NoHub final : public KSCentralManagerClientDelegate {
  public:
   bool centralManagerClientShouldScanForPeripherals(KSCentralManagerClient&) override { return false; }
   void centralManagerClientDidUpdateState(KSCentralManagerClient&) override {}
-  void centralManagerClientDidDiscoverPeripheral(KSCentralManagerClient&, const platform::Uuid&, const platform::Value&,
+  void centralManagerClientDidDiscoverPeripheral(KSCentralManagerClient&, const velmora::platform::Uuid&, const velmora::platform::Value&,
                                                  int, const std::string&) override {}
 };
 
@@ -63,21 +63,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::filesystem::create_directories(path);
     return path;
   }();
-  auto scheduler = std::make_shared<platform::dispatch::VirtualScheduler>();
-  platform::dispatch::Scheduler::setShared(scheduler);
+  auto scheduler = std::make_shared<velmora::platform::dispatch::VirtualScheduler>();
+  velmora::platform::dispatch::Scheduler::setShared(scheduler);
   {
-    auto center = std::make_shared<platform::NotificationCenter>();
-    auto radio = platform::sim::SimRadio::create(scheduler);
-    auto app = platform::sim::SimApp::create(scheduler, *center, documents);
+    auto center = std::make_shared<velmora::platform::NotificationCenter>();
+    auto radio = velmora::platform::sim::SimRadio::create(scheduler);
+    auto app = velmora::platform::sim::SimApp::create(scheduler, *center, documents);
     KSPlatformBundle bundle;
     bundle.scheduler = scheduler;
     bundle.notificationCenter = center;
-    bundle.defaults = platform::UserDefaults::open(documents / KSPlatformBundle::kDefaultsFileName);
-    bundle.centralMaker = std::make_shared<platform::bluetooth::CentralMaker>(radio->centralMaker());
-    bundle.location = platform::sim::SimLocation::create(scheduler, radio);
+    bundle.defaults = velmora::platform::UserDefaults::open(documents / KSPlatformBundle::kDefaultsFileName);
+    bundle.centralMaker = std::make_shared<velmora::platform::bluetooth::CentralMaker>(radio->centralMaker());
+    bundle.location = velmora::platform::sim::SimLocation::create(scheduler, radio);
     bundle.app = app;
-    bundle.reachability = platform::sim::SimReachability::create(scheduler);
-    app->perform(platform::sim::SimApp::Step::LaunchForeground);
+    bundle.reachability = velmora::platform::sim::SimReachability::create(scheduler);
+    app->perform(velmora::platform::sim::SimApp::Step::LaunchForeground);
     auto provider = KSInstanceProvider::create(bundle);
     auto configurator = KSConfigurator::create(provider, {});
     provider->installMaker<KSConfigurator>(std::string(KSConfigurator::kSingletonName),
@@ -87,21 +87,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto client = KSCentralManagerClient::initWithDelegate(provider, {hub, nullptr, manager, nullptr});
     manager->setCentralManagerClient(client);
 
-    using namespace platform::bluetooth;
-    const platform::Uuid id = platform::Uuid::random();
-    auto server = platform::sim::SimGattServer::create(
+    using namespace velmora::platform::bluetooth;
+    const velmora::platform::Uuid id = velmora::platform::Uuid::random();
+    auto server = velmora::platform::sim::SimGattServer::create(
         radio->timeline(), {{gattUUID(KSServiceUUIDStringKestrineLong),
                              {{gattUUID(KSCharacteristicUUIDStringControl), kPropertyWrite, {}},
                               {gattUUID(KSCharacteristicUUIDStringIndicator), kPropertyNotify, {}}}}});
     radio->setGattServer(id, server);
-    auto beaconSide = platform::sim::SimBeaconApplication::install(
+    auto beaconSide = velmora::platform::sim::SimBeaconApplication::install(
         server, radio->timeline(), gattUUID(KSCharacteristicUUIDStringControl),
         gattUUID(KSCharacteristicUUIDStringIndicator));
     beaconSide->setRequestHandler([&answers](const Bytes&) {
-      if (answers.empty()) return platform::sim::SimBeaconApplication::Answer::silence();
+      if (answers.empty()) return velmora::platform::sim::SimBeaconApplication::Answer::silence();
       Bytes next = std::move(answers.front());
       answers.pop_front();
-      return platform::sim::SimBeaconApplication::Answer::send(std::move(next));
+      return velmora::platform::sim::SimBeaconApplication::Answer::send(std::move(next));
     });
 
     auto beacon = std::make_shared<KSBeacon>();
@@ -115,6 +115,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (operation->responseData().size() > sent) std::abort();
     scheduler->runUntilIdle();
   }
-  platform::dispatch::Scheduler::setShared(nullptr);
+  velmora::platform::dispatch::Scheduler::setShared(nullptr);
   return 0;
 }

@@ -12,7 +12,7 @@
 #include "beacons/configuration/KSTransportPacket.h"
 #include "beacons/configuration/KSTransportSession.h"
 
-using namespace kestrine;
+using namespace velmora::kestrine;
 
 namespace {
 
@@ -23,7 +23,7 @@ void checkParse(std::span<const std::uint8_t> bytes) {
   if (!packet) return;
   if (packet->dataLength() != packet->payload().size()) std::abort();
   if (bytes.size() == 6 + packet->dataLength()) {
-    const bool same = packet->rawData() == platform::Bytes(bytes.begin(), bytes.end());
+    const bool same = packet->rawData() == velmora::platform::Bytes(bytes.begin(), bytes.end());
     if (same != packet->hasValidCRC()) std::abort();
   }
 }
@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // each a length byte followed by that many bytes; a valid packet is made from the bytes
   // when the length byte's top bit is set, so the transfer gets past its first answers.
   const std::size_t requestLength = data[0] | (data[1] << 8);
-  platform::Bytes request(requestLength);
+  velmora::platform::Bytes request(requestLength);
   for (std::size_t i = 0; i < requestLength; ++i) request[i] = static_cast<std::uint8_t>(i);
   KSTransportSession session(request);
   const std::size_t packets = session.requestPackets().size();
@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t length = std::min<std::size_t>(head & 0x7F, size - at);
     auto piece = input.subspan(at, length);
     at += length;
-    platform::Bytes answer(piece.begin(), piece.end());
+    velmora::platform::Bytes answer(piece.begin(), piece.end());
     if ((head & 0x80) && !piece.empty()) {
       answer = KSTransportPacket(piece[0] % 4 == 3 ? 0xFF : piece[0] % 4, piece.subspan(1)).rawData();
     }

@@ -20,7 +20,7 @@ namespace {
 
 template <class R>
 void decodeAs(std::string_view text, const velmora::DateRule* dates = nullptr) {
-  platform::Error error;
+  velmora::platform::Error error;
   auto record = velmora::decodeRecordJSON<R>(text, &error, dates);
   // A failed decode always says why.
   if (!record && error.domain.empty()) std::abort();
@@ -38,8 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   decodeAs<velmora::DetailResult>(text);
   decodeAs<velmora::StatusResult>(text, &velmora::statusDateRule());
 
-  platform::Error error;
-  auto date = velmora::statusDateRule()(platform::Value(std::string(text)), "entryTime", &error);
+  velmora::platform::Error error;
+  auto date = velmora::statusDateRule()(velmora::platform::Value(std::string(text)), "entryTime", &error);
   if (!date && error.debugDescription() != "Cannot decode date string " + std::string(text)) std::abort();
   return 0;
 }

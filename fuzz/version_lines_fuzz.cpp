@@ -8,7 +8,7 @@
 #include "beacons/configuration/KSLegacySettingsLines.h"
 #include "beacons/model/KSBeaconVersion.h"
 
-using namespace kestrine;
+using namespace velmora::kestrine;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   auto version = KSBeaconVersion::initWithString(std::string_view(reinterpret_cast<const char*>(data), size));

@@ -12,7 +12,7 @@
 #include "beacons/microlocation/KSZoneMonitor.h"
 #include "beacons/model/KSCustomValue.h"
 
-using namespace kestrine;
+using namespace velmora::kestrine;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);

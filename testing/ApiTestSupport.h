@@ -74,13 +74,13 @@ struct ApiOutcome {
   }
   std::optional<std::int64_t> status() const {
     if (!error) return std::nullopt;
-    auto it = error->userInfo.find(kestrine::KSAFNetworkingTaskResponseStatusCodeKey);
+    auto it = error->userInfo.find(kestrine::KSNetworkingTaskResponseStatusCodeKey);
     if (it == error->userInfo.end()) return std::nullopt;
     return it->second.toInt64();
   }
   platform::Value retryAfter() const {
     if (!error) return {};
-    auto it = error->userInfo.find(kestrine::KSAFNetworkingTaskResponseRetryAfterKey);
+    auto it = error->userInfo.find(kestrine::KSNetworkingTaskResponseRetryAfterKey);
     return it == error->userInfo.end() ? platform::Value() : it->second;
   }
 };

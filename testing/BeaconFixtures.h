@@ -15,7 +15,7 @@
 #include "beacons/model/KSNetworkAccessRole.h"
 #include "platform/core/Value.h"
 
-namespace kestrine::testsupport {
+namespace velmora::kestrine::testsupport {
 
 // An advertisement-data dictionary of the given type with extra entries.
 inline platform::Value adDataOfType(std::string_view type,
@@ -75,4 +75,4 @@ inline std::vector<int> indexesOf(const std::vector<std::shared_ptr<KSBeacon>>& 
   return out;
 }
 
-}  // namespace kestrine::testsupport
+}  // namespace velmora::kestrine::testsupport

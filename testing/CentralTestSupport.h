@@ -18,7 +18,7 @@
 #include "platform/core/Clock.h"
 #include "testing/SimWorld.h"
 
-namespace kestrine::testsupport {
+namespace velmora::kestrine::testsupport {
 
 // One start or stop the radio saw, at the scheduler's uptime in microseconds.
 struct ScanEvent {
@@ -182,4 +182,4 @@ struct CentralWorld {
   }
 };
 
-}  // namespace kestrine::testsupport
+}  // namespace velmora::kestrine::testsupport

@@ -12,7 +12,7 @@
 #include "platform/core/Clock.h"
 #include "platform/core/Error.h"
 
-namespace kestrine::testsupport {
+namespace velmora::kestrine::testsupport {
 
 // An account manager whose server the test plays: a verification waits until answer()
 // (200 verifies, 401 invalidates, anything else leaves the token unverified). A cached app
@@ -110,4 +110,4 @@ class FakeAccountManager : public KSAccountManaging {
   std::vector<Pending> pending_;
 };
 
-}  // namespace kestrine::testsupport
+}  // namespace velmora::kestrine::testsupport

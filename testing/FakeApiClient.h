@@ -7,7 +7,7 @@
 
 #include "beacons/model/KSApiClientPort.h"
 
-namespace kestrine::testing {
+namespace velmora::kestrine::testing {
 
 // The cloud API client as the records see it: every call is recorded with its method,
 // path and parameters, and waits until the test answers it (in call order, or by index).
@@ -72,4 +72,4 @@ class FakeApiClient : public KSApiClientPort {
   }
 };
 
-}  // namespace kestrine::testing
+}  // namespace velmora::kestrine::testing

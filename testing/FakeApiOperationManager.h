@@ -7,7 +7,7 @@
 
 #include "beacons/ranging/KSRangingServicePorts.h"
 
-namespace kestrine::testsupport {
+namespace velmora::kestrine::testsupport {
 
 // An API operation manager that only records what it is asked for ("app", "site S",
 // "regions T", "nearby address A", "nearby key K", "nearby uid U", "sites nearby"), so that
@@ -51,4 +51,4 @@ class NullRegionStore : public KSBeaconRegionStoring {
   void storeBeaconRegion(const std::shared_ptr<KSBeaconRegion>&) override {}
 };
 
-}  // namespace kestrine::testsupport
+}  // namespace velmora::kestrine::testsupport

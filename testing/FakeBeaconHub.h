@@ -9,7 +9,7 @@
 #include "beacons/model/KSBeaconHubPort.h"
 #include "beacons/model/KSBeaconSyncResult.h"
 
-namespace kestrine::testing {
+namespace velmora::kestrine::testing {
 
 // The ranging hub as the records see it. Its beacon cache is what it was handed: every
 // sync result's beacons are appended (and the result kept); the cache-refresh answers are
@@ -70,4 +70,4 @@ class FakeBeaconHub : public KSBeaconHubPort {
   std::vector<std::string> requests;
 };
 
-}  // namespace kestrine::testing
+}  // namespace velmora::kestrine::testing

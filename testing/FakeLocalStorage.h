@@ -12,7 +12,7 @@
 #include "beacons/model/KSLocalStoragePort.h"
 #include "platform/core/Value.h"
 
-namespace kestrine::testing {
+namespace velmora::kestrine::testing {
 
 // A stored row held in memory: attributes by key (a key path is kept as its whole text),
 // a log of every write in order, and a context that can be taken away. A "KSBeacon" row
@@ -123,4 +123,4 @@ class FakeLocalStorage : public KSLocalStoragePort {
   std::vector<std::optional<std::vector<KSSortDescriptor>>> sorts;
 };
 
-}  // namespace kestrine::testing
+}  // namespace velmora::kestrine::testing

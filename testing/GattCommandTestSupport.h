@@ -15,7 +15,7 @@
 #include "platform/dispatch/VirtualScheduler.h"
 #include "testing/SimGattLink.h"
 
-namespace kestrine::testsupport {
+namespace velmora::kestrine::testsupport {
 
 using platform::Bytes;
 using platform::bluetooth::BluetoothUUID;
@@ -27,7 +27,7 @@ inline SimGattServer::Characteristic characteristic(std::string_view uuid, std::
 
 // The maker's service with Control, Indicator, Gravy and the lower-case Minor.
 inline SimGattServer::Service makerService(std::string_view serviceUUID = KSServiceUUIDStringKestrineLong) {
-  using namespace platform::bluetooth;
+  using namespace velmora::platform::bluetooth;
   return {gattUUID(serviceUUID),
           {characteristic(KSCharacteristicUUIDStringControl, kPropertyWrite | kPropertyWriteWithoutResponse),
            characteristic(KSCharacteristicUUIDStringIndicator, kPropertyNotify),
@@ -101,4 +101,4 @@ struct GattFixture : ::testing::Test {
   }
 };
 
-}  // namespace kestrine::testsupport
+}  // namespace velmora::kestrine::testsupport

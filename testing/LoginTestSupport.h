@@ -15,7 +15,7 @@
 #include "testing/ApiTestSupport.h"
 #include "testing/GattCommandTestSupport.h"
 
-namespace kestrine::testsupport {
+namespace velmora::kestrine::testsupport {
 
 inline Bytes md5Passcode(std::string_view text) {
   return platform::crypto::digest(platform::crypto::DigestAlgorithm::MD5, text);
@@ -23,7 +23,7 @@ inline Bytes md5Passcode(std::string_view text) {
 
 // The maker's service with the login characteristics (Indicator optional, Milk optional).
 inline SimGattServer::Service makerLoginService(bool indicator = true, bool milk = true) {
-  using namespace platform::bluetooth;
+  using namespace velmora::platform::bluetooth;
   SimGattServer::Service service{gattUUID(KSServiceUUIDStringKestrineLong),
                                  {characteristic(KSCharacteristicUUIDStringControl, kPropertyWrite),
                                   characteristic(KSCharacteristicUUIDStringWater, kPropertyRead)}};
@@ -35,7 +35,7 @@ inline SimGattServer::Service makerLoginService(bool indicator = true, bool milk
 }
 
 inline SimGattServer::Service eddystoneService(bool unlock = true) {
-  using namespace platform::bluetooth;
+  using namespace velmora::platform::bluetooth;
   SimGattServer::Service service{gattUUID(KSServiceUUIDStringEddystoneService),
                                  {characteristic(ESCharacteristicUUIDStringLockstate, kPropertyRead | kPropertyWrite)}};
   if (unlock) service.characteristics.push_back(characteristic(ESCharacteristicUUIDStringUnlock, kPropertyRead | kPropertyWrite));
@@ -102,4 +102,4 @@ struct LoginFixture : GattFixture {
   }
 };
 
-}  // namespace kestrine::testsupport
+}  // namespace velmora::kestrine::testsupport

@@ -26,7 +26,7 @@
 #include "platform/sim/SimLoginResponder.h"
 #include "testing/CentralTestSupport.h"
 
-namespace kestrine::testsupport {
+namespace velmora::kestrine::testsupport {
 
 // The store of a first launch: nothing stored.
 class EmptyStore final : public KSLocalStoragePort {
@@ -85,7 +85,7 @@ struct Report {
 
 // The maker's service with Control, Indicator and the login's Water and Milk.
 inline SimGattServer::Service makerGattService() {
-  using namespace platform::bluetooth;
+  using namespace velmora::platform::bluetooth;
   return {gattUUID(KSServiceUUIDStringKestrineLong),
           {{gattUUID(KSCharacteristicUUIDStringControl), kPropertyWrite | kPropertyWriteWithoutResponse, {}},
            {gattUUID(KSCharacteristicUUIDStringIndicator), kPropertyRead | kPropertyNotify, {}},
@@ -297,4 +297,4 @@ struct OperationFixture : ::testing::Test {
   std::vector<Bytes> controlWrites() const { return app->controlWrites(); }
 };
 
-}  // namespace kestrine::testsupport
+}  // namespace velmora::kestrine::testsupport

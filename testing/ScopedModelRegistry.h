@@ -9,7 +9,7 @@
 #include "beacons/model/KSModelClock.h"
 #include "platform/dispatch/Scheduler.h"
 
-namespace kestrine::testing {
+namespace velmora::kestrine::testing {
 
 // For one test: registers the store and the API client given (none for nullptr), makes a
 // fresh shared registry over the scheduler given (the system's otherwise) and runs the model
@@ -42,4 +42,4 @@ class ScopedModelRegistry {
   ScopedModelRegistry& operator=(const ScopedModelRegistry&) = delete;
 };
 
-}  // namespace kestrine::testing
+}  // namespace velmora::kestrine::testing

@@ -20,7 +20,7 @@
 #include "testing/GattCommandTestSupport.h"
 #include "testing/OperationTestSupport.h"
 
-namespace kestrine::testsupport {
+namespace velmora::kestrine::testsupport {
 
 inline Bytes passcodeDigest(std::string_view text) {
   return platform::crypto::digest(platform::crypto::DigestAlgorithm::MD5, text);
@@ -40,7 +40,7 @@ struct SettingsFixture : OperationFixture {
                                   0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
 
   static SimGattServer::Service fullMakerService(bool indicator = true) {
-    using namespace platform::bluetooth;
+    using namespace velmora::platform::bluetooth;
     SimGattServer::Service service{gattUUID(KSServiceUUIDStringKestrineLong),
                                    {characteristic(KSCharacteristicUUIDStringControl, kPropertyWrite | kPropertyWriteWithoutResponse),
                                     characteristic(KSCharacteristicUUIDStringWater, kPropertyRead),
@@ -52,7 +52,7 @@ struct SettingsFixture : OperationFixture {
     return service;
   }
   static SimGattServer::Service eddystoneConfigService() {
-    using namespace platform::bluetooth;
+    using namespace velmora::platform::bluetooth;
     return {gattUUID(KSServiceUUIDStringEddystoneService),
             {characteristic(ESCharacteristicUUIDStringBroadcastCapability, kPropertyRead),
              characteristic(ESCharacteristicUUIDStringActiveSlot, kPropertyRead | kPropertyWrite),
@@ -135,4 +135,4 @@ struct SettingsFixture : OperationFixture {
   }
 };
 
-}  // namespace kestrine::testsupport
+}  // namespace velmora::kestrine::testsupport

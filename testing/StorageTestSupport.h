@@ -15,7 +15,7 @@
 #include "testing/ScopedModelRegistry.h"
 #include "testing/TempDir.h"
 
-namespace kestrine::testing {
+namespace velmora::kestrine::testing {
 
 // A storage manager on a real store file in a temporary folder, on the virtual scheduler,
 // registered as the model's store port. reopen() closes the store (as at a restart) and
@@ -106,4 +106,4 @@ class StorageFixture {
   std::optional<ScopedModelRegistry> registry_;
 };
 
-}  // namespace kestrine::testing
+}  // namespace velmora::kestrine::testing

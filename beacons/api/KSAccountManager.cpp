@@ -20,7 +20,7 @@
 #include "platform/dispatch/Scheduler.h"
 #include "platform/notify/NotificationCenter.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 namespace {
 
@@ -34,7 +34,7 @@ bool sameCode(const std::optional<std::string>& code, const std::string& digest)
 }
 
 std::optional<std::int64_t> statusOf(const platform::Error& error) {
-  auto it = error.userInfo.find(KSAFNetworkingTaskResponseStatusCodeKey);
+  auto it = error.userInfo.find(KSNetworkingTaskResponseStatusCodeKey);
   return it == error.userInfo.end() ? std::nullopt : it->second.toInt64();
 }
 
@@ -344,4 +344,4 @@ void KSAccountManager::getBeaconWithBeaconID(const std::string& beaconID, std::i
       [failure](const KSApiClient::Task&, const platform::Error& error) { failure(error); });
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

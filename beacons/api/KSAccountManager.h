@@ -13,12 +13,12 @@
 #include "platform/core/Error.h"
 #include "platform/core/Value.h"
 
-namespace platform {
+namespace velmora::platform {
 class Clock;
 class NotificationCenter;
-}  // namespace platform
+}  // namespace velmora::platform
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSApiClient;
 class KSApp;
@@ -137,4 +137,4 @@ class KSAccountManager : public KSAppVerification, public std::enable_shared_fro
   std::optional<List<KSBeaconMode>> beaconModes_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -15,7 +15,7 @@
 #include "testing/ApiTestSupport.h"
 #include "testing/TempDir.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Value;
@@ -166,4 +166,4 @@ TEST_F(KSAccountManagerTest, ABeaconByIdAndVersionSendsTheVersionAsQuery) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -10,7 +10,7 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/Scheduler.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 namespace {
 constexpr std::string_view kLog = "api";
@@ -22,8 +22,8 @@ platform::Error KSApiClientEnrichedError(const platform::Error& error,
   platform::Error enriched = error;
   platform::Value retryAfter = KSApiRetryAfterDefaultTimeIntervalInSeconds;
   if (auto header = response->headerValue("Retry-After")) retryAfter = *header;
-  enriched.userInfo.insert_or_assign(std::string(KSAFNetworkingTaskResponseRetryAfterKey), std::move(retryAfter));
-  enriched.userInfo.insert_or_assign(std::string(KSAFNetworkingTaskResponseStatusCodeKey),
+  enriched.userInfo.insert_or_assign(std::string(KSNetworkingTaskResponseRetryAfterKey), std::move(retryAfter));
+  enriched.userInfo.insert_or_assign(std::string(KSNetworkingTaskResponseStatusCodeKey),
                                      static_cast<std::int64_t>(response->statusCode));
   return enriched;
 }
@@ -49,8 +49,8 @@ std::shared_ptr<KSApiClient> KSApiClient::create(std::string baseURL,
 
 KSApiClient::KSApiClient(std::string baseURL, std::shared_ptr<platform::dispatch::Scheduler> scheduler,
                          platform::net::URLSessionConfiguration configuration)
-    : KSAFHTTPSessionManager(std::move(baseURL), withApiVersion(std::move(configuration)), scheduler) {
-  setRequestSerializer(KSAFJSONRequestSerializer::serializer());
+    : KSHTTPSessionManager(std::move(baseURL), withApiVersion(std::move(configuration)), scheduler) {
+  setRequestSerializer(KSJSONRequestSerializer::serializer());
   setCompletionQueue(scheduler->makeSerialQueue(std::string(KSApiClientCompletionQueueLabel)));
 }
 
@@ -61,7 +61,7 @@ const platform::net::URLSessionConfiguration& KSApiClient::sessionConfiguration(
 }
 
 std::shared_ptr<KSApiClient> KSApiClient::self() {
-  return std::static_pointer_cast<KSApiClient>(KSAFURLSessionManager::shared_from_this());
+  return std::static_pointer_cast<KSApiClient>(KSURLSessionManager::shared_from_this());
 }
 
 std::shared_ptr<KSApiClient> KSApiClient::sharedApiClient() {
@@ -103,13 +103,13 @@ KSApiClient::Task KSApiClient::dataTaskWithHTTPMethod(std::string_view method, s
   return task;
 }
 
-KSApiClient::Task KSApiClient::dataTaskWithRequest(const KSAFURLRequest& request, ProgressBlock uploadProgress,
+KSApiClient::Task KSApiClient::dataTaskWithRequest(const KSURLRequest& request, ProgressBlock uploadProgress,
                                                    ProgressBlock downloadProgress,
                                                    CompletionHandler completionHandler) {
-  KSAFURLRequest sent = request;
+  KSURLRequest sent = request;
   // A serializer without a time-out of its own leaves it to the session's default.
   if (!(requestSerializer()->timeoutInterval() > 0)) sent.urlRequest.timeoutSeconds = 0;
-  return KSAFHTTPSessionManager::dataTaskWithRequest(
+  return KSHTTPSessionManager::dataTaskWithRequest(
       sent, std::move(uploadProgress), std::move(downloadProgress),
       [handler = std::move(completionHandler)](const std::optional<platform::net::HTTPURLResponse>& response,
                                                const platform::Value& responseObject,
@@ -164,4 +164,4 @@ void KSApiClient::loadAllPagesForPath(std::string path, platform::Value paramete
       self());
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

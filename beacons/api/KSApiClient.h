@@ -12,22 +12,22 @@
 #include "beacons/foundation/KSConfiguratorPorts.h"
 #include "beacons/foundation/KSConstants.h"
 #include "beacons/foundation/KSOptionKeys.h"
-#include "beacons/http/KSAFHTTPRequestSerializer.h"
-#include "beacons/http/KSAFHTTPResponseSerializer.h"
-#include "beacons/http/KSAFHTTPSessionManager.h"
-#include "beacons/http/KSAFURLSessionTask.h"
+#include "beacons/http/KSHTTPRequestSerializer.h"
+#include "beacons/http/KSHTTPResponseSerializer.h"
+#include "beacons/http/KSHTTPSessionManager.h"
+#include "beacons/http/KSURLSessionTask.h"
 #include "beacons/model/KSApiClientPort.h"
 #include "platform/core/Error.h"
 #include "platform/core/Value.h"
 #include "platform/net/HTTPURLResponse.h"
 #include "platform/net/URLSessionConfiguration.h"
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 class Queue;
 class Scheduler;
-}  // namespace platform::dispatch
+}  // namespace velmora::platform::dispatch
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSInstanceProvider;
 
@@ -36,8 +36,8 @@ inline constexpr std::string_view KSApiVersion = "3";
 inline constexpr std::string_view KSApiClientCompletionQueueLabel = "com.kestrine.apiClient";
 
 // Keys of the response details every failed task of the client carries.
-inline constexpr std::string_view KSAFNetworkingTaskResponseStatusCodeKey = "KSAFNetworkingTaskResponseStatusCodeKey";
-inline constexpr std::string_view KSAFNetworkingTaskResponseRetryAfterKey = "KSAFNetworkingTaskResponseRetryAfterKey";
+inline constexpr std::string_view KSNetworkingTaskResponseStatusCodeKey = "KSNetworkingTaskResponseStatusCodeKey";
+inline constexpr std::string_view KSNetworkingTaskResponseRetryAfterKey = "KSNetworkingTaskResponseRetryAfterKey";
 
 // The error the client hands on for a failed exchange: with a response, the same domain and
 // code with the status code (integer) and the "Retry-After" text (or 10.0 when the response
@@ -46,18 +46,18 @@ platform::Error KSApiClientEnrichedError(const platform::Error& error,
                                          const std::optional<platform::net::HTTPURLResponse>& response);
 
 // A task of the client is a task of its session manager.
-using KSApiDataTask = KSAFURLSessionTask;
+using KSApiDataTask = KSURLSessionTask;
 
 // The REST client of the beacon cloud API: the HTTP session manager with a fixed base URL, a
 // JSON request serializer (query parameters for GET, HEAD and DELETE, a JSON body otherwise),
 // the JSON response serializer, the platform's headers, and one serial completion queue on
 // which every success and failure block runs. Failures carry the status code and Retry-After
 // of the response. The client never retries. Thread-safe: headers may be set from any thread.
-class KSApiClient : public KSAFHTTPSessionManager, public KSApiClientPort, public KSApiHeaders {
+class KSApiClient : public KSHTTPSessionManager, public KSApiClientPort, public KSApiHeaders {
  public:
-  using Task = KSAFURLSessionManager::TaskPtr;
-  using SuccessBlock = KSAFHTTPSessionManager::Success;
-  using FailureBlock = KSAFHTTPSessionManager::Failure;
+  using Task = KSURLSessionManager::TaskPtr;
+  using SuccessBlock = KSHTTPSessionManager::Success;
+  using FailureBlock = KSHTTPSessionManager::Failure;
 
   static constexpr std::string_view kSingletonName = "KSApiClient";
 
@@ -89,21 +89,21 @@ class KSApiClient : public KSAFHTTPSessionManager, public KSApiClientPort, publi
   // replaces the base's path), not yet resumed. A request that cannot be built calls the
   // failure block, later on the completion queue, with no task and the serializer's error,
   // and answers nullptr; nothing is sent.
-  using KSAFHTTPSessionManager::dataTaskWithHTTPMethod;
+  using KSHTTPSessionManager::dataTaskWithHTTPMethod;
   Task dataTaskWithHTTPMethod(std::string_view method, std::string_view URLString, const platform::Value& parameters,
                               SuccessBlock success, FailureBlock failure);
 
   // Every task of the client, whichever verb made it, passes here: its completion gets the
   // response's status and Retry-After added to a failure.
-  using KSAFURLSessionManager::dataTaskWithRequest;
-  Task dataTaskWithRequest(const KSAFURLRequest& request, ProgressBlock uploadProgress, ProgressBlock downloadProgress,
+  using KSURLSessionManager::dataTaskWithRequest;
+  Task dataTaskWithRequest(const KSURLRequest& request, ProgressBlock uploadProgress, ProgressBlock downloadProgress,
                            CompletionHandler completionHandler) override;
 
   // The verbs of the session manager: build, resume at once, complete on the completion queue.
-  using KSAFHTTPSessionManager::DELETE;
-  using KSAFHTTPSessionManager::GET;
-  using KSAFHTTPSessionManager::POST;
-  using KSAFHTTPSessionManager::PUT;
+  using KSHTTPSessionManager::DELETE;
+  using KSHTTPSessionManager::GET;
+  using KSHTTPSessionManager::POST;
+  using KSHTTPSessionManager::PUT;
 
   // --- the port the model records call through ---
   using PortSuccess = KSApiClientPort::Success;
@@ -120,4 +120,4 @@ class KSApiClient : public KSAFHTTPSessionManager, public KSApiClientPort, publi
   std::shared_ptr<KSApiClient> self();
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

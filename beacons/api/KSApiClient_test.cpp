@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "beacons/api/KSApiPath.h"
-#include "beacons/http/KSAFHTTPRequestSerializer.h"
+#include "beacons/http/KSHTTPRequestSerializer.h"
 #include "platform/net/URLError.h"
 #include "testing/ApiTestSupport.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Value;
@@ -36,17 +36,17 @@ TEST(KSApiPath, EscapesEachValueAsOneSegmentAndLeavesTheCallersQueryAlone) {
 
 TEST(KSApiClientEnrichment, AddsStatusAndRetryAfterOnlyWhenAResponseCame) {
   platform::net::HTTPURLResponse throttled{.statusCode = 503, .headers = {{"Retry-After", "120"}}};
-  platform::Error error("d", -1011, "bad", {{"keep", Value("me")}, {std::string(KSAFNetworkingTaskResponseStatusCodeKey), 1}});
+  platform::Error error("d", -1011, "bad", {{"keep", Value("me")}, {std::string(KSNetworkingTaskResponseStatusCodeKey), 1}});
   auto enriched = KSApiClientEnrichedError(error, throttled);
   EXPECT_EQ(enriched.domain, "d");
   EXPECT_EQ(enriched.code, -1011);
   EXPECT_EQ(enriched.userInfo.at("keep"), Value("me"));
-  EXPECT_EQ(enriched.userInfo.at(std::string(KSAFNetworkingTaskResponseStatusCodeKey)), Value(503));
-  EXPECT_EQ(enriched.userInfo.at(std::string(KSAFNetworkingTaskResponseRetryAfterKey)), Value("120"));
+  EXPECT_EQ(enriched.userInfo.at(std::string(KSNetworkingTaskResponseStatusCodeKey)), Value(503));
+  EXPECT_EQ(enriched.userInfo.at(std::string(KSNetworkingTaskResponseRetryAfterKey)), Value("120"));
 
   auto plain = KSApiClientEnrichedError(platform::Error("d", 1, "x"), platform::net::HTTPURLResponse{.statusCode = 500});
   EXPECT_EQ(plain.userInfo.size(), 2u);
-  EXPECT_EQ(plain.userInfo.at(std::string(KSAFNetworkingTaskResponseRetryAfterKey)), Value(10.0));
+  EXPECT_EQ(plain.userInfo.at(std::string(KSNetworkingTaskResponseRetryAfterKey)), Value(10.0));
 
   EXPECT_EQ(KSApiClientEnrichedError(error, std::nullopt), error);
 }
@@ -169,7 +169,7 @@ TEST(KSApiClient, ATaskIsSentOnlyOnceResumedAndCompletesOnTheCompletionQueue) {
       },
       outcome.failure());
   ASSERT_TRUE(task);
-  EXPECT_EQ(task->state(), KSAFURLSessionTaskStateSuspended);
+  EXPECT_EQ(task->state(), KSURLSessionTaskStateSuspended);
   world.drain();
   EXPECT_TRUE(world.cloud.log().empty());
   task->resume();
@@ -190,7 +190,7 @@ TEST(KSApiClient, ARequestThatCannotBeBuiltFailsLaterWithNoTaskAndSendsNothing) 
     world.drain();
     ASSERT_EQ(outcome.failures, 1);
     EXPECT_TRUE(outcome.taskWasNull);
-    EXPECT_EQ(outcome.error->domain, KSAFURLRequestSerializationErrorDomain);
+    EXPECT_EQ(outcome.error->domain, KSURLRequestSerializationErrorDomain);
     EXPECT_EQ(outcome.error->code, -1000);
   }
   EXPECT_TRUE(world.cloud.log().empty());
@@ -274,12 +274,12 @@ TEST(KSApiClient, TheSessionManagersVerbsShareTheEnrichmentAndTheTaskSnapshot) {
   EXPECT_EQ(world.client->tasks().size(), 1u);
   ASSERT_TRUE(world.drainUntil([&] { return failures > 0; }));
   ASSERT_TRUE(error);
-  EXPECT_EQ(error->userInfo.at(std::string(KSAFNetworkingTaskResponseStatusCodeKey)), Value(404));
-  EXPECT_EQ(error->userInfo.at(std::string(KSAFNetworkingTaskResponseRetryAfterKey)), Value(10.0));
+  EXPECT_EQ(error->userInfo.at(std::string(KSNetworkingTaskResponseStatusCodeKey)), Value(404));
+  EXPECT_EQ(error->userInfo.at(std::string(KSNetworkingTaskResponseRetryAfterKey)), Value(10.0));
   EXPECT_EQ(world.cloud.log().at(0).header("X-Api-Version"), "3");
   world.drain();
   EXPECT_TRUE(world.client->tasks().empty());
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

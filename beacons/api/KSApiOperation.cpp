@@ -9,7 +9,7 @@
 #include "beacons/foundation/KSStringify.h"
 #include "platform/core/Log.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // --- base -----------------------------------------------------------------------------------
 
@@ -308,4 +308,4 @@ std::shared_ptr<KSPOSTSessionDataTaskOperation> KSApiOperation::operationForPost
   return op;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

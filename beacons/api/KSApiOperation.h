@@ -15,11 +15,11 @@
 #include "platform/core/Value.h"
 #include "platform/location/Location.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSApiClient;
-class KSAFURLSessionTask;
-using KSApiDataTask = KSAFURLSessionTask;
+class KSURLSessionTask;
+using KSApiDataTask = KSURLSessionTask;
 class KSPaginator;
 class KSPaginatorOperation;
 class KSPOSTSessionDataTaskOperation;
@@ -226,4 +226,4 @@ class KSPaginatorOperation : public KSApiOperation {
   std::shared_ptr<KSPaginator> paginator_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -9,7 +9,7 @@
 #include "beacons/api/KSPaginator.h"
 #include "beacons/foundation/KSConstants.h"
 #include "beacons/foundation/KSOperationQueue.h"
-#include "beacons/http/KSAFNetworkReachabilityManager.h"
+#include "beacons/http/KSNetworkReachabilityManager.h"
 #include "beacons/model/KSBeacon.h"
 #include "beacons/model/KSBeaconPendingRecords.h"
 #include "beacons/model/KSBeaconRegion.h"
@@ -18,7 +18,7 @@
 #include "platform/core/Log.h"
 #include "platform/dispatch/Scheduler.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 namespace {
 
@@ -31,7 +31,7 @@ constexpr std::string_view kQueueNames[5] = {
     "com.kestrine.eventApiOperationQueue"};
 
 std::optional<std::int64_t> statusOf(const platform::Error& error) {
-  auto it = error.userInfo.find(KSAFNetworkingTaskResponseStatusCodeKey);
+  auto it = error.userInfo.find(KSNetworkingTaskResponseStatusCodeKey);
   return it == error.userInfo.end() ? std::nullopt : it->second.toInt64();
 }
 
@@ -86,20 +86,20 @@ KSApiOperationManager::KSApiOperationManager(Token, std::shared_ptr<KSApiClient>
 
 std::shared_ptr<KSApiOperationManager> KSApiOperationManager::create(
     std::shared_ptr<KSApiClient> client, std::shared_ptr<KSUserDefaultsManager> defaults,
-    KSApiOperationManagerPorts ports, std::shared_ptr<KSAFNetworkReachabilityManager> reachability,
+    KSApiOperationManagerPorts ports, std::shared_ptr<KSNetworkReachabilityManager> reachability,
     std::shared_ptr<platform::NotificationCenter> center) {
   auto manager = std::make_shared<KSApiOperationManager>(Token{}, std::move(client), std::move(defaults),
                                                          std::move(ports), std::move(center));
   if (reachability) manager->reachabilityStatus_.store(reachability->networkReachabilityStatus());
   std::weak_ptr<KSApiOperationManager> weak = manager;
   manager->reachabilityObserver_ = manager->center_->addObserver(
-      std::string(KSAFNetworkingReachabilityDidChangeNotification), nullptr, nullptr,
+      std::string(KSNetworkingReachabilityDidChangeNotification), nullptr, nullptr,
       [weak](const platform::Notification& n) {
         auto self = weak.lock();
         if (!self) return;
-        auto it = n.userInfo.find(KSAFNetworkingReachabilityNotificationStatusItem);
+        auto it = n.userInfo.find(KSNetworkingReachabilityNotificationStatusItem);
         const auto status = it == n.userInfo.end() ? std::nullopt : it->second.toInt64();
-        self->networkReachabilityDidChange(static_cast<int>(status.value_or(KSAFNetworkReachabilityStatusUnknown)));
+        self->networkReachabilityDidChange(static_cast<int>(status.value_or(KSNetworkReachabilityStatusUnknown)));
       });
   return manager;
 }
@@ -125,7 +125,7 @@ std::optional<platform::location::Location> KSApiOperationManager::locationOfLas
 
 bool KSApiOperationManager::networkIsReachable() const {
   const int status = reachabilityStatus_.load();
-  return status == KSAFNetworkReachabilityStatusReachableViaWWAN || status == KSAFNetworkReachabilityStatusReachableViaWiFi;
+  return status == KSNetworkReachabilityStatusReachableViaWWAN || status == KSNetworkReachabilityStatusReachableViaWiFi;
 }
 
 bool KSApiOperationManager::isUsingApi() {
@@ -620,7 +620,7 @@ void KSApiOperationManager::operationDidFailWithError(const std::shared_ptr<KSAp
 
 void KSApiOperationManager::setRetryAfterFromError(const platform::Error& error) {
   double delay = 0;
-  auto it = error.userInfo.find(KSAFNetworkingTaskResponseRetryAfterKey);
+  auto it = error.userInfo.find(KSNetworkingTaskResponseRetryAfterKey);
   if (it != error.userInfo.end()) {
     if (const std::string* text = it->second.string()) {
       // The leading decimal number of the text; an HTTP date has none.
@@ -644,4 +644,4 @@ void KSApiOperationManager::networkReachabilityDidChange(int status) {
   queueNextEventRequestOperation();
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

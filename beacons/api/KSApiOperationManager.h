@@ -15,9 +15,9 @@
 #include "platform/location/Location.h"
 #include "platform/notify/NotificationCenter.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
-class KSAFNetworkReachabilityManager;
+class KSNetworkReachabilityManager;
 class KSApiClient;
 class KSBeacon;
 class KSOperationQueue;
@@ -48,7 +48,7 @@ class KSApiOperationManager : public KSPaginatorOperationDelegate,
   static std::shared_ptr<KSApiOperationManager> create(std::shared_ptr<KSApiClient> client,
                                                        std::shared_ptr<KSUserDefaultsManager> defaults,
                                                        KSApiOperationManagerPorts ports,
-                                                       std::shared_ptr<KSAFNetworkReachabilityManager> reachability,
+                                                       std::shared_ptr<KSNetworkReachabilityManager> reachability,
                                                        std::shared_ptr<platform::NotificationCenter> center = nullptr);
   ~KSApiOperationManager() override;
 
@@ -151,4 +151,4 @@ class KSApiOperationManager : public KSPaginatorOperationDelegate,
   Pending events_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

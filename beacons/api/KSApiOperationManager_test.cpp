@@ -6,7 +6,7 @@
 
 #include "beacons/api/KSPaginator.h"
 #include "beacons/foundation/KSOperationQueue.h"
-#include "beacons/http/KSAFNetworkReachabilityManager.h"
+#include "beacons/http/KSNetworkReachabilityManager.h"
 #include "beacons/model/KSBeacon.h"
 #include "beacons/model/KSBeaconPendingRecords.h"
 #include "beacons/storage/KSUserDefaultsManager.h"
@@ -16,7 +16,7 @@
 #include "testing/ApiTestSupport.h"
 #include "testing/TempDir.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Value;
@@ -107,8 +107,8 @@ class KSApiOperationManagerTest : public ::testing::Test {
       std::make_shared<KSUserDefaultsManager>(platform::UserDefaults::open(defaultsFile));
   std::shared_ptr<platform::NotificationCenter> center = std::make_shared<platform::NotificationCenter>();
   std::shared_ptr<platform::sim::SimReachability> sim = platform::sim::SimReachability::create(world.scheduler);
-  std::shared_ptr<KSAFNetworkReachabilityManager> reachability =
-      KSAFNetworkReachabilityManager::initWithReachability(sim->forInternet(), world.scheduler, center);
+  std::shared_ptr<KSNetworkReachabilityManager> reachability =
+      KSNetworkReachabilityManager::initWithReachability(sim->forInternet(), world.scheduler, center);
   std::shared_ptr<FakeHub> hub = std::make_shared<FakeHub>();
   std::shared_ptr<FakeSites> sites = std::make_shared<FakeSites>();
   std::shared_ptr<FakeRegions> regions = std::make_shared<FakeRegions>();
@@ -503,4 +503,4 @@ TEST_F(KSApiOperationManagerTest, A401StopsTheSdkAndCancelsEverythingQueued) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

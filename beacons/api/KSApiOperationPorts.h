@@ -10,7 +10,7 @@
 #include "beacons/model/KSSiteSyncResult.h"
 #include "platform/core/Date.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSBeacon;
 class KSSite;
@@ -81,4 +81,4 @@ struct KSApiOperationManagerPorts {
   std::function<std::shared_ptr<KSApiStorePort>()> store;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -2,7 +2,7 @@
 
 #include <array>
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 namespace {
 
@@ -56,4 +56,4 @@ std::string KSApiPath(std::string_view pathTemplate, std::initializer_list<std::
   return out;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // Percent-escapes text for one path segment: unreserved characters (letters, digits,
 // "-._~"), the sub-delimiters "!$&'()*+,;=", ":" and "@" stay; every other byte of the UTF-8
@@ -18,4 +18,4 @@ std::string KSApiEscapePathSegment(std::string_view segment);
 // never touched.
 std::string KSApiPath(std::string_view pathTemplate, std::initializer_list<std::string_view> values);
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

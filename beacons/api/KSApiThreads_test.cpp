@@ -18,7 +18,7 @@
 #include "testing/BeaconCloudFake.h"
 #include "testing/TempDir.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Value;
@@ -134,4 +134,4 @@ TEST(KSApiThreads, EightThreadsSyncingAndPostingAtOnce) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -5,7 +5,7 @@
 #include "beacons/api/KSApiClient.h"
 #include "platform/core/Log.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 namespace {
 
@@ -239,4 +239,4 @@ void KSPaginator::pageLoaded(std::uint64_t page, const platform::Value& reply) {
   if (success) success(shared_from_this(), read.items, current);
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -10,7 +10,7 @@
 #include "platform/core/Error.h"
 #include "platform/core/Value.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSApiClient;
 
@@ -119,4 +119,4 @@ class KSPaginator : public std::enable_shared_from_this<KSPaginator> {
   FailureBlock failure_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -8,7 +8,7 @@
 #include "platform/core/Log.h"
 #include "testing/ApiTestSupport.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Value;
@@ -216,4 +216,4 @@ TEST(KSApiOperationFactories, PathsParametersAndStoredFields) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -21,7 +21,7 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/Scheduler.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 namespace {
 
@@ -622,4 +622,4 @@ void KSRecordApi::deleteTeam(const std::shared_ptr<KSPerson>& person, const std:
        });
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

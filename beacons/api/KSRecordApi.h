@@ -13,11 +13,11 @@
 #include "platform/core/Error.h"
 #include "platform/core/Value.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSApiClient;
-class KSAFURLSessionTask;
-using KSApiDataTask = KSAFURLSessionTask;
+class KSURLSessionTask;
+using KSApiDataTask = KSURLSessionTask;
 class KSApp;
 class KSBeacon;
 class KSBeaconLoudness;
@@ -151,4 +151,4 @@ class KSRecordApi {
   const KSApiOperationManagerPorts ports_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -14,7 +14,7 @@
 #include "beacons/model/KSTeam.h"
 #include "testing/ApiTestSupport.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Value;
@@ -184,7 +184,7 @@ TEST_F(KSRecordApiTest, AMoveWhoseRefreshFailsReportsTheRefreshsError) {
   api.moveBeaconToTeam(beacon, *team, site, false, [&](auto) { done = true; }, failure());
   run();
   ASSERT_TRUE(error);
-  EXPECT_EQ(error->userInfo.at(std::string(KSAFNetworkingTaskResponseStatusCodeKey)), Value(404));
+  EXPECT_EQ(error->userInfo.at(std::string(KSNetworkingTaskResponseStatusCodeKey)), Value(404));
   EXPECT_EQ(world.cloud.hits("POST", "beacontransfer"), 1u);
   EXPECT_EQ(world.cloud.log().at(0).json["keepCategories"], Value(0));
 }
@@ -319,4 +319,4 @@ TEST_F(KSRecordApiTest, CreatingCategoriesReportsOnceWhenAllAreCreated) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

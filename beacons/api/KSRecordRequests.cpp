@@ -7,7 +7,7 @@
 #include "beacons/model/KSCategory.h"
 #include "beacons/model/KSTeam.h"
 
-namespace kestrine::record_requests {
+namespace velmora::kestrine::record_requests {
 
 namespace {
 
@@ -146,4 +146,4 @@ std::optional<KSApiRequest> deleteTeam(const KSTeam& team) {
   return KSApiRequest{"DELETE", KSApiPath("teams/%@", {*teamID}), {}};
 }
 
-}  // namespace kestrine::record_requests
+}  // namespace velmora::kestrine::record_requests

@@ -6,7 +6,7 @@
 
 #include "platform/core/Value.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSApp;
 class KSBeacon;
@@ -58,4 +58,4 @@ std::optional<KSApiRequest> deleteTeam(const KSTeam& team);
 
 }  // namespace record_requests
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -5,7 +5,7 @@
 #include "beacons/bluetooth/SecureDescrambling.h"
 #include "beacons/model/KSBeaconUtilities.h"
 
-namespace kestrine::adData {
+namespace velmora::kestrine::adData {
 namespace {
 
 using Data = std::span<const std::uint8_t>;
@@ -415,4 +415,4 @@ std::optional<std::span<const std::uint8_t>> payloadDataFromMfrData(Data d) {
   return d.subspan(7);
 }
 
-}  // namespace kestrine::adData
+}  // namespace velmora::kestrine::adData

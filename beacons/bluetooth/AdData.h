@@ -14,7 +14,7 @@
 // Eddystone frames in service data under "FEAA". Every reader checks the length before it
 // reads, so no input, however short, long or malformed, is read past its end. Holds no state;
 // safe on any thread.
-namespace kestrine {
+namespace velmora::kestrine {
 
 // One service-data entry of an advertisement: the service UUID as text (16-bit "FEAA" or the
 // full 128-bit form) and its bytes.
@@ -88,4 +88,4 @@ std::optional<std::string_view> proximityUUIDStringFromMfrData(std::span<const s
 std::optional<std::span<const std::uint8_t>> payloadDataFromMfrData(std::span<const std::uint8_t> d);
 
 }  // namespace adData
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -3,7 +3,7 @@
 #include "beacons/bluetooth/HexText.h"
 #include "platform/core/Json.h"
 
-namespace kestrine::adDataJSON {
+namespace velmora::kestrine::adDataJSON {
 
 platform::Value jsonValueForDictionary(const platform::Value& value) {
   using Kind = platform::Value::Kind;
@@ -36,4 +36,4 @@ std::string jsonText(const KSAdData& adData) {
   return platform::json::write(jsonValueForDictionary(adData.toDictionary())).value_or("null");
 }
 
-}  // namespace kestrine::adDataJSON
+}  // namespace velmora::kestrine::adDataJSON

@@ -8,7 +8,7 @@
 // The JSON form of an advertisement-data dictionary, for logs and capture tools: the same keys,
 // integers and strings as they are, byte strings as lower-case hex text and dates as ISO 8601
 // text in UTC.
-namespace kestrine::adDataJSON {
+namespace velmora::kestrine::adDataJSON {
 
 // A copy of the dictionary with every byte string and date turned into text, at any depth.
 platform::Value jsonValueForDictionary(const platform::Value& dictionary);
@@ -16,4 +16,4 @@ platform::Value jsonValueForDictionary(const platform::Value& dictionary);
 // One line of compact JSON, keys in sorted order.
 std::string jsonText(const KSAdData& adData);
 
-}  // namespace kestrine::adDataJSON
+}  // namespace velmora::kestrine::adDataJSON

@@ -9,7 +9,7 @@
 #include "beacons/bluetooth/AdDataJSON.h"
 #include "platform/core/Json.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 std::vector<std::uint8_t> hex(std::string_view text) {
@@ -329,4 +329,4 @@ TEST(AdData, FieldReadersStopAtTheEnd) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

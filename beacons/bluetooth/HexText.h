@@ -6,7 +6,7 @@
 
 // Hex text of advertisement bytes into a caller's buffer, so the parsers build their texts
 // on the stack.
-namespace kestrine::hextext {
+namespace velmora::kestrine::hextext {
 
 inline constexpr char kLower[] = "0123456789abcdef";
 inline constexpr char kUpper[] = "0123456789ABCDEF";
@@ -34,4 +34,4 @@ inline std::size_t writeUuid(std::span<const std::uint8_t, 16> bytes, char* out)
   return n;
 }
 
-}  // namespace kestrine::hextext
+}  // namespace velmora::kestrine::hextext

@@ -5,7 +5,7 @@
 
 #include "beacons/model/KSAdDataConstants.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 constexpr std::array<std::string_view, 13> kTypeKeys = {
@@ -190,4 +190,4 @@ bool operator==(const KSAdData& a, const KSAdData& b) {
   return true;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

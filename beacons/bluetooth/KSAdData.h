@@ -11,7 +11,7 @@
 #include "platform/core/Date.h"
 #include "platform/core/Value.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // The frame kinds, one per value of KSAdDataTypeKey.
 enum class KSAdDataKind : std::uint8_t {
@@ -138,4 +138,4 @@ class KSAdData {
   std::string spill_;  // holds all stored bytes once they outgrow the inline buffer
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -8,7 +8,7 @@
 #include "beacons/bluetooth/AdDataJSON.h"
 #include "beacons/model/KSAdDataConstants.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 TEST(KSAdData, FieldsKeepTheirKindsAndConvertToTheDictionary) {
@@ -77,4 +77,4 @@ TEST(KSAdData, TypeKeysRoundTrip) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

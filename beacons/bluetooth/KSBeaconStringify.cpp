@@ -15,7 +15,7 @@
 #include "beacons/model/KSPoint.h"
 #include "beacons/model/KSTargetSpeed.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 namespace {
 
@@ -203,4 +203,4 @@ std::optional<std::string> categoriesJoinedByString(const KSBeacon& beacon, std:
 
 }  // namespace beacon_stringify
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSBeacon;
 
@@ -60,4 +60,4 @@ std::optional<std::string> categoriesJoinedByString(const KSBeacon& beacon, std:
 
 }  // namespace beacon_stringify
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

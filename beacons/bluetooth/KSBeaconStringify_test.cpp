@@ -15,7 +15,7 @@
 #include "beacons/model/KSPoint.h"
 #include "beacons/model/KSTargetSpeed.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Date;
@@ -185,4 +185,4 @@ TEST(KSBeaconStringifyTest, ListsMapPointsAndAdTypesAtTheirEdges) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -14,7 +14,7 @@
 #include "platform/dispatch/Scheduler.h"
 #include "platform/notify/NotificationCenter.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 namespace bt = platform::bluetooth;
 
@@ -368,4 +368,4 @@ platform::Value KSCentralManagerClient::processAdDataWithAllAdDataProcessors(pla
   return adData;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

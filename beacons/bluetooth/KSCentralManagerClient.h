@@ -20,7 +20,7 @@
 #include "platform/core/Error.h"
 #include "platform/core/Value.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSInstanceProvider;
 class KSScanManager;
@@ -158,4 +158,4 @@ class KSCentralManagerClient : public platform::bluetooth::CentralDelegate,
   std::shared_ptr<const Processors> processors_ = std::make_shared<const Processors>();
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

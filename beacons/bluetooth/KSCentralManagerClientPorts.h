@@ -15,7 +15,7 @@
 // What the central client and its scan duty cycle need from the layers above them, and the
 // notification names they post or observe. The hub, the region manager, the operation
 // manager and the session manager implement these; the client never includes them.
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSCentralManagerClient;
 
@@ -101,4 +101,4 @@ class KSPluginAdDataProcessable : public virtual KSSDKPlugin {
   virtual bool processAdData(platform::Value& adData) = 0;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

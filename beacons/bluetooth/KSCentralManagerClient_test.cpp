@@ -10,7 +10,7 @@
 #include "beacons/model/KSBeaconUtilities.h"
 #include "testing/HexBytes.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using namespace testsupport;
@@ -328,4 +328,4 @@ TEST(CentralClientThreads, DiscoveriesFromManyThreadsWhileTheChainAndRegionsChan
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -7,7 +7,7 @@
 #include "beacons/bluetooth/HexText.h"
 #include "platform/core/AsciiText.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 constexpr std::array<std::string_view, 4> kSchemes = {"http://www.", "https://www.", "http://", "https://"};
@@ -202,4 +202,4 @@ bool isInCachedBeaconRegionNameSpaceArray(const KSAdData& adData, std::span<cons
 }
 
 }  // namespace eddyStoneAdData
-}  // namespace kestrine
+}  // namespace velmora::kestrine

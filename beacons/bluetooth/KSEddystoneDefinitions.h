@@ -11,7 +11,7 @@
 #include "beacons/bluetooth/KSAdData.h"
 #include "platform/core/Value.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 struct KSServiceDataEntry;
 
@@ -105,4 +105,4 @@ bool isEddyStoneUIDAdData(const KSAdData& adData);
 bool isInCachedBeaconRegionNameSpaceArray(const KSAdData& adData, std::span<const std::string> namespaces);
 }  // namespace eddyStoneAdData
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -8,7 +8,7 @@
 
 #include "beacons/bluetooth/AdData.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -125,4 +125,4 @@ TEST(KSEddystoneDefinitions, NamespaceFilter) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

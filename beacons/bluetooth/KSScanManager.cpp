@@ -11,7 +11,7 @@
 #include "platform/core/Uuid.h"
 #include "platform/dispatch/Scheduler.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 namespace {
 constexpr std::string_view kTimerName = "com.kestrine.scanManagerTimer";
@@ -272,4 +272,4 @@ void KSScanManager::disconnectedFromPeripheral(const std::string& uuid) {
 void KSScanManager::applicationDidEnterBackground() { updateScanState(); }
 void KSScanManager::applicationDidBecomeActive() { updateScanState(); }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -13,14 +13,14 @@
 #include "platform/core/Date.h"
 #include "platform/notify/NotificationCenter.h"
 
-namespace platform::app {
+namespace velmora::platform::app {
 class Application;
 }
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 class Scheduler;
 }
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSGCDTimer;
 class KSConfigurator;
@@ -96,4 +96,4 @@ class KSScanManager : public std::enable_shared_from_this<KSScanManager> {
   std::vector<platform::NotificationCenter::ObserverToken> observers_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -8,7 +8,7 @@
 
 #include "testing/CentralTestSupport.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using namespace testsupport;
@@ -217,4 +217,4 @@ TEST(DutyCycleThreads, EventsFromThreeThreadsWithTheTimerRunning) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace kestrine::uuid_additions {
+namespace velmora::kestrine::uuid_additions {
 
 std::string stringValue(const platform::bluetooth::BluetoothUUID& uuid) {
   static constexpr char kHex[] = "0123456789ABCDEF";
@@ -28,4 +28,4 @@ bool isEqualToInt(const platform::bluetooth::BluetoothUUID& uuid, std::uint16_t 
   return static_cast<std::uint16_t>((bytes[0] << 8) | bytes[1]) == value;
 }
 
-}  // namespace kestrine::uuid_additions
+}  // namespace velmora::kestrine::uuid_additions

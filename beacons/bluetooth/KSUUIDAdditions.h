@@ -6,7 +6,7 @@
 #include "platform/bluetooth/BluetoothUUID.h"
 
 // Small helpers over Bluetooth attribute UUIDs used by the GATT commands.
-namespace kestrine::uuid_additions {
+namespace velmora::kestrine::uuid_additions {
 
 // Upper-case hex of the UUID's bytes, without dashes or brackets ("FEC4").
 std::string stringValue(const platform::bluetooth::BluetoothUUID& uuid);
@@ -18,4 +18,4 @@ constexpr std::uint16_t swap(std::uint16_t value) {
   return static_cast<std::uint16_t>(((value & 0xFF) << 8) | (value >> 8));
 }
 
-}  // namespace kestrine::uuid_additions
+}  // namespace velmora::kestrine::uuid_additions

@@ -4,7 +4,7 @@
 
 #include "beacons/bluetooth/HexText.h"
 
-namespace kestrine::adData {
+namespace velmora::kestrine::adData {
 namespace {
 
 std::uint16_t word(std::uint8_t high, std::uint8_t low) { return static_cast<std::uint16_t>(high << 8 | low); }
@@ -54,4 +54,4 @@ std::optional<KSSecureBlockData> decypherSecureDataAdFromMfrData(std::span<const
   return out;
 }
 
-}  // namespace kestrine::adData
+}  // namespace velmora::kestrine::adData

@@ -8,7 +8,7 @@
 
 // The maker's secure frames send some bytes scrambled with a 16-bit linear-feedback shift
 // register seeded from other bytes of the same frame (no key is involved). These undo it.
-namespace kestrine {
+namespace velmora::kestrine {
 
 // One step of the register: feedback polynomial x^16 + x^14 + x^13 + x^11 + 1, shifting
 // towards bit 0. From any non-zero state it runs through all 65535 non-zero states; zero
@@ -49,4 +49,4 @@ std::optional<KSSecureBlockData> decypherSecureDataAdFromMfrData(std::span<const
                                                                  std::size_t blockLength);
 
 }  // namespace adData
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 TEST(SecureDescrambling, RegisterStep) {
@@ -66,4 +66,4 @@ TEST(SecureDescrambling, BlockDataBoundsWhateverTheLocations) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -2,7 +2,7 @@
 
 #include "beacons/model/KSBeaconMode.h"
 
-namespace kestrine::ad_schema {
+namespace velmora::kestrine::ad_schema {
 
 std::uint16_t adSchemaTargetSpeed(std::uint16_t t) {
   const unsigned factor = t < 51 ? 5 : t <= 200 ? 3 : t <= 400 ? 2 : 1;
@@ -59,4 +59,4 @@ platform::Dict adAndBurstTablesForModeId(std::int64_t modeID, std::uint16_t targ
   return d;
 }
 
-}  // namespace kestrine::ad_schema
+}  // namespace velmora::kestrine::ad_schema

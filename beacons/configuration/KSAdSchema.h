@@ -4,7 +4,7 @@
 
 #include "platform/core/Value.h"
 
-namespace kestrine::ad_schema {
+namespace velmora::kestrine::ad_schema {
 
 inline constexpr std::size_t kAdTableLength = 23;
 inline constexpr std::size_t kBurstTableLength = 13;
@@ -25,4 +25,4 @@ platform::Bytes burstTableForModeId(std::int64_t modeID);
 // {"AdDataTable": ad table, "BurstDataTable": burst table}.
 platform::Dict adAndBurstTablesForModeId(std::int64_t modeID, std::uint16_t targetSpeed);
 
-}  // namespace kestrine::ad_schema
+}  // namespace velmora::kestrine::ad_schema

@@ -3,7 +3,7 @@
 #include "beacons/configuration/KSServiceDiscoveryCommands.h"
 #include "platform/core/Log.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using namespace testsupport;
@@ -207,4 +207,4 @@ TEST_F(BasicCommandsTest, ADyingCommandLeavesItsSuccessorAsDelegate) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -5,12 +5,12 @@
 #include "beacons/api/KSApiClient.h"
 #include "beacons/api/KSApiPath.h"
 #include "beacons/api/KSRecordApi.h"
-#include "beacons/http/KSAFQueryStringPair.h"
+#include "beacons/http/KSQueryStringPair.h"
 #include "beacons/model/KSBeacon.h"
 #include "beacons/model/KSModelServices.h"
 #include "platform/crypto/Base64.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 namespace {
 
@@ -37,7 +37,7 @@ std::string KSBeaconConfigurationCloud::statusConfirmationPath(const std::string
   // The status goes in the query as the cloud decodes it: "+", "=" and the CR LF between
   // lines escaped, "/" kept.
   const std::string text = platform::crypto::base64Encode(status, platform::crypto::Base64Lines::Length64);
-  return KSApiPath("beacons/%@/versions/confirm", {beaconID}) + "?status=" + KSAFPercentEscapedStringFromString(text);
+  return KSApiPath("beacons/%@/versions/confirm", {beaconID}) + "?status=" + KSPercentEscapedStringFromString(text);
 }
 
 void KSBeaconConfigurationCloud::getMilk(const KSBeacon& beacon, const platform::Bytes& water,
@@ -76,4 +76,4 @@ void KSBeaconConfigurationCloud::postStatus(const std::shared_ptr<KSBeacon>& bea
       [](const KSApiClient::Task&, const platform::Error&) {});
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -8,7 +8,7 @@
 #include "platform/core/Error.h"
 #include "platform/core/Value.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSApiClient;
 class KSBeacon;
@@ -47,4 +47,4 @@ class KSBeaconConfigurationCloud {
   const std::shared_ptr<KSRecordApi> records_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

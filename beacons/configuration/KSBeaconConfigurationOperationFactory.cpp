@@ -16,7 +16,7 @@
 #include "beacons/ranging/KSLocationManagerClient.h"
 #include "platform/dispatch/Scheduler.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 namespace {
 
@@ -115,4 +115,4 @@ Ref KSBeaconConfigurationOperationFactory::makeEddystoneConfigOperation(const Be
   return handleFor(KSBeaconEddystoneConfigOperation::initWithBeacon(beacon, peripheral, settingForKey));
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

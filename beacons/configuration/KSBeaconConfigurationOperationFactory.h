@@ -7,7 +7,7 @@
 
 #include "beacons/ranging/KSBeaconOperationFactory.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSBeaconConfigurationCloud;
 class KSInstanceProvider;
@@ -34,4 +34,4 @@ class KSBeaconConfigurationOperationFactory final : public KSBeaconOperationFact
                            const std::optional<platform::Bytes>& data) override;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -9,7 +9,7 @@
 #include "beacons/configuration/KSBeaconTransportDataRequestOperation.h"
 #include "testing/OperationTestSupport.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Bytes;
@@ -98,4 +98,4 @@ TEST_F(HandleTest, TheManagerIgnoresAnOperationTheFactoryDidNotMake) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -1,6 +1,6 @@
 #include "beacons/configuration/KSBeaconControlOperation.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 std::shared_ptr<KSBeaconControlOperation> KSBeaconControlOperation::initWithBeacon(
     std::shared_ptr<KSBeacon> beacon, std::optional<platform::Uuid> peripheralIdentifier, std::int32_t opcode,
@@ -27,4 +27,4 @@ void KSBeaconControlOperation::connected() {
   });
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

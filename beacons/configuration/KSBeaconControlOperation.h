@@ -7,7 +7,7 @@
 
 #include "beacons/configuration/KSBeaconOperation.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // The opcodes a host app sends through the control operation; any other value may be sent too.
 enum KSBeaconOpcode : std::int32_t {
@@ -59,4 +59,4 @@ class KSBeaconControlOperation final : public KSBeaconOperation {
   Characteristic control_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -2,7 +2,7 @@
 
 #include <fmt/format.h>
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 std::shared_ptr<KSBeaconDataRequestOperation> KSBeaconDataRequestOperation::initWithBeacon(
     std::shared_ptr<KSBeacon> beacon, std::optional<platform::Uuid> peripheralIdentifier,
@@ -77,4 +77,4 @@ void KSBeaconDataRequestOperation::cancel() {
   KSBeaconOperation::cancel();
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -8,7 +8,7 @@
 #include "beacons/configuration/KSBeaconOperation.h"
 #include "beacons/configuration/KSRequestExchanges.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 inline constexpr std::string_view KSBeaconDataRequestRequestingStatus = "Requesting Data";
 inline constexpr std::string_view KSBeaconDataRequestEmptyListMessage = "requestDataArray parameter is required.";
@@ -53,4 +53,4 @@ class KSBeaconDataRequestOperation final : public KSBeaconOperation {
   std::shared_ptr<KSRequestExchanges> exchanges_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -8,7 +8,7 @@
 #include "beacons/ranging/KSBeaconOperationFactory.h"
 #include "platform/crypto/Aes.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 using platform::Bytes;
 using platform::Error;
@@ -138,4 +138,4 @@ void KSBeaconEddystoneConfigOperation::writeNewPasscode() {
   });
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -8,7 +8,7 @@
 
 #include "beacons/configuration/KSBeaconOperation.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // Writes advertising-slot data and, optionally, a new lock passcode through the Eddystone
 // configuration service: unlocks with the current passcode, then for each slot in ascending
@@ -59,4 +59,4 @@ class KSBeaconEddystoneConfigOperation final : public KSBeaconOperation {
   Characteristic activeSlot_, advSlot_, lockState_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -9,7 +9,7 @@
 #include "testing/HexBytes.h"
 #include "testing/SettingsTestSupport.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Bytes;
@@ -138,4 +138,4 @@ TEST_F(EddystoneTest, ReadsTheBroadcastCapabilities) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -8,7 +8,7 @@
 #include "beacons/configuration/KSStreamDataCommand.h"
 #include "beacons/model/KSBeacon.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Bytes;
@@ -111,4 +111,4 @@ void KSBeaconFirmwareEncryptedUpdateOperation::afterReboot() {
   startStatusPoll();
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

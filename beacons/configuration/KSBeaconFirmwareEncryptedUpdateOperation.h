@@ -6,7 +6,7 @@
 
 #include "beacons/configuration/KSBeaconFirmwareUpdateOperation.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // The header a numbered chunk byte can count (256 chunks of 16) and the body a 16-bit record
 // number can count (65,536 records of 16).
@@ -56,4 +56,4 @@ class KSBeaconFirmwareEncryptedUpdateOperation final : public KSBeaconFirmwareUp
   platform::Bytes hex_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

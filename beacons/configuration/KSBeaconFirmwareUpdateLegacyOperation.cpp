@@ -13,7 +13,7 @@
 #include "platform/crypto/Base64.h"
 #include "platform/crypto/Digest.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Bytes;
@@ -148,4 +148,4 @@ void KSBeaconFirmwareUpdateLegacyOperation::writeOpcodes() {
   writeOpcode(KSBeaconOpcodePowerOn, std::nullopt, control_, eraseBlock0);
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -5,7 +5,7 @@
 
 #include "beacons/configuration/KSBeaconFirmwareUpdateOperation.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // The firmware update of the older beacons: always the latest firmware of the beacon's
 // model. While Preparing it fetches the model's firmware record and the image (without a
@@ -34,4 +34,4 @@ class KSBeaconFirmwareUpdateLegacyOperation final : public KSBeaconFirmwareUpdat
   void writeOpcodes();
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -19,7 +19,7 @@
 #include "platform/crypto/Base64.h"
 #include "platform/crypto/Digest.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Bytes;
@@ -462,4 +462,4 @@ void KSBeaconFirmwareUpdateOperation::refreshAndSucceed() {
       });
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

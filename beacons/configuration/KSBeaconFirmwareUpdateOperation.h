@@ -12,7 +12,7 @@
 #include "platform/core/Error.h"
 #include "platform/core/Value.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSApiClient;
 class KSRecordApi;
@@ -126,4 +126,4 @@ class KSBeaconFirmwareUpdateOperation : public KSBeaconOperation {
   std::shared_ptr<KSGCDTimer> statusTimer_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

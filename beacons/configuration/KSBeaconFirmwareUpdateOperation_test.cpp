@@ -16,7 +16,7 @@
 #include "testing/BeaconFixtures.h"
 #include "testing/OperationTestSupport.h"
 
-namespace kestrine::testsupport {
+namespace velmora::kestrine::testsupport {
 namespace {
 
 using platform::Value;
@@ -42,7 +42,7 @@ std::string sha1Base64(const Bytes& b) {
 // The maker's service with Control, Indicator, the login's Water and Milk and, unless told
 // otherwise, Gravy for the image.
 SimGattServer::Service firmwareGattService(bool withGravy = true) {
-  using namespace platform::bluetooth;
+  using namespace velmora::platform::bluetooth;
   SimGattServer::Service service{gattUUID(KSServiceUUIDStringKestrineLong),
                                  {{gattUUID(KSCharacteristicUUIDStringControl), kPropertyWrite, {}},
                                   {gattUUID(KSCharacteristicUUIDStringIndicator), kPropertyRead | kPropertyNotify, {}},
@@ -724,4 +724,4 @@ TEST(EncryptedFirmwareRecords, BodyPiecesBehindTheirBigEndianNumbers) {
 }
 
 }  // namespace
-}  // namespace kestrine::testsupport
+}  // namespace velmora::kestrine::testsupport

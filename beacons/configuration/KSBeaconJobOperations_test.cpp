@@ -21,7 +21,7 @@
 #include "beacons/configuration/KSSettingsKeys.h"
 #include "beacons/model/KSBeaconVersion.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Bytes;
@@ -412,4 +412,4 @@ TEST_F(TransportTest, SilenceTimesOutSixtySecondsAfterConnectedAndIsNotRetried) 
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

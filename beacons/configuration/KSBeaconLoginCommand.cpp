@@ -9,7 +9,7 @@
 #include "platform/crypto/Aes.h"
 #include "platform/crypto/Base64.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 using platform::Bytes;
 using platform::Error;
@@ -253,4 +253,4 @@ void KSBeaconLoginCommand::handleWriteMilkResponse(const Bytes& value) {
   }
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -11,7 +11,7 @@
 #include "platform/core/Value.h"
 #include "platform/crypto/RandomBytes.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSBeacon;
 class KSBeaconConfigurationCloud;
@@ -136,4 +136,4 @@ class KSBeaconLoginCommand final : public KSPeripheralCommand {
   Characteristic milk_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -7,7 +7,7 @@
 #include "beacons/configuration/KSServiceDiscoveryCommands.h"
 #include "platform/crypto/Aes.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 using platform::Bytes;
 using platform::Error;
@@ -121,4 +121,4 @@ void KSBeaconLoginEddystoneCommand::writeResponseForChallengeData(const Bytes& c
           });
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

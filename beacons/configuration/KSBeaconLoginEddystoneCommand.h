@@ -10,7 +10,7 @@
 #include "beacons/configuration/KSPeripheralCommand.h"
 #include "platform/core/Value.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSBeacon;
 
@@ -78,4 +78,4 @@ class KSBeaconLoginEddystoneCommand final : public KSPeripheralCommand {
   Characteristic unlock_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

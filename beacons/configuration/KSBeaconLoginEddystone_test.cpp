@@ -4,7 +4,7 @@
 #include "platform/crypto/Digest.h"
 #include "testing/LoginTestSupport.h"
 
-namespace kestrine::testsupport {
+namespace velmora::kestrine::testsupport {
 namespace {
 
 using platform::sim::SimEddystoneLock;
@@ -119,4 +119,4 @@ TEST_F(EddystoneLoginTest, CancelStopsTheSteps) {
 }
 
 }  // namespace
-}  // namespace kestrine::testsupport
+}  // namespace velmora::kestrine::testsupport

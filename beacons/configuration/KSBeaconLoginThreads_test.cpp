@@ -12,7 +12,7 @@
 #include "testing/LoginTestSupport.h"
 #include "testing/SimGattLink.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Bytes;
@@ -96,4 +96,4 @@ TEST(LoginThreadsTest, HostThreadCancelsLoginsAtAnyStep) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -5,7 +5,7 @@
 #include "testing/HexBytes.h"
 #include "testing/LoginTestSupport.h"
 
-namespace kestrine::testsupport {
+namespace velmora::kestrine::testsupport {
 namespace {
 
 using platform::describeBytes;
@@ -291,4 +291,4 @@ TEST_F(MakerLoginTest, MilkReplyAfterTheEndIsIgnored) {
 }
 
 }  // namespace
-}  // namespace kestrine::testsupport
+}  // namespace velmora::kestrine::testsupport

@@ -11,7 +11,7 @@
 #include "platform/core/Log.h"
 #include "platform/crypto/Digest.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 using platform::Error;
 
@@ -525,4 +525,4 @@ platform::Bytes KSBeaconOperation::passcodeDataFromPasscodeString(std::string_vi
   return platform::Bytes(digest.begin(), digest.end());
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

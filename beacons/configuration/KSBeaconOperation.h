@@ -20,7 +20,7 @@
 #include "platform/core/Value.h"
 #include "platform/dispatch/Scheduler.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSBeacon;
 class KSBeaconConfigurationCloud;
@@ -255,4 +255,4 @@ class KSBeaconOperation : public KSOperation {
   std::atomic<bool> shouldStopWritingStatus_{false};
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

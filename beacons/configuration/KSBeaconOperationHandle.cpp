@@ -3,7 +3,7 @@
 #include "beacons/configuration/KSBeaconDataRequestOperation.h"
 #include "beacons/configuration/KSBeaconTransportDataRequestOperation.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 std::shared_ptr<KSBeaconOperationHandle> KSBeaconOperationHandle::wrap(std::shared_ptr<KSBeaconOperation> operation) {
   if (!operation) return nullptr;
@@ -55,4 +55,4 @@ platform::Bytes KSBeaconOperationHandle::responseData() const {
   return {};
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -6,7 +6,7 @@
 #include "beacons/configuration/KSBeaconOperation.h"
 #include "beacons/ranging/KSBeaconOperationFactory.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // A beacon operation as the hub sees it. The hub installs its blocks and schedules the
 // handle through the central client, whose operation manager takes the operation out of it.
@@ -41,4 +41,4 @@ class KSBeaconOperationHandle final : public KSBeaconOperationRef {
   const std::shared_ptr<KSBeaconOperation> operation_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -7,7 +7,7 @@
 #include "beacons/model/KSBeacon.h"
 #include "platform/core/Log.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 using platform::Error;
 
@@ -348,4 +348,4 @@ void KSBeaconOperationManager::disconnectedEvent(const Peripheral& peripheral, c
   }
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

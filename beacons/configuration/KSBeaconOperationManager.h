@@ -14,7 +14,7 @@
 #include "platform/core/Uuid.h"
 #include "platform/dispatch/Scheduler.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSBeacon;
 class KSBeaconConfigurationCloud;
@@ -133,4 +133,4 @@ class KSBeaconOperationManager final : public KSBeaconOperationDelegate,
   bool disabledBeaconRegionMonitoring_ = false;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

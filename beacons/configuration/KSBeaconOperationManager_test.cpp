@@ -10,7 +10,7 @@
 #include "testing/OperationTestSupport.h"
 #include "platform/bluetooth/Peripheral.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Bytes;
@@ -313,4 +313,4 @@ TEST_F(ManagerTest, CancelWhileConnectedDropsTheLinkAndReportsNothing) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

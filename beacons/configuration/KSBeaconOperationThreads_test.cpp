@@ -26,7 +26,7 @@
 #include "testing/OperationTestSupport.h"
 #include "testing/TempDir.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::sim::SimGattServer;
@@ -146,4 +146,4 @@ TEST(BeaconOperationThreads, JobsFromManyThreadsEachReportOnce) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

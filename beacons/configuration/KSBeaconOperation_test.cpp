@@ -9,7 +9,7 @@
 #include "platform/sim/SimEddystoneLock.h"
 #include "testing/OperationTestSupport.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Bytes;
@@ -32,7 +32,7 @@ TEST_F(OperationFixture, StatusTextsFollowTheStatesWithTheSubclassStepsBetween) 
 }
 
 TEST_F(OperationFixture, TheEddystoneLoginUnlocksAndARefusedPasscodeIsNotRetried) {
-  using namespace platform::bluetooth;
+  using namespace velmora::platform::bluetooth;
   const Bytes right = KSBeaconOperation::passcodeDataFromPasscodeString("123456");
   const Bytes wrong = KSBeaconOperation::passcodeDataFromPasscodeString("654321");
   EXPECT_EQ(right, platform::crypto::digest(platform::crypto::DigestAlgorithm::MD5, "123456"));
@@ -225,4 +225,4 @@ TEST_F(OperationFixture, KeepAliveWritesEachRoundAfterTheAnswerAndStopsAfterTheW
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

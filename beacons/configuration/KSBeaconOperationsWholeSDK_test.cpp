@@ -14,7 +14,7 @@
 #include "testing/OperationTestSupport.h"
 #include "testing/SimWorld.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Bytes;
@@ -182,4 +182,4 @@ TEST_F(WholeSDK, OpcodeDataRequestsAndTransportEachCompleteOnceWithTheBeaconsAns
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

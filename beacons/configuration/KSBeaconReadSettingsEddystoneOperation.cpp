@@ -5,7 +5,7 @@
 #include "beacons/configuration/KSCharacteristicDataCommands.h"
 #include "beacons/configuration/KSSettingsKeys.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 using platform::Bytes;
 using platform::Error;
@@ -75,4 +75,4 @@ void KSBeaconReadSettingsEddystoneOperation::connected() {
   runCommand(login);
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

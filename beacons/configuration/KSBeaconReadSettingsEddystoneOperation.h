@@ -7,7 +7,7 @@
 
 #include "beacons/configuration/KSBeaconOperation.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // Reads an Eddystone beacon's Broadcast Capabilities after unlocking it with the passcode, into
 // settings(): version, slots, EID slots, capability bits (one byte each), supported frame
@@ -46,4 +46,4 @@ class KSBeaconReadSettingsEddystoneOperation final : public KSBeaconOperation {
   platform::Dict settings_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -5,7 +5,7 @@
 #include "beacons/model/KSBeacon.h"
 #include "beacons/model/KSBeaconVersion.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 using platform::Bytes;
 using platform::Error;
@@ -135,4 +135,4 @@ void KSBeaconSettingsUpdateLegacyOperation::confirmUpdateWithVersion(std::int64_
       });
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

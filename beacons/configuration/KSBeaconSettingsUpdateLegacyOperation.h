@@ -6,7 +6,7 @@
 
 #include "beacons/configuration/KSBeaconOperation.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSBeaconVersion;
 class KSSettingsCloud;
@@ -47,4 +47,4 @@ class KSBeaconSettingsUpdateLegacyOperation final : public KSBeaconOperation {
   Characteristic control_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

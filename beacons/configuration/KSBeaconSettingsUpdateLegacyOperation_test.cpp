@@ -5,7 +5,7 @@
 #include "testing/HexBytes.h"
 #include "testing/SettingsTestSupport.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Bytes;
@@ -83,4 +83,4 @@ TEST_F(LegacyUpdateTest, ConfirmationFailureSyncsRegionsAndFails) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

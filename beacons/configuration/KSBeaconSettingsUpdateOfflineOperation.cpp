@@ -9,7 +9,7 @@
 #include "beacons/model/KSBeacon.h"
 #include "platform/core/BytesDescription.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 using platform::Bytes;
 using platform::Error;
@@ -155,4 +155,4 @@ void KSBeaconSettingsUpdateOfflineOperation::finishWithNotification(bool plain) 
                                                 : std::string("Notify Data not 16 bytes")));
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -8,7 +8,7 @@
 #include "beacons/configuration/KSOfflineSettingsData.h"
 #include "platform/crypto/RandomBytes.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSSettingsCloud;
 
@@ -70,4 +70,4 @@ class KSBeaconSettingsUpdateOfflineOperation final : public KSBeaconOperation {
 // The current passcode of a settings dictionary: nullopt when it is missing, not text or empty.
 std::optional<std::string> currentPasscodeFromSettings(const platform::Dict& settings);
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -7,7 +7,7 @@
 #include "testing/HexBytes.h"
 #include "testing/SettingsTestSupport.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Bytes;
@@ -132,4 +132,4 @@ TEST_F(OfflineUpdateTest, ARetrySendsANewVector) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

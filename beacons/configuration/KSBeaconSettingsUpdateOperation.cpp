@@ -8,7 +8,7 @@
 #include "platform/core/BytesDescription.h"
 #include "platform/crypto/Base64.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 using platform::Bytes;
 using platform::Error;
@@ -216,4 +216,4 @@ void KSBeaconSettingsUpdateOperation::confirmWithEncryptedStatusData(const Bytes
       });
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -7,7 +7,7 @@
 #include "beacons/configuration/KSBeaconOperation.h"
 #include "beacons/configuration/KSEncryptedSettingsBlob.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSSettingsCloud;
 
@@ -67,4 +67,4 @@ class KSBeaconSettingsUpdateOperation final : public KSBeaconOperation {
   std::optional<platform::Error> keptError_;  // of the fetch, read by the keep-alive's end
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -7,7 +7,7 @@
 #include "platform/sim/SimEncryptedSettingsSink.h"
 #include "testing/SettingsTestSupport.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Bytes;
@@ -190,4 +190,4 @@ TEST_F(SettingsUpdateTest, ABeaconWithoutIndicatorIsRefused) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -3,7 +3,7 @@
 #include "platform/core/BytesDescription.h"
 #include "platform/core/Log.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 namespace {
 constexpr std::string_view kLog = "transport";
@@ -89,4 +89,4 @@ void KSBeaconTransportDataRequestOperation::cancel() {
   KSBeaconOperation::cancel();
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

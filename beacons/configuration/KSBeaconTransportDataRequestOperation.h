@@ -8,7 +8,7 @@
 #include "beacons/configuration/KSRequestExchanges.h"
 #include "beacons/configuration/KSTransportSession.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // Sends a request of any length to the serial endpoint of the beacon's host board as transport
 // packets, one request-data exchange each, then gathers the beacon's reply packets and joins
@@ -52,4 +52,4 @@ class KSBeaconTransportDataRequestOperation final : public KSBeaconOperation {
   std::shared_ptr<KSRequestExchanges> exchanges_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

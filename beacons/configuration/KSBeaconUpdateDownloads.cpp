@@ -10,16 +10,16 @@
 #include "beacons/api/KSApiClient.h"
 #include "beacons/api/KSApiPath.h"
 #include "beacons/foundation/KSInstanceProvider.h"
-#include "beacons/http/KSAFQueryStringPair.h"
-#include "beacons/http/KSAFURLResolution.h"
-#include "beacons/http/KSAFURLSessionManager.h"
+#include "beacons/http/KSQueryStringPair.h"
+#include "beacons/http/KSURLResolution.h"
+#include "beacons/http/KSURLSessionManager.h"
 #include "beacons/model/KSBeacon.h"
 #include "platform/app/Application.h"
 #include "platform/core/Log.h"
 #include "platform/crypto/Base64.h"
 #include "platform/dispatch/Queue.h"
 
-namespace kestrine::beacon_updates {
+namespace velmora::kestrine::beacon_updates {
 namespace {
 
 constexpr std::string_view kLog = "beacon-updates";
@@ -51,7 +51,7 @@ bool hasField(std::string_view text, char separator, std::size_t index) {
 
 // The session of one download: the client's configuration and its headers, its completion
 // queue, and a plain-data response serializer (which refuses a status outside 200-299).
-std::shared_ptr<KSAFURLSessionManager> downloadManager(const KSApiClient& client) {
+std::shared_ptr<KSURLSessionManager> downloadManager(const KSApiClient& client) {
   platform::net::URLSessionConfiguration configuration = client.sessionConfiguration();
   auto add = [&configuration](const std::string& name, const std::string& value) {
     std::erase_if(configuration.HTTPAdditionalHeaders, [&](const auto& h) { return h.first == name; });
@@ -59,8 +59,8 @@ std::shared_ptr<KSAFURLSessionManager> downloadManager(const KSApiClient& client
   };
   for (const auto& [name, value] : client.requestSerializer()->HTTPRequestHeaders()) add(name, value);
   add(std::string(KSApiVersionHeader), std::string(KSApiVersion));
-  auto manager = KSAFURLSessionManager::create(std::move(configuration));
-  manager->setResponseSerializer(KSAFHTTPResponseSerializer::serializer());
+  auto manager = KSURLSessionManager::create(std::move(configuration));
+  manager->setResponseSerializer(KSHTTPResponseSerializer::serializer());
   manager->setCompletionQueue(client.completionQueue());
   return manager;
 }
@@ -70,7 +70,7 @@ std::shared_ptr<KSApiClient> clientOrShared(std::shared_ptr<KSApiClient> client)
 }
 
 // The absolute GET request of a firmware path, or the error to fail with.
-std::optional<KSAFURLRequest> requestFor(const KSApiClient& client, const KSBeacon& beacon, const std::string& pathTemplate,
+std::optional<KSURLRequest> requestFor(const KSApiClient& client, const KSBeacon& beacon, const std::string& pathTemplate,
                                          const std::string& version, std::string query, platform::Error* error) {
   const auto beaconID = beacon.beaconID();
   if (!beaconID || beaconID->empty()) {
@@ -78,12 +78,12 @@ std::optional<KSAFURLRequest> requestFor(const KSApiClient& client, const KSBeac
     return std::nullopt;
   }
   const std::string path = KSApiPath(pathTemplate, {*beaconID, version}) + query;
-  auto absolute = KSAFResolveURL(path, client.baseURL());
+  auto absolute = KSResolveURL(path, client.baseURL());
   if (!absolute) {
     *error = errorWithDescription(fmt::format("The download path {} cannot be resolved", path));
     return std::nullopt;
   }
-  KSAFURLRequest request;
+  KSURLRequest request;
   request.urlRequest.url = *absolute;
   request.urlRequest.method = "GET";
   // Not positive: the session's own time-out applies.
@@ -139,7 +139,7 @@ platform::Error errorWithDescription(std::string description) {
 
 std::string escapedStatusQueryValue(const std::optional<platform::Bytes>& status) {
   if (!status) return "";
-  return KSAFPercentEscapedStringFromString(
+  return KSPercentEscapedStringFromString(
       platform::crypto::base64Encode(*status, platform::crypto::Base64Lines::Length64));
 }
 
@@ -236,4 +236,4 @@ void downloadHexFileVersion(const KSBeacon& beacon, const std::string& version, 
   task->resume();
 }
 
-}  // namespace kestrine::beacon_updates
+}  // namespace velmora::kestrine::beacon_updates

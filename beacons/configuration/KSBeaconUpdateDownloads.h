@@ -11,11 +11,11 @@
 #include "platform/core/Value.h"
 #include "platform/net/HTTPURLResponse.h"
 
-namespace platform::app {
+namespace velmora::platform::app {
 class Application;
-}  // namespace platform::app
+}  // namespace velmora::platform::app
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSApiClient;
 class KSBeacon;
@@ -64,4 +64,4 @@ void downloadHexFileVersion(const KSBeacon& beacon, const std::string& version, 
                             std::shared_ptr<platform::app::Application> app = nullptr);
 
 }  // namespace beacon_updates
-}  // namespace kestrine
+}  // namespace velmora::kestrine

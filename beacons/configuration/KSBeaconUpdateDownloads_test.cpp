@@ -16,7 +16,7 @@
 #include "testing/ApiTestSupport.h"
 #include "testing/TempDir.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Bytes;
@@ -139,7 +139,7 @@ TEST(FirmwareDownloads, AStatusOutside2xxFailsWithBadServerResponse) {
     EXPECT_EQ(error.code, -1011) << name;
     EXPECT_NE(error.localizedDescription.find(fmt::format("({})", status)), std::string::npos)
         << error.localizedDescription;
-    EXPECT_EQ(error.userInfo.at(std::string(KSAFNetworkingTaskResponseStatusCodeKey)).toInt64(), status) << name;
+    EXPECT_EQ(error.userInfo.at(std::string(KSNetworkingTaskResponseStatusCodeKey)).toInt64(), status) << name;
   }
   // Nothing of the error page was left in the documents folder.
   EXPECT_TRUE(std::filesystem::is_empty(w.documents.path()));
@@ -210,4 +210,4 @@ TEST(FirmwareDownloads, ABeaconWithoutIdentifierFailsWithoutARequest) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

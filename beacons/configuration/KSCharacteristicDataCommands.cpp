@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 std::shared_ptr<KSReadCharacteristicDataCommand> KSReadCharacteristicDataCommand::create(
     std::shared_ptr<platform::bluetooth::Peripheral> peripheral, std::shared_ptr<platform::dispatch::Queue> queue,
@@ -85,4 +85,4 @@ void KSWriteCharacteristicDataCommand::onUpdateNotificationState(const Character
   }
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -5,7 +5,7 @@
 #include "beacons/configuration/KSPeripheralCommand.h"
 #include "platform/core/Value.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // Reads one characteristic's value. Finishes on a value event of that characteristic (a
 // notification of another one that arrives meanwhile is not the answer).
@@ -80,4 +80,4 @@ class KSWriteCharacteristicDataCommand final : public KSPeripheralCommand {
   bool writing_ = false;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -14,7 +14,7 @@
 #include "beacons/model/KSBeacon.h"
 #include "platform/dispatch/VirtualScheduler.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 class CloudWithoutClient : public ::testing::Test {
@@ -72,4 +72,4 @@ TEST_F(CloudWithoutClient, RecordCallsFail) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -1,10 +1,10 @@
 #include "beacons/configuration/KSEncryptedSettingsBlob.h"
 
-#include "beacons/http/KSAFQueryStringPair.h"
+#include "beacons/http/KSQueryStringPair.h"
 #include "platform/core/BytesDescription.h"
 #include "platform/crypto/Base64.h"
 
-namespace kestrine::settings_blob {
+namespace velmora::kestrine::settings_blob {
 
 std::optional<KSEncryptedSettingsBlob> split(const std::optional<platform::Bytes>& blob) {
   if (!blob || blob->size() < kMinimumBlobLength) return std::nullopt;
@@ -44,8 +44,8 @@ platform::Bytes chunked(const platform::Bytes& bulk, std::uint8_t opcode, std::u
 
 std::string escapedStatusText(const std::optional<platform::Bytes>& status) {
   if (!status) return {};
-  return KSAFPercentEscapedStringFromString(
+  return KSPercentEscapedStringFromString(
       platform::crypto::base64Encode(*status, platform::crypto::Base64Lines::Length64));
 }
 
-}  // namespace kestrine::settings_blob
+}  // namespace velmora::kestrine::settings_blob

@@ -6,7 +6,7 @@
 
 #include "platform/core/Value.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // The pieces of a cloud-prepared settings blob: a 16-byte initialisation vector, the
 // encrypted bulk data and a 16-byte MAC, in that order.
@@ -57,4 +57,4 @@ inline platform::Bytes chunked(const platform::Bytes& bulk, std::uint8_t opcode)
 std::string escapedStatusText(const std::optional<platform::Bytes>& status);
 
 }  // namespace settings_blob
-}  // namespace kestrine
+}  // namespace velmora::kestrine

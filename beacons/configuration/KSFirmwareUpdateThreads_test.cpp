@@ -29,7 +29,7 @@
 #include "testing/OperationTestSupport.h"
 #include "testing/TempDir.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Bytes;
@@ -93,7 +93,7 @@ struct ThreadWorld {
     manager->setConfigurationCloud(std::make_shared<testsupport::OfflineCloud>());
     api = KSApiClient::create(cloud.baseUrl(), scheduler);
 
-    using namespace platform::bluetooth;
+    using namespace velmora::platform::bluetooth;
     constexpr SimGattServer::Latencies kQuick{.discovery = 0.001, .read = 0.001, .write = 0.001,
                                               .notifySwitch = 0.001, .notification = 0.001};
     server = SimGattServer::create(
@@ -194,4 +194,4 @@ TEST(FirmwareUpdateThreads, AHostThreadCancelsDuringTheStatusPoll) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -26,7 +26,7 @@
 #include "testing/OperationTestSupport.h"
 #include "testing/SimWorld.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Bytes;
@@ -105,7 +105,7 @@ struct FirmwareWholeSDK : ::testing::Test {
     location = KSLocationManagerClient::sharedClient(*provider);
     location->setBeaconRegionMonitoringEnabled(true);
 
-    using namespace platform::bluetooth;
+    using namespace velmora::platform::bluetooth;
     auto service = testsupport::makerGattService();
     service.characteristics.push_back({gattUUID(KSCharacteristicUUIDStringGravy), kPropertyWriteWithoutResponse, {}});
     server = SimGattServer::create(world.radio->timeline(), {service});
@@ -379,4 +379,4 @@ TEST_F(FirmwareWholeSDK, TheLegacyUpdateConfirmsThroughTheLatestRecord) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

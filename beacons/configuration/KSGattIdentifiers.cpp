@@ -1,6 +1,6 @@
 #include "beacons/configuration/KSGattIdentifiers.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 using platform::bluetooth::BluetoothUUID;
 
@@ -27,4 +27,4 @@ std::shared_ptr<platform::bluetooth::GattCharacteristic> characteristicFor(const
   return it == map.end() ? nullptr : it->second;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -9,7 +9,7 @@
 #include "platform/bluetooth/BluetoothUUID.h"
 #include "platform/bluetooth/GattCharacteristic.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // Services and characteristics of the beacons' configuration protocol. Three characteristic
 // strings are kept in lower case as the beacons' documentation gives them; compare through
@@ -58,4 +58,4 @@ using KSCharacteristicMap = std::map<std::string, std::shared_ptr<platform::blue
 std::shared_ptr<platform::bluetooth::GattCharacteristic> characteristicFor(const KSCharacteristicMap& map,
                                                                            std::string_view uuidText);
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

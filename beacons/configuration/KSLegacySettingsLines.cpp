@@ -6,7 +6,7 @@
 #include "beacons/model/KSTargetSpeed.h"
 #include "platform/core/Uuid.h"
 
-namespace kestrine::legacy_settings {
+namespace velmora::kestrine::legacy_settings {
 
 using platform::Bytes;
 
@@ -94,4 +94,4 @@ std::optional<Bytes> dataFromHexString(std::string_view text) {
   return out;
 }
 
-}  // namespace kestrine::legacy_settings
+}  // namespace velmora::kestrine::legacy_settings

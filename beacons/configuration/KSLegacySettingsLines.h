@@ -6,7 +6,7 @@
 
 #include "platform/core/Value.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSBeaconVersion;
 
@@ -38,4 +38,4 @@ platform::Bytes versionLine3(const KSBeaconVersion& version);
 std::optional<platform::Bytes> dataFromHexString(std::string_view text);
 
 }  // namespace legacy_settings
-}  // namespace kestrine
+}  // namespace velmora::kestrine

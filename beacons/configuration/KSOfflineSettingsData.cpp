@@ -14,7 +14,7 @@
 #include "platform/crypto/Aes.h"
 #include "platform/crypto/Cmac.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 using platform::Bytes;
 using platform::Dict;
@@ -264,4 +264,4 @@ std::optional<KSOfflineEncryptedSettings> encryptedSettings(const Dict& settings
 }
 
 }  // namespace offline_settings
-}  // namespace kestrine
+}  // namespace velmora::kestrine

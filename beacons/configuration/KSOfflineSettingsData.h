@@ -6,7 +6,7 @@
 #include "platform/core/Error.h"
 #include "platform/core/Value.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // What the offline update writes: the padded payload, its AES-128-CBC ciphertext, the IV it
 // was encrypted under and the AES-CMAC over IV and ciphertext.
@@ -48,4 +48,4 @@ std::optional<platform::Bytes> CMAC(const platform::Bytes& message, const platfo
                                     platform::Error* error = nullptr);
 
 }  // namespace offline_settings
-}  // namespace kestrine
+}  // namespace velmora::kestrine

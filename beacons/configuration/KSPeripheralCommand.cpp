@@ -2,7 +2,7 @@
 
 #include "platform/core/Log.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 using platform::Error;
 
@@ -153,4 +153,4 @@ void KSPeripheralCommand::peripheralDidUpdateNotificationState(const std::shared
   hop([c, notifying, error](KSPeripheralCommand& self) { self.onUpdateNotificationState(c, notifying, error); });
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -12,7 +12,7 @@
 #include "platform/core/Error.h"
 #include "platform/dispatch/Queue.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // One short GATT conversation with a connected beacon: it reports exactly once, through its
 // completion callback, with no error or one error.
@@ -126,4 +126,4 @@ class KSPeripheralCommand : public platform::bluetooth::PeripheralDelegate,
   ProgressBlock progress_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -6,7 +6,7 @@
 
 #include "platform/core/BytesDescription.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 using platform::bluetooth::BluetoothUUID;
 
@@ -112,4 +112,4 @@ void KSRequestDataCommand::didCancel() {
   if (readCharacteristic_ && peripheral()) peripheral()->setNotifyValue(false, readCharacteristic_);
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

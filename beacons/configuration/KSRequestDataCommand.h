@@ -5,7 +5,7 @@
 #include "beacons/configuration/KSPeripheralCommand.h"
 #include "platform/core/Value.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // One request to an application on the beacon and its reply. The request goes out in
 // packets 13 F0 <length> <up to 17 bytes>, each written with response; the reply comes back
@@ -70,4 +70,4 @@ class KSRequestDataCommand final : public KSPeripheralCommand {
   bool complete_ = false;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

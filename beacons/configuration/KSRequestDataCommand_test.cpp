@@ -3,7 +3,7 @@
 #include "testing/GattCommandTestSupport.h"
 #include "testing/HexBytes.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using namespace testsupport;
@@ -137,4 +137,4 @@ TEST_F(RequestDataTest, CancelSwitchesNotificationsOffAndReportsNothing) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

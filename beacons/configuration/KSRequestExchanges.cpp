@@ -2,7 +2,7 @@
 
 #include "beacons/configuration/KSGattIdentifiers.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 std::shared_ptr<KSRequestExchanges> KSRequestExchanges::create(
     std::shared_ptr<platform::bluetooth::Peripheral> peripheral, std::shared_ptr<platform::dispatch::Queue> queue,
@@ -55,4 +55,4 @@ void KSRequestExchanges::cancel() {
   onFailure_ = nullptr;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

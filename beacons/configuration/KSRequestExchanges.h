@@ -9,7 +9,7 @@
 #include "platform/core/Error.h"
 #include "platform/core/Value.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // Request-data exchanges with one beacon, run one after another: each request is written to
 // Control and its reply gathered from Indicator (KSRequestDataCommand). The owner hears each
@@ -57,4 +57,4 @@ class KSRequestExchanges : public std::enable_shared_from_this<KSRequestExchange
   bool cancelled_ = false;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 using platform::bluetooth::BluetoothUUID;
 
@@ -58,4 +58,4 @@ std::shared_ptr<KSDiscoverEddystoneServiceCommand> KSDiscoverEddystoneServiceCom
       new KSDiscoverEddystoneServiceCommand(std::move(peripheral), std::move(queue), std::move(characteristicsToDiscover)));
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -6,7 +6,7 @@
 #include "beacons/configuration/KSGattIdentifiers.h"
 #include "beacons/configuration/KSPeripheralCommand.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // Finds a service among a set of accepted UUIDs, then (when asked) its characteristics.
 // Without a list of characteristics it finishes once the service is found and leaves the
@@ -73,4 +73,4 @@ class KSDiscoverEddystoneServiceCommand final : public KSDiscoverServiceCommandB
   std::string_view errorDomain() const override { return kErrorDomain; }
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

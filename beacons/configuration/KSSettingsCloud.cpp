@@ -11,7 +11,7 @@
 #include "beacons/model/KSModelServices.h"
 #include "beacons/ranging/KSBeaconRegionManager.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 KSSettingsCloud::KSSettingsCloud(std::shared_ptr<KSApiClient> client, KSApiOperationManagerPorts ports,
                                  std::function<void()> regionSync)
@@ -90,4 +90,4 @@ void KSSettingsCloud::forceSyncBeaconRegions() {
   if (auto regions = KSBeaconRegionManager::sharedManager()) regions->forceSyncBeaconRegions();
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

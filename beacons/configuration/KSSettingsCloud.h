@@ -8,7 +8,7 @@
 #include "platform/core/Error.h"
 #include "platform/core/Value.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSApiClient;
 class KSBeacon;
@@ -61,4 +61,4 @@ class KSSettingsCloud {
   const std::function<void()> regionSync_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

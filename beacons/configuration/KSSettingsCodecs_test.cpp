@@ -15,7 +15,7 @@
 #include "platform/crypto/Digest.h"
 #include "testing/HexBytes.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Bytes;
@@ -310,4 +310,4 @@ TEST(LegacyLines, WritesSixteenUuidBytesOrRefusesTheText) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // Keys of the settings dictionaries a host app hands to the offline and Eddystone updates.
 inline constexpr std::string_view KSSettingsUpdateCurrentPasscodeKey = "KSSettingsUpdateCurrentPasscodeKey";
@@ -43,4 +43,4 @@ inline constexpr std::string_view KSEddySettingCapabilitiesBitmaskKey = "KSEddyS
 inline constexpr std::string_view KSEddySettingFramesSupportedBitmaskKey = "KSEddySettingFramesSupportedBitmaskKey";
 inline constexpr std::string_view KSEddySettingTxPowersKey = "KSEddySettingTxPowersKey";
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -28,7 +28,7 @@
 #include "testing/OperationTestSupport.h"
 #include "testing/TempDir.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::sim::SimGattServer;
@@ -151,4 +151,4 @@ TEST(SettingsUpdateThreads, AHostThreadCancelsWhileTheUpdateRuns) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

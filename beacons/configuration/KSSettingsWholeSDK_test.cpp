@@ -20,7 +20,7 @@
 #include "testing/SettingsTestSupport.h"
 #include "testing/SimWorld.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Bytes;
@@ -294,4 +294,4 @@ TEST_F(SettingsWholeSDK, ADictionaryWithSlotsRunsTheEddystoneConfiguration) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

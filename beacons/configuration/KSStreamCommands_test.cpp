@@ -8,7 +8,7 @@
 #include "testing/HexBytes.h"
 #include "testing/TempDir.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using namespace testsupport;
@@ -239,4 +239,4 @@ TEST_F(StreamTest, FileStreamWaitsOneDelayBeforeEveryChunk) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -4,7 +4,7 @@
 
 #include "platform/core/Log.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 namespace {
 constexpr std::string_view kLog = "kestrine.stream";
@@ -138,4 +138,4 @@ void KSStreamDataCommand::willFinish() {
   activity_.reset();
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

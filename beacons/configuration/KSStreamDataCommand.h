@@ -8,7 +8,7 @@
 #include "platform/core/Value.h"
 #include "platform/dispatch/Scheduler.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // Streams a block held in memory into one characteristic with writes without response, in
 // chunks (16 bytes unless set before executing), one per delay. With a notify characteristic
@@ -78,4 +78,4 @@ class KSStreamDataCommand final : public KSPeripheralCommand {
   bool lastChunkWritten_ = false;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -7,7 +7,7 @@
 
 #include "beacons/configuration/KSStreamDataCommand.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 std::shared_ptr<KSStreamFileDataCommand> KSStreamFileDataCommand::create(
     std::shared_ptr<platform::bluetooth::Peripheral> peripheral, std::shared_ptr<platform::dispatch::Scheduler> scheduler,
@@ -90,4 +90,4 @@ void KSStreamFileDataCommand::willFinish() {
   activity_.reset();
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

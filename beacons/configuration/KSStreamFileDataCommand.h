@@ -9,7 +9,7 @@
 #include "platform/app/Application.h"
 #include "platform/dispatch/Scheduler.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // Streams a file into one characteristic with writes without response, 16 bytes per write,
 // each write (the first included) after one full delay in seconds. Reacts to no peripheral
@@ -66,4 +66,4 @@ class KSStreamFileDataCommand final : public KSPeripheralCommand {
   std::shared_ptr<platform::app::BackgroundActivity> activity_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

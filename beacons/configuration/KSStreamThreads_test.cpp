@@ -12,7 +12,7 @@
 #include "platform/dispatch/ThreadScheduler.h"
 #include "testing/SimGattLink.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Bytes;
@@ -37,7 +37,7 @@ bool eventually(Condition condition) {
 
 TEST(StreamThreadsTest, HostThreadCancelsANotifyStreamMidway) {
   auto scheduler = std::make_shared<platform::dispatch::ThreadScheduler>();
-  using namespace platform::bluetooth;
+  using namespace velmora::platform::bluetooth;
   auto link = velmora::testing::SimGattLink::make(
       scheduler, {{gattUUID(KSServiceUUIDStringKestrineLong),
                    {{gattUUID(KSCharacteristicUUIDStringGravy), kPropertyWriteWithoutResponse, {}},
@@ -107,4 +107,4 @@ TEST(StreamThreadsTest, HostThreadCancelsANotifyStreamMidway) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -8,7 +8,7 @@
 #include "platform/core/Log.h"
 #include "platform/crypto/Crc16.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 namespace {
 
@@ -92,4 +92,4 @@ std::vector<platform::Bytes> KSTransportPacket::transportDataArrayFromData(std::
   return packets;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -8,7 +8,7 @@
 
 #include "platform/core/Value.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // One packet of the beacon's serial transport. On the wire, little-endian:
 //   rfu (1, 0 when sent) | ctrl (1) | dataLength (2) | payload (dataLength) | crc (2)
@@ -82,4 +82,4 @@ class KSTransportPacket {
   std::uint16_t crc_ = 0;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -5,7 +5,7 @@
 #include "platform/core/Log.h"
 #include "testing/HexBytes.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Bytes;
@@ -147,4 +147,4 @@ TEST(KSTransportPacketTest, BytesThatAreNoPacketParseToNothing) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -4,7 +4,7 @@
 
 #include "platform/core/Log.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 namespace {
 
@@ -92,4 +92,4 @@ KSTransportSession::Step KSTransportSession::receive(std::span<const std::uint8_
   }
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -11,7 +11,7 @@
 #include "beacons/configuration/KSTransportPacket.h"
 #include "platform/core/Value.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // Texts of a transport transfer, for the status block and the failure.
 inline constexpr std::string_view KSTransportRequestingDataStatus = "Requesting Data";
@@ -85,4 +85,4 @@ class KSTransportSession {
   bool finished_ = false;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -8,7 +8,7 @@
 #include "platform/core/Log.h"
 #include "testing/HexBytes.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Bytes;
@@ -178,4 +178,4 @@ TEST(KSTransportSessionTest, CountsEachReplyPacketAndNeverQueuesMoreThanOneReply
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

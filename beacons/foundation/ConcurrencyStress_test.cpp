@@ -17,7 +17,7 @@
 #include "beacons/foundation/KSOperationQueue.h"
 #include "platform/dispatch/ThreadScheduler.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 class TickDelegate {
@@ -155,4 +155,4 @@ TEST(ConcurrencyStressTest, EightThreadsShareCollectionsMulticastAndAnOperationQ
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

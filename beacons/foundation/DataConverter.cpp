@@ -7,7 +7,7 @@
 #include "platform/core/Uuid.h"
 #include "platform/crypto/Digest.h"
 
-namespace kestrine::data_converter {
+namespace velmora::kestrine::data_converter {
 
 std::string toHexStringReversed(Bytes data, bool reversed) {
   std::string hex = platform::crypto::lowercaseHex(data);
@@ -78,4 +78,4 @@ std::string toLegacyFirmwareVersion(Bytes data) {
   return out;
 }
 
-}  // namespace kestrine::data_converter
+}  // namespace velmora::kestrine::data_converter

@@ -8,7 +8,7 @@
 // Readers of raw advertisement bytes (the data converter category). The fixed-width readers
 // read from the first byte and give no value when the data is shorter than what they read;
 // they never read past the end.
-namespace kestrine::data_converter {
+namespace velmora::kestrine::data_converter {
 
 using Bytes = std::span<const std::uint8_t>;
 
@@ -32,4 +32,4 @@ std::string toLegacyModelNumber(Bytes data);
 // The lowercase hex digits joined by ".", a leading "0" dropped: 01 23 gives "1.2.3".
 std::string toLegacyFirmwareVersion(Bytes data);
 
-}  // namespace kestrine::data_converter
+}  // namespace velmora::kestrine::data_converter

@@ -5,7 +5,7 @@
 #include <numeric>
 #include <vector>
 
-namespace kestrine::data_converter {
+namespace velmora::kestrine::data_converter {
 namespace {
 
 using V = std::vector<std::uint8_t>;
@@ -61,4 +61,4 @@ TEST(DataConverterTest, HexAndLegacyTexts) {
 }
 
 }  // namespace
-}  // namespace kestrine::data_converter
+}  // namespace velmora::kestrine::data_converter

@@ -6,7 +6,7 @@
 
 #include <memory>
 
-namespace kestrine::decimal_additions {
+namespace velmora::kestrine::decimal_additions {
 
 std::string formatAsCurrency(double amount, const std::optional<std::string>& locale) {
   const icu::Locale where = locale ? icu::Locale(locale->c_str()) : icu::Locale::getDefault();
@@ -20,4 +20,4 @@ std::string formatAsCurrency(double amount, const std::optional<std::string>& lo
   return out;
 }
 
-}  // namespace kestrine::decimal_additions
+}  // namespace velmora::kestrine::decimal_additions

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace kestrine::decimal_additions {
+namespace velmora::kestrine::decimal_additions {
 namespace {
 
 TEST(DecimalAdditions, FormatsAmountsInTheLocalesCurrencyStyle) {
@@ -25,4 +25,4 @@ TEST(DecimalAdditions, FormatsAmountsInTheLocalesCurrencyStyle) {
 }
 
 }  // namespace
-}  // namespace kestrine::decimal_additions
+}  // namespace velmora::kestrine::decimal_additions

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSBase64Utilities {
  public:
@@ -14,4 +14,4 @@ class KSBase64Utilities {
   static std::string base64EncodedString(const std::optional<std::string>& text);
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -1,6 +1,6 @@
 #include "beacons/foundation/KSBlockOperation.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 KSBlockOperation::Block KSBlockOperation::mainBlock() const {
   std::lock_guard guard(lock());
@@ -19,4 +19,4 @@ bool KSBlockOperation::doOperation() {
   return true;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

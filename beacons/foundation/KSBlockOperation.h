@@ -4,7 +4,7 @@
 
 #include "beacons/foundation/KSOperation.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // An operation whose work is a block. The block runs on the operation thread; the operation
 // then stays executing until whoever holds it calls finish(). Without a block it finishes at
@@ -23,4 +23,4 @@ class KSBlockOperation : public KSOperation {
   Block mainBlock_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -1,10 +1,10 @@
 #include "beacons/foundation/KSCacher.h"
 
-namespace kestrine::cacher {
+namespace velmora::kestrine::cacher {
 
 bool hasCacheExpiredForObjectsCachedAt(std::optional<platform::Date> cachedAt, const platform::Clock& clock) {
   if (!cachedAt) return true;
   return clock.now().timeIntervalSince(*cachedAt) > kCacheLifetimeSeconds;
 }
 
-}  // namespace kestrine::cacher
+}  // namespace velmora::kestrine::cacher

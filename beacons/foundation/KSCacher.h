@@ -6,7 +6,7 @@
 #include "platform/core/Date.h"
 
 // The cache-expiry test of cached lists (the cacher category).
-namespace kestrine::cacher {
+namespace velmora::kestrine::cacher {
 
 // How long a cached list stays fresh: 30 minutes.
 inline constexpr double kCacheLifetimeSeconds = 1800.0;
@@ -15,4 +15,4 @@ inline constexpr double kCacheLifetimeSeconds = 1800.0;
 // clock's now; a date in the future has not expired.
 bool hasCacheExpiredForObjectsCachedAt(std::optional<platform::Date> cachedAt, const platform::Clock& clock);
 
-}  // namespace kestrine::cacher
+}  // namespace velmora::kestrine::cacher

@@ -11,7 +11,7 @@
 #include "platform/core/AsciiText.h"
 #include "platform/core/Log.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 constexpr std::string_view kLog = "configurator";
@@ -330,4 +330,4 @@ void KSConfigurator::stop() {
   running_ = false;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -15,7 +15,7 @@
 #include "platform/core/Error.h"
 #include "platform/core/Value.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSInstanceProvider;
 
@@ -143,4 +143,4 @@ class KSConfigurator : public std::enable_shared_from_this<KSConfigurator> {
   std::atomic<bool> stopped_{false};
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

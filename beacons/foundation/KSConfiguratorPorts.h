@@ -8,7 +8,7 @@
 #include "platform/core/Error.h"
 #include "platform/core/Value.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // What the configurator drives lives above it (HTTP, API, ranging); it reaches each through
 // one of these narrow interfaces, which the owning class implements.
@@ -87,4 +87,4 @@ struct KSConfiguratorPorts {
   std::function<std::shared_ptr<KSApiHeaders>()> apiClient;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -12,7 +12,7 @@
 #include "beacons/foundation/KSInstanceProvider.h"
 #include "platform/core/Log.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Dict;
@@ -451,4 +451,4 @@ TEST(KSConfiguratorShared, IsTheRegistrysInstance) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // The SDK's exported numeric constants. Intervals are seconds, counts are minutes or items.
 inline constexpr double KSScanOnTimeIntervalInSeconds = 3.0;
@@ -38,4 +38,4 @@ inline constexpr std::int64_t KSBeaconModeIDUID = 4;
 // The SDK's general error domain (code -1, the message as the localised description).
 inline constexpr std::string_view KSErrorDomain = "org.kestrine.KestrineSDK.ErrorDomain";
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

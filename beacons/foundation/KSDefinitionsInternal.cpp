@@ -3,7 +3,7 @@
 #include "beacons/foundation/KSInstanceProvider.h"
 #include "platform/app/Application.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 bool KSDefinitionsInternal::isAppInBackground() {
   return isAppInBackground(KSInstanceProvider::sharedProvider()->platform().app.get());
@@ -13,4 +13,4 @@ bool KSDefinitionsInternal::isAppInBackground(const platform::app::Application* 
   return app != nullptr && app->applicationState() == platform::app::ApplicationState::Background;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

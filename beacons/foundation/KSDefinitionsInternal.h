@@ -1,10 +1,10 @@
 #pragma once
 
-namespace platform::app {
+namespace velmora::platform::app {
 class Application;
 }
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // Small tests of the platform's state that several parts of the beacon layer share.
 class KSDefinitionsInternal {
@@ -18,4 +18,4 @@ class KSDefinitionsInternal {
   static bool isAppInBackground(const platform::app::Application* app);
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

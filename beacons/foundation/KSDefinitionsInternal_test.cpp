@@ -9,7 +9,7 @@
 #include "beacons/foundation/KSInstanceProvider.h"
 #include "testing/SimWorld.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::sim::SimApp;
@@ -64,4 +64,4 @@ TEST(KSDefinitionsInternal, WithoutAnAppIsNotInBackground) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -3,7 +3,7 @@
 #include <concepts>
 #include <memory>
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // How the thread-safe collections compare elements in containsObject and removeObject.
 // A shared object whose class answers isEqual (the records of the model do) is compared by
@@ -28,4 +28,4 @@ struct KSElementEquality<std::shared_ptr<U>> {
   }
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

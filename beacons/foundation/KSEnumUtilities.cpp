@@ -2,7 +2,7 @@
 
 #include <array>
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 namespace {
 
@@ -118,4 +118,4 @@ bool KSEnumUtilities::isProximityInsideOfProximity(std::uint64_t proximity, std:
   return proximity >= 1 && proximity <= bound;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

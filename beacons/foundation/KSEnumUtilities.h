@@ -4,7 +4,7 @@
 #include <optional>
 #include <string_view>
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // Display texts of the SDK's enumerations, and two proximity helpers. Every text is a
 // constant; a value a table does not list gives the table's fallback text, or no text where
@@ -35,4 +35,4 @@ class KSEnumUtilities {
   static bool isProximityInsideOfProximity(std::uint64_t proximity, std::uint64_t bound);
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -5,7 +5,7 @@
 #include <functional>
 #include <map>
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using Table = std::map<std::int64_t, std::string_view>;
@@ -108,4 +108,4 @@ TEST(KSEnumUtilitiesTest, ProximityClampAndContainment) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

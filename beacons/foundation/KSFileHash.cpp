@@ -1,6 +1,6 @@
 #include "beacons/foundation/KSFileHash.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 using platform::crypto::DigestAlgorithm;
 
@@ -23,4 +23,4 @@ std::optional<std::string> KSFileHash::sha512HashOfFileAtPath(const std::string&
   return hashOfFileAtPath(path, DigestAlgorithm::SHA512);
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

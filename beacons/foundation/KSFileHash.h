@@ -5,7 +5,7 @@
 
 #include "platform/crypto/Digest.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // Digests of a file's contents as lowercase hex, read in chunks of 4,096 bytes. nil (nullopt)
 // when the path names no regular file, cannot be opened, or a read fails.
@@ -22,4 +22,4 @@ class KSFileHash {
                                                      platform::crypto::DigestAlgorithm algorithm);
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -12,7 +12,7 @@
 #include "beacons/foundation/KSRespondsTable.h"
 #include "platform/dispatch/Queue.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // One registration of a multicast delegate: a subscriber, held weakly, and the queue its
 // messages run on. Shared between the list and the enumerators taken from it; a removed node
@@ -210,4 +210,4 @@ class KSGCDMulticastDelegate {
   std::vector<std::shared_ptr<Node>> nodes_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -8,7 +8,7 @@
 
 #include "platform/dispatch/VirtualScheduler.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::dispatch::VirtualScheduler;
@@ -243,4 +243,4 @@ TEST(KSGCDMulticastDelegatePlainTest, AProtocolWithoutATableDeliversToEveryDeleg
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -4,7 +4,7 @@
 #include <limits>
 #include <utility>
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 // Whole nanoseconds of an interval; negative and NaN intervals count as 0, and intervals
@@ -101,4 +101,4 @@ bool KSGCDTimer::isValid() const {
   return valid_;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

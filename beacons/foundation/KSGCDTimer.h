@@ -12,7 +12,7 @@
 #include "platform/core/Value.h"
 #include "platform/dispatch/Scheduler.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 inline constexpr std::string_view KSGCDTimerExceptionName = "GCDTimerException";
 inline constexpr std::string_view KSGCDTimerNameKey = "GCDTimerNameKey";
@@ -106,4 +106,4 @@ class KSGCDTimer : public std::enable_shared_from_this<KSGCDTimer> {
   bool valid_ = false;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

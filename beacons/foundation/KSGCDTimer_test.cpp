@@ -8,7 +8,7 @@
 
 #include "platform/dispatch/VirtualScheduler.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::dispatch::VirtualScheduler;
@@ -168,4 +168,4 @@ TEST_F(KSGCDTimerTest, AnInvalidatedTimerCanBeScheduledAgain) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

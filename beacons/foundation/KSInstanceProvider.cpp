@@ -6,7 +6,7 @@
 
 #include "platform/core/Log.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 std::mutex& sharedMutex() {
@@ -114,4 +114,4 @@ KSInstanceProvider::Entry KSInstanceProvider::obtain(std::string_view name, std:
   return e;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -12,7 +12,7 @@
 
 #include "beacons/foundation/KSPlatformBundle.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // The one place that makes and keeps the beacon layer's long-lived objects.
 //
@@ -108,4 +108,4 @@ class KSInstanceProvider : public std::enable_shared_from_this<KSInstanceProvide
   std::vector<std::string> building_;  // the chain being made, guarded by buildMutex_
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -9,7 +9,7 @@
 
 #include "platform/core/Log.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 struct Widget {
@@ -101,4 +101,4 @@ TEST(KSInstanceProvider, TestsInstallAFreshSharedRegistry) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 KSJSONKeyMapper::KSJSONKeyMapper() = default;
 
@@ -113,4 +113,4 @@ std::shared_ptr<KSJSONKeyMapper> KSJSONKeyMapper::mapperFromUpperCaseToLowerCase
       });
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <utility>
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // Translates between a record's property names and the JSON key paths they travel under.
 //
@@ -66,4 +66,4 @@ class KSJSONKeyMapper {
   mutable Memo toJSONMemo_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

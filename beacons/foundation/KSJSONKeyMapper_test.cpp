@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 TEST(KSJSONKeyMapper, DictionaryMapsListedNamesOnly) {
@@ -48,4 +48,4 @@ TEST(KSJSONKeyMapper, FunctionFormRemembersEachAnswer) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -15,7 +15,7 @@
 #include "platform/core/Json.h"
 #include "platform/core/Log.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 using platform::Dict;
 using platform::Error;
@@ -662,4 +662,4 @@ const KSJSONModelClassProperty* KSJSONModelClass::property(std::string_view name
   return it == byName_.end() ? nullptr : &properties_[it->second];
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -11,7 +11,7 @@
 #include "platform/core/Error.h"
 #include "platform/core/Value.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSJSONModelClass;
 class KSJSONKeyMapper;
@@ -105,4 +105,4 @@ class KSJSONModel : public platform::Object {
   friend class KSJSONModelImport;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -6,7 +6,7 @@
 #include "beacons/foundation/KSJSONModelClass.h"
 #include "platform/core/Json.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 using platform::Value;
 
@@ -81,4 +81,4 @@ std::string KSJSONModelArray::description() const {
   return out + "\n</KSJSONModelArray>";
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -8,7 +8,7 @@
 
 #include "platform/core/Value.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSJSONModel;
 class KSJSONModelClass;
@@ -43,4 +43,4 @@ class KSJSONModelArray : public platform::Object {
   mutable platform::Array storage_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -6,7 +6,7 @@
 #include "beacons/foundation/KSJSONModelTestRecords.h"
 #include "platform/core/Json.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Value;
@@ -66,4 +66,4 @@ TEST(KSJSONModelArray, IndexValueLookupNeedsAnIndexProperty) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

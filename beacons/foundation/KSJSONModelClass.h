@@ -20,7 +20,7 @@
 #include "platform/core/Error.h"
 #include "platform/core/Value.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // What a property holds, which decides how JSON values are converted into it.
 enum class KSJSONPropertyKind {
@@ -429,4 +429,4 @@ class KSJSONModelClass::Builder {
   bool allOptional_ = false;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -2,7 +2,7 @@
 
 #include <fmt/format.h>
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 using platform::Error;
 
@@ -64,4 +64,4 @@ std::string KSJSONModelError::keyPath(const Error& error) {
   return *it->second.string();
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

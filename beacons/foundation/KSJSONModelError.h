@@ -6,7 +6,7 @@
 
 #include "platform/core/Error.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // The errors of the JSON model layer: domain, codes, texts and user-info keys of record
 // import. Each factory makes a platform::Error; the description is its localizedDescription.
@@ -47,4 +47,4 @@ inline constexpr std::string_view kKSJSONModelMissingKeys = "kKSJSONModelMissing
 inline constexpr std::string_view kKSJSONModelTypeMismatch = "kKSJSONModelTypeMismatch";
 inline constexpr std::string_view kKSJSONModelKeyPath = "kKSJSONModelKeyPath";
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

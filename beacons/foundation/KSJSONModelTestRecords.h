@@ -9,7 +9,7 @@
 
 #include "beacons/foundation/KSJSONRecord.h"
 
-namespace kestrine::testrecords {
+namespace velmora::kestrine::testrecords {
 
 class TestCategory : public KSJSONRecord<TestCategory> {
  public:
@@ -169,4 +169,4 @@ class TestVisit : public KSJSONRecord<TestVisit> {
   std::shared_ptr<TestSite> site_;
 };
 
-}  // namespace kestrine::testrecords
+}  // namespace velmora::kestrine::testrecords

@@ -9,7 +9,7 @@
 
 #include "beacons/foundation/KSJSONModelTestRecords.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using testrecords::TestRecord;
@@ -34,4 +34,4 @@ TEST(KSJSONModelThreads, ConcurrentFirstUseImportAndExport) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

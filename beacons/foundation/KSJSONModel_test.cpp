@@ -10,7 +10,7 @@
 #include "platform/core/Log.h"
 #include "testing/ScopedTimeZone.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Error;
@@ -371,4 +371,4 @@ TEST(KSJSONModelArrays, FromDataAndBackToDictionaries) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

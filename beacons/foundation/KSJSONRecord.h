@@ -9,7 +9,7 @@
 #include "beacons/foundation/KSJSONModel.h"
 #include "beacons/foundation/KSJSONModelClass.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // The base a record class derives from: KSJSONModel plus the typed constructors of its own
 // class. A record declares its accessors as it likes and lists them once, in jsonClass():
@@ -102,4 +102,4 @@ class KSJSONRecord : public KSJSONModel {
   }
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

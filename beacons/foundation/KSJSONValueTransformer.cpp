@@ -6,7 +6,7 @@
 #include <charconv>
 #include <cmath>
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 using platform::Value;
 
@@ -153,4 +153,4 @@ std::optional<platform::Dict> KSJSONValueTransformer::NSDictionaryFromNSArray(co
   return std::nullopt;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

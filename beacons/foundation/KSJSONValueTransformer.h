@@ -9,7 +9,7 @@
 #include "platform/text/FixedDateFormat.h"
 #include "platform/text/FixedDateFormatter.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // The family a JSON value belongs to, as the model layer chooses conversions and custom
 // import setters by it. A boolean is a number here, as JSON servers mean it.
@@ -64,4 +64,4 @@ class KSJSONValueTransformer {
   static std::optional<platform::Dict> NSDictionaryFromNSArray(const platform::Array& array);
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

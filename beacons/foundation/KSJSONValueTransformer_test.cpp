@@ -4,7 +4,7 @@
 
 #include "testing/ScopedTimeZone.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Value;
@@ -49,4 +49,4 @@ TEST(KSJSONValueTransformer, DatesAndDictionaries) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -20,7 +20,7 @@
 
 #include "platform/text/FixedDateFormat.h"
 
-namespace kestrine::mt {
+namespace velmora::kestrine::mt {
 
 using platform::text::TimeZone;
 
@@ -749,4 +749,4 @@ std::string stringValue(const DateComponents& c) {
 
 bool isEqualToDateComponents(const DateComponents& a, const DateComponents& b) { return a == b; }
 
-}  // namespace kestrine::mt
+}  // namespace velmora::kestrine::mt

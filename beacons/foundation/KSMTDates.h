@@ -22,7 +22,7 @@
 // All members may be called from any thread: those that touch the shared calendar or
 // formatter serialise on one process-wide recursive lock. The four ordering tests touch no
 // shared state and take no lock.
-namespace kestrine::mt {
+namespace velmora::kestrine::mt {
 
 using platform::Date;
 
@@ -229,4 +229,4 @@ DateComponents componentsFromString(const std::optional<std::string>& text);
 std::string stringValue(const DateComponents& components);
 bool isEqualToDateComponents(const DateComponents& a, const DateComponents& b);
 
-}  // namespace kestrine::mt
+}  // namespace velmora::kestrine::mt

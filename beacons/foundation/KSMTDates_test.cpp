@@ -8,11 +8,11 @@
 
 #include "testing/ScopedTimeZone.h"
 
-namespace platform {
+namespace velmora::platform {
 static void PrintTo(const Date& d, std::ostream* os) { *os << d.iso8601(); }
-}  // namespace platform
+}  // namespace velmora::platform
 
-namespace kestrine::mt {
+namespace velmora::kestrine::mt {
 namespace {
 
 // Days from 1970-01-01 to a proleptic Gregorian date.
@@ -299,4 +299,4 @@ TEST_F(KSMTDatesTest, EightThreadsAtOnce) {
 }
 
 }  // namespace
-}  // namespace kestrine::mt
+}  // namespace velmora::kestrine::mt

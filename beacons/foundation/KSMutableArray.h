@@ -14,7 +14,7 @@
 #include "beacons/foundation/KSElementEquality.h"
 #include "platform/core/Log.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // A mutable array that any number of threads may share without locking of their own.
 //
@@ -181,4 +181,4 @@ class KSMutableArray {
   std::vector<T> elements_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -9,7 +9,7 @@
 
 #include "platform/core/Log.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using Ints = std::vector<int>;
@@ -118,4 +118,4 @@ TEST(KSMutableArrayTest, SharedObjectsCompareByTheirEqualityElseByIdentity) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // A mutable dictionary that any number of threads may share without locking of their own.
 // Reads may run side by side; a write runs alone and is applied before the call returns.
@@ -87,4 +87,4 @@ class KSMutableDictionary {
   std::map<Key, Value, Compare> map_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using Dictionary = KSMutableDictionary<std::string, int>;
@@ -59,4 +59,4 @@ TEST(KSMutableDictionaryTest, ReplacedAndRemovedValuesAreReleasedAfterTheLock) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -9,7 +9,7 @@
 #include "platform/core/Log.h"
 #include "platform/dispatch/Scheduler.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 std::string className(const std::type_info& type) {
@@ -207,4 +207,4 @@ std::shared_ptr<platform::dispatch::Queue> KSOperation::operationThread() {
   return slot->queue;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -14,7 +14,7 @@
 #include "beacons/foundation/KSOperationDelegate.h"
 #include "platform/dispatch/Queue.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 enum KSOperationState : std::int16_t {
   KSOperationStatePaused = -1,
@@ -122,4 +122,4 @@ class KSOperation : public std::enable_shared_from_this<KSOperation> {
   std::atomic<bool> enqueued_{false};  // set once by the queue that takes it
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

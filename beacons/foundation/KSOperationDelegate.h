@@ -4,7 +4,7 @@
 
 #include "beacons/foundation/KSRespondsTable.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSOperation;
 
@@ -28,4 +28,4 @@ class KSOperationDelegate {
   }
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -4,7 +4,7 @@
 
 #include "platform/core/Log.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 std::shared_ptr<KSOperationQueue> KSOperationQueue::create(
     std::string name, std::shared_ptr<platform::dispatch::Scheduler> scheduler) {
@@ -152,4 +152,4 @@ void KSOperationQueue::afterStart(const KSOperation* operation) {
   startAll(std::move(toStart));
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

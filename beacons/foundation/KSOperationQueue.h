@@ -9,7 +9,7 @@
 #include "beacons/foundation/KSOperation.h"
 #include "platform/dispatch/Scheduler.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // Runs operations: starts each, in the order added, once it is ready and fewer than the
 // maximum are running; lets go of it once it has finished, or as soon as it is cancelled
@@ -71,4 +71,4 @@ class KSOperationQueue : public std::enable_shared_from_this<KSOperationQueue> {
   long maxConcurrent_ = kUnlimited;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

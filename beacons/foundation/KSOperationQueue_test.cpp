@@ -10,7 +10,7 @@
 #include "platform/core/Log.h"
 #include "platform/dispatch/VirtualScheduler.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::dispatch::VirtualScheduler;
@@ -200,4 +200,4 @@ TEST_F(KSOperationQueueTest, OperationsOutliveTheirQueue) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -9,7 +9,7 @@
 #include "beacons/foundation/KSBlockOperation.h"
 #include "platform/dispatch/VirtualScheduler.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::dispatch::VirtualScheduler;
@@ -259,4 +259,4 @@ TEST_F(KSOperationTest, WorkDoesNotRunWhenTheOperationFinishedBetweenStartAndIts
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // Option keys; each value equals its name.
 inline constexpr std::string_view KSOptionAutoTrackStandardEvents = "KSOptionAutoTrackStandardEvents";
@@ -37,4 +37,4 @@ inline constexpr std::string_view KSOptionMaximumDailyBackgroundUsageInMinutes =
 // The beacon platform's API base URL, used unless the host sets an http(s) one.
 inline constexpr std::string_view KSApiBaseURL = "https://api.kestrine.example/v3/";
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace kestrine::option {
+namespace velmora::kestrine::option {
 namespace {
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
@@ -115,4 +115,4 @@ std::optional<std::int64_t> integerValue(const platform::Value& value) {
   return std::nullopt;
 }
 
-}  // namespace kestrine::option
+}  // namespace velmora::kestrine::option

@@ -5,7 +5,7 @@
 
 #include "platform/core/Value.h"
 
-namespace kestrine::option {
+namespace velmora::kestrine::option {
 
 // The text and number conversions option values are read through. Booleans and numbers
 // convert to each other; text converts as the platform's string conversions do; every
@@ -24,4 +24,4 @@ std::optional<float> floatValue(const platform::Value& value);
 // is none. Numbers: truncated toward zero, saturating; NaN is 0.
 std::optional<std::int64_t> integerValue(const platform::Value& value);
 
-}  // namespace kestrine::option
+}  // namespace velmora::kestrine::option

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-namespace kestrine::option {
+namespace velmora::kestrine::option {
 namespace {
 
 using platform::Value;
@@ -74,4 +74,4 @@ TEST(KSOptionValue, IntegerValueReadsALeadingIntegerSaturating) {
 }
 
 }  // namespace
-}  // namespace kestrine::option
+}  // namespace velmora::kestrine::option

@@ -8,7 +8,7 @@
 #include "platform/net/Reachability.h"
 #include "platform/notify/NotificationCenter.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 KSPlatformBundle KSPlatformBundle::system() {
   KSPlatformBundle b;
@@ -24,4 +24,4 @@ KSPlatformBundle KSPlatformBundle::system() {
   return b;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

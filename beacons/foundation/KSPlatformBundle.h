@@ -3,7 +3,7 @@
 #include <memory>
 #include <string_view>
 
-namespace platform {
+namespace velmora::platform {
 class NotificationCenter;
 class UserDefaults;
 namespace dispatch {
@@ -21,9 +21,9 @@ class Application;
 namespace net {
 class ReachabilityBackend;
 }
-}  // namespace platform
+}  // namespace velmora::platform
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // What the singletons of the beacon layer are made on: the platform's services. The
 // registry holds one bundle and hands it to every maker, so a test that installs a fresh
@@ -54,4 +54,4 @@ struct KSPlatformBundle {
   static KSPlatformBundle system();
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -6,7 +6,7 @@
 #include <typeinfo>
 #include <vector>
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // Which optional methods of a delegate protocol a delegate class overrides, worked out by the
 // compiler from the class itself rather than listed by hand.
@@ -92,4 +92,4 @@ class KSRespondsTable {
   std::vector<Entry> entries_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -6,7 +6,7 @@
 
 #include "platform/text/DecimalText.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 std::string KSStringify::stringWithMilliseconds(std::int64_t milliseconds) {
   return fmt::format("{} ms", milliseconds);
@@ -49,4 +49,4 @@ std::string coordinateString(double coordinate) { return platform::text::decimal
 
 }  // namespace number_stringify
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // Unit-suffixed display texts of beacon values. A number that may be absent is an optional;
 // absent gives no text.
@@ -32,4 +32,4 @@ std::string coordinateString(double coordinate);
 
 }  // namespace number_stringify
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -7,7 +7,7 @@
 #include "beacons/foundation/KSTimeZoneUtilities.h"
 #include "testing/ScopedTimeZone.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 TEST(KSStringifyTest, UnitTextsAndNothingForNothing) {
@@ -61,4 +61,4 @@ TEST(KSTimeZoneUtilitiesTest, OffsetOfTheDefaultZoneAtTheClocksNow) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -6,7 +6,7 @@
 
 #include "platform/text/TimeZone.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 std::string KSTimeZoneUtilities::localTimeZoneOffsetString(const platform::Clock& clock) {
   const std::int32_t millis = platform::text::TimeZone::current().offsetMillisAt(clock.now());
@@ -15,4 +15,4 @@ std::string KSTimeZoneUtilities::localTimeZoneOffsetString(const platform::Clock
   return fmt::format("{}{:02}{:02}", millis < 0 ? '-' : '+', minutes / 60, minutes % 60);
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

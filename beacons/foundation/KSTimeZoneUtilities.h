@@ -4,7 +4,7 @@
 
 #include "platform/core/Clock.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSTimeZoneUtilities {
  public:
@@ -15,4 +15,4 @@ class KSTimeZoneUtilities {
   static std::string localTimeZoneOffsetString(const platform::Clock& clock);
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

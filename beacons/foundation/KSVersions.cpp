@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 namespace {
 
@@ -69,4 +69,4 @@ bool isIOS7OrHigher() { return std::floor(static_cast<float>(foundationVersionNu
 bool isIOS7OrLower() { return std::floor(static_cast<float>(foundationVersionNumber())) <= 1047.25f; }
 bool isIOS8OrHigher() { return std::floor(static_cast<float>(foundationVersionNumber())) > 1047.25f; }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // Orders two dotted versions: -1 when a comes first, 0 when they are the same, 1 when b comes
 // first. The shorter is padded with "0" parts; parts compare with digit runs by value, so
@@ -17,4 +17,4 @@ bool isIOS7OrHigher();  // the version's floor above 993.0
 bool isIOS7OrLower();   // the version's floor at most 1047.25
 bool isIOS8OrHigher();  // the version's floor above 1047.25
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

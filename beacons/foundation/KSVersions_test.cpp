@@ -4,7 +4,7 @@
 
 #include "beacons/foundation/KSCacher.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 TEST(KSVersionsTest, ComparesDottedVersionsByNumber) {
@@ -43,4 +43,4 @@ TEST(KSCacherTest, ExpiresStrictlyAfterThirtyMinutes) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -3,7 +3,7 @@
 #include "platform/core/Uuid.h"
 #include "platform/text/CaseText.h"
 
-namespace kestrine::string_additions {
+namespace velmora::kestrine::string_additions {
 
 bool isEqualIgnoringCase(std::string_view text, std::string_view other) {
   return platform::text::equalsIgnoringCase(text, other);
@@ -15,4 +15,4 @@ bool hasPrefixIgnoringCase(std::string_view text, std::string_view prefix) {
 
 bool isValidUUID(std::string_view text) { return platform::Uuid::parse(text).has_value(); }
 
-}  // namespace kestrine::string_additions
+}  // namespace velmora::kestrine::string_additions

@@ -4,7 +4,7 @@
 
 // Case-insensitive tests and the UUID-syntax test of texts (the string additions and
 // prefix-ignoring-case categories).
-namespace kestrine::string_additions {
+namespace velmora::kestrine::string_additions {
 
 // Equal under Unicode case folding.
 bool isEqualIgnoringCase(std::string_view text, std::string_view other);
@@ -15,4 +15,4 @@ bool hasPrefixIgnoringCase(std::string_view text, std::string_view prefix);
 // 8-4-4-4-12 hex digits with hyphens, either case.
 bool isValidUUID(std::string_view text);
 
-}  // namespace kestrine::string_additions
+}  // namespace velmora::kestrine::string_additions

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace kestrine::string_additions {
+namespace velmora::kestrine::string_additions {
 namespace {
 
 TEST(StringAdditionsTest, CaseInsensitiveTests) {
@@ -24,4 +24,4 @@ TEST(StringAdditionsTest, UuidSyntax) {
 }
 
 }  // namespace
-}  // namespace kestrine::string_additions
+}  // namespace velmora::kestrine::string_additions

@@ -2,7 +2,7 @@
 
 #include "platform/crypto/Digest.h"
 
-namespace kestrine::string_hash {
+namespace velmora::kestrine::string_hash {
 
 using platform::crypto::DigestAlgorithm;
 
@@ -34,4 +34,4 @@ std::string MD5(std::string_view text) { return hexOfDigest(DigestAlgorithm::MD5
 std::string SHA1(std::string_view text) { return hexOfDigest(DigestAlgorithm::SHA1, text); }
 std::string SHA256(std::string_view text) { return hexOfDigest(DigestAlgorithm::SHA256, text); }
 
-}  // namespace kestrine::string_hash
+}  // namespace velmora::kestrine::string_hash

@@ -5,7 +5,7 @@
 #include <string_view>
 
 // Digests of a text's UTF-8 bytes as lowercase hex (the string hashing category).
-namespace kestrine::string_hash {
+namespace velmora::kestrine::string_hash {
 
 // The number of bytes of the text in UTF-8.
 std::uint32_t UTF8Length(std::string_view text);
@@ -18,4 +18,4 @@ std::string MD5(std::string_view text);     // 32 hex digits
 std::string SHA1(std::string_view text);    // 40 hex digits
 std::string SHA256(std::string_view text);  // 64 hex digits
 
-}  // namespace kestrine::string_hash
+}  // namespace velmora::kestrine::string_hash

@@ -9,7 +9,7 @@
 #include "beacons/foundation/KSFileHash.h"
 #include "testing/TempDir.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 TEST(StringHashTest, DigestsAsLowercaseHex) {
@@ -49,4 +49,4 @@ TEST(StringHashTest, FileHashesMatchTheTextDigestsAndRefuseWhatIsNoFile) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -2,11 +2,11 @@
 
 #include "platform/net/URLCache.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 std::shared_ptr<platform::net::URLCache> KSCachePolicy::sharedURLCache() {
   static const auto cache = std::make_shared<platform::net::URLCache>(kMemoryCapacity);
   return cache;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

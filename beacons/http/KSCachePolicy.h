@@ -3,11 +3,11 @@
 #include <cstddef>
 #include <memory>
 
-namespace platform::net {
+namespace velmora::platform::net {
 class URLCache;
 }
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // The process's shared URL cache, which the SDK's URL sessions use. Replies are kept in
 // memory only (2 MiB); the disk capacity is kept as a figure for callers that ask for it.
@@ -20,4 +20,4 @@ class KSCachePolicy {
   static std::shared_ptr<platform::net::URLCache> sharedURLCache();
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

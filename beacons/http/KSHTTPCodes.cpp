@@ -6,7 +6,7 @@
 #include <string_view>
 #include <utility>
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 constexpr std::pair<std::int64_t, std::string_view> kTable[] = {
@@ -112,4 +112,4 @@ std::string KSHTTPCodes::descriptionForCode(std::int64_t code) {
 
 std::size_t KSHTTPCodes::tableSize() { return std::size(kTable); }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

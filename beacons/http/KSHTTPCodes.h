@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // Long English descriptions of HTTP status codes, for developers reading logs. The keys 1
 // to 5 hold the fallback texts of the status classes; a code with two meanings keeps its
@@ -17,4 +17,4 @@ class KSHTTPCodes {
   static std::size_t tableSize();
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

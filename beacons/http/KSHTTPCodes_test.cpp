@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 TEST(KSHTTPCodes, QuotedRowsFallbacksAndUnknownCodes) {
@@ -39,4 +39,4 @@ TEST(KSHTTPCodes, QuotedRowsFallbacksAndUnknownCodes) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 std::shared_ptr<Progress> Progress::create(std::int64_t totalUnitCount) {
   return std::shared_ptr<Progress>(new Progress(totalUnitCount));
@@ -137,4 +137,4 @@ void Progress::resume() {
   if (handler) handler();
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -6,7 +6,7 @@
 #include <memory>
 #include <mutex>
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // The progress of one unit of work (a task's upload or download): a total and a completed
 // count, with observers told whenever the fraction completed changes, and handlers that a
@@ -69,4 +69,4 @@ class Progress : public std::enable_shared_from_this<Progress> {
   std::uint64_t nextKey_ = 1;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

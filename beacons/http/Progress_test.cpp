@@ -4,7 +4,7 @@
 
 #include <vector>
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 TEST(ProgressTest, FractionFollowsTheCountsAndObserversHearEachChange) {
@@ -58,4 +58,4 @@ TEST(ProgressTest, HandlersRunOnlyWhenTheProgressAllowsIt) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -15,7 +15,7 @@
 #include "beacons/model/KSCategory.h"
 #include "beacons/ranging/KSBeaconRanger.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 namespace {
 
@@ -505,4 +505,4 @@ std::int64_t KSEventFilter::measuredPowerAt1MeterForBeacon(const KSBeacon& beaco
   return KSBeaconRanger::measuredPowerAt1MeterForBeacon(beacon);
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

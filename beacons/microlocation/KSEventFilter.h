@@ -11,7 +11,7 @@
 #include "beacons/model/KSBeaconPendingRecords.h"
 #include "platform/core/Value.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSBeacon;
 class KSCategory;
@@ -117,4 +117,4 @@ class KSEventFilter : public KSEventFiltering {
   platform::Value filterState_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -11,7 +11,7 @@
 #include "beacons/model/KSEvent.h"
 #include "platform/core/Date.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSBeacon;
 
@@ -75,4 +75,4 @@ class KSEventFiltering {
   virtual bool shouldApplyFilterWhenNoBeaconsRemaining() const { return false; }
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -7,7 +7,7 @@
 
 #include "beacons/microlocation/KSEventFilter.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 namespace {
 
@@ -127,4 +127,4 @@ std::shared_ptr<KSEventFiltering> KSEventFilterResolver::resolveFilterFromDefini
   return nullptr;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

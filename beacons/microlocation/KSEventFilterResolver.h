@@ -6,7 +6,7 @@
 
 #include "platform/core/Value.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSEventFiltering;
 
@@ -45,4 +45,4 @@ class KSEventFilterResolver : public KSEventFilterResolving {
   static std::optional<double> leadingDecimal(std::string_view text);
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

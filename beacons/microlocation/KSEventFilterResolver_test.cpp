@@ -7,7 +7,7 @@
 #include "beacons/model/KSCategory.h"
 #include "platform/core/Json.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using Beacons = KSEventFiltering::Beacons;
@@ -110,4 +110,4 @@ TEST(KSEventFilterResolver, LeadingDecimal) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -12,7 +12,7 @@
 #include "beacons/model/KSCategory.h"
 #include "beacons/model/KSCustomValue.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using Beacons = KSEventFiltering::Beacons;
@@ -391,4 +391,4 @@ TEST(KSEventFilter, BeaconsWithoutIdentityLeaveOthersUnchanged) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

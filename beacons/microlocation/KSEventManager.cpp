@@ -16,7 +16,7 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/Scheduler.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 namespace {
 
@@ -395,4 +395,4 @@ void KSEventManager::applicationDidFinishLaunching() {
   postUnPostedEventsFromLocalStore();
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -21,7 +21,7 @@
 #include "platform/core/Value.h"
 #include "platform/notify/NotificationCenter.h"
 
-namespace platform {
+namespace velmora::platform {
 class Clock;
 namespace app {
 class Application;
@@ -30,9 +30,9 @@ namespace dispatch {
 class Queue;
 class Scheduler;
 }  // namespace dispatch
-}  // namespace platform
+}  // namespace velmora::platform
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSBeaconManagerInternal;
 class KSEventManager;
@@ -165,4 +165,4 @@ class KSEventManager : public KSBeaconManagerInternalDelegate, public std::enabl
   std::vector<platform::NotificationCenter::ObserverToken> observers_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -12,7 +12,7 @@
 #include "beacons/model/KSSite.h"
 #include "beacons/storage/KSLocalStorageManager.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 using platform::Value;
 using platform::store::Predicate;
@@ -135,4 +135,4 @@ void installEventManagerMaker(KSInstanceProvider& provider) {
   KSEventManager::installMaker(provider, std::move(ports));
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

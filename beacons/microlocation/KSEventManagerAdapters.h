@@ -6,7 +6,7 @@
 
 #include "beacons/microlocation/KSEventManagerPorts.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSApiOperationManager;
 class KSApiSiteCachePort;
@@ -68,4 +68,4 @@ class KSEventSiteManagerSource final : public KSEventSiteSource {
 // installed (a test's), or a manager already made, is kept.
 void installEventManagerMaker(KSInstanceProvider& provider);
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -8,7 +8,7 @@
 
 #include "beacons/api/KSApiOperationManager.h"
 #include "beacons/foundation/KSOperationQueue.h"
-#include "beacons/http/KSAFNetworkReachabilityManager.h"
+#include "beacons/http/KSNetworkReachabilityManager.h"
 #include "beacons/microlocation/KSEventManager.h"
 #include "beacons/microlocation/KSEventManagerAdapters.h"
 #include "beacons/model/KSEvent.h"
@@ -20,7 +20,7 @@
 #include "testing/StorageTestSupport.h"
 #include "testing/TempDir.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Value;
@@ -108,8 +108,8 @@ class EventManagerCloudTest : public ::testing::Test {
       std::make_shared<KSUserDefaultsManager>(platform::UserDefaults::open(dir.path() / "defaults.plist"));
   std::shared_ptr<platform::NotificationCenter> center = std::make_shared<platform::NotificationCenter>();
   std::shared_ptr<platform::sim::SimReachability> sim = platform::sim::SimReachability::create(api.scheduler);
-  std::shared_ptr<KSAFNetworkReachabilityManager> reachability =
-      KSAFNetworkReachabilityManager::initWithReachability(sim->forInternet(), api.scheduler, center);
+  std::shared_ptr<KSNetworkReachabilityManager> reachability =
+      KSNetworkReachabilityManager::initWithReachability(sim->forInternet(), api.scheduler, center);
   std::shared_ptr<KSApiOperationManager> operations;
   std::shared_ptr<KSEventManager> manager;
 };
@@ -147,4 +147,4 @@ TEST_F(EventManagerCloudTest, LoggedEventsArePostedSpacedInOrderAndMarkedPosted)
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -17,7 +17,7 @@
 #include "testing/CentralTestSupport.h"
 #include "testing/SimWorld.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using Beacons = KSBeaconManagerInternalDelegate::Beacons;
@@ -120,4 +120,4 @@ TEST_F(HubFixture, APassQueuedBeforeTeardownDoesNothing) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

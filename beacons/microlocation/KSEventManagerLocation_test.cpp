@@ -27,7 +27,7 @@
 #include "testing/CentralTestSupport.h"
 #include "testing/SimWorld.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using Beacons = KSBeaconManagerInternalDelegate::Beacons;
@@ -214,4 +214,4 @@ TEST(EventManagerLocation, ASmoothedApproachFiresOnceTheMeanOfTheDeliveredDistan
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -12,7 +12,7 @@
 #include "platform/core/Date.h"
 #include "platform/core/Error.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSEvent;
 
@@ -57,4 +57,4 @@ class KSEventIdentitySource {
   virtual std::optional<std::string> sessionIdentifier() = 0;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -18,7 +18,7 @@
 #include "platform/sim/SimApp.h"
 #include "testing/SimWorld.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Date;
@@ -194,4 +194,4 @@ TEST_F(EventManagerStoreTest, TriggerSummariesAreRestoredAtTheNextRun) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

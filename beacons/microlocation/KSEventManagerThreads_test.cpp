@@ -16,7 +16,7 @@
 #include "platform/dispatch/ThreadScheduler.h"
 #include "platform/notify/NotificationCenter.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 struct LockedStore : KSEventStore {
@@ -137,4 +137,4 @@ TEST(EventManagerThreads, MonitoringLoggingPassesAndDelegatesTogether) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -12,7 +12,7 @@
 #include "platform/dispatch/VirtualScheduler.h"
 #include "platform/notify/NotificationCenter.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using Beacons = KSBeaconManagerInternalDelegate::Beacons;
@@ -315,4 +315,4 @@ TEST_F(ManagerFixture, TeardownPostsTheWaitingEvents) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -11,7 +11,7 @@
 #include "platform/core/Clock.h"
 #include "platform/core/Uuid.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 KSEventMonitor::KSEventMonitor(std::shared_ptr<KSTrigger> trigger, Handler handler,
                                std::shared_ptr<KSEventSummary> summary, std::shared_ptr<const platform::Clock> clock,
@@ -180,4 +180,4 @@ std::shared_ptr<KSTriggeredEvent> KSEventMonitor::createDefaultTriggeredEvent() 
   return result;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -9,14 +9,14 @@
 #include "beacons/microlocation/KSTrigger.h"
 #include "beacons/model/KSEvent.h"
 
-namespace platform {
+namespace velmora::platform {
 class Clock;
 namespace app {
 class Application;
 }
-}  // namespace platform
+}  // namespace velmora::platform
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSMicroLocation;
 
@@ -77,4 +77,4 @@ class KSEventMonitor {
   std::shared_ptr<platform::app::Application> app_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -13,7 +13,7 @@
 #include "platform/sim/SimApp.h"
 #include "testing/TempDir.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using Beacons = KSEventMonitor::Beacons;
@@ -169,4 +169,4 @@ TEST_F(MonitorFixture, CompletesTheEventFromTheFirstBeacon) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -16,7 +16,7 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/Scheduler.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // Hands the private micro-location manager's visit ends to the lasso manager. The
 // micro-location manager holds its delegate weakly and the lasso manager owns both, so the
@@ -312,4 +312,4 @@ void KSLassoManager::microLocationManagerDidEndVisitForBeaconsWithSerialNumbers(
   exitLassoForSerialNumbers(serialNumbers);
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -16,11 +16,11 @@
 #include "platform/core/Error.h"
 #include "platform/core/Value.h"
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 class Scheduler;
 }
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSBeaconHubPort;
 class KSInstanceProvider;
@@ -161,4 +161,4 @@ class KSLassoManager : public KSEventManagerDelegate, public std::enable_shared_
   std::shared_ptr<const KSRespondsTable> delegateResponds_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -20,7 +20,7 @@
 #include "testing/HexBytes.h"
 #include "testing/SimWorld.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using Beacons = std::vector<std::shared_ptr<KSBeacon>>;
@@ -383,4 +383,4 @@ TEST(LassoManager, TheRegistrysLassoManagerHearsTheRegistrysVisitTracker) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -5,7 +5,7 @@
 
 #include <fmt/format.h>
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 namespace {
 
@@ -206,4 +206,4 @@ std::optional<platform::Dict> KSKLassoParseData(const platform::Bytes& data) {
   return out;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -9,7 +9,7 @@
 #include "platform/core/Error.h"
 #include "platform/core/Value.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // The redemption packet exchanged with a beacon's host board: a total-length byte L (the
 // bytes after it), the data type, then entries of (value length + 1, type, value).
@@ -85,4 +85,4 @@ std::optional<platform::Bytes> KSKLassoPacketData(const platform::Dict& dictiona
 // byte above 0x7F is left out.
 std::optional<platform::Dict> KSKLassoParseData(const platform::Bytes& data);
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

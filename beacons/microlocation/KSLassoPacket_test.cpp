@@ -5,7 +5,7 @@
 
 #include "testing/HexBytes.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Bytes;
@@ -134,4 +134,4 @@ TEST(LassoPacketParse, RoundTripsWhatItBuilds) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -3,7 +3,7 @@
 #include "beacons/model/KSCategory.h"
 #include "beacons/model/KSSite.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 void KSLocalNotification::setFireInSite(const std::shared_ptr<KSSite>& site) {
   f_.set(&Fields::fireInSite, site ? site->copy() : nullptr);
@@ -18,4 +18,4 @@ void KSLocalNotification::setFireInCategories(const Categories& categories) {
   f_.set(&Fields::fireInCategories, std::move(copies));
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -10,7 +10,7 @@
 #include "platform/core/Date.h"
 #include "platform/core/Value.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSCategory;
 class KSSite;
@@ -64,4 +64,4 @@ class KSLocalNotification : public platform::Object {
   KSGuardedFields<Fields> f_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -12,7 +12,7 @@
 #include "beacons/ranging/KestrineSDK.h"
 #include "platform/app/Application.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 namespace {
 
@@ -165,4 +165,4 @@ void KSLocalNotificationManager::siteManagerInternalDidRangeBeaconsInSite(SiteBe
   postChange();
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -10,11 +10,11 @@
 #include "platform/dispatch/Scheduler.h"
 #include "platform/notify/NotificationCenter.h"
 
-namespace platform::app {
+namespace velmora::platform::app {
 class Application;
 }
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSBeacon;
 class KSInstanceProvider;
@@ -89,4 +89,4 @@ class KSLocalNotificationManager : public KSSiteManagerInternalDelegate,
   Notifications notifications_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

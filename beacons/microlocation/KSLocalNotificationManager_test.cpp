@@ -13,7 +13,7 @@
 #include "platform/sim/SimApp.h"
 #include "testing/TempDir.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Date;
@@ -230,4 +230,4 @@ TEST_F(LocalNotificationTest, ListensToTheSiteManagerUntilDestroyed) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

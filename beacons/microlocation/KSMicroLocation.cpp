@@ -6,7 +6,7 @@
 #include "beacons/model/KSMapPoint.h"
 #include "beacons/model/KSPoint.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 namespace {
 
@@ -157,4 +157,4 @@ std::shared_ptr<KSMicroLocationSnapshot> KSMicroLocation::clone() const {
   return copy();
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

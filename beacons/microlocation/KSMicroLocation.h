@@ -11,7 +11,7 @@
 #include "beacons/model/KSMicroLocationSnapshot.h"
 #include "platform/core/Date.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSBeacon;
 class KSCategory;
@@ -77,4 +77,4 @@ class KSMicroLocation : public KSMicroLocationSnapshot {
   mutable std::optional<Beacons> allBeacons_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -6,7 +6,7 @@
 #include "beacons/model/KSBeacon.h"
 #include "beacons/model/KSSite.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 namespace {
 
@@ -57,4 +57,4 @@ bool microLocationsAreDifferent(const std::vector<std::shared_ptr<KSMicroLocatio
   return false;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -5,7 +5,7 @@
 
 #include "beacons/microlocation/KSMicroLocation.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // Whether the last snapshot of the list differs from the first in what the host sees: the
 // sites listed, and per listed site its group's size and each beacon's presence (by
@@ -14,4 +14,4 @@ namespace kestrine {
 // Beacons are indexed by id, so a pair of snapshots costs O(S·B).
 bool microLocationsAreDifferent(const std::vector<std::shared_ptr<KSMicroLocation>>& microLocations);
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

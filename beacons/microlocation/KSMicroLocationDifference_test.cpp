@@ -5,7 +5,7 @@
 #include "beacons/model/KSBeacon.h"
 #include "beacons/model/KSSite.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 std::shared_ptr<KSSite> site(const std::string& id) {
@@ -81,4 +81,4 @@ TEST(MicroLocationDifference, Table) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -12,7 +12,7 @@
 #include "beacons/ranging/KSLocationManagerClient.h"
 #include "beacons/ranging/KestrineSDK.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 namespace {
 
@@ -488,4 +488,4 @@ void KSMicroLocationManager::visitTrackerDidEndVisitForBeaconsWithSerialNumbers(
                      std::move(serialNumbers));
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -20,7 +20,7 @@
 #include "platform/location/LocationManager.h"
 #include "platform/notify/NotificationCenter.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSInstanceProvider;
 class KSMicroLocationManager;
@@ -245,4 +245,4 @@ class KSMicroLocationManager : public KSSiteManagerInternalDelegate,
   Sites lastNearbySites_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -11,7 +11,7 @@
 #include "platform/dispatch/VirtualScheduler.h"
 #include "platform/notify/NotificationCenter.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Date;
@@ -291,4 +291,4 @@ TEST_F(MicroLocationManagerTest, VisitsAreForwardedAndTeardownUnsubscribes) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

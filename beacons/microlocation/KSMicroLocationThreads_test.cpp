@@ -18,7 +18,7 @@
 #include "platform/app/Application.h"
 #include "platform/dispatch/ThreadScheduler.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Date;
@@ -167,4 +167,4 @@ TEST(MicroLocationThreads, PassesWithHostCallsNotificationsRegionEventsAndReload
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

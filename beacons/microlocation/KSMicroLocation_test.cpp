@@ -7,7 +7,7 @@
 #include "beacons/model/KSMapPoint.h"
 #include "beacons/model/KSPoint.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 std::shared_ptr<KSSite> site(const std::string& id) {
@@ -142,4 +142,4 @@ TEST(KSMicroLocation, CopyRegroupsByEachBeaconsOwnSite) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -4,7 +4,7 @@
 
 #include "beacons/model/KSModelClock.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 KSSiteActivityMonitor::KSSiteActivityMonitor(std::string siteID, std::shared_ptr<const platform::Clock> clock)
     : siteID_(std::move(siteID)), clock_(std::move(clock)) {}
@@ -77,4 +77,4 @@ void KSSiteActivityMonitor::rangedBeacons(const Beacons& beacons) {
   });
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

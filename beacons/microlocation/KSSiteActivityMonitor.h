@@ -10,7 +10,7 @@
 #include "platform/core/Clock.h"
 #include "platform/core/Date.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSBeacon;
 
@@ -82,4 +82,4 @@ class KSSiteActivityMonitor {
   KSGuardedFields<Fields> f_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

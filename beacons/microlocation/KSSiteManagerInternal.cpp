@@ -14,7 +14,7 @@
 #include "beacons/storage/KSLocalStorageManager.h"
 #include "platform/app/Application.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 using platform::Date;
 
@@ -622,4 +622,4 @@ void KSSiteManagerInternal::applicationDidBecomeActive() {
   }
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -24,7 +24,7 @@
 #include "platform/location/Location.h"
 #include "platform/notify/NotificationCenter.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSInstanceProvider;
 
@@ -221,4 +221,4 @@ class KSSiteManagerInternal : public KSBeaconManagerInternalDelegate,
   std::optional<platform::Date> latestCachedSiteModifiedAtForApp_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

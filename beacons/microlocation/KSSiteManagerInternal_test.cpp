@@ -11,7 +11,7 @@
 #include "platform/dispatch/VirtualScheduler.h"
 #include "platform/notify/NotificationCenter.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Date;
@@ -505,4 +505,4 @@ TEST_F(SiteManagerTest, StateRequestAnswersOnTheMainQueue) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -43,7 +43,7 @@
 #include "testing/BeaconFixtures.h"
 #include "testing/SimWorld.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Value;
@@ -438,4 +438,4 @@ TEST_F(SiteScenario, TwoBeaconsOfOneSiteFromTheAirToTheHost) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -9,7 +9,7 @@
 #include "beacons/ranging/KSApiServiceAdapters.h"
 #include "beacons/ranging/KSRangingServicePorts.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 // The SDK entry's events (its own analytics and the host's logEventWithIdentifier) go to the
@@ -51,4 +51,4 @@ void installSiteSingletonMakers(KSInstanceProvider& provider) {
   }
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

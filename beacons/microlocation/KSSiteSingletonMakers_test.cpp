@@ -19,7 +19,7 @@
 #include "beacons/ranging/KestrineSDK.h"
 #include "testing/SimWorld.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 // The SDK's wiring makes the site layer's singletons on the registry's platform, each once,
@@ -124,4 +124,4 @@ TEST(SiteSingletonMakers, TheRegistrysEventManagerStoresEventsAndSummaries) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -7,7 +7,7 @@
 #include "beacons/model/KSSite.h"
 #include "beacons/storage/KSLocalStorageManager.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 using platform::Value;
 using platform::store::Predicate;
@@ -83,4 +83,4 @@ void KSSiteStorageAdapter::saveContext() {
   if (auto s = storage_()) s->saveContext();
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -9,7 +9,7 @@
 #include "beacons/microlocation/KSVisitTracker.h"
 #include "platform/store/Predicate.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSLocalStorageManager;
 
@@ -43,4 +43,4 @@ class KSSiteStorageAdapter final : public KSSiteStorePort, public KSVisitStorePo
   StorageGetter storage_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -10,7 +10,7 @@
 #include "platform/dispatch/VirtualScheduler.h"
 #include "testing/StorageTestSupport.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Date;
@@ -251,4 +251,4 @@ TEST_F(VisitStorageTest, WithStorageOffVisitsAreTrackedButNothingIsWritten) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -12,7 +12,7 @@
 #include "beacons/model/KSBeaconRegion.h"
 #include "platform/dispatch/ThreadScheduler.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Date;
@@ -136,4 +136,4 @@ TEST(SitesThreads, PassesHostCallsRegionEventsAndReloadsTogether) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

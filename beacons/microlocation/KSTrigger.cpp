@@ -2,7 +2,7 @@
 
 #include "platform/core/Uuid.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 KSTrigger::KSTrigger() : eventIdentifier_(platform::Uuid::random().string()) {}
 
@@ -91,4 +91,4 @@ std::shared_ptr<KSTrigger> KSTrigger::copy() const {
   return other;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -11,7 +11,7 @@
 #include "platform/core/Date.h"
 #include "platform/core/Value.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // One event the SDK watches for in the stream of ranged beacons: the identifier and name of
 // the event it raises, how often it may fire, when it is live, and the ordered filters that
@@ -75,4 +75,4 @@ class KSTrigger {
   Filters filters_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

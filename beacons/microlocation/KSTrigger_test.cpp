@@ -5,7 +5,7 @@
 #include "beacons/microlocation/KSEventFilter.h"
 #include "beacons/foundation/StringAdditions.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 TEST(KSTrigger, NewTriggersHaveDistinctUpperCaseIdentifiersAndNothingElse) {
@@ -58,4 +58,4 @@ TEST(KSTrigger, AllFiltersIsASnapshot) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

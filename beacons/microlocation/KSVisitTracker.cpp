@@ -21,7 +21,7 @@
 #include "platform/app/Application.h"
 #include "platform/core/Uuid.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 using platform::Date;
 
@@ -500,4 +500,4 @@ void KSVisitTracker::locationManagerClientDidExitBeaconRegion(KSLocationManagerC
   visit->setEndedAt(now());
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -22,7 +22,7 @@
 #include "platform/location/Location.h"
 #include "platform/notify/NotificationCenter.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSBeacon;
 class KSInstanceProvider;
@@ -189,4 +189,4 @@ class KSVisitTracker : public KSBeaconManagerInternalDelegate,
   std::map<std::string, std::shared_ptr<KSBeaconRegionVisit>> beaconRegionVisitForRegionId_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

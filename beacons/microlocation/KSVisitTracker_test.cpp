@@ -11,7 +11,7 @@
 #include "platform/dispatch/VirtualScheduler.h"
 #include "testing/FakeLocalStorage.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Date;
@@ -308,4 +308,4 @@ TEST_F(VisitTrackerTest, RegionVisitsOpenOnEnterAndCloseOnExit) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -24,7 +24,7 @@
 #include "platform/notify/NotificationCenter.h"
 #include "testing/FakeBeaconHub.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using Beacons = std::vector<std::shared_ptr<KSBeacon>>;
@@ -251,4 +251,4 @@ TEST(ZoneLassoThreads, LassoTapsAnswersEnablingAndKeysTogether) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -26,7 +26,7 @@
 #include "platform/dispatch/Scheduler.h"
 #include "platform/text/CaseText.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 namespace {
 
@@ -655,4 +655,4 @@ void KSZoneMonitor::storeDates(std::optional<platform::Date> suspended, std::opt
   ports_.defaults->storeResumedZoneMonitoringAt(resumed);
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -19,12 +19,12 @@
 #include "platform/core/Date.h"
 #include "platform/notify/NotificationCenter.h"
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 class Queue;
 class Scheduler;
-}  // namespace platform::dispatch
+}  // namespace velmora::platform::dispatch
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSBeacon;
 class KSCustomValue;
@@ -264,4 +264,4 @@ class KSZoneMonitor : public KSSiteManagerInternalDelegate, public std::enable_s
   std::optional<platform::Date> suspendedZoneMonitoringAt_, resumedZoneMonitoringAt_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

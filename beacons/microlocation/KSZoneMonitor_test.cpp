@@ -16,7 +16,7 @@
 #include "platform/dispatch/VirtualScheduler.h"
 #include "testing/TempDir.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using Beacons = std::vector<std::shared_ptr<KSBeacon>>;
@@ -358,4 +358,4 @@ TEST(ZoneMonitor, ForwardsSiteEntryAndExitAndLeavesCleanly) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

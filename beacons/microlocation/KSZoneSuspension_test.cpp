@@ -17,7 +17,7 @@
 #include "platform/dispatch/VirtualScheduler.h"
 #include "testing/TempDir.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using Beacons = std::vector<std::shared_ptr<KSBeacon>>;
@@ -228,4 +228,4 @@ TEST_F(SuspensionWorld, AZeroSuspensionTimeNeverLetsAZoneIn) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -42,7 +42,7 @@
 #include "testing/LaneStackWorld.h"
 #include "testing/SimWorld.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Value;
@@ -545,4 +545,4 @@ TEST_F(ZoneWholeStack, OneSiteVisitIsHeardByTheZoneMonitorTheMicroLocationManage
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -11,7 +11,7 @@
 #include "testing/FakeApiClient.h"
 #include "testing/ScopedModelRegistry.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Value;
@@ -245,4 +245,4 @@ TEST(AccountCallsWithoutClient, EveryCallFailsOnceOnTheMainQueue) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

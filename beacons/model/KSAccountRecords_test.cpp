@@ -13,7 +13,7 @@
 #include "testing/FakeLocalStorage.h"
 #include "testing/ScopedModelRegistry.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Value;
@@ -220,4 +220,4 @@ TEST(KSPerson, TeamCacheAcrossThreads) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -6,7 +6,7 @@
 // advertisement carries its fields, and the values of KSAdDataTypeKey that name the frame
 // kind. Every constant's text is its own name except where noted beside it; those texts are
 // part of what the SDK exports and stores, so they are kept exactly as they are.
-namespace kestrine {
+namespace velmora::kestrine {
 
 // --- keys ----------------------------------------------------------------------------------
 inline constexpr std::string_view KSAdDataTypeKey = "KSAdDataTypeKey";
@@ -80,4 +80,4 @@ inline constexpr std::string_view KSAdDataTypeEddystoneEIDKey = "KSAdDataTypeEdd
 // Declared; no parser produces it.
 inline constexpr std::string_view KSAdDataTypeSecure16Key = "KSAdDataTypeSecure16Key";
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

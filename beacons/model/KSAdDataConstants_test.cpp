@@ -9,7 +9,7 @@
 
 #include "beacons/model/KSBeaconUtilities.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 // Each constant beside the exact text it must carry. Most equal their names; the few that
@@ -89,4 +89,4 @@ TEST(KSAdDataConstants, EachConstantCarriesItsExactText) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

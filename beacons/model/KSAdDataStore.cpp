@@ -5,7 +5,7 @@
 
 #include "beacons/model/KSAdDataConstants.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 constexpr std::array<std::string_view, 6> kKestrine{KSAdDataTypeKestrineSecureKey,      KSAdDataTypeKestrineIBeaconKey,
                                                     KSAdDataTypeKestrineNewbornKey,     KSAdDataTypeKestrineMeasurementKey,
@@ -70,4 +70,4 @@ std::span<const std::string_view> KSAdDataStore::iBeaconAdDataTypes() { return k
 std::span<const std::string_view> KSAdDataStore::eddystoneAdDataTypes() { return kEddystone; }
 std::span<const std::string_view> KSAdDataStore::allAdDataTypes() { return kAll; }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -9,7 +9,7 @@
 
 #include "platform/core/Value.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // An advertisement dictionary as the scanner made it; shared, never changed after storing.
 using KSAdDataRef = std::shared_ptr<const platform::Value>;
@@ -48,4 +48,4 @@ class KSAdDataStore {
   Map map_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -4,7 +4,7 @@
 
 #include "beacons/model/KSAdDataConstants.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Date;
@@ -64,4 +64,4 @@ TEST(KSAdDataStore, FamiliesInTheirFixedOrder) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

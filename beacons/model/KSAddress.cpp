@@ -1,6 +1,6 @@
 #include "beacons/model/KSAddress.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 const KSJSONModelClass& KSAddress::jsonClass() {
   using A = KSAddress;
@@ -55,4 +55,4 @@ std::optional<platform::location::Location> KSAddress::location() const {
   return at;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -8,7 +8,7 @@
 #include "platform/core/Value.h"
 #include "platform/location/Location.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // The postal address of a site, and optionally its coordinates (degrees, as numbers). JSON
 // "id" is addressID; everything is exported.
@@ -55,4 +55,4 @@ class KSAddress : public KSJSONRecord<KSAddress> {
   platform::Value latitude_, longitude_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

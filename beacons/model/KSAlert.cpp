@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 const KSJSONModelClass& KSAlert::jsonClass() {
   using A = KSAlert;
@@ -42,4 +42,4 @@ std::vector<std::shared_ptr<KSAlert>> sortedArrayUsingOccurredAtAscending(const 
 
 }  // namespace alert_array
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

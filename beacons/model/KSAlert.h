@@ -11,7 +11,7 @@
 #include "beacons/model/KSAlertType.h"
 #include "platform/core/Date.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // A problem the platform reports for a team. Severity and type travel as nested objects in
 // their own forms. Exported in full.
@@ -54,4 +54,4 @@ std::vector<std::shared_ptr<KSAlert>> sortedArrayUsingOccurredAtAscending(const 
 
 }  // namespace alert_array
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

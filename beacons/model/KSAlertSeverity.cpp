@@ -1,6 +1,6 @@
 #include "beacons/model/KSAlertSeverity.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 const KSJSONModelClass& KSAlertSeverity::jsonClass() {
   static const KSJSONModelClass cls = KSJSONModelClass::define<KSAlertSeverity>("KSAlertSeverity", [](auto& c) {
@@ -13,4 +13,4 @@ const KSJSONModelClass& KSAlertSeverity::jsonClass() {
 }
 
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

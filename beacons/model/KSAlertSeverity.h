@@ -6,7 +6,7 @@
 
 #include "beacons/model/KSNamedLookupRecord.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // How serious a team alert is. Exported in full.
 class KSAlertSeverity : public KSNamedLookupRecord<KSAlertSeverity> {
@@ -21,4 +21,4 @@ class KSAlertSeverity : public KSNamedLookupRecord<KSAlertSeverity> {
   std::optional<std::string> name_, displayName_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -1,6 +1,6 @@
 #include "beacons/model/KSAlertType.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 const KSJSONModelClass& KSAlertType::jsonClass() {
   static const KSJSONModelClass cls = KSJSONModelClass::define<KSAlertType>("KSAlertType", [](auto& c) {
@@ -13,4 +13,4 @@ const KSJSONModelClass& KSAlertType::jsonClass() {
 }
 
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

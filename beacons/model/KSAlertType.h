@@ -6,7 +6,7 @@
 
 #include "beacons/model/KSNamedLookupRecord.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // The kind of a team alert. Exported in full.
 class KSAlertType : public KSNamedLookupRecord<KSAlertType> {
@@ -21,4 +21,4 @@ class KSAlertType : public KSNamedLookupRecord<KSAlertType> {
   std::optional<std::string> name_, displayName_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

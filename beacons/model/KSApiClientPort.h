@@ -7,7 +7,7 @@
 #include "platform/core/Error.h"
 #include "platform/core/Value.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // What the records ask of the cloud API client, which implements it one level up and
 // registers itself with setShared. Paths are relative to the configured
@@ -36,4 +36,4 @@ class KSApiClientPort {
   static std::shared_ptr<KSApiClientPort> shared();
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

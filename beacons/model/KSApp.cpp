@@ -5,7 +5,7 @@
 #include "beacons/model/KSModelServices.h"
 #include "beacons/model/KSPlatformType.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 const KSJSONModelClass& KSApp::jsonClass() {
   using A = KSApp;
@@ -58,4 +58,4 @@ void KSApp::copyApiPropertiesFromApp(const KSApp& other) {
   setAppSdkOptions(other.appSdkOptions());
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

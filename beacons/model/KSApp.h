@@ -10,7 +10,7 @@
 #include "beacons/model/KSGuardedFields.h"
 #include "platform/core/Date.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSAppSdkOption;
 class KSPlatformType;
@@ -61,4 +61,4 @@ class KSApp : public KSJSONRecord<KSApp> {
   KSGuardedFields<Fields> f_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -1,6 +1,6 @@
 #include "beacons/model/KSAppSdkOption.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 const KSJSONModelClass& KSAppSdkOption::jsonClass() {
   static const KSJSONModelClass cls = KSJSONModelClass::define<KSAppSdkOption>("KSAppSdkOption", [](auto& c) {
@@ -15,4 +15,4 @@ const KSJSONModelClass& KSAppSdkOption::jsonClass() {
 
 std::string KSAppSdkOption::description() const { return optionKey_.value_or(std::string()); }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

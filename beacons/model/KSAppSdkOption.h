@@ -5,7 +5,7 @@
 
 #include "beacons/foundation/KSJSONRecord.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // One SDK option set for the app on the server: an option key (one of the KSOption...
 // keys) and its value as text, read through the same text conversions as the user's
@@ -29,4 +29,4 @@ class KSAppSdkOption : public KSJSONRecord<KSAppSdkOption> {
   std::optional<std::string> appSdkOptionID_, optionKey_, optionValue_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -5,7 +5,7 @@
 #include "beacons/foundation/KSOptionKeys.h"
 #include "platform/core/Json.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 platform::Value json(std::string_view text) { return *platform::json::parse(text); }
@@ -55,4 +55,4 @@ TEST(KSAppSdkOption, EveryPropertyIsOptional) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -1,6 +1,6 @@
 #include "beacons/model/KSBatteryStatus.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 const KSJSONModelClass& KSBatteryStatus::jsonClass() {
   static const KSJSONModelClass cls = KSJSONModelClass::define<KSBatteryStatus>("KSBatteryStatus", [](auto& c) {
@@ -13,4 +13,4 @@ const KSJSONModelClass& KSBatteryStatus::jsonClass() {
 }
 
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

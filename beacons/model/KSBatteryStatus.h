@@ -6,7 +6,7 @@
 
 #include "beacons/model/KSNamedLookupRecord.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // A battery state the platform reports for a beacon. Exported in full.
 class KSBatteryStatus : public KSNamedLookupRecord<KSBatteryStatus> {
@@ -21,4 +21,4 @@ class KSBatteryStatus : public KSNamedLookupRecord<KSBatteryStatus> {
   std::optional<std::string> name_, displayName_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

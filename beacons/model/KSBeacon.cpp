@@ -8,7 +8,7 @@
 #include "beacons/model/KSBeaconUtilities.h"
 #include "beacons/model/KSModelClock.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using Lock = std::lock_guard<std::recursive_mutex>;
@@ -695,4 +695,4 @@ void KSBeacon::sendOpcode(std::int32_t opcode, const platform::Bytes& data, KSBe
   }
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -24,7 +24,7 @@
 #include "platform/core/Uuid.h"
 #include "platform/core/Value.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 enum KSSyncStatus : std::int64_t {
   KSSyncStatusNotSynced = 0,
@@ -353,4 +353,4 @@ class KSBeacon : public KSJSONRecord<KSBeacon>, public std::enable_shared_from_t
   std::shared_ptr<const KSRespondsTable> responds_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -8,7 +8,7 @@
 #include "beacons/model/KSNetworkAccess.h"
 #include "beacons/model/KSNetworkAccessRole.h"
 
-namespace kestrine::beacon_array {
+namespace velmora::kestrine::beacon_array {
 
 namespace {
 
@@ -167,4 +167,4 @@ std::shared_ptr<KSBeacon> beaconWithSerialNumber(const Beacons& beacons, const s
   return nullptr;
 }
 
-}  // namespace kestrine::beacon_array
+}  // namespace velmora::kestrine::beacon_array

@@ -9,7 +9,7 @@
 
 #include "platform/core/Date.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSBeacon;
 class KSBeaconMode;
@@ -70,4 +70,4 @@ std::shared_ptr<KSBeacon> beaconWithSerialNumber(const Beacons& beacons, const s
 
 }  // namespace beacon_array
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

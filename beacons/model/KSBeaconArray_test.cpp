@@ -8,7 +8,7 @@
 #include "beacons/model/KSBeaconMode.h"
 #include "testing/BeaconFixtures.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using namespace beacon_array;
@@ -156,4 +156,4 @@ TEST(BeaconArrayLookup, FirstMatchWins) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

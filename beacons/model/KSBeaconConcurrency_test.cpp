@@ -7,7 +7,7 @@
 #include "beacons/model/KSBeacon.h"
 #include "beacons/model/KSBeaconFilter.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Bytes;
@@ -116,4 +116,4 @@ TEST(KSBeaconConcurrency, OneWriterFourReaders) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

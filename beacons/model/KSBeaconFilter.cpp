@@ -5,7 +5,7 @@
 #include "beacons/model/KSAdDataConstants.h"
 #include "beacons/model/KSBeacon.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 constexpr std::array<std::string_view, 1> kUIDKind{KSAdDataTypeEddystoneUIDKey};
@@ -136,4 +136,4 @@ std::vector<std::shared_ptr<KSBeacon>> KSBeaconFilter::filteredArrayUsingPredica
   return out;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

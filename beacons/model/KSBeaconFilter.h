@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSBeacon;
 
@@ -52,4 +52,4 @@ class KSBeaconFilter {
       const std::vector<std::shared_ptr<KSBeacon>>& beacons, const KSBeaconPredicate& predicate);
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

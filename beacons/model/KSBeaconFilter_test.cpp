@@ -7,7 +7,7 @@
 #include "beacons/model/KSAdDataConstants.h"
 #include "beacons/model/KSBeacon.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Date;
@@ -123,4 +123,4 @@ TEST(KSBeaconFilter, KindsAndArrays) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

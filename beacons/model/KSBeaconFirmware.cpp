@@ -1,6 +1,6 @@
 #include "beacons/model/KSBeaconFirmware.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 const KSJSONModelClass& KSBeaconFirmware::jsonClass() {
   using F = KSBeaconFirmware;
@@ -16,4 +16,4 @@ const KSJSONModelClass& KSBeaconFirmware::jsonClass() {
   return cls;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -5,7 +5,7 @@
 
 #include "beacons/foundation/KSJSONRecord.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // A firmware image the platform offers for beacons, with the hashes of its hex file and of
 // its over-the-air file. Exported in full.
@@ -32,4 +32,4 @@ class KSBeaconFirmware : public KSJSONRecord<KSBeaconFirmware> {
   std::optional<std::string> beaconFirmwareID_, version_, description_, hexFileHash_, otaFileHash_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

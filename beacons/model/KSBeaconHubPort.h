@@ -12,7 +12,7 @@
 #include "platform/core/Error.h"
 #include "platform/core/Value.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSBeacon;
 struct KSBeaconSyncResult;
@@ -62,4 +62,4 @@ class KSBeaconHubPort {
   static std::shared_ptr<KSBeaconHubPort> shared();
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -1,6 +1,6 @@
 #include "beacons/model/KSBeaconLoudness.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 const KSJSONModelClass& KSBeaconLoudness::jsonClass() {
   using L = KSBeaconLoudness;
@@ -20,4 +20,4 @@ const KSJSONModelClass& KSBeaconLoudness::jsonClass() {
 
 std::string KSBeaconLoudness::description() const { return displayName_.value_or(name_.value_or(std::string())); }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -6,7 +6,7 @@
 
 #include "beacons/foundation/KSJSONRecord.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // A transmit loudness a beacon can be set to, with the measured power at one metre it gives
 // (for the beacon's own radio and for the alternative radio). Exported inside other records
@@ -40,4 +40,4 @@ class KSBeaconLoudness : public KSJSONRecord<KSBeaconLoudness> {
   std::int64_t tiMeasuredPowerAt1Meter_ = 0;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -1,6 +1,6 @@
 #include "beacons/model/KSBeaconMode.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 const KSJSONModelClass& KSBeaconMode::jsonClass() {
   static const KSJSONModelClass cls = KSJSONModelClass::define<KSBeaconMode>("KSBeaconMode", [](auto& c) {
@@ -18,4 +18,4 @@ bool KSBeaconMode::isValidBeaconModeID(std::int64_t beaconModeID) {
 }
 
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -7,7 +7,7 @@
 #include "beacons/foundation/KSConstants.h"
 #include "beacons/model/KSNamedLookupRecord.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // The beacon-mode identifiers after the first four (KSConstants.h holds 1 to 4).
 inline constexpr std::int64_t KSBeaconModeIDURL = 5;
@@ -32,4 +32,4 @@ class KSBeaconMode : public KSNamedLookupRecord<KSBeaconMode> {
   std::optional<std::string> name_, displayName_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

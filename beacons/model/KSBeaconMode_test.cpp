@@ -15,7 +15,7 @@
 #include "beacons/model/KSTargetSpeed.h"
 #include "platform/core/Json.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Value;
@@ -97,4 +97,4 @@ TEST(KSBeaconLookups, LoudnessKeepsBothMeasuredPowers) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

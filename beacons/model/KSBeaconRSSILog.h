@@ -6,7 +6,7 @@
 
 #include "platform/core/Date.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // One logged signal strength and when it was logged.
 class KSBeaconRSSILog {
@@ -30,4 +30,4 @@ class KSBeaconRSSILog {
   std::optional<platform::Date> loggedAt_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -2,7 +2,7 @@
 
 #include "beacons/model/KSBeaconUtilities.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 namespace {
 bool hasText(const std::optional<std::string>& text) { return text && !text->empty(); }
@@ -99,4 +99,4 @@ std::vector<platform::location::BeaconRegion> filteredSetUsingIdentifier(
 
 }  // namespace platform_beacon_region_set
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

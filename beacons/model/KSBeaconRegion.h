@@ -17,7 +17,7 @@
 #undef major
 #undef minor
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // A region the SDK monitors: an iBeacon region (a proximity UUID, optionally narrowed by
 // major and minor) or an Eddystone namespace, with an optional keep-alive identity. Regions
@@ -106,4 +106,4 @@ std::vector<platform::location::BeaconRegion> filteredSetUsingIdentifier(
 
 }  // namespace platform_beacon_region_set
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -7,7 +7,7 @@
 
 #include "beacons/model/KSBeaconRegion.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // One loaded page of a region sync, from the cloud API to the region manager.
 struct KSBeaconRegionSyncResult {
@@ -15,4 +15,4 @@ struct KSBeaconRegionSyncResult {
   std::vector<std::shared_ptr<KSBeaconRegion>> beaconRegions;  // in the order received
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -2,7 +2,7 @@
 
 #include "beacons/model/KSStoredValues.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 using platform::Date;
 using platform::Value;
@@ -144,4 +144,4 @@ void KSBeaconRegionVisit::numberOfVisitsWithPredicate(const std::optional<KSStor
   stored_records::count(KSBeaconRegionVisitEntityName, predicate, std::move(success), std::move(failure));
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -12,7 +12,7 @@
 #include "beacons/model/KSLocalStoragePort.h"
 #include "platform/core/Date.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // One stay of the device inside a monitored beacon region. Bound to a stored row (made from
 // one), its begin, end, id and foreground flag are written through into the row at once;
@@ -65,4 +65,4 @@ class KSBeaconRegionVisit : public KSJSONRecord<KSBeaconRegionVisit> {
   std::shared_ptr<KSStoredRow> row_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

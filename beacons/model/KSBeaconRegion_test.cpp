@@ -10,7 +10,7 @@
 #include "platform/core/Json.h"
 #include "testing/ScopedTimeZone.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Value;
@@ -161,4 +161,4 @@ TEST(KSBeaconRegion, ArrayAndSetQueries) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -8,7 +8,7 @@
 
 #include "platform/core/Date.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSBeacon;
 
@@ -24,4 +24,4 @@ struct KSBeaconSyncResult {
   std::vector<std::shared_ptr<KSBeacon>> beacons;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

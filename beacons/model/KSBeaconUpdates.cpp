@@ -9,7 +9,7 @@
 #include "beacons/model/KSAdDataConstants.h"
 #include "beacons/model/KSBeacon.h"
 
-namespace kestrine::beacon_updates {
+namespace velmora::kestrine::beacon_updates {
 namespace {
 
 constexpr std::array<std::pair<int, std::string_view>, 16> kFeatureNames = {{
@@ -101,4 +101,4 @@ std::string featureSupportDebug(std::uint32_t featureBitmask) {
 
 std::string featureSupportDebug(const KSBeacon& beacon) { return featureSupportDebug(beacon.featureBitmask()); }
 
-}  // namespace kestrine::beacon_updates
+}  // namespace velmora::kestrine::beacon_updates

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSBeacon;
 
@@ -35,4 +35,4 @@ std::string featureSupportDebug(std::uint32_t featureBitmask);
 std::string featureSupportDebug(const KSBeacon& beacon);
 
 }  // namespace beacon_updates
-}  // namespace kestrine
+}  // namespace velmora::kestrine

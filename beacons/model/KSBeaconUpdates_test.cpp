@@ -9,7 +9,7 @@
 #include "beacons/model/KSBeacon.h"
 #include "testing/BeaconFixtures.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Value;
@@ -116,4 +116,4 @@ TEST(BeaconUpdateAvailability, ShouldUpdatePrefersSettingsThenFirmware) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -5,7 +5,7 @@
 #include "platform/core/AsciiText.h"
 #include "platform/core/Uuid.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 std::optional<std::string> KSBeaconUtilities::iBeaconKeyForProximityUUIDString(
     std::optional<std::string_view> proximityUUIDString, std::optional<std::uint16_t> major,
@@ -30,4 +30,4 @@ bool KSBeaconUtilities::isDefaultKeepAliveMajor(std::optional<std::uint16_t> maj
          platform::equalsIgnoringAsciiCase(*proximityUUIDString, KSProximityUUIDString);
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

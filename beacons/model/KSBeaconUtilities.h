@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // The SDK's default proximity UUID: the one its beacons advertise before they are set up.
 inline constexpr std::string_view KSProximityUUIDString = "61687109-905F-4436-91F8-E602F514C96D";
@@ -27,4 +27,4 @@ class KSBeaconUtilities {
                                       std::optional<std::string_view> proximityUUIDString);
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using std::nullopt;
@@ -58,4 +58,4 @@ TEST(KSBeaconUtilities, DefaultKeepAlive) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

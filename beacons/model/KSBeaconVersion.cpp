@@ -2,7 +2,7 @@
 
 #include "beacons/foundation/KSVersions.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 const KSJSONModelClass& KSBeaconVersion::jsonClass() {
   using V = KSBeaconVersion;
@@ -55,4 +55,4 @@ bool KSBeaconVersion::isFirmwareVersionLessThanVersion(std::string_view version)
   return order && *order < 0;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -16,7 +16,7 @@
 #undef major
 #undef minor
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // One version of a beacon's settings as the platform keeps it: the identity it advertises,
 // its speed, loudness, mode and region, the firmware it was made for, the privacy duration,
@@ -81,4 +81,4 @@ class KSBeaconVersion : public KSJSONRecord<KSBeaconVersion> {
   std::optional<platform::Date> confirmedAt_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -9,7 +9,7 @@
 
 #include "platform/core/Json.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Value;
@@ -98,4 +98,4 @@ TEST(KSBeaconVersion, FirmwareComparisons) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -3,7 +3,7 @@
 #include "beacons/foundation/KSMTDates.h"
 #include "beacons/model/KSStoredValues.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 using platform::Date;
 using platform::Value;
@@ -260,4 +260,4 @@ std::vector<std::shared_ptr<KSBeaconVisit>> filteredBeaconVisitArrayUsingLastRan
 
 }  // namespace beacon_visit_array
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -19,7 +19,7 @@
 #undef major
 #undef minor
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // One visit of the device to one beacon: its begin and end, the signal strength then, the
 // closest approach, the proximity zone reached, the device, session and position, and
@@ -182,4 +182,4 @@ std::vector<std::shared_ptr<KSBeaconVisit>> filteredBeaconVisitArrayUsingLastRan
 
 }  // namespace beacon_visit_array
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -9,7 +9,7 @@
 #include "testing/FakeLocalStorage.h"
 #include "testing/ScopedModelRegistry.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Date;
@@ -302,4 +302,4 @@ TEST(KSBeaconVisit, StoredQueries) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

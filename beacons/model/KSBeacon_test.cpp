@@ -14,7 +14,7 @@
 #include "testing/FakeBeaconHub.h"
 #include "testing/FakeLocalStorage.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Bytes;
@@ -653,4 +653,4 @@ TEST_F(KSBeaconTest, BluetoothRequestsGoToTheHubWithThisBeacon) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

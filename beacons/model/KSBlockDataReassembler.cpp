@@ -4,7 +4,7 @@
 
 #include "beacons/model/KSAdDataConstants.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 std::optional<std::int64_t> field(const platform::Value& frame, std::string_view key) { return frame[key].toInt64(); }
 }  // namespace
@@ -82,4 +82,4 @@ KSBlockDataRecord KSBlockDataReassembler::lastReassembledBlockDataWithDataType(s
   return nullptr;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

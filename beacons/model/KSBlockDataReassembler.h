@@ -10,7 +10,7 @@
 #include "platform/core/Date.h"
 #include "platform/core/Value.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // A reassembled block-data record: a dictionary of KSBlockDataIdentifierKey,
 // KSBlockDataTypeKey, KSBlockDataEncodingKey, KSBlockDataCountKey (numbers),
@@ -62,4 +62,4 @@ class KSBlockDataReassembler {
   std::vector<KSBlockDataRecord> records_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -4,7 +4,7 @@
 
 #include "beacons/model/KSAdDataConstants.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Bytes;
@@ -113,4 +113,4 @@ TEST(KSBlockDataReassembler, KeepsTwentyRecordsAndFindsByType) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -4,7 +4,7 @@
 
 #include "beacons/foundation/StringAdditions.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 const KSJSONModelClass& KSCategory::jsonClass() {
   using C = KSCategory;
@@ -173,4 +173,4 @@ std::shared_ptr<KSCategory> categoryWithCategoryType(const std::vector<std::shar
 
 }  // namespace category_array
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

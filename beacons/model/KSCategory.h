@@ -13,7 +13,7 @@
 #include "beacons/foundation/KSJSONRecord.h"
 #include "beacons/model/KSCustomValue.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // A named group of beacons, defined by the platform (type 1) or by a team (type 2), with its
 // own custom values and a key-to-value map of them for fast lookup. Ranging and the event
@@ -85,4 +85,4 @@ std::shared_ptr<KSCategory> categoryWithCategoryType(const std::vector<std::shar
 
 }  // namespace category_array
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

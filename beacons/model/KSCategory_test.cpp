@@ -10,7 +10,7 @@
 
 #include "platform/core/Json.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Value;
@@ -210,4 +210,4 @@ TEST(KSCategoryThreads, ReadersNeverSeeTheListAndMapOutOfStep) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

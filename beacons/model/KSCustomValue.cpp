@@ -1,6 +1,6 @@
 #include "beacons/model/KSCustomValue.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 const KSJSONModelClass& KSCustomValue::jsonClass() {
   using V = KSCustomValue;
@@ -15,4 +15,4 @@ const KSJSONModelClass& KSCustomValue::jsonClass() {
   return cls;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

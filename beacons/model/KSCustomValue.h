@@ -6,7 +6,7 @@
 
 #include "beacons/foundation/KSJSONRecord.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // One key/value pair of text the platform attaches to beacons, categories and sites; the
 // micro-location features read their settings from such pairs.
@@ -35,4 +35,4 @@ class KSCustomValue : public KSJSONRecord<KSCustomValue> {
   std::optional<std::string> customValueID_, key_, value_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -1,6 +1,6 @@
 #include "beacons/model/KSDateRange.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 const KSJSONModelClass& KSDateRange::jsonClass() {
   using D = KSDateRange;
@@ -18,4 +18,4 @@ double KSDateRange::timeInterval() const {
   return throughDate_->timeIntervalSince(*fromDate_);
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -5,7 +5,7 @@
 #include "beacons/foundation/KSJSONRecord.h"
 #include "platform/core/Date.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // A period from one date through another; open while throughDate is unset. JSON keys equal
 // the property names.
@@ -26,4 +26,4 @@ class KSDateRange : public KSJSONRecord<KSDateRange> {
   std::optional<platform::Date> fromDate_, throughDate_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 const KSJSONModelClass& KSEddystone::jsonClass() {
   using E = KSEddystone;
@@ -67,4 +67,4 @@ std::vector<std::string> KSEddystone::namespaceIDAndInstanceIDFromUIDString(std:
   return {std::string(UIDString.substr(0, 20)), std::string(UIDString.substr(20))};
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

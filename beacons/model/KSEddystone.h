@@ -8,7 +8,7 @@
 
 #include "beacons/foundation/KSJSONRecord.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // A beacon's Eddystone identity: the UID split into its namespace and instance, and the URL
 // it advertises. The ranging work queue fills it while other threads read it, so every
@@ -41,4 +41,4 @@ class KSEddystone : public KSJSONRecord<KSEddystone> {
   std::optional<std::string> namespaceID_, instanceID_, UIDString_, URLString_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

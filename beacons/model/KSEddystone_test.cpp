@@ -7,7 +7,7 @@
 
 #include "platform/core/Json.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Value;
@@ -47,4 +47,4 @@ TEST(KSEddystone, URLNeedsAUsableText) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -7,7 +7,7 @@
 
 #include "beacons/model/KSValidationError.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // A platform error: its message, the status code of the failed call and the per-field failures.
 struct KSError {
@@ -16,4 +16,4 @@ struct KSError {
   std::vector<KSValidationError> validationErrors;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

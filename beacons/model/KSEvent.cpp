@@ -2,7 +2,7 @@
 
 #include "beacons/model/KSStoredValues.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 namespace sv = stored_values;
 
@@ -107,4 +107,4 @@ std::shared_ptr<KSTriggeredEvent> KSTriggeredEvent::copy() const {
   return out;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

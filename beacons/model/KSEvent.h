@@ -12,7 +12,7 @@
 #include "beacons/model/KSMicroLocationSnapshot.h"
 #include "platform/core/Date.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // One analytics event: logged by the host app or fired by an event trigger, with the
 // device and session, the site, beacon and category it concerns, the signal and distance
@@ -97,4 +97,4 @@ class KSTriggeredEvent {
   std::shared_ptr<KSTriggeredEvent> copy() const;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

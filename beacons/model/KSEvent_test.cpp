@@ -7,7 +7,7 @@
 #include "testing/FakeLocalStorage.h"
 #include "testing/ScopedModelRegistry.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Date;
@@ -174,4 +174,4 @@ TEST(KSEvent, StoredQueries) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

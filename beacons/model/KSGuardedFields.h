@@ -3,7 +3,7 @@
 #include <mutex>
 #include <utility>
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // The fields of a record that several queues read and write, behind the record's own lock.
 // Reads hand out copies; nothing runs under the lock but the copy or the assignment, so no
@@ -42,4 +42,4 @@ class KSGuardedFields {
   Fields fields_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

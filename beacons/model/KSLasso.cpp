@@ -6,7 +6,7 @@
 
 #include "beacons/model/KSBeacon.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 KSLasso::KSLasso(std::shared_ptr<KSBeacon> beacon) : beacon_(std::move(beacon)) {
   if (!beacon_) return;
@@ -39,4 +39,4 @@ double KSLasso::redemptionRadiusFromText(std::string_view text) {
   return value;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

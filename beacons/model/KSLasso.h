@@ -3,7 +3,7 @@
 #include <memory>
 #include <string_view>
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSBeacon;
 
@@ -33,4 +33,4 @@ class KSLasso {
   double redemptionRadius_ = defaultRedemptionRadius;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -4,7 +4,7 @@
 #include "beacons/model/KSBeaconVisit.h"
 #include "beacons/model/KSEvent.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // The registry slot itself (setShared/shared) lives with the hub's in KSModelPorts.cpp.
 
@@ -40,4 +40,4 @@ void count(std::string_view entity, const std::optional<KSStorePredicate>& predi
 
 }  // namespace stored_records
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

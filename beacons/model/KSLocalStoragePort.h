@@ -12,7 +12,7 @@
 #include "platform/core/Error.h"
 #include "platform/core/Value.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSBeacon;
 class KSBeaconVisit;
@@ -133,4 +133,4 @@ void count(std::string_view entity, const std::optional<KSStorePredicate>& predi
 
 }  // namespace stored_records
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -1,6 +1,6 @@
 #include "beacons/model/KSMap.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 const KSJSONModelClass& KSMap::jsonClass() {
   using M = KSMap;
@@ -24,4 +24,4 @@ const KSJSONModelClass& KSMap::jsonClass() {
   return cls;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -9,7 +9,7 @@
 #include "beacons/model/KSResource.h"
 #include "platform/core/Value.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // A map image of a site with its scale: the map coordinates of two scale markers A and B
 // and the scale factors. JSON "id" is mapID; the export carries the eleven map fields.
@@ -48,4 +48,4 @@ class KSMap : public KSJSONRecord<KSMap> {
   platform::Value scaleX_, scaleY_, scaleMarkerAx_, scaleMarkerAy_, scaleMarkerBx_, scaleMarkerBy_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

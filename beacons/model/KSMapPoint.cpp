@@ -2,7 +2,7 @@
 
 #include <fmt/format.h>
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 const KSJSONModelClass& KSMapPoint::jsonClass() {
   using M = KSMapPoint;
@@ -22,4 +22,4 @@ std::string KSMapPoint::description() const {
   return fmt::format("{} {}", mapID_.value_or("(null)"), point_ ? point_->description() : std::string("(null)"));
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

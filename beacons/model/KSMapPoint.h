@@ -8,7 +8,7 @@
 #include "beacons/model/KSPoint.h"
 #include "platform/core/Date.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // Where a beacon sits on one of its site's maps. Exported in full.
 class KSMapPoint : public KSJSONRecord<KSMapPoint> {
@@ -36,4 +36,4 @@ class KSMapPoint : public KSJSONRecord<KSMapPoint> {
   std::optional<platform::Date> modifiedAt_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

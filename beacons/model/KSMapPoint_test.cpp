@@ -6,7 +6,7 @@
 
 #include "platform/core/Json.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Value;
@@ -36,4 +36,4 @@ TEST(KSMapPoint, ImportExportDescriptionAndCopies) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

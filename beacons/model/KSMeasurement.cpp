@@ -5,7 +5,7 @@
 
 #include "beacons/model/KSModelClock.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 constexpr double kDegreesPerRadian = 180.0 / std::numbers::pi;
@@ -119,4 +119,4 @@ platform::Dict KSMeasurement::accelerometerMeasurementsForAxis(const platform::B
                         {"Angle", (std::atan2(a->gx, a->gy) + std::numbers::pi) * kDegreesPerRadian}};
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -8,7 +8,7 @@
 #include "platform/core/Date.h"
 #include "platform/core/Value.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // Kinds of sensor record in a measurement frame; a type byte of 6 or more is no measurement.
 enum KSMeasurementType : std::int64_t {
@@ -68,4 +68,4 @@ class KSMeasurement {
   platform::Date measuredAt_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

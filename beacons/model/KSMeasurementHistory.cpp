@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 std::vector<std::shared_ptr<KSMeasurement>> KSMeasurementHistory::decodeFrame(const platform::Bytes& frame) {
   std::vector<std::shared_ptr<KSMeasurement>> out;
@@ -59,4 +59,4 @@ bool KSMeasurementHistory::measurementIsEqualToMeasurement(const std::vector<dou
   return sa == sb;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

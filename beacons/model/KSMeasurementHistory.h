@@ -10,7 +10,7 @@
 #include "beacons/model/KSMeasurement.h"
 #include "platform/core/Value.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // The decoded sensor measurements of one beacon: the 10 newest of each type, newest first,
 // and the change flag that says whether the delegate has news. Not thread-safe on its own:
@@ -47,4 +47,4 @@ class KSMeasurementHistory {
   bool changed_ = false;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

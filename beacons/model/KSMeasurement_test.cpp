@@ -6,7 +6,7 @@
 
 #include "beacons/model/KSMeasurementHistory.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Bytes;
@@ -129,4 +129,4 @@ TEST(KSMeasurementHistory, EqualityIgnoresOrderButCountsRepeats) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // What an event trigger's filters left of the ranged sites and beacons at one moment. The
 // micro-location layer implements it; a triggered event keeps its own clone.
@@ -12,4 +12,4 @@ class KSMicroLocationSnapshot {
   virtual std::shared_ptr<KSMicroLocationSnapshot> clone() const = 0;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

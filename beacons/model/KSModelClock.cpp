@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 std::mutex clockMutex;
 std::shared_ptr<const platform::Clock> modelClock;
@@ -24,4 +24,4 @@ void KSModelClock::setClock(std::shared_ptr<const platform::Clock> clock) {
   modelClock = std::move(clock);
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -5,7 +5,7 @@
 #include "platform/core/Clock.h"
 #include "platform/core/Date.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // The source of "now" for the records of the beacon model (sync times, measurement times,
 // block completion times). The system clock until a test or the SDK sets another one.
@@ -19,4 +19,4 @@ class KSModelClock {
   static void setClock(std::shared_ptr<const platform::Clock> clock);
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -4,7 +4,7 @@
 #include "beacons/model/KSBeaconHubPort.h"
 #include "beacons/model/KSLocalStoragePort.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 std::mutex portsMutex;
 std::shared_ptr<KSLocalStoragePort> sharedStore;
@@ -37,4 +37,4 @@ std::shared_ptr<KSApiClientPort> KSApiClientPort::shared() {
   return sharedApiClient;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

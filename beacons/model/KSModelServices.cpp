@@ -7,7 +7,7 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/Scheduler.h"
 
-namespace kestrine::model_services {
+namespace velmora::kestrine::model_services {
 
 bool hasCacheExpired(const std::optional<platform::Date>& cachedAt) {
   return cacher::hasCacheExpiredForObjectsCachedAt(cachedAt, *KSModelClock::clock());
@@ -44,4 +44,4 @@ void failForMissingApiClient(const std::function<void(const platform::Error&)>& 
   }
 }
 
-}  // namespace kestrine::model_services
+}  // namespace velmora::kestrine::model_services

@@ -10,7 +10,7 @@
 #include "platform/core/Error.h"
 #include "platform/core/Value.h"
 
-namespace kestrine::model_services {
+namespace velmora::kestrine::model_services {
 
 // True when the cache date is missing or older than the 30-minute cache lifetime, by the
 // model clock.
@@ -45,4 +45,4 @@ std::vector<std::shared_ptr<T>> importPage(const platform::Array& items, std::st
   return out;
 }
 
-}  // namespace kestrine::model_services
+}  // namespace velmora::kestrine::model_services

@@ -6,7 +6,7 @@
 
 #include "beacons/foundation/KSJSONRecord.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // The shape every server lookup list shares (beacon modes, alert types, roles, ...): a
 // numeric identifier of its own name, a name and a display name. The derived record keeps
@@ -34,4 +34,4 @@ class KSNamedLookupRecord : public KSJSONRecord<Derived> {
   std::optional<std::string> name_, displayName_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

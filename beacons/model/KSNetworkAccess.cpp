@@ -1,6 +1,6 @@
 #include "beacons/model/KSNetworkAccess.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 const KSJSONModelClass& KSNetworkAccess::jsonClass() {
   using N = KSNetworkAccess;
@@ -15,4 +15,4 @@ const KSJSONModelClass& KSNetworkAccess::jsonClass() {
   return cls;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -9,7 +9,7 @@
 #include "beacons/model/KSNetworkAccessRole.h"
 #include "platform/core/Date.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // The terms under which a beacon may be used: its ownership, the roles permitted to use it,
 // the period of use, and how long a sync stays valid before it must be revalidated. JSON keys
@@ -40,4 +40,4 @@ class KSNetworkAccess : public KSJSONRecord<KSNetworkAccess> {
   std::optional<Roles> permittedRoles_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

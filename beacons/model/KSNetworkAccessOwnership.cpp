@@ -1,6 +1,6 @@
 #include "beacons/model/KSNetworkAccessOwnership.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 const KSJSONModelClass& KSNetworkAccessOwnership::jsonClass() {
   using O = KSNetworkAccessOwnership;
@@ -23,4 +23,4 @@ std::string KSNetworkAccessOwnership::description() const {
   }
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

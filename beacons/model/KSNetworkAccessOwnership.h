@@ -6,7 +6,7 @@
 
 #include "beacons/foundation/KSJSONRecord.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // Whether a beacon is owned, shared with others or public (ids 1, 2, 3).
 class KSNetworkAccessOwnership : public KSJSONRecord<KSNetworkAccessOwnership> {
@@ -26,4 +26,4 @@ class KSNetworkAccessOwnership : public KSJSONRecord<KSNetworkAccessOwnership> {
   std::optional<std::string> name_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

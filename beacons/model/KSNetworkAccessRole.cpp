@@ -1,6 +1,6 @@
 #include "beacons/model/KSNetworkAccessRole.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 const KSJSONModelClass& KSNetworkAccessRole::jsonClass() {
   using R = KSNetworkAccessRole;
@@ -13,4 +13,4 @@ const KSJSONModelClass& KSNetworkAccessRole::jsonClass() {
   return cls;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

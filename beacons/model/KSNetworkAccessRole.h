@@ -6,7 +6,7 @@
 
 #include "beacons/foundation/KSJSONRecord.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // A role a party may hold to use a beacon it does not own.
 class KSNetworkAccessRole : public KSJSONRecord<KSNetworkAccessRole> {
@@ -26,4 +26,4 @@ class KSNetworkAccessRole : public KSJSONRecord<KSNetworkAccessRole> {
   std::optional<std::string> name_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

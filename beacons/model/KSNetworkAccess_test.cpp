@@ -10,7 +10,7 @@
 #include "beacons/model/KSAlert.h"
 #include "platform/core/Json.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Value;
@@ -120,4 +120,4 @@ TEST(KSAlert, NestedSeverityAndTypeImportAndExportInTheirOwnForms) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

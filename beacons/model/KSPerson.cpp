@@ -9,7 +9,7 @@
 #include "beacons/model/KSTeamRole.h"
 #include "platform/core/Log.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 const KSJSONModelClass& KSPerson::jsonClass() {
   using P = KSPerson;
@@ -149,4 +149,4 @@ void KSPerson::getTeamInvitesWithSuccess(std::function<void(const TeamInvites&)>
       std::move(failure));
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -14,7 +14,7 @@
 #include "platform/core/Date.h"
 #include "platform/core/Error.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSApp;
 class KSTeam;
@@ -99,4 +99,4 @@ class KSPerson : public KSJSONRecord<KSPerson>, public std::enable_shared_from_t
   KSMutableDictionary<std::string, std::shared_ptr<KSTeam>> teamForKey_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

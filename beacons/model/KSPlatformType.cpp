@@ -1,6 +1,6 @@
 #include "beacons/model/KSPlatformType.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 const KSJSONModelClass& KSPlatformType::jsonClass() {
   static const KSJSONModelClass cls = KSJSONModelClass::define<KSPlatformType>("KSPlatformType", [](auto& c) {
@@ -14,4 +14,4 @@ const KSJSONModelClass& KSPlatformType::jsonClass() {
 }
 
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -6,7 +6,7 @@
 
 #include "beacons/model/KSNamedLookupRecord.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // The platform type of an app record. Exported as its identifier alone: {"id": n}.
 class KSPlatformType : public KSNamedLookupRecord<KSPlatformType> {
@@ -21,4 +21,4 @@ class KSPlatformType : public KSNamedLookupRecord<KSPlatformType> {
   std::optional<std::string> name_, displayName_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

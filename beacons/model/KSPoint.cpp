@@ -2,7 +2,7 @@
 
 #include <fmt/format.h>
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 const KSJSONModelClass& KSPoint::jsonClass() {
   static const KSJSONModelClass cls = KSJSONModelClass::define<KSPoint>("KSPoint", [](auto& c) {
@@ -22,4 +22,4 @@ std::shared_ptr<KSPoint> KSPoint::pointWithXY(double x, double y) {
 
 std::string KSPoint::description() const { return fmt::format("({:f}, {:f})", x_, y_); }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

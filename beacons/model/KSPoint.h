@@ -5,7 +5,7 @@
 
 #include "beacons/foundation/KSJSONRecord.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // A position on a site map, in map coordinates. JSON keys equal the property names.
 class KSPoint : public KSJSONRecord<KSPoint> {
@@ -27,4 +27,4 @@ class KSPoint : public KSJSONRecord<KSPoint> {
   double y_ = 0.0;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -1,6 +1,6 @@
 #include "beacons/model/KSResource.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 const KSJSONModelClass& KSResource::jsonClass() {
   using R = KSResource;
@@ -21,4 +21,4 @@ const KSJSONModelClass& KSResource::jsonClass() {
   return cls;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -6,7 +6,7 @@
 #include "beacons/foundation/KSJSONRecord.h"
 #include "platform/core/Date.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // A file the platform stores, such as the image of a site map. The export carries the file's
 // identity and addresses, not who created it when.
@@ -41,4 +41,4 @@ class KSResource : public KSJSONRecord<KSResource> {
   std::optional<std::string> createdBy_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

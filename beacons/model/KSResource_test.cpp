@@ -10,7 +10,7 @@
 #include "beacons/model/KSDateRange.h"
 #include "platform/core/Json.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Value;
@@ -78,4 +78,4 @@ TEST(KSDateRange, TimeIntervalAndExport) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

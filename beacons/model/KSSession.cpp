@@ -5,7 +5,7 @@
 #include "beacons/foundation/KSMTDates.h"
 #include "platform/core/Uuid.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 const KSJSONModelClass& KSSession::jsonClass() {
   using S = KSSession;
@@ -126,4 +126,4 @@ std::optional<platform::Date> KSSession::lastBackgroundScanStoppedAt() const {
   return ranges_.front()->throughDate();
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

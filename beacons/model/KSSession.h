@@ -9,7 +9,7 @@
 #include "beacons/model/KSDateRange.h"
 #include "platform/core/Date.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 inline constexpr double KSSessionScanOnTimeIntervalInSeconds = 3.0;
 
@@ -74,4 +74,4 @@ class KSSession : public KSJSONRecord<KSSession> {
   AppState appState_ = AppState::None;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -5,7 +5,7 @@
 #include "beacons/foundation/KSMTDates.h"
 #include "testing/ScopedTimeZone.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Date;
@@ -110,4 +110,4 @@ TEST(KSSession, StoresExactlyItsSevenKeysAndReadsThemBack) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -11,7 +11,7 @@
 #include "beacons/model/KSModelClock.h"
 #include "beacons/model/KSModelServices.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 using platform::Value;
 
@@ -313,4 +313,4 @@ std::shared_ptr<KSSite> siteWithSiteID(const Sites& sites, const std::optional<s
 
 }  // namespace site_array
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -20,7 +20,7 @@
 #include "platform/core/Error.h"
 #include "platform/location/Location.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSBeacon;
 
@@ -156,4 +156,4 @@ std::shared_ptr<KSSite> siteWithSiteID(const Sites& sites, const std::optional<s
 
 }  // namespace site_array
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

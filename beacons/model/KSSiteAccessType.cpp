@@ -1,6 +1,6 @@
 #include "beacons/model/KSSiteAccessType.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 const KSJSONModelClass& KSSiteAccessType::jsonClass() {
   using T = KSSiteAccessType;
@@ -20,4 +20,4 @@ std::shared_ptr<KSSiteAccessType> KSSiteAccessType::siteAccessTypeWithPublic(boo
 }
 
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -7,7 +7,7 @@
 
 #include "beacons/model/KSNamedLookupRecord.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // Whether a site is public (1) or private (2), with the server's names for it. JSON "id" is
 // siteAccessTypeID.
@@ -26,4 +26,4 @@ class KSSiteAccessType : public KSNamedLookupRecord<KSSiteAccessType> {
   std::optional<std::string> name_, displayName_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

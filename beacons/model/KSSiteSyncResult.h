@@ -9,7 +9,7 @@
 #include "beacons/model/KSBeaconPendingRecords.h"
 #include "platform/core/Date.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // One page (or the failure) of a site synchronisation, with what the request asked for.
 struct KSSiteSyncResult {
@@ -20,4 +20,4 @@ struct KSSiteSyncResult {
   std::vector<std::shared_ptr<KSSite>> sites;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -14,7 +14,7 @@
 #include "testing/FakeBeaconHub.h"
 #include "testing/ScopedModelRegistry.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Date;
@@ -437,4 +437,4 @@ TEST(KSSiteConcurrency, CustomValuesAndMapStayTogether) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -5,7 +5,7 @@
 
 #include "platform/core/Value.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // A filter over stored rows that the local store can run: conditions on row attributes,
 // all of which must hold. The store turns it into its own query language.
@@ -39,4 +39,4 @@ struct KSSortDescriptor {
   friend bool operator==(const KSSortDescriptor&, const KSSortDescriptor&) = default;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

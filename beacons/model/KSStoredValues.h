@@ -7,7 +7,7 @@
 #include "platform/core/Date.h"
 #include "platform/core/Value.h"
 
-namespace kestrine::stored_values {
+namespace velmora::kestrine::stored_values {
 
 // The forms in which the records hand their fields to stored rows, and read them back.
 inline platform::Value toValue(const std::optional<std::string>& v) { return v ? platform::Value(*v) : platform::Value(); }
@@ -37,4 +37,4 @@ inline std::int64_t integer(const platform::Value& v) {
   return 0;
 }
 
-}  // namespace kestrine::stored_values
+}  // namespace velmora::kestrine::stored_values

@@ -1,6 +1,6 @@
 #include "beacons/model/KSTargetSpeed.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 const KSJSONModelClass& KSTargetSpeed::jsonClass() {
   using S = KSTargetSpeed;
@@ -17,4 +17,4 @@ const KSJSONModelClass& KSTargetSpeed::jsonClass() {
 
 std::string KSTargetSpeed::description() const { return displayName_.value_or(name_.value_or(std::string())); }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

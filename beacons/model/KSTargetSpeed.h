@@ -6,7 +6,7 @@
 
 #include "beacons/foundation/KSJSONRecord.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // An advertising interval a beacon can be set to. Exported in full.
 class KSTargetSpeed : public KSJSONRecord<KSTargetSpeed> {
@@ -32,4 +32,4 @@ class KSTargetSpeed : public KSJSONRecord<KSTargetSpeed> {
   std::int64_t milliseconds_ = 0;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -14,7 +14,7 @@
 #include "beacons/model/KSTeamRole.h"
 #include "platform/core/Log.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 using platform::Value;
 
@@ -240,4 +240,4 @@ std::vector<std::shared_ptr<KSTeam>> filteredTeamArrayUsingOwnerUsername(const s
 
 }  // namespace team_array
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -13,7 +13,7 @@
 #include "platform/core/Date.h"
 #include "platform/core/Error.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSAlert;
 class KSApp;
@@ -144,4 +144,4 @@ std::vector<std::shared_ptr<KSTeam>> filteredTeamArrayUsingOwnerUsername(const s
 
 }  // namespace team_array
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

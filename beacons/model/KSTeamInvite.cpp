@@ -4,7 +4,7 @@
 #include "beacons/model/KSTeam.h"
 #include "beacons/model/KSTeamRole.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 const KSJSONModelClass& KSTeamInvite::jsonClass() {
   using I = KSTeamInvite;
@@ -38,4 +38,4 @@ const KSJSONModelClass& KSTeammate::jsonClass() {
   return cls;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -7,7 +7,7 @@
 #include "beacons/foundation/KSJSONRecord.h"
 #include "platform/core/Date.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSPerson;
 class KSTeam;
@@ -71,4 +71,4 @@ class KSTeammate : public KSJSONRecord<KSTeammate> {
   std::shared_ptr<KSPerson> person_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -1,6 +1,6 @@
 #include "beacons/model/KSTeamRole.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 const KSJSONModelClass& KSTeamRole::jsonClass() {
   using R = KSTeamRole;
@@ -38,4 +38,4 @@ const KSJSONModelClass& KSInviteStatus::jsonClass() {
 }
 
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

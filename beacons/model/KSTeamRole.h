@@ -7,7 +7,7 @@
 
 #include "beacons/model/KSNamedLookupRecord.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // A member's role in a team: 1 owner, 2 contributor, 3 consumer.
 class KSTeamRole : public KSNamedLookupRecord<KSTeamRole> {
@@ -44,4 +44,4 @@ class KSInviteStatus : public KSNamedLookupRecord<KSInviteStatus> {
   std::optional<std::string> name_, displayName_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // One failed field of a platform call: the resource and property it names, and its code.
 struct KSValidationError {
@@ -13,4 +13,4 @@ struct KSValidationError {
   std::int64_t errorCode = 0;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

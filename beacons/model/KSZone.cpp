@@ -2,7 +2,7 @@
 
 #include "beacons/model/KSSite.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 std::shared_ptr<KSSite> KSZone::site() const { return f_.get(&Fields::site); }
 
@@ -13,4 +13,4 @@ std::optional<platform::Date> KSZone::lastEntered() const {
   return f.reenteredZoneAt ? f.reenteredZoneAt : f.enteredZoneAt;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

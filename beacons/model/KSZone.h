@@ -8,7 +8,7 @@
 #include "beacons/model/KSGuardedFields.h"
 #include "platform/core/Date.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSSite;
 
@@ -49,4 +49,4 @@ class KSZone {
   KSGuardedFields<Fields> f_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

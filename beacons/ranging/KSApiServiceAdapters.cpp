@@ -10,7 +10,7 @@
 #include "beacons/ranging/KestrineSDK.h"
 #include "beacons/storage/KSLocalStorageManager.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // --- the operation manager
 
@@ -170,4 +170,4 @@ KSApiOperationManagerPorts KSApiOperationManagerPortsForRegistry(std::weak_ptr<K
   return ports;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -7,7 +7,7 @@
 #include "beacons/api/KSApiOperationPorts.h"
 #include "beacons/ranging/KSRangingServicePorts.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSAccountManager;
 class KSApiOperationManager;
@@ -124,4 +124,4 @@ class KSStoreAdapter : public KSApiStorePort {
 inline constexpr std::string_view KSApiSiteCacheSingletonName = "KSApiSiteCachePort";
 KSApiOperationManagerPorts KSApiOperationManagerPortsForRegistry(std::weak_ptr<KSInstanceProvider> provider);
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

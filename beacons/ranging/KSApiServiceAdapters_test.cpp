@@ -16,7 +16,7 @@
 #include "testing/FakeAccountManager.h"
 #include "testing/SimWorld.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 struct WiredRegistry {
@@ -112,4 +112,4 @@ TEST(KSApiServiceWiring, TheOperationManagersConsumersAreFoundOnlyOnceMade) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

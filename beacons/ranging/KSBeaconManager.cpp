@@ -10,7 +10,7 @@
 #include "beacons/ranging/KSBeaconRegionCaching.h"
 #include "platform/dispatch/Scheduler.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 namespace {
 
@@ -225,4 +225,4 @@ void KSBeaconManager::siteManagerInternalDidDetermineStateForSite(unsigned long 
            });
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

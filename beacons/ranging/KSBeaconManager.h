@@ -10,11 +10,11 @@
 #include "beacons/ranging/KSBeaconManagerInternalDelegate.h"
 #include "beacons/ranging/KSSiteManagerInternalDelegate.h"
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 class Queue;
 }
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSBeacon;
 class KSBeaconManager;
@@ -175,4 +175,4 @@ class KSBeaconManager : public KSBeaconManagerInternalDelegate,
   std::vector<std::shared_ptr<KSBeacon>> lastRangedBeacons_;  // written on the queue
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

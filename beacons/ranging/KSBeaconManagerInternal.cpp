@@ -26,7 +26,7 @@
 #include "platform/dispatch/Scheduler.h"
 #include "platform/location/LocationManager.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 namespace {
 
@@ -1408,4 +1408,4 @@ void KSBeaconManagerInternal::crowdSourceUpdates(const std::vector<std::shared_p
   }
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -29,7 +29,7 @@
 #include "platform/core/Uuid.h"
 #include "platform/notify/NotificationCenter.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSCentralManagerClient;
 class KSConfigurator;
@@ -352,4 +352,4 @@ class KSBeaconManagerInternal : public KSCentralManagerClientDelegate,
   std::optional<platform::Date> lastCrowdSourceUpdateAttempt_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

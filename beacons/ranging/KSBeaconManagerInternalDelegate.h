@@ -6,7 +6,7 @@
 #include "beacons/foundation/KSRespondsTable.h"
 #include "platform/core/Error.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSBeacon;
 class KSBeaconManagerInternal;
@@ -71,4 +71,4 @@ class KSBeaconManagerInternalDelegate {
   }
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

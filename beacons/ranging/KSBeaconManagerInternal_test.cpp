@@ -13,7 +13,7 @@
 #include "testing/CentralTestSupport.h"
 #include "testing/HexBytes.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Value;
@@ -467,9 +467,9 @@ TEST(HubCache, RemovalLeavesEntriesOfOtherBeaconsAndResetsTheSite) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 class OrderListener : public KSBeaconManagerInternalDelegate {
@@ -511,4 +511,4 @@ TEST(HubMulticast, SevenListsInOrderEveryPassToEachListenerWhatItImplements) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -10,7 +10,7 @@
 #include "testing/BeaconFixtures.h"
 #include "testing/CentralTestSupport.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Value;
@@ -429,4 +429,4 @@ TEST(HubSyncSites, DiscoveryStartsWithAFullAppSyncWhenDue) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

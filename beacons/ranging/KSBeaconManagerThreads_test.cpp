@@ -19,7 +19,7 @@
 #include "testing/BeaconFixtures.h"
 #include "testing/CentralTestSupport.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Value;
@@ -234,4 +234,4 @@ TEST(HubThreads, SightingsRangingsPassesAndListenersTogether) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -18,7 +18,7 @@
 #include "beacons/storage/KSUserDefaultsManager.h"
 #include "testing/SimWorld.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using Beacons = std::vector<std::shared_ptr<KSBeacon>>;
@@ -139,4 +139,4 @@ TEST(RangingTrace, OneBeaconFromTheAirToTheHostDelegate) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -12,7 +12,7 @@
 #include "testing/BeaconFixtures.h"
 #include "testing/CentralTestSupport.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using Beacons = std::vector<std::shared_ptr<KSBeacon>>;
@@ -316,4 +316,4 @@ TEST(PlatformRegions, FromBeaconRegions) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -10,7 +10,7 @@
 #include "testing/BeaconFixtures.h"
 #include "testing/CentralTestSupport.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Bytes;
@@ -353,4 +353,4 @@ TEST(BeaconOperationFacade, FeatureNamesInBitOrder) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -12,7 +12,7 @@
 #include "platform/core/Uuid.h"
 #include "platform/core/Value.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSBeacon;
 
@@ -74,4 +74,4 @@ void KSInstallBeaconOperationMakers(KSInstanceProvider& provider);
 inline constexpr std::string_view KSEddyConfigDataSlotDictionaryKey = "KSEddyConfigDataSlotDictionaryKey";
 inline constexpr std::uint64_t KSBeaconEndpointSerial = 0;
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -15,7 +15,7 @@
 #include "beacons/model/KSBeaconUtilities.h"
 #include "platform/dispatch/Scheduler.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 namespace {
 
@@ -379,4 +379,4 @@ std::vector<KSBeaconRegionActivityMonitor> KSBeaconRanger::beaconRegionActivityM
   return out;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -14,12 +14,12 @@
 #include "platform/location/Beacon.h"
 #include "platform/notify/NotificationCenter.h"
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 class Queue;
 class Scheduler;
-}  // namespace platform::dispatch
+}  // namespace velmora::platform::dispatch
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSBeacon;
 class KSBeaconRanger;
@@ -159,4 +159,4 @@ class KSBeaconRanger : public std::enable_shared_from_this<KSBeaconRanger> {
   std::vector<std::shared_ptr<KSBeaconRegionActivityMonitor>> regionMonitors_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -13,7 +13,7 @@
 #include "platform/dispatch/VirtualScheduler.h"
 #include "testing/BeaconFixtures.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Date;
@@ -319,4 +319,4 @@ TEST(RangerScans, StopStampsTheOccurredAtDate) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSBeaconRegion;
 
@@ -20,4 +20,4 @@ class KSBeaconRegionCaching {
   virtual std::vector<std::shared_ptr<KSBeaconRegion>> allCachedBeaconRegions() = 0;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

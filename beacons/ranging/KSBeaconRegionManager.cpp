@@ -19,7 +19,7 @@
 #include "platform/core/Uuid.h"
 #include "platform/dispatch/Scheduler.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 constexpr std::string_view kLog = "KSBeaconRegionManager";
@@ -356,4 +356,4 @@ void KSBeaconRegionManager::post(std::string_view name, const std::string& ident
   center_->post(std::string(name), platform::Notification::unowned(this), std::move(info));
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -20,11 +20,11 @@
 #include "platform/core/Date.h"
 #include "platform/notify/NotificationCenter.h"
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 class Scheduler;
 }
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSApiOperationManaging;
 class KSBeaconRegion;
@@ -171,4 +171,4 @@ class KSBeaconRegionManager : public KSBeaconRegionCaching,
   std::atomic<std::uint64_t> changeCount_{0};
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -13,7 +13,7 @@
 #include "platform/core/Log.h"
 #include "testing/SimWorld.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Value;
@@ -280,4 +280,4 @@ TEST_F(RegionManagerTest, BecomingActiveRefreshesListenersAndAsksForASync) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -5,7 +5,7 @@
 
 #include "platform/core/Date.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // The beacon synchronisations the hub asks the API operation manager for: the app's beacons,
 // one site's, and the neighbourhood of one beacon. A missing modified-after date asks for
@@ -20,4 +20,4 @@ class KSBeaconSyncRequesting {
   virtual void syncBeaconsNearbyBeaconWithEddystoneUIDString(const std::string& uid) = 0;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

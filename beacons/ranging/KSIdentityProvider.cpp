@@ -5,7 +5,7 @@
 #include "platform/app/Application.h"
 #include "platform/core/Uuid.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 std::shared_ptr<KSIdentityProvider> make(KSInstanceProvider& provider) {
@@ -99,4 +99,4 @@ void KSIdentityProvider::setSessionIdentifierSource(std::weak_ptr<KSSessionIdent
   sessionSource_ = std::move(source);
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

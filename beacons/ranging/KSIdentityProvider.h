@@ -8,11 +8,11 @@
 
 #include "beacons/foundation/KSConfiguratorPorts.h"
 
-namespace platform::app {
+namespace velmora::platform::app {
 class Application;
 }
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSInstanceProvider;
 class KSUserDefaultsManager;
@@ -83,4 +83,4 @@ class KSIdentityProvider : public KSInstallationIdentity {
   std::weak_ptr<KSSessionIdentifierSource> sessionSource_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

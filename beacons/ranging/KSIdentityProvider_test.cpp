@@ -10,7 +10,7 @@
 #include "platform/defaults/UserDefaults.h"
 #include "testing/SimWorld.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::app::AdvertisingIdentity;
@@ -142,4 +142,4 @@ TEST_F(KSIdentityProviderTest, SessionIdentifierComesFromTheSessionSource) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

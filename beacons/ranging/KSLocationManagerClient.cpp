@@ -12,7 +12,7 @@
 #include "platform/core/Log.h"
 #include "platform/dispatch/Scheduler.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::location::AuthorizationStatus;
@@ -388,4 +388,4 @@ void KSLocationManagerClient::post(std::string_view name) {
   if (center_) center_->post(std::string(name), platform::Notification::unowned(this));
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

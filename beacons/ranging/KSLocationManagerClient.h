@@ -14,11 +14,11 @@
 #include "platform/location/LocationManager.h"
 #include "platform/notify/NotificationCenter.h"
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 class Scheduler;
 }
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSApiOperationManaging;
 class KSBeaconRegionStoring;
@@ -151,4 +151,4 @@ class KSLocationManagerClient : public KSLocationControl,
   std::atomic<bool> beaconRegionMonitoringEnabled_{false};
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

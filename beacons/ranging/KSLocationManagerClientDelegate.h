@@ -5,7 +5,7 @@
 
 #include "platform/location/Beacon.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSLocationManagerClient;
 class KSBeaconRegion;
@@ -26,4 +26,4 @@ class KSLocationManagerClientDelegate {
                                                                   const std::shared_ptr<KSBeaconRegion>&) {}
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

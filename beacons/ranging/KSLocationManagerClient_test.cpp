@@ -10,7 +10,7 @@
 #include "beacons/ranging/KSRangingServicePorts.h"
 #include "testing/SimWorld.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::location::AuthorizationStatus;
@@ -233,4 +233,4 @@ TEST_F(LocationClientTest, RangingFailureOnlyPostsItsNotification) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

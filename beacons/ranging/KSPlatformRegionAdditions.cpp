@@ -3,7 +3,7 @@
 #include "beacons/model/KSBeaconRegion.h"
 #include "platform/core/AsciiText.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 bool cl_beacon::isInKeepAliveRegion(const platform::location::Beacon& beacon, const KSBeaconRegion& region) {
   const auto major = region.keepAliveMajor();
@@ -33,4 +33,4 @@ std::optional<platform::location::BeaconRegion> cl_beacon_region::clBeaconRegion
   return made;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

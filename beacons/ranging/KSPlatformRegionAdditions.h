@@ -5,7 +5,7 @@
 #include "platform/location/Beacon.h"
 #include "platform/location/BeaconRegion.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSBeaconRegion;
 
@@ -28,4 +28,4 @@ std::optional<platform::location::BeaconRegion> clBeaconRegionWithKSBeaconRegion
 
 }  // namespace cl_beacon_region
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -5,7 +5,7 @@
 #include "beacons/model/KSBeacon.h"
 #include "beacons/model/KSBeaconArray.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 KSRangedBeaconLists KSRangedBeaconLists::fromRangedBeacons(const Beacons& ranged) {
   using namespace beacon_array;
@@ -32,4 +32,4 @@ KSRangedBeaconLists KSRangedBeaconLists::fromRangedBeacons(const Beacons& ranged
   return lists;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -3,7 +3,7 @@
 #include <memory>
 #include <vector>
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSBeacon;
 
@@ -24,4 +24,4 @@ struct KSRangedBeaconLists {
   static KSRangedBeaconLists fromRangedBeacons(const Beacons& ranged);
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -4,7 +4,7 @@
 
 #include "testing/BeaconFixtures.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using testsupport::indexesOf;
@@ -73,4 +73,4 @@ TEST(RangedBeaconLists, EmptyPassGivesEmptyLists) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

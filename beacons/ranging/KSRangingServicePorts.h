@@ -9,7 +9,7 @@
 #include "beacons/ranging/KSBeaconSyncRequesting.h"
 #include "platform/location/Location.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSApp;
 class KSBeaconRegion;
@@ -62,4 +62,4 @@ class KSEventLogging {
 // The API client's request headers, as the configurator sets them.
 inline constexpr std::string_view KSApiHeadersSingletonName = "KSApiHeaders";
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

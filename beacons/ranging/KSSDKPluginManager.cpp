@@ -5,7 +5,7 @@
 #include "beacons/ranging/KSBeaconManagerInternal.h"
 #include "platform/core/Log.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 namespace {
 
@@ -68,4 +68,4 @@ void KSPluginAdDataProcessorManager::removePlugin(const std::shared_ptr<KSSDKPlu
   if (auto central = sharedCentralClient(provider)) central->removeAdDataProcessor(processor);
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -7,7 +7,7 @@
 
 #include "beacons/bluetooth/KSCentralManagerClientPorts.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSInstanceProvider;
 
@@ -44,4 +44,4 @@ class KSPluginAdDataProcessorManager {
   static void removePlugin(const std::shared_ptr<KSSDKPlugin>& plugin, KSInstanceProvider& provider);
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

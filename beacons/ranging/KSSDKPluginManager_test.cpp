@@ -10,7 +10,7 @@
 #include "testing/CentralTestSupport.h"
 #include "testing/SimWorld.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 struct Processor : KSPluginAdDataProcessable {
@@ -73,4 +73,4 @@ TEST(PluginManager, TheProcessorManagerReportsAPluginThatIsNoProcessor) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -12,7 +12,7 @@
 #include "platform/core/Clock.h"
 #include "platform/dispatch/Scheduler.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // Holds the manager's lock; the outermost scope posts what was queued once it unlocks.
 class KSSessionManagerScope {
@@ -336,4 +336,4 @@ void KSSessionManager::locationManagerClientDidRangeBeaconsInBeaconRegion(
   regionEvent();
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

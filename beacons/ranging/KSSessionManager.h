@@ -16,15 +16,15 @@
 #include "platform/core/Date.h"
 #include "platform/notify/NotificationCenter.h"
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 class Queue;
 class Scheduler;
 }
-namespace platform::app {
+namespace velmora::platform::app {
 class Application;
 }
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSInstanceProvider;
 class KSConfigurator;
@@ -109,4 +109,4 @@ class KSSessionManager : public KSLocationManagerClientDelegate,
   friend class KSSessionManagerScope;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

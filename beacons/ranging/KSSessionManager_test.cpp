@@ -13,7 +13,7 @@
 #include "testing/HexBytes.h"
 #include "testing/ScopedTimeZone.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Date;
@@ -282,4 +282,4 @@ TEST(SessionThreads, QueriesWhileSessionsBeginAndEnd) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

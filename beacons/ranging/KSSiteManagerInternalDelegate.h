@@ -7,11 +7,11 @@
 
 #include "beacons/foundation/KSRespondsTable.h"
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 class Queue;
 }
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSBeacon;
 class KSSite;
@@ -74,4 +74,4 @@ class KSSiteManagerSubscription {
   virtual void requestStateForSite(std::shared_ptr<KSSite> site) = 0;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

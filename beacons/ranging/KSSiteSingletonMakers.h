@@ -1,6 +1,6 @@
 #pragma once
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSInstanceProvider;
 
@@ -9,4 +9,4 @@ class KSInstanceProvider;
 // its own makers; the site layer, which sits above ranging, defines it.
 void installSiteSingletonMakers(KSInstanceProvider& provider);
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

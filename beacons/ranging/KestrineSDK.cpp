@@ -9,7 +9,7 @@
 #include "beacons/foundation/KSConfigurator.h"
 #include "beacons/foundation/KSInstanceProvider.h"
 #include "beacons/foundation/KSOptionKeys.h"
-#include "beacons/http/KSAFNetworkReachabilityManager.h"
+#include "beacons/http/KSNetworkReachabilityManager.h"
 #include "beacons/model/KSApp.h"
 #include "beacons/model/KSEvent.h"
 #include "beacons/ranging/KSApiServiceAdapters.h"
@@ -28,11 +28,11 @@
 #include "platform/dispatch/Scheduler.h"
 #include "platform/notify/NotificationCenter.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 constexpr std::string_view kLog = "KestrineSDK";
-constexpr std::string_view kReachabilityManagerName = "KSAFNetworkReachabilityManager";
+constexpr std::string_view kReachabilityManagerName = "KSNetworkReachabilityManager";
 const char kSender = 0;
 
 // The SDK entry's own state, one per registry (so one per process in an app).
@@ -159,7 +159,7 @@ void observe(KSInstanceProvider& p, EntryState& state, std::string_view name,
 
 void networkReachabilityDidChange(KSInstanceProvider& p, const platform::Notification& n) {
   post(p, KSNotificationNetworkReachabilityDidChange);
-  const auto reachability = platform::Value(n.userInfo)[KSAFNetworkingReachabilityNotificationStatusItem].toInt64();
+  const auto reachability = platform::Value(n.userInfo)[KSNetworkingReachabilityNotificationStatusItem].toInt64();
   if (!reachability || *reachability <= 0) return;
   if (KestrineSDK::shouldRetryVerifyAppBySDKStatus(KestrineSDK::appTokenVerificationStatus(p))) {
     KestrineSDK::startRunning(nullptr);
@@ -174,7 +174,7 @@ void registerForNetworkingReachabilityNotification(KSInstanceProvider& p) {
   std::lock_guard lock(state->mutex);
   if (state->reachabilityObserved) return;
   state->reachabilityObserved = true;
-  observe(p, *state, KSAFNetworkingReachabilityDidChangeNotification, networkReachabilityDidChange);
+  observe(p, *state, KSNetworkingReachabilityDidChangeNotification, networkReachabilityDidChange);
 }
 
 void registerForApplicationStateTransitionNotifications(KSInstanceProvider& p) {
@@ -275,7 +275,7 @@ void installServiceMakers(KSInstanceProvider& provider) {
   installUnlessPresent<KSApiOperationManager>(provider, KSApiOperationManager::kSingletonName, [](KSInstanceProvider& p) {
     return KSApiOperationManager::create(
         apiClientOf(p), KSUserDefaultsManager::sharedManager(p), KSApiOperationManagerPortsForRegistry(p.weak_from_this()),
-        p.singleton<KSAFNetworkReachabilityManager>(kReachabilityManagerName, nullptr), p.platform().notificationCenter);
+        p.singleton<KSNetworkReachabilityManager>(kReachabilityManagerName, nullptr), p.platform().notificationCenter);
   });
   installUnlessPresent<KSApiOperationManaging>(
       provider, KSApiOperationManaging::kSingletonName,
@@ -322,9 +322,9 @@ void KestrineSDK::installSingletons(KSInstanceProvider& provider) {
         KSLocationManagerClient::sharedClient(p)->addDelegate(hub);
         return hub;
       });
-  provider.installMaker<KSAFNetworkReachabilityManager>(
+  provider.installMaker<KSNetworkReachabilityManager>(
       std::string(kReachabilityManagerName),
-      [](KSInstanceProvider& p) { return KSAFNetworkReachabilityManager::manager(p.platform()); });
+      [](KSInstanceProvider& p) { return KSNetworkReachabilityManager::manager(p.platform()); });
   provider.installMaker<KSConfigurator>(std::string(KSConfigurator::kSingletonName), [](KSInstanceProvider& p) {
     std::weak_ptr<KSInstanceProvider> weak = p.weak_from_this();
     auto with = [weak](auto make) {
@@ -335,7 +335,7 @@ void KestrineSDK::installSingletons(KSInstanceProvider& provider) {
     };
     KSConfiguratorPorts ports;
     ports.reachabilityMonitor = with([](KSInstanceProvider& r) -> std::shared_ptr<KSReachabilityMonitor> {
-      return r.singleton<KSAFNetworkReachabilityManager>(kReachabilityManagerName, nullptr);
+      return r.singleton<KSNetworkReachabilityManager>(kReachabilityManagerName, nullptr);
     });
     ports.identity = [] { return KestrineSDK::getKSInstallationIDProtocol(); };
     ports.locationClient = with([](KSInstanceProvider& r) -> std::shared_ptr<KSLocationControl> {
@@ -479,7 +479,7 @@ bool KestrineSDK::isNetworkReachable() { return isNetworkReachable(*registry());
 
 bool KestrineSDK::isNetworkReachable(KSInstanceProvider& p) {
   if (!configuratorOf(p)->isConfigured()) return false;
-  auto reachability = p.singleton<KSAFNetworkReachabilityManager>(kReachabilityManagerName, nullptr);
+  auto reachability = p.singleton<KSNetworkReachabilityManager>(kReachabilityManagerName, nullptr);
   return reachability && reachability->isReachable();
 }
 
@@ -563,4 +563,4 @@ std::string KestrineSDK::getKSSDKVersion() { return std::string(KSSDKVersion); }
 std::string KestrineSDK::getKSSDKVersionKey() { return std::string(KSSDKVersionHeader); }
 std::shared_ptr<KSInstallationIdentity> KestrineSDK::getKSSDKVersionProtocol() { return getKSInstallationIDProtocol(); }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

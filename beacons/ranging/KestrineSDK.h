@@ -10,7 +10,7 @@
 #include "beacons/foundation/KSConfiguratorPorts.h"
 #include "platform/core/Value.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSApp;
 class KSInstanceProvider;
@@ -101,4 +101,4 @@ class KestrineSDK {
   static void stopRunning(KSInstanceProvider& provider);
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -29,7 +29,7 @@
 #include "testing/HexBytes.h"
 #include "testing/SimWorld.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Value;
@@ -273,4 +273,4 @@ TEST_F(KestrineSDKScenario, StartSyncsRegionsAndTheHeardBeaconIntoTheStoreAndARe
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -27,7 +27,7 @@
 #include "testing/FakeApiOperationManager.h"
 #include "testing/TempDir.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Value;
@@ -213,4 +213,4 @@ TEST(KestrineSDKThreads, BlockingMergesFromTheApiQueueWhileSightingsArrive) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

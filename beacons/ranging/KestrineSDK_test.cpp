@@ -17,7 +17,7 @@
 #include "testing/FakeApiOperationManager.h"
 #include "testing/SimWorld.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::location::AuthorizationStatus;
@@ -298,4 +298,4 @@ TEST(KestrineSDKEntry, HeadersEventsAndIdentifiers) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -9,7 +9,7 @@
 #include "beacons/storage/KSLocalStorageManager.h"
 #include "platform/store/Predicate.h"
 
-namespace kestrine::analytics {
+namespace velmora::kestrine::analytics {
 
 using platform::Date;
 using platform::Value;
@@ -92,4 +92,4 @@ KS_ANALYTICS_FOR(KSBeacon)
 KS_ANALYTICS_FOR(KSCategory)
 #undef KS_ANALYTICS_FOR
 
-}  // namespace kestrine::analytics
+}  // namespace velmora::kestrine::analytics

@@ -6,7 +6,7 @@
 #include "platform/core/Date.h"
 #include "platform/core/Error.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSBeacon;
 class KSCategory;
@@ -51,4 +51,4 @@ KS_ANALYTICS_FOR(KSCategory)
 
 }  // namespace analytics
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

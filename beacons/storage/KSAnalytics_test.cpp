@@ -9,7 +9,7 @@
 #include "testing/StorageTestSupport.h"
 #include "testing/ScopedTimeZone.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Date;
@@ -194,4 +194,4 @@ TEST(KSEventSummaryQueries, FetchInOrderAndCount) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

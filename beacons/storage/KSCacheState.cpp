@@ -1,6 +1,6 @@
 #include "beacons/storage/KSCacheState.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 KSCacheState::KSCacheState(std::shared_ptr<platform::Clock> clock)
     : clock_(clock ? std::move(clock) : platform::Clock::system()) {}
@@ -23,4 +23,4 @@ bool KSCacheState::requiresValidationAfterTimeInterval(double seconds) const {
   return expired(lastValidatedWithNoActionRequired_, seconds);
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

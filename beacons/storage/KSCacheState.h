@@ -7,7 +7,7 @@
 #include "platform/core/Clock.h"
 #include "platform/core/Date.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // Sync bookkeeping of the beacon cache, in memory only, with three expiry tests. Each test
 // answers true when its date is unset, and otherwise exactly when the date lies more than
@@ -44,4 +44,4 @@ class KSCacheState {
   std::int64_t objectCountAfterLastSync_ = 0;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

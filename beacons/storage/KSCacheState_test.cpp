@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Date;
@@ -50,4 +50,4 @@ TEST(KSCacheStateTest, ExpiryTestsAnswerByTheAgeOfTheirDate) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -4,7 +4,7 @@
 #include "beacons/storage/KSManagedEventSummary.h"
 #include "beacons/storage/KSManagedObjectContextProvider.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 namespace {
 std::shared_ptr<KSLocalStorageManager> manager() {
@@ -44,4 +44,4 @@ void KSEventSummary::numberOfEventSummariesWithPredicate(const platform::store::
                                       std::move(failure));
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -11,7 +11,7 @@
 #include "platform/core/Error.h"
 #include "platform/store/Predicate.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // The running totals of one event trigger, kept in the store under its event identifier by
 // the event manager. A plain record: copy() gives a new one with the same five values.
@@ -53,4 +53,4 @@ class KSEventSummary {
   std::optional<platform::Date> firstTriggeredAt_, lastTriggeredAt_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -22,7 +22,7 @@
 #undef major
 #undef minor
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 using platform::Date;
 using platform::Dict;
@@ -534,4 +534,4 @@ void KSLocalStorageManager::saveContext() {
   });
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -16,11 +16,11 @@
 #include "platform/store/ObjectStore.h"
 #include "platform/store/Predicate.h"
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 class Scheduler;
 }
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSInstanceProvider;
 class KSManagedObjectContextProvider;
@@ -167,4 +167,4 @@ class KSLocalStorageManager : public KSLocalStoragePort, public std::enable_shar
   std::vector<platform::NotificationCenter::ObserverToken> observers_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -15,7 +15,7 @@
 #undef major
 #undef minor
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Date;
@@ -105,4 +105,4 @@ TEST(KSLocalStorageManagerThreadsTest, MixedCallersLoseNoRowAndStayOnTheStoreQue
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

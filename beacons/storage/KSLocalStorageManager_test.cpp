@@ -27,7 +27,7 @@
 #undef major
 #undef minor
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Date;
@@ -495,4 +495,4 @@ TEST(KSLocalStorageManagerSharedTest, TheRegistrysManagerIsTheStorePortInTheApps
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

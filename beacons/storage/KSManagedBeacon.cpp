@@ -22,7 +22,7 @@
 #undef major
 #undef minor
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 using platform::Dict;
 using platform::Value;
@@ -383,4 +383,4 @@ std::shared_ptr<KSBeacon> KSManagedBeacon::toBeacon(StoreContext& ctx, ObjectID 
   return beacon;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -6,7 +6,7 @@
 
 #include "platform/store/StoreContext.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSBeacon;
 class KSCategory;
@@ -78,4 +78,4 @@ class KSManagedCustomValue {
                         const std::optional<std::vector<std::shared_ptr<KSCustomValue>>>& values);
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -26,7 +26,7 @@
 #undef major
 #undef minor
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Date;
@@ -395,4 +395,4 @@ TEST_F(KSManagedBeaconTest, IncompleteRecordsAreSkippedAndTheSaveStillCommits) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

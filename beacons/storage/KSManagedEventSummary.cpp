@@ -3,7 +3,7 @@
 #include "beacons/storage/KSEventSummary.h"
 #include "platform/core/Log.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 using platform::Dict;
 using platform::Value;
@@ -44,4 +44,4 @@ std::shared_ptr<KSEventSummary> KSManagedEventSummary::toEventSummary(StoreConte
   return toEventSummary(platform::store::Row{row, std::move(*values)});
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

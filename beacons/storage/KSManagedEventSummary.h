@@ -4,7 +4,7 @@
 
 #include "platform/store/StoreContext.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSEventSummary;
 
@@ -20,4 +20,4 @@ class KSManagedEventSummary {
   static std::shared_ptr<KSEventSummary> toEventSummary(const platform::store::Row& row);
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -4,7 +4,7 @@
 #include "beacons/storage/KSManagedBeacon.h"
 #include "platform/core/Log.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 using platform::Value;
 using platform::store::ObjectID;
@@ -75,4 +75,4 @@ std::shared_ptr<KSBeacon> KSManagedObject::toBeacon() const {
   return beacon;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -8,7 +8,7 @@
 #include "beacons/model/KSLocalStoragePort.h"
 #include "platform/store/ObjectStore.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // A handle on one row of the SDK's store, as the model's records see rows: attributes read
 // and written by name or through to-one key paths ("beaconRegion.identifier"), and
@@ -43,4 +43,4 @@ class KSManagedObject : public KSStoredRow {
   const std::string entity_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -1,6 +1,6 @@
 #include "beacons/storage/KSManagedObjectContextProvider.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 using platform::store::Attribute;
 using platform::store::AttributeType;
@@ -187,4 +187,4 @@ std::shared_ptr<platform::store::ObjectStore> KSManagedObjectContextProvider::st
   return store_;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -11,7 +11,7 @@
 #include "platform/store/ObjectStore.h"
 #include "platform/store/StoreModel.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // The store file's name, directly in the app's documents folder.
 inline constexpr std::string_view KSSqliteDBFileName = "KestrineSDKModel.sqlite";
@@ -65,4 +65,4 @@ class KSManagedObjectContextProvider {
   std::shared_ptr<platform::store::ObjectStore> store_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -9,7 +9,7 @@
 #include "platform/dispatch/VirtualScheduler.h"
 #include "testing/TempDir.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Value;
@@ -253,4 +253,4 @@ TEST_F(KSStoreModelTest, AnUnopenableFolderMeansNoStoreUntilItCanBeWritten) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -8,7 +8,7 @@
 #include "beacons/storage/KSManagedObjectContextProvider.h"
 #include "platform/core/Log.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 using platform::Dict;
 using platform::Value;
@@ -91,4 +91,4 @@ std::shared_ptr<KSSite> KSManagedSite::toSite(StoreContext& ctx, ObjectID row) {
   return site;
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -5,7 +5,7 @@
 
 #include "platform/store/StoreContext.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSSite;
 
@@ -25,4 +25,4 @@ class KSManagedSite {
   static std::shared_ptr<KSSite> toSite(platform::store::StoreContext& ctx, platform::store::ObjectID row);
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

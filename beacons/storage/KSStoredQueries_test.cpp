@@ -11,7 +11,7 @@
 #include "testing/StorageTestSupport.h"
 #include "testing/FakeLocalStorage.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Date;
@@ -131,4 +131,4 @@ TYPED_TEST(StoredQueriesTest, EventQueriesReadEveryStoredField) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

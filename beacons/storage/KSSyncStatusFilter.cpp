@@ -1,6 +1,6 @@
 #include "beacons/storage/KSSyncStatusFilter.h"
 
-namespace kestrine::SyncStatusFilter {
+namespace velmora::kestrine::SyncStatusFilter {
 
 using platform::store::Predicate;
 
@@ -12,4 +12,4 @@ Predicate withoutSyncStatus(const Predicate& predicate, std::int64_t status) {
   return predicate && Predicate::ne("syncStatus", status);
 }
 
-}  // namespace kestrine::SyncStatusFilter
+}  // namespace velmora::kestrine::SyncStatusFilter

@@ -4,7 +4,7 @@
 
 #include "platform/store/Predicate.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 // Narrows a store predicate by sync status. Both tests are null-safe: a row without a sync
 // status counts as having none of the statuses, so `withoutSyncStatus` keeps it. On no
@@ -14,4 +14,4 @@ platform::store::Predicate withSyncStatus(const platform::store::Predicate& pred
 platform::store::Predicate withoutSyncStatus(const platform::store::Predicate& predicate, std::int64_t status);
 }  // namespace SyncStatusFilter
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

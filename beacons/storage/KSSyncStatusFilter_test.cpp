@@ -6,7 +6,7 @@
 #include "platform/dispatch/VirtualScheduler.h"
 #include "testing/TempDir.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Date;
@@ -143,4 +143,4 @@ TEST_F(PredicateTableTest, VisitPredicatesSelectTheirRows) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

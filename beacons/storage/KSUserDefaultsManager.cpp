@@ -7,7 +7,7 @@
 #include "platform/core/Log.h"
 #include "platform/defaults/UserDefaults.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 constexpr std::string_view kLog = "user-defaults";
@@ -189,4 +189,4 @@ void KSUserDefaultsManager::setApiRetryAfter(std::optional<platform::Date> date)
   storeDate(KSUserDefaultsAPIRetryAfterKey, date);
 }
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -10,11 +10,11 @@
 
 #include "platform/core/Date.h"
 
-namespace platform {
+namespace velmora::platform {
 class UserDefaults;
 }
 
-namespace kestrine {
+namespace velmora::kestrine {
 
 class KSApp;
 class KSSession;
@@ -97,4 +97,4 @@ class KSUserDefaultsManager {
   std::optional<platform::Date> apiRetryAfter_;
 };
 
-}  // namespace kestrine
+}  // namespace velmora::kestrine

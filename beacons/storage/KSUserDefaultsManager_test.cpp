@@ -13,7 +13,7 @@
 #include "platform/defaults/UserDefaults.h"
 #include "testing/TempDir.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Date;
@@ -169,9 +169,9 @@ TEST_F(KSUserDefaultsManagerTest, TheCachedAppSurvivesARestartAndStoringNothingR
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 std::shared_ptr<KSBeaconRegion> regionNamed(std::string identifier, std::string uuid) {
@@ -213,4 +213,4 @@ TEST_F(KSUserDefaultsManagerTest, BeaconRegionsRoundTripAndBadListsLoadEmpty) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

@@ -13,26 +13,26 @@
 
 int main(int argc, char** argv) {
   if (argc < 3) return 2;
-  auto scheduler = std::make_shared<platform::dispatch::VirtualScheduler>();
-  kestrine::KSManagedObjectContextProvider provider(argv[1], scheduler);
+  auto scheduler = std::make_shared<velmora::platform::dispatch::VirtualScheduler>();
+  velmora::kestrine::KSManagedObjectContextProvider provider(argv[1], scheduler);
   auto store = provider.store();
   if (!store) return 3;
   const int batches = std::atoi(argv[2]);
   for (int b = 0; b < batches; ++b) {
     bool saved = false;
-    store->performAndWait([&](platform::store::StoreContext& c) {
+    store->performAndWait([&](velmora::platform::store::StoreContext& c) {
       for (int i = 0; i < 100; ++i) {
         const std::string id = fmt::format("B{}-{}", b, i);
-        auto row = c.insert("KSBeacon", {{"beaconID", platform::Value(id)},
-                                         {"serialNumber", platform::Value(fmt::format("SN{}", id))},
-                                         {"major", platform::Value(b)},
-                                         {"minor", platform::Value(i)},
-                                         {"mapPointX", platform::Value(i + 0.25)},
-                                         {"syncedAt", platform::Value(platform::Date::fromUnixMicros(b * 1000 + i))}});
+        auto row = c.insert("KSBeacon", {{"beaconID", velmora::platform::Value(id)},
+                                         {"serialNumber", velmora::platform::Value(fmt::format("SN{}", id))},
+                                         {"major", velmora::platform::Value(b)},
+                                         {"minor", velmora::platform::Value(i)},
+                                         {"mapPointX", velmora::platform::Value(i + 0.25)},
+                                         {"syncedAt", velmora::platform::Value(velmora::platform::Date::fromUnixMicros(b * 1000 + i))}});
         if (!row) return;
-        if (!c.insert("KSBeaconCategory", {{"beaconID", platform::Value(id)},
-                                           {"categoryID", platform::Value("C")},
-                                           {"beacon", platform::Value(row->pk)}})) {
+        if (!c.insert("KSBeaconCategory", {{"beaconID", velmora::platform::Value(id)},
+                                           {"categoryID", velmora::platform::Value("C")},
+                                           {"beacon", velmora::platform::Value(row->pk)}})) {
           return;
         }
       }

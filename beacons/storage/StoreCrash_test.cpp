@@ -14,7 +14,7 @@
 
 extern char** environ;
 
-namespace kestrine {
+namespace velmora::kestrine {
 namespace {
 
 using platform::Value;
@@ -104,4 +104,4 @@ TEST(StoreCrashTest, AKilledWriterLeavesEveryCommittedBatchAndNoHalfBatch) {
 }
 
 }  // namespace
-}  // namespace kestrine
+}  // namespace velmora::kestrine

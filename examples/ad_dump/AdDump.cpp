@@ -45,21 +45,21 @@ std::string dumpLine(std::string_view line, std::span<const std::string> uuids) 
   line = trim(line);
   constexpr std::string_view kEddystone = "FEAA:";
   const bool eddystone =
-      line.size() >= kEddystone.size() && platform::equalsIgnoringAsciiCase(line.substr(0, 5), kEddystone);
+      line.size() >= kEddystone.size() && velmora::platform::equalsIgnoringAsciiCase(line.substr(0, 5), kEddystone);
   if (eddystone) line.remove_prefix(kEddystone.size());
   const auto bytes = fromHex(line);
   if (!bytes) return "null";
 
-  kestrine::KSAdvertisement advertisement;
-  const kestrine::KSServiceDataEntry serviceData[] = {{"FEAA", *bytes}};
+  velmora::kestrine::KSAdvertisement advertisement;
+  const velmora::kestrine::KSServiceDataEntry serviceData[] = {{"FEAA", *bytes}};
   if (eddystone) {
     advertisement.serviceData = serviceData;
   } else {
     advertisement.manufacturerData = std::span<const std::uint8_t>(*bytes);
   }
-  const auto adData = kestrine::adData::mutableAdDataWithProximityUUIDStrings(advertisement, uuids);
+  const auto adData = velmora::kestrine::adData::mutableAdDataWithProximityUUIDStrings(advertisement, uuids);
   if (!adData) return "null";
-  return kestrine::adDataJSON::jsonText(*adData);
+  return velmora::kestrine::adDataJSON::jsonText(*adData);
 }
 
 void dump(std::istream& in, std::ostream& out, std::span<const std::string> uuids) {

@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  uuids.emplace_back(kestrine::KSProximityUUIDString);
+  uuids.emplace_back(velmora::kestrine::KSProximityUUIDString);
   std::ios::sync_with_stdio(false);
   addump::dump(std::cin, std::cout, uuids);
   return 0;

@@ -51,17 +51,17 @@ DemoRun run(const std::string& arguments) {
 }
 
 // The events of a --events run, each parsed.
-std::vector<platform::Value> events(const DemoRun& r) {
-  std::vector<platform::Value> out;
+std::vector<velmora::platform::Value> events(const DemoRun& r) {
+  std::vector<velmora::platform::Value> out;
   for (const auto& line : r.lines()) {
-    auto v = platform::json::parse(line);
+    auto v = velmora::platform::json::parse(line);
     EXPECT_TRUE(v && v->dict()) << line;
     if (v) out.push_back(*v);
   }
   return out;
 }
 
-std::string eventName(const platform::Value& e) { return e["event"].string() ? *e["event"].string() : ""; }
+std::string eventName(const velmora::platform::Value& e) { return e["event"].string() ? *e["event"].string() : ""; }
 
 TEST(CarParkDriveDemo, TheDefaultDriveEntersAndLeavesThroughTheDriveLanes) {
   const DemoRun r = run("");
@@ -87,7 +87,7 @@ TEST(CarParkDriveDemo, EventsTellTheSameStoryInOrderAndTheRecordedTraceGivesTheS
   std::optional<std::int64_t> closest;
   for (const auto& e : story) {
     const double t = e["t"].toDouble().value_or(-1);
-    EXPECT_GE(t, last) << platform::json::write(e).value_or("");
+    EXPECT_GE(t, last) << velmora::platform::json::write(e).value_or("");
     last = t;
     const std::string name = eventName(e);
     EXPECT_TRUE(name == "carPark" || name == "closestLane" || name == "lanes" || name == "reset" || name == "call")
@@ -151,7 +151,7 @@ TEST(CarParkDriveGenerator, OneSeedOneDrive) {
   const CarParkDrive a({.seed = 7}), b({.seed = 7}), c({.seed = 8});
   EXPECT_EQ(a.traceText(), b.traceText());
   EXPECT_NE(a.traceText(), c.traceText());
-  ASSERT_TRUE(platform::sim::SimTrace::parse(a.traceText()));
+  ASSERT_TRUE(velmora::platform::sim::SimTrace::parse(a.traceText()));
 
   // About a fifth of the frames in range is lost, and some more in drop-outs: the two
   // beacons of lane 102 send 10 frames a second each while the car waits at its barrier.

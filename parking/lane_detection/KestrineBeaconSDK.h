@@ -5,7 +5,7 @@
 
 #include "parking/lane_detection/BeaconSDKPort.h"
 
-namespace kestrine {
+namespace velmora::kestrine {
 class KSBeacon;
 }
 

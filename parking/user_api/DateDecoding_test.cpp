@@ -12,10 +12,10 @@
 #include "parking/user_api/StatusResult.h"
 #include "testing/ScopedTimeZone.h"
 
-namespace platform {
+namespace velmora::platform {
 // Readable dates in assertion messages.
 static void PrintTo(const Date& d, std::ostream* os) { *os << d.iso8601(); }
-}  // namespace platform
+}  // namespace velmora::platform
 
 namespace velmora {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "platform/core/Log.h"
 
-namespace platform::app {
+namespace velmora::platform::app {
 namespace {
 
 std::filesystem::path hostDocumentsDirectory() {
@@ -66,4 +66,4 @@ std::shared_ptr<Application> Application::hostProcess() {
   return app;
 }
 
-}  // namespace platform::app
+}  // namespace velmora::platform::app

@@ -9,7 +9,7 @@
 #include "platform/core/Uuid.h"
 #include "platform/core/Value.h"
 
-namespace platform::app {
+namespace velmora::platform::app {
 
 // The application's state, with the platform's numbers.
 enum class ApplicationState { Active = 0, Inactive = 1, Background = 2 };
@@ -80,4 +80,4 @@ class Application {
   static std::shared_ptr<Application> hostProcess();
 };
 
-}  // namespace platform::app
+}  // namespace velmora::platform::app

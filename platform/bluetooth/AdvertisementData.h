@@ -9,7 +9,7 @@
 #include "platform/bluetooth/BluetoothUUID.h"
 #include "platform/core/Value.h"
 
-namespace platform::bluetooth {
+namespace velmora::platform::bluetooth {
 
 // What one received advertisement (with its scan response) carried.
 struct AdvertisementData {
@@ -49,4 +49,4 @@ struct AdvertisementData {
 // The value a central reports for an RSSI it could not measure.
 inline constexpr int kRSSIUnavailable = 127;
 
-}  // namespace platform::bluetooth
+}  // namespace velmora::platform::bluetooth

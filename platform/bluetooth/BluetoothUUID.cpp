@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-namespace platform::bluetooth {
+namespace velmora::platform::bluetooth {
 namespace {
 
 // 00000000-0000-1000-8000-00805F9B34FB: short UUIDs stand in its first four bytes.
@@ -86,4 +86,4 @@ std::string BluetoothUUID::string() const {
   return out;
 }
 
-}  // namespace platform::bluetooth
+}  // namespace velmora::platform::bluetooth

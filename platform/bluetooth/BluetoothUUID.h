@@ -8,7 +8,7 @@
 
 #include "platform/core/Uuid.h"
 
-namespace platform::bluetooth {
+namespace velmora::platform::bluetooth {
 
 // A Bluetooth attribute UUID: 2, 4 or 16 bytes, most significant byte first.
 //
@@ -45,4 +45,4 @@ class BluetoothUUID {
   std::vector<std::uint8_t> bytes_;
 };
 
-}  // namespace platform::bluetooth
+}  // namespace velmora::platform::bluetooth

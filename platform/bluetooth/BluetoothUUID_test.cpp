@@ -4,7 +4,7 @@
 
 #include "platform/bluetooth/AdvertisementData.h"
 
-namespace platform::bluetooth {
+namespace velmora::platform::bluetooth {
 namespace {
 
 TEST(BluetoothUUIDTest, ParsesAndShortensBaseUuids) {
@@ -66,4 +66,4 @@ TEST(AdvertisementDataTest, FilterPassesServiceUuidsAndServiceDataKeys) {
 }
 
 }  // namespace
-}  // namespace platform::bluetooth
+}  // namespace velmora::platform::bluetooth

@@ -1,6 +1,6 @@
 #include "platform/bluetooth/Central.h"
 
-namespace platform::bluetooth {
+namespace velmora::platform::bluetooth {
 
 Error gatt::makeError(Code code, std::string description) {
   return Error(std::string(kErrorDomain), code, std::move(description));
@@ -34,4 +34,4 @@ CentralMaker unsupportedCentralMaker() {
   });
 }
 
-}  // namespace platform::bluetooth
+}  // namespace velmora::platform::bluetooth

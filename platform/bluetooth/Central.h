@@ -12,7 +12,7 @@
 #include "platform/core/Uuid.h"
 #include "platform/dispatch/Queue.h"
 
-namespace platform::bluetooth {
+namespace velmora::platform::bluetooth {
 
 // The radio's state as a central sees it, with the platform's numbers.
 enum class CentralState {
@@ -91,4 +91,4 @@ class CentralMaker {
 // report Unsupported and never scan or connect.
 CentralMaker unsupportedCentralMaker();
 
-}  // namespace platform::bluetooth
+}  // namespace velmora::platform::bluetooth

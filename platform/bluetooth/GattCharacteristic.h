@@ -7,7 +7,7 @@
 #include "platform/bluetooth/BluetoothUUID.h"
 #include "platform/core/Value.h"
 
-namespace platform::bluetooth {
+namespace velmora::platform::bluetooth {
 
 class GattService;
 
@@ -61,4 +61,4 @@ class GattCharacteristic {
   bool notifying_ = false;
 };
 
-}  // namespace platform::bluetooth
+}  // namespace velmora::platform::bluetooth

@@ -8,7 +8,7 @@
 #include "platform/bluetooth/BluetoothUUID.h"
 #include "platform/bluetooth/GattCharacteristic.h"
 
-namespace platform::bluetooth {
+namespace velmora::platform::bluetooth {
 
 // One service of a peripheral. Its characteristics are unknown (nullopt) until they have
 // been discovered; the backend fills them in before it tells the peripheral's delegate.
@@ -35,4 +35,4 @@ class GattService {
   std::optional<std::vector<std::shared_ptr<GattCharacteristic>>> characteristics_;
 };
 
-}  // namespace platform::bluetooth
+}  // namespace velmora::platform::bluetooth

@@ -11,7 +11,7 @@
 #include "platform/core/Error.h"
 #include "platform/core/Uuid.h"
 
-namespace platform::bluetooth {
+namespace velmora::platform::bluetooth {
 
 class Peripheral;
 
@@ -78,4 +78,4 @@ enum Code : std::int64_t {
 Error makeError(Code code, std::string description);
 }  // namespace gatt
 
-}  // namespace platform::bluetooth
+}  // namespace velmora::platform::bluetooth

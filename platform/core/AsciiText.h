@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-namespace platform {
+namespace velmora::platform {
 
 // Case-insensitive equality over ASCII letters only, as protocol tokens (header names, URL
 // schemes) compare; other bytes must match exactly, whatever the locale.
@@ -15,4 +15,4 @@ constexpr bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-}  // namespace platform
+}  // namespace velmora::platform

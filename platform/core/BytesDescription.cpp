@@ -1,6 +1,6 @@
 #include "platform/core/BytesDescription.h"
 
-namespace platform {
+namespace velmora::platform {
 
 std::string describeBytes(const Bytes& bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";
@@ -20,4 +20,4 @@ std::string describeBytes(const std::optional<Bytes>& bytes) {
   return bytes ? describeBytes(*bytes) : std::string("(null)");
 }
 
-}  // namespace platform
+}  // namespace velmora::platform

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace platform {
+namespace velmora::platform {
 namespace {
 
 TEST(BytesDescriptionTest, GroupsFourBytesInLowerCaseHex) {
@@ -21,4 +21,4 @@ TEST(BytesDescriptionTest, GroupsFourBytesInLowerCaseHex) {
 }
 
 }  // namespace
-}  // namespace platform
+}  // namespace velmora::platform

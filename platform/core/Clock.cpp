@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-namespace platform {
+namespace velmora::platform {
 
 std::shared_ptr<Clock> Clock::system() {
   static const std::shared_ptr<Clock> clock = std::make_shared<SystemClock>();
@@ -40,4 +40,4 @@ void ManualClock::advance(double seconds) {
 
 void ManualClock::setNow(Date wall) { wallMicros_ = wall.unixMicros(); }
 
-}  // namespace platform
+}  // namespace velmora::platform

@@ -7,7 +7,7 @@
 
 #include "platform/core/Date.h"
 
-namespace platform {
+namespace velmora::platform {
 
 // The source of "now". Product code never reads the system clock directly: it asks the
 // Clock it was given, so tests run on a ManualClock.
@@ -49,4 +49,4 @@ class ManualClock final : public Clock {
   std::atomic<std::int64_t> uptimeMicros_{0};
 };
 
-}  // namespace platform
+}  // namespace velmora::platform

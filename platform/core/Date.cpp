@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <limits>
 
-namespace platform {
+namespace velmora::platform {
 namespace {
 
 constexpr std::int64_t kMicrosPerSecond = 1'000'000;
@@ -85,4 +85,4 @@ std::string Date::iso8601() const {
   return buf;
 }
 
-}  // namespace platform
+}  // namespace velmora::platform

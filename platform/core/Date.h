@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-namespace platform {
+namespace velmora::platform {
 
 // A point in time: whole microseconds on the Unix epoch (1970-01-01T00:00:00Z).
 // JSON bodies carry dates as seconds since the reference date 2001-01-01T00:00:00Z;
@@ -38,4 +38,4 @@ class Date {
   std::int64_t micros_ = 0;
 };
 
-}  // namespace platform
+}  // namespace velmora::platform

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-namespace platform {
+namespace velmora::platform {
 namespace {
 
 struct DateCase {
@@ -53,4 +53,4 @@ TEST(DateTest, NonFiniteSecondsDoNotOverflow) {
 }
 
 }  // namespace
-}  // namespace platform
+}  // namespace velmora::platform

@@ -1,6 +1,6 @@
 #include "platform/core/Error.h"
 
-namespace platform {
+namespace velmora::platform {
 
 std::string Error::debugDescription() const {
   if (auto it = userInfo.find(kDebugDescriptionKey); it != userInfo.end()) {
@@ -33,4 +33,4 @@ Error writeError(std::string_view debugDescription, std::string_view codingPath)
 }
 }  // namespace coding
 
-}  // namespace platform
+}  // namespace velmora::platform

@@ -6,7 +6,7 @@
 
 #include "platform/core/Value.h"
 
-namespace platform {
+namespace velmora::platform {
 
 // An error as the SDK reports it: a domain, an integer code, a text meant for a person,
 // and a dictionary of further details. Errors are values; nothing in the SDK throws them.
@@ -49,4 +49,4 @@ Error readError(Code code, std::string_view debugDescription, std::string_view c
 Error writeError(std::string_view debugDescription, std::string_view codingPath = {});
 }  // namespace coding
 
-}  // namespace platform
+}  // namespace velmora::platform

@@ -11,7 +11,7 @@
 
 #include "platform/core/Utf8.h"
 
-namespace platform::json {
+namespace velmora::platform::json {
 namespace {
 
 Error parseError(std::string_view why) {
@@ -558,4 +558,4 @@ std::optional<std::string> write(const Value& value, Error* error) {
   return std::nullopt;
 }
 
-}  // namespace platform::json
+}  // namespace velmora::platform::json

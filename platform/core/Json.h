@@ -7,7 +7,7 @@
 #include "platform/core/Error.h"
 #include "platform/core/Value.h"
 
-namespace platform::json {
+namespace velmora::platform::json {
 
 // Deepest nesting of arrays and objects a document may have; deeper input is refused
 // rather than risk the stack.
@@ -27,4 +27,4 @@ std::optional<Value> parse(std::string_view text, Error* error = nullptr);
 // or in an array, Bytes, Date, Object). Keys are written in sorted order.
 std::optional<std::string> write(const Value& value, Error* error = nullptr);
 
-}  // namespace platform::json
+}  // namespace velmora::platform::json

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace platform {
+namespace velmora::platform {
 namespace {
 
 TEST(JsonTest, ParseKeepsKinds) {
@@ -271,4 +271,4 @@ TEST(JsonTest, RefusesToWriteWhatJsonCannotHold) {
 }
 
 }  // namespace
-}  // namespace platform
+}  // namespace velmora::platform

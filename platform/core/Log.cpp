@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <memory>
 
-namespace platform {
+namespace velmora::platform {
 namespace {
 
 struct SinkHolder {
@@ -109,4 +109,4 @@ std::size_t LogCapture::count(std::string_view text) const {
   return n;
 }
 
-}  // namespace platform
+}  // namespace velmora::platform

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace platform {
+namespace velmora::platform {
 
 enum class LogLevel { Debug = 0, Info = 1, Warning = 2, Error = 3 };
 
@@ -84,4 +84,4 @@ class LogCapture {
   std::shared_ptr<State> state_;
 };
 
-}  // namespace platform
+}  // namespace velmora::platform

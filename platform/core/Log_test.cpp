@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace platform {
+namespace velmora::platform {
 namespace {
 
 TEST(LogTest, CaptureReadsLinesAndRestoresTheSink) {
@@ -31,4 +31,4 @@ TEST(LogTest, PreconditionReportsAndCounts) {
 }
 
 }  // namespace
-}  // namespace platform
+}  // namespace velmora::platform

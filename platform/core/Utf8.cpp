@@ -1,6 +1,6 @@
 #include "platform/core/Utf8.h"
 
-namespace platform {
+namespace velmora::platform {
 
 std::size_t utf8SequenceLength(std::string_view text, std::size_t i) {
   const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
@@ -39,4 +39,4 @@ bool isValidUtf8(std::string_view text) {
   return true;
 }
 
-}  // namespace platform
+}  // namespace velmora::platform

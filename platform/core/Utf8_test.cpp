@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace platform {
+namespace velmora::platform {
 namespace {
 
 TEST(Utf8, AcceptsWellFormedTextAndRefusesEveryIllFormedSequence) {
@@ -33,4 +33,4 @@ TEST(Utf8, AcceptsWellFormedTextAndRefusesEveryIllFormedSequence) {
 }
 
 }  // namespace
-}  // namespace platform
+}  // namespace velmora::platform

@@ -2,7 +2,7 @@
 
 #include "platform/crypto/RandomBytes.h"
 
-namespace platform {
+namespace velmora::platform {
 namespace {
 
 int hexValue(char c) {
@@ -65,4 +65,4 @@ bool Uuid::isNil() const {
   return true;
 }
 
-}  // namespace platform
+}  // namespace velmora::platform

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace platform {
+namespace velmora::platform {
 
 // A 128-bit UUID. Its one text form is canonical UPPER-case 8-4-4-4-12
 // ("E2C56DB5-DFFB-48D2-B060-D0F5A71096E0"): beacon identities are compared as text, so
@@ -36,4 +36,4 @@ class Uuid {
   Bytes bytes_{};
 };
 
-}  // namespace platform
+}  // namespace velmora::platform

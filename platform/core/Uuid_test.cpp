@@ -4,7 +4,7 @@
 
 #include <set>
 
-namespace platform {
+namespace velmora::platform {
 namespace {
 
 TEST(UuidTest, TextIsCanonicalUpperCase) {
@@ -36,4 +36,4 @@ TEST(UuidTest, RandomIsVersion4AndUnique) {
 }
 
 }  // namespace
-}  // namespace platform
+}  // namespace velmora::platform

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-namespace platform {
+namespace velmora::platform {
 namespace {
 const Value kAbsent;
 }
@@ -150,4 +150,4 @@ bool operator==(const Value& a, const Value& b) {
   return false;
 }
 
-}  // namespace platform
+}  // namespace velmora::platform

@@ -14,7 +14,7 @@
 
 #include "platform/core/Date.h"
 
-namespace platform {
+namespace velmora::platform {
 
 class Value;
 using Array = std::vector<Value>;
@@ -133,4 +133,4 @@ class Value {
       v_;
 };
 
-}  // namespace platform
+}  // namespace velmora::platform

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace platform {
+namespace velmora::platform {
 namespace {
 
 TEST(ValueTest, KindsAreKeptApart) {
@@ -65,4 +65,4 @@ TEST(ValueTest, ObjectsCompareByIdentity) {
 }
 
 }  // namespace
-}  // namespace platform
+}  // namespace velmora::platform

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string_view>
 
-namespace platform::crypto {
+namespace velmora::platform::crypto {
 
 namespace {
 
@@ -103,4 +103,4 @@ std::optional<std::vector<std::uint8_t>> aes128CbcDecrypt(std::span<const std::u
   return run(Mode::CBC, Direction::Decrypt, key, iv, data, padding, error);
 }
 
-}  // namespace platform::crypto
+}  // namespace velmora::platform::crypto

@@ -9,7 +9,7 @@
 #include "platform/core/Error.h"
 #include "platform/crypto/CryptoError.h"
 
-namespace platform::crypto {
+namespace velmora::platform::crypto {
 
 // AES-128 (FIPS-197) in ECB and CBC mode (SP 800-38A).
 inline constexpr std::size_t kAesBlockSize = 16;
@@ -42,4 +42,4 @@ std::optional<std::vector<std::uint8_t>> aes128CbcDecrypt(std::span<const std::u
                                                           AesPadding padding = AesPadding::None,
                                                           Error* error = nullptr);
 
-}  // namespace platform::crypto
+}  // namespace velmora::platform::crypto

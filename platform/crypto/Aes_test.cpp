@@ -7,7 +7,7 @@
 #include "platform/crypto/Digest.h"
 #include "testing/HexBytes.h"
 
-namespace platform::crypto {
+namespace velmora::platform::crypto {
 namespace {
 
 using velmora::testing::hexBytes;
@@ -144,4 +144,4 @@ TEST(AesTest, BadInputGivesAClearErrorAndNoOutput) {
 }
 
 }  // namespace
-}  // namespace platform::crypto
+}  // namespace velmora::platform::crypto

@@ -2,7 +2,7 @@
 
 #include <openssl/evp.h>
 
-namespace platform::crypto {
+namespace velmora::platform::crypto {
 
 std::string base64Encode(std::span<const std::uint8_t> bytes) {
   if (bytes.empty()) return {};
@@ -70,4 +70,4 @@ std::optional<std::vector<std::uint8_t>> base64Decode(std::string_view text) {
   return out;
 }
 
-}  // namespace platform::crypto
+}  // namespace velmora::platform::crypto

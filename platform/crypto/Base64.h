@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace platform::crypto {
+namespace velmora::platform::crypto {
 
 // Base64 of RFC 4648: the standard alphabet, "=" padding to a multiple of four characters,
 // no line breaks.
@@ -24,4 +24,4 @@ std::string base64Encode(std::span<const std::uint8_t> bytes, Base64Lines lines)
 // bits before the padding that are not zero (so each byte string has exactly one text).
 std::optional<std::vector<std::uint8_t>> base64Decode(std::string_view text);
 
-}  // namespace platform::crypto
+}  // namespace velmora::platform::crypto

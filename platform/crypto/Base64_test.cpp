@@ -4,7 +4,7 @@
 
 #include "platform/crypto/RandomBytes.h"
 
-namespace platform::crypto {
+namespace velmora::platform::crypto {
 namespace {
 
 TEST(Base64Test, EncodesTheRfcVectors) {
@@ -86,4 +86,4 @@ TEST(RandomBytesTest, SourcesCanBeFixedForTests) {
 }
 
 }  // namespace
-}  // namespace platform::crypto
+}  // namespace velmora::platform::crypto

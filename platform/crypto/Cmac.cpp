@@ -10,7 +10,7 @@
 
 #include "platform/crypto/Aes.h"
 
-namespace platform::crypto {
+namespace velmora::platform::crypto {
 
 namespace {
 
@@ -60,4 +60,4 @@ std::optional<std::vector<std::uint8_t>> aesCmac(std::span<const std::uint8_t> k
   return tag;
 }
 
-}  // namespace platform::crypto
+}  // namespace velmora::platform::crypto

@@ -9,7 +9,7 @@
 #include "platform/core/Error.h"
 #include "platform/crypto/CryptoError.h"
 
-namespace platform::crypto {
+namespace velmora::platform::crypto {
 
 inline constexpr std::size_t kCmacLength = 16;
 
@@ -19,4 +19,4 @@ inline constexpr std::size_t kCmacLength = 16;
 std::optional<std::vector<std::uint8_t>> aesCmac(std::span<const std::uint8_t> key,
                                                  std::span<const std::uint8_t> message, Error* error = nullptr);
 
-}  // namespace platform::crypto
+}  // namespace velmora::platform::crypto

@@ -5,7 +5,7 @@
 #include "platform/crypto/Aes.h"
 #include "testing/HexBytes.h"
 
-namespace platform::crypto {
+namespace velmora::platform::crypto {
 namespace {
 
 using velmora::testing::hexBytes;
@@ -64,4 +64,4 @@ TEST(CmacTest, KeyOfTheWrongSizeGivesAnError) {
 }
 
 }  // namespace
-}  // namespace platform::crypto
+}  // namespace velmora::platform::crypto

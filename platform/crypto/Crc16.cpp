@@ -1,6 +1,6 @@
 #include "platform/crypto/Crc16.h"
 
-namespace platform::crypto {
+namespace velmora::platform::crypto {
 
 namespace {
 
@@ -27,4 +27,4 @@ std::uint16_t crc16Arc(std::span<const std::uint8_t> bytes, std::uint16_t crc) {
   return crc;
 }
 
-}  // namespace platform::crypto
+}  // namespace velmora::platform::crypto

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-namespace platform::crypto {
+namespace velmora::platform::crypto {
 namespace {
 
 std::span<const std::uint8_t> bytesOf(std::string_view text) {
@@ -41,4 +41,4 @@ TEST(Crc16Test, TableMatchesTheBitwiseDefinitionAndPiecesGiveTheWhole) {
 }
 
 }  // namespace
-}  // namespace platform::crypto
+}  // namespace velmora::platform::crypto

@@ -2,10 +2,10 @@
 
 #include <string>
 
-namespace platform::crypto {
+namespace velmora::platform::crypto {
 
 Error cryptoError(CryptoStatus status, std::string_view description) {
   return Error(std::string(kCryptoErrorDomain), status, std::string(description));
 }
 
-}  // namespace platform::crypto
+}  // namespace velmora::platform::crypto

@@ -5,7 +5,7 @@
 
 #include "platform/core/Error.h"
 
-namespace platform::crypto {
+namespace velmora::platform::crypto {
 
 // Errors of the cipher and MAC functions. The code says what was wrong; the description
 // names the function and the offending length, for the log.
@@ -21,4 +21,4 @@ enum CryptoStatus : std::int64_t {
 
 Error cryptoError(CryptoStatus status, std::string_view description);
 
-}  // namespace platform::crypto
+}  // namespace velmora::platform::crypto

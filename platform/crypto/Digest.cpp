@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <sys/stat.h>
 
-namespace platform::crypto {
+namespace velmora::platform::crypto {
 
 namespace {
 
@@ -110,4 +110,4 @@ std::string lowercaseHex(std::span<const std::uint8_t> bytes) {
   return out;
 }
 
-}  // namespace platform::crypto
+}  // namespace velmora::platform::crypto

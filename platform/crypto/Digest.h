@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace platform::crypto {
+namespace velmora::platform::crypto {
 
 // The message digests of the platform: MD5 (RFC 1321), SHA-1, SHA-256 and SHA-512
 // (FIPS 180-4).
@@ -47,4 +47,4 @@ std::optional<std::vector<std::uint8_t>> digestOfFile(DigestAlgorithm algorithm,
 // The bytes as two lowercase hex digits each ("%02x"), in order.
 std::string lowercaseHex(std::span<const std::uint8_t> bytes);
 
-}  // namespace platform::crypto
+}  // namespace velmora::platform::crypto

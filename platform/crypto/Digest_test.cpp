@@ -7,7 +7,7 @@
 
 #include "testing/TempDir.h"
 
-namespace platform::crypto {
+namespace velmora::platform::crypto {
 namespace {
 
 const std::string kMillionA(1'000'000, 'a');
@@ -73,4 +73,4 @@ TEST(DigestTest, MissingFileOrDirectoryGivesNoDigest) {
 }
 
 }  // namespace
-}  // namespace platform::crypto
+}  // namespace velmora::platform::crypto

@@ -6,7 +6,7 @@
 #include <limits>
 #include <stdexcept>
 
-namespace platform::crypto {
+namespace velmora::platform::crypto {
 
 void fillRandom(std::span<std::uint8_t> bytes) {
   std::size_t done = 0;
@@ -49,4 +49,4 @@ std::shared_ptr<RandomSource> RandomSource::fromFunction(Filler filler) {
   return std::make_shared<FunctionSource>(std::move(filler));
 }
 
-}  // namespace platform::crypto
+}  // namespace velmora::platform::crypto

@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-namespace platform::crypto {
+namespace velmora::platform::crypto {
 
 // Fills the bytes from the system's cryptographic random source. Throws std::runtime_error
 // when the source fails: there is no safe value to fall back on.
@@ -35,4 +35,4 @@ class RandomSource {
   static std::shared_ptr<RandomSource> fromFunction(Filler filler);
 };
 
-}  // namespace platform::crypto
+}  // namespace velmora::platform::crypto

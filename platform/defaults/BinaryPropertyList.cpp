@@ -13,7 +13,7 @@
 
 #include "platform/core/Utf8.h"
 
-namespace platform::defaults {
+namespace velmora::platform::defaults {
 namespace {
 
 constexpr std::int64_t kReferenceMicros = Date::kReferenceDateUnixSeconds * 1'000'000;
@@ -498,4 +498,4 @@ std::optional<Dict> BinaryPropertyList::decode(const char* data, std::size_t siz
   return out;
 }
 
-}  // namespace platform::defaults
+}  // namespace velmora::platform::defaults

@@ -6,7 +6,7 @@
 
 #include "platform/core/Value.h"
 
-namespace platform::defaults {
+namespace velmora::platform::defaults {
 
 // Encodes and decodes the one dictionary a user-defaults file holds, as a binary property
 // list.
@@ -57,4 +57,4 @@ class BinaryPropertyList {
   static std::optional<Value> decodeValue(const char* data, std::size_t size, std::string* why = nullptr);
 };
 
-}  // namespace platform::defaults
+}  // namespace velmora::platform::defaults

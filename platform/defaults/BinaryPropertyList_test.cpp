@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace platform::defaults {
+namespace velmora::platform::defaults {
 namespace {
 
 // Hand-built binary property lists, for structures the writer never makes.
@@ -127,9 +127,9 @@ TEST(BinaryPropertyList, RootMustBeADictionary) {
 }
 
 }  // namespace
-}  // namespace platform::defaults
+}  // namespace velmora::platform::defaults
 
-namespace platform::defaults {
+namespace velmora::platform::defaults {
 namespace {
 
 TEST(BinaryPropertyListValue, AnyRootInEitherEncodingRoundTrips) {
@@ -180,4 +180,4 @@ TEST(BinaryPropertyListValue, RefusesDeepOrBrokenXml) {
 }
 
 }  // namespace
-}  // namespace platform::defaults
+}  // namespace velmora::platform::defaults

@@ -13,7 +13,7 @@
 #include "platform/core/Uuid.h"
 #include "platform/defaults/BinaryPropertyList.h"
 
-namespace platform {
+namespace velmora::platform {
 namespace {
 
 constexpr std::string_view kLog = "defaults";
@@ -239,4 +239,4 @@ bool UserDefaults::writeFile(const std::string& bytes) {
   return true;
 }
 
-}  // namespace platform
+}  // namespace velmora::platform

@@ -10,7 +10,7 @@
 
 #include "platform/core/Value.h"
 
-namespace platform {
+namespace velmora::platform {
 
 // The app's user defaults: a dictionary of small values kept in one binary property-list
 // file.
@@ -70,4 +70,4 @@ class UserDefaults {
   std::uint64_t written_ = 0;  // the change count the file holds
 };
 
-}  // namespace platform
+}  // namespace velmora::platform

@@ -13,7 +13,7 @@
 #include "platform/core/Log.h"
 #include "testing/TempDir.h"
 
-namespace platform {
+namespace velmora::platform {
 namespace {
 
 namespace fs = std::filesystem;
@@ -227,4 +227,4 @@ TEST_F(UserDefaultsTest, EightWritingThreadsLoseNothing) {
 }
 
 }  // namespace
-}  // namespace platform
+}  // namespace velmora::platform

@@ -10,7 +10,7 @@
 
 #include "platform/core/Clock.h"
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 
 // Waits on a condition variable with a time-out measured on a scheduler's Clock. On the
 // system clock the wait sleeps until the deadline; an injected clock (a ManualClock moved by
@@ -54,4 +54,4 @@ class ClockWaiter {
   std::chrono::milliseconds poll_;
 };
 
-}  // namespace platform::dispatch
+}  // namespace velmora::platform::dispatch

@@ -2,7 +2,7 @@
 
 #include "platform/core/Log.h"
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 
 void CountingGroup::enter() {
   std::lock_guard lock(mutex_);
@@ -53,4 +53,4 @@ void CountingGroup::notify(const std::shared_ptr<Queue>& queue, Work work) {
   queue->async(std::move(work));
 }
 
-}  // namespace platform::dispatch
+}  // namespace velmora::platform::dispatch

@@ -8,7 +8,7 @@
 
 #include "platform/dispatch/Group.h"
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 
 // The bookkeeping of a dispatch group shared by both schedulers: the count of outstanding
 // work and the notify blocks waiting for it to drain. Each scheduler supplies wait().
@@ -34,4 +34,4 @@ class CountingGroup : public Group, public std::enable_shared_from_this<Counting
   std::vector<std::pair<std::shared_ptr<Queue>, Work>> notifications_;
 };
 
-}  // namespace platform::dispatch
+}  // namespace velmora::platform::dispatch

@@ -4,7 +4,7 @@
 
 #include "platform/core/Log.h"
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 namespace {
 
 thread_local std::vector<CurrentQueue::Entry> tStack;
@@ -45,4 +45,4 @@ void CurrentQueue::reportDeadlock(std::string_view label) {
       label));
 }
 
-}  // namespace platform::dispatch
+}  // namespace velmora::platform::dispatch

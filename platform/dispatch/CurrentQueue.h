@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 
 // The queues the calling thread is running work of, innermost last. A worker pushes its
 // queue while it runs an item; a sync pushes the target queue on top of the caller's, so
@@ -58,4 +58,4 @@ class CurrentQueue {
   static void reportDeadlock(std::string_view label);
 };
 
-}  // namespace platform::dispatch
+}  // namespace velmora::platform::dispatch

@@ -5,7 +5,7 @@
 
 #include "platform/dispatch/Queue.h"
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 
 // A dispatch group: counts outstanding work; waiters and notify blocks run when it drains.
 class Group {
@@ -25,4 +25,4 @@ class Group {
   virtual bool wait(std::optional<double> timeoutSeconds = std::nullopt) = 0;
 };
 
-}  // namespace platform::dispatch
+}  // namespace velmora::platform::dispatch

@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 
 using Work = std::function<void()>;
 
@@ -37,4 +37,4 @@ class Queue {
   virtual bool isCurrent() const = 0;
 };
 
-}  // namespace platform::dispatch
+}  // namespace velmora::platform::dispatch

@@ -4,7 +4,7 @@
 
 #include "platform/dispatch/ThreadScheduler.h"
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 namespace {
 
 struct SharedSlot {
@@ -44,4 +44,4 @@ void Scheduler::setShared(std::shared_ptr<Scheduler> scheduler) {
   // The previous scheduler is released after the lock (declared first, destroyed last).
 }
 
-}  // namespace platform::dispatch
+}  // namespace velmora::platform::dispatch

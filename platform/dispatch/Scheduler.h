@@ -9,7 +9,7 @@
 #include "platform/dispatch/Semaphore.h"
 #include "platform/dispatch/TimerSource.h"
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 
 enum class QoS { Background, Utility, Default, UserInitiated, UserInteractive };
 
@@ -47,4 +47,4 @@ class Scheduler {
   static void setShared(std::shared_ptr<Scheduler> scheduler);
 };
 
-}  // namespace platform::dispatch
+}  // namespace velmora::platform::dispatch

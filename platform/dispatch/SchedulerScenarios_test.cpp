@@ -13,7 +13,7 @@
 #include "platform/dispatch/ThreadScheduler.h"
 #include "platform/dispatch/VirtualScheduler.h"
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 namespace {
 
 constexpr std::int64_t kStartWall = 1'700'000'000;
@@ -219,4 +219,4 @@ TYPED_TEST(SchedulerScenarios, SyncOntoConcurrentQueueFromItsOwnItem) {
 }
 
 }  // namespace
-}  // namespace platform::dispatch
+}  // namespace velmora::platform::dispatch

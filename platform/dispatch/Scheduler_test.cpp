@@ -5,7 +5,7 @@
 #include "platform/dispatch/ThreadScheduler.h"
 #include "platform/dispatch/VirtualScheduler.h"
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 namespace {
 
 TEST(SchedulerTest, SharedIsTheDefaultThreadSchedulerUnlessOneIsInstalled) {
@@ -22,4 +22,4 @@ TEST(SchedulerTest, SharedIsTheDefaultThreadSchedulerUnlessOneIsInstalled) {
 }
 
 }  // namespace
-}  // namespace platform::dispatch
+}  // namespace velmora::platform::dispatch

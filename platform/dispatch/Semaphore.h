@@ -2,7 +2,7 @@
 
 #include <optional>
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 
 // A counting semaphore. Under the virtual scheduler a wait runs posted work while it waits.
 class Semaphore {
@@ -13,4 +13,4 @@ class Semaphore {
   virtual bool wait(std::optional<double> timeoutSeconds = std::nullopt) = 0;
 };
 
-}  // namespace platform::dispatch
+}  // namespace velmora::platform::dispatch

@@ -2,7 +2,7 @@
 
 #include "platform/dispatch/CurrentQueue.h"
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 
 ThreadConcurrentQueue::ThreadConcurrentQueue(std::string label, std::shared_ptr<ThreadPool> pool, bool global)
     : label_(std::move(label)), pool_(std::move(pool)), global_(global) {}
@@ -114,4 +114,4 @@ void ThreadConcurrentQueue::shutdown() {
   }
 }
 
-}  // namespace platform::dispatch
+}  // namespace velmora::platform::dispatch

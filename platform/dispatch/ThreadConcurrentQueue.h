@@ -9,7 +9,7 @@
 #include "platform/dispatch/ThreadPool.h"
 #include "platform/dispatch/ThreadQueueCore.h"
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 
 // A ThreadScheduler concurrent queue: its items start in FIFO order on the shared pool and
 // run side by side, except barriers, which wait for everything submitted before them and
@@ -59,4 +59,4 @@ class ThreadConcurrentQueue final : public Queue,
   bool shutdown_ = false;
 };
 
-}  // namespace platform::dispatch
+}  // namespace velmora::platform::dispatch

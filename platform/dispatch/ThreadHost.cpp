@@ -1,6 +1,6 @@
 #include "platform/dispatch/ThreadHost.h"
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 
 ThreadHost::~ThreadHost() { joinAll(); }
 
@@ -51,4 +51,4 @@ void ThreadHost::joinAll() {
   }
 }
 
-}  // namespace platform::dispatch
+}  // namespace velmora::platform::dispatch

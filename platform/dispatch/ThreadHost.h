@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 
 // Owns every thread a ThreadScheduler starts, so that the scheduler can join them all when
 // it is destroyed. Threads that end on their own (an idle worker) are joined by the next
@@ -37,4 +37,4 @@ class ThreadHost : public std::enable_shared_from_this<ThreadHost> {
   bool closed_ = false;
 };
 
-}  // namespace platform::dispatch
+}  // namespace velmora::platform::dispatch

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 
 ThreadPool::ThreadPool(std::shared_ptr<ThreadHost> host, std::size_t maxThreads, std::chrono::milliseconds idleTimeout)
     : host_(std::move(host)), maxThreads_(maxThreads < 1 ? 1 : maxThreads), idleTimeout_(idleTimeout) {}
@@ -68,4 +68,4 @@ void ThreadPool::workerLoop() {
   --threads_;
 }
 
-}  // namespace platform::dispatch
+}  // namespace velmora::platform::dispatch

@@ -10,7 +10,7 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/ThreadHost.h"
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 
 // The elastic pool that runs the items of concurrent and global queues. It starts a worker
 // whenever a task arrives and no idle worker is left to take it, so a worker that blocks
@@ -44,4 +44,4 @@ class ThreadPool : public std::enable_shared_from_this<ThreadPool> {
   bool stopped_ = false;
 };
 
-}  // namespace platform::dispatch
+}  // namespace velmora::platform::dispatch

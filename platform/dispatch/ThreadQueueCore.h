@@ -2,7 +2,7 @@
 
 #include <condition_variable>
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 
 // The shared state of a ThreadScheduler queue, as the scheduler sees it when it shuts down.
 // Internal to the dispatch layer.
@@ -21,4 +21,4 @@ struct SyncTicket {
   bool granted = false;
 };
 
-}  // namespace platform::dispatch
+}  // namespace velmora::platform::dispatch

@@ -14,7 +14,7 @@
 #include "platform/dispatch/TimerCore.h"
 #include "platform/dispatch/TimerThread.h"
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 namespace {
 
 class ThreadGroup final : public CountingGroup {
@@ -170,4 +170,4 @@ void ThreadScheduler::clockChanged() { core_->timers->clockChanged(); }
 
 std::size_t ThreadScheduler::poolThreadCount() const { return core_->pool->threadCount(); }
 
-}  // namespace platform::dispatch
+}  // namespace velmora::platform::dispatch

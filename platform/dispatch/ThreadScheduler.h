@@ -7,7 +7,7 @@
 
 #include "platform/dispatch/Scheduler.h"
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 
 // The production scheduler, on real threads.
 //
@@ -77,4 +77,4 @@ class ThreadScheduler final : public Scheduler {
   std::shared_ptr<Core> core_;
 };
 
-}  // namespace platform::dispatch
+}  // namespace velmora::platform::dispatch

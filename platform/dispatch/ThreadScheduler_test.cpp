@@ -11,7 +11,7 @@
 
 #include "platform/core/Log.h"
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 namespace {
 
 // Runs step until done() holds; false once `bound` of real time passed without it. For
@@ -398,4 +398,4 @@ TEST(ThreadSchedulerTest, DestructionJoinsThreadsAndDropsWorkNotStarted) {
 }
 
 }  // namespace
-}  // namespace platform::dispatch
+}  // namespace velmora::platform::dispatch

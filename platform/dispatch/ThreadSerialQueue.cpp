@@ -2,7 +2,7 @@
 
 #include "platform/dispatch/CurrentQueue.h"
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 
 ThreadSerialQueue::ThreadSerialQueue(std::string label, std::shared_ptr<ThreadHost> host,
                                      std::chrono::milliseconds idleTimeout, bool hostDriven,
@@ -165,4 +165,4 @@ void ThreadSerialQueue::runItem(Work& work) {
   if (work) work();
 }
 
-}  // namespace platform::dispatch
+}  // namespace velmora::platform::dispatch

@@ -12,7 +12,7 @@
 #include "platform/dispatch/ThreadHost.h"
 #include "platform/dispatch/ThreadQueueCore.h"
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 
 // The state of a ThreadScheduler serial queue. Its items run one at a time, in FIFO order, on
 // a thread of the queue's own, started on demand and ended after idleTimeout without work
@@ -89,4 +89,4 @@ class ThreadSerialQueueHandle final : public Queue {
   std::shared_ptr<ThreadSerialQueue> core_;
 };
 
-}  // namespace platform::dispatch
+}  // namespace velmora::platform::dispatch

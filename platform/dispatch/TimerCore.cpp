@@ -5,7 +5,7 @@
 
 #include "platform/core/Log.h"
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 namespace {
 
 // Seconds to whole microseconds, rounded; NaN and negatives give 0, and huge values
@@ -151,4 +151,4 @@ void TimerCore::deliver() {
   if (handler && *handler) (*handler)();
 }
 
-}  // namespace platform::dispatch
+}  // namespace velmora::platform::dispatch

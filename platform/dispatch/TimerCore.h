@@ -9,7 +9,7 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/TimerSource.h"
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 
 class TimerCore;
 
@@ -94,4 +94,4 @@ class TimerSourceHandle final : public TimerSource {
   std::shared_ptr<TimerCore> core_;
 };
 
-}  // namespace platform::dispatch
+}  // namespace velmora::platform::dispatch

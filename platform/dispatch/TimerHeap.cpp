@@ -1,6 +1,6 @@
 #include "platform/dispatch/TimerHeap.h"
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 
 void TimerHeap::arm(TimerClock clock, const std::shared_ptr<TimerCore>& timer, std::int64_t deadline,
                     std::uint64_t generation) {
@@ -49,4 +49,4 @@ std::vector<TimerHeap::Due> TimerHeap::clear() {
   return all;
 }
 
-}  // namespace platform::dispatch
+}  // namespace velmora::platform::dispatch

@@ -10,7 +10,7 @@
 
 #include "platform/dispatch/TimerSource.h"
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 
 class TimerCore;
 
@@ -60,4 +60,4 @@ class TimerHeap {
   std::uint64_t nextSequence_ = 0;
 };
 
-}  // namespace platform::dispatch
+}  // namespace velmora::platform::dispatch

@@ -2,7 +2,7 @@
 
 #include "platform/dispatch/Queue.h"
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 
 // Which time a timer follows. Monotonic timers count uptime and ignore clock changes;
 // wall timers fire when wall time reaches their deadline, also when it jumps there.
@@ -35,4 +35,4 @@ class TimerSource {
   virtual bool isCancelled() const = 0;
 };
 
-}  // namespace platform::dispatch
+}  // namespace velmora::platform::dispatch

@@ -4,7 +4,7 @@
 #include <optional>
 #include <vector>
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 
 TimerThread::TimerThread(std::shared_ptr<Clock> clock, std::shared_ptr<ThreadHost> host,
                          std::chrono::milliseconds wallPoll, std::chrono::milliseconds injectedPoll)
@@ -83,4 +83,4 @@ void TimerThread::run() {
   }
 }
 
-}  // namespace platform::dispatch
+}  // namespace velmora::platform::dispatch

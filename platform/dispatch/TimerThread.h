@@ -10,7 +10,7 @@
 #include "platform/dispatch/TimerCore.h"
 #include "platform/dispatch/TimerHeap.h"
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 
 // The one thread of a ThreadScheduler that keeps the deadline heap and fires timers. It
 // starts with the first armed timer. It sleeps until the earliest deadline, but re-reads the
@@ -47,4 +47,4 @@ class TimerThread final : public TimerDriver, public std::enable_shared_from_thi
   bool stopped_ = false;
 };
 
-}  // namespace platform::dispatch
+}  // namespace velmora::platform::dispatch

@@ -15,7 +15,7 @@
 #include "platform/dispatch/TimerCore.h"
 #include "platform/dispatch/TimerHeap.h"
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 namespace {
 
 std::int64_t toMicros(double seconds) {
@@ -662,4 +662,4 @@ std::optional<double> VirtualScheduler::nextTimerDelay() const {
   return static_cast<double>(std::max<std::int64_t>(0, *next - core_->clock->uptime().count())) / 1e6;
 }
 
-}  // namespace platform::dispatch
+}  // namespace velmora::platform::dispatch

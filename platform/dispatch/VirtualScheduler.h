@@ -10,7 +10,7 @@
 #include "platform/core/Clock.h"
 #include "platform/dispatch/Scheduler.h"
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 
 // The scheduler of tests, simulations and whole-scenario benchmarks: every queue runs on the
 // thread that drives the scheduler, against a ManualClock.
@@ -93,4 +93,4 @@ class VirtualScheduler final : public Scheduler {
   std::vector<std::shared_ptr<Queue>> globals_;
 };
 
-}  // namespace platform::dispatch
+}  // namespace velmora::platform::dispatch

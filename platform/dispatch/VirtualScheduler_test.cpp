@@ -10,7 +10,7 @@
 
 #include "platform/core/Log.h"
 
-namespace platform::dispatch {
+namespace velmora::platform::dispatch {
 namespace {
 
 using namespace std::chrono_literals;
@@ -343,4 +343,4 @@ TEST(VirtualSchedulerTest, DestructionDropsPendingWorkAndBreaksCycles) {
 }
 
 }  // namespace
-}  // namespace platform::dispatch
+}  // namespace velmora::platform::dispatch

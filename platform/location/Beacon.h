@@ -5,7 +5,7 @@
 #include "platform/core/Date.h"
 #include "platform/core/Uuid.h"
 
-namespace platform::location {
+namespace velmora::platform::location {
 
 // How near a ranged beacon is, with the platform's numbers.
 enum class Proximity { Unknown = 0, Immediate = 1, Near = 2, Far = 3 };
@@ -25,4 +25,4 @@ struct Beacon {
   friend bool operator==(const Beacon&, const Beacon&) = default;
 };
 
-}  // namespace platform::location
+}  // namespace velmora::platform::location

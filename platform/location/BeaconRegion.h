@@ -11,7 +11,7 @@
 #undef major
 #undef minor
 
-namespace platform::location {
+namespace velmora::platform::location {
 
 // What region monitoring reports about a region, with the platform's numbers.
 enum class RegionState { Unknown = 0, Inside = 1, Outside = 2 };
@@ -60,4 +60,4 @@ class BeaconRegion {
   std::optional<std::uint16_t> minor_;
 };
 
-}  // namespace platform::location
+}  // namespace velmora::platform::location

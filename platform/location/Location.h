@@ -5,7 +5,7 @@
 
 #include "platform/core/Date.h"
 
-namespace platform::location {
+namespace velmora::platform::location {
 
 // One position fix.
 struct Location {
@@ -34,4 +34,4 @@ struct Location {
   friend bool operator==(const Location&, const Location&) = default;
 };
 
-}  // namespace platform::location
+}  // namespace velmora::platform::location

@@ -1,6 +1,6 @@
 #include "platform/location/LocationManager.h"
 
-namespace platform::location {
+namespace velmora::platform::location {
 namespace {
 
 class InertManager final : public LocationManager {
@@ -47,4 +47,4 @@ std::shared_ptr<LocationServices> LocationServices::unavailable() {
   return services;
 }
 
-}  // namespace platform::location
+}  // namespace velmora::platform::location

@@ -10,7 +10,7 @@
 #include "platform/location/BeaconRegion.h"
 #include "platform/location/Location.h"
 
-namespace platform::location {
+namespace velmora::platform::location {
 
 // The user's answer about location use, with the platform's numbers.
 enum class AuthorizationStatus {
@@ -90,4 +90,4 @@ class LocationServices {
   static std::shared_ptr<LocationServices> unavailable();
 };
 
-}  // namespace platform::location
+}  // namespace velmora::platform::location

@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-namespace platform::net {
+namespace velmora::platform::net {
 
 namespace {
 
@@ -50,4 +50,4 @@ std::shared_ptr<BodyStream> BodyStream::withFile(std::filesystem::path path) {
   return std::make_shared<FileBodyStream>(std::move(path));
 }
 
-}  // namespace platform::net
+}  // namespace velmora::platform::net

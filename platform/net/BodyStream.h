@@ -11,7 +11,7 @@
 
 #include "platform/core/Error.h"
 
-namespace platform::net {
+namespace velmora::platform::net {
 
 // A request body read in pieces while it is sent. read() answers the bytes copied (more
 // than 0), 0 at the end, -1 on failure (the task then fails), or kPaused when the stream
@@ -36,4 +36,4 @@ class BodyStream {
 // stream.
 using UploadBody = std::variant<std::string, std::filesystem::path, std::shared_ptr<BodyStream>>;
 
-}  // namespace platform::net
+}  // namespace velmora::platform::net

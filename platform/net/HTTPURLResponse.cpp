@@ -2,7 +2,7 @@
 
 #include "platform/core/AsciiText.h"
 
-namespace platform::net {
+namespace velmora::platform::net {
 
 std::optional<std::string> HTTPURLResponse::headerValue(std::string_view name) const {
   for (const auto& [key, value] : headers) {
@@ -11,4 +11,4 @@ std::optional<std::string> HTTPURLResponse::headerValue(std::string_view name) c
   return std::nullopt;
 }
 
-}  // namespace platform::net
+}  // namespace velmora::platform::net

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-namespace platform::net {
+namespace velmora::platform::net {
 
 // The status line and headers of an HTTP reply.
 struct HTTPURLResponse {
@@ -18,4 +18,4 @@ struct HTTPURLResponse {
   std::optional<std::string> headerValue(std::string_view name) const;
 };
 
-}  // namespace platform::net
+}  // namespace velmora::platform::net

@@ -17,7 +17,7 @@
 
 #include "platform/core/Log.h"
 
-namespace platform::net {
+namespace velmora::platform::net {
 
 std::uint32_t InterfaceReachability::flagsFor(const std::vector<Interface>& interfaces) {
   bool any = false;
@@ -152,4 +152,4 @@ std::shared_ptr<ReachabilityBackend> ReachabilityBackend::hostInterfaces() {
   return backend;
 }
 
-}  // namespace platform::net
+}  // namespace velmora::platform::net

@@ -6,7 +6,7 @@
 
 #include "platform/net/Reachability.h"
 
-namespace platform::net {
+namespace velmora::platform::net {
 
 // Reachability read from the host's network interfaces. The network is reachable when an
 // interface other than loopback is up, running and has an address; it is reached over
@@ -40,4 +40,4 @@ class InterfaceReachability final : public Reachability {
   std::unique_ptr<Watcher> watcher_;
 };
 
-}  // namespace platform::net
+}  // namespace velmora::platform::net

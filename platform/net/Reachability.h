@@ -8,7 +8,7 @@
 
 #include "platform/dispatch/Queue.h"
 
-namespace platform::net {
+namespace velmora::platform::net {
 
 // Reachability flags, with the platform's bit values.
 enum ReachabilityFlag : std::uint32_t {
@@ -52,4 +52,4 @@ class ReachabilityBackend {
   static std::shared_ptr<ReachabilityBackend> hostInterfaces();
 };
 
-}  // namespace platform::net
+}  // namespace velmora::platform::net

@@ -8,7 +8,7 @@
 
 #include <memory>
 
-namespace platform::net {
+namespace velmora::platform::net {
 namespace {
 
 struct X509Free {
@@ -107,4 +107,4 @@ TrustResult ServerTrust::evaluate() const {
   return X509_verify_cert(ctx.get()) == 1 ? TrustResult::Unspecified : TrustResult::RecoverableTrustFailure;
 }
 
-}  // namespace platform::net
+}  // namespace velmora::platform::net

@@ -6,7 +6,7 @@
 
 #include "platform/core/Value.h"
 
-namespace platform::net {
+namespace velmora::platform::net {
 
 // The outcome of evaluating a trust, with the platform's numbers.
 enum class TrustResult : int {
@@ -48,4 +48,4 @@ struct ServerTrust {
   static bool isCertificate(const Bytes& certificate);
 };
 
-}  // namespace platform::net
+}  // namespace velmora::platform::net

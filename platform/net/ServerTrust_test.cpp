@@ -4,7 +4,7 @@
 
 #include "testing/TestCertificates.h"
 
-namespace platform::net {
+namespace velmora::platform::net {
 namespace {
 
 using velmora::testing::TestCertificates;
@@ -41,4 +41,4 @@ TEST(ServerTrustTest, EvaluatesChainAgainstAnchorsAndHost) {
 }
 
 }  // namespace
-}  // namespace platform::net
+}  // namespace velmora::platform::net

@@ -7,7 +7,7 @@
 
 #include <limits>
 
-namespace platform::net {
+namespace velmora::platform::net {
 namespace {
 
 std::string lower(std::string_view text) {
@@ -204,4 +204,4 @@ void URLCache::evictLocked(const std::string& key) {
   index_.erase(found);
 }
 
-}  // namespace platform::net
+}  // namespace velmora::platform::net

@@ -13,7 +13,7 @@
 #include "platform/net/URLRequest.h"
 #include "platform/net/URLSessionReply.h"
 
-namespace platform::net {
+namespace velmora::platform::net {
 
 // A memory cache of HTTP replies, for sessions whose configuration names it.
 //
@@ -64,4 +64,4 @@ class URLCache {
   std::size_t usage_ = 0;
 };
 
-}  // namespace platform::net
+}  // namespace velmora::platform::net

@@ -8,7 +8,7 @@
 #include "platform/net/URLSession.h"
 #include "testing/LoopbackHttpServer.h"
 
-namespace platform::net {
+namespace velmora::platform::net {
 namespace {
 
 using velmora::testing::LoopbackHttpServer;
@@ -141,4 +141,4 @@ TEST(URLCacheTest, SessionAnswersFreshGetsWithoutAskingTheServerAgain) {
 }
 
 }  // namespace
-}  // namespace platform::net
+}  // namespace velmora::platform::net

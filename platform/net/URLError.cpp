@@ -2,7 +2,7 @@
 
 #include <utility>
 
-namespace platform::net {
+namespace velmora::platform::net {
 
 namespace {
 
@@ -41,4 +41,4 @@ Error makeURLError(URLErrorCode code, std::string_view failingURL, std::string_v
   return Error(std::string(kURLErrorDomain), code, std::string(descriptionFor(code)), std::move(info));
 }
 
-}  // namespace platform::net
+}  // namespace velmora::platform::net

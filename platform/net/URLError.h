@@ -6,7 +6,7 @@
 
 #include "platform/core/Error.h"
 
-namespace platform::net {
+namespace velmora::platform::net {
 
 // Errors of the URL session: domain kURLErrorDomain with one of these codes.
 inline constexpr std::string_view kURLErrorDomain = "platform.url";
@@ -33,4 +33,4 @@ enum URLErrorCode : std::int64_t {
 // into userInfo.
 Error makeURLError(URLErrorCode code, std::string_view failingURL, std::string_view detail = {});
 
-}  // namespace platform::net
+}  // namespace velmora::platform::net

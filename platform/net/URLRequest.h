@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-namespace platform::net {
+namespace velmora::platform::net {
 
 // One HTTP request as the URL session sends it. Headers go out in the order given; a header
 // with an empty value is sent as an empty header.
@@ -19,4 +19,4 @@ struct URLRequest {
   double timeoutSeconds = 60;
 };
 
-}  // namespace platform::net
+}  // namespace velmora::platform::net

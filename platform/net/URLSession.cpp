@@ -7,7 +7,7 @@
 #include "platform/net/URLSessionEngine.h"
 #include "platform/net/URLSessionTaskCore.h"
 
-namespace platform::net {
+namespace velmora::platform::net {
 
 // What the session shares with its tasks: the delegate, its queue, the task list and the
 // state of an invalidation that waits for the last task.
@@ -182,4 +182,4 @@ void URLSession::finishTasksAndInvalidate() {
   shared_->checkInvalidated();
 }
 
-}  // namespace platform::net
+}  // namespace velmora::platform::net

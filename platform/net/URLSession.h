@@ -14,7 +14,7 @@
 #include "platform/net/URLSessionDataTask.h"
 #include "platform/net/URLSessionReply.h"
 
-namespace platform::net {
+namespace velmora::platform::net {
 
 class URLSessionEngine;
 
@@ -87,4 +87,4 @@ class URLSession {
   std::shared_ptr<Shared> shared_;
 };
 
-}  // namespace platform::net
+}  // namespace velmora::platform::net

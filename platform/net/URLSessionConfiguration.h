@@ -10,7 +10,7 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/net/ServerTrust.h"
 
-namespace platform::net {
+namespace velmora::platform::net {
 
 class URLCache;
 
@@ -42,4 +42,4 @@ struct URLSessionConfiguration {
   std::vector<std::pair<std::string, std::string>> HTTPAdditionalHeaders;
 };
 
-}  // namespace platform::net
+}  // namespace velmora::platform::net

@@ -6,7 +6,7 @@
 #include "platform/net/URLSessionEngine.h"
 #include "platform/net/URLSessionTaskCore.h"
 
-namespace platform::net {
+namespace velmora::platform::net {
 
 namespace {
 
@@ -99,4 +99,4 @@ std::int64_t URLSessionDataTask::countOfBytesExpectedToSend() const { return cor
 std::int64_t URLSessionDataTask::countOfBytesReceived() const { return core_->bytesReceived.load(); }
 std::int64_t URLSessionDataTask::countOfBytesExpectedToReceive() const { return core_->bytesExpectedToReceive.load(); }
 
-}  // namespace platform::net
+}  // namespace velmora::platform::net

@@ -11,7 +11,7 @@
 #include "platform/net/HTTPURLResponse.h"
 #include "platform/net/URLRequest.h"
 
-namespace platform::net {
+namespace velmora::platform::net {
 
 class URLSessionEngine;
 class URLSessionTaskCore;
@@ -81,4 +81,4 @@ class URLSessionDataTask : public std::enable_shared_from_this<URLSessionDataTas
   std::shared_ptr<UploadBody> body_;  // an upload's file or stream
 };
 
-}  // namespace platform::net
+}  // namespace velmora::platform::net

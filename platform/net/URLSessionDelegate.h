@@ -10,7 +10,7 @@
 #include "platform/net/ServerTrust.h"
 #include "platform/net/URLRequest.h"
 
-namespace platform::net {
+namespace velmora::platform::net {
 
 class URLSessionDataTask;
 
@@ -68,4 +68,4 @@ class URLSessionDelegate {
   virtual void didBecomeInvalidWithError(const std::optional<Error>&) {}
 };
 
-}  // namespace platform::net
+}  // namespace velmora::platform::net

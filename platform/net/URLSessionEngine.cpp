@@ -29,7 +29,7 @@
 #include "platform/net/URLError.h"
 #include "platform/net/URLSessionTaskCore.h"
 
-namespace platform::net {
+namespace velmora::platform::net {
 
 namespace {
 
@@ -1061,4 +1061,4 @@ void URLSessionEngine::shutdown() {
   loop_->shutDown = true;
 }
 
-}  // namespace platform::net
+}  // namespace velmora::platform::net

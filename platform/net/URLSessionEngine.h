@@ -7,7 +7,7 @@
 #include "platform/net/URLSessionConfiguration.h"
 #include "platform/net/URLSessionReply.h"
 
-namespace platform::net {
+namespace velmora::platform::net {
 
 class URLSessionTaskCore;
 
@@ -56,4 +56,4 @@ class URLSessionEngine : public std::enable_shared_from_this<URLSessionEngine> {
   std::unique_ptr<Loop> loop_;
 };
 
-}  // namespace platform::net
+}  // namespace velmora::platform::net

@@ -6,7 +6,7 @@
 #include "platform/core/Error.h"
 #include "platform/net/HTTPURLResponse.h"
 
-namespace platform::net {
+namespace velmora::platform::net {
 
 // How one exchange ended: the body (possibly empty) and the response when the server
 // answered, or an error alone.
@@ -16,4 +16,4 @@ struct URLSessionReply {
   std::optional<Error> error;
 };
 
-}  // namespace platform::net
+}  // namespace velmora::platform::net

@@ -8,7 +8,7 @@
 #include "platform/net/URLCache.h"
 #include "platform/net/URLError.h"
 
-namespace platform::net {
+namespace velmora::platform::net {
 
 URLSessionTaskCore::URLSessionTaskCore(URLSessionDataTask::Completion completion,
                                        std::shared_ptr<dispatch::Queue> queue)
@@ -294,4 +294,4 @@ bool URLSessionTaskCore::finish(std::optional<std::string> data, std::optional<H
   return true;
 }
 
-}  // namespace platform::net
+}  // namespace velmora::platform::net

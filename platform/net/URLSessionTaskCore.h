@@ -15,7 +15,7 @@
 #include "platform/net/URLSessionDataTask.h"
 #include "platform/net/URLSessionDelegate.h"
 
-namespace platform::net {
+namespace velmora::platform::net {
 
 class URLCache;
 class URLSessionEngine;
@@ -122,4 +122,4 @@ class URLSessionTaskCore : public std::enable_shared_from_this<URLSessionTaskCor
   bool responseRefused_ = false;
 };
 
-}  // namespace platform::net
+}  // namespace velmora::platform::net

@@ -18,7 +18,7 @@
 #include "testing/LoopbackTlsServer.h"
 #include "testing/TempDir.h"
 
-namespace platform::net {
+namespace velmora::platform::net {
 namespace {
 
 using velmora::testing::LoopbackHttpServer;
@@ -669,4 +669,4 @@ TEST_F(URLSessionTest, FiveHundredSynchronousRequestsInsideCompletionsAllReturn)
 }
 
 }  // namespace
-}  // namespace platform::net
+}  // namespace velmora::platform::net

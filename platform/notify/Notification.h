@@ -5,7 +5,7 @@
 
 #include "platform/core/Value.h"
 
-namespace platform {
+namespace velmora::platform {
 
 // One notification as posted on a NotificationCenter.
 struct Notification {
@@ -24,4 +24,4 @@ struct Notification {
   }
 };
 
-}  // namespace platform
+}  // namespace velmora::platform

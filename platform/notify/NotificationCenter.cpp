@@ -4,7 +4,7 @@
 
 #include "platform/core/Log.h"
 
-namespace platform {
+namespace velmora::platform {
 
 class NotificationCenter::Observer {
  public:
@@ -93,4 +93,4 @@ void NotificationCenter::post(std::string name, std::shared_ptr<void> object, Di
   post(Notification{std::move(name), std::move(object), std::move(userInfo)});
 }
 
-}  // namespace platform
+}  // namespace velmora::platform

@@ -10,7 +10,7 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/notify/Notification.h"
 
-namespace platform {
+namespace velmora::platform {
 
 // Delivers notifications by name to the observers registered for them.
 //
@@ -52,4 +52,4 @@ class NotificationCenter {
   std::vector<ObserverToken> observers_;  // in registration order
 };
 
-}  // namespace platform
+}  // namespace velmora::platform

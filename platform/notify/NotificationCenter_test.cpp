@@ -10,7 +10,7 @@
 #include "platform/dispatch/ThreadScheduler.h"
 #include "platform/dispatch/VirtualScheduler.h"
 
-namespace platform {
+namespace velmora::platform {
 namespace {
 
 TEST(NotificationCenterTest, SynchronousObserversRunOnThePosterInRegistrationOrder) {
@@ -192,4 +192,4 @@ TEST(NotificationCenterTest, DefaultCenterConnectsPostersAndObserversAcrossThrea
 }
 
 }  // namespace
-}  // namespace platform
+}  // namespace velmora::platform

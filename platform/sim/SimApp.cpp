@@ -1,6 +1,6 @@
 #include "platform/sim/SimApp.h"
 
-namespace platform::sim {
+namespace velmora::platform::sim {
 
 using app::ApplicationState;
 
@@ -132,4 +132,4 @@ std::vector<SimApp::ActivityRecord> SimApp::backgroundActivityLog() const {
   return out;
 }
 
-}  // namespace platform::sim
+}  // namespace velmora::platform::sim

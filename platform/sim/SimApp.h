@@ -12,7 +12,7 @@
 #include "platform/notify/NotificationCenter.h"
 #include "platform/sim/SimTimeline.h"
 
-namespace platform::sim {
+namespace velmora::platform::sim {
 
 // A scripted application lifecycle. Each step runs on the main queue: the state changes,
 // then its notification is posted (sender: this object as an Application), so an observer
@@ -81,4 +81,4 @@ class SimApp : public app::Application, public std::enable_shared_from_this<SimA
   std::vector<std::shared_ptr<Activity>> activities_;  // every one begun, in order
 };
 
-}  // namespace platform::sim
+}  // namespace velmora::platform::sim

@@ -5,7 +5,7 @@
 #include "platform/dispatch/VirtualScheduler.h"
 #include "testing/TempDir.h"
 
-namespace platform::sim {
+namespace velmora::platform::sim {
 namespace {
 
 using app::ApplicationState;
@@ -94,4 +94,4 @@ TEST(HostProcessApplicationTest, IsAlwaysActiveWithoutAdvertisingManager) {
 }
 
 }  // namespace
-}  // namespace platform::sim
+}  // namespace velmora::platform::sim

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace platform::sim {
+namespace velmora::platform::sim {
 
 std::shared_ptr<SimBeaconApplication> SimBeaconApplication::install(std::shared_ptr<SimGattServer> server,
                                                                     std::shared_ptr<SimTimeline> timeline,
@@ -134,4 +134,4 @@ void SimBeaconApplication::answer(const Bytes& reply) {
   } while (offset < total);
 }
 
-}  // namespace platform::sim
+}  // namespace velmora::platform::sim

@@ -12,7 +12,7 @@
 #include "platform/sim/SimGattServer.h"
 #include "platform/sim/SimTimeline.h"
 
-namespace platform::sim {
+namespace velmora::platform::sim {
 
 // The configuration side of a simulated beacon, installed as the write handler of its Control
 // characteristic on a SimGattServer:
@@ -92,4 +92,4 @@ class SimBeaconApplication : public std::enable_shared_from_this<SimBeaconApplic
   std::function<void(const Bytes&)> listener_;
 };
 
-}  // namespace platform::sim
+}  // namespace velmora::platform::sim

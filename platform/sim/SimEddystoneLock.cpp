@@ -4,7 +4,7 @@
 
 #include "platform/crypto/Aes.h"
 
-namespace platform::sim {
+namespace velmora::platform::sim {
 
 std::shared_ptr<SimEddystoneLock> SimEddystoneLock::install(std::shared_ptr<SimGattServer> server,
                                                             Characteristics uuids, Bytes passcode, bool locked) {
@@ -85,4 +85,4 @@ void SimEddystoneLock::lockStateWritten(SimGattServer& server, const Bytes& valu
   server.setValue(uuids_.lockState, Bytes{state});
 }
 
-}  // namespace platform::sim
+}  // namespace velmora::platform::sim

@@ -8,7 +8,7 @@
 #include "platform/core/Value.h"
 #include "platform/sim/SimGattServer.h"
 
-namespace platform::sim {
+namespace velmora::platform::sim {
 
 // The lock of a simulated Eddystone configuration service, installed as the write handler of
 // its Lockstate and Unlock characteristics on a SimGattServer:
@@ -58,4 +58,4 @@ class SimEddystoneLock : public std::enable_shared_from_this<SimEddystoneLock> {
   std::vector<Bytes> answers_;
 };
 
-}  // namespace platform::sim
+}  // namespace velmora::platform::sim

@@ -3,7 +3,7 @@
 #include "platform/crypto/Aes.h"
 #include "platform/crypto/Cmac.h"
 
-namespace platform::sim {
+namespace velmora::platform::sim {
 
 namespace {
 
@@ -108,4 +108,4 @@ std::vector<Bytes> SimEncryptedSettingsSink::vectors() const {
   return vectors_;
 }
 
-}  // namespace platform::sim
+}  // namespace velmora::platform::sim

@@ -7,7 +7,7 @@
 
 #include "platform/core/Value.h"
 
-namespace platform::sim {
+namespace velmora::platform::sim {
 
 // The part of a simulated beacon that takes encrypted settings over Control:
 //
@@ -66,4 +66,4 @@ class SimEncryptedSettingsSink {
   std::vector<Bytes> vectors_;
 };
 
-}  // namespace platform::sim
+}  // namespace velmora::platform::sim

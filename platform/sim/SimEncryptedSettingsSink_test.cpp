@@ -5,7 +5,7 @@
 #include "platform/crypto/Aes.h"
 #include "platform/crypto/Cmac.h"
 
-namespace platform::sim {
+namespace velmora::platform::sim {
 namespace {
 
 Bytes range(std::size_t n, std::uint8_t from = 0) {
@@ -86,4 +86,4 @@ TEST(SimEncryptedSettingsSink, RefusesBrokenTransfersWithACode) {
 }
 
 }  // namespace
-}  // namespace platform::sim
+}  // namespace velmora::platform::sim

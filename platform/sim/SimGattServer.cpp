@@ -5,7 +5,7 @@
 
 #include "platform/bluetooth/Peripheral.h"
 
-namespace platform::sim {
+namespace velmora::platform::sim {
 
 using bluetooth::BluetoothUUID;
 
@@ -247,4 +247,4 @@ void SimGattServer::deliverLocked(double latency, Kind kind, BluetoothUUID uuid,
   });
 }
 
-}  // namespace platform::sim
+}  // namespace velmora::platform::sim

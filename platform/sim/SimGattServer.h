@@ -15,7 +15,7 @@
 #include "platform/core/Value.h"
 #include "platform/sim/SimTimeline.h"
 
-namespace platform::sim {
+namespace velmora::platform::sim {
 
 // The GATT server of a simulated beacon, for tests and host apps that drive a configurable
 // beacon without a radio. Give it to SimRadio::setGattServer for a peripheral; a central that
@@ -156,4 +156,4 @@ class SimGattServer : public std::enable_shared_from_this<SimGattServer> {
   bool stalled_ = false;
 };
 
-}  // namespace platform::sim
+}  // namespace velmora::platform::sim

@@ -11,7 +11,7 @@
 #include "platform/dispatch/VirtualScheduler.h"
 #include "testing/SimGattLink.h"
 
-namespace platform::sim {
+namespace velmora::platform::sim {
 namespace {
 
 using bluetooth::BluetoothUUID;
@@ -252,4 +252,4 @@ TEST(SimGattServerThreads, ARequestSentOnSeeingTheLinkUpIsAnswered) {
 }
 
 }  // namespace
-}  // namespace platform::sim
+}  // namespace velmora::platform::sim

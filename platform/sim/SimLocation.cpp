@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace platform::sim {
+namespace velmora::platform::sim {
 
 using location::AuthorizationStatus;
 using location::Beacon;
@@ -459,4 +459,4 @@ std::vector<std::shared_ptr<SimLocationManager>> SimLocation::managersLocked() c
   return out;
 }
 
-}  // namespace platform::sim
+}  // namespace velmora::platform::sim

@@ -13,7 +13,7 @@
 #include "platform/sim/SimRadio.h"
 #include "platform/sim/SimTimeline.h"
 
-namespace platform::sim {
+namespace velmora::platform::sim {
 
 class SimLocationManager;
 
@@ -115,4 +115,4 @@ class SimLocation : public location::LocationServices, public std::enable_shared
   std::vector<std::weak_ptr<SimLocationManager>> managers_;
 };
 
-}  // namespace platform::sim
+}  // namespace velmora::platform::sim

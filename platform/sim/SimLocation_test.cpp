@@ -5,7 +5,7 @@
 
 #include "platform/dispatch/VirtualScheduler.h"
 
-namespace platform::sim {
+namespace velmora::platform::sim {
 namespace {
 
 using location::AuthorizationStatus;
@@ -191,4 +191,4 @@ TEST_F(LocationFixture, PositionsHonourTheDistanceFilter) {
 }
 
 }  // namespace
-}  // namespace platform::sim
+}  // namespace velmora::platform::sim

@@ -7,7 +7,7 @@
 #include "platform/sim/SimLoginResponder.h"
 #include "platform/sim/SimTimeline.h"
 
-namespace platform::sim {
+namespace velmora::platform::sim {
 namespace {
 
 using bluetooth::BluetoothUUID;
@@ -126,4 +126,4 @@ TEST(SimEddystoneLock, UnlocksOnTheRightAnswerAndChangesThePasscode) {
 }
 
 }  // namespace
-}  // namespace platform::sim
+}  // namespace velmora::platform::sim

@@ -4,7 +4,7 @@
 
 #include "platform/crypto/Aes.h"
 
-namespace platform::sim {
+namespace velmora::platform::sim {
 
 namespace {
 
@@ -104,4 +104,4 @@ void SimLoginResponder::written(SimGattServer& server, const Bytes& milk) {
   server.notify(uuids_.indicator, std::move(*verdict));
 }
 
-}  // namespace platform::sim
+}  // namespace velmora::platform::sim

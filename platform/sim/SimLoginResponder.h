@@ -11,7 +11,7 @@
 #include "platform/core/Value.h"
 #include "platform/sim/SimGattServer.h"
 
-namespace platform::sim {
+namespace velmora::platform::sim {
 
 // The login side of a simulated configurable beacon, installed as the write handler of its
 // Milk characteristic on a SimGattServer:
@@ -74,4 +74,4 @@ class SimLoginResponder : public std::enable_shared_from_this<SimLoginResponder>
   bool loggedIn_ = false;
 };
 
-}  // namespace platform::sim
+}  // namespace velmora::platform::sim

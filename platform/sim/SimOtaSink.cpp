@@ -6,7 +6,7 @@
 #include "platform/crypto/Digest.h"
 #include "platform/sim/SimRadio.h"
 
-namespace platform::sim {
+namespace velmora::platform::sim {
 namespace {
 
 constexpr std::uint8_t kGoDFU = 0x03;
@@ -324,4 +324,4 @@ void SimOtaSink::advertiseTick(std::uint64_t generation, std::size_t index) {
   });
 }
 
-}  // namespace platform::sim
+}  // namespace velmora::platform::sim

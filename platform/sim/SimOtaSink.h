@@ -16,7 +16,7 @@
 #include "platform/sim/SimGattServer.h"
 #include "platform/sim/SimTimeline.h"
 
-namespace platform::sim {
+namespace velmora::platform::sim {
 
 class SimRadio;
 
@@ -166,4 +166,4 @@ class SimOtaSink : public std::enable_shared_from_this<SimOtaSink> {
   std::optional<Bytes> installed_;
 };
 
-}  // namespace platform::sim
+}  // namespace velmora::platform::sim

@@ -8,7 +8,7 @@
 #include "platform/sim/SimBeaconApplication.h"
 #include "platform/sim/SimRadio.h"
 
-namespace platform::sim {
+namespace velmora::platform::sim {
 namespace {
 
 using bluetooth::BluetoothUUID;
@@ -277,4 +277,4 @@ TEST(SimOtaSink, AScriptedNotificationGoesOutOnceItsRecordIsTaken) {
 }
 
 }  // namespace
-}  // namespace platform::sim
+}  // namespace velmora::platform::sim

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <set>
 
-namespace platform::sim {
+namespace velmora::platform::sim {
 
 using bluetooth::AdvertisementData;
 using bluetooth::BluetoothUUID;
@@ -610,9 +610,9 @@ std::optional<std::string> SimRadio::nameOf(const Uuid& peripheral) const {
   return it != known_.end() ? it->second : std::nullopt;
 }
 
-}  // namespace platform::sim
+}  // namespace velmora::platform::sim
 
-namespace platform::sim {
+namespace velmora::platform::sim {
 
 void SimRadio::setGattServer(const Uuid& peripheral, std::shared_ptr<SimGattServer> server) {
   std::lock_guard lock(mutex_);
@@ -626,4 +626,4 @@ std::shared_ptr<SimGattServer> SimRadio::gattServerFor(const Uuid& peripheral) c
   return it == gattServers_.end() ? nullptr : it->second;
 }
 
-}  // namespace platform::sim
+}  // namespace velmora::platform::sim

@@ -16,7 +16,7 @@
 #include "platform/sim/SimTimeline.h"
 #include "platform/sim/SimTrace.h"
 
-namespace platform::sim {
+namespace velmora::platform::sim {
 
 class SimCentral;
 
@@ -135,4 +135,4 @@ class SimRadio : public std::enable_shared_from_this<SimRadio> {
   std::atomic<std::uint64_t> sent_{0};
 };
 
-}  // namespace platform::sim
+}  // namespace velmora::platform::sim

@@ -4,7 +4,7 @@
 
 #include "platform/dispatch/VirtualScheduler.h"
 
-namespace platform::sim {
+namespace velmora::platform::sim {
 namespace {
 
 using bluetooth::AdvertisementData;
@@ -254,4 +254,4 @@ TEST_F(RadioFixture, ConnectionsFollowTheirScript) {
 }
 
 }  // namespace
-}  // namespace platform::sim
+}  // namespace velmora::platform::sim

@@ -1,6 +1,6 @@
 #include "platform/sim/SimReachability.h"
 
-namespace platform::sim {
+namespace velmora::platform::sim {
 
 class SimReachability::Target final : public net::Reachability {
  public:
@@ -96,4 +96,4 @@ void SimReachability::removeNotifier(std::uint64_t id) {
   notifiers_.erase(id);
 }
 
-}  // namespace platform::sim
+}  // namespace velmora::platform::sim

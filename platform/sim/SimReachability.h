@@ -9,7 +9,7 @@
 #include "platform/net/Reachability.h"
 #include "platform/sim/SimTimeline.h"
 
-namespace platform::sim {
+namespace velmora::platform::sim {
 
 // Scripted reachability: every target (internet, host, address) reads the same flags.
 // A change is reported to each started notifier on its queue; setting the same flags
@@ -53,4 +53,4 @@ class SimReachability : public net::ReachabilityBackend, public std::enable_shar
   std::uint64_t nextId_ = 1;
 };
 
-}  // namespace platform::sim
+}  // namespace velmora::platform::sim

@@ -5,7 +5,7 @@
 #include "platform/dispatch/VirtualScheduler.h"
 #include "platform/net/InterfaceReachability.h"
 
-namespace platform::sim {
+namespace velmora::platform::sim {
 namespace {
 
 TEST(SimReachabilityTest, ScriptedFlagsReachStartedNotifiersOnTheirQueues) {
@@ -68,4 +68,4 @@ TEST(InterfaceReachabilityTest, FlagsFromInterfaces) {
 }
 
 }  // namespace
-}  // namespace platform::sim
+}  // namespace velmora::platform::sim

@@ -2,7 +2,7 @@
 
 #include "platform/crypto/Digest.h"
 
-namespace platform::sim {
+namespace velmora::platform::sim {
 
 std::shared_ptr<SimSettingsSink> SimSettingsSink::install(const std::shared_ptr<SimBeaconApplication>& app,
                                                           std::shared_ptr<SimGattServer> server,
@@ -168,4 +168,4 @@ std::uint8_t SimEddystoneSlots::activeSlot() const {
   return active_;
 }
 
-}  // namespace platform::sim
+}  // namespace velmora::platform::sim

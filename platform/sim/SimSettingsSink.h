@@ -13,7 +13,7 @@
 #include "platform/sim/SimGattServer.h"
 #include "platform/sim/SimTimeline.h"
 
-namespace platform::sim {
+namespace velmora::platform::sim {
 
 // The settings side of a simulated configurable beacon, listening to the Control writes of
 // its SimBeaconApplication and answering on Indicator:
@@ -110,4 +110,4 @@ class SimEddystoneSlots : public std::enable_shared_from_this<SimEddystoneSlots>
   std::vector<std::optional<Bytes>> slots_ = std::vector<std::optional<Bytes>>(256);
 };
 
-}  // namespace platform::sim
+}  // namespace velmora::platform::sim

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-namespace platform::sim {
+namespace velmora::platform::sim {
 
 std::int64_t SimTimeline::toMicros(double seconds) {
   if (!(seconds > 0)) return 0;
@@ -91,4 +91,4 @@ void SimTimeline::fire() {
   }
 }
 
-}  // namespace platform::sim
+}  // namespace velmora::platform::sim

@@ -11,7 +11,7 @@
 
 #include "platform/dispatch/Scheduler.h"
 
-namespace platform::sim {
+namespace velmora::platform::sim {
 
 // The clock work of a simulation: work due at given uptimes, run in time order (ties in
 // the order they were added) on the simulation's own serial queue, driven by one monotonic
@@ -62,4 +62,4 @@ class SimTimeline : public std::enable_shared_from_this<SimTimeline> {
   bool firing_ = false;
 };
 
-}  // namespace platform::sim
+}  // namespace velmora::platform::sim

@@ -5,7 +5,7 @@
 #include <charconv>
 #include <fmt/format.h>
 
-namespace platform::sim {
+namespace velmora::platform::sim {
 namespace {
 
 using bluetooth::BluetoothUUID;
@@ -265,4 +265,4 @@ std::optional<SimTrace> SimTrace::parse(std::string_view text, TraceError* error
   return trace;
 }
 
-}  // namespace platform::sim
+}  // namespace velmora::platform::sim

@@ -10,7 +10,7 @@
 #include "platform/bluetooth/Central.h"
 #include "platform/core/Uuid.h"
 
-namespace platform::sim {
+namespace velmora::platform::sim {
 
 // A recorded (or written) stretch of radio traffic, played by SimRadio.
 //
@@ -77,4 +77,4 @@ class SimTrace {
   std::vector<TraceEvent> events_;
 };
 
-}  // namespace platform::sim
+}  // namespace velmora::platform::sim

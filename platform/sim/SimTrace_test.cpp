@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace platform::sim {
+namespace velmora::platform::sim {
 namespace {
 
 using bluetooth::BluetoothUUID;
@@ -106,4 +106,4 @@ TEST(SimTraceTest, ABadLineRejectsTheTraceNamingLineAndField) {
 }
 
 }  // namespace
-}  // namespace platform::sim
+}  // namespace velmora::platform::sim

@@ -4,7 +4,7 @@
 
 #include "platform/crypto/Crc16.h"
 
-namespace platform::sim {
+namespace velmora::platform::sim {
 
 namespace {
 
@@ -143,4 +143,4 @@ SimBeaconApplication::Answer SimTransportEngine::receive(const Bytes& packet) {
   return SimBeaconApplication::Answer::silence();
 }
 
-}  // namespace platform::sim
+}  // namespace velmora::platform::sim

@@ -10,7 +10,7 @@
 #include "platform/core/Value.h"
 #include "platform/sim/SimBeaconApplication.h"
 
-namespace platform::sim {
+namespace velmora::platform::sim {
 
 // The beacon's side of the serial transport, as a request handler of a SimBeaconApplication:
 // each request-data request is one packet (rfu, ctrl, length LE, payload, CRC-16/ARC LE).
@@ -80,4 +80,4 @@ class SimTransportEngine : public std::enable_shared_from_this<SimTransportEngin
   bool awaitingReplyRequest_ = false;
 };
 
-}  // namespace platform::sim
+}  // namespace velmora::platform::sim

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace platform::sim {
+namespace velmora::platform::sim {
 namespace {
 
 using Engine = SimTransportEngine;
@@ -74,4 +74,4 @@ TEST(SimTransportEngineTest, FaultsTakeThePlaceOfOneAnswer) {
 }
 
 }  // namespace
-}  // namespace platform::sim
+}  // namespace velmora::platform::sim

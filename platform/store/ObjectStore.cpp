@@ -9,7 +9,7 @@
 #include "platform/core/Log.h"
 #include "platform/store/StoreSchema.h"
 
-namespace platform::store {
+namespace velmora::platform::store {
 
 namespace {
 constexpr std::string_view kLog = "store";
@@ -182,4 +182,4 @@ void ObjectStore::drop(Batch& batch) {
   // The work's captures die outside the lock.
 }
 
-}  // namespace platform::store
+}  // namespace velmora::platform::store

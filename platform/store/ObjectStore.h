@@ -16,7 +16,7 @@ namespace SQLite {
 class Database;
 }
 
-namespace platform::store {
+namespace velmora::platform::store {
 
 // How opening went.
 enum class OpenOutcome {
@@ -88,4 +88,4 @@ class ObjectStore : public std::enable_shared_from_this<ObjectStore> {
 // Deletes a store file and its -wal, -shm and -journal companions; missing ones are fine.
 void removeStoreFiles(const std::filesystem::path& file);
 
-}  // namespace platform::store
+}  // namespace velmora::platform::store

@@ -9,7 +9,7 @@
 #include "platform/store/ObjectStore.h"
 #include "testing/TempDir.h"
 
-namespace platform::store {
+namespace velmora::platform::store {
 namespace {
 
 // Threads mixing async and waiting writes, fetches, counts and saves on one store lose
@@ -98,4 +98,4 @@ TEST(ObjectStoreThreadsTest, EachThreadsWorkRunsInOrderAndBeforeItsLaterWaits) {
 }
 
 }  // namespace
-}  // namespace platform::store
+}  // namespace velmora::platform::store

@@ -12,7 +12,7 @@
 #include "platform/store/StoreSchema.h"
 #include "testing/TempDir.h"
 
-namespace platform::store {
+namespace velmora::platform::store {
 namespace {
 
 using dispatch::VirtualScheduler;
@@ -571,4 +571,4 @@ TEST(StoreModelTest, DescriptionReadsBackAndUnsoundModelsAreNamed) {
 }
 
 }  // namespace
-}  // namespace platform::store
+}  // namespace velmora::platform::store

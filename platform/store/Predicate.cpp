@@ -1,6 +1,6 @@
 #include "platform/store/Predicate.h"
 
-namespace platform::store {
+namespace velmora::platform::store {
 
 Predicate Predicate::compare(std::string keyPath, Op op, Value value) {
   auto n = std::make_shared<Node>();
@@ -68,4 +68,4 @@ Predicate Predicate::negate(Predicate p) {
   return Predicate(std::move(n));
 }
 
-}  // namespace platform::store
+}  // namespace velmora::platform::store

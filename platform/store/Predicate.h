@@ -6,7 +6,7 @@
 
 #include "platform/core/Value.h"
 
-namespace platform::store {
+namespace velmora::platform::store {
 
 // A query condition as a tree, compiled to SQL with bound parameters (never with values
 // spliced into the text). A default-made predicate is "none": it matches every row, and
@@ -69,4 +69,4 @@ struct SortDescriptor {
   bool ascending = true;
 };
 
-}  // namespace platform::store
+}  // namespace velmora::platform::store

@@ -8,7 +8,7 @@
 
 #include "platform/core/Log.h"
 
-namespace platform::store {
+namespace velmora::platform::store {
 
 namespace {
 constexpr std::string_view kLog = "store";
@@ -595,4 +595,4 @@ void StoreContext::rollback() {
   }
 }
 
-}  // namespace platform::store
+}  // namespace velmora::platform::store

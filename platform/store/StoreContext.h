@@ -23,7 +23,7 @@ class Database;
 class Statement;
 }  // namespace SQLite
 
-namespace platform::store {
+namespace velmora::platform::store {
 
 // Errors of the object store.
 namespace storeerror {
@@ -179,4 +179,4 @@ class StoreContext {
   std::map<const Entity*, std::vector<std::int64_t>> touched_;
 };
 
-}  // namespace platform::store
+}  // namespace velmora::platform::store

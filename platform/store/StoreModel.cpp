@@ -4,7 +4,7 @@
 
 #include <set>
 
-namespace platform::store {
+namespace velmora::platform::store {
 
 std::string_view attributeTypeName(AttributeType type) {
   switch (type) {
@@ -111,4 +111,4 @@ std::string Model::hash() const {
   return fmt::format("{:016x}", h);
 }
 
-}  // namespace platform::store
+}  // namespace velmora::platform::store

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-namespace platform::store {
+namespace velmora::platform::store {
 
 // How an attribute's values are kept. Integers are stored at full 64-bit width whatever
 // their declared width; floats are rounded through a 32-bit float when written; dates are
@@ -76,4 +76,4 @@ class Model {
   std::vector<Entity> entities_;
 };
 
-}  // namespace platform::store
+}  // namespace velmora::platform::store

@@ -7,7 +7,7 @@
 
 #include "platform/store/StoreSql.h"
 
-namespace platform::store {
+namespace velmora::platform::store {
 
 namespace {
 
@@ -165,4 +165,4 @@ SchemaResult prepareSchema(SQLite::Database& db, const Model& model) {
   return SchemaResult::Migrated;
 }
 
-}  // namespace platform::store
+}  // namespace velmora::platform::store

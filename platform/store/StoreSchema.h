@@ -9,7 +9,7 @@ namespace SQLite {
 class Database;
 }
 
-namespace platform::store {
+namespace velmora::platform::store {
 
 // The table that names the model a store file was made by.
 inline constexpr std::string_view kMetadataTable = "store_metadata";
@@ -29,4 +29,4 @@ enum class SchemaResult { Created, Current, Migrated, Incompatible };
 // nothing and answers Incompatible. Throws what the connection throws.
 SchemaResult prepareSchema(SQLite::Database& db, const Model& model);
 
-}  // namespace platform::store
+}  // namespace velmora::platform::store

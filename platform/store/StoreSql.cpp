@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-namespace platform::store {
+namespace velmora::platform::store {
 
 std::string quoteIdentifier(std::string_view name) {
   std::string out = "\"";
@@ -348,4 +348,4 @@ std::vector<std::string> createTableStatements(const Model& model, const Entity&
   return out;
 }
 
-}  // namespace platform::store
+}  // namespace velmora::platform::store

@@ -10,7 +10,7 @@
 #include "platform/store/Predicate.h"
 #include "platform/store/StoreModel.h"
 
-namespace platform::store {
+namespace velmora::platform::store {
 
 // A value as SQLite takes it: NULL, an integer, a real or a text.
 using SqlValue = std::variant<std::monostate, std::int64_t, double, std::string>;
@@ -52,4 +52,4 @@ std::string columnDefinition(const Attribute& attribute);
 std::string foreignKeyColumn(const Model& model, const Relationship& toOne);
 std::string indexStatement(const Entity& entity, std::string_view column);
 
-}  // namespace platform::store
+}  // namespace velmora::platform::store

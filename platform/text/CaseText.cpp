@@ -4,7 +4,7 @@
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 
-namespace platform::text {
+namespace velmora::platform::text {
 
 namespace {
 
@@ -31,4 +31,4 @@ std::string lowercased(std::string_view text) {
   return out;
 }
 
-}  // namespace platform::text
+}  // namespace velmora::platform::text

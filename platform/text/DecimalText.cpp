@@ -5,7 +5,7 @@
 #include <charconv>
 #include <cmath>
 
-namespace platform::text {
+namespace velmora::platform::text {
 
 std::string decimalText(double value, int maxFractionDigits) {
   if (std::isnan(value)) return "NaN";
@@ -24,4 +24,4 @@ std::string decimalText(double value, int maxFractionDigits) {
   return out;
 }
 
-}  // namespace platform::text
+}  // namespace velmora::platform::text

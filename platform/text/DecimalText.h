@@ -2,7 +2,7 @@
 
 #include <string>
 
-namespace platform::text {
+namespace velmora::platform::text {
 
 // A number as plain decimal text whatever the locale: a point as decimal separator, no
 // grouping, a minus sign for negatives, at most maxFractionDigits fraction digits (rounded
@@ -10,4 +10,4 @@ namespace platform::text {
 // "NaN", infinities "+∞" and "-∞".
 std::string decimalText(double value, int maxFractionDigits);
 
-}  // namespace platform::text
+}  // namespace velmora::platform::text

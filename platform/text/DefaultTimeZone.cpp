@@ -2,7 +2,7 @@
 
 #include "platform/text/TimeZone.h"
 
-namespace platform::text {
+namespace velmora::platform::text {
 
 struct DefaultTimeZone::Restorer::Saved {
   TimeZone zone;
@@ -21,4 +21,4 @@ DefaultTimeZone::Restorer::Restorer() : saved_(std::make_unique<Saved>(Saved{Tim
 
 DefaultTimeZone::Restorer::~Restorer() { saved_->zone.makeDefault(); }
 
-}  // namespace platform::text
+}  // namespace velmora::platform::text

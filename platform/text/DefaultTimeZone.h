@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace platform::text {
+namespace velmora::platform::text {
 
 // The device's current time zone: the zone in which dates without an offset are read
 // (FixedDateFormat). It starts as the host's zone; a test or a simulation sets another.
@@ -33,4 +33,4 @@ class DefaultTimeZone {
   };
 };
 
-}  // namespace platform::text
+}  // namespace velmora::platform::text

@@ -3,7 +3,7 @@
 #include "platform/text/FixedLayout.h"
 #include "platform/text/LibraryDateFormat.h"
 
-namespace platform::text {
+namespace velmora::platform::text {
 
 namespace {
 
@@ -46,4 +46,4 @@ std::optional<Date> FixedDateFormat::parse(std::string_view text) const {
   return (impl_->zone ? *impl_->zone : TimeZone::current()).instantOfWallTime(wall);
 }
 
-}  // namespace platform::text
+}  // namespace velmora::platform::text

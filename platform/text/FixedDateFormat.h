@@ -8,7 +8,7 @@
 #include "platform/core/Date.h"
 #include "platform/text/TimeZone.h"
 
-namespace platform::text {
+namespace velmora::platform::text {
 
 // A parser for one fixed wire format of date and time, such as "yyyy-MM-dd'T'HH:mm:ss".
 //
@@ -52,4 +52,4 @@ class FixedDateFormat {
   std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace platform::text
+}  // namespace velmora::platform::text

@@ -13,7 +13,7 @@
 #include "platform/text/FixedDateFormat.h"
 #include "platform/text/LibraryDateFormat.h"
 
-namespace platform::text {
+namespace velmora::platform::text {
 namespace {
 
 struct Layout {
@@ -241,4 +241,4 @@ TEST(FixedDateFormatCrossCheckTest, AgreesInAFixedZoneToo) {
 }
 
 }  // namespace
-}  // namespace platform::text
+}  // namespace velmora::platform::text

@@ -13,12 +13,12 @@
 #include "platform/text/LibraryDateFormat.h"
 #include "testing/ScopedTimeZone.h"
 
-namespace platform {
+namespace velmora::platform {
 // Readable dates in assertion messages.
 static void PrintTo(const Date& d, std::ostream* os) { *os << d.iso8601(); }
-}  // namespace platform
+}  // namespace velmora::platform
 
-namespace platform::text {
+namespace velmora::platform::text {
 namespace {
 
 constexpr std::string_view kSeconds = "yyyy-MM-dd'T'HH:mm:ss";
@@ -242,4 +242,4 @@ TEST(FixedDateFormatTest, ParsesWhileAnotherThreadChangesTheDefaultZoneSeeOneZon
 }
 
 }  // namespace
-}  // namespace platform::text
+}  // namespace velmora::platform::text

@@ -8,7 +8,7 @@
 
 #include <mutex>
 
-namespace platform::text {
+namespace velmora::platform::text {
 
 struct FixedDateFormatter::Impl {
   // ICU formatters are not safe for concurrent use; every call holds the lock.
@@ -51,4 +51,4 @@ std::string FixedDateFormatter::format(Date date) const {
   return text;
 }
 
-}  // namespace platform::text
+}  // namespace velmora::platform::text

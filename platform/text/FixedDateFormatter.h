@@ -6,7 +6,7 @@
 
 #include "platform/core/Date.h"
 
-namespace platform::text {
+namespace velmora::platform::text {
 
 // Writes dates in one fixed wire format, such as "yyyy-MM-dd'T'HH:mm:ssZZZ" (which gives
 // "2014-05-06T14:50:30+0530"): the writing side of FixedDateFormat.
@@ -38,4 +38,4 @@ class FixedDateFormatter {
   std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace platform::text
+}  // namespace velmora::platform::text

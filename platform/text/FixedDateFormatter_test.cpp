@@ -5,7 +5,7 @@
 #include "platform/text/DefaultTimeZone.h"
 #include "platform/text/FixedDateFormat.h"
 
-namespace platform::text {
+namespace velmora::platform::text {
 namespace {
 
 class ZoneScope {
@@ -47,4 +47,4 @@ TEST(FixedDateFormatter, DropsFractionsDownwardsAlsoBeforeTheEpoch) {
 }
 
 }  // namespace
-}  // namespace platform::text
+}  // namespace velmora::platform::text

@@ -2,7 +2,7 @@
 
 #include <array>
 
-namespace platform::text {
+namespace velmora::platform::text {
 
 namespace {
 
@@ -187,4 +187,4 @@ std::optional<FixedLayout::Fields> FixedLayout::read(std::string_view text) cons
   return f;
 }
 
-}  // namespace platform::text
+}  // namespace velmora::platform::text

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-namespace platform::text {
+namespace velmora::platform::text {
 
 // A date pattern compiled to fixed positions: each field a run of digits of one width at one
 // place, literals between them byte for byte. It reads the pattern letters that fixed wire
@@ -56,4 +56,4 @@ class FixedLayout {
   bool hasOffset_ = false;
 };
 
-}  // namespace platform::text
+}  // namespace velmora::platform::text

@@ -10,7 +10,7 @@
 #include <cmath>
 #include <mutex>
 
-namespace platform::text {
+namespace velmora::platform::text {
 
 struct LibraryDateFormat::Impl {
   // The library's formatters are not safe for concurrent use; every parse holds the lock.
@@ -69,4 +69,4 @@ std::optional<Date> LibraryDateFormat::parse(std::string_view text) const {
   return Date::fromUnixMicros(static_cast<std::int64_t>(std::llround(millis)) * 1000);
 }
 
-}  // namespace platform::text
+}  // namespace velmora::platform::text

@@ -8,7 +8,7 @@
 #include "platform/core/Date.h"
 #include "platform/text/TimeZone.h"
 
-namespace platform::text {
+namespace velmora::platform::text {
 
 // A fixed date format read by the calendar library's own date formatter: the POSIX locale
 // "en_US_POSIX", the library's Gregorian calendar (Julian before October 1582), not lenient,
@@ -32,4 +32,4 @@ class LibraryDateFormat {
   std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace platform::text
+}  // namespace velmora::platform::text

@@ -3,7 +3,7 @@
 #include "platform/text/CaseText.h"
 #include "platform/text/DecimalText.h"
 
-namespace platform::text {
+namespace velmora::platform::text {
 namespace {
 
 TEST(CaseTextTest, ComparesAndLowersByUnicodeRules) {
@@ -25,4 +25,4 @@ TEST(DecimalTextTest, WritesAPointAndAtMostTheFractionDigitsAskedFor) {
 }
 
 }  // namespace
-}  // namespace platform::text
+}  // namespace velmora::platform::text

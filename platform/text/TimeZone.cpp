@@ -7,7 +7,7 @@
 #include <atomic>
 #include <mutex>
 
-namespace platform::text {
+namespace velmora::platform::text {
 
 struct TimeZone::Impl {
   std::unique_ptr<icu::TimeZone> zone;
@@ -117,4 +117,4 @@ bool operator==(const TimeZone& a, const TimeZone& b) {
   return a.impl_ == b.impl_ || *a.impl_->zone == *b.impl_->zone;
 }
 
-}  // namespace platform::text
+}  // namespace velmora::platform::text

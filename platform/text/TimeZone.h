@@ -8,7 +8,7 @@
 
 #include "platform/core/Date.h"
 
-namespace platform::text {
+namespace velmora::platform::text {
 
 // A time zone of the calendar library's zone database: the offsets from UTC it has had and
 // will have. A value is a cheap, shareable handle; every member is safe to call from any
@@ -49,4 +49,4 @@ class TimeZone {
   std::shared_ptr<const Impl> impl_;
 };
 
-}  // namespace platform::text
+}  // namespace velmora::platform::text
