@@ -92,6 +92,7 @@ class ObjectStore : public std::enable_shared_from_this<ObjectStore> {
 };
 
 // Deletes a store file and its -wal, -shm and -journal companions; missing ones are fine.
+// The -lock file stays: another opener may hold it, and a new one would let two stores in.
 void removeStoreFiles(const std::filesystem::path& file);
 
 }  // namespace velmora::platform::store
