@@ -22,6 +22,7 @@
 #include "beacons/foundation/KSConfigurator.h"
 #include "beacons/foundation/KSInstanceProvider.h"
 #include "platform/core/Log.h"
+#include "testing/FileSizeLimit.h"
 #include "testing/SimWorld.h"
 
 #undef major
@@ -339,6 +340,101 @@ TEST_F(KSLocalStorageManagerTest, VisitRowsAreBoundToTheirBeaconAndRegion) {
   visit->setEndedAt(at(2));
   EXPECT_EQ(visit->endedAt(), at(2));
   EXPECT_EQ(s.count("KSBeaconVisit"), 0);
+}
+
+// A visit kept after its row went (rolled back with a failed save, or deleted with its
+// beacon) writes nowhere: not into the row of the next visit, which may be another beacon's.
+TEST(KSLocalStorageManagerVisitTest, AVisitWhoseRowIsGoneNeverWritesIntoAnotherVisitsRow) {
+  struct Case {
+    const char* name;
+    std::function<void(StorageFixture&)> loseTheRow;
+  } cases[] = {
+      {"the save failed on a full disk",
+       [](StorageFixture& s) {
+         velmora::testing::FileSizeLimit full(1);
+         s.save();
+       }},
+      {"the save failed validation",
+       [](StorageFixture& s) {
+         // A write through a row handle that clears a required beacon ID dooms the unit of work.
+         std::shared_ptr<KSStoredRow> row;
+         s.manager().fetchRecordsForEntitiesNamed("KSBeacon", std::nullopt, std::nullopt,
+                                                  [&](auto rows) { row = rows.at(1); }, {});
+         s.drain();
+         ASSERT_TRUE(row);
+         row->setValueForKey(Value(), "beaconID");
+         s.save();
+       }},
+      {"its beacon was deleted",
+       [](StorageFixture& s) {
+         s.save();
+         s.manager().deleteManagedBeacon(beacon("S1", "B1"));
+         s.drain();
+       }},
+  };
+  for (const auto& k : cases) {
+    StorageFixture s;
+    KSLocalStorageManager& m = s.manager();
+    m.storeBeacon(beacon("S1", "B1"));
+    m.storeBeacon(beacon("S2", "B2"));
+    s.save();
+    auto old = m.managedBeaconVisitForSerialNumber("S1");
+    ASSERT_TRUE(old && old->managedBeaconVisit()) << k.name;
+    old->setSerialNumber("S1");
+    k.loseTheRow(s);
+    EXPECT_FALSE(old->managedBeaconVisit()->hasContext()) << k.name;
+
+    auto fresh = m.managedBeaconVisitForSerialNumber("S2");
+    ASSERT_TRUE(fresh && fresh->managedBeaconVisit()) << k.name;
+    fresh->setSerialNumber("S2");
+    fresh->setRssiWhenVisitBegan(Value(-60));
+    // The old visit ends late, as a ranger that still holds it would end it.
+    old->setSerialNumber("S1 late");
+    old->setRssiWhenVisitEnded(Value(-90));
+    old->setEndedAt(at(5));
+    EXPECT_EQ(old->endedAt(), at(5)) << k.name << ": the record itself keeps its values";
+    s.save();
+
+    SQLite::Database db((s.dir().path() / "KestrineSDKModel.sqlite").string(), SQLite::OPEN_READONLY);
+    SQLite::Statement st(db,
+                         "SELECT v.serialNumber, v.rssiWhenVisitBegan, v.rssiWhenVisitEnded, v.endedAt, b.serialNumber "
+                         "FROM KSBeaconVisit v LEFT JOIN KSBeacon b ON b.id = v.beacon");
+    ASSERT_TRUE(st.executeStep()) << k.name;
+    EXPECT_EQ(st.getColumn(0).getString(), "S2") << k.name;
+    EXPECT_EQ(st.getColumn(1).getInt(), -60) << k.name;
+    EXPECT_TRUE(st.getColumn(2).isNull()) << k.name;
+    EXPECT_TRUE(st.getColumn(3).isNull()) << k.name;
+    EXPECT_EQ(st.getColumn(4).getString(), "S2") << k.name;
+    EXPECT_FALSE(st.executeStep()) << k.name << ": one visit row";
+  }
+}
+
+// One storage manager owns the store file at a time: a second one over the same folder (a
+// second registry, another process) has no store, says so once, and writes nothing, instead
+// of having its upserts lost to the first one's open unit of work.
+TEST(KSLocalStorageManagerOwnerTest, ASecondManagerOnTheSameFileHasNoStoreAndTheFirstKeepsWorking) {
+  StorageFixture first;
+  first.manager().storeBeacon(beacon("S1", "B1"));
+  first.drain();  // its unit of work is open
+
+  auto provider = std::make_shared<KSManagedObjectContextProvider>(first.dir().path(), first.scheduler());
+  KSLocalStorageManager::Environment env;
+  env.provider = provider;
+  env.scheduler = first.scheduler();
+  auto second = KSLocalStorageManager::create(std::move(env));
+  {
+    platform::LogCapture log;
+    EXPECT_FALSE(second->mainContext());
+    second->storeBeacon(beacon("S2", "B2"));
+    second->saveContext();
+    EXPECT_EQ(log.count("local storage is off"), 1u);
+    EXPECT_GE(log.count("in use by another store"), 1u);
+  }
+  first.drain();
+  first.save();
+  std::set<std::string> serials;
+  for (const auto& row : first.rows("KSBeacon")) serials.insert(*row["serialNumber"].string());
+  EXPECT_EQ(serials, (std::set<std::string>{"S1"}));
 }
 
 // --- purges ---------------------------------------------------------------------------------

@@ -1,5 +1,9 @@
 #include "beacons/storage/KSManagedObjectContextProvider.h"
 
+#include <algorithm>
+
+#include "platform/core/Log.h"
+
 namespace velmora::kestrine {
 
 using platform::store::Attribute;
@@ -10,6 +14,8 @@ using platform::store::Model;
 using platform::store::Relationship;
 
 namespace {
+
+constexpr std::string_view kLog = "local-storage";
 
 constexpr AttributeType S = AttributeType::String;
 constexpr AttributeType I16 = AttributeType::Int16;
@@ -180,11 +186,26 @@ const Model& KSManagedObjectContextProvider::managedObjectModel() {
 
 std::shared_ptr<platform::store::ObjectStore> KSManagedObjectContextProvider::store() {
   std::lock_guard lock(mutex_);
-  if (!store_) {
-    store_ = platform::store::ObjectStore::open(managedObjectModel(), storePath(), scheduler_, nullptr,
-                                                "com.kestrine.localStorage");
+  if (store_) return store_;
+  auto scheduler = scheduler_ ? scheduler_ : platform::dispatch::Scheduler::shared();
+  const auto now = scheduler->clock()->uptime();
+  if (failures_ > 0 && now < nextAttempt_) return nullptr;
+  platform::Error error;
+  store_ = platform::store::ObjectStore::open(managedObjectModel(), storePath(), scheduler, &error,
+                                              "com.kestrine.localStorage");
+  if (store_) {
+    if (failures_ > 0) platform::Log::info(kLog, "the store at {} opened after all", storePath().string());
+    failures_ = 0;
+    return store_;
   }
-  return store_;
+  // A place that cannot hold the store seldom mends itself: the next attempts come after a
+  // wait that doubles with every failure, and until then storage is off without a word.
+  const auto wait = std::min(kFirstRetryWait * (std::int64_t{1} << std::min(failures_, 10)), kLongestRetryWait);
+  ++failures_;
+  nextAttempt_ = now + wait;
+  platform::Log::error(kLog, "local storage is off: {}; the next attempt comes in {} s", error.localizedDescription,
+                       std::chrono::duration_cast<std::chrono::seconds>(wait).count());
+  return nullptr;
 }
 
 }  // namespace velmora::kestrine

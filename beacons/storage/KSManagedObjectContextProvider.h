@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -25,7 +26,9 @@ inline constexpr std::string_view KSSiteEntityName = "KSSite";
 
 // Owns the SDK's store model and opens the store file. The model is built in code once.
 // `store()` hands out the open store; while the file cannot be opened it answers nullptr
-// (storage then behaves as switched off) and every later call tries again. Thread-safe.
+// (storage then behaves as switched off). A failed open is logged once and tried again
+// only after a wait on the scheduler's clock (one minute, doubling with each failure up to
+// an hour); calls in between answer nullptr at once. Thread-safe.
 class KSManagedObjectContextProvider {
  public:
   // The documents folder is the app's (the app seam hands it over); the scheduler makes the
@@ -58,11 +61,16 @@ class KSManagedObjectContextProvider {
 
   std::shared_ptr<platform::store::ObjectStore> store();
 
+  static constexpr std::chrono::microseconds kFirstRetryWait = std::chrono::minutes(1);
+  static constexpr std::chrono::microseconds kLongestRetryWait = std::chrono::hours(1);
+
  private:
   const std::filesystem::path documents_;
   const std::shared_ptr<platform::dispatch::Scheduler> scheduler_;
   std::mutex mutex_;
   std::shared_ptr<platform::store::ObjectStore> store_;
+  int failures_ = 0;                         // failed opens in a row
+  std::chrono::microseconds nextAttempt_{};  // on the clock's uptime
 };
 
 }  // namespace velmora::kestrine

@@ -6,7 +6,9 @@
 
 #include <fstream>
 
+#include "platform/core/Log.h"
 #include "platform/dispatch/VirtualScheduler.h"
+#include "testing/EnforcedFilePermissions.h"
 #include "testing/TempDir.h"
 
 namespace velmora::kestrine {
@@ -239,17 +241,43 @@ TEST_F(KSStoreModelTest, AStoreFromAModelLackingAnAttributeAndAnEntityMigratesWi
   });
 }
 
-TEST_F(KSStoreModelTest, AnUnopenableFolderMeansNoStoreUntilItCanBeWritten) {
+TEST_F(KSStoreModelTest, AnUnopenableFolderMeansNoStoreAndOneLogUntilAWaitHasPassed) {
   const auto docs = dir.path() / "Documents";
   std::ofstream(docs) << "not a folder";
   KSManagedObjectContextProvider provider(docs, scheduler);
-  EXPECT_FALSE(provider.store());
-  EXPECT_FALSE(provider.store());
+  {
+    platform::LogCapture log;
+    for (int i = 0; i < 100; ++i) EXPECT_FALSE(provider.store());
+    EXPECT_EQ(log.count("cannot open the store"), 1u) << "one attempt, not one per access";
+    EXPECT_EQ(log.count("local storage is off"), 1u);
+  }
   std::filesystem::remove(docs);
+  EXPECT_FALSE(provider.store()) << "no new attempt before the wait is over";
+  scheduler->advanceBy(60);
   auto store = provider.store();
   ASSERT_TRUE(store);
   EXPECT_EQ(store->outcome(), OpenOutcome::Created);
   EXPECT_EQ(provider.store(), store);  // kept once open
+}
+
+TEST_F(KSStoreModelTest, AReadOnlyFolderFailsOnceAndTheWaitsGrow) {
+  velmora::testing::EnforcedFilePermissions enforced;
+  if (!enforced.active()) GTEST_SKIP() << "file permissions cannot be made to bind this thread";
+  const auto docs = dir.path() / "Documents";
+  std::filesystem::create_directories(docs);
+  std::filesystem::permissions(docs, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  KSManagedObjectContextProvider provider(docs, scheduler);
+  platform::LogCapture log;
+  const auto attempts = [&] { return log.count("cannot open the store"); };
+  EXPECT_FALSE(provider.store());
+  EXPECT_EQ(attempts(), 1u);
+  // One more attempt after one minute, the next after two more, then four.
+  for (auto [wait, expected] : {std::pair{59.0, 1u}, {1.0, 2u}, {119.0, 2u}, {1.0, 3u}, {239.0, 3u}, {1.0, 4u}}) {
+    scheduler->advanceBy(wait);
+    for (int i = 0; i < 10; ++i) EXPECT_FALSE(provider.store());
+    EXPECT_EQ(attempts(), expected);
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(docs));
 }
 
 }  // namespace

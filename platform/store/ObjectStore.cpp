@@ -4,6 +4,12 @@
 #include <fmt/format.h>
 #include <sqlite3.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <system_error>
 
 #include "platform/core/Log.h"
@@ -16,11 +22,37 @@ constexpr std::string_view kLog = "store";
 
 enum class Attempt { Ready, Replace, Unavailable };
 
+// Whether a failure setting up the schema says something about the place rather than the
+// file: the disk, the locks, the memory. Such a file is kept; any other failure (a statement
+// the file's tables cannot take, a corrupt page) means the file is not this model's store.
+bool isFaultOfThePlace(int code) {
+  switch (code & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+    case SQLITE_NOMEM:
+    case SQLITE_READONLY:
+    case SQLITE_INTERRUPT:
+    case SQLITE_IOERR:
+    case SQLITE_FULL:
+    case SQLITE_CANTOPEN:
+    case SQLITE_PROTOCOL:
+    case SQLITE_PERM:
+    case SQLITE_AUTH: return true;
+    default: return false;
+  }
+}
+
 // One try at opening the file with the model's schema.
 Attempt tryOpen(const Model& model, const std::filesystem::path& file, std::unique_ptr<SQLite::Database>& db,
                 SchemaResult& result, std::string& why) {
   try {
     db = std::make_unique<SQLite::Database>(file.string(), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
+    // SQLite falls back to reading a file it may not write; every write would then fail.
+    if (sqlite3_db_readonly(db->getHandle(), "main") == 1) {
+      why = "the store file cannot be written";
+      db.reset();
+      return Attempt::Replace;
+    }
     // Journal mode and foreign keys cannot change inside a transaction, and must be set
     // before anything else touches the file.
     const std::string mode = db->execAndGet("PRAGMA journal_mode = WAL").getString();
@@ -31,13 +63,6 @@ Attempt tryOpen(const Model& model, const std::filesystem::path& file, std::uniq
     }
     db->exec("PRAGMA foreign_keys = ON");
     db->exec("PRAGMA synchronous = NORMAL");
-    result = prepareSchema(*db, model);
-    if (result == SchemaResult::Incompatible) {
-      why = "the file holds a schema this model cannot open";
-      db.reset();
-      return Attempt::Replace;
-    }
-    return Attempt::Ready;
   } catch (const SQLite::Exception& e) {
     why = e.what();
     db.reset();
@@ -48,7 +73,47 @@ Attempt tryOpen(const Model& model, const std::filesystem::path& file, std::uniq
     db.reset();
     return Attempt::Unavailable;
   }
+  try {
+    result = prepareSchema(*db, model);
+    if (result == SchemaResult::Incompatible) {
+      why = "the file holds a schema this model cannot open";
+      db.reset();
+      return Attempt::Replace;
+    }
+    return Attempt::Ready;
+  } catch (const SQLite::Exception& e) {
+    // A metadata table of another layout, a migration whose statements the file's tables
+    // refuse, a page that does not read: the file is not a store this model can take.
+    why = fmt::format("the file's schema cannot be opened or migrated: {}", e.what());
+    db.reset();
+    return isFaultOfThePlace(e.getErrorCode()) ? Attempt::Unavailable : Attempt::Replace;
+  } catch (const std::exception& e) {
+    why = e.what();
+    db.reset();
+    return Attempt::Unavailable;
+  }
 }
+
+// Takes the store's lock file (the store file's name with "-lock"): one store owns a file at
+// a time, in this process or any other. -1 with `why` set when it cannot be had.
+int takeLock(const std::filesystem::path& file, std::string& why) {
+  const std::string path = file.string() + "-lock";
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    why = fmt::format("cannot create the lock file {}: {}", path, std::strerror(errno));
+    return -1;
+  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int err = errno;
+    ::close(fd);
+    why = err == EWOULDBLOCK ? std::string("the store file is in use by another store (in this process or another); "
+                                           "it has one owner at a time")
+                             : fmt::format("cannot lock {}: {}", path, std::strerror(err));
+    return -1;
+  }
+  return fd;
+}
+
 }  // namespace
 
 void removeStoreFiles(const std::filesystem::path& file) {
@@ -71,9 +136,16 @@ std::shared_ptr<ObjectStore> ObjectStore::open(Model model, std::filesystem::pat
   std::error_code ec;
   if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), ec);
 
+  std::string why;
+  const int lock = takeLock(file, why);
+  if (lock < 0) return failWith(why);
+  const auto failUnlocking = [&](std::string message) {
+    ::close(lock);
+    return failWith(std::move(message));
+  };
+
   std::unique_ptr<SQLite::Database> db;
   SchemaResult result = SchemaResult::Created;
-  std::string why;
   Attempt a = tryOpen(model, file, db, result, why);
   bool replaced = false;
   if (a == Attempt::Replace) {
@@ -82,7 +154,7 @@ std::shared_ptr<ObjectStore> ObjectStore::open(Model model, std::filesystem::pat
     replaced = true;
     a = tryOpen(model, file, db, result, why);
   }
-  if (a != Attempt::Ready) return failWith(why);
+  if (a != Attempt::Ready) return failUnlocking(why);
 
   OpenOutcome outcome = replaced ? OpenOutcome::Recreated
                         : result == SchemaResult::Created ? OpenOutcome::Created
@@ -90,12 +162,17 @@ std::shared_ptr<ObjectStore> ObjectStore::open(Model model, std::filesystem::pat
                                                            : OpenOutcome::Opened;
   auto queue = scheduler->makeSerialQueue(std::move(queueLabel));
   return std::make_shared<ObjectStore>(Token{}, std::move(model), std::move(file), std::move(db), std::move(queue),
-                                       outcome);
+                                       outcome, lock);
 }
 
 ObjectStore::ObjectStore(Token, Model model, std::filesystem::path file, std::unique_ptr<SQLite::Database> db,
-                         std::shared_ptr<dispatch::Queue> queue, OpenOutcome outcome)
-    : model_(std::move(model)), file_(std::move(file)), db_(std::move(db)), queue_(std::move(queue)), outcome_(outcome) {
+                         std::shared_ptr<dispatch::Queue> queue, OpenOutcome outcome, int lockFile)
+    : model_(std::move(model)),
+      file_(std::move(file)),
+      db_(std::move(db)),
+      queue_(std::move(queue)),
+      outcome_(outcome),
+      lockFile_(lockFile) {
   context_ = std::make_unique<StoreContext>(model_, *db_, [this] { return queue_->isCurrent(); });
 }
 
@@ -104,6 +181,8 @@ ObjectStore::~ObjectStore() {
   // can be closed from here. Unsaved changes are rolled back.
   context_.reset();
   db_.reset();
+  // The file is let go only once the connection is closed.
+  if (lockFile_ >= 0) ::close(lockFile_);
 }
 
 // The queue item of one batch. Copies of the item share it; when the last goes without the

@@ -23,12 +23,16 @@ enum class OpenOutcome {
   Created,    // no store was there: an empty one was made
   Opened,     // the file held this model's schema
   Migrated,   // the file held an older model that this one only adds to; rows kept
-  Recreated,  // the file was no database or held a schema this model cannot take: it and its
+  Recreated,  // the file was no database, could not be written, or held a schema this model
+              // cannot take (not even by migration): it and its
               // -wal, -shm and -journal files were deleted and an empty store made
 };
 
 // An object store on one SQLite file: the model's schema, one connection in WAL mode with
-// foreign keys on, and one private serial queue that owns the connection. All work runs
+// foreign keys on, and one private serial queue that owns the connection. A store is the
+// file's only owner: it holds the file's lock (the file's name with "-lock", beside it) for
+// its life, so a second store on the same file, in this process or another, fails to open
+// with a clear error rather than losing its writes to the first one's open unit of work. All work runs
 // on that queue through perform (async) or performAndWait (blocks; runs at once when the
 // caller is already on the queue, so it nests), in the order submitted.
 //
@@ -38,9 +42,10 @@ enum class OpenOutcome {
 class ObjectStore : public std::enable_shared_from_this<ObjectStore> {
  public:
   // Opens or creates the store at `file`, making the folder when it is missing. A file that
-  // is no database, or whose schema this model can neither open nor migrate in place, is
-  // replaced. Nullptr with *error when no store can be had at that place (a folder that
-  // cannot be written, say); nothing is deleted for faults of that kind.
+  // is no database, that cannot be written, or whose schema this model can neither open nor
+  // migrate in place (a migration that fails included), is replaced with its sidecars.
+  // Nullptr with *error when no store can be had at that place (a folder that cannot be
+  // written, a file another store owns, say); nothing is deleted for faults of that kind.
   static std::shared_ptr<ObjectStore> open(Model model, std::filesystem::path file,
                                            std::shared_ptr<dispatch::Scheduler> scheduler, Error* error = nullptr,
                                            std::string queueLabel = "platform.store");
@@ -61,7 +66,7 @@ class ObjectStore : public std::enable_shared_from_this<ObjectStore> {
 
  public:
   ObjectStore(Token, Model model, std::filesystem::path file, std::unique_ptr<SQLite::Database> db,
-              std::shared_ptr<dispatch::Queue> queue, OpenOutcome outcome);
+              std::shared_ptr<dispatch::Queue> queue, OpenOutcome outcome, int lockFile);
 
  private:
   using Work = std::function<void(StoreContext&)>;
@@ -80,12 +85,14 @@ class ObjectStore : public std::enable_shared_from_this<ObjectStore> {
   std::unique_ptr<SQLite::Database> db_;
   std::shared_ptr<dispatch::Queue> queue_;
   OpenOutcome outcome_;
+  const int lockFile_;  // held locked for the store's life
   std::unique_ptr<StoreContext> context_;
   std::mutex batchMutex_;
   std::shared_ptr<Batch> openBatch_;  // the batch new work joins; none while none waits
 };
 
 // Deletes a store file and its -wal, -shm and -journal companions; missing ones are fine.
+// The -lock file stays: another opener may hold it, and a new one would let two stores in.
 void removeStoreFiles(const std::filesystem::path& file);
 
 }  // namespace velmora::platform::store

@@ -10,6 +10,8 @@
 #include "platform/core/Log.h"
 #include "platform/dispatch/VirtualScheduler.h"
 #include "platform/store/StoreSchema.h"
+#include "testing/EnforcedFilePermissions.h"
+#include "testing/FileSizeLimit.h"
 #include "testing/TempDir.h"
 
 namespace velmora::platform::store {
@@ -481,16 +483,41 @@ TEST_F(ObjectStoreTest, UnusableFilesAreReplacedWithTheirSidecars) {
            c.save();
          });
        }},
+      {"metadata table of another layout",
+       [](const std::filesystem::path& p) {
+         SQLite::Database db(p.string(), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
+         db.exec("CREATE TABLE store_metadata (name TEXT, data BLOB); CREATE TABLE Owner (id INTEGER PRIMARY KEY)");
+       }},
+      {"migration the tables refuse",
+       [](const std::filesystem::path& p) {
+         // Made by a model without "tag", then given a "tag" column by something else: adding
+         // the column fails.
+         Model m = testModel();
+         m.entities()[0].attributes.pop_back();
+         VirtualScheduler s;
+         ObjectStore::open(m, p, std::shared_ptr<VirtualScheduler>(&s, [](auto*) {}));
+         SQLite::Database db(p.string(), SQLite::OPEN_READWRITE);
+         db.exec("ALTER TABLE Owner ADD COLUMN tag BLOB");
+       }},
+      {"this model's metadata over a table that lost a column",
+       [](const std::filesystem::path& p) {
+         VirtualScheduler s;
+         ObjectStore::open(testModel(), p, std::shared_ptr<VirtualScheduler>(&s, [](auto*) {}));
+         SQLite::Database db(p.string(), SQLite::OPEN_READWRITE);
+         db.exec("ALTER TABLE Owner DROP COLUMN weight");
+       }},
   };
   for (const auto& k : cases) {
     removeStoreFiles(file());
     k.make(file());
-    for (const char* suffix : {"-journal", "-shm"}) writeFile(file().string() + suffix, "stale sidecar");
+    for (const char* suffix : {"-journal", "-shm", "-wal"}) writeFile(file().string() + suffix, "stale sidecar");
     auto store = open();
     ASSERT_TRUE(store) << k.name;
     EXPECT_EQ(store->outcome(), OpenOutcome::Recreated) << k.name;
     EXPECT_FALSE(std::filesystem::exists(file().string() + "-journal")) << k.name;
-    EXPECT_NE(readFile(file().string() + "-shm").rfind("stale sidecar", 0), 0u) << k.name;
+    for (const char* suffix : {"-shm", "-wal"}) {
+      EXPECT_NE(readFile(file().string() + suffix).rfind("stale sidecar", 0), 0u) << k.name << suffix;
+    }
     store->performAndWait([&](StoreContext& c) {
       EXPECT_EQ(c.count("Owner", {}), 0) << k.name;
       EXPECT_TRUE(c.insert("Owner", {{"name", Value("new")}, {"count", Value(1)}})) << k.name;
@@ -552,6 +579,174 @@ TEST_F(ObjectStoreTest, AFolderThatCannotHoldTheStoreFailsWithoutDeletingAnythin
   store = ObjectStore::open(testModel(), blocker / "test.sqlite", scheduler, &error);
   ASSERT_TRUE(store);
   EXPECT_EQ(store->outcome(), OpenOutcome::Created);
+}
+
+TEST_F(ObjectStoreTest, AFileThatCannotBeWrittenIsRecreatedAndAFolderThatCannotIsRefusedUntouched) {
+  velmora::testing::EnforcedFilePermissions enforced;
+  if (!enforced.active()) GTEST_SKIP() << "file permissions cannot be made to bind this thread";
+  const auto fillAndClose = [&] {
+    auto store = open();
+    ASSERT_TRUE(store);
+    store->performAndWait([](StoreContext& c) {
+      c.insert("Owner", {{"name", Value("old")}});
+      ASSERT_TRUE(c.save());
+    });
+  };
+  // A read-only file in a writable folder would open for reading only and lose every write.
+  fillAndClose();
+  std::filesystem::permissions(file(), std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
+  {
+    auto store = open();
+    ASSERT_TRUE(store);
+    EXPECT_EQ(store->outcome(), OpenOutcome::Recreated);
+    store->performAndWait([](StoreContext& c) {
+      EXPECT_EQ(c.count("Owner", {}), 0);
+      EXPECT_TRUE(c.insert("Owner", {{"name", Value("new")}}));
+      EXPECT_TRUE(c.save());
+    });
+  }
+  {
+    SQLite::Database db(file().string(), SQLite::OPEN_READONLY);
+    EXPECT_EQ(db.execAndGet("SELECT group_concat(name) FROM Owner").getString(), "new");
+  }
+
+  // A folder that cannot be written: no store, clearly, and the file stays as it was; the same
+  // for a folder with no store in it yet. (The closed store left no log sidecars, which the
+  // store would have to create.)
+  {
+    SQLite::Database db(file().string(), SQLite::OPEN_READWRITE);
+    db.exec("PRAGMA wal_checkpoint(TRUNCATE)");
+  }
+  for (const char* suffix : {"-wal", "-shm"}) std::filesystem::remove(file().string() + suffix);
+  ASSERT_FALSE(std::filesystem::exists(file().string() + "-wal"));
+  const auto readOnly = std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec;
+  std::filesystem::permissions(dir.path(), readOnly);
+  for (const auto& target : {file(), dir.path() / "fresh.sqlite"}) {
+    Error error;
+    EXPECT_FALSE(ObjectStore::open(testModel(), target, scheduler, &error)) << target;
+    EXPECT_EQ(error.code, storeerror::kOpen) << target;
+    EXPECT_FALSE(error.localizedDescription.empty()) << target;
+  }
+  std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_all);
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "fresh.sqlite"));
+  SQLite::Database db(file().string(), SQLite::OPEN_READONLY);
+  EXPECT_EQ(db.execAndGet("SELECT group_concat(name) FROM Owner").getString(), "new");
+}
+
+TEST_F(ObjectStoreTest, AFileHasOneStoreAtATime) {
+  auto first = open();
+  ASSERT_TRUE(first);
+  Error error;
+  EXPECT_FALSE(open(testModel(), &error));
+  EXPECT_EQ(error.code, storeerror::kOpen);
+  EXPECT_NE(error.localizedDescription.find("in use"), std::string::npos) << error.localizedDescription;
+  // The owner keeps its unit of work open across writes and saves them as usual.
+  first->performAndWait([](StoreContext& c) {
+    ASSERT_TRUE(c.insert("Owner", {{"name", Value("first")}}));
+    ASSERT_TRUE(c.save());
+    ASSERT_TRUE(c.insert("Owner", {{"name", Value("pending")}}));
+  });
+  first.reset();
+  auto second = open();
+  ASSERT_TRUE(second);
+  EXPECT_EQ(second->outcome(), OpenOutcome::Opened);
+  second->performAndWait([](StoreContext& c) { EXPECT_EQ(c.count("Owner", {}), 1); });
+}
+
+// --- row identities ---------------------------------------------------------------------
+
+TEST_F(ObjectStoreTest, ARowIDIsNeverHandedOutTwice) {
+  // Each way leaves the row `gone` named by no row; the next insert must not take its id.
+  struct Case {
+    const char* name;
+    std::function<void(std::shared_ptr<ObjectStore>&)> loseTheRow;
+  } cases[] = {
+      {"its insert was rolled back by a failed save",
+       [](std::shared_ptr<ObjectStore>& store) {
+         store->performAndWait([](StoreContext& c) {
+           c.insert("Owner", {{"count", Value(1)}});  // lacks the required name
+           EXPECT_FALSE(c.save());
+         });
+       }},
+      {"its commit failed on a full disk",
+       [](std::shared_ptr<ObjectStore>& store) {
+         store->performAndWait([](StoreContext& c) {
+           velmora::testing::FileSizeLimit full(1);
+           EXPECT_FALSE(c.save());
+         });
+       }},
+      {"it was the newest row and was deleted",
+       [](std::shared_ptr<ObjectStore>& store) {
+         store->performAndWait([](StoreContext& c) {
+           ASSERT_TRUE(c.save());
+           auto rows = c.fetch({.entity = "Owner", .predicate = Predicate::eq("name", "gone")});
+           ASSERT_TRUE(c.remove(rows->at(0).id));
+           ASSERT_TRUE(c.save());
+         });
+       }},
+      {"it was deleted and the store reopened",
+       [&](std::shared_ptr<ObjectStore>& store) {
+         store->performAndWait([](StoreContext& c) {
+           ASSERT_TRUE(c.save());
+           auto rows = c.fetch({.entity = "Owner", .predicate = Predicate::eq("name", "gone")});
+           ASSERT_TRUE(c.remove(rows->at(0).id));
+           ASSERT_TRUE(c.save());
+         });
+         store.reset();
+         store = open();
+       }},
+  };
+  for (const auto& k : cases) {
+    removeStoreFiles(file());
+    auto store = open();
+    ASSERT_TRUE(store) << k.name;
+    std::int64_t gone = 0;
+    store->performAndWait([&](StoreContext& c) {
+      ASSERT_TRUE(c.insert("Owner", {{"name", Value("kept")}}));
+      ASSERT_TRUE(c.save());
+      gone = c.insert("Owner", {{"name", Value("gone")}})->pk;
+    });
+    k.loseTheRow(store);
+    ASSERT_TRUE(store) << k.name;
+    store->performAndWait([&](StoreContext& c) {
+      auto next = c.insert("Owner", {{"name", Value("next")}});
+      ASSERT_TRUE(next) << k.name;
+      EXPECT_GT(next->pk, gone) << k.name;
+      EXPECT_FALSE(c.exists(*c.objectID("Owner", gone))) << k.name;
+      EXPECT_FALSE(c.values(*c.objectID("Owner", gone))) << k.name;
+      ASSERT_TRUE(c.save()) << k.name;
+    });
+    store.reset();
+    SQLite::Database db(file().string(), SQLite::OPEN_READONLY);
+    SQLite::Statement st(db, "SELECT group_concat(name) FROM Owner WHERE id = ?");
+    st.bind(1, static_cast<int64_t>(gone));
+    ASSERT_TRUE(st.executeStep());
+    EXPECT_TRUE(st.getColumn(0).isNull()) << k.name << ": row " << gone << " holds " << st.getColumn(0).getString();
+  }
+}
+
+TEST_F(ObjectStoreTest, AFileWithoutKeptRowIDsOpensAndGoesOnAboveItsRows) {
+  // A file as stores made them before they kept the ids they handed out.
+  {
+    auto store = open();
+    store->performAndWait([](StoreContext& c) {
+      for (const char* n : {"a", "b", "c"}) c.insert("Owner", {{"name", Value(n)}});
+      ASSERT_TRUE(c.save());
+    });
+  }
+  {
+    SQLite::Database db(file().string(), SQLite::OPEN_READWRITE);
+    db.exec("DELETE FROM store_metadata WHERE key NOT IN ('model', 'model_hash')");
+  }
+  auto store = open();
+  ASSERT_TRUE(store);
+  EXPECT_EQ(store->outcome(), OpenOutcome::Opened);
+  store->performAndWait([](StoreContext& c) {
+    auto row = c.insert("Owner", {{"name", Value("d")}});
+    ASSERT_TRUE(row);
+    EXPECT_EQ(row->pk, 4);
+    EXPECT_TRUE(c.save());
+  });
 }
 
 TEST(StoreModelTest, DescriptionReadsBackAndUnsoundModelsAreNamed) {

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "platform/core/Log.h"
+#include "platform/store/StoreSchema.h"
 
 namespace velmora::platform::store {
 
@@ -211,15 +212,14 @@ StoreContext::WriteStatement* StoreContext::writeStatement(std::string_view enti
     std::string sets;
     for (const FieldRef& f : fields) sets += fmt::format("{}{} = ?", sets.empty() ? "" : ", ", quoteIdentifier(f.key));
     sql = fmt::format("UPDATE {} SET {} WHERE id = ?", quoteIdentifier(entity->name), sets);
-  } else if (fields.empty()) {
-    sql = fmt::format("INSERT INTO {} DEFAULT VALUES", quoteIdentifier(entity->name));
   } else {
+    // The row id is the store's to hand out (see nextRowID), bound after the values.
     std::string cols, marks;
     for (const FieldRef& f : fields) {
-      cols += (cols.empty() ? "" : ", ") + quoteIdentifier(f.key);
-      marks += marks.empty() ? "?" : ", ?";
+      cols += quoteIdentifier(f.key) + ", ";
+      marks += "?, ";
     }
-    sql = fmt::format("INSERT INTO {} ({}) VALUES ({})", quoteIdentifier(entity->name), cols, marks);
+    sql = fmt::format("INSERT INTO {} ({}id) VALUES ({}?)", quoteIdentifier(entity->name), cols, marks);
   }
   try {
     ws.statement = std::make_unique<SQLite::Statement>(db_, sql);
@@ -231,7 +231,7 @@ StoreContext::WriteStatement* StoreContext::writeStatement(std::string_view enti
 }
 
 bool StoreContext::writeRow(WriteStatement& ws, std::optional<std::int64_t> updating, std::span<const FieldRef> fields,
-                            Error* error) {
+                            Error* error, std::int64_t* inserted) {
   SQLite::Statement& st = *ws.statement;
   ResetOnExit reset{st};
   std::string why;
@@ -251,19 +251,52 @@ bool StoreContext::writeRow(WriteStatement& ws, std::optional<std::int64_t> upda
       }
     }
   }
-  if (updating) st.bind(static_cast<int>(fields.size()) + 1, static_cast<int64_t>(*updating));
   if (!begin(error)) return false;
+  std::int64_t pk = 0;
+  if (updating) {
+    pk = *updating;
+  } else if (!nextRowID(*ws.entity, pk, error)) {
+    return false;
+  }
+  st.bind(static_cast<int>(fields.size()) + 1, static_cast<int64_t>(pk));
   try {
     st.exec();
   } catch (const std::exception& e) {
     return fail(error, storeerror::kQuery, fmt::format("writing {} failed: {}", ws.entity->name, e.what()));
   }
+  if (inserted != nullptr) *inserted = pk;
   // A new row that got every required attribute, or an update that cleared none, cannot be
   // what makes the save fail; only the rows that may lack one are checked when saving.
   const bool mayLackRequired = updating ? requiredCleared : requiredCleared || requiredSet < ws.requiredInEntity;
   if (mayLackRequired) {
-    touched_[ws.entity].push_back(updating ? *updating : db_.getLastInsertRowid());
+    touched_[ws.entity].push_back(pk);
   }
+  return true;
+}
+
+namespace {
+std::string rowIDMarkKey(const Entity& entity) { return "last_row_id:" + entity.name; }
+}  // namespace
+
+bool StoreContext::nextRowID(const Entity& entity, std::int64_t& pk, Error* error) {
+  auto it = lastRowIDs_.find(&entity);
+  if (it == lastRowIDs_.end()) {
+    // The highest id the table holds or ever handed out (kept in the metadata by the saves):
+    // a row deleted, or an insert rolled back, leaves its id behind for good.
+    try {
+      std::int64_t last = 0;
+      SQLite::Statement top(db_, fmt::format("SELECT max(id) FROM {}", quoteIdentifier(entity.name)));
+      if (top.executeStep() && !top.getColumn(0).isNull()) last = top.getColumn(0).getInt64();
+      SQLite::Statement mark(db_, fmt::format("SELECT value FROM {} WHERE key = ?", kMetadataTable));
+      mark.bind(1, rowIDMarkKey(entity));
+      if (mark.executeStep()) last = std::max<std::int64_t>(last, mark.getColumn(0).getInt64());
+      it = lastRowIDs_.emplace(&entity, last).first;
+    } catch (const std::exception& e) {
+      return fail(error, storeerror::kQuery, fmt::format("reading the row ids of {} failed: {}", entity.name, e.what()));
+    }
+  }
+  pk = ++it->second;
+  unsavedRowIDs_.insert(&entity);
   return true;
 }
 
@@ -283,8 +316,9 @@ std::optional<ObjectID> StoreContext::insertRefs(std::string_view entityName, st
                                                  Error* error) {
   if (!checkQueue(error)) return std::nullopt;
   WriteStatement* ws = writeStatement(entityName, nullptr, false, fields, error);
-  if (ws == nullptr || !writeRow(*ws, std::nullopt, fields, error)) return std::nullopt;
-  return ObjectID{ws->entity, db_.getLastInsertRowid()};
+  std::int64_t pk = 0;
+  if (ws == nullptr || !writeRow(*ws, std::nullopt, fields, error, &pk)) return std::nullopt;
+  return ObjectID{ws->entity, pk};
 }
 
 bool StoreContext::updateRefs(ObjectID row, std::span<const FieldRef> fields, Error* error) {
@@ -570,7 +604,20 @@ bool StoreContext::save(Error* error) {
       if (!problem.empty()) break;
     }
     if (problem.empty()) {
+      // The ids handed out go into the metadata with the rows, so that no later insert, in
+      // this run or another, takes one again.
+      if (!unsavedRowIDs_.empty()) {
+        SQLite::Statement& mark =
+            statement(fmt::format("INSERT OR REPLACE INTO {} (key, value) VALUES (?, ?)", kMetadataTable));
+        for (const Entity* e : unsavedRowIDs_) {
+          ResetOnExit reset{mark};
+          mark.bind(1, rowIDMarkKey(*e));
+          mark.bind(2, static_cast<int64_t>(lastRowIDs_[e]));
+          mark.exec();
+        }
+      }
       db_.exec("COMMIT");
+      unsavedRowIDs_.clear();
       inTransaction_ = false;
       touched_.clear();
       return true;
@@ -588,6 +635,8 @@ void StoreContext::rollback() {
   touched_.clear();
   if (!inTransaction_) return;
   inTransaction_ = false;
+  // A commit that failed on I/O may have rolled the transaction back already.
+  if (sqlite3_get_autocommit(db_.getHandle()) != 0) return;
   try {
     db_.exec("ROLLBACK");
   } catch (const std::exception& e) {

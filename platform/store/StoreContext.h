@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -37,7 +38,9 @@ enum Code : std::int64_t {
 }  // namespace storeerror
 
 // The identity of one stored row: its entity and its row id. Row ids grow with every
-// insert, so ordering by them is insertion order.
+// insert, so ordering by them is insertion order, and an id is never handed out twice, not
+// after its row was deleted nor after the insert was rolled back: an identity kept after
+// its row went names no row, never another one.
 struct ObjectID {
   const Entity* entity = nullptr;
   std::int64_t pk = 0;
@@ -156,7 +159,9 @@ class StoreContext {
   WriteStatement* writeStatement(std::string_view entityName, const Entity* entity, bool updating,
                                  std::span<const FieldRef> fields, Error* error);
   bool writeRow(WriteStatement& statement, std::optional<std::int64_t> updating, std::span<const FieldRef> fields,
-                Error* error);
+                Error* error, std::int64_t* inserted = nullptr);
+  // The id of a new row of the entity: one above any it ever handed out, never one again.
+  bool nextRowID(const Entity& entity, std::int64_t& pk, Error* error);
   bool fail(Error* error, storeerror::Code code, std::string message);
 
   const Model& model_;
@@ -177,6 +182,10 @@ class StoreContext {
   // Rows written since the last save that may lack a required attribute, per entity, to
   // validate at the save.
   std::map<const Entity*, std::vector<std::int64_t>> touched_;
+  // The last row id handed out per entity (kept through rollbacks), and the entities whose
+  // last id the next save writes to the metadata.
+  std::unordered_map<const Entity*, std::int64_t> lastRowIDs_;
+  std::set<const Entity*> unsavedRowIDs_;
 };
 
 }  // namespace velmora::platform::store

@@ -3,6 +3,7 @@
 #include <SQLiteCpp/SQLiteCpp.h>
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "platform/store/StoreSql.h"
@@ -41,6 +42,33 @@ void writeMetadata(SQLite::Database& db, const Model& model) {
     st.exec();
     st.reset();
   }
+}
+
+std::vector<std::string> columnNames(SQLite::Database& db, std::string_view table) {
+  std::vector<std::string> out;
+  SQLite::Statement st(db, "SELECT name FROM pragma_table_info(?)");
+  st.bind(1, std::string(table));
+  while (st.executeStep()) out.push_back(st.getColumn(0).getString());
+  return out;
+}
+
+bool hasColumns(const std::vector<std::string>& have, const std::vector<std::string>& wanted) {
+  for (const auto& w : wanted) {
+    if (std::find(have.begin(), have.end(), w) == have.end()) return false;
+  }
+  return true;
+}
+
+// Whether every entity's table is there with every column the model writes. A file whose
+// metadata names this model but whose tables say otherwise cannot be used.
+bool tablesMatch(SQLite::Database& db, const Model& model) {
+  for (const Entity& e : model.entities()) {
+    std::vector<std::string> wanted{"id"};
+    for (const auto& a : e.attributes) wanted.push_back(a.name);
+    for (const Relationship* r : toOneColumns(e)) wanted.push_back(r->name);
+    if (!hasColumns(columnNames(db, e.name), wanted)) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -125,6 +153,8 @@ SchemaResult prepareSchema(SQLite::Database& db, const Model& model) {
     return SchemaResult::Created;
   }
   if (!db.tableExists(std::string(kMetadataTable))) return SchemaResult::Incompatible;
+  // A metadata table of another layout was made by something else.
+  if (!hasColumns(columnNames(db, kMetadataTable), {"key", "value"})) return SchemaResult::Incompatible;
   std::string hash, description;
   {
     SQLite::Statement st(db, fmt::format("SELECT key, value FROM {}", kMetadataTable));
@@ -135,10 +165,7 @@ SchemaResult prepareSchema(SQLite::Database& db, const Model& model) {
     }
   }
   if (hash == model.hash() && description == model.description()) {
-    for (const Entity& e : model.entities()) {
-      if (!db.tableExists(e.name)) return SchemaResult::Incompatible;
-    }
-    return SchemaResult::Current;
+    return tablesMatch(db, model) ? SchemaResult::Current : SchemaResult::Incompatible;
   }
   auto older = modelFromDescription(description);
   if (!older || !isAdditiveChange(*older, model)) return SchemaResult::Incompatible;
@@ -160,6 +187,8 @@ SchemaResult prepareSchema(SQLite::Database& db, const Model& model) {
       db.exec(indexStatement(ne, nc->name));
     }
   }
+  // The migrated tables must be what the model writes; otherwise nothing is committed.
+  if (!tablesMatch(db, model)) return SchemaResult::Incompatible;
   writeMetadata(db, model);
   tx.commit();
   return SchemaResult::Migrated;
