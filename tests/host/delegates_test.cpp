@@ -24,6 +24,8 @@
 #include "beacons/model/KSEvent.h"
 #include "beacons/model/KSSite.h"
 #include "beacons/ranging/KSBeaconManager.h"
+#include "parking/lane_detection/BeaconService.h"
+#include "parking/lane_detection/BeaconServiceDelegate.h"
 
 namespace hostsuite {
 namespace {
@@ -39,6 +41,20 @@ std::shared_ptr<KSSite> site() {
 }
 
 // --- the owners: how each is made, how its delegate is set, what it is fed, what it says
+
+// The lane service tells its delegate of every reset (empty lists).
+struct BeaconServiceOwner {
+  static constexpr const char* kName = "BeaconService";
+  using Protocol = velmora::BeaconServiceDelegate;
+  struct Recorder : Protocol {
+    int heard = 0;
+    void beaconsChanged(const std::vector<std::shared_ptr<velmora::BeaconModel>>&) override { ++heard; }
+  };
+  std::shared_ptr<velmora::BeaconService> owner = velmora::BeaconService::create();
+  template <class D>
+  void setDelegate(const std::shared_ptr<D>& d) { owner->setDelegate(d); }
+  void feed(HostSdk&) { owner->reset(false); }
+};
 
 struct BeaconManagerOwner {
   static constexpr const char* kName = "KSBeaconManager";
@@ -239,8 +255,8 @@ int heardThrough() {
 template <class Owner>
 class HostDelegates : public ::testing::Test {};
 
-using Owners = ::testing::Types<BeaconManagerOwner, BeaconOwner, MicroLocationManagerOwner, ZoneMonitorOwner,
-                                EventManagerOwner, LassoManagerOwner>;
+using Owners = ::testing::Types<BeaconServiceOwner, BeaconManagerOwner, BeaconOwner, MicroLocationManagerOwner,
+                                ZoneMonitorOwner, EventManagerOwner, LassoManagerOwner>;
 class OwnerNames {
  public:
   template <class T>
