@@ -1,14 +1,11 @@
 #pragma once
 
-// The whole road of lane detection on the simulated platform: a SimWorld (radio, location
-// services granted, Bluetooth on, the app launched and active) whose registry is the beacon
+// The whole road of lane detection on the simulated platform: a SimWorld made ready (location
+// always authorised, Bluetooth on, the app launched and active) whose registry is the beacon
 // layer's shared one, the cloud API and local storage switched off, and the shared scheduler
 // the world's virtual one. A test, the demo and the benchmark then make a BeaconService
 // with the default beacon SDK binding and play iBeacon traffic on world.radio.
 
-#include <fmt/format.h>
-
-#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -25,30 +22,21 @@
 
 namespace velmora::testing {
 
-// The manufacturer data of an Apple iBeacon frame: company 4C00, type 02 15, the UUID,
-// major and minor big-endian, the measured power at 1 m as a signed byte.
+// The manufacturer data of an iBeacon frame as hex (see SimPlatform::iBeaconFrameHex).
 inline std::string iBeaconFrameHex(std::string_view uuid, int major, int minor, int measuredPower) {
-  std::string hex = "4C000215";
-  for (char c : uuid) {
-    if (c != '-') hex += c;
-  }
-  hex += fmt::format("{:04X}{:04X}{:02X}", major & 0xFFFF, minor & 0xFFFF,
-                     static_cast<unsigned>(static_cast<std::uint8_t>(static_cast<std::int8_t>(measuredPower))));
-  return hex;
+  return platform::sim::SimPlatform::iBeaconFrameHex(uuid, major, minor, measuredPower);
 }
 
 class LaneStackWorld {
  public:
   LaneStackWorld() {
     platform::dispatch::Scheduler::setShared(world.scheduler);
-    world.location->setAuthorizationStatus(platform::location::AuthorizationStatus::AuthorizedAlways);
     provider = kestrine::KSInstanceProvider::create(world.bundle());
     kestrine::KSInstanceProvider::setSharedProvider(provider);
     kestrine::KSModelClock::setClock(world.scheduler->clock());
     kestrine::KestrineSDK::setOptions({{std::string(kestrine::KSOptionUseApi), platform::Value(false)},
                                        {std::string(kestrine::KSOptionUseLocalStorage), platform::Value(false)}});
-    world.app->perform(platform::sim::SimApp::Step::LaunchForeground);
-    world.runUntilIdle();
+    world.makeReady();
   }
   ~LaneStackWorld() {
     // Work still queued holds what holds the scheduler: stop and drain before letting go.
@@ -77,19 +65,15 @@ class LaneStackWorld {
     world.runUntilIdle();
   }
 
-  double now() const { return world.scheduler->clock()->now().timeIntervalSinceReferenceDate() - start_; }
+  double now() const { return world.elapsed(); }
   // Moves virtual time to t seconds since the world was made.
-  void at(double t) {
-    if (t > now()) world.advanceBy(t - now());
-    world.runUntilIdle();
-  }
+  void at(double t) { world.advanceTo(t); }
 
   SimWorld world;
   std::shared_ptr<kestrine::KSInstanceProvider> provider;
 
  private:
   std::shared_ptr<kestrine::KSBeaconManager> regions_;
-  double start_ = world.scheduler->clock()->now().timeIntervalSinceReferenceDate();
 };
 
 }  // namespace velmora::testing

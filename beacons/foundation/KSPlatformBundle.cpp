@@ -7,6 +7,7 @@
 #include "platform/location/LocationManager.h"
 #include "platform/net/Reachability.h"
 #include "platform/notify/NotificationCenter.h"
+#include "platform/sim/SimPlatform.h"
 
 namespace velmora::kestrine {
 
@@ -21,6 +22,19 @@ KSPlatformBundle KSPlatformBundle::system() {
   b.centralMaker = std::make_shared<platform::bluetooth::CentralMaker>(platform::bluetooth::unsupportedCentralMaker());
   b.location = platform::location::LocationServices::unavailable();
   b.reachability = platform::net::ReachabilityBackend::hostInterfaces();
+  return b;
+}
+
+KSPlatformBundle KSPlatformBundle::simulated(const platform::sim::SimPlatform& phone,
+                                             std::shared_ptr<platform::UserDefaults> defaults) {
+  KSPlatformBundle b;
+  b.scheduler = phone.scheduler;
+  b.notificationCenter = phone.center;
+  b.defaults = defaults ? std::move(defaults) : phone.defaults;
+  b.centralMaker = std::make_shared<platform::bluetooth::CentralMaker>(phone.radio->centralMaker());
+  b.location = phone.location;
+  b.app = phone.app;
+  b.reachability = phone.reachability;
   return b;
 }
 

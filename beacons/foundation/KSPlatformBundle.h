@@ -21,6 +21,9 @@ class Application;
 namespace net {
 class ReachabilityBackend;
 }
+namespace sim {
+class SimPlatform;
+}
 }  // namespace velmora::platform
 
 namespace velmora::kestrine {
@@ -52,6 +55,13 @@ struct KSPlatformBundle {
   // interfaces' reachability, and the radio and location services of a host without them
   // (a central that reports unsupported, location services switched off).
   static KSPlatformBundle system();
+
+  // The simulated phone's services: its virtual scheduler, notification centre, radio,
+  // location services, app and reachability, and its user defaults (or the ones given, as
+  // after a restart: UserDefaults::open(phone.defaults->path())). The bundle shares the
+  // phone's objects; the phone stays the one that drives them.
+  static KSPlatformBundle simulated(const platform::sim::SimPlatform& phone,
+                                    std::shared_ptr<platform::UserDefaults> defaults = nullptr);
 };
 
 }  // namespace velmora::kestrine
