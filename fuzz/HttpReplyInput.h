@@ -14,7 +14,7 @@
 namespace fuzzing {
 
 struct HttpReplyInput {
-  platform::net::HTTPURLResponse response;
+  velmora::platform::net::HTTPURLResponse response;
   std::optional<std::string> body;
 };
 
