@@ -111,6 +111,15 @@ TestCertificates TestCertificates::make() {
   Cert self = makeCertificate(selfKey.get(), "127.0.0.1", nullptr, nullptr, false, "IP:127.0.0.1");
   c.selfSigned = der(self.get());
   c.selfSignedKeyPem = keyPem(selfKey.get());
+
+  Key otherCaKey = makeKey();
+  Cert otherCa = makeCertificate(otherCaKey.get(), "Other Test CA", nullptr, nullptr, true, nullptr);
+  c.otherCa = der(otherCa.get());
+  Key otherLeafKey = makeKey();
+  Cert otherLeaf =
+      makeCertificate(otherLeafKey.get(), "127.0.0.1", otherCa.get(), otherCaKey.get(), false, "IP:127.0.0.1");
+  c.otherCaLeaf = der(otherLeaf.get());
+  c.otherCaLeafKeyPem = keyPem(otherLeafKey.get());
   return c;
 }
 

@@ -3,6 +3,7 @@
 #include <fstream>
 #include <iterator>
 #include <system_error>
+#include <vector>
 
 #include "platform/core/Log.h"
 
@@ -136,25 +137,42 @@ bool KSSecurityPolicy::evaluateServerTrust(net::ServerTrust serverTrust,
   if (settings.mode_ == KSSSLPinningModeNone) {
     return settings.allowInvalidCertificates_ || isValid(serverTrust.evaluate());
   }
-  if (!isValid(serverTrust.evaluate()) && !settings.allowInvalidCertificates_) return false;
+  // Pins are looked for in the chain that stands behind the server, never in what it merely
+  // sent: anyone can append a copy of a pinned certificate to their own chain.
+  std::vector<platform::Bytes> verified;
+  const bool valid = isValid(serverTrust.evaluate(&verified));
+  if (!valid && !settings.allowInvalidCertificates_) return false;
 
   switch (settings.mode_) {
     case KSSSLPinningModeCertificate: {
       if (!hasPins) return false;
       serverTrust.anchors.assign(settings.pinnedCertificates_->begin(), settings.pinnedCertificates_->end());
-      if (!isValid(serverTrust.evaluate())) return false;
-      // The root end is compared first.
-      for (auto it = serverTrust.chain.rbegin(); it != serverTrust.chain.rend(); ++it) {
+      if (!isValid(serverTrust.evaluate(&verified))) return false;
+      // The chain that validated with the pins as the only anchors ends at one of them; the
+      // root end is compared first.
+      for (auto it = verified.rbegin(); it != verified.rend(); ++it) {
         if (settings.pinnedCertificates_->count(*it) != 0) return true;
       }
       return false;
     }
     case KSSSLPinningModePublicKey: {
       if (!settings.pinnedPublicKeys_) return false;
+      const auto& pins = *settings.pinnedPublicKeys_;
+      // A valid server is judged on its verified chain, up to the trusted root it leads to
+      // (sent or not). When nothing validated (invalid certificates allowed), the chain is
+      // what signatures prove: the leaf and the sent certificates that signed it in turn.
+      // A pinned key counts there, or as the key that signed the last of them: the pinned
+      // issuer need not be sent. Either way the pinned key's holder vouched for the leaf.
+      const std::vector<platform::Bytes> judged = valid ? verified : serverTrust.signedChain();
       std::size_t matches = 0;
-      for (const auto& certificate : serverTrust.chain) {
+      for (const auto& certificate : judged) {
         auto key = net::ServerTrust::publicKey(certificate);
-        if (key && settings.pinnedPublicKeys_->count(*key) != 0) ++matches;
+        if (key && pins.count(*key) != 0) ++matches;
+      }
+      if (matches == 0 && !valid && !judged.empty()) {
+        for (const auto& pin : pins) {
+          if (net::ServerTrust::isSignedBy(judged.back(), pin)) ++matches;
+        }
       }
       return matches > 0;
     }

@@ -24,9 +24,13 @@ inline constexpr std::string_view KSSecurityPolicySelfSignedNeedsPinningMessage 
 
 // Decides whether a server's TLS trust is accepted for a host. The default policy pins
 // nothing, refuses invalid certificates and checks the host name; the pinning modes accept
-// a server only when its chain holds a pinned certificate (certificate mode, after the chain
-// is checked against the pinned certificates as the only anchors) or a pinned public key.
-// Evaluation never throws: every failure is a refusal. Thread-safe.
+// a server only when the chain behind it holds a pinned certificate (certificate mode, the
+// chain built with the pinned certificates as the only anchors) or a pinned public key (the
+// verified chain up to its trusted root, whether the server sent that root or not). What the
+// server sent beyond its leaf is only material for building the chain, never itself a match.
+// With invalid certificates allowed and nothing validating, public-key mode judges the chain
+// of signatures from the leaf (see ServerTrust::signedChain), which a pinned key must be in
+// or have signed. Evaluation never throws: every failure is a refusal. Thread-safe.
 class KSSecurityPolicy {
  public:
   using CertificateSet = std::set<platform::Bytes>;

@@ -25,12 +25,12 @@ const TestCertificates& certs() {
   return c;
 }
 
-// The trust a session builds for a server that presents `chain`, with the test CA as the
-// configured root.
+// The trust a session builds for a server that presents `chain`, with both test CAs as the
+// configured roots.
 ServerTrust trustFor(std::vector<Bytes> chain) {
   ServerTrust trust;
   trust.chain = std::move(chain);
-  trust.anchors = {certs().ca};
+  trust.anchors = {certs().ca, certs().otherCa};
   return trust;
 }
 
@@ -88,7 +88,7 @@ TEST(KSSecurityPolicyTest, DecidesByModePinsAndHost) {
       {"invalid allowed, domain not validated", {.allowInvalid = true, .validatesDomain = false}, {c.selfSigned},
        local, true},
       {"certificate: pinned root", {KSSSLPinningModeCertificate, "C"}, {c.leaf, c.ca}, local, true},
-      {"certificate: pinned root not sent", {KSSSLPinningModeCertificate, "C"}, {c.leaf}, local, false},
+      {"certificate: pinned root not sent", {KSSSLPinningModeCertificate, "C"}, {c.leaf}, local, true},
       {"certificate: pinned leaf", {KSSSLPinningModeCertificate, "L"}, {c.leaf, c.ca}, local, true},
       {"certificate: pin among garbage", {KSSSLPinningModeCertificate, "GC"}, {c.leaf, c.ca}, local,
        true},
@@ -108,11 +108,38 @@ TEST(KSSecurityPolicyTest, DecidesByModePinsAndHost) {
       {"public key: other key", {KSSSLPinningModePublicKey, "WG"}, {c.leaf, c.ca}, local,
        false},
       {"public key: no pins", {KSSSLPinningModePublicKey, nullptr}, {c.leaf, c.ca}, local, false},
+      {"public key: pinned root not sent", {KSSSLPinningModePublicKey, "C"}, {c.leaf}, local, true},
       {"public key: self-signed pinned, invalid allowed", {KSSSLPinningModePublicKey, "S", true},
        {c.selfSigned}, local, true},
+      {"public key, invalid allowed: pinned issuer sent", {KSSSLPinningModePublicKey, "C", true},
+       {c.wrongHostLeaf, c.ca}, local, true},
+      {"public key, invalid allowed: pinned issuer not sent", {KSSSLPinningModePublicKey, "C", true},
+       {c.wrongHostLeaf}, local, true},
+      {"public key, invalid allowed: the pinned leaf itself", {KSSSLPinningModePublicKey, "W", true},
+       {c.wrongHostLeaf}, local, true},
       {"public key: valid key but invalid chain", {KSSSLPinningModePublicKey, "S"}, {c.selfSigned},
        local, false},
       {"unknown mode", {7, "C"}, {c.leaf, c.ca}, local, false},
+      // Impostors: a server that another trusted CA (or nobody) vouches for, sending a copy of
+      // the pinned certificate after its own leaf.
+      {"impostor, certificate: pinned root appended", {KSSSLPinningModeCertificate, "C"}, {c.otherCaLeaf, c.ca},
+       local, false},
+      {"impostor, certificate: pinned leaf appended", {KSSSLPinningModeCertificate, "L"},
+       {c.otherCaLeaf, c.leaf}, local, false},
+      {"impostor, public key: pinned root appended", {KSSSLPinningModePublicKey, "C"}, {c.otherCaLeaf, c.ca},
+       local, false},
+      {"impostor, public key: pinned leaf appended", {KSSSLPinningModePublicKey, "L"}, {c.otherCaLeaf, c.leaf},
+       local, false},
+      {"impostor, public key: pinned chain appended", {KSSSLPinningModePublicKey, "C"},
+       {c.otherCaLeaf, c.leaf, c.ca}, local, false},
+      {"impostor, invalid allowed, certificate: self-signed + pinned root",
+       {KSSSLPinningModeCertificate, "C", true}, {c.selfSigned, c.ca}, local, false},
+      {"impostor, invalid allowed, public key: self-signed + pinned root", {KSSSLPinningModePublicKey, "C", true},
+       {c.selfSigned, c.ca}, local, false},
+      {"impostor, invalid allowed, public key: self-signed + pinned leaf", {KSSSLPinningModePublicKey, "L", true},
+       {c.selfSigned, c.leaf}, local, false},
+      {"impostor, invalid allowed, public key: valid other-CA leaf + pinned root",
+       {KSSSLPinningModePublicKey, "C", true}, {c.otherCaLeaf, c.ca}, local, false},
   };
   for (const auto& k : cases) {
     EXPECT_EQ(makePolicy(k.setup)->evaluateServerTrust(trustFor(k.chain), k.domain), k.accepted) << k.name;
@@ -172,34 +199,62 @@ TEST(KSSecurityPolicyTest, CertificatesInBundleReadsTopLevelCerFilesOnly) {
 }
 
 // The policy judging real handshakes: a session hands each server's chain and host to it,
-// trusting the test CA as its configured root.
+// trusting both test CAs as its configured roots.
 TEST(KSSecurityPolicyTest, JudgesRealHandshakes) {
   const auto& c = certs();
   velmora::testing::TempDir dir;
   const auto caFile = dir.path() / "ca.pem";
   {
     std::ofstream out(caFile);
-    out << TestCertificates::toPem(c.ca);
+    out << TestCertificates::toPem(c.ca) << TestCertificates::toPem(c.otherCa);
   }
-  velmora::testing::LoopbackTlsServer good({c.leaf, c.ca}, c.leafKeyPem);
-  velmora::testing::LoopbackTlsServer wrongHost({c.wrongHostLeaf, c.ca}, c.wrongHostLeafKeyPem);
-  velmora::testing::LoopbackTlsServer selfSigned({c.selfSigned}, c.selfSignedKeyPem);
+  using Server = velmora::testing::LoopbackTlsServer;
+  Server good({c.leaf, c.ca}, c.leafKeyPem);
+  Server leafOnly({c.leaf}, c.leafKeyPem);  // leaves the root out, as servers usually do
+  Server wrongHost({c.wrongHostLeaf, c.ca}, c.wrongHostLeafKeyPem);
+  Server selfSigned({c.selfSigned}, c.selfSignedKeyPem);
+  // Impostors: another trusted CA's leaf, or a self-signed one, with the pinned certificates
+  // appended.
+  Server otherCaPlusRoot({c.otherCaLeaf, c.ca}, c.otherCaLeafKeyPem);
+  Server otherCaPlusLeaf({c.otherCaLeaf, c.leaf, c.ca}, c.otherCaLeafKeyPem);
+  Server selfSignedPlusRoot({c.selfSigned, c.ca}, c.selfSignedKeyPem);
+  Server selfSignedPlusLeaf({c.selfSigned, c.leaf}, c.selfSignedKeyPem);
+  const auto leafOf = [&](const Server* s) {
+    if (s == &good || s == &leafOnly) return c.leaf;
+    if (s == &wrongHost) return c.wrongHostLeaf;
+    if (s == &otherCaPlusRoot || s == &otherCaPlusLeaf) return c.otherCaLeaf;
+    return c.selfSigned;
+  };
 
   const struct {
     const char* name;
     PolicySetup setup;
-    velmora::testing::LoopbackTlsServer* server;
+    Server* server;
     bool accepted;
   } cases[] = {
       {"default, the CA's leaf", {}, &good, true},
       {"default, wrong host", {}, &wrongHost, false},
       {"default, self-signed", {}, &selfSigned, false},
       {"certificate pin on the CA", {KSSSLPinningModeCertificate, "C"}, &good, true},
+      {"certificate pin on the CA, root not sent", {KSSSLPinningModeCertificate, "C"}, &leafOnly, true},
       {"certificate pin on the self-signed, invalid allowed", {KSSSLPinningModeCertificate, "S", true},
        &selfSigned, true},
       {"public-key pin on the leaf", {KSSSLPinningModePublicKey, "L"}, &good, true},
+      {"public-key pin on the CA, root not sent", {KSSSLPinningModePublicKey, "C"}, &leafOnly, true},
       {"public-key pin on another key", {KSSSLPinningModePublicKey, "W"}, &good, false},
       {"invalid allowed without pins", {.allowInvalid = true}, &good, false},
+      {"impostor, certificate pin on the CA", {KSSSLPinningModeCertificate, "C"}, &otherCaPlusRoot, false},
+      {"impostor, certificate pin on the leaf", {KSSSLPinningModeCertificate, "L"}, &otherCaPlusLeaf, false},
+      {"impostor, public-key pin on the CA", {KSSSLPinningModePublicKey, "C"}, &otherCaPlusRoot, false},
+      {"impostor, public-key pin on the leaf", {KSSSLPinningModePublicKey, "L"}, &otherCaPlusLeaf, false},
+      {"impostor, invalid allowed, certificate pin on the CA", {KSSSLPinningModeCertificate, "C", true},
+       &selfSignedPlusRoot, false},
+      {"impostor, invalid allowed, public-key pin on the CA", {KSSSLPinningModePublicKey, "C", true},
+       &selfSignedPlusRoot, false},
+      {"impostor, invalid allowed, public-key pin on the leaf", {KSSSLPinningModePublicKey, "L", true},
+       &selfSignedPlusLeaf, false},
+      {"impostor, invalid allowed, other CA, public-key pin on the CA", {KSSSLPinningModePublicKey, "C", true},
+       &otherCaPlusRoot, false},
   };
   for (const auto& k : cases) {
     auto policy = makePolicy(k.setup);
@@ -209,25 +264,32 @@ TEST(KSSecurityPolicyTest, JudgesRealHandshakes) {
          .serverTrustEvaluator = [&](const ServerTrust& trust, const std::string& host) {
            ++asked;
            EXPECT_EQ(host, "127.0.0.1");
-           EXPECT_EQ(trust.chain.front(), k.server == &good ? c.leaf
-                                          : k.server == &wrongHost ? c.wrongHostLeaf
-                                                                   : c.selfSigned);
+           EXPECT_EQ(trust.chain.front(), leafOf(k.server));
            return policy->evaluateServerTrust(trust, host);
          }});
     const std::size_t requestsBefore = k.server->requestsReceived();
+    const std::size_t handshakesBefore = k.server->handshakesCompleted();
+    const std::size_t connectionsBefore = k.server->connectionsFinished();
     platform::LogCapture capture;
-    const auto reply = session->sendSynchronousRequest({.url = k.server->baseUrl() + "/x"});
+    const auto reply = session->sendSynchronousRequest(
+        {.url = k.server->baseUrl() + "/x", .headers = {{"Authorization", "Bearer secret"}}});
     EXPECT_EQ(asked, 1u) << k.name;
-    if (k.accepted) {
-      ASSERT_TRUE(reply.response) << k.name << " " << (reply.error ? reply.error->localizedDescription : "");
-      EXPECT_EQ(reply.response->statusCode, 200) << k.name;
-      EXPECT_EQ(k.server->requestsReceived(), requestsBefore + 1) << k.name;
-    } else {
-      ASSERT_TRUE(reply.error) << k.name;
-      EXPECT_EQ(reply.error->code, platform::net::kURLErrorServerCertificateUntrusted) << k.name;
-      EXPECT_FALSE(reply.response) << k.name;
-      EXPECT_EQ(k.server->requestsReceived(), requestsBefore) << k.name;  // nothing was sent
-    }
+    // One case's failed assertion ends that case only.
+    [&] {
+      if (k.accepted) {
+        ASSERT_TRUE(reply.response) << k.name << " " << (reply.error ? reply.error->localizedDescription : "");
+        EXPECT_EQ(reply.response->statusCode, 200) << k.name;
+        EXPECT_EQ(k.server->requestsReceived(), requestsBefore + 1) << k.name;
+      } else {
+        ASSERT_TRUE(reply.error) << k.name;
+        EXPECT_EQ(reply.error->code, platform::net::kURLErrorServerCertificateUntrusted) << k.name;
+        EXPECT_FALSE(reply.response) << k.name;
+        // The handshake never completed, so not a byte of the request (its head included) went out.
+        ASSERT_TRUE(k.server->waitForConnectionsFinished(connectionsBefore + 1, std::chrono::seconds(10))) << k.name;
+        EXPECT_EQ(k.server->handshakesCompleted(), handshakesBefore) << k.name;
+        EXPECT_EQ(k.server->requestsReceived(), requestsBefore) << k.name;
+      }
+    }();
     const bool logsWhy = !k.setup.validatesDomain ? false : k.setup.allowInvalid && k.setup.mode == 0;
     EXPECT_EQ(capture.count("you MUST use pinning"), logsWhy ? 1u : 0u) << k.name;
   }

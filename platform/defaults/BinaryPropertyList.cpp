@@ -3,6 +3,7 @@
 #include <plist/plist.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -123,7 +124,45 @@ plist_t toNode(const Value& value) {
   }
 }
 
-// Reads a node back. nullopt for kinds a Value does not hold (UID, a stray key node).
+// The seconds since 2001 that a date node holds, exactly as stored. The library's own getter
+// converts them to 32-bit seconds unchecked (undefined for a date beyond 1901-2038 from
+// 2001, or not finite), so the double is taken from the node's binary encoding, which
+// holds it as it is: the object marker, then the big-endian double.
+std::optional<double> rawDateSeconds(plist_t node) {
+  char* out = nullptr;
+  std::uint32_t length = 0;
+  plist_to_bin(node, &out, &length);
+  if (!out) return std::nullopt;
+  const std::string bytes(out, length);
+  plist_to_bin_free(out);
+  constexpr std::size_t kObject = 8;  // after "bplist00"
+  if (bytes.size() < kObject + 9 || static_cast<std::uint8_t>(bytes[kObject]) != 0x33) return std::nullopt;
+  std::uint64_t bits = 0;
+  for (std::size_t i = 1; i <= 8; ++i) bits = (bits << 8) | static_cast<std::uint8_t>(bytes[kObject + i]);
+  double seconds = 0;
+  std::memcpy(&seconds, &bits, sizeof seconds);
+  return seconds;
+}
+
+// The date a date node holds, to the microsecond toward 2001, when it is one that can be
+// written back: a date read from outside is refused rather than kept in a form no file can
+// hold (beyond the writable range, not finite, or in the last second of 2000).
+std::optional<Date> dateOf(plist_t node) {
+  const auto seconds = rawDateSeconds(node);
+  if (!seconds || !std::isfinite(*seconds)) return std::nullopt;
+  // Well outside the writable range, and far inside int64 microseconds.
+  if (std::fabs(*seconds) > 4e9) return std::nullopt;
+  const double whole = std::trunc(*seconds);
+  const auto sec = static_cast<std::int64_t>(whole);
+  const auto usec = static_cast<std::int64_t>(std::fabs(*seconds - whole) * 1e6);
+  const std::int64_t ref = sec * kMicrosPerSecond + (*seconds < 0 ? -usec : usec);
+  const Date date = Date::fromUnixMicros(kReferenceMicros + ref);
+  if (refusalAt(Value(date), 0)) return std::nullopt;
+  return date;
+}
+
+// Reads a node back. nullopt for kinds a Value does not hold (UID, a stray key node), and
+// for dates that cannot be written back.
 std::optional<Value> fromNode(plist_t node, std::size_t level) {
   switch (plist_get_node_type(node)) {
     case PLIST_BOOLEAN: {
@@ -156,12 +195,9 @@ std::optional<Value> fromNode(plist_t node, std::size_t level) {
       return Value(std::move(b));
     }
     case PLIST_DATE: {
-      std::int32_t sec = 0;
-      std::int32_t usec = 0;
-      plist_get_date_val(node, &sec, &usec);
-      // Seconds come truncated toward zero and microseconds as the fraction's magnitude.
-      const std::int64_t fraction = sec < 0 ? -std::int64_t{usec} : std::int64_t{usec};
-      return Value(Date::fromUnixMicros(kReferenceMicros + std::int64_t{sec} * kMicrosPerSecond + fraction));
+      auto date = dateOf(node);
+      if (!date) return std::nullopt;
+      return Value(*date);
     }
     case PLIST_ARRAY: {
       if (level >= BinaryPropertyList::kMaxNesting) return std::nullopt;

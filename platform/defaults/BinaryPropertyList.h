@@ -39,8 +39,8 @@ class BinaryPropertyList {
 
   // The dictionary a file holds. A corrupt, cut or empty file, or one whose root is not a
   // dictionary, gives nullopt with the reason in *why. Entries whose value cannot be read
-  // back as a Value (too deeply nested, an unsupported kind) are left out and named in
-  // *skipped.
+  // back as a Value (too deeply nested, an unsupported kind, a date that could not be
+  // written back) are left out and named in *skipped.
   static std::optional<Dict> decode(const char* data, std::size_t size, std::string* why = nullptr,
                                     std::vector<std::string>* skipped = nullptr);
 
@@ -53,7 +53,9 @@ class BinaryPropertyList {
   static std::optional<std::string> encodeValue(const Value& value, Format format, std::string* why = nullptr);
 
   // The value that binary or XML property-list bytes hold. Corrupt or cut input, nesting
-  // beyond kMaxNesting and kinds a Value cannot hold give nullopt with the reason in *why.
+  // beyond kMaxNesting, kinds a Value cannot hold and values that could not be written back
+  // (a date outside the range above, or not finite) give nullopt with the reason in *why:
+  // whatever this reads, encodeValue can write.
   static std::optional<Value> decodeValue(const char* data, std::size_t size, std::string* why = nullptr);
 };
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -37,6 +39,14 @@ struct RawPlist {
     return o;
   }
   static std::string ascii(const std::string& s) { return std::string(1, static_cast<char>(0x50 | s.size())) + s; }
+  // A date object: seconds since 2001 as a big-endian double.
+  static std::string date(double seconds) {
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &seconds, sizeof bits);
+    std::string o(1, static_cast<char>(0x33));
+    for (int s = 56; s >= 0; s -= 8) o += static_cast<char>((bits >> s) & 0xFF);
+    return o;
+  }
 
   std::string bytes(std::uint64_t top = 0) const {
     std::string out = "bplist00";
@@ -177,6 +187,69 @@ TEST(BinaryPropertyListValue, RefusesDeepOrBrokenXml) {
     std::string why;
     EXPECT_EQ(BinaryPropertyList::decodeValue(c.text.data(), c.text.size(), &why).has_value(), c.reads) << c.name << why;
   }
+}
+
+// What is read from outside can always be written back: a date the file format holds but
+// the writer cannot (beyond 32-bit seconds from 2001, not finite, in the last second of
+// 2000) is refused on reading, in either encoding; the library's own date getter would
+// convert such a value unchecked.
+TEST(BinaryPropertyListValue, ReadsOnlyDatesItCanWriteBack) {
+  constexpr double kInt32Min = -2147483648.0;
+  const struct {
+    const char* name;
+    double seconds;
+    bool reads;
+  } cases[] = {
+      {"2001", 0, true},
+      {"a fraction after 2001", 1.25, true},
+      {"before 2001 with a fraction", -5.5, true},
+      {"the earliest writable second", kInt32Min, true},
+      {"the last writable second", 2147483647.5, true},
+      {"just before the earliest", kInt32Min - 0.5, false},
+      {"just after the last", 2147483648.0, false},
+      {"the last second of 2000", -0.5, false},
+      {"year 2307", 9663676416.0, false},
+      {"far past", -1e300, false},
+      {"infinite", std::numeric_limits<double>::infinity(), false},
+      {"not a number", std::numeric_limits<double>::quiet_NaN(), false},
+  };
+  for (const auto& k : cases) {
+    RawPlist p;
+    p.objects = {RawPlist::array({1}), RawPlist::date(k.seconds)};
+    const std::string bytes = p.bytes();
+    std::string why;
+    const auto value = BinaryPropertyList::decodeValue(bytes.data(), bytes.size(), &why);
+    ASSERT_EQ(value.has_value(), k.reads) << k.name << " " << why;
+    if (value) {
+      const Date read = *(*value->array())[0].toDate();
+      EXPECT_NEAR(static_cast<double>(read.unixMicros() - Date::kReferenceDateUnixSeconds * 1'000'000) / 1e6,
+                  k.seconds, 1e-6)
+          << k.name;
+      EXPECT_TRUE(BinaryPropertyList::encodeValue(*value, BinaryPropertyList::Format::Binary)) << k.name;
+      EXPECT_TRUE(BinaryPropertyList::encodeValue(*value, BinaryPropertyList::Format::Xml)) << k.name;
+    }
+    // In a defaults file the entry is left out, the rest kept.
+    RawPlist file;
+    file.objects = {RawPlist::dict({1, 2}, {3, 4}), RawPlist::ascii("d"), RawPlist::ascii("k"),
+                    RawPlist::date(k.seconds), RawPlist::ascii("v")};
+    const std::string fileBytes = file.bytes();
+    std::vector<std::string> skipped;
+    const auto dict = BinaryPropertyList::decode(fileBytes.data(), fileBytes.size(), nullptr, &skipped);
+    ASSERT_TRUE(dict) << k.name;
+    EXPECT_EQ(dict->count("d"), k.reads ? 1u : 0u) << k.name;
+    EXPECT_EQ(dict->count("k"), 1u) << k.name;
+    EXPECT_EQ(skipped, k.reads ? std::vector<std::string>{} : std::vector<std::string>{"d"}) << k.name;
+  }
+  const std::string xml[] = {"<plist><date>2300-01-01T00:00:00Z</date></plist>",
+                             "<plist><array><date>1900-01-01T00:00:00Z</date></array></plist>"};
+  for (const auto& text : xml) {
+    const auto value = BinaryPropertyList::decodeValue(text.data(), text.size());
+    EXPECT_FALSE(value) << text;
+  }
+  const std::string inRange = "<plist><date>2024-05-06T07:08:09Z</date></plist>";
+  const auto value = BinaryPropertyList::decodeValue(inRange.data(), inRange.size());
+  ASSERT_TRUE(value);
+  EXPECT_EQ(value->toDate()->unixMicros(), std::int64_t{1714979289} * 1'000'000);
 }
 
 }  // namespace

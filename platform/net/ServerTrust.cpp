@@ -1,5 +1,7 @@
 #include "platform/net/ServerTrust.h"
 
+#include <openssl/err.h>
+#include <openssl/evp.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 #include <openssl/x509v3.h>
@@ -24,6 +26,10 @@ struct StackFree {
   void operator()(STACK_OF(X509) * p) const { sk_X509_pop_free(p, X509_free); }
 };
 
+struct KeyFree {
+  void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
+};
+
 using X509Ptr = std::unique_ptr<X509, X509Free>;
 
 // The whole input must be one certificate: trailing bytes make it something else.
@@ -33,6 +39,29 @@ X509Ptr parse(const Bytes& der) {
   X509Ptr cert(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
   if (cert && p != der.data() + der.size()) cert.reset();
   return cert;
+}
+
+std::optional<Bytes> derOf(X509* cert) {
+  unsigned char* out = nullptr;
+  const int length = i2d_X509(cert, &out);
+  if (length <= 0 || !out) {
+    OPENSSL_free(out);
+    return std::nullopt;
+  }
+  Bytes bytes(out, out + length);
+  OPENSSL_free(out);
+  return bytes;
+}
+
+// Whether `issuer` issued `subject`: its subject is the subject's issuer name and its key
+// verifies the subject's signature. A failed check leaves nothing on the thread's error queue
+// (it may be the TLS handshake's thread).
+bool issued(X509* issuer, X509* subject) {
+  if (X509_NAME_cmp(X509_get_subject_name(issuer), X509_get_issuer_name(subject)) != 0) return false;
+  EVP_PKEY* key = X509_get0_pubkey(issuer);
+  const bool verified = key && X509_verify(subject, key) == 1;
+  if (!verified) ERR_clear_error();
+  return verified;
 }
 
 bool isNumericAddress(const std::string& host) {
@@ -57,7 +86,43 @@ std::optional<Bytes> ServerTrust::publicKey(const Bytes& certificate) {
   return bytes;
 }
 
-TrustResult ServerTrust::evaluate() const {
+bool ServerTrust::isSignedBy(const Bytes& certificate, const Bytes& publicKey) {
+  auto cert = parse(certificate);
+  if (!cert || publicKey.empty()) return false;
+  const unsigned char* p = publicKey.data();
+  std::unique_ptr<EVP_PKEY, KeyFree> key(d2i_PUBKEY(nullptr, &p, static_cast<long>(publicKey.size())));
+  const bool verified = key && p == publicKey.data() + publicKey.size() && X509_verify(cert.get(), key.get()) == 1;
+  if (!verified) ERR_clear_error();
+  return verified;
+}
+
+std::vector<Bytes> ServerTrust::signedChain() const {
+  std::vector<Bytes> out;
+  if (chain.empty()) return out;
+  X509Ptr current = parse(chain.front());
+  if (!current) return out;
+  out.push_back(chain.front());
+  // Each sent certificate is used once, so a loop of certificates that sign each other ends.
+  std::vector<std::size_t> unused;
+  for (std::size_t i = 1; i < chain.size(); ++i) unused.push_back(i);
+  while (!issued(current.get(), current.get())) {
+    X509Ptr next;
+    auto it = unused.begin();
+    for (; it != unused.end(); ++it) {
+      next = parse(chain[*it]);
+      if (next && issued(next.get(), current.get())) break;
+      next.reset();
+    }
+    if (!next) break;
+    out.push_back(chain[*it]);
+    unused.erase(it);
+    current = std::move(next);
+  }
+  return out;
+}
+
+TrustResult ServerTrust::evaluate(std::vector<Bytes>* verifiedChain) const {
+  if (verifiedChain) verifiedChain->clear();
   if (chain.empty()) return TrustResult::FatalTrustFailure;
   auto leaf = parse(chain.front());
   if (!leaf) return TrustResult::FatalTrustFailure;
@@ -104,7 +169,23 @@ TrustResult ServerTrust::evaluate() const {
                                                                                 policyHost->size());
     if (set != 1) return TrustResult::RecoverableTrustFailure;
   }
-  return X509_verify_cert(ctx.get()) == 1 ? TrustResult::Unspecified : TrustResult::RecoverableTrustFailure;
+  if (X509_verify_cert(ctx.get()) != 1) return TrustResult::RecoverableTrustFailure;
+  if (verifiedChain) {
+    STACK_OF(X509)* built = X509_STORE_CTX_get0_chain(ctx.get());
+    // Past the first anchor the chain holds only anchors, except where the leaf itself was
+    // found among them (no untrusted certificate then): the sent certificates built above it
+    // are still in the chain, though nothing they say was relied on. They are left out.
+    const int length = X509_STORE_CTX_get_num_untrusted(ctx.get()) == 0 ? 1 : (built ? sk_X509_num(built) : 0);
+    for (int i = 0; built && i < length; ++i) {
+      auto der = derOf(sk_X509_value(built, i));
+      if (!der) {
+        verifiedChain->clear();
+        return TrustResult::OtherError;
+      }
+      verifiedChain->push_back(std::move(*der));
+    }
+  }
+  return TrustResult::Unspecified;
 }
 
 }  // namespace velmora::platform::net

@@ -40,5 +40,56 @@ TEST(ServerTrustTest, EvaluatesChainAgainstAnchorsAndHost) {
   EXPECT_FALSE(ServerTrust::isCertificate(Bytes{}));
 }
 
+// The chain a decision is taken on is the one that validated, never what the server sent:
+// it ends at the anchor even when the server left it out, and holds nothing the server
+// merely appended.
+TEST(ServerTrustTest, HandsBackTheChainThatValidated) {
+  static const TestCertificates c = TestCertificates::make();
+  const struct {
+    const char* name;
+    std::vector<Bytes> chain;
+    std::vector<Bytes> anchors;
+    std::vector<Bytes> verified;  // empty: the chain does not validate
+  } cases[] = {
+      {"root sent", {c.leaf, c.ca}, {c.ca}, {c.leaf, c.ca}},
+      {"root not sent", {c.leaf}, {c.ca}, {c.leaf, c.ca}},
+      {"unrelated certificates appended", {c.otherCaLeaf, c.leaf, c.ca}, {c.ca, c.otherCa}, {c.otherCaLeaf, c.otherCa}},
+      {"the leaf as the anchor", {c.leaf, c.ca}, {c.leaf}, {c.leaf}},
+      {"appended anchor that signed nothing", {c.otherCaLeaf, c.ca}, {c.ca}, {}},
+  };
+  for (const auto& k : cases) {
+    ServerTrust trust{k.chain, "127.0.0.1", k.anchors, {}};
+    std::vector<Bytes> verified{Bytes{1}};  // cleared when nothing validates
+    const TrustResult result = trust.evaluate(&verified);
+    EXPECT_EQ(result, k.verified.empty() ? TrustResult::RecoverableTrustFailure : TrustResult::Unspecified) << k.name;
+    EXPECT_EQ(verified, k.verified) << k.name;
+  }
+}
+
+TEST(ServerTrustTest, SignedChainFollowsIssuerSignaturesOnly) {
+  static const TestCertificates c = TestCertificates::make();
+  const struct {
+    const char* name;
+    std::vector<Bytes> chain;
+    std::vector<Bytes> signedChain;
+  } cases[] = {
+      {"leaf and its issuer", {c.leaf, c.ca}, {c.leaf, c.ca}},
+      {"issuer sent out of order, strangers skipped", {c.leaf, c.otherCa, c.selfSigned, c.ca}, {c.leaf, c.ca}},
+      {"issuer not sent", {c.wrongHostLeaf, c.otherCa}, {c.wrongHostLeaf}},
+      {"self-signed leaf stops at once", {c.selfSigned, c.ca}, {c.selfSigned}},
+      {"another CA's leaf with the pinned chain appended", {c.otherCaLeaf, c.leaf, c.ca}, {c.otherCaLeaf}},
+      {"garbage leaf", {Bytes{0x30, 0x03, 1, 2, 3}, c.ca}, {}},
+  };
+  for (const auto& k : cases) {
+    EXPECT_EQ((ServerTrust{k.chain, std::nullopt, {}, {}}.signedChain()), k.signedChain) << k.name;
+  }
+  const Bytes caKey = *ServerTrust::publicKey(c.ca);
+  EXPECT_TRUE(ServerTrust::isSignedBy(c.leaf, caKey));
+  EXPECT_TRUE(ServerTrust::isSignedBy(c.ca, caKey));
+  EXPECT_FALSE(ServerTrust::isSignedBy(c.otherCaLeaf, caKey));
+  EXPECT_FALSE(ServerTrust::isSignedBy(c.leaf, Bytes{1, 2, 3}));
+  EXPECT_FALSE(ServerTrust::isSignedBy(Bytes{1, 2, 3}, caKey));
+}
+
 }  // namespace
 }  // namespace velmora::platform::net

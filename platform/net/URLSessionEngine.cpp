@@ -209,8 +209,10 @@ struct Transfer {
 
   void touch() { lastActivity = SteadyClock::now(); }
 
-  // OpenSSL's certificate check for this transfer's connection: hands the server's chain and
-  // the request's host to the session's evaluator and stops the handshake on a refusal.
+  // OpenSSL's certificate check for this transfer's connection: hands the certificates the
+  // server sent and the request's host to the session's evaluator, and stops the handshake
+  // on a refusal. What was sent is only the material a chain is built from; the evaluator
+  // builds the chain and judges that (see ServerTrust).
   static int onVerify(X509_STORE_CTX* ctx, void* arg) {
     auto* transfer = static_cast<Transfer*>(arg);
     ServerTrust trust;
