@@ -86,7 +86,7 @@ class FakeFactory : public KSBeaconOperationFactory {
 
 class NullOperations : public KSBeaconOperationManaging {
  public:
-  void scheduleBeaconOperation(const std::shared_ptr<void>&) override {}
+  void scheduleBeaconOperation(const std::shared_ptr<KSSchedulableBeaconOperation>&) override {}
 };
 
 struct Recorder : KSLassoManagerDelegate {
