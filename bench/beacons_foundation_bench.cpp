@@ -20,13 +20,6 @@ class RangeListener {
   virtual ~RangeListener() = default;
   virtual void listenerDidRange(std::vector<std::string> /*beacons*/) {}
   virtual void listenerDidStop() {}
-
-  template <class D>
-  static KSRespondsTable respondsTable() {
-    return KSRespondsTable()
-        .with(&RangeListener::listenerDidRange, &D::listenerDidRange)
-        .with(&RangeListener::listenerDidStop, &D::listenerDidStop);
-  }
 };
 
 class CountingListener : public RangeListener {

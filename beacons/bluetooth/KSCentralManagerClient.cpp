@@ -172,11 +172,11 @@ void KSCentralManagerClient::cancelPeripheralConnection(const std::shared_ptr<bt
   scanManager_->disconnectedFromPeripheral(peripheral->identifier().string());
 }
 
-void KSCentralManagerClient::scheduleBeaconOperation(const std::shared_ptr<void>& operation) {
+void KSCentralManagerClient::scheduleBeaconOperation(const std::shared_ptr<KSSchedulableBeaconOperation>& operation) {
   operations_->scheduleBeaconOperation(operation);
 }
 
-void KSCentralManagerClient::didUpdatePeripheralIdentifierForBeacon(const std::shared_ptr<void>& beacon) {
+void KSCentralManagerClient::didUpdatePeripheralIdentifierForBeacon(const std::shared_ptr<KSBeacon>& beacon) {
   operations_->didUpdatePeripheralIdentifierForBeacon(beacon);
 }
 

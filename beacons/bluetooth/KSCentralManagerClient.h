@@ -65,8 +65,10 @@ class KSCentralManagerClient : public platform::bluetooth::CentralDelegate,
   std::shared_ptr<platform::bluetooth::Peripheral> retrievePeripheralWithIdentifier(const platform::Uuid& identifier);
   void connectPeripheral(const std::shared_ptr<platform::bluetooth::Peripheral>& peripheral);
   void cancelPeripheralConnection(const std::shared_ptr<platform::bluetooth::Peripheral>& peripheral);
-  void scheduleBeaconOperation(const std::shared_ptr<void>& operation);
-  void didUpdatePeripheralIdentifierForBeacon(const std::shared_ptr<void>& beacon);
+  // Hands the operation to the operation manager, which runs it when its beacon's peripheral
+  // is known; its blocks report the end. Any thread.
+  void scheduleBeaconOperation(const std::shared_ptr<KSSchedulableBeaconOperation>& operation);
+  void didUpdatePeripheralIdentifierForBeacon(const std::shared_ptr<KSBeacon>& beacon);
   void clearMetaDataForPeripheralUUID(const std::optional<platform::Uuid>& peripheral);
 
   void applicationDidEnterBackground();

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "beacons/bluetooth/KSSchedulableBeaconOperation.h"
 #include "platform/bluetooth/Central.h"
 #include "platform/core/Error.h"
 #include "platform/core/Uuid.h"
@@ -17,6 +18,7 @@
 // manager and the session manager implement these; the client never includes them.
 namespace velmora::kestrine {
 
+class KSBeacon;
 class KSCentralManagerClient;
 
 // Posted by the client.
@@ -64,13 +66,12 @@ class KSBeaconRegionSource {
   virtual std::uint64_t changeCount() = 0;
 };
 
-// The one-at-a-time beacon-operation manager the client feeds. Operations and beacons are
-// opaque here; the default does nothing.
+// The one-at-a-time beacon-operation manager the client feeds. The default does nothing.
 class KSBeaconOperationManaging {
  public:
   virtual ~KSBeaconOperationManaging() = default;
-  virtual void scheduleBeaconOperation(const std::shared_ptr<void>& /*operation*/) {}
-  virtual void didUpdatePeripheralIdentifierForBeacon(const std::shared_ptr<void>& /*beacon*/) {}
+  virtual void scheduleBeaconOperation(const std::shared_ptr<KSSchedulableBeaconOperation>& /*operation*/) {}
+  virtual void didUpdatePeripheralIdentifierForBeacon(const std::shared_ptr<KSBeacon>& /*beacon*/) {}
   virtual void centralManagerDidConnectPeripheral(const std::shared_ptr<platform::bluetooth::Peripheral>&) {}
   virtual void centralManagerDidFailToConnectPeripheral(const std::shared_ptr<platform::bluetooth::Peripheral>&,
                                                         const std::optional<platform::Error>&) {}

@@ -68,7 +68,7 @@ TEST_F(HandleTest, AReportCarriesTheRetryThatSucceededWithItsReplies) {
   ref->setBeaconOperationCompletionBlockWithSuccess([&](const auto& op) { heard = op; },
                                                     [&](const auto&, const platform::Error& e) { FAIL() << e.localizedDescription; });
   ref->setBeaconOperationStatusBlock([&](const auto&, const std::string& t) { texts.push_back(t); });
-  central->client->scheduleBeaconOperation(std::shared_ptr<void>(ref));
+  central->client->scheduleBeaconOperation(ref);
   const auto second = platform::Uuid::random();
   auto server2 = addBeacon(second);
   auto app2 = SimBeaconApplication::install(server2, radio()->timeline(),
@@ -84,14 +84,14 @@ TEST_F(HandleTest, AReportCarriesTheRetryThatSucceededWithItsReplies) {
   EXPECT_EQ(texts.back(), "Succeeded");
 }
 
-TEST_F(HandleTest, TheManagerIgnoresAnOperationTheFactoryDidNotMake) {
+TEST_F(HandleTest, TheManagerIgnoresARefAroundNoOperation) {
   struct Foreign : KSBeaconOperationRef {
     void setBeaconOperationCompletionBlockWithSuccess(Success, Failure) override {}
     void setBeaconOperationStatusBlock(Status) override {}
     void setBeaconOperationProgressBlock(Progress) override {}
   };
   std::shared_ptr<KSBeaconOperationRef> foreign = std::make_shared<Foreign>();
-  central->client->scheduleBeaconOperation(std::shared_ptr<void>(foreign));
+  central->client->scheduleBeaconOperation(foreign);
   advanceBy(1);
   EXPECT_TRUE(manager->beaconOperationQueue()->operations().empty());
   EXPECT_TRUE(manager->pendingBeaconOperations().empty());

@@ -137,5 +137,18 @@ TEST_F(EddystoneTest, ReadsTheBroadcastCapabilities) {
   EXPECT_EQ(report->error->localizedDescription, "Broadcast Capabilities byte array too short");
 }
 
+// A host app makes the read itself and schedules it through the central client, the entry
+// point it has: the operation runs on the beacon and reports through its own blocks.
+TEST_F(EddystoneTest, AHostMadeReadScheduledThroughTheCentralClientRunsAndReports) {
+  slots->setCapabilities(hexBytes("00 04 01 0F 01 0B 00"));
+  auto operation = KSBeaconReadSettingsEddystoneOperation::initWithBeacon(beacon, peripheralID, "123456");
+  auto report = watch(operation);
+  central->client->scheduleBeaconOperation(operation);
+  runUntilReported(report, 60);
+  ASSERT_EQ(report->successes, 1) << (report->error ? report->error->localizedDescription : "");
+  EXPECT_EQ(operation->settings().at(std::string(KSEddySettingTotalNumSlotsKey)).toUInt64(), 4u);
+  EXPECT_EQ(texts(*report).back(), "Succeeded");
+}
+
 }  // namespace
 }  // namespace velmora::kestrine

@@ -49,6 +49,10 @@ KSBeaconOperation::~KSBeaconOperation() {
   if (timer_) timer_->invalidate();
 }
 
+std::shared_ptr<KSSchedulableBeaconOperation> KSBeaconOperation::operationToSchedule() {
+  return std::static_pointer_cast<KSBeaconOperation>(shared_from_this());
+}
+
 std::optional<platform::Uuid> KSBeaconOperation::peripheralIdentifier() const {
   std::lock_guard lock(mutex_);
   return peripheralIdentifier_;

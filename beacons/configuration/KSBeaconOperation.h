@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "beacons/bluetooth/KSSchedulableBeaconOperation.h"
 #include "beacons/configuration/KSGattIdentifiers.h"
 #include "beacons/configuration/KSPeripheralCommand.h"
 #include "beacons/foundation/KSGCDTimer.h"
@@ -76,7 +77,7 @@ class KSBeaconOperationDelegate : public KSOperationDelegate {
 // caller's callbacks run there. The state reads atomically from any thread; a state assignment
 // and its status callback are serialised by the operation's own recursive lock. cancel() may
 // be called from any thread.
-class KSBeaconOperation : public KSOperation {
+class KSBeaconOperation : public KSOperation, public KSSchedulableBeaconOperation {
  public:
   using CompletionBlock = std::function<void(const std::shared_ptr<KSBeaconOperation>&, const std::optional<platform::Error>&)>;
   using SuccessBlock = std::function<void(const std::shared_ptr<KSBeaconOperation>&)>;
@@ -88,6 +89,9 @@ class KSBeaconOperation : public KSOperation {
   using Characteristic = std::shared_ptr<platform::bluetooth::GattCharacteristic>;
 
   ~KSBeaconOperation() override;
+
+  // Itself: scheduled through the central client, this operation runs.
+  std::shared_ptr<KSSchedulableBeaconOperation> operationToSchedule() override;
 
   // The concrete class's name: errors carry "com.kestrine." followed by it.
   virtual std::string_view className() const = 0;

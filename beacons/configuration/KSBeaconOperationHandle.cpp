@@ -15,6 +15,8 @@ std::shared_ptr<KSBeaconOperation> KSBeaconOperationHandle::operationOf(const st
   return handle ? handle->operation_ : nullptr;
 }
 
+std::shared_ptr<KSSchedulableBeaconOperation> KSBeaconOperationHandle::operationToSchedule() { return operation_; }
+
 void KSBeaconOperationHandle::setBeaconOperationCompletionBlockWithSuccess(Success success, Failure failure) {
   operation_->setBeaconOperationCompletionBlockWithSuccess(
       [success = std::move(success)](const std::shared_ptr<KSBeaconOperation>& reporting) {

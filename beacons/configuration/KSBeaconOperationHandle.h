@@ -17,11 +17,11 @@ namespace velmora::kestrine {
 class KSBeaconOperationHandle final : public KSBeaconOperationRef {
  public:
   static std::shared_ptr<KSBeaconOperationHandle> wrap(std::shared_ptr<KSBeaconOperation> operation);
-  // The operation of a handle scheduled through the central client's opaque port, or none
-  // when the pointer is not a handle's.
+  // The operation of a handle, or none when the ref is not a handle.
   static std::shared_ptr<KSBeaconOperation> operationOf(const std::shared_ptr<KSBeaconOperationRef>& ref);
 
   const std::shared_ptr<KSBeaconOperation>& operation() const { return operation_; }
+  std::shared_ptr<KSSchedulableBeaconOperation> operationToSchedule() override;
 
   void setBeaconOperationCompletionBlockWithSuccess(Success success, Failure failure) override;
   void setBeaconOperationStatusBlock(Status status) override;

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "beacons/bluetooth/KSCentralManagerClient.h"
-#include "beacons/configuration/KSBeaconOperationHandle.h"
 #include "beacons/model/KSBeacon.h"
 #include "platform/core/Log.h"
 
@@ -50,18 +49,14 @@ void KSBeaconOperationManager::post(std::function<void(KSBeaconOperationManager&
 
 // --- entry points
 
-void KSBeaconOperationManager::scheduleBeaconOperation(const std::shared_ptr<void>& operation) {
-  auto ref = std::static_pointer_cast<KSBeaconOperationRef>(operation);
-  auto op = KSBeaconOperationHandle::operationOf(ref);
+void KSBeaconOperationManager::scheduleBeaconOperation(const std::shared_ptr<KSSchedulableBeaconOperation>& operation) {
+  if (!operation) return;
+  auto op = std::dynamic_pointer_cast<KSBeaconOperation>(operation->operationToSchedule());
   if (!op) {
-    if (ref) platform::Log::warning(kLog, "an operation not made by the operation factory is ignored");
+    platform::Log::warning(kLog, "an operation of no beacon-operation class is ignored");
     return;
   }
   scheduleBeaconOperation(op);
-}
-
-void KSBeaconOperationManager::didUpdatePeripheralIdentifierForBeacon(const std::shared_ptr<void>& beacon) {
-  didUpdatePeripheralIdentifierForBeacon(std::static_pointer_cast<KSBeacon>(beacon));
 }
 
 void KSBeaconOperationManager::scheduleBeaconOperation(const std::shared_ptr<KSBeaconOperation>& operation) {

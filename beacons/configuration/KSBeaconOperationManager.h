@@ -45,10 +45,9 @@ class KSBeaconRegionMonitoringSwitch {
 // The registrations and the pending list stay under the manager's lock, never held while it
 // calls out.
 //
-// Through the central client's opaque port, an operation arrives as the hub hands it over, a
-// shared_ptr<KSBeaconOperationRef> (a KSBeaconOperationHandle made by the operation factory),
-// and a beacon as a shared_ptr<KSBeacon>, each converted to shared_ptr<void> from exactly
-// that type.
+// Through the central client, an operation arrives as its caller holds it: one of this
+// layer's operations (a host app's own, such as the Eddystone settings read, runs like the
+// SDK's), or the handle the hub keeps around one made by the operation factory.
 class KSBeaconOperationManager final : public KSBeaconOperationDelegate,
                                        public KSBeaconOperationManaging,
                                        public std::enable_shared_from_this<KSBeaconOperationManager> {
@@ -64,12 +63,12 @@ class KSBeaconOperationManager final : public KSBeaconOperationDelegate,
   void setConfigurationCloud(std::shared_ptr<KSBeaconConfigurationCloud> cloud);
 
   void scheduleBeaconOperation(const std::shared_ptr<KSBeaconOperation>& operation);
-  // Any operation class, without the ambiguity of the port's opaque form.
+  // Any operation class, without a detour through the central client's port.
   template <class Operation, class = std::enable_if_t<std::is_base_of_v<KSBeaconOperation, Operation>>>
   void scheduleBeaconOperation(const std::shared_ptr<Operation>& operation) {
     scheduleBeaconOperation(std::shared_ptr<KSBeaconOperation>(operation));
   }
-  void didUpdatePeripheralIdentifierForBeacon(const std::shared_ptr<KSBeacon>& beacon);
+  void didUpdatePeripheralIdentifierForBeacon(const std::shared_ptr<KSBeacon>& beacon) override;
 
   bool isOperationExecutingForPeripheralIdentifier(const platform::Uuid& identifier) const;
   bool needsBeaconRegionMonitoringAndPeripheralScanningDisabled() const;
@@ -78,8 +77,8 @@ class KSBeaconOperationManager final : public KSBeaconOperationDelegate,
   const std::shared_ptr<platform::dispatch::Queue>& queue() const { return queue_; }
 
   // --- the central client's port
-  void scheduleBeaconOperation(const std::shared_ptr<void>& operation) override;
-  void didUpdatePeripheralIdentifierForBeacon(const std::shared_ptr<void>& beacon) override;
+  // An operation of another class than this layer's is logged and ignored.
+  void scheduleBeaconOperation(const std::shared_ptr<KSSchedulableBeaconOperation>& operation) override;
   void centralManagerDidConnectPeripheral(const std::shared_ptr<platform::bluetooth::Peripheral>& peripheral) override;
   void centralManagerDidFailToConnectPeripheral(const std::shared_ptr<platform::bluetooth::Peripheral>& peripheral,
                                                 const std::optional<platform::Error>& error) override;

@@ -25,11 +25,6 @@ class TickDelegate {
   virtual ~TickDelegate() = default;
   virtual void didTick(int /*thread*/, std::vector<int> /*payload*/) {}
   virtual void didNothing() {}
-
-  template <class D>
-  static KSRespondsTable respondsTable() {
-    return KSRespondsTable().with(&TickDelegate::didTick, &D::didTick).with(&TickDelegate::didNothing, &D::didNothing);
-  }
 };
 
 class Ticker : public TickDelegate {
@@ -152,6 +147,45 @@ TEST(ConcurrencyStressTest, EightThreadsShareCollectionsMulticastAndAnOperationQ
     EXPECT_LE(fires->load(), kThreads * kRounds / 4);
   }
   platform::dispatch::Scheduler::setShared(nullptr);
+}
+
+// Removes itself in its destructor, as the managers that subscribe to the hub do.
+class Leaving : public TickDelegate {
+ public:
+  explicit Leaving(KSGCDMulticastDelegate<TickDelegate>* multicast) : multicast_(multicast) {}
+  ~Leaving() override { multicast_->removeDelegate(this); }
+  void didTick(int, std::vector<int>) override {}
+
+ private:
+  KSGCDMulticastDelegate<TickDelegate>* multicast_;
+};
+
+// Subscribers come and go on four threads while four others send: a subscriber's last
+// reference drops on whichever thread lets go of it last (its maker or its queue), its
+// destructor takes the list's lock, and no send may be holding it then.
+TEST(ConcurrencyStressTest, SubscribersThatRemoveThemselvesDieWhileOthersSend) {
+  auto scheduler = std::make_shared<platform::dispatch::ThreadScheduler>();
+  {
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 500;
+    KSGCDMulticastDelegate<TickDelegate> multicast;
+    auto queue = scheduler->makeSerialQueue("subscribers");
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+      threads.emplace_back([&, t] {
+        for (int i = 0; i < kRounds; ++i) multicast.invoke(&TickDelegate::didTick, t, std::vector<int>{1, 2, 3});
+      });
+      threads.emplace_back([&] {
+        for (int i = 0; i < kRounds; ++i) {
+          auto subscriber = std::make_shared<Leaving>(&multicast);
+          multicast.addDelegate(subscriber, queue);
+        }
+      });
+    }
+    for (auto& thread : threads) thread.join();
+    queue->sync([] {});  // the messages still queued run before the list goes
+    EXPECT_EQ(multicast.count(), 0u) << "every subscriber removed itself";
+  }
 }
 
 }  // namespace

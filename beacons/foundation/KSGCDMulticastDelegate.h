@@ -9,7 +9,6 @@
 #include <utility>
 #include <vector>
 
-#include "beacons/foundation/KSRespondsTable.h"
 #include "platform/dispatch/Queue.h"
 
 namespace velmora::kestrine {
@@ -22,7 +21,6 @@ struct KSGCDMulticastDelegateNode {
   std::weak_ptr<Protocol> delegate;
   const Protocol* identity = nullptr;  // compared on remove, also once the delegate has gone
   std::shared_ptr<platform::dispatch::Queue> delegateQueue;
-  std::shared_ptr<const KSRespondsTable> responds;
   std::atomic<bool> removed{false};
 
   // The subscriber, or nullptr when it was removed or has been destroyed.
@@ -50,12 +48,6 @@ class KSGCDMulticastDelegateEnumerator {
     for (const auto& node : nodes_) n += std::dynamic_pointer_cast<C>(node->liveDelegate()) != nullptr;
     return n;
   }
-  template <class R, class... A>
-  std::size_t countForSelector(R (Protocol::*method)(A...)) const {
-    std::size_t n = 0;
-    for (const auto& node : nodes_) n += node->liveDelegate() && node->responds->respondsTo(method);
-    return n;
-  }
 
   // The next registration whose subscriber is still there: stores it and its queue into the
   // out-references that are given and answers true; false once the copy is exhausted.
@@ -66,12 +58,6 @@ class KSGCDMulticastDelegateEnumerator {
   bool getNextDelegateOfClass(std::shared_ptr<Protocol>* delegate, Queue* queue) {
     return next(delegate, queue, [](const Node&, const std::shared_ptr<Protocol>& d) {
       return std::dynamic_pointer_cast<C>(d) != nullptr;
-    });
-  }
-  template <class R, class... A>
-  bool getNextDelegate(std::shared_ptr<Protocol>* delegate, Queue* queue, R (Protocol::*method)(A...)) {
-    return next(delegate, queue, [method](const Node& node, const std::shared_ptr<Protocol>&) {
-      return node.responds->respondsTo(method);
     });
   }
 
@@ -93,19 +79,23 @@ class KSGCDMulticastDelegateEnumerator {
   std::size_t index_ = 0;
 };
 
-// A delegate proxy that hands every message to each registered subscriber implementing it,
-// asynchronously on that subscriber's queue, each with its own copy of the arguments.
+// A delegate proxy that hands every message to each registered subscriber, asynchronously on
+// that subscriber's queue, each with its own copy of the arguments.
 //
-// Protocol is an abstract class whose optional methods have empty bodies (see
-// KSRespondsTable for how a subscriber's implemented methods are found). Subscribers are held
-// weakly: one that has been destroyed is skipped, also when its message was already on its
-// queue, and its registration is dropped at the next addDelegate. The same subscriber may be registered more than once (with the same or another
-// queue) and then receives each message once per registration. Messages to one registration
-// on a serial queue arrive in the order they were sent; there is no order across queues.
+// Protocol is an abstract class whose optional methods have empty bodies: a subscriber that
+// does not override a method receives it and does nothing, whatever the static type of the
+// pointer it was registered through. Subscribers are held weakly: one that has been destroyed
+// is skipped, also when its message was already on its queue, and its registration is dropped
+// at the next addDelegate. The same subscriber may be registered more than once (with the same
+// or another queue) and then receives each message once per registration. Messages to one
+// registration on a serial queue arrive in the order they were sent; there is no order across
+// queues.
 //
 //   multicast.invoke(&KSThingDelegate::thingDidStart, 42);
 //
-// The sender never waits and receives no result.
+// The sender never waits and receives no result. No lock is held while a message is handed
+// to a queue or runs, and the sender never holds a subscriber: a subscriber may die during a
+// send, also on another thread, and remove itself (or others) from its destructor.
 template <class Protocol>
 class KSGCDMulticastDelegate {
  public:
@@ -119,16 +109,12 @@ class KSGCDMulticastDelegate {
   KSGCDMulticastDelegate& operator=(const KSGCDMulticastDelegate&) = delete;
 
   // Appends a registration; ignored when the delegate or the queue is missing.
-  template <class D>
-    requires std::is_base_of_v<Protocol, D>
-  void addDelegate(const std::shared_ptr<D>& delegate, Queue delegateQueue) {
+  void addDelegate(const std::shared_ptr<Protocol>& delegate, Queue delegateQueue) {
     if (!delegate || !delegateQueue) return;
     auto node = std::make_shared<Node>();
-    std::shared_ptr<Protocol> asProtocol = delegate;
-    node->identity = asProtocol.get();
-    node->delegate = asProtocol;
+    node->identity = delegate.get();
+    node->delegate = delegate;
     node->delegateQueue = std::move(delegateQueue);
-    node->responds = KSRespondsTable::forDelegate<Protocol, D>(*delegate);
     std::vector<std::shared_ptr<Node>> pruned;
     std::lock_guard lock(mutex_);
     // Registrations of subscribers that were destroyed without removing themselves go here,
@@ -178,24 +164,26 @@ class KSGCDMulticastDelegate {
   std::size_t countOfClass() const {
     return delegateEnumerator().template countOfClass<C>();
   }
-  template <class R, class... A>
-  std::size_t countForSelector(R (Protocol::*method)(A...)) const {
-    return delegateEnumerator().countForSelector(method);
-  }
 
   Enumerator delegateEnumerator() const {
     std::lock_guard lock(mutex_);
     return Enumerator(nodes_);
   }
 
-  // Sends the message to every live registration whose delegate implements it. Each gets its
-  // own copy of the arguments, made here, and runs it on its queue.
+  // Sends the message to every live registration. Each gets its own copy of the arguments,
+  // made here, and runs it on its queue. The list is copied under the lock and walked without
+  // it; a subscriber is only looked at here, never held, so its last reference cannot drop
+  // in the sender.
   template <class R, class... Params, class... Args>
     requires(sizeof...(Params) == sizeof...(Args))
   void invoke(R (Protocol::*method)(Params...), Args&&... args) const {
-    std::lock_guard lock(mutex_);
-    for (const auto& node : nodes_) {
-      if (!node->responds->respondsTo(method) || !node->liveDelegate()) continue;
+    std::vector<std::shared_ptr<Node>> nodes;
+    {
+      std::lock_guard lock(mutex_);
+      nodes = nodes_;
+    }
+    for (const auto& node : nodes) {
+      if (node->removed.load(std::memory_order_acquire) || node->delegate.expired()) continue;
       std::tuple<std::decay_t<Params>...> copy(args...);
       node->delegateQueue->async([node, method, copy = std::move(copy)]() mutable {
         auto delegate = node->liveDelegate();

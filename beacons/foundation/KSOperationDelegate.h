@@ -2,8 +2,6 @@
 
 #include <memory>
 
-#include "beacons/foundation/KSRespondsTable.h"
-
 namespace velmora::kestrine {
 
 class KSOperation;
@@ -19,13 +17,6 @@ class KSOperationDelegate {
   virtual bool operationShouldStart(const std::shared_ptr<KSOperation>& operation) = 0;
   virtual void operationDidCancel(const std::shared_ptr<KSOperation>& /*operation*/) {}
   virtual void operationDidFinish(const std::shared_ptr<KSOperation>& /*operation*/) {}
-
-  template <class D>
-  static KSRespondsTable respondsTable() {
-    return KSRespondsTable()
-        .with(&KSOperationDelegate::operationDidCancel, &D::operationDidCancel)
-        .with(&KSOperationDelegate::operationDidFinish, &D::operationDidFinish);
-  }
 };
 
 }  // namespace velmora::kestrine

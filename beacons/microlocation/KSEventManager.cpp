@@ -110,6 +110,10 @@ std::shared_ptr<KSEventManagerDelegate> KSEventManager::delegate() const {
   std::lock_guard lock(mutex_);
   return delegate_.lock();
 }
+void KSEventManager::setDelegate(const std::shared_ptr<KSEventManagerDelegate>& delegate) {
+  std::lock_guard lock(mutex_);
+  delegate_ = delegate;
+}
 std::shared_ptr<platform::dispatch::Queue> KSEventManager::queue() const {
   std::lock_guard lock(mutex_);
   return queue_;
@@ -199,7 +203,6 @@ void KSEventManager::saveEventSummary(const KSEventSummary& summary) {
 void KSEventManager::beaconManagerInternalDidRangeKestrineBeacons(Hub, Beacons beacons) {
   std::vector<std::pair<std::string, std::shared_ptr<KSEventMonitor>>> snapshot;
   std::shared_ptr<KSEventManagerDelegate> delegate;
-  std::shared_ptr<const KSRespondsTable> responds;
   std::shared_ptr<platform::dispatch::Queue> delegateQueue;
   {
     std::lock_guard lock(mutex_);
@@ -247,7 +250,6 @@ void KSEventManager::beaconManagerInternalDidRangeKestrineBeacons(Hub, Beacons b
         if (!(recent && summary.triggeredCount() % kSummarySaveEvery != 0)) toSave = summary.copy();
       }
       delegate = delegate_.lock();
-      responds = delegateResponds_;
       delegateQueue = queue_;
     }
     if (result->triggerState == 2) {
@@ -257,8 +259,7 @@ void KSEventManager::beaconManagerInternalDidRangeKestrineBeacons(Hub, Beacons b
     if (result->triggerState != 1) continue;
 
     if (const auto& handler = monitor->eventHandler()) handler(result);
-    if (delegate && responds && responds->respondsTo(&KSEventManagerDelegate::eventManagerTriggeredEvent) &&
-        delegateQueue) {
+    if (delegate && delegateQueue) {
       delegateQueue->async([delegate, self, result] { delegate->eventManagerTriggeredEvent(self, result); });
     }
     if (toSave) saveEventSummary(*toSave);

@@ -12,7 +12,6 @@
 #include <unordered_set>
 #include <vector>
 
-#include "beacons/foundation/KSRespondsTable.h"
 #include "beacons/microlocation/KSEventFilterResolver.h"
 #include "beacons/microlocation/KSEventManagerPorts.h"
 #include "beacons/microlocation/KSEventMonitor.h"
@@ -46,10 +45,6 @@ class KSEventManagerDelegate {
   virtual ~KSEventManagerDelegate() = default;
   virtual void eventManagerTriggeredEvent(const std::shared_ptr<KSEventManager>& /*manager*/,
                                           const std::shared_ptr<KSTriggeredEvent>& /*event*/) {}
-  template <class D>
-  static KSRespondsTable respondsTable() {
-    return KSRespondsTable().with(&KSEventManagerDelegate::eventManagerTriggeredEvent, &D::eventManagerTriggeredEvent);
-  }
 };
 
 // The triggered event as it travels in a notification's user info.
@@ -99,13 +94,8 @@ class KSEventManager : public KSBeaconManagerInternalDelegate, public std::enabl
   static void installMaker(KSInstanceProvider& provider, Ports ports);
 
   // --- delegate
-  template <class D>
-    requires std::is_base_of_v<KSEventManagerDelegate, D>
-  void setDelegate(const std::shared_ptr<D>& delegate) {
-    std::lock_guard lock(mutex_);
-    delegate_ = delegate;
-    delegateResponds_ = delegate ? KSRespondsTable::shared<KSEventManagerDelegate, D>() : nullptr;
-  }
+  // Held weakly.
+  void setDelegate(const std::shared_ptr<KSEventManagerDelegate>& delegate);
   std::shared_ptr<KSEventManagerDelegate> delegate() const;
   std::shared_ptr<platform::dispatch::Queue> queue() const;
   void setQueue(std::shared_ptr<platform::dispatch::Queue> queue);
@@ -158,7 +148,6 @@ class KSEventManager : public KSBeaconManagerInternalDelegate, public std::enabl
   // until the cloud has taken them, so the unposted-events fetch skips them.
   std::unordered_set<std::string> handedOverEventIDs_;
   std::weak_ptr<KSEventManagerDelegate> delegate_;
-  std::shared_ptr<const KSRespondsTable> delegateResponds_;
   std::shared_ptr<platform::dispatch::Queue> queue_;
   std::optional<std::string> defaultCustomDeviceIdentifier_;
   std::vector<std::shared_ptr<KSEventFilterResolving>> resolvers_;

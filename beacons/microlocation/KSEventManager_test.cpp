@@ -166,6 +166,19 @@ TEST_F(ManagerFixture, HandlerAndNotificationInsideThePassThenTheDelegate) {
   center.removeObserver(token);
 }
 
+// A host may hold its delegate through the protocol type: it hears every triggered event.
+TEST_F(ManagerFixture, ADelegateSetThroughItsProtocolTypeHearsTheEvent) {
+  auto delegate = std::make_shared<RecordingDelegate>();
+  std::shared_ptr<KSEventManagerDelegate> asProtocol = delegate;
+  manager->setDelegate(asProtocol);
+  std::shared_ptr<KSTriggeredEvent> handled;
+  manager->monitorEventWithTrigger(keepAll("t"), [&](const auto& e) { handled = e; });
+  range({beacon("a")});
+  scheduler->runUntilIdle();
+  ASSERT_EQ(delegate->events.size(), 1u);
+  EXPECT_EQ(delegate->events.front(), handled);
+}
+
 TEST_F(ManagerFixture, ReplacingSavesAndRestoringContinuesTheCount) {
   manager->monitorEventWithTrigger(keepAll("t", 10));
   range({beacon("a")});

@@ -78,9 +78,9 @@ std::shared_ptr<KSLassoManagerDelegate> KSLassoManager::delegate() const {
   return delegate_.lock();
 }
 
-bool KSLassoManager::responds(auto method) const {
+void KSLassoManager::setDelegate(const std::shared_ptr<KSLassoManagerDelegate>& delegate) {
   std::lock_guard lock(mutex_);
-  return delegateResponds_ && delegateResponds_->respondsTo(method);
+  delegate_ = delegate;
 }
 
 // --- keys and enabling -----------------------------------------------------------------------
@@ -192,11 +192,9 @@ void KSLassoManager::eventManagerTriggeredEvent(const std::shared_ptr<KSEventMan
     }
     auto delegate = this->delegate();
     if (!delegate) return;
-    for (const auto& old : exited) {
-      if (responds(&KSLassoManagerDelegate::didExitLasso)) delegate->didExitLasso(old);
-    }
-    if (entered && responds(&KSLassoManagerDelegate::didEnterLasso)) delegate->didEnterLasso(lasso);
-    if (responds(&KSLassoManagerDelegate::didRangeLasso)) delegate->didRangeLasso(lasso);
+    for (const auto& old : exited) delegate->didExitLasso(old);
+    if (entered) delegate->didEnterLasso(lasso);
+    delegate->didRangeLasso(lasso);
   } else if (identifier == KSLassoTriggerTapIdentifier) {
     bool idle = false;
     if (!redeeming_.compare_exchange_strong(idle, true)) return;
@@ -211,8 +209,7 @@ void KSLassoManager::redeem(const std::shared_ptr<KSLasso>& lasso) {
     redeeming_ = false;
     return;
   }
-  if (responds(&KSLassoManagerDelegate::shouldBeginRedemptionRequestForLasso) &&
-      !delegate->shouldBeginRedemptionRequestForLasso(self, lasso)) {
+  if (!delegate->shouldBeginRedemptionRequestForLasso(self, lasso)) {
     redeeming_ = false;
     return;
   }
@@ -240,13 +237,12 @@ void KSLassoManager::redeem(const std::shared_ptr<KSLasso>& lasso) {
       auto response = bytes ? KSKLassoParseData(*bytes) : std::nullopt;
       if (!response) {
         auto delegate = self->delegate();
-        if (delegate && self->responds(&KSLassoManagerDelegate::lassoManagerDidFailToRedeemDictionaryForLassoError)) {
+        if (delegate) {
           delegate->lassoManagerDidFailToRedeemDictionaryForLassoError(
               self, requestDictionary, lasso,
               platform::Error(std::string(KSLassoManagerErrorDomain), -1, "The beacon's reply is not a lasso packet"));
         }
-      } else if (auto delegate = self->delegate();
-                 delegate && self->responds(&KSLassoManagerDelegate::lassoManagerDidRedeemDictionaryForLassoResponse)) {
+      } else if (auto delegate = self->delegate()) {
         delegate->lassoManagerDidRedeemDictionaryForLassoResponse(self, requestDictionary, lasso, *response);
       }
       self->redeeming_ = false;
@@ -255,7 +251,7 @@ void KSLassoManager::redeem(const std::shared_ptr<KSLasso>& lasso) {
   auto failure = [self, main, requestDictionary, lasso](platform::Error error) {
     main->async([self, requestDictionary, lasso, error = std::move(error)] {
       auto delegate = self->delegate();
-      if (delegate && self->responds(&KSLassoManagerDelegate::lassoManagerDidFailToRedeemDictionaryForLassoError)) {
+      if (delegate) {
         delegate->lassoManagerDidFailToRedeemDictionaryForLassoError(self, requestDictionary, lasso, error);
       }
       self->redeeming_ = false;
@@ -274,7 +270,7 @@ void KSLassoManager::failRedemption(const std::optional<platform::Dict>& request
   auto self = shared_from_this();
   ports_.scheduler->mainQueue()->async([self, request, lasso, error = std::move(error)] {
     auto delegate = self->delegate();
-    if (delegate && self->responds(&KSLassoManagerDelegate::lassoManagerDidFailToRedeemDictionaryForLassoError)) {
+    if (delegate) {
       delegate->lassoManagerDidFailToRedeemDictionaryForLassoError(self, request, lasso, error);
     }
     self->redeeming_ = false;
@@ -303,7 +299,7 @@ std::vector<std::shared_ptr<KSLasso>> KSLassoManager::takeLassosForSerialNumbers
 void KSLassoManager::exitLassoForSerialNumbers(const std::vector<std::string>& serialNumbers) {
   const auto exited = takeLassosForSerialNumbers(serialNumbers);
   auto delegate = this->delegate();
-  if (!delegate || !responds(&KSLassoManagerDelegate::didExitLasso)) return;
+  if (!delegate) return;
   for (const auto& lasso : exited) delegate->didExitLasso(lasso);
 }
 

@@ -10,7 +10,6 @@
 #include <type_traits>
 #include <vector>
 
-#include "beacons/foundation/KSRespondsTable.h"
 #include "beacons/microlocation/KSEventManager.h"
 #include "beacons/model/KSLasso.h"
 #include "platform/core/Error.h"
@@ -42,7 +41,8 @@ class KSLassoManagerDelegate {
   virtual void didEnterLasso(const Lasso&) {}
   virtual void didRangeLasso(const Lasso&) {}
   virtual void didExitLasso(const Lasso&) {}
-  // Not implemented: yes.
+  // Asked before every redemption; no stops it and sends nothing. A delegate that does not
+  // override it lets every redemption begin.
   virtual bool shouldBeginRedemptionRequestForLasso(const Manager&, const Lasso&) { return true; }
   // The packet to send as it is, or none to be asked for a dictionary.
   virtual std::optional<platform::Bytes> lassoManagerDataRequestForLasso(const Manager&, const Lasso&) {
@@ -56,19 +56,6 @@ class KSLassoManagerDelegate {
                                                                const Lasso&, const platform::Dict& /*response*/) {}
   virtual void lassoManagerDidFailToRedeemDictionaryForLassoError(const Manager&, const std::optional<platform::Dict>&,
                                                                   const Lasso&, const platform::Error&) {}
-
-  template <class D>
-  static KSRespondsTable respondsTable() {
-    using P = KSLassoManagerDelegate;
-    return KSRespondsTable()
-        .with(&P::didEnterLasso, &D::didEnterLasso)
-        .with(&P::didRangeLasso, &D::didRangeLasso)
-        .with(&P::didExitLasso, &D::didExitLasso)
-        .with(&P::shouldBeginRedemptionRequestForLasso, &D::shouldBeginRedemptionRequestForLasso)
-        .with(&P::lassoManagerDidRedeemDictionaryForLassoResponse, &D::lassoManagerDidRedeemDictionaryForLassoResponse)
-        .with(&P::lassoManagerDidFailToRedeemDictionaryForLassoError,
-              &D::lassoManagerDidFailToRedeemDictionaryForLassoError);
-  }
 };
 
 // Lassos: offers bound to beacons. When the closest beacon (accuracy smoothed over 5 s)
@@ -103,13 +90,8 @@ class KSLassoManager : public KSEventManagerDelegate, public std::enable_shared_
   static std::shared_ptr<KSLassoManager> create(Ports ports);
   ~KSLassoManager() override;
 
-  template <class D>
-    requires std::is_base_of_v<KSLassoManagerDelegate, D>
-  void setDelegate(const std::shared_ptr<D>& delegate) {
-    std::lock_guard lock(mutex_);
-    delegate_ = delegate;
-    delegateResponds_ = delegate ? KSRespondsTable::shared<KSLassoManagerDelegate, D>() : nullptr;
-  }
+  // Held weakly.
+  void setDelegate(const std::shared_ptr<KSLassoManagerDelegate>& delegate);
   std::shared_ptr<KSLassoManagerDelegate> delegate() const;
 
   void addLassoKeys(const std::vector<std::string>& keys);
@@ -145,7 +127,6 @@ class KSLassoManager : public KSEventManagerDelegate, public std::enable_shared_
   // Ends the redemption with a failure on the main queue.
   void failRedemption(const std::optional<platform::Dict>& request, const std::shared_ptr<KSLasso>& lasso,
                       platform::Error error);
-  bool responds(auto method) const;
 
   Ports ports_;
   std::shared_ptr<KSEventManager> eventManager_;
@@ -158,7 +139,6 @@ class KSLassoManager : public KSEventManagerDelegate, public std::enable_shared_
   std::map<std::string, std::shared_ptr<KSLasso>> mutableLassoDictionary_;
   std::map<std::string, bool> mutableLassoKeysDictionary_;
   std::weak_ptr<KSLassoManagerDelegate> delegate_;
-  std::shared_ptr<const KSRespondsTable> delegateResponds_;
 };
 
 }  // namespace velmora::kestrine

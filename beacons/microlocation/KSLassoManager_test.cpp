@@ -86,7 +86,7 @@ class FakeFactory : public KSBeaconOperationFactory {
 
 class NullOperations : public KSBeaconOperationManaging {
  public:
-  void scheduleBeaconOperation(const std::shared_ptr<void>&) override {}
+  void scheduleBeaconOperation(const std::shared_ptr<KSSchedulableBeaconOperation>&) override {}
 };
 
 struct Recorder : KSLassoManagerDelegate {
@@ -292,6 +292,30 @@ TEST(LassoManager, RedemptionRequests) {
     EXPECT_FALSE(w.manager->isRedeeming());
     EXPECT_EQ((*w.recorder->lastResponse)["ResponseCode"], platform::Value("00"));
     EXPECT_EQ(w.recorder->lastRequest, KSKLassoParseData(sent));
+  }
+}
+
+// A host that holds its delegate through the protocol type is asked for its consent like one
+// that sets it through its own class: a NO sends nothing to the beacon, a YES sends the packet.
+TEST(LassoManager, ADelegateSetThroughItsProtocolTypeIsAskedBeforeARedemption) {
+  const Dict values{{"Amount", 1000}, {"Transaction", "Value"}};
+  for (const bool throughProtocol : {false, true}) {
+    for (const bool consent : {false, true}) {
+      SCOPED_TRACE(fmt::format("{}, the host answers {}", throughProtocol ? "protocol type" : "own class",
+                               consent ? "yes" : "no"));
+      LassoWorld w;
+      if (throughProtocol) {
+        std::shared_ptr<KSLassoManagerDelegate> asProtocol = w.recorder;
+        w.manager->setDelegate(asProtocol);
+      }
+      w.recorder->begin = consent;
+      w.recorder->dictionary = values;
+      w.enterB1();
+      w.pass({{w.b1, 0.4}});
+      EXPECT_EQ(w.recorder->take(), (Lines{"range SN-1", "should-begin"}));
+      EXPECT_EQ(w.factory->made.size(), consent ? 1u : 0u) << "packets handed to the beacon";
+      EXPECT_EQ(w.manager->isRedeeming(), consent);
+    }
   }
 }
 

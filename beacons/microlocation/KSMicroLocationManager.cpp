@@ -123,6 +123,10 @@ std::shared_ptr<KSMicroLocationManagerDelegate> KSMicroLocationManager::delegate
   std::lock_guard lock(mutex_);
   return delegate_.lock();
 }
+void KSMicroLocationManager::setDelegate(const std::shared_ptr<KSMicroLocationManagerDelegate>& delegate) {
+  std::lock_guard lock(mutex_);
+  delegate_ = delegate;
+}
 std::shared_ptr<platform::dispatch::Queue> KSMicroLocationManager::delegateQueue() const {
   std::lock_guard lock(mutex_);
   return delegateQueue_;
@@ -131,7 +135,7 @@ std::shared_ptr<platform::dispatch::Queue> KSMicroLocationManager::delegateQueue
 template <class M, class... A>
 void KSMicroLocationManager::callDelegateLocked(const std::shared_ptr<platform::dispatch::Queue>& queue, M method,
                                                 A... args) {
-  if (!respondsLocked(method)) return;
+  if (delegate_.expired()) return;
   queue->async([weakSelf = weak_from_this(), weakDelegate = delegate_, method, args...]() mutable {
     auto self = weakSelf.lock();
     auto d = weakDelegate.lock();
@@ -284,7 +288,7 @@ KSMicroLocationManager::Sites KSMicroLocationManager::rangedSites() {
 void KSMicroLocationManager::requestStateForSite(const std::shared_ptr<KSSite>& site) {
   if (!site) return;
   std::lock_guard lock(mutex_);
-  if (!respondsLocked(&KSMicroLocationManagerDelegate::microLocationManagerDidDetermineStateForSite)) return;
+  if (delegate_.expired()) return;
   // The state is read when the call runs, so it is the record's latest.
   delegateQueue_->async([weakSelf = weak_from_this(), weakDelegate = delegate_, site] {
     auto self = weakSelf.lock();

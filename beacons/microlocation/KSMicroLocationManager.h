@@ -10,7 +10,6 @@
 #include <string_view>
 #include <vector>
 
-#include "beacons/foundation/KSRespondsTable.h"
 #include "beacons/microlocation/KSMicroLocation.h"
 #include "beacons/microlocation/KSSiteActivityMonitor.h"
 #include "beacons/microlocation/KSVisitTracker.h"
@@ -64,30 +63,6 @@ class KSMicroLocationManagerDelegate {
   virtual void microLocationManagerDidUpdateMicroLocationServicesAvailibility(KSMicroLocationManager*, bool) {}
   virtual void microLocationManagerDidBeginVisitForBeaconsWithSerialNumbers(KSMicroLocationManager*, SerialNumbers) {}
   virtual void microLocationManagerDidEndVisitForBeaconsWithSerialNumbers(KSMicroLocationManager*, SerialNumbers) {}
-
-  template <class D>
-  static KSRespondsTable respondsTable() {
-    using P = KSMicroLocationManagerDelegate;
-    return KSRespondsTable()
-        .with(&P::microLocationManagerDidFailWithError, &D::microLocationManagerDidFailWithError)
-        .with(&P::microLocationManagerDidUpdateNearbySites, &D::microLocationManagerDidUpdateNearbySites)
-        .with(&P::microLocationManagerDidStartMonitoringForSite, &D::microLocationManagerDidStartMonitoringForSite)
-        .with(&P::microLocationManagerMonitoringDidFailForSiteWithError,
-              &D::microLocationManagerMonitoringDidFailForSiteWithError)
-        .with(&P::microLocationManagerDidDetermineStateForSite, &D::microLocationManagerDidDetermineStateForSite)
-        .with(&P::microLocationManagerDidEnterSite, &D::microLocationManagerDidEnterSite)
-        .with(&P::microLocationManagerDidExitSite, &D::microLocationManagerDidExitSite)
-        .with(&P::microLocationManagerRangingBeaconsDidFailForSiteWithError,
-              &D::microLocationManagerRangingBeaconsDidFailForSiteWithError)
-        .with(&P::microLocationManagerDidRangeBeaconsInSite, &D::microLocationManagerDidRangeBeaconsInSite)
-        .with(&P::microLocationManagerDidUpdateMicroLocations, &D::microLocationManagerDidUpdateMicroLocations)
-        .with(&P::microLocationManagerDidUpdateMicroLocationServicesAvailibility,
-              &D::microLocationManagerDidUpdateMicroLocationServicesAvailibility)
-        .with(&P::microLocationManagerDidBeginVisitForBeaconsWithSerialNumbers,
-              &D::microLocationManagerDidBeginVisitForBeaconsWithSerialNumbers)
-        .with(&P::microLocationManagerDidEndVisitForBeaconsWithSerialNumbers,
-              &D::microLocationManagerDidEndVisitForBeaconsWithSerialNumbers);
-  }
 };
 
 // The host's entry to sites: monitoring and ranging them, micro-location snapshots, nearby
@@ -138,13 +113,8 @@ class KSMicroLocationManager : public KSSiteManagerInternalDelegate,
   static bool isMicroLocationUpdatingAvailable(KSInstanceProvider& provider);
 
   // --- delegate
-  template <class D>
-    requires std::is_base_of_v<KSMicroLocationManagerDelegate, D>
-  void setDelegate(const std::shared_ptr<D>& delegate) {
-    std::lock_guard lock(mutex_);
-    delegate_ = delegate;
-    responds_ = delegate ? KSRespondsTable::shared<KSMicroLocationManagerDelegate, D>() : nullptr;
-  }
+  // Held weakly.
+  void setDelegate(const std::shared_ptr<KSMicroLocationManagerDelegate>& delegate);
   std::shared_ptr<KSMicroLocationManagerDelegate> delegate() const;
   std::shared_ptr<platform::dispatch::Queue> delegateQueue() const;
 
@@ -222,20 +192,16 @@ class KSMicroLocationManager : public KSSiteManagerInternalDelegate,
   void updateMicroLocationLocked();
   void postLater(Pending& pending, std::string_view name, const std::shared_ptr<KSSite>& site);
   void run(Pending& pending);
-  // Queues the delegate call on `queue` when the delegate implements it (caller holds the lock).
+  // Queues the delegate call on `queue` when there is a delegate (caller holds the lock); a
+  // method the delegate does not override does nothing.
   template <class M, class... A>
   void callDelegateLocked(const std::shared_ptr<platform::dispatch::Queue>& queue, M method, A... args);
-  template <class M>
-  bool respondsLocked(M method) const {
-    return !delegate_.expired() && (!responds_ || responds_->respondsTo(method));
-  }
 
   const Ports ports_;
   std::shared_ptr<platform::dispatch::Scheduler> scheduler_;
 
   mutable std::mutex mutex_;
   std::weak_ptr<KSMicroLocationManagerDelegate> delegate_;
-  std::shared_ptr<const KSRespondsTable> responds_;
   std::shared_ptr<platform::dispatch::Queue> delegateQueue_;
   bool onlyOnProximityChanges_ = false;
   bool updating_ = false;

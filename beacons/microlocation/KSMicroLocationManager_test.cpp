@@ -163,6 +163,19 @@ TEST_F(MicroLocationManagerTest, AnEnterSnapshotsBeforeThePassBeaconsAndAgainWit
   EXPECT_EQ(describe(manager->microLocation()), "S1[b1:2]");
 }
 
+// A host may hold its delegate through the protocol type: it hears what its class overrides.
+TEST_F(MicroLocationManagerTest, ADelegateSetThroughItsProtocolTypeHearsTheSameCalls) {
+  std::shared_ptr<KSMicroLocationManagerDelegate> asProtocol = recorder;
+  manager->setDelegate(asProtocol);
+  manager->startUpdatingMicroLocation();
+  manager->startRangingBeaconsInSite(site("S1"));
+  drained();
+  pass({{"b1", "S1", 2, 1.0}});
+  manager->requestStateForSite(site("S1"));
+  EXPECT_EQ(drained(),
+            (std::vector<std::string>{"enter S1", "snapshots -", "range 1 S1", "snapshots - S1[b1:2]", "state 1 S1"}));
+}
+
 TEST_F(MicroLocationManagerTest, OnlyProximityChangesSendSnapshots) {
   manager->setUpdateMicroLocationOnlyOnProximityChanges(true);
   manager->startUpdatingMicroLocation();

@@ -119,14 +119,9 @@ class KSSiteManagerInternal : public KSBeaconManagerInternalDelegate,
   ~KSSiteManagerInternal() override;
 
   // --- subscribers
-  template <class D>
-    requires std::is_base_of_v<KSSiteManagerInternalDelegate, D>
-  void addDelegate(const std::shared_ptr<D>& delegate) {
+  void addDelegate(std::shared_ptr<KSSiteManagerInternalDelegate> delegate) override {
     std::lock_guard lock(delegateMutex_);
     multicast_.addDelegate(delegate, delegateQueue_);
-  }
-  void addDelegate(std::shared_ptr<KSSiteManagerInternalDelegate> delegate) override {
-    addDelegate<KSSiteManagerInternalDelegate>(delegate);
   }
   void removeDelegate(const KSSiteManagerInternalDelegate* delegate) override {
     std::lock_guard lock(delegateMutex_);

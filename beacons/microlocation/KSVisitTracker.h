@@ -12,7 +12,6 @@
 
 #include "beacons/foundation/KSConstants.h"
 #include "beacons/foundation/KSGCDMulticastDelegate.h"
-#include "beacons/foundation/KSRespondsTable.h"
 #include "beacons/model/KSBeaconRegionVisit.h"
 #include "beacons/model/KSBeaconVisit.h"
 #include "beacons/ranging/KSBeaconManagerInternalDelegate.h"
@@ -35,16 +34,6 @@ class KSVisitTrackerDelegate {
   virtual ~KSVisitTrackerDelegate() = default;
   virtual void visitTrackerDidEndVisitForBeaconsWithSerialNumbers(SerialNumbers) {}
   virtual void visitTrackerDidBeginVisitForBeaconsWithSerialNumbers(SerialNumbers) {}
-
-  template <class D>
-  static KSRespondsTable respondsTable() {
-    using P = KSVisitTrackerDelegate;
-    return KSRespondsTable()
-        .with(&P::visitTrackerDidEndVisitForBeaconsWithSerialNumbers,
-              &D::visitTrackerDidEndVisitForBeaconsWithSerialNumbers)
-        .with(&P::visitTrackerDidBeginVisitForBeaconsWithSerialNumbers,
-              &D::visitTrackerDidBeginVisitForBeaconsWithSerialNumbers);
-  }
 };
 
 // The visit rows of the local store. The two visit makers answer before they return, with
@@ -114,9 +103,7 @@ class KSVisitTracker : public KSBeaconManagerInternalDelegate,
   static std::shared_ptr<KSVisitTracker> create(Ports ports);
   ~KSVisitTracker() override;
 
-  template <class D>
-    requires std::is_base_of_v<KSVisitTrackerDelegate, D>
-  void addDelegate(const std::shared_ptr<D>& delegate) {
+  void addDelegate(const std::shared_ptr<KSVisitTrackerDelegate>& delegate) {
     std::lock_guard lock(delegateMutex_);
     multicast_.addDelegate(delegate, delegateQueue_);
   }

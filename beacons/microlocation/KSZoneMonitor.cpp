@@ -182,6 +182,10 @@ std::shared_ptr<KSZoneMonitorDelegate> KSZoneMonitor::delegate() const {
   std::lock_guard lock(mutex_);
   return delegate_.lock();
 }
+void KSZoneMonitor::setDelegate(const std::shared_ptr<KSZoneMonitorDelegate>& delegate) {
+  std::lock_guard lock(mutex_);
+  delegate_ = delegate;
+}
 std::shared_ptr<platform::dispatch::Queue> KSZoneMonitor::queue() const {
   std::lock_guard lock(mutex_);
   return queue_;
@@ -213,7 +217,7 @@ std::optional<platform::Date> KSZoneMonitor::resumedZoneMonitoringAt() const {
 
 template <class M, class... A>
 void KSZoneMonitor::tell(M method, A... args) {
-  if (!delegateResponds_ || !delegateResponds_->respondsTo(method) || !queue_) return;
+  if (delegate_.expired() || !queue_) return;
   auto self = shared_from_this();
   queue_->async([self, method, args...] {
     auto delegate = self->delegate();

@@ -13,7 +13,6 @@
 #include <type_traits>
 #include <vector>
 
-#include "beacons/foundation/KSRespondsTable.h"
 #include "beacons/microlocation/KSEventManager.h"
 #include "beacons/ranging/KSSiteManagerInternalDelegate.h"
 #include "platform/core/Date.h"
@@ -80,22 +79,6 @@ class KSZoneMonitorDelegate {
   virtual void zoneMonitorWillSuspendMonitoringInSiteUntilDate(const Monitor&, const std::shared_ptr<KSSite>&,
                                                                platform::Date) {}
   virtual void zoneMonitorWillResumeMonitoringInSite(const Monitor&, const std::shared_ptr<KSSite>&) {}
-
-  template <class D>
-  static KSRespondsTable respondsTable() {
-    using P = KSZoneMonitorDelegate;
-    return KSRespondsTable()
-        .with(&P::zoneMonitorDidEnterSite, &D::zoneMonitorDidEnterSite)
-        .with(&P::zoneMonitorDidExitSite, &D::zoneMonitorDidExitSite)
-        .with(&P::zoneMonitorDidEnterZone, &D::zoneMonitorDidEnterZone)
-        .with(&P::zoneMonitorDidReEnterZone, &D::zoneMonitorDidReEnterZone)
-        .with(&P::zoneMonitorDidExitZone, &D::zoneMonitorDidExitZone)
-        .with(&P::zoneMonitorDidDwellInZoneForTimeInterval, &D::zoneMonitorDidDwellInZoneForTimeInterval)
-        .with(&P::zoneMonitorInZoneAfterTimeForRange, &D::zoneMonitorInZoneAfterTimeForRange)
-        .with(&P::zoneMonitorDidRangeBeaconsInZone, &D::zoneMonitorDidRangeBeaconsInZone)
-        .with(&P::zoneMonitorWillSuspendMonitoringInSiteUntilDate, &D::zoneMonitorWillSuspendMonitoringInSiteUntilDate)
-        .with(&P::zoneMonitorWillResumeMonitoringInSite, &D::zoneMonitorWillResumeMonitoringInSite);
-  }
 };
 
 // Where the zone monitor finds sites: the internal site manager's cache and its subscribers.
@@ -145,9 +128,7 @@ class KSZoneMonitor : public KSSiteManagerInternalDelegate, public std::enable_s
   };
 
   static std::shared_ptr<KSZoneMonitor> create(Ports ports = {});
-  template <class D>
-    requires std::is_base_of_v<KSZoneMonitorDelegate, D>
-  static std::shared_ptr<KSZoneMonitor> initWithDelegate(Ports ports, const std::shared_ptr<D>& delegate,
+  static std::shared_ptr<KSZoneMonitor> initWithDelegate(Ports ports, const std::shared_ptr<KSZoneMonitorDelegate>& delegate,
                                                          std::shared_ptr<platform::dispatch::Queue> queue,
                                                          std::vector<std::string> zoneIdentifierKeys = {}) {
     auto monitor = create(std::move(ports));
@@ -159,13 +140,8 @@ class KSZoneMonitor : public KSSiteManagerInternalDelegate, public std::enable_s
   ~KSZoneMonitor() override;
 
   // --- accessors
-  template <class D>
-    requires std::is_base_of_v<KSZoneMonitorDelegate, D>
-  void setDelegate(const std::shared_ptr<D>& delegate) {
-    std::lock_guard lock(mutex_);
-    delegate_ = delegate;
-    delegateResponds_ = delegate ? KSRespondsTable::shared<KSZoneMonitorDelegate, D>() : nullptr;
-  }
+  // Held weakly.
+  void setDelegate(const std::shared_ptr<KSZoneMonitorDelegate>& delegate);
   std::shared_ptr<KSZoneMonitorDelegate> delegate() const;
   std::shared_ptr<platform::dispatch::Queue> queue() const;
   void setQueue(std::shared_ptr<platform::dispatch::Queue> queue);
@@ -255,7 +231,6 @@ class KSZoneMonitor : public KSSiteManagerInternalDelegate, public std::enable_s
 
   mutable std::recursive_mutex mutex_;
   std::weak_ptr<KSZoneMonitorDelegate> delegate_;
-  std::shared_ptr<const KSRespondsTable> delegateResponds_;
   std::shared_ptr<platform::dispatch::Queue> queue_;
   std::vector<std::string> zoneIdentifierKeys_;
   bool zoneMonitoringEnabled_ = false;

@@ -340,6 +340,25 @@ TEST(ZoneMonitor, StoppingEndsEntriesAndTheExitCheckStillExits) {
   EXPECT_EQ(w.recorder->take(), (std::vector<std::string>{"0 enter lobby count 1", "7 exit lobby"}));
 }
 
+// A host may hold its delegate through the protocol type: it hears what its class overrides.
+TEST(ZoneMonitor, ADelegateSetThroughItsProtocolTypeHearsTheSameCalls) {
+  std::vector<std::vector<std::string>> heard;
+  for (const bool throughProtocol : {false, true}) {
+    ZoneWorld w;
+    *w.inSession = true;
+    std::shared_ptr<KSZoneMonitorDelegate> asProtocol = w.recorder;
+    auto monitor = throughProtocol ? KSZoneMonitor::initWithDelegate(w.ports(), asProtocol, nullptr, {"zone"})
+                                   : KSZoneMonitor::initWithDelegate(w.ports(), w.recorder, nullptr, {"zone"});
+    monitor->startMonitoringZones();
+    monitor->siteManagerInternalDidEnterSite(site("S1", {}));
+    monitor->siteManagerInternalDidExitSite(site("S1", {}));
+    w.scheduler->runUntilIdle();
+    heard.push_back(w.recorder->take());
+  }
+  EXPECT_EQ(heard[0], (std::vector<std::string>{"0 enter site S1", "0 exit site S1"}));
+  EXPECT_EQ(heard[1], heard[0]);
+}
+
 TEST(ZoneMonitor, ForwardsSiteEntryAndExitAndLeavesCleanly) {
   ZoneWorld w;
   *w.inSession = true;

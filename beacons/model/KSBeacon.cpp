@@ -340,6 +340,11 @@ std::shared_ptr<KSBeaconDelegate> KSBeacon::delegate() const {
   return delegate_.lock();
 }
 
+void KSBeacon::setDelegate(const std::shared_ptr<KSBeaconDelegate>& d) {
+  Lock l(mutex_);
+  delegate_ = d;
+}
+
 // --- tests ----------------------------------------------------------------------------------
 
 bool KSBeacon::hasAnyLocked(std::span<const std::string_view> typeKeys) const { return adData_.hasAny(typeKeys); }
@@ -517,11 +522,14 @@ void KSBeacon::updateMeasurementDataWithAdData(const platform::Value& adData) {
     decoded = measurements_.decodeFrame(*frame);
     if (decoded.empty() || !measurements_.changeFlag()) return;
     delegate = delegate_.lock();
-    if (!delegate || (responds_ && !responds_->respondsTo(&KSBeaconDelegate::beaconDidUpdateMeasurements))) return;
+    if (!delegate) return;
+  }
+  // No lock is held while the delegate runs: it may read this record or others. The news
+  // stays pending unless the delegate takes it.
+  if (delegate->beaconDidUpdateMeasurements(weak_from_this().lock(), decoded)) {
+    Lock l(mutex_);
     measurements_.clearChangeFlag();
   }
-  // No lock is held while the delegate runs: it may read this record or others.
-  delegate->beaconDidUpdateMeasurements(weak_from_this().lock(), decoded);
 }
 
 std::optional<std::vector<std::shared_ptr<KSMeasurement>>> KSBeacon::measurementsOfType(std::int64_t type) const {

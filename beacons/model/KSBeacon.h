@@ -9,10 +9,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "beacons/foundation/KSJSONRecord.h"
-#include "beacons/foundation/KSRespondsTable.h"
 #include "beacons/model/KSAdDataStore.h"
 #include "beacons/model/KSBeaconHubPort.h"
 #include "beacons/model/KSBeaconPendingRecords.h"
@@ -59,18 +59,20 @@ enum KSFeatureBitmask : std::uint32_t {
 
 class KSBeacon;
 
+// What a beacon tells the one object that follows it (the ranging hub for the beacons it
+// caches). Called on the thread that hands the beacon its advertisement, with no lock held.
 class KSBeaconDelegate {
  public:
+  // An override answers `std::monostate{}`: it took the news. The default body answers none,
+  // and the beacon then keeps the news pending for a delegate that takes it.
+  using Taken = std::optional<std::monostate>;
   virtual ~KSBeaconDelegate() = default;
   // The measurements decoded from one advertisement, in frame order, when they changed.
-  virtual void beaconDidUpdateMeasurements(const std::shared_ptr<KSBeacon>& beacon,
-                                           const std::vector<std::shared_ptr<KSMeasurement>>& measurements) {
+  virtual Taken beaconDidUpdateMeasurements(const std::shared_ptr<KSBeacon>& beacon,
+                                            const std::vector<std::shared_ptr<KSMeasurement>>& measurements) {
     (void)beacon;
     (void)measurements;
-  }
-  template <class D>
-  static KSRespondsTable respondsTable() {
-    return KSRespondsTable().with(&KSBeaconDelegate::beaconDidUpdateMeasurements, &D::beaconDidUpdateMeasurements);
+    return std::nullopt;
   }
 };
 
@@ -216,13 +218,9 @@ class KSBeacon : public KSJSONRecord<KSBeacon>, public std::enable_shared_from_t
   std::optional<platform::Bytes> rawMeasurementData() const;
   void setRawMeasurementData(std::optional<platform::Bytes> v);
 
+  // Held weakly.
   std::shared_ptr<KSBeaconDelegate> delegate() const;
-  template <class D>
-  void setDelegate(const std::shared_ptr<D>& d) {
-    std::lock_guard lock(mutex_);
-    delegate_ = d;
-    responds_ = d ? KSRespondsTable::shared<KSBeaconDelegate, D>() : nullptr;
-  }
+  void setDelegate(const std::shared_ptr<KSBeaconDelegate>& d);
 
   // --- tests ---
   bool isSyncedOrRestored() const;
@@ -350,7 +348,6 @@ class KSBeacon : public KSJSONRecord<KSBeacon>, public std::enable_shared_from_t
   KSMeasurementHistory measurements_;
   std::optional<platform::Bytes> rawMeasurementData_;
   std::weak_ptr<KSBeaconDelegate> delegate_;
-  std::shared_ptr<const KSRespondsTable> responds_;
 };
 
 }  // namespace velmora::kestrine

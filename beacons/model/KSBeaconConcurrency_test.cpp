@@ -16,10 +16,11 @@ using platform::Value;
 
 class CountingDelegate : public KSBeaconDelegate {
  public:
-  void beaconDidUpdateMeasurements(const std::shared_ptr<KSBeacon>& beacon,
-                                   const std::vector<std::shared_ptr<KSMeasurement>>& measurements) override {
+  Taken beaconDidUpdateMeasurements(const std::shared_ptr<KSBeacon>& beacon,
+                                    const std::vector<std::shared_ptr<KSMeasurement>>& measurements) override {
     (void)beacon->measurementsOfType(0);  // re-enters the beacon from the callback
     calls += measurements.empty() ? 0 : 1;
+    return std::monostate{};
   }
   std::atomic<int> calls{0};
 };

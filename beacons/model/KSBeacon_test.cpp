@@ -410,11 +410,12 @@ TEST_F(KSBeaconTest, CopyIsTheSetterCopy) {
 
 class RecordingDelegate : public KSBeaconDelegate {
  public:
-  void beaconDidUpdateMeasurements(const std::shared_ptr<KSBeacon>& beacon,
-                                   const std::vector<std::shared_ptr<KSMeasurement>>& measurements) override {
+  Taken beaconDidUpdateMeasurements(const std::shared_ptr<KSBeacon>& beacon,
+                                    const std::vector<std::shared_ptr<KSMeasurement>>& measurements) override {
     // The beacon is not locked while we run: reading it from here must not deadlock.
     lastMajor = beacon->major();
     calls.push_back(measurements);
+    return std::monostate{};
   }
   Value lastMajor;
   std::vector<std::vector<std::shared_ptr<KSMeasurement>>> calls;
@@ -451,6 +452,20 @@ TEST_F(KSBeaconTest, MeasurementsReachTheDelegateWhenTheyChange) {
   quiet->setAdData(adData(KSAdDataTypeKestrineMeasurementKey, 2, {{std::string(KSAdDataMeasurementDataKey), Value(Bytes{0x00, 1, 0})}}),
                    KSAdDataTypeKestrineMeasurementKey);
   EXPECT_EQ(late->calls.size(), 1u);
+}
+
+// A delegate held through the protocol type hears what its class overrides and takes the news.
+TEST_F(KSBeaconTest, ADelegateSetThroughItsProtocolTypeHearsMeasurements) {
+  auto b = std::make_shared<KSBeacon>();
+  auto delegate = std::make_shared<RecordingDelegate>();
+  std::shared_ptr<KSBeaconDelegate> asProtocol = delegate;
+  b->setDelegate(asProtocol);
+  for (std::uint8_t value : {0x19, 0x19, 0x1A}) {
+    b->setAdData(adData(KSAdDataTypeKestrineMeasurementKey, 1,
+                        {{std::string(KSAdDataMeasurementDataKey), Value(Bytes{0x00, value, 0x00})}}),
+                 KSAdDataTypeKestrineMeasurementKey);
+  }
+  EXPECT_EQ(delegate->calls.size(), 2u) << "the unchanged frame was taken already";
 }
 
 TEST_F(KSBeaconTest, TelemetryFrameGivesTemperatureVoltageAndUptime) {

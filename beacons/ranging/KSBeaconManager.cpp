@@ -63,9 +63,23 @@ KSBeaconManager::~KSBeaconManager() {
   if (ports_.siteManager) ports_.siteManager->removeDelegate(this);
 }
 
+std::shared_ptr<KSBeaconManager> KSBeaconManager::initWithDelegate(
+    Ports ports, const std::shared_ptr<KSBeaconManagerDelegate>& delegate,
+    std::shared_ptr<platform::dispatch::Queue> queue) {
+  auto manager = create(std::move(ports));
+  if (queue) manager->setQueue(std::move(queue));
+  manager->setDelegate(delegate);
+  return manager;
+}
+
 std::shared_ptr<KSBeaconManagerDelegate> KSBeaconManager::delegate() const {
   std::lock_guard lock(mutex_);
   return delegate_.lock();
+}
+
+void KSBeaconManager::setDelegate(const std::shared_ptr<KSBeaconManagerDelegate>& delegate) {
+  std::lock_guard lock(mutex_);
+  delegate_ = delegate;
 }
 
 std::shared_ptr<platform::dispatch::Queue> KSBeaconManager::queue() const {

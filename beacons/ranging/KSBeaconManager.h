@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "beacons/foundation/KSRespondsTable.h"
 #include "beacons/ranging/KSBeaconManagerInternalDelegate.h"
 #include "beacons/ranging/KSSiteManagerInternalDelegate.h"
 
@@ -51,27 +50,6 @@ class KSBeaconManagerDelegate {
   virtual void beaconManagerDidDiscoverEddystoneURL(KSBeaconManager&, std::string /*url*/) {}
   virtual void beaconManagerDidDiscoverMeasurements(KSBeaconManager&, std::vector<std::shared_ptr<KSMeasurement>>,
                                                     std::shared_ptr<KSBeacon>) {}
-
-  template <class D>
-  static KSRespondsTable respondsTable() {
-    using P = KSBeaconManagerDelegate;
-    return KSRespondsTable()
-        .with(&P::beaconManagerDidEnterSite, &D::beaconManagerDidEnterSite)
-        .with(&P::beaconManagerDidExitSite, &D::beaconManagerDidExitSite)
-        .with(&P::beaconManagerDidDetermineStateForSite, &D::beaconManagerDidDetermineStateForSite)
-        .with(&P::beaconManagerDidRangeKestrineBeacons, &D::beaconManagerDidRangeKestrineBeacons)
-        .with(&P::beaconManagerDidRangeNewbornBeacons, &D::beaconManagerDidRangeNewbornBeacons)
-        .with(&P::beaconManagerDidRangeIBeacons, &D::beaconManagerDidRangeIBeacons)
-        .with(&P::beaconManagerDidRangeEddystoneBeacons, &D::beaconManagerDidRangeEddystoneBeacons)
-        .with(&P::beaconManagerDidRangeBeacons, &D::beaconManagerDidRangeBeacons)
-        .with(&P::beaconManagerDidRangeIdentifierBeacons, &D::beaconManagerDidRangeIdentifierBeacons)
-        .with(&P::beaconManagerDidRangeMeasurementBeacons, &D::beaconManagerDidRangeMeasurementBeacons)
-        .with(&P::beaconManagerDidEnterBeacons, &D::beaconManagerDidEnterBeacons)
-        .with(&P::beaconManagerDidExitBeacons, &D::beaconManagerDidExitBeacons)
-        .with(&P::beaconManagerDidDetermineStateForBeacon, &D::beaconManagerDidDetermineStateForBeacon)
-        .with(&P::beaconManagerDidDiscoverEddystoneURL, &D::beaconManagerDidDiscoverEddystoneURL)
-        .with(&P::beaconManagerDidDiscoverMeasurements, &D::beaconManagerDidDiscoverMeasurements);
-  }
 };
 
 // The beacon manager a host app creates to hear about beacons and sites. It listens to the
@@ -98,23 +76,14 @@ class KSBeaconManager : public KSBeaconManagerInternalDelegate,
   static std::shared_ptr<KSBeaconManager> create(KSInstanceProvider& provider);
   static std::shared_ptr<KSBeaconManager> create(Ports ports);
   // A null queue keeps the main queue.
-  template <class D>
-  static std::shared_ptr<KSBeaconManager> initWithDelegate(Ports ports, const std::shared_ptr<D>& delegate,
-                                                           std::shared_ptr<platform::dispatch::Queue> queue) {
-    auto manager = create(std::move(ports));
-    if (queue) manager->setQueue(std::move(queue));
-    manager->setDelegate(delegate);
-    return manager;
-  }
+  static std::shared_ptr<KSBeaconManager> initWithDelegate(Ports ports,
+                                                           const std::shared_ptr<KSBeaconManagerDelegate>& delegate,
+                                                           std::shared_ptr<platform::dispatch::Queue> queue);
   ~KSBeaconManager() override;
 
+  // Held weakly.
   std::shared_ptr<KSBeaconManagerDelegate> delegate() const;
-  template <class D>
-  void setDelegate(const std::shared_ptr<D>& delegate) {
-    std::lock_guard lock(mutex_);
-    delegate_ = delegate;
-    responds_ = delegate ? KSRespondsTable::shared<KSBeaconManagerDelegate, D>() : nullptr;
-  }
+  void setDelegate(const std::shared_ptr<KSBeaconManagerDelegate>& delegate);
   std::shared_ptr<platform::dispatch::Queue> queue() const;
   void setQueue(std::shared_ptr<platform::dispatch::Queue> queue);
 
@@ -153,16 +122,15 @@ class KSBeaconManager : public KSBeaconManagerInternalDelegate,
 
  private:
   using Call = std::function<void(KSBeaconManager&, KSBeaconManagerDelegate&)>;
-  template <class R, class... A>
-  bool delegateResponds(R (KSBeaconManagerDelegate::*method)(A...)) const {
+  bool hasDelegate() const {
     std::lock_guard lock(mutex_);
-    return !delegate_.expired() && responds_ && responds_->respondsTo(method);
+    return !delegate_.expired();
   }
-  // Queues the call when the delegate implements the method; the delegate is read again
-  // when it runs.
+  // Queues the call when there is a delegate (a method it does not override does nothing);
+  // the delegate is read again when the call runs.
   template <class R, class... A>
-  void dispatch(R (KSBeaconManagerDelegate::*method)(A...), Call call) {
-    if (delegateResponds(method)) post(std::move(call));
+  void dispatch(R (KSBeaconManagerDelegate::*)(A...), Call call) {
+    if (hasDelegate()) post(std::move(call));
   }
   void post(Call call);
   void subscribe();
@@ -170,7 +138,6 @@ class KSBeaconManager : public KSBeaconManagerInternalDelegate,
   const Ports ports_;
   mutable std::mutex mutex_;  // guards everything below
   std::weak_ptr<KSBeaconManagerDelegate> delegate_;
-  std::shared_ptr<const KSRespondsTable> responds_;
   std::shared_ptr<platform::dispatch::Queue> queue_;
   std::vector<std::shared_ptr<KSBeacon>> lastRangedBeacons_;  // written on the queue
 };

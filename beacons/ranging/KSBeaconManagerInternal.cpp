@@ -1180,9 +1180,10 @@ void KSBeaconManagerInternal::beaconRangerDidRangeBeacons(KSBeaconRanger&,
   multicast(&P::beaconManagerInternalDidRangeMeasurementBeacons, std::move(lists.measurement));
 }
 
-void KSBeaconManagerInternal::beaconDidUpdateMeasurements(
+KSBeaconDelegate::Taken KSBeaconManagerInternal::beaconDidUpdateMeasurements(
     const std::shared_ptr<KSBeacon>& beacon, const std::vector<std::shared_ptr<KSMeasurement>>& measurements) {
   multicast(&KSBeaconManagerInternalDelegate::beaconManagerInternalDidDiscoverMeasurements, measurements, beacon);
+  return std::monostate{};
 }
 
 // --- beacon operations

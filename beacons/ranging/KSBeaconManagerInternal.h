@@ -95,9 +95,7 @@ class KSBeaconManagerInternal : public KSCentralManagerClientDelegate,
   static platform::Error errorWithDescription(std::string description);
 
   // --- listeners
-  template <class D>
-    requires std::is_base_of_v<KSBeaconManagerInternalDelegate, D>
-  void addDelegate(const std::shared_ptr<D>& delegate) {
+  void addDelegate(const std::shared_ptr<KSBeaconManagerInternalDelegate>& delegate) {
     std::lock_guard lock(mutex_);
     multicast_.addDelegate(delegate, workQueue_);
   }
@@ -221,8 +219,8 @@ class KSBeaconManagerInternal : public KSCentralManagerClientDelegate,
   void beaconRangerDidRangeBeacons(KSBeaconRanger& ranger,
                                    const std::vector<std::shared_ptr<KSBeacon>>& beacons) override;
   // --- cached beacons
-  void beaconDidUpdateMeasurements(const std::shared_ptr<KSBeacon>& beacon,
-                                   const std::vector<std::shared_ptr<KSMeasurement>>& measurements) override;
+  Taken beaconDidUpdateMeasurements(const std::shared_ptr<KSBeacon>& beacon,
+                                    const std::vector<std::shared_ptr<KSMeasurement>>& measurements) override;
 
   // --- beacon operations over Bluetooth. Each works on the cached beacon for the one given
   // (none when it is not cached), picks the operation by the beacon's feature bits, and

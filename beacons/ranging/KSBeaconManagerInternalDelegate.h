@@ -3,7 +3,6 @@
 #include <memory>
 #include <vector>
 
-#include "beacons/foundation/KSRespondsTable.h"
 #include "platform/core/Error.h"
 
 namespace velmora::kestrine {
@@ -44,31 +43,6 @@ class KSBeaconManagerInternalDelegate {
   virtual void beaconManagerInternalDidRangeMeasurementBeacons(Hub, Beacons) {}
   virtual void beaconManagerInternalDidDiscoverMeasurements(Hub, std::vector<std::shared_ptr<KSMeasurement>>,
                                                             std::shared_ptr<KSBeacon>) {}
-
-  template <class D>
-  static KSRespondsTable respondsTable() {
-    using P = KSBeaconManagerInternalDelegate;
-    return KSRespondsTable()
-        .with(&P::beaconManagerInternalWillStartDiscoveringBeacons, &D::beaconManagerInternalWillStartDiscoveringBeacons)
-        .with(&P::beaconManagerInternalDidStartDiscoveringBeacons, &D::beaconManagerInternalDidStartDiscoveringBeacons)
-        .with(&P::beaconManagerInternalDidStopDiscoveringBeacons, &D::beaconManagerInternalDidStopDiscoveringBeacons)
-        .with(&P::beaconManagerInternalDiscoveringDidFailWithError, &D::beaconManagerInternalDiscoveringDidFailWithError)
-        .with(&P::beaconManagerInternalDidUpdateBluetoothPoweredOn, &D::beaconManagerInternalDidUpdateBluetoothPoweredOn)
-        .with(&P::beaconManagerInternalDidCacheBeacons, &D::beaconManagerInternalDidCacheBeacons)
-        .with(&P::beaconManagerInternalDidSyncBeacons, &D::beaconManagerInternalDidSyncBeacons)
-        .with(&P::beaconManagerInternalDidRemoveBeacons, &D::beaconManagerInternalDidRemoveBeacons)
-        .with(&P::beaconManagerInternalDidFirstDiscoverBeacon, &D::beaconManagerInternalDidFirstDiscoverBeacon)
-        .with(&P::beaconManagerInternalDidRangeKestrineBeacons, &D::beaconManagerInternalDidRangeKestrineBeacons)
-        .with(&P::beaconManagerInternalDidRangeKestrineBeaconsForAnalytics,
-              &D::beaconManagerInternalDidRangeKestrineBeaconsForAnalytics)
-        .with(&P::beaconManagerInternalDidRangeNewbornBeacons, &D::beaconManagerInternalDidRangeNewbornBeacons)
-        .with(&P::beaconManagerInternalDidRangeIBeacons, &D::beaconManagerInternalDidRangeIBeacons)
-        .with(&P::beaconManagerInternalDidRangeEddystoneBeacons, &D::beaconManagerInternalDidRangeEddystoneBeacons)
-        .with(&P::beaconManagerInternalDidRangeBeacons, &D::beaconManagerInternalDidRangeBeacons)
-        .with(&P::beaconManagerInternalDidRangeIdentifierBeacons, &D::beaconManagerInternalDidRangeIdentifierBeacons)
-        .with(&P::beaconManagerInternalDidRangeMeasurementBeacons, &D::beaconManagerInternalDidRangeMeasurementBeacons)
-        .with(&P::beaconManagerInternalDidDiscoverMeasurements, &D::beaconManagerInternalDidDiscoverMeasurements);
-  }
 };
 
 }  // namespace velmora::kestrine

@@ -175,6 +175,34 @@ TEST(FacadePasses, ADelegateGoneBeforeItsBlockRunsGetsNothing) {
   EXPECT_TRUE(w.recorder->log.empty());
 }
 
+// A host may hold its delegate through the protocol type: the delegate's class decides what
+// it hears, whichever pointer type set it.
+TEST(FacadeDelegate, ADelegateSetThroughItsProtocolTypeHearsWhatTheConcreteOneHears) {
+  std::vector<std::vector<std::string>> logs;
+  for (const bool throughProtocol : {false, true}) {
+    FacadeWorld w;
+    auto own = std::make_shared<Recorder>(&w.names);
+    if (throughProtocol) {
+      std::shared_ptr<KSBeaconManagerDelegate> asProtocol = own;
+      w.manager->setDelegate(asProtocol);
+    } else {
+      w.manager->setDelegate(own);
+    }
+    auto site = std::make_shared<KSSite>();
+    site->setSiteID("s1");
+    auto a = w.beacon("A");
+    w.pass({a});
+    w.manager->requestStateForBeacon(a);
+    w.sites->each([&](KSSiteManagerInternalDelegate& d) { d.siteManagerInternalDidEnterSite(site); });
+    w.world.runUntilIdle();
+    logs.push_back(own->log);
+    EXPECT_TRUE(w.recorder->log.empty());
+  }
+  EXPECT_EQ(logs[0], (std::vector<std::string>{"ibeacons [A]", "exit []", "enter [A]", "range [A]", "state 1 [A]",
+                                               "enter site s1"}));
+  EXPECT_EQ(logs[1], logs[0]);
+}
+
 TEST(FacadeStates, BeaconStateFromTheLastPass) {
   FacadeWorld w;
   auto a = w.beacon("A"), b = w.beacon("B");

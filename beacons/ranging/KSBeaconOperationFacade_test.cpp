@@ -103,8 +103,10 @@ class FakeFactory : public KSBeaconOperationFactory {
 // Counts what reaches the central client's operation manager.
 class Scheduled : public KSBeaconOperationManaging {
  public:
-  void scheduleBeaconOperation(const std::shared_ptr<void>& op) override { operations.push_back(op); }
-  std::vector<std::shared_ptr<void>> operations;
+  void scheduleBeaconOperation(const std::shared_ptr<KSSchedulableBeaconOperation>& op) override {
+    operations.push_back(op);
+  }
+  std::vector<std::shared_ptr<KSSchedulableBeaconOperation>> operations;
 };
 
 struct FacadeWorld {

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "beacons/bluetooth/KSSchedulableBeaconOperation.h"
 #include "platform/core/Error.h"
 #include "platform/core/Uuid.h"
 #include "platform/core/Value.h"
@@ -18,9 +19,11 @@ class KSBeacon;
 
 // One beacon operation over Bluetooth as the hub sees it: it reports its end, status texts
 // and progress through blocks, and carries its responses. The configuration layer's
-// operations implement it; it is a platform::Object so a caller's success block receives
-// the finished operation as a value.
-class KSBeaconOperationRef : public platform::Object, public std::enable_shared_from_this<KSBeaconOperationRef> {
+// handles implement it; it is a platform::Object so a caller's success block receives
+// the finished operation as a value, and the hub schedules it through its central client.
+class KSBeaconOperationRef : public platform::Object,
+                             public KSSchedulableBeaconOperation,
+                             public std::enable_shared_from_this<KSBeaconOperationRef> {
  public:
   using Ref = std::shared_ptr<KSBeaconOperationRef>;
   using Success = std::function<void(const Ref&)>;
@@ -36,6 +39,8 @@ class KSBeaconOperationRef : public platform::Object, public std::enable_shared_
   // One response per data request; the response of a transport request.
   virtual std::vector<platform::Bytes> responseDataArray() const { return {}; }
   virtual platform::Bytes responseData() const { return {}; }
+  // A ref around no operation of the configuration layer has nothing to run.
+  std::shared_ptr<KSSchedulableBeaconOperation> operationToSchedule() override { return nullptr; }
 };
 
 // Makes the beacon operations of each kind for a cached beacon (or none, for a beacon that

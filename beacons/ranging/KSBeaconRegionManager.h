@@ -14,7 +14,6 @@
 #include "beacons/bluetooth/KSCentralManagerClientPorts.h"
 #include "beacons/foundation/KSConfiguratorPorts.h"
 #include "beacons/foundation/KSGCDMulticastDelegate.h"
-#include "beacons/foundation/KSRespondsTable.h"
 #include "beacons/model/KSBeaconRegionSyncResult.h"
 #include "beacons/ranging/KSBeaconRegionCaching.h"
 #include "platform/core/Date.h"
@@ -52,17 +51,6 @@ class KSBeaconRegionManagerDelegate {
   virtual void beaconRegionManagerDidCacheBeaconRegions(Manager, Regions) {}
   virtual void beaconRegionManagerDidRemoveCachedBeaconRegions(Manager, Regions) {}
   virtual void beaconRegionManagerDidChangeBeaconRegionCache(Manager) {}
-
-  template <class D>
-  static KSRespondsTable respondsTable() {
-    return KSRespondsTable()
-        .with(&KSBeaconRegionManagerDelegate::beaconRegionManagerDidCacheBeaconRegions,
-              &D::beaconRegionManagerDidCacheBeaconRegions)
-        .with(&KSBeaconRegionManagerDelegate::beaconRegionManagerDidRemoveCachedBeaconRegions,
-              &D::beaconRegionManagerDidRemoveCachedBeaconRegions)
-        .with(&KSBeaconRegionManagerDelegate::beaconRegionManagerDidChangeBeaconRegionCache,
-              &D::beaconRegionManagerDidChangeBeaconRegionCache);
-  }
 };
 
 // The beacon regions the SDK monitors and ranges, by identifier: loaded from the user
@@ -104,9 +92,7 @@ class KSBeaconRegionManager : public KSBeaconRegionCaching,
                                                        Ports ports = {});
   ~KSBeaconRegionManager() override;
 
-  template <class D>
-    requires std::is_base_of_v<KSBeaconRegionManagerDelegate, D>
-  void addDelegate(const std::shared_ptr<D>& delegate) {
+  void addDelegate(const std::shared_ptr<KSBeaconRegionManagerDelegate>& delegate) {
     multicast_.addDelegate(delegate, delegateQueue_);
   }
   void removeDelegate(const KSBeaconRegionManagerDelegate* delegate) { multicast_.removeDelegate(delegate); }

@@ -67,9 +67,7 @@ class KSLocationManagerClient : public KSLocationControl,
   static bool isBeaconRegionMonitoringAvailable(KSInstanceProvider& provider);
   static bool isBeaconRangingAvailable(KSInstanceProvider& provider);
 
-  template <class D>
-    requires std::is_base_of_v<KSLocationManagerClientDelegate, D>
-  void addDelegate(const std::shared_ptr<D>& delegate) {
+  void addDelegate(const std::shared_ptr<KSLocationManagerClientDelegate>& delegate) {
     multicast_.addDelegate(delegate, workQueue_);
   }
   void removeDelegate(const KSLocationManagerClientDelegate* delegate) { multicast_.removeDelegate(delegate); }

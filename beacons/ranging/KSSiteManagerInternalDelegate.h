@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "beacons/foundation/KSRespondsTable.h"
 
 namespace velmora::platform::dispatch {
 class Queue;
@@ -43,23 +42,6 @@ class KSSiteManagerInternalDelegate {
   virtual void siteManagerInternalDidRangeBeaconsForSiteIDInSites(BeaconsForSiteID, SiteList) {}
   // Every beacon of the pass.
   virtual void siteManagerInternalDidRangeBeacons(SiteBeacons) {}
-
-  template <class D>
-  static KSRespondsTable respondsTable() {
-    using P = KSSiteManagerInternalDelegate;
-    return KSRespondsTable()
-        .with(&P::siteManagerDidRemoveAllActivityMonitors, &D::siteManagerDidRemoveAllActivityMonitors)
-        .with(&P::siteManagerInternalDidCacheSites, &D::siteManagerInternalDidCacheSites)
-        .with(&P::siteManagerInternalDidRestoreSites, &D::siteManagerInternalDidRestoreSites)
-        .with(&P::siteManagerInternalDidSyncSites, &D::siteManagerInternalDidSyncSites)
-        .with(&P::siteManagerInternalDidEnterSite, &D::siteManagerInternalDidEnterSite)
-        .with(&P::siteManagerInternalDidExitSite, &D::siteManagerInternalDidExitSite)
-        .with(&P::siteManagerInternalDidDetermineStateForSite, &D::siteManagerInternalDidDetermineStateForSite)
-        .with(&P::siteManagerInternalDidRangeBeaconsInSite, &D::siteManagerInternalDidRangeBeaconsInSite)
-        .with(&P::siteManagerInternalDidRangeBeaconsForSiteIDInSites,
-              &D::siteManagerInternalDidRangeBeaconsForSiteIDInSites)
-        .with(&P::siteManagerInternalDidRangeBeacons, &D::siteManagerInternalDidRangeBeacons);
-  }
 };
 
 // Subscribing to the internal site manager, and asking it for a site's state (answered
