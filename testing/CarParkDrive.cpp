@@ -45,26 +45,32 @@ struct LanePlace {
   std::int64_t laneType;
   std::int64_t group;
   std::int64_t sortOrder;
-  double x;  // the lane's axis; its barrier is the line y = 0
+  int slot;  // the lane's place in its row of barriers
 };
 
-// Entry lanes 3.5 m apart; the exit lanes 80 m further along the same barrier line, out of
+// Entry lanes side by side; the exit lanes 80 m further along the same barrier line, out of
 // each other's range.
 const LanePlace kLanes[] = {
-    {101, 1, 1, 1, 0.0}, {102, 1, 1, 2, 3.5}, {103, 1, 1, 3, 7.0}, {201, 2, 2, 1, 80.0}, {202, 2, 2, 2, 83.5},
+    {101, 1, 1, 1, 0}, {102, 1, 1, 2, 1}, {103, 1, 1, 3, 2}, {201, 2, 2, 1, 0}, {202, 2, 2, 2, 1},
 };
+constexpr double kExitRowX = 80.0;
+
+// The lane's axis; its barrier is the line y = 0.
+double laneX(const LanePlace& lane, double spacing) {
+  return (lane.laneType == 2 ? kExitRowX : 0.0) + spacing * lane.slot;
+}
 constexpr double kGantryHeight = 2.5;
 constexpr double kSpeed = 3.0;       // m/s
 constexpr double kWaitSeconds = 6.0;  // at each barrier
 constexpr double kWaitGap = 1.5;      // how far before the barrier the car waits
 
-std::vector<Beacon> beacons() {
+std::vector<Beacon> beacons(double spacing) {
   std::vector<Beacon> out;
   for (const auto& lane : kLanes) {
     for (int k = 1; k <= 2; ++k) {
       const int minor = static_cast<int>(lane.laneId) * 10 + k;
       out.push_back({fmt::format("lane{}-{}", lane.laneId, k == 1 ? 'a' : 'b'), CarParkDrive::kMajor, minor,
-                     {lane.x + (k == 1 ? -0.5 : 0.5), 0.0}, kGantryHeight});
+                     {laneX(lane, spacing) + (k == 1 ? -0.5 : 0.5), 0.0}, kGantryHeight});
     }
   }
   out.push_back({"shop", CarParkDrive::kStrayMajor, 1, {-8.0, -15.0}, 2.0});
@@ -77,8 +83,15 @@ struct Waypoint {
   Point at;
 };
 
-std::vector<Waypoint> path(double parkedSeconds) {
-  const double entryX = kLanes[1].x, exitX = kLanes[4].x;
+// How far in front of a row of barriers the road runs that a car approaching from the side
+// takes, and how far beyond the row's outer lanes it comes from.
+constexpr double kRoadGap = 8.0;
+constexpr double kRoadReach = 30.0;
+
+std::vector<Waypoint> path(const CarParkDrive::Options& options) {
+  const double spacing = options.laneSpacing;
+  const double entryX = laneX(kLanes[1], spacing), exitX = laneX(kLanes[4], spacing);
+  const int side = options.approachSide < 0 ? -1 : (options.approachSide > 0 ? 1 : 0);
   std::vector<Waypoint> out;
   auto go = [&](Point to) {
     const Waypoint& last = out.back();
@@ -86,12 +99,25 @@ std::vector<Waypoint> path(double parkedSeconds) {
     out.push_back({last.t + d / kSpeed, to});
   };
   auto stay = [&](double seconds) { out.push_back({out.back().t + seconds, out.back().at}); };
-  out.push_back({0.0, {entryX, -40.0}});
+  if (side == 0) {
+    out.push_back({0.0, {entryX, -40.0}});
+  } else {
+    // Along the road in front of the entry row, past the lanes on that side.
+    const double from = side < 0 ? laneX(kLanes[0], spacing) - kRoadReach : laneX(kLanes[2], spacing) + kRoadReach;
+    out.push_back({0.0, {from, -kRoadGap}});
+    go({entryX, -kRoadGap});
+  }
   go({entryX, -kWaitGap});
   stay(kWaitSeconds);
   go({40.0, 75.0});  // the bay, out of every beacon's range
-  stay(parkedSeconds);
-  go({exitX, 30.0});
+  stay(options.parkedSeconds);
+  if (side == 0) {
+    go({exitX, 30.0});
+  } else {
+    const double from = side < 0 ? laneX(kLanes[3], spacing) - kRoadReach : laneX(kLanes[4], spacing) + kRoadReach;
+    go({from, kRoadGap});
+    go({exitX, kRoadGap});
+  }
   go({exitX, kWaitGap});
   stay(kWaitSeconds);
   go({exitX, -40.0});
@@ -115,9 +141,9 @@ Point positionAt(const std::vector<Waypoint>& route, double t) {
 }  // namespace
 
 CarParkDrive::CarParkDrive(Options options) : options_(options) {
-  const auto route = path(options_.parkedSeconds);
+  const auto route = path(options_);
   duration_ = route.back().t;
-  const auto all = beacons();
+  const auto all = beacons(options_.laneSpacing);
   DriveNoise noise(options_.seed);
   const auto periodMs = static_cast<std::int64_t>(std::llround(1000.0 / options_.framesPerSecond));
   const auto endMs = static_cast<std::int64_t>(std::ceil(duration_ * 1000.0));

@@ -32,8 +32,9 @@ class DriveNoise {
 // The car park "Harbour" (id 7) has three entry lanes (101, 102, 103: type 1, group 1) and
 // two exit lanes (201, 202: type 2, group 2), each with two iBeacons on a gantry 3 m above
 // the barrier line (proximity UUID kProximityUUID, major kMajor, minor lane * 10 + 1 and + 2,
-// measured power -59 dBm). Entry lanes stand 3.5 m apart; the exit lanes 80 m further on. A
-// stray beacon of a shop by the approach road (major 999) belongs to no car park.
+// measured power -59 dBm). Entry lanes stand 3.5 m apart (Options::laneSpacing); the exit
+// lanes 80 m further on. A stray beacon of a shop by the approach road (major 999) belongs to
+// no car park.
 //
 // The car comes up the approach road to entry lane 102, waits 6 s at its barrier, drives to
 // a parking bay out of range of every beacon, stays, comes back to exit lane 202, waits 6 s
@@ -60,6 +61,12 @@ class CarParkDrive {
     int sensitivityDbm = -90;
     // Seconds the car stays in its bay.
     double parkedSeconds = 40;
+    // Metres between neighbouring lanes' axes (entry lanes, and exit lanes alike).
+    double laneSpacing = 3.5;
+    // How the car reaches each barrier: 0 straight up the lane's axis; -1 along the road in
+    // front of the barriers from the side of the lower lane numbers, +1 from the other side,
+    // passing the neighbouring lanes on the way.
+    int approachSide = 0;
   };
 
   // One frame as heard: when, from which beacon (the trace's peripheral token), how strong.
@@ -73,7 +80,8 @@ class CarParkDrive {
 
   explicit CarParkDrive(Options options);
 
-  // The car park's details reply, as the parking service gives it.
+  // The car park's details reply, as the parking service gives it (the same whatever the
+  // geometry: the service knows lanes, not where they stand).
   static DetailsResult carPark();
   // "UUID:major:minor" of a beacon of the drive.
   static std::string beaconId(int major, int minor);

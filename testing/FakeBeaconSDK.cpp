@@ -47,6 +47,10 @@ int FakeBeaconSDK::appTokenVerificationStatus() {
   std::lock_guard lock(mutex_);
   return tokenStatus_;
 }
+bool FakeBeaconSDK::isUsingApi() {
+  std::lock_guard lock(mutex_);
+  return usingApi_;
+}
 bool FakeBeaconSDK::isLocationAuthorized() {
   std::lock_guard lock(mutex_);
   return location_;
@@ -75,6 +79,10 @@ void FakeBeaconSDK::setStatusAfterStop(int status) {
 void FakeBeaconSDK::setTokenStatus(int status) {
   std::lock_guard lock(mutex_);
   tokenStatus_ = status;
+}
+void FakeBeaconSDK::setUsingApi(bool v) {
+  std::lock_guard lock(mutex_);
+  usingApi_ = v;
 }
 void FakeBeaconSDK::setLocationAuthorized(bool v) {
   std::lock_guard lock(mutex_);

@@ -29,6 +29,7 @@ class FakeBeaconSDK final : public BeaconSDKPort {
   void stopRunning() override;
   int status() override;
   int appTokenVerificationStatus() override;
+  bool isUsingApi() override;
   bool isLocationAuthorized() override;
   bool isNetworkReachable() override;
   bool isBluetoothEnabled() override;
@@ -39,6 +40,7 @@ class FakeBeaconSDK final : public BeaconSDKPort {
   // What stopRunning leaves behind when it acts (stopped by default).
   void setStatusAfterStop(int status);
   void setTokenStatus(int status);
+  void setUsingApi(bool v);
   void setLocationAuthorized(bool v);
   void setNetworkReachable(bool v);
   void setBluetoothEnabled(bool v);
@@ -63,6 +65,7 @@ class FakeBeaconSDK final : public BeaconSDKPort {
   int statusOnStart_ = kStatusRunning;
   int statusAfterStop_ = kStatusStopped;
   int tokenStatus_ = kTokenVerified;
+  bool usingApi_ = true;
   bool location_ = true;
   bool network_ = true;
   bool bluetooth_ = true;

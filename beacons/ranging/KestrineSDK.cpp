@@ -468,6 +468,8 @@ int KestrineSDK::status(KSInstanceProvider& p) {
 
 int KestrineSDK::appTokenVerificationStatus() { return appTokenVerificationStatus(*registry()); }
 
+bool KestrineSDK::isUsingApi() { return configuratorOf(*registry())->isUsingApi(); }
+
 int KestrineSDK::appTokenVerificationStatus(KSInstanceProvider& p) {
   auto c = configuratorOf(p);
   if (c->appToken().empty()) return 0;

@@ -68,6 +68,9 @@ class KestrineSDK {
 
   static int status();
   static int appTokenVerificationStatus();
+  // Whether the SDK uses its cloud API (the option KSOptionUseApi, on by default). Off, the
+  // SDK runs on its own and no app token is ever verified.
+  static bool isUsingApi();
   static bool isNetworkReachable();
   static bool isBluetoothEnabled();
   static bool isLocationAuthorized();

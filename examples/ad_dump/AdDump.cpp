@@ -8,6 +8,7 @@
 #include "beacons/bluetooth/AdData.h"
 #include "beacons/bluetooth/AdDataJSON.h"
 #include "platform/core/AsciiText.h"
+#include "platform/core/Uuid.h"
 
 namespace addump {
 namespace {
@@ -66,6 +67,27 @@ void dump(std::istream& in, std::ostream& out, std::span<const std::string> uuid
   std::string line;
   while (std::getline(in, line)) out << dumpLine(line, uuids) << '\n';
   out.flush();
+}
+
+std::optional<std::vector<std::string>> parseArgs(std::span<const std::string> args, std::string* error) {
+  std::vector<std::string> uuids;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] != "--uuid") {
+      *error = "unknown option '" + args[i] + "' (usage: ad_dump [--uuid PROXIMITY-UUID]... < captures)";
+      return std::nullopt;
+    }
+    if (i + 1 >= args.size()) {
+      *error = "option '--uuid' needs a proximity UUID";
+      return std::nullopt;
+    }
+    const std::string& value = args[++i];
+    if (!velmora::platform::Uuid::parse(value)) {
+      *error = "--uuid needs a proximity UUID (8-4-4-4-12 hex digits), not '" + value + "'";
+      return std::nullopt;
+    }
+    uuids.push_back(value);
+  }
+  return uuids;
 }
 
 }  // namespace addump

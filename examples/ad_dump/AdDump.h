@@ -1,9 +1,11 @@
 #pragma once
 
 #include <iosfwd>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Turns captured advertisements, one per line, into one line of output each: the parsed
 // advertisement-data dictionary as a JSON object, or null.
@@ -16,5 +18,9 @@ std::string dumpLine(std::string_view line, std::span<const std::string> proximi
 
 // Every line of in to a line of out; never stops on a bad line.
 void dump(std::istream& in, std::ostream& out, std::span<const std::string> proximityUUIDStrings);
+
+// The program's arguments after its name: "--uuid PROXIMITY-UUID", repeatable. Gives the
+// UUIDs in the order given, or nothing with *error set to one line saying what is wrong.
+std::optional<std::vector<std::string>> parseArgs(std::span<const std::string> args, std::string* error);
 
 }  // namespace addump

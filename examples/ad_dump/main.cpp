@@ -6,9 +6,9 @@
 //   Eddystone service data:                           FEAA:00ee0011...
 //
 // The maker's iBeacon frames carry only the tail of their proximity UUID; it is matched
-// against the SDK's default UUID and any given with --uuid (repeatable, earlier wins).
+// against any UUID given with --uuid (repeatable, earlier wins), then the SDK's default one.
+// A bad argument gets one line on standard error and exit status 1.
 #include <cstdio>
-#include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -17,17 +17,16 @@
 #include "examples/ad_dump/AdDump.h"
 
 int main(int argc, char** argv) {
-  std::vector<std::string> uuids;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--uuid") == 0 && i + 1 < argc) {
-      uuids.emplace_back(argv[++i]);
-    } else {
-      std::fprintf(stderr, "usage: %s [--uuid PROXIMITY-UUID]... < captures\n", argv[0]);
-      return 2;
-    }
+  const char* self = argc > 0 ? argv[0] : "ad_dump";
+  const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  std::string error;
+  auto uuids = addump::parseArgs(args, &error);
+  if (!uuids) {
+    std::fprintf(stderr, "%s: %s\n", self, error.c_str());
+    return 1;
   }
-  uuids.emplace_back(velmora::kestrine::KSProximityUUIDString);
+  uuids->emplace_back(velmora::kestrine::KSProximityUUIDString);
   std::ios::sync_with_stdio(false);
-  addump::dump(std::cin, std::cout, uuids);
+  addump::dump(std::cin, std::cout, *uuids);
   return 0;
 }

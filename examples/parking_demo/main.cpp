@@ -59,10 +59,10 @@ void printUsage(std::FILE* to, const char* self) {
              self);
 }
 
+// A bad argument: one line on standard error, exit status 1.
 int usageError(const char* self, const std::string& why) {
-  fmt::print(stderr, "{}: {}\n", self, why);
-  printUsage(stderr, self);
-  return 2;
+  fmt::print(stderr, "{}: {} (--help lists the options)\n", self, why);
+  return 1;
 }
 
 }  // namespace

@@ -86,6 +86,9 @@ class BeaconSDKPort {
   virtual void stopRunning() = 0;
   virtual int status() = 0;
   virtual int appTokenVerificationStatus() = 0;
+  // False when the host switched the SDK's cloud API off on purpose: then no token is
+  // verified and an unverified token is no fault.
+  virtual bool isUsingApi() { return true; }
   virtual bool isLocationAuthorized() = 0;
   virtual bool isNetworkReachable() = 0;
   virtual bool isBluetoothEnabled() = 0;

@@ -118,7 +118,11 @@ void BeaconService::startBeaconSDK(std::function<void(const BeaconServiceResult&
     BeaconServiceResult result;
     if (logsAboveNone()) {
       const int token = sdk->appTokenVerificationStatus();
-      if (token == BeaconSDKPort::kTokenNone || token == BeaconSDKPort::kTokenInvalid) {
+      // With its cloud API off on purpose the SDK verifies no token: that is the host's
+      // choice, not a bad token, so it is said as such.
+      if (!sdk->isUsingApi()) {
+        platform::Log::debug(kLogCategory, "Beacon SDK runs without its cloud API");
+      } else if (token == BeaconSDKPort::kTokenNone || token == BeaconSDKPort::kTokenInvalid) {
         platform::Log::info(kLogCategory, "Beacon token is invalid");
       }
       if (!sdk->isLocationAuthorized()) platform::Log::info(kLogCategory, "Request location use from user");

@@ -69,6 +69,7 @@ void KestrineBeaconSDK::startRunning(std::string appToken, std::function<void(in
 void KestrineBeaconSDK::stopRunning() { kestrine::KestrineSDK::stopRunning(); }
 int KestrineBeaconSDK::status() { return kestrine::KestrineSDK::status(); }
 int KestrineBeaconSDK::appTokenVerificationStatus() { return kestrine::KestrineSDK::appTokenVerificationStatus(); }
+bool KestrineBeaconSDK::isUsingApi() { return kestrine::KestrineSDK::isUsingApi(); }
 bool KestrineBeaconSDK::isLocationAuthorized() { return kestrine::KestrineSDK::isLocationAuthorized(); }
 bool KestrineBeaconSDK::isNetworkReachable() { return kestrine::KestrineSDK::isNetworkReachable(); }
 bool KestrineBeaconSDK::isBluetoothEnabled() { return kestrine::KestrineSDK::isBluetoothEnabled(); }

@@ -23,6 +23,7 @@ class KestrineBeaconSDK final : public BeaconSDKPort {
   void stopRunning() override;
   int status() override;
   int appTokenVerificationStatus() override;
+  bool isUsingApi() override;
   bool isLocationAuthorized() override;
   bool isNetworkReachable() override;
   bool isBluetoothEnabled() override;

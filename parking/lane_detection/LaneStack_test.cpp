@@ -9,6 +9,7 @@
 
 #include "parking/carpark_api/CarParkAPI.h"
 #include "parking/user_api/UserAPI.h"
+#include "platform/core/Log.h"
 #include "platform/sim/SimTrace.h"
 #include "testing/ConfigReset.h"
 #include "testing/LaneDetectionTestSupport.h"
@@ -56,6 +57,27 @@ std::string phase(double from, double to, const std::map<std::string, std::pair<
     }
   }
   return text;
+}
+
+// A host that runs the beacon SDK without its cloud API has no token to verify: starting
+// lane detection says nothing of a bad token. With the API on and no token, it does.
+TEST(LaneStack, StartWithTheCloudApiOffOnPurposeReportsNoTokenFault) {
+  for (const bool useApi : {false, true}) {
+    velmora::testing::ConfigReset config;
+    velmora::testing::LaneStackWorld stack;
+    platform::LogCapture log;
+    auto service = BeaconService::create();
+    service->initService();
+    if (useApi) kestrine::KestrineSDK::setOptions({{std::string(kestrine::KSOptionUseApi), platform::Value(true)}});
+    std::optional<BeaconServiceResult> started;
+    service->startService([&](const BeaconServiceResult& r) { started = r; });
+    stack.world.runUntilIdle();
+    ASSERT_TRUE(started && started->success) << useApi;
+    EXPECT_EQ(log.count("Beacon token is invalid"), useApi ? 1u : 0u) << "cloud API " << (useApi ? "on" : "off");
+    EXPECT_EQ(log.count("BeaconService: startService finished"), 1u);
+    service->stopService(nullptr);
+    stack.world.runUntilIdle();
+  }
 }
 
 TEST(LaneStack, TheDriveOnTheSimulatedRadio) {

@@ -27,12 +27,20 @@ void reportMissingInitialRecord(std::string_view path) {
   platform::reportProgrammingError(fmt::format("endpoint \"{}\" has no initial record", path));
 }
 
+std::string joinServerAndPath(std::string_view serverName, std::string_view path) {
+  while (serverName.ends_with('/')) serverName.remove_suffix(1);
+  while (path.starts_with('/')) path.remove_prefix(1);
+  std::string url(serverName);
+  url += '/';
+  url += path;
+  return url;
+}
+
 namespace {
 
 platform::net::URLRequest makeRequest(std::string_view path, Headers userHeaders, std::string body) {
   platform::net::URLRequest request;
-  // Plain concatenation: nothing is added or taken away between the server name and the path.
-  request.url = VelmoraSDKConfig::getServerName() + std::string(path);
+  request.url = joinServerAndPath(VelmoraSDKConfig::getServerName(), path);
   request.method = "POST";
   request.timeoutSeconds = requestTimeoutSeconds();
   request.headers = {{"Content-Type", "application/json"}, {"Accept", "application/json"}};

@@ -30,8 +30,8 @@ using Completion = std::function<void(std::optional<Result> result, std::optiona
 
 // Runs one call of the parking service.
 //
-// POSTs the request, encoded as JSON, to VelmoraSDKConfig::getServerName() followed by the
-// endpoint's path (plain text: a server name ending in "/" gives "//v4.0/..."), with a
+// POSTs the request, encoded as JSON, to VelmoraSDKConfig::getServerName() joined to the
+// endpoint's path with exactly one slash (joinServerAndPath), with a
 // 60-second timeout and the headers "Content-Type" and "Accept" ("application/json"), then,
 // for endpoints that send them, "UserID" (the request's userId in decimal) and
 // "AuthenticationToken" (its userToken unchanged, empty included), each only when the
@@ -87,6 +87,11 @@ void setRequestTimeoutSeconds(double seconds);
 
 // "Http Status failed: " followed by the code.
 std::string statusFailureMessage(int statusCode);
+
+// The URL of an endpoint: the server name, one "/", the path. Slashes at the end of the
+// server name and at the start of the path are folded into that one, so "https://host/" and
+// "https://host" both give "https://host/v4.0/user/login".
+std::string joinServerAndPath(std::string_view serverName, std::string_view path);
 
 // Reports an endpoint whose result has no default constructor and no initialRecord.
 void reportMissingInitialRecord(std::string_view path);

@@ -11,6 +11,7 @@
 #include "testing/CompletionRecorder.h"
 #include "testing/ConfigReset.h"
 #include "testing/LoopbackHttpServer.h"
+#include "testing/ParkingServiceFake.h"
 #include "testing/ParkingWire.h"
 #include "testing/ScopedTimeZone.h"
 
@@ -114,10 +115,26 @@ TEST_F(UserAPITest, EachCallPostsItsPathHeadersAndBodyInEveryForm) {
   }
 }
 
-TEST_F(UserAPITest, ServerNameEndingInSlashDoublesTheSlash) {
-  VelmoraSDKConfig::setServerName(server.baseUrl() + "/");
-  UserAPI::login("user", "pw");
-  EXPECT_EQ(onlyRequest().target, "//v4.0/user/login");
+TEST_F(UserAPITest, ServerNameAndPathJoinWithExactlyOneSlash) {
+  for (const char* tail : {"", "/", "//"}) {
+    VelmoraSDKConfig::setServerName(server.baseUrl() + tail);
+    const std::size_t before = server.requests().size();
+    UserAPI::login("user", "pw");
+    const auto all = server.requests();
+    ASSERT_EQ(all.size(), before + 1) << tail;
+    EXPECT_EQ(all.back().target, "/v4.0/user/login") << "server name ending in '" << tail << "'";
+  }
+}
+
+TEST(ServerNameSlash, TheParkingFakeAnswersAServerNameWithATrailingSlash) {
+  testing::ConfigReset config;
+  testing::ParkingServiceFake fake;
+  VelmoraSDKConfig::setServerName(fake.baseUrl() + "/");
+  const LoginResult login = UserAPI::login(std::string(testing::ParkingServiceFake::kEmail), "password");
+  EXPECT_EQ(login.result, "Success") << login.message;
+  const auto requests = fake.server().requests();
+  ASSERT_FALSE(requests.empty());
+  EXPECT_EQ(requests.back().method + " " + requests.back().target, "POST /v4.0/user/login");
 }
 
 TEST_F(UserAPITest, SignedInUserGoesInTheHeadersOfTheCallsThatSendThem) {
