@@ -1,6 +1,7 @@
 #include "beacons/api/KSApiOperationManager.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <utility>
@@ -618,20 +619,42 @@ void KSApiOperationManager::operationDidFailWithError(const std::shared_ptr<KSAp
   }
 }
 
+namespace {
+
+// The decimal number a text begins with (after blanks): digits with an optional fraction and
+// exponent, no sign, no hexadecimal, no "inf" or "nan". 0 when the text begins otherwise (an
+// HTTP date); a number too large for a double is infinity.
+double leadingDecimalNumber(std::string_view text) {
+  const std::size_t start = text.find_first_not_of(" \t");
+  if (start == std::string_view::npos) return 0;
+  text.remove_prefix(start);
+  const bool digitFirst = text[0] >= '0' && text[0] <= '9';
+  const bool pointFirst = text.size() > 1 && text[0] == '.' && text[1] >= '0' && text[1] <= '9';
+  if (!digitFirst && !pointFirst) return 0;
+  double value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);
+  if (ec == std::errc::result_out_of_range) {
+    // Beyond every double (infinity) or below the smallest one (0): the text matched holds
+    // only decimal digits, a point and an exponent, which strtod reads the same way.
+    return std::strtod(std::string(text.data(), static_cast<std::size_t>(end - text.data())).c_str(), nullptr);
+  }
+  return ec == std::errc() ? value : 0.0;
+}
+
+}  // namespace
+
 void KSApiOperationManager::setRetryAfterFromError(const platform::Error& error) {
   double delay = 0;
   auto it = error.userInfo.find(KSNetworkingTaskResponseRetryAfterKey);
   if (it != error.userInfo.end()) {
     if (const std::string* text = it->second.string()) {
-      // The leading decimal number of the text; an HTTP date has none.
-      char* end = nullptr;
-      const double parsed = std::strtod(text->c_str(), &end);
-      if (end != text->c_str() && std::isfinite(parsed)) delay = parsed;
+      delay = leadingDecimalNumber(*text);
     } else if (auto number = it->second.toDouble()) {
       delay = *number;
     }
   }
   if (!(delay > 0)) delay = KSApiRetryAfterDefaultTimeIntervalInSeconds;
+  delay = std::min(delay, kLongestRetryAfterInSeconds);
   const platform::Date until = now().addingTimeInterval(delay);
   platform::Log::info(kLog, "cloud API throttled for {} s", delay);
   if (defaults_) defaults_->setApiRetryAfter(until);

@@ -41,6 +41,11 @@ class KSApiOperationManager : public KSPaginatorOperationDelegate,
                               public KSPOSTSessionDataTaskOperationDelegate,
                               public std::enable_shared_from_this<KSApiOperationManager> {
  public:
+  // The longest throttle a server's "Retry-After" can set: a larger delay (up to 1e300 s, or
+  // one beyond any date) closes the gate for this long, so the SDK asks again a day later and
+  // the retry time stays a date the user defaults can hold.
+  static constexpr double kLongestRetryAfterInSeconds = 86400.0;
+
   static constexpr std::string_view kSingletonName = "KSApiOperationManager";
 
   // Observes `center` for reachability changes and takes `reachability`'s status as its

@@ -371,6 +371,40 @@ TEST_F(KSApiOperationManagerTest, RetryAfterClosesEveryQueueAlsoForANewManagerOv
   EXPECT_EQ(sites->results.back().httpStatusCode, 200);
 }
 
+// The "Retry-After" text is a decimal number of seconds; a delay beyond a day (or beyond
+// every date) closes the gate for a day, a time the defaults can hold and that does pass.
+TEST_F(KSApiOperationManagerTest, RetryAfterIsDecimalAndBounded) {
+  constexpr double kDay = KSApiOperationManager::kLongestRetryAfterInSeconds;
+  const std::pair<const char*, double> rows[] = {
+      {"120", 120.0},
+      {"1.5", 1.5},
+      {" 45", 45.0},
+      {"0x10", 10.0},  // "0" and then text: no delay given, the default
+      {"-30", 10.0},
+      {"inf", 10.0},
+      {"1e300", kDay},
+      {"1e400", kDay},
+      {"9300000000000", kDay},
+      {"90000", kDay},
+  };
+  world.cloud.putRecord("sites/S1", "site", Value::makeDict({{"id", "S1"}}));
+  sites->cached["S1"] = std::make_shared<KSSite>();
+  sites->cached["S1"]->setSiteID("S1");
+  for (const auto& [text, seconds] : rows) {
+    SCOPED_TRACE(text);
+    defaults->setApiRetryAfter(std::nullopt);
+    world.cloud.setFault("GET", "sites/S1", Fault{.status = 503, .retryAfter = text, .times = 1});
+    manager->syncSiteWithSiteID("S1");
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(throttleSeconds(), seconds);
+    EXPECT_FALSE(manager->shouldRunOperations());
+    world.scheduler->advanceBy(seconds - 0.5);
+    EXPECT_FALSE(manager->shouldRunOperations());
+    world.scheduler->advanceBy(1.0);
+    EXPECT_TRUE(manager->shouldRunOperations());
+  }
+}
+
 // One failure per row, for a single-record sync (type 2): what the hub hears, the throttle
 // and, for a post of two visits, whether the batch stays.
 TEST_F(KSApiOperationManagerTest, FaultMatrix) {

@@ -213,6 +213,18 @@ class KSJSONModelImport {
     return false;
   }
 
+  // Whether a number lies in the property's range; a fraction is dropped first.
+  static bool inRange(const Value& n, const KSJSONModelClassProperty& p) {
+    if (auto b = n.toBool()) return p.minimum <= 0 && p.maximum >= (*b ? 1u : 0u);
+    if (auto i = n.toInt64()) return *i >= p.minimum && (*i <= 0 || static_cast<std::uint64_t>(*i) <= p.maximum);
+    if (auto u = n.toUInt64()) return *u <= p.maximum;
+    if (auto d = n.toDouble()) {
+      const double t = std::trunc(*d);
+      return std::isfinite(t) && t >= static_cast<double>(p.minimum) && t <= static_cast<double>(p.maximum);
+    }
+    return false;
+  }
+
   static bool importValue(KSJSONModel& model, const KSJSONModelClass& cls, const KSJSONModelClassProperty& p,
                           const Value& value, bool validation, Error* error) {
     switch (p.kind) {
@@ -222,12 +234,15 @@ class KSJSONModelImport {
         return mismatch(error, cls, p, value);
       }
       case Kind::Number: {
-        if (value.isNumber() || value.toBool()) return assign(model, p, value);
+        const auto take = [&](const Value& n) {
+          return !p.ranged || inRange(n, p) ? assign(model, p, n) : mismatch(error, cls, p, value);
+        };
+        if (value.isNumber() || value.toBool()) return take(value);
         if (value.string()) {
           // Numeric text keeps its precision on purpose: integral text becomes a 64-bit
           // integer (a 10-digit id comes back exact), other text a double, never a
           // single-precision float. Text that is not a number is a type mismatch, not 0.
-          if (auto n = KSJSONValueTransformer::NSNumberFromNSString(*value.string())) return assign(model, p, *n);
+          if (auto n = KSJSONValueTransformer::NSNumberFromNSString(*value.string())) return take(*n);
         }
         return mismatch(error, cls, p, value);
       }

@@ -50,9 +50,10 @@ struct KSJSONModelClassProperty {
   bool isIndex = false;
   // The nested or element record class (Record, RecordArray).
   const KSJSONModelClass& (*elementClass)() = nullptr;
-  // Integer range of an Integer property.
+  // Integer range of an Integer property, and of a Number property when `ranged`.
   std::int64_t minimum = 0;
   std::uint64_t maximum = 0;
+  bool ranged = false;
   std::function<platform::Value(const KSJSONModel&)> get;  // model form
   std::function<void(KSJSONModel&, platform::Value)> set;  // model form; empty for ReadOnly
   // Custom import setters chosen by the family of the JSON value at hand, and a custom
@@ -255,6 +256,14 @@ class KSJSONModelClass::Builder {
     // The index property: equality, hash and ordering of the records use it.
     Property& index() {
       p().isIndex = true;
+      return *this;
+    }
+    // A Number property whose values must lie in [minimum, maximum] (a fraction is dropped
+    // for the test, as for an integer property): any other number fails the import.
+    Property& range(std::int64_t minimum, std::uint64_t maximum) {
+      p().minimum = minimum;
+      p().maximum = maximum;
+      p().ranged = true;
       return *this;
     }
     // A custom import setter for JSON values of one family; it returns false (or, when it

@@ -49,14 +49,50 @@ std::int64_t subMillisOf(Date d) {
   const std::int64_t r = d.unixMicros() % 1000;
   return r < 0 ? r + 1000 : r;
 }
+// The calendar's milliseconds back to a date, saturated at the ends of the date range.
 Date dateOf(UDate millis, std::int64_t subMillis = 0) {
-  return Date::fromUnixMicros(static_cast<std::int64_t>(millis) * 1000 + subMillis);
+  constexpr double kLimitMillis = 9223372036854775.0;  // floor(2^63 / 1000), exact in a double
+  if (std::isnan(millis)) return Date();
+  if (millis >= kLimitMillis) return Date::distantFuture();
+  if (millis <= -kLimitMillis) return Date::distantPast();
+  return Date::fromUnixMicros(static_cast<std::int64_t>(millis) * 1000).addingMicroseconds(subMillis);
 }
+
+// A date the calendar could not give (a field beyond its range): the end of the date range
+// on the side the fields point to.
+Date saturated(long double direction) { return direction < 0 ? Date::distantPast() : Date::distantFuture(); }
 
 int32_t clamp32(std::int64_t v) {
   return static_cast<int32_t>(std::clamp<std::int64_t>(v, std::numeric_limits<int32_t>::min(),
                                                        std::numeric_limits<int32_t>::max()));
 }
+
+std::int64_t negated(std::int64_t n) { return n == std::numeric_limits<std::int64_t>::min() ? std::numeric_limits<std::int64_t>::max() : -n; }
+
+std::int64_t saturatedProduct(std::int64_t n, std::int64_t factor) {
+  std::int64_t out = 0;
+  if (__builtin_mul_overflow(n, factor, &out)) {
+    return (n < 0) != (factor < 0) ? std::numeric_limits<std::int64_t>::min() : std::numeric_limits<std::int64_t>::max();
+  }
+  return out;
+}
+
+// Seconds, roughly, from 1970 to a date given by its fields: enough to tell a date far
+// beyond the range (about 292,000 years either side) from one inside it.
+long double roughSeconds(std::int64_t y, std::int64_t m, std::int64_t d, std::int64_t h, std::int64_t mi,
+                         std::int64_t s) {
+  return (static_cast<long double>(y) - 1970) * 31556952.0L + (static_cast<long double>(m) - 1) * 2629746.0L +
+         (static_cast<long double>(d) - 1) * 86400.0L + static_cast<long double>(h) * 3600.0L +
+         static_cast<long double>(mi) * 60.0L + static_cast<long double>(s);
+}
+constexpr long double kRangeSeconds = 9223372036854.775807L;
+
+// The largest step handed to the calendar at once for each calendar unit: a few thousand
+// years, so one step from inside the date range stays inside the calendar's own range.
+constexpr std::int64_t kYearStep = 100'000;
+constexpr std::int64_t kMonthStep = 1'200'000;
+constexpr std::int64_t kWeekStep = 5'000'000;
+constexpr std::int64_t kDayStep = 36'500'000;
 
 icu::DateFormat::EStyle icuStyle(std::uint64_t style) {
   switch (style) {
@@ -96,6 +132,7 @@ struct Shared {
 
   std::unique_ptr<icu::Calendar> calendar;
   std::optional<TimeZone> calendarZone;  // the zone the calendar was built in
+  std::string calendarDefaultLocale;     // the default locale it was built with, when none is set
   icu::Locale calendarLocale;
   std::unique_ptr<icu::DateFormat> formatter;
 
@@ -107,12 +144,13 @@ struct Shared {
 
   TimeZone effectiveZone() const { return zone ? *zone : TimeZone::current(); }
 
+  // The locale's names and first weekday, with the set calendar, or the Gregorian one when
+  // none is set: never the calendar the locale would choose (an Arabic, Thai or Persian
+  // default locale must not turn "this month" into another calendar's month).
   icu::Locale effectiveLocale() const {
     icu::Locale l = locale ? icu::Locale(locale->c_str()) : icu::Locale::getDefault();
-    if (calendarIdentifier) {
-      UErrorCode status = U_ZERO_ERROR;
-      l.setKeywordValue("calendar", calendarIdentifier->c_str(), status);
-    }
+    UErrorCode status = U_ZERO_ERROR;
+    l.setKeywordValue("calendar", calendarIdentifier ? calendarIdentifier->c_str() : "gregorian", status);
     return l;
   }
 
@@ -122,8 +160,10 @@ struct Shared {
   // change of the default one.
   icu::Calendar& cal() {
     const TimeZone z = effectiveZone();
-    if (calendar && calendarZone && *calendarZone == z) return *calendar;
+    const char* defaultLocale = locale ? "" : icu::Locale::getDefault().getName();
+    if (calendar && calendarZone && *calendarZone == z && calendarDefaultLocale == defaultLocale) return *calendar;
     drop();
+    calendarDefaultLocale = defaultLocale;
     UErrorCode status = U_ZERO_ERROR;
     calendarLocale = effectiveLocale();
     calendar.reset(icu::Calendar::createInstance(icuZone(z), calendarLocale, status));
@@ -131,6 +171,10 @@ struct Shared {
       status = U_ZERO_ERROR;
       calendar = std::make_unique<icu::GregorianCalendar>(icuZone(z), calendarLocale, status);
     }
+    // A wall-clock time that occurs twice (the clocks go back) is its first occurrence: a day
+    // on from 00:30 is 24 hours on when the next midnight repeats. Period starts also look
+    // at the second occurrence (startOfCurrent).
+    calendar->setRepeatedWallTimeOption(UCAL_WALLTIME_FIRST);
     if (firstWeekday >= 1 && firstWeekday <= 7) {
       calendar->setFirstDayOfWeek(static_cast<UCalendarDaysOfWeek>(firstWeekday));
     }
@@ -180,8 +224,14 @@ struct Shared {
     return f == UCAL_MONTH ? v + 1 : v;
   }
 
-  Date make(std::int64_t y, std::int64_t m, std::int64_t d, std::int64_t h, std::int64_t mi, std::int64_t s) {
+  // The instant of the fields; a wall time that occurs twice gives its first occurrence, or
+  // its second with `repeated` UCAL_WALLTIME_LAST.
+  Date make(std::int64_t y, std::int64_t m, std::int64_t d, std::int64_t h, std::int64_t mi, std::int64_t s,
+            UCalendarWallTimeOption repeated = UCAL_WALLTIME_FIRST) {
+    const long double rough = roughSeconds(y, m, d, h, mi, s);
+    if (rough > kRangeSeconds * 1.01L || rough < -kRangeSeconds * 1.01L) return saturated(rough);
     icu::Calendar& c = cal();
+    c.setRepeatedWallTimeOption(repeated);
     c.clear();
     c.set(UCAL_YEAR, clamp32(y));
     c.set(UCAL_MONTH, clamp32(m - 1));
@@ -190,29 +240,51 @@ struct Shared {
     c.set(UCAL_MINUTE, clamp32(mi));
     c.set(UCAL_SECOND, clamp32(s));
     UErrorCode status = U_ZERO_ERROR;
-    return dateOf(c.getTime(status));
+    const UDate millis = c.getTime(status);
+    c.setRepeatedWallTimeOption(UCAL_WALLTIME_FIRST);
+    return U_SUCCESS(status) ? dateOf(millis) : saturated(rough);
   }
 
   // One calendar addition, larger units first, keeping d's microseconds below a millisecond.
+  // Years to days step the wall clock (the calendar clamps the day of the month); hours,
+  // minutes and seconds are fixed lengths of time, added exactly. Any amount of a signed
+  // 64-bit count is taken whole: a result beyond the date range is its end.
   Date add(Date d, std::int64_t years, std::int64_t months, std::int64_t weeks, std::int64_t days, std::int64_t hours,
            std::int64_t minutes, std::int64_t seconds) {
-    icu::Calendar& c = cal();
-    UErrorCode status = U_ZERO_ERROR;
-    c.setTime(millisOf(d), status);
-    const std::pair<UCalendarDateFields, std::int64_t> steps[] = {
-        {UCAL_YEAR, years},          {UCAL_MONTH, months},   {UCAL_WEEK_OF_YEAR, weeks}, {UCAL_DATE, days},
-        {UCAL_HOUR_OF_DAY, hours},   {UCAL_MINUTE, minutes}, {UCAL_SECOND, seconds},
-    };
-    for (const auto& [f, n] : steps) {
-      if (n != 0) c.add(f, clamp32(n), status);
+    if (years != 0 || months != 0 || weeks != 0 || days != 0) {
+      icu::Calendar& c = cal();
+      UErrorCode status = U_ZERO_ERROR;
+      c.setTime(millisOf(d), status);
+      const std::tuple<UCalendarDateFields, std::int64_t, std::int64_t> steps[] = {
+          {UCAL_YEAR, years, kYearStep},
+          {UCAL_MONTH, months, kMonthStep},
+          {UCAL_WEEK_OF_YEAR, weeks, kWeekStep},
+          {UCAL_DATE, days, kDayStep},
+      };
+      for (auto [f, n, most] : steps) {
+        while (n != 0) {
+          const std::int64_t step = std::clamp(n, -most, most);
+          n -= step;
+          c.add(f, static_cast<int32_t>(step), status);
+          const UDate now = c.getTime(status);
+          if (U_FAILURE(status) || !(std::fabs(now) < 9223372036854775.0)) return saturated(static_cast<long double>(step));
+        }
+      }
+      d = dateOf(c.getTime(status), subMillisOf(d));
     }
-    return dateOf(c.getTime(status), subMillisOf(d));
+    d = d.addingMicroseconds(saturatedProduct(hours, 3'600'000'000));
+    d = d.addingMicroseconds(saturatedProduct(minutes, 60'000'000));
+    return d.addingMicroseconds(saturatedProduct(seconds, kMicrosPerSecond));
   }
 
   Date addUnit(Date d, Unit unit, std::int64_t n, std::int64_t extraSeconds = 0) {
     std::int64_t a[7] = {};
-    a[static_cast<int>(unit)] += n;
-    a[6] += extraSeconds;
+    a[static_cast<int>(unit)] = n;
+    if (unit == Unit::Second) {
+      if (__builtin_add_overflow(n, extraSeconds, &a[6])) a[6] = n < 0 ? std::numeric_limits<std::int64_t>::min() : std::numeric_limits<std::int64_t>::max();
+    } else {
+      a[6] = extraSeconds;
+    }
     return add(d, a[0], a[1], a[2], a[3], a[4], a[5], a[6]);
   }
 };
@@ -369,6 +441,8 @@ Date dateFromYear(std::int64_t year, std::int64_t month, std::int64_t day, std::
 
 Date dateFromYearWeekWeekday(std::int64_t year, std::int64_t week, std::int64_t weekday, std::int64_t hour,
                              std::int64_t minute, std::int64_t second) {
+  const long double rough = roughSeconds(year, 1, week * 7 + weekday, hour, minute, second);
+  if (rough > kRangeSeconds * 1.01L || rough < -kRangeSeconds * 1.01L) return saturated(rough);
   Lock lock(shared().lock);
   icu::Calendar& c = shared().cal();
   c.clear();
@@ -379,7 +453,8 @@ Date dateFromYearWeekWeekday(std::int64_t year, std::int64_t week, std::int64_t 
   c.set(UCAL_MINUTE, clamp32(minute));
   c.set(UCAL_SECOND, clamp32(second));
   UErrorCode status = U_ZERO_ERROR;
-  return dateOf(c.getTime(status));
+  const UDate millis = c.getTime(status);
+  return U_SUCCESS(status) ? dateOf(millis) : saturated(rough);
 }
 
 std::optional<Date> dateFromComponents(const std::optional<DateComponents>& components) {
@@ -453,7 +528,7 @@ KS_MT_FIELD(weekdayOfWeek, UCAL_DOW_LOCAL)
 
 double secondsIntoDay(Date d) {
   Lock lock(shared().lock);
-  return static_cast<double>((d.unixMicros() - startOfCurrentDay(d).unixMicros()) / kMicrosPerSecond);
+  return static_cast<double>(d.microsecondsSince(startOfCurrentDay(d)) / kMicrosPerSecond);
 }
 
 DateComponents components(Date d) {
@@ -513,41 +588,61 @@ Date inTimeZone(Date d, const TimeZone& zone) {
     return shared().effectiveZone();
   }();
   const std::int64_t shift = std::int64_t{zone.offsetMillisAt(d)} - own.offsetMillisAt(d);
-  return Date::fromUnixMicros(d.unixMicros() + shift * 1000);
+  return d.addingMicroseconds(shift * 1000);
 }
 
 // --- the unit family ------------------------------------------------------------------------
+
+namespace {
+
+// The start of d's period: the instant at which the wall clock first shows the period's
+// leading fields (the minimum for the others). When the clocks go back those fields can
+// show twice; the start is then the occurrence whose period holds d: the first midnight of
+// a day whose midnight repeats (so the day is 25 hours long), the second 02:00 for a date in
+// the repeated hour. A start is never after its date.
+Date startWithFields(Date d, Unit unit, std::int64_t y, std::int64_t m, std::int64_t day, std::int64_t h,
+                     std::int64_t mi) {
+  Shared& s = shared();
+  const Date first = s.make(y, m, day, h, mi, 0, UCAL_WALLTIME_FIRST);
+  const Date second = s.make(y, m, day, h, mi, 0, UCAL_WALLTIME_LAST);
+  if (second == first || second > d) return first;
+  if (first <= d && s.addUnit(first, unit, 1) > d) return first;
+  return second;
+}
+
+}  // namespace
 
 Date startOfCurrent(Date d, Unit unit) {
   Lock lock(shared().lock);
   Shared& s = shared();
   switch (unit) {
-    case Unit::Year: return dateFromYear(year(d), minValueForUnit(Unit::Month), minValueForUnit(Unit::Day));
-    case Unit::Month: return dateFromYear(year(d), monthOfYear(d), minValueForUnit(Unit::Day));
+    case Unit::Year:
+      return startWithFields(d, unit, year(d), minValueForUnit(Unit::Month), minValueForUnit(Unit::Day), 0, 0);
+    case Unit::Month: return startWithFields(d, unit, year(d), monthOfYear(d), minValueForUnit(Unit::Day), 0, 0);
     case Unit::Week: {
       const Date first = s.addUnit(d, Unit::Day, 1 - weekdayOfWeek(d));
-      return dateFromYear(year(first), monthOfYear(first), dayOfMonth(first));
+      return std::min(startOfCurrent(first, Unit::Day), d);
     }
-    case Unit::Day: return dateFromYear(year(d), monthOfYear(d), dayOfMonth(d));
-    case Unit::Hour: return dateFromYear(year(d), monthOfYear(d), dayOfMonth(d), hourOfDay(d), 0);
+    case Unit::Day: return startWithFields(d, unit, year(d), monthOfYear(d), dayOfMonth(d), 0, 0);
+    case Unit::Hour: return startWithFields(d, unit, year(d), monthOfYear(d), dayOfMonth(d), hourOfDay(d), 0);
     case Unit::Minute:
-      return dateFromYear(year(d), monthOfYear(d), dayOfMonth(d), hourOfDay(d), minuteOfHour(d));
+      return startWithFields(d, unit, year(d), monthOfYear(d), dayOfMonth(d), hourOfDay(d), minuteOfHour(d));
     case Unit::Second: {
       const std::int64_t us = d.unixMicros();
-      return Date::fromUnixMicros(us - ((us % kMicrosPerSecond) + kMicrosPerSecond) % kMicrosPerSecond);
+      return Date::fromUnixMicros(us).addingMicroseconds(-(((us % kMicrosPerSecond) + kMicrosPerSecond) % kMicrosPerSecond));
     }
   }
   return d;
 }
 
 Date startOfPrevious(Date d, Unit unit) {
-  if (unit == Unit::Second) return Date::fromUnixMicros(d.unixMicros() - kMicrosPerSecond);
+  if (unit == Unit::Second) return d.addingMicroseconds(-kMicrosPerSecond);
   Lock lock(shared().lock);
   return shared().addUnit(startOfCurrent(d, unit), unit, -1);
 }
 
 Date startOfNext(Date d, Unit unit) {
-  if (unit == Unit::Second) return Date::fromUnixMicros(d.unixMicros() + kMicrosPerSecond);
+  if (unit == Unit::Second) return d.addingMicroseconds(kMicrosPerSecond);
   Lock lock(shared().lock);
   return shared().addUnit(startOfCurrent(d, unit), unit, 1);
 }
@@ -557,9 +652,7 @@ Date endOfCurrent(Date d, Unit unit) {
   return shared().addUnit(startOfCurrent(d, unit), unit, 1, -1);
 }
 
-Date endOfPrevious(Date d, Unit unit) {
-  return Date::fromUnixMicros(startOfCurrent(d, unit).unixMicros() - kMicrosPerSecond);
-}
+Date endOfPrevious(Date d, Unit unit) { return startOfCurrent(d, unit).addingMicroseconds(-kMicrosPerSecond); }
 
 Date endOfNext(Date d, Unit unit) {
   Lock lock(shared().lock);
@@ -569,7 +662,7 @@ Date endOfNext(Date d, Unit unit) {
 Date oneUnitPrevious(Date d, Unit unit) { return dateUnitsBefore(d, unit, 1); }
 Date oneUnitNext(Date d, Unit unit) { return dateUnitsAfter(d, unit, 1); }
 
-Date dateUnitsBefore(Date d, Unit unit, std::int64_t n) { return dateUnitsAfter(d, unit, -n); }
+Date dateUnitsBefore(Date d, Unit unit, std::int64_t n) { return dateUnitsAfter(d, unit, negated(n)); }
 
 Date dateUnitsAfter(Date d, Unit unit, std::int64_t n) {
   Lock lock(shared().lock);
@@ -577,7 +670,13 @@ Date dateUnitsAfter(Date d, Unit unit, std::int64_t n) {
 }
 
 std::int64_t unitsSinceDate(Date d, Unit unit, Date other) {
-  if (unit == Unit::Second) return (d.unixMicros() - other.unixMicros()) / kMicrosPerSecond;
+  // Hours, minutes and seconds are fixed lengths of time: whole ones, toward zero.
+  switch (unit) {
+    case Unit::Hour: return d.microsecondsSince(other) / 3'600'000'000;
+    case Unit::Minute: return d.microsecondsSince(other) / 60'000'000;
+    case Unit::Second: return d.microsecondsSince(other) / kMicrosPerSecond;
+    default: break;
+  }
   Lock lock(shared().lock);
   icu::Calendar& c = shared().cal();
   UErrorCode status = U_ZERO_ERROR;

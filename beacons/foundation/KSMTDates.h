@@ -15,9 +15,16 @@
 //
 // Every calculation goes through one process-wide calendar built from process-wide settings
 // (calendar identifier, locale, time zone, first weekday, minimum days in the first week).
-// An unset setting follows the platform: the locale's calendar and first weekday, the default
-// locale, and the default time zone of platform/text at the moment of the call. "Now" is the
-// clock set with setClock, the system clock until then.
+// The calendar is the Gregorian one unless an identifier is set: never the calendar a locale
+// would choose (an Arabic, Thai or Persian default locale counts Gregorian years and months
+// too). Another unset setting follows the platform at the moment of the call: the locale's
+// first weekday, the default locale, and the default time zone of platform/text. "Now" is
+// the clock set with setClock, the system clock until then.
+//
+// Amounts are taken as whole 64-bit counts, and a result beyond the date range is the end of
+// the range (Date::distantPast, Date::distantFuture). Where the clocks go back and a wall time
+// occurs twice, a date given by fields is its first occurrence, and a period starts at the
+// occurrence whose period holds the date: a start is never after its date.
 //
 // All members may be called from any thread: those that touch the shared calendar or
 // formatter serialise on one process-wide recursive lock. The four ordering tests touch no

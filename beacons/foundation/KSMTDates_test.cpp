@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "testing/ScopedDefaultLocale.h"
 #include "testing/ScopedTimeZone.h"
 
 namespace velmora::platform {
@@ -186,6 +187,127 @@ TEST_F(KSMTDatesTest, ReadingAndComparingFields) {
   EXPECT_EQ(dateFromComponents(c), d);
   EXPECT_EQ(dateFromComponents(std::nullopt), std::nullopt);
   EXPECT_EQ(dateFromYearWeekWeekday(2021, 15, 5, 10, 30), d);
+}
+
+TEST_F(KSMTDatesTest, SixtyFourBitAmountsAreTakenWholeAndSaturate) {
+  const Date epoch;
+  const Date d = clock_->now();
+  struct Case {
+    const char* name;
+    Date result;
+    Date expected;
+  };
+  const Case cases[] = {
+      {"+3e9 s", dateSecondsAfter(epoch, 3'000'000'000), gmt(2065, 1, 24, 5, 20)},
+      {"-3e9 s", dateSecondsBefore(epoch, 3'000'000'000), gmt(1874, 12, 7, 18, 40)},
+      {"+2.5e9 h", dateHoursAfter(epoch, 2'500'000'000), Date::fromUnixSeconds(2.5e9 * 3600)},
+      {"+3e9 min", dateMinutesAfter(epoch, 3'000'000'000), Date::fromUnixSeconds(3e9 * 60)},
+      {"+3e9 days", dateDaysAfter(d, 3'000'000'000), Date::distantFuture()},
+      {"-3e9 days", dateDaysBefore(d, 3'000'000'000), Date::distantPast()},
+      {"+3e9 weeks", dateWeeksAfter(d, 3'000'000'000), Date::distantFuture()},
+      {"-3e9 months", dateMonthsAfter(d, -3'000'000'000), Date::distantPast()},
+      {"+1e12 years", dateYearsAfter(d, 1'000'000'000'000), Date::distantFuture()},
+      {"INT64_MIN seconds before", dateSecondsBefore(d, INT64_MIN), Date::distantFuture()},
+      {"INT64_MAX seconds", dateByAddingYears(d, 0, 0, 0, 0, 0, 0, INT64_MAX), Date::distantFuture()},
+      {"day from the far end", oneDayNext(Date::distantFuture()), Date::distantFuture()},
+      {"year of 400000", dateFromYear(400'000, 1, 1), Date::distantFuture()},
+      {"year of -400000", dateFromYear(-400'000, 1, 1), Date::distantPast()},
+      {"3e9 days of 1 January", dateFromYear(2021, 1, 3'000'000'000), Date::distantFuture()},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.result, c.expected) << c.name;
+  // Whole units between far-apart dates are not cut to 32 bits either.
+  EXPECT_EQ(hoursSinceDate(dateHoursAfter(epoch, 2'500'000'000), epoch), 2'500'000'000);
+  EXPECT_EQ(secondsUntilDate(epoch, dateSecondsAfter(epoch, 3'000'000'000)), 3'000'000'000);
+  EXPECT_EQ(secondsSinceDate(Date::distantFuture(), Date::distantPast()), INT64_MAX / 1'000'000);
+  EXPECT_EQ(daysSinceDate(dateDaysAfter(d, 100'000'000), d), 100'000'000);
+}
+
+// However the process's locale would pick its calendar, periods are Gregorian ones.
+TEST_F(KSMTDatesTest, PeriodsAreGregorianWhateverTheDefaultLocale) {
+  setLocale(std::nullopt);
+  const Date d = clock_->now();
+  for (const char* name : {"ar_SA", "th_TH", "fa_IR", "en_US", "de_DE"}) {
+    SCOPED_TRACE(name);
+    velmora::testing::ScopedDefaultLocale locale(name);
+    EXPECT_EQ(year(d), 2021);
+    EXPECT_EQ(monthOfYear(d), 4);
+    EXPECT_EQ(dayOfMonth(d), 15);
+    EXPECT_EQ(startOfCurrentYear(d), at(2021, 1, 1, 0, 0, 0, 1));
+    EXPECT_EQ(startOfCurrentMonth(d), at(2021, 4, 1, 0, 0, 0, 2));
+    EXPECT_EQ(endOfCurrentMonth(d), at(2021, 4, 30, 23, 59, 59, 2));
+    EXPECT_EQ(startOfPreviousMonth(d), at(2021, 3, 1, 0, 0, 0, 1));
+    EXPECT_EQ(startOfCurrentWeek(d), at(2021, 4, 12, 0, 0, 0, 2));
+    EXPECT_EQ(daysInCurrentMonth(d), 30);
+    EXPECT_EQ(dateFromYear(2021, 4, 15, 10, 30), d);
+  }
+  EXPECT_EQ(year(d), 2021);
+}
+
+// Around a change of the clocks, in zones that repeat 02:00-03:00 (Berlin), midnight
+// (Havana) or half an hour (Lord Howe), and in those that skip them: the start of a date's
+// hour, day and month is never after the date, and the day and month hold it.
+TEST_F(KSMTDatesTest, PeriodStartsAroundClockChangesAreNeverAfterTheDate) {
+  struct Sweep {
+    const char* zone;
+    Date from;  // every ten minutes for seven hours
+  };
+  const Sweep sweeps[] = {
+      {"Europe/Berlin", gmt(2024, 10, 26, 22)}, {"Europe/Berlin", gmt(2024, 3, 30, 22)},
+      {"America/Havana", gmt(2023, 11, 5, 2)},  {"America/Havana", gmt(2023, 3, 12, 2)},
+      {"Australia/Lord_Howe", gmt(2024, 4, 6, 12)}, {"Australia/Lord_Howe", gmt(2024, 10, 5, 12)},
+  };
+  for (const Sweep& sweep : sweeps) {
+    velmora::testing::ScopedTimeZone zone(sweep.zone);
+    ASSERT_TRUE(zone.ok()) << sweep.zone;
+    for (int step = 0; step <= 42; ++step) {
+      const Date d = sweep.from.addingTimeInterval(step * 600.0);
+      SCOPED_TRACE(std::string(sweep.zone) + " " + d.iso8601());
+      for (Unit unit : {Unit::Hour, Unit::Day, Unit::Month}) {
+        const Date start = startOfCurrent(d, unit);
+        EXPECT_LE(start, d);
+        EXPECT_GT(d.timeIntervalSince(start), -1);
+        if (unit != Unit::Hour) {
+          EXPECT_GT(startOfNext(d, unit), d);
+        }
+      }
+      const Date hour = startOfCurrentHour(d);
+      EXPECT_EQ(hourOfDay(hour), hourOfDay(d));
+      EXPECT_LT(d.timeIntervalSince(hour), 5400);  // 90 minutes where half an hour repeats
+      EXPECT_EQ(dayOfMonth(startOfCurrentDay(d)), dayOfMonth(d));
+      EXPECT_LE(startOfCurrentDay(d), startOfCurrentHour(d));
+    }
+  }
+  {
+    // Berlin: 02:30 summer time, the first of the two; its hour began at 02:00 summer time.
+    EXPECT_EQ(startOfCurrentHour(gmt(2024, 10, 27, 0, 30)), gmt(2024, 10, 27, 0, 0));
+    EXPECT_EQ(startOfCurrentHour(gmt(2024, 10, 27, 1, 30)), gmt(2024, 10, 27, 1, 0));
+    EXPECT_EQ(endOfCurrentHour(gmt(2024, 10, 27, 0, 30)), gmt(2024, 10, 27, 0, 59, 59));
+    EXPECT_EQ(endOfCurrentDay(gmt(2024, 10, 27, 0, 30)).timeIntervalSince(startOfCurrentDay(gmt(2024, 10, 27, 0, 30))),
+              25 * 3600 - 1);
+  }
+  {
+    velmora::testing::ScopedTimeZone havana("America/Havana");
+    // Midnight of 5 November 2023 came twice (04:00 and 05:00 UTC); the day began at the first.
+    for (const Date d : {gmt(2023, 11, 5, 4, 30), gmt(2023, 11, 5, 5, 30), gmt(2023, 11, 5, 12)}) {
+      SCOPED_TRACE(d.iso8601());
+      EXPECT_EQ(startOfCurrentDay(d), gmt(2023, 11, 5, 4));
+      EXPECT_EQ(endOfCurrentDay(d), gmt(2023, 11, 6, 4, 59, 59));
+      EXPECT_EQ(endOfCurrentDay(d).timeIntervalSince(startOfCurrentDay(d)), 25 * 3600 - 1);
+    }
+    EXPECT_EQ(startOfCurrentHour(gmt(2023, 11, 5, 5, 30)), gmt(2023, 11, 5, 5));
+    EXPECT_EQ(endOfPreviousDay(gmt(2023, 11, 5, 12)), gmt(2023, 11, 5, 3, 59, 59));
+    EXPECT_EQ(endOfCurrentDay(gmt(2023, 11, 4, 12)), gmt(2023, 11, 5, 3, 59, 59));
+    // Midnight of 12 March 2023 never came: the day began at 01:00 summer time.
+    EXPECT_EQ(startOfCurrentDay(gmt(2023, 3, 12, 12)), gmt(2023, 3, 12, 5));
+  }
+  {
+    velmora::testing::ScopedTimeZone lordHowe("Australia/Lord_Howe");
+    // 01:30-02:00 came twice on 7 April 2024 (+11:00, then +10:30): the hour of 01:40 in the
+    // second pass began at 01:00, 14:00 UTC.
+    EXPECT_EQ(startOfCurrentHour(gmt(2024, 4, 6, 15, 10)), gmt(2024, 4, 6, 14));
+    EXPECT_EQ(startOfCurrentMinute(gmt(2024, 4, 6, 15, 10, 30)), gmt(2024, 4, 6, 15, 10));
+    EXPECT_EQ(startOfCurrentDay(gmt(2024, 4, 6, 20)), at(2024, 4, 7, 0, 0, 0, 11));
+  }
 }
 
 TEST_F(KSMTDatesTest, UnsetZoneFollowsTheDefaultZoneAndASetOneStays) {

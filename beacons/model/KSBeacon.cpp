@@ -22,12 +22,13 @@ std::optional<std::string> upper(std::optional<std::string> v) {
   return v;
 }
 
+// A major or minor as the key takes it: a number of 0 to 65535 (a fraction dropped). Any other
+// value makes no key rather than wrap onto another beacon's.
 std::optional<std::uint16_t> asUInt16(const platform::Value& v) {
-  if (auto u = v.toUInt64()) return static_cast<std::uint16_t>(*u);
-  if (auto i = v.toInt64()) return static_cast<std::uint16_t>(*i);
-  // A double outside the 64-bit range (or not finite) has no integer to wrap: none.
-  if (auto d = v.toDouble(); d && std::isfinite(*d) && *d > -9223372036854775808.0 && *d < 9223372036854775808.0) {
-    return static_cast<std::uint16_t>(static_cast<std::int64_t>(*d));
+  if (auto u = v.toUInt64()) return *u <= 65535 ? std::optional<std::uint16_t>(static_cast<std::uint16_t>(*u)) : std::nullopt;
+  if (v.toInt64()) return std::nullopt;  // negative
+  if (auto d = v.toDouble(); d && std::isfinite(*d) && std::trunc(*d) >= 0 && std::trunc(*d) <= 65535) {
+    return static_cast<std::uint16_t>(*d);
   }
   return std::nullopt;
 }
@@ -71,8 +72,11 @@ const KSJSONModelClass& KSBeacon::jsonClass() {
     c.text("modelNumber", &KSBeacon::modelNumber, &KSBeacon::setModelNumber);
     c.text("proximityUUIDString", &KSBeacon::proximityUUIDString, &KSBeacon::setProximityUUIDString);
     // The stored values, not the advertisement-preferring getters: what the platform sent.
-    c.number("major", [](const KSBeacon& b) { Lock l(b.mutex_); return b.major_; }, &KSBeacon::setMajor);
-    c.number("minor", [](const KSBeacon& b) { Lock l(b.mutex_); return b.minor_; }, &KSBeacon::setMinor);
+    // Both are 16-bit: any other number is an import error, never another beacon's identity.
+    c.number("major", [](const KSBeacon& b) { Lock l(b.mutex_); return b.major_; }, &KSBeacon::setMajor)
+        .range(0, 65535);
+    c.number("minor", [](const KSBeacon& b) { Lock l(b.mutex_); return b.minor_; }, &KSBeacon::setMinor)
+        .range(0, 65535);
     c.readOnly("iBeaconKey", &KSBeacon::iBeaconKey);
     c.text("bluetoothAddress", &KSBeacon::bluetoothAddress, &KSBeacon::setBluetoothAddress);
     c.number("version", &KSBeacon::version, &KSBeacon::setVersion);

@@ -118,6 +118,30 @@ TEST_F(KSBeaconTest, ImportsACloudRecordWithItsNestedRecords) {
   EXPECT_FALSE(b->hasIdentifierData());
 }
 
+// A major or minor outside 16 bits is an import error, as for regions: wrapped, the cloud's
+// {"major":70000,"minor":-1} would take the key ...:4464:65535 of another beacon.
+TEST_F(KSBeaconTest, MajorAndMinorOutsideSixteenBitsFailTheImport) {
+  const std::pair<const char*, bool> rows[] = {
+      {R"({"major":70000,"minor":-1})", false}, {R"({"major":65536,"minor":1})", false},
+      {R"({"major":1,"minor":-1})", false},      {R"({"major":1,"minor":65536})", false},
+      {R"({"major":"70000","minor":1})", false}, {R"({"major":-0.5e10,"minor":1})", false},
+      {R"({"major":1e26,"minor":1})", false},    {R"({"major":0,"minor":65535})", true},
+      {R"({"major":"12","minor":7.0})", true},
+  };
+  for (const auto& [fields, imports] : rows) {
+    std::string text = std::string(R"({"id":"b9","proximityUUID":"f7826da6-4fa2-4e98-8024-bc5b71e0893e",)") + (fields + 1);
+    platform::Error error;
+    auto beacon = KSBeacon::initWithString(text, &error);
+    EXPECT_EQ(beacon != nullptr, imports) << fields;
+    if (!imports) {
+      EXPECT_EQ(error.domain, "KSJSONModelErrorDomain") << fields;
+    }
+  }
+  auto edge = import(R"({"proximityUUID":"f7826da6-4fa2-4e98-8024-bc5b71e0893e","major":0,"minor":65535})");
+  ASSERT_TRUE(edge);
+  EXPECT_EQ(edge->iBeaconKey(), "F7826DA6-4FA2-4E98-8024-BC5B71E0893E:0:65535");
+}
+
 TEST_F(KSBeaconTest, IdentifierMarksSyncedOnlyWhenNotEmpty) {
   auto empty = import(R"({"id": ""})");
   EXPECT_EQ(empty->syncStatus(), KSSyncStatusNotSynced);
@@ -163,9 +187,14 @@ TEST_F(KSBeaconTest, SetterRules) {
   b->setMinor(Value(2));
   EXPECT_EQ(b->iBeaconKey(), "F7826DA6-4FA2-4E98-8024-BC5B71E0893E:1:2");
   // A number beyond every integer (a cloud reply's 1e26) or not finite makes no key.
-  for (double far : {1e26, -1e26, std::numeric_limits<double>::infinity(), std::nan("")}) {
+  // Nor does one outside 16 bits set in code: no wrap onto another beacon's key.
+  for (double far : {1e26, -1e26, std::numeric_limits<double>::infinity(), std::nan(""), 65536.0, -1.0}) {
     b->setMinor(Value(far));
     EXPECT_FALSE(b->iBeaconKey()) << far;
+  }
+  for (const Value& far : {Value(std::int64_t{-1}), Value(std::int64_t{70000}), Value(std::uint64_t{1} << 63)}) {
+    b->setMinor(far);
+    EXPECT_FALSE(b->iBeaconKey());
   }
   b->setMinor(Value(2));
   b->setBluetoothAddress("ab:cd");
@@ -285,7 +314,7 @@ std::shared_ptr<KSBeacon> setterCopy(const KSBeacon& b) {
   c->setModifiedAt(b.modifiedAt());
   std::vector<std::shared_ptr<KSCategory>> categories;
   for (const auto& cat : b.categories().value_or(std::vector<std::shared_ptr<KSCategory>>{})) {
-    categories.push_back(cat ? std::static_pointer_cast<KSCategory>(cat->copyModel()) : nullptr);
+    categories.push_back(cat ? cat->copy() : nullptr);  // a category's own copy keeps its type id
   }
   c->setCategories(categories);
   std::vector<std::shared_ptr<KSCustomValue>> values;

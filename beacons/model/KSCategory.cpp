@@ -115,9 +115,9 @@ std::shared_ptr<KSCategory> KSCategory::copy() const {
     c->categoryID_ = categoryID_;
     c->name_ = name_;
     c->teamID_ = teamID_;
-    // As the generic copy, which writes categoryTypeID and then categoryType from their
-    // getters: the type id ends up as its 32-bit reading, 0 when it was not set.
-    c->categoryTypeID_ = static_cast<std::int32_t>(categoryTypeID_.value_or(0));
+    // The same type id: absent stays absent, and one past 32 bits keeps all its bits (only
+    // categoryType reads it as 32 bits).
+    c->categoryTypeID_ = categoryTypeID_;
     values = customValues_;
   }
   if (values) {

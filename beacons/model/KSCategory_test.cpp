@@ -111,9 +111,10 @@ TEST(KSCategory, CopyOwnsItsPairsAndMap) {
   EXPECT_EQ(copy->customValueForKey(), (KSCategory::CustomValueMap{{"a", "1"}, {"b", "2"}}));
 }
 
-// The direct copy gives the record the generic property-by-property copy gives, for the
-// shapes a category comes in (unset fields, no pairs, an empty list, a pair with holes, a
-// type id past 32 bits).
+// The copy is the generic property-by-property copy, for the shapes a category comes in
+// (unset fields, no pairs, an empty list, a pair with holes, a type id past 32 bits), except
+// that its type id is the original's: absent stays absent (no "categoryTypeID":0 in its
+// export), 4294967298 is not 2.
 TEST(KSCategory, CopyMatchesThePropertyCopy) {
   std::vector<std::shared_ptr<KSCategory>> cases;
   cases.push_back(std::make_shared<KSCategory>());
@@ -128,15 +129,22 @@ TEST(KSCategory, CopyMatchesThePropertyCopy) {
   auto empty = category("Empty", 0);
   empty->setCustomValues(KSCategory::CustomValues{});
   cases.push_back(empty);
-  auto wide = std::make_shared<KSCategory>();
-  wide->setCategoryTypeID(std::int64_t{1} << 33 | 5);
-  cases.push_back(wide);
+  for (std::int64_t id : {std::int64_t{1} << 33 | 5, std::int64_t{4294967298}, std::int64_t{-1}, INT64_MAX}) {
+    auto wide = std::make_shared<KSCategory>();
+    wide->setCategoryTypeID(id);
+    cases.push_back(wide);
+  }
   for (std::size_t i = 0; i < cases.size(); ++i) {
     const auto& original = cases[i];
     auto fast = original->copy();
     auto generic = std::static_pointer_cast<KSCategory>(original->copyModel());
+    EXPECT_EQ(fast->categoryTypeID(), original->categoryTypeID()) << i;
+    EXPECT_EQ(fast->categoryType(), original->categoryType()) << i;
+    if (!original->categoryTypeID()) {
+      EXPECT_EQ(written(Value(fast->toDictionary())).find("categoryTypeID"), std::string::npos) << i;
+    }
+    generic->setCategoryTypeID(original->categoryTypeID());
     EXPECT_EQ(written(Value(fast->toDictionary())), written(Value(generic->toDictionary()))) << i;
-    EXPECT_EQ(fast->categoryTypeID(), generic->categoryTypeID()) << i;
     EXPECT_EQ(fast->customValueForKey(), generic->customValueForKey()) << i;
     const auto mine = fast->customValues();
     const auto theirs = generic->customValues();

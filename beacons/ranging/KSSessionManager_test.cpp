@@ -151,6 +151,27 @@ TEST(Sessions, ForegroundSessionGetsAnExpiryInTheBackground) {
   EXPECT_FALSE(m->currentSessionIdentifier());
 }
 
+// A remote option's session length beyond the date range (1e13 s) gives a session that
+// lasts, not one whose expiry wrapped into the past and ends it on entering the background.
+TEST(Sessions, AHugeSessionLengthDoesNotEndTheSessionAtOnce) {
+  for (double length : {1e13, 1e300, double(INFINITY)}) {
+    SCOPED_TRACE(length);
+    SessionWorld w(mt::dateFromYear(2026, 3, 10, 12, 0));
+    w.setOption(KSOptionBackgroundSessionTimeIntervalInSeconds, length);
+    auto m = w.manager();
+    w.world.app->perform(SimApp::Step::LaunchForeground);
+    w.world.runUntilIdle();
+    w.world.app->perform(SimApp::Step::EnterBackground);
+    w.world.runUntilIdle();
+    ASSERT_TRUE(m->isCurrentlyInSession());
+    ASSERT_TRUE(m->currentSession()->expiresAt());
+    EXPECT_GT(*m->currentSession()->expiresAt(), w.now().addingTimeInterval(86400));
+    w.world.advanceBy(600);
+    EXPECT_TRUE(m->isCurrentlyInSession());
+    EXPECT_FALSE(m->currentSession()->isExpired(w.now()));
+  }
+}
+
 TEST(Sessions, CreationResumesARecentOpenSessionAndClosesAnOlderOne) {
   const Date noon = mt::dateFromYear(2026, 3, 10, 12, 0);
   {

@@ -88,7 +88,7 @@ platform::Date BeaconService::now() const { return Scheduler::shared()->clock()-
 
 std::int64_t BeaconService::wholeSecondsSince(platform::Date then) const {
   // Integer division truncates toward zero.
-  return (now().unixMicros() - then.unixMicros()) / 1'000'000;
+  return now().microsecondsSince(then) / 1'000'000;
 }
 
 // ---- the beacon SDK ----

@@ -28,12 +28,15 @@ std::string_view foundName(const Value& v) {
 }
 
 // A JSON number read as a signed 64-bit integer: integers that fit, and doubles whose
-// fraction is zero and that lie inside the range (5.0 reads as 5).
+// fraction is zero and that lie strictly inside the range (5.0 reads as 5). A double of
+// exactly -2^63 is refused: it is also what the texts just below the range read as
+// (-9223372036854775809, -9223372036854775808.5), which do not fit; the integer -2^63
+// itself arrives as an integer, not a double.
 std::optional<std::int64_t> asInt64(const Value& v) {
   if (auto i = v.toInt64()) return i;
   if (v.kind() == Value::Kind::Double) {
     const double d = *v.toDouble();
-    if (std::trunc(d) == d && d >= -9223372036854775808.0 && d < 9223372036854775808.0) {
+    if (std::trunc(d) == d && d > -9223372036854775808.0 && d < 9223372036854775808.0) {
       return static_cast<std::int64_t>(d);
     }
   }

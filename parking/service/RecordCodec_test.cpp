@@ -114,6 +114,35 @@ TEST(RecordCodecTest, IntegersWrittenWithAZeroFractionAreAccepted) {
   EXPECT_EQ(o->items.at(0).id, -3);
 }
 
+// A number that does not fit an Int64 fails the decoding, also just past either end, where
+// the reply's number reads as a double that rounds onto the end itself.
+TEST(RecordCodecTest, Int64KeysTakeExactlyTheSignedRange) {
+  const std::pair<const char*, std::optional<std::int64_t>> rows[] = {
+      {"-9223372036854775808", INT64_MIN},
+      {"9223372036854775807", INT64_MAX},
+      {"-9223372036854775809", std::nullopt},
+      {"-9223372036854775808.5", std::nullopt},
+      {"9223372036854775808", std::nullopt},
+      {"9223372036854775807.5", std::nullopt},
+      {"-1e19", std::nullopt},
+      {"1e300", std::nullopt},
+      {"-4611686018427387904.0", -4611686018427387904},
+      {"1e3", 1000},
+  };
+  for (const auto& [number, value] : rows) {
+    const std::string body = std::string(R"({"count":)") + number + "}";
+    platform::Error error;
+    auto o = decodeRecordJSON<Outer>(body, &error);
+    ASSERT_EQ(o.has_value(), value.has_value()) << number;
+    if (o) {
+      EXPECT_EQ(o->count, *value) << number;
+    } else {
+      EXPECT_EQ(error.domain, platform::coding::kDomain) << number;
+      EXPECT_EQ(error.userInfo[std::string(platform::kCodingPathKey)], Value("count")) << number;
+    }
+  }
+}
+
 TEST(RecordCodecTest, EncodingOmitsAbsentOptionalsAndRoundTrips) {
   Outer o;
   o.result = "Success";

@@ -45,33 +45,57 @@ std::int64_t floorDiv(std::int64_t a, std::int64_t b) {
 Date Date::fromUnixSeconds(double seconds) { return Date(microsFromSeconds(seconds)); }
 
 Date Date::fromReferenceSeconds(double seconds) {
-  const std::int64_t micros = microsFromSeconds(seconds);
-  if (micros > std::numeric_limits<std::int64_t>::max() - kReferenceMicros) {
-    return Date(std::numeric_limits<std::int64_t>::max());
+  return Date(kReferenceMicros).addingTimeInterval(seconds);
+}
+
+Date Date::addingMicroseconds(std::int64_t micros) const {
+  std::int64_t sum = 0;
+  if (__builtin_add_overflow(micros_, micros, &sum)) return micros > 0 ? distantFuture() : distantPast();
+  return Date(sum);
+}
+
+std::int64_t Date::microsecondsSince(Date other) const {
+  std::int64_t difference = 0;
+  if (__builtin_sub_overflow(micros_, other.micros_, &difference)) {
+    return micros_ > other.micros_ ? std::numeric_limits<std::int64_t>::max() : std::numeric_limits<std::int64_t>::min();
   }
-  return Date(micros + kReferenceMicros);
+  return difference;
 }
 
 double Date::timeIntervalSince1970() const {
   return static_cast<double>(micros_) / 1e6;
 }
 
-double Date::timeIntervalSinceReferenceDate() const {
-  // The subtraction is exact in integers; the one division rounds correctly.
-  return static_cast<double>(micros_ - kReferenceMicros) / 1e6;
-}
+double Date::timeIntervalSinceReferenceDate() const { return timeIntervalSince(Date(kReferenceMicros)); }
 
 double Date::timeIntervalSince(Date other) const {
-  return static_cast<double>(micros_ - other.micros_) / 1e6;
+  // The subtraction is exact in integers, and the one division rounds correctly; only a
+  // difference beyond the int64 range (dates near both ends) is taken in doubles.
+  std::int64_t difference = 0;
+  if (__builtin_sub_overflow(micros_, other.micros_, &difference)) {
+    return (static_cast<double>(micros_) - static_cast<double>(other.micros_)) / 1e6;
+  }
+  return static_cast<double>(difference) / 1e6;
 }
 
 Date Date::addingTimeInterval(double seconds) const {
-  return Date(micros_ + microsFromSeconds(seconds));
+  if (std::isnan(seconds)) return *this;
+  const double micros = std::nearbyint(seconds * 1e6);
+  constexpr double kLimit = 9223372036854775808.0;
+  if (micros >= -kLimit && micros < kLimit) return addingMicroseconds(static_cast<std::int64_t>(micros));
+  // An interval beyond the int64 range: the sum is taken in doubles, which is exact enough
+  // to tell on which side of the range it falls.
+  const double sum = static_cast<double>(micros_) + micros;
+  if (sum >= kLimit) return distantFuture();
+  if (sum < -kLimit) return distantPast();
+  return Date(static_cast<std::int64_t>(sum));
 }
 
 std::string Date::iso8601() const {
-  const std::int64_t secs = floorDiv(micros_, kMicrosPerSecond);
-  const std::int64_t frac = micros_ - secs * kMicrosPerSecond;
+  // Taken apart without a product that could leave the int64 range at its lower end.
+  std::int64_t frac = micros_ % kMicrosPerSecond;
+  const std::int64_t secs = micros_ / kMicrosPerSecond - (frac < 0 ? 1 : 0);
+  if (frac < 0) frac += kMicrosPerSecond;
   const std::int64_t days = floorDiv(secs, 86400);
   const std::int64_t sod = secs - days * 86400;
   std::int64_t y = 0;

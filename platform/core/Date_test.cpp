@@ -52,5 +52,43 @@ TEST(DateTest, NonFiniteSecondsDoNotOverflow) {
   EXPECT_EQ(Date::fromReferenceSeconds(1e300).unixMicros(), INT64_MAX);
 }
 
+TEST(DateTest, ArithmeticSaturatesAtTheEndsOfTheRange) {
+  const Date now = Date::fromReferenceSeconds(786'000'000);
+  struct Case {
+    const char* name;
+    Date from;
+    double seconds;
+    Date expected;
+  };
+  const Case cases[] = {
+      {"+1e300 s", now, 1e300, Date::distantFuture()},
+      {"-1e300 s", now, -1e300, Date::distantPast()},
+      {"+inf", now, INFINITY, Date::distantFuture()},
+      {"-inf", now, -INFINITY, Date::distantPast()},
+      {"a retry time of 9.3e12 s", now, 9300000000000.0, Date::distantFuture()},
+      {"a session of 1e13 s", now, 1e13, Date::distantFuture()},
+      {"NaN adds nothing", now, std::nan(""), now},
+      {"one second past the end", Date::distantFuture(), 1, Date::distantFuture()},
+      {"one second before the start", Date::distantPast(), -1, Date::distantPast()},
+      {"back from the end", Date::distantFuture(), -1, Date::fromUnixMicros(INT64_MAX - 1'000'000)},
+      {"the whole range", Date::distantPast(), 1e300, Date::distantFuture()},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.from.addingTimeInterval(c.seconds).iso8601(), c.expected.iso8601()) << c.name;
+  }
+  EXPECT_EQ(now.addingMicroseconds(INT64_MAX), Date::distantFuture());
+  EXPECT_EQ(Date::fromUnixMicros(-1).addingMicroseconds(INT64_MIN), Date::distantPast());
+  EXPECT_EQ(Date::distantFuture().addingMicroseconds(INT64_MIN), Date::fromUnixMicros(-1));
+  EXPECT_EQ(Date::fromReferenceSeconds(-1e300), Date::distantPast());
+  // Intervals between the ends are not wrapped either.
+  EXPECT_EQ(Date::distantFuture().microsecondsSince(Date::distantPast()), INT64_MAX);
+  EXPECT_EQ(Date::distantPast().microsecondsSince(Date::distantFuture()), INT64_MIN);
+  EXPECT_DOUBLE_EQ(Date::distantFuture().timeIntervalSince(Date::distantPast()), 18446744073709.551615);
+  EXPECT_GT(Date::distantFuture().timeIntervalSince(now), 0);
+  EXPECT_LT(Date::distantPast().timeIntervalSinceReferenceDate(), -9.2e12);
+  EXPECT_EQ(Date::distantPast().iso8601(), "-290308-12-21T19:59:05.224192Z");
+  EXPECT_EQ(Date::distantFuture().iso8601(), "294247-01-10T04:00:54.775807Z");
+}
+
 }  // namespace
 }  // namespace velmora::platform

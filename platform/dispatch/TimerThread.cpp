@@ -4,6 +4,8 @@
 #include <optional>
 #include <vector>
 
+#include "platform/core/Date.h"
+
 namespace velmora::platform::dispatch {
 
 TimerThread::TimerThread(std::shared_ptr<Clock> clock, std::shared_ptr<ThreadHost> host,
@@ -72,7 +74,7 @@ void TimerThread::run() {
       if (!systemClock_) consider(injectedPoll_);
     }
     if (auto next = heap_.earliest(TimerClock::Wall)) {
-      consider(std::chrono::microseconds(*next - wall));
+      consider(std::chrono::microseconds(Date::fromUnixMicros(*next).microsecondsSince(Date::fromUnixMicros(wall))));
       consider(systemClock_ ? std::chrono::microseconds(wallPoll_) : std::chrono::microseconds(injectedPoll_));
     }
     if (wait) {

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <deque>
+#include <limits>
 #include <mutex>
 #include <thread>
 
@@ -189,7 +190,12 @@ struct VirtualScheduler::Core : TimerDriver, std::enable_shared_from_this<Core> 
   std::optional<std::int64_t> nextDeadlineLocked() const {
     std::optional<std::int64_t> next = timers.earliest(TimerClock::Monotonic);
     if (auto wall = timers.earliest(TimerClock::Wall)) {
-      const std::int64_t mapped = clock->uptime().count() + (*wall - clock->now().unixMicros());
+      // Saturated: a wall deadline at the end of the date range maps to the end of uptime.
+      const std::int64_t ahead = Date::fromUnixMicros(*wall).microsecondsSince(clock->now());
+      std::int64_t mapped = 0;
+      if (__builtin_add_overflow(clock->uptime().count(), ahead, &mapped)) {
+        mapped = ahead > 0 ? std::numeric_limits<std::int64_t>::max() : std::numeric_limits<std::int64_t>::min();
+      }
       next = next ? std::min(*next, mapped) : mapped;
     }
     return next;

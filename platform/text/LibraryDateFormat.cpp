@@ -66,6 +66,10 @@ std::optional<Date> LibraryDateFormat::parse(std::string_view text) const {
   if (position.getErrorIndex() >= 0 || position.getIndex() != source.length()) return std::nullopt;
   // UDate holds whole milliseconds on the Unix epoch, exactly; scaled to microseconds as a
   // double it would round in the last digits for years far ahead.
+  // A year beyond the date range (the calendar reads up to millions) gives the range's end.
+  constexpr double kLimitMillis = 9223372036854775.0;
+  if (millis >= kLimitMillis) return Date::distantFuture();
+  if (millis <= -kLimitMillis) return Date::distantPast();
   return Date::fromUnixMicros(static_cast<std::int64_t>(std::llround(millis)) * 1000);
 }
 
