@@ -95,11 +95,9 @@ std::shared_ptr<KSBeaconManagerInternal> KSBeaconManagerInternal::sharedInternal
 }
 
 std::shared_ptr<KSBeaconManagerInternal> KSBeaconManagerInternal::sharedInternal(KSInstanceProvider& provider) {
-  return provider.singleton<KSBeaconManagerInternal>(kSingletonName, [](KSInstanceProvider& p) {
-    auto hub = create(p.shared_from_this());
-    KSBeaconHubPort::setShared(hub);
-    return hub;
-  });
+  // Made by the registry's maker (the SDK's, with the region manager, the store and the
+  // location client wired), never by one of its own with fewer ports.
+  return provider.singleton<KSBeaconManagerInternal>(kSingletonName, nullptr);
 }
 
 void KSBeaconManagerInternal::installMaker(KSInstanceProvider& provider, Ports ports) {
@@ -122,9 +120,7 @@ KSBeaconManagerInternal::KSBeaconManagerInternal(Token, std::shared_ptr<KSInstan
   const auto& platform = platform_;
   scheduler_ = platform.scheduler ? platform.scheduler : platform::dispatch::Scheduler::shared();
   center_ = platform.notificationCenter;
-  configurator_ = provider->singleton<KSConfigurator>(KSConfigurator::kSingletonName, [](KSInstanceProvider& p) {
-    return KSConfigurator::create(p.weak_from_this(), {});
-  });
+  configurator_ = KSConfigurator::sharedConfigurator(*provider);
   workQueue_ = scheduler_->makeSerialQueue(std::string(kWorkQueueLabel));
   cacheStateForApp_ = std::make_shared<KSCacheState>(scheduler_->clock());
 }
@@ -137,8 +133,7 @@ void KSBeaconManagerInternal::start() {
   ranger_->setDelegate(std::weak_ptr<KSBeaconRangerDelegate>(shared_from_this()));
   auto session = ports_.session;
   if (!session) {
-    session = provider->singleton<KSSessionManager>(KSSessionManager::kSingletonName,
-                                                      [](KSInstanceProvider& p) { return KSSessionManager::create(p); });
+    session = KSSessionManager::sharedManager(*provider);
   }
   // The operation manager: the port given, else the registry's (none when no maker is installed).
   auto operations = ports_.operations;
