@@ -29,14 +29,22 @@ inline std::string iBeaconFrameHex(std::string_view uuid, int major, int minor, 
 
 class LaneStackWorld {
  public:
-  LaneStackWorld() {
+  // Whether the world sets the SDK's options before anything else is made (as most scenarios
+  // want), or leaves every call into the beacon layer to the test, in the host's own order.
+  enum class Options { SetFirst, LeftToTheHost };
+
+  explicit LaneStackWorld(Options options = Options::SetFirst) {
     platform::dispatch::Scheduler::setShared(world.scheduler);
     provider = kestrine::KSInstanceProvider::create(world.bundle());
     kestrine::KSInstanceProvider::setSharedProvider(provider);
     kestrine::KSModelClock::setClock(world.scheduler->clock());
+    if (options == Options::SetFirst) setSDKOptions();
+    world.makeReady();
+  }
+  // The cloud API and the local store off.
+  static void setSDKOptions() {
     kestrine::KestrineSDK::setOptions({{std::string(kestrine::KSOptionUseApi), platform::Value(false)},
                                        {std::string(kestrine::KSOptionUseLocalStorage), platform::Value(false)}});
-    world.makeReady();
   }
   ~LaneStackWorld() {
     // Work still queued holds what holds the scheduler: stop and drain before letting go.

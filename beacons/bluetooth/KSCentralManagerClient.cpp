@@ -36,9 +36,7 @@ std::shared_ptr<KSCentralManagerClient> KSCentralManagerClient::initWithDelegate
 
 KSCentralManagerClient::KSCentralManagerClient(std::shared_ptr<KSInstanceProvider> provider, Ports ports)
     : platform_(provider->platform()), ports_(std::move(ports)) {
-  configurator_ = provider->singleton<KSConfigurator>(KSConfigurator::kSingletonName, [](KSInstanceProvider& p) {
-    return KSConfigurator::create(p.weak_from_this(), {});
-  });
+  configurator_ = KSConfigurator::sharedConfigurator(*provider);
   operations_ = ports_.operations ? ports_.operations : std::make_shared<KSBeaconOperationManaging>();
 }
 

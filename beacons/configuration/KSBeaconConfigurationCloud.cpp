@@ -5,9 +5,11 @@
 #include "beacons/api/KSApiClient.h"
 #include "beacons/api/KSApiPath.h"
 #include "beacons/api/KSRecordApi.h"
+#include "beacons/foundation/KSInstanceProvider.h"
 #include "beacons/http/KSQueryStringPair.h"
 #include "beacons/model/KSBeacon.h"
 #include "beacons/model/KSModelServices.h"
+#include "beacons/ranging/KSApiServiceAdapters.h"
 #include "platform/crypto/Base64.h"
 
 namespace velmora::kestrine {
@@ -28,7 +30,11 @@ std::shared_ptr<KSBeaconConfigurationCloud> KSBeaconConfigurationCloud::shared()
   auto client = KSApiClient::sharedApiClient();
   std::lock_guard lock(mutex);
   // The registry may have been reset (a new SDK start): follow its client.
-  if (!cloud || cloud->client() != client) cloud = std::make_shared<KSBeaconConfigurationCloud>(client);
+  // Its record calls reach the registry's hub (a status post refreshes the beacon there).
+  if (!cloud || cloud->client() != client) {
+    cloud = std::make_shared<KSBeaconConfigurationCloud>(
+        client, KSApiOperationManagerPortsForRegistry(KSInstanceProvider::sharedProvider()));
+  }
   return cloud;
 }
 

@@ -12,8 +12,10 @@
 #include "beacons/configuration/KSCharacteristicDataCommands.h"
 #include "beacons/configuration/KSGattIdentifiers.h"
 #include "beacons/configuration/KSStreamDataCommand.h"
+#include "beacons/foundation/KSInstanceProvider.h"
 #include "beacons/model/KSAdDataConstants.h"
 #include "beacons/model/KSBeacon.h"
+#include "beacons/ranging/KSApiServiceAdapters.h"
 #include "platform/core/BytesDescription.h"
 #include "platform/core/Log.h"
 #include "platform/crypto/Base64.h"
@@ -50,7 +52,10 @@ KSBeaconFirmwareUpdateOperation::KSBeaconFirmwareUpdateOperation(Token, std::sha
     : KSBeaconOperation(std::move(beacon), std::move(identifier)),
       targetFwVersion_(std::move(targetFwVersion)),
       client_(client ? std::move(client) : KSApiClient::sharedApiClient()),
-      records_(std::make_shared<KSRecordApi>(client_, KSApiOperationManagerPorts{})) {}
+      // The refresh after the update reaches the registry's hub, so the new record lands in
+      // its cache.
+      records_(std::make_shared<KSRecordApi>(client_,
+                                             KSApiOperationManagerPortsForRegistry(KSInstanceProvider::sharedProvider()))) {}
 
 KSBeaconFirmwareUpdateOperation::~KSBeaconFirmwareUpdateOperation() { stopStatusTimer(); }
 

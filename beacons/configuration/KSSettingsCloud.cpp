@@ -9,6 +9,8 @@
 #include "beacons/configuration/KSEncryptedSettingsBlob.h"
 #include "beacons/model/KSBeacon.h"
 #include "beacons/model/KSModelServices.h"
+#include "beacons/foundation/KSInstanceProvider.h"
+#include "beacons/ranging/KSApiServiceAdapters.h"
 #include "beacons/ranging/KSBeaconRegionManager.h"
 
 namespace velmora::kestrine {
@@ -25,7 +27,10 @@ std::shared_ptr<KSSettingsCloud> KSSettingsCloud::shared() {
   static std::shared_ptr<KSSettingsCloud> cloud;
   auto client = KSApiClient::sharedApiClient();
   std::lock_guard lock(mutex);
-  if (!cloud || cloud->client() != client) cloud = std::make_shared<KSSettingsCloud>(client);
+  // The record calls reach the registry's hub, so a refreshed beacon lands in its cache.
+  if (!cloud || cloud->client() != client) {
+    cloud = std::make_shared<KSSettingsCloud>(client, KSApiOperationManagerPortsForRegistry(KSInstanceProvider::sharedProvider()));
+  }
   return cloud;
 }
 

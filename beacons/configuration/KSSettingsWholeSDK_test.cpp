@@ -5,6 +5,8 @@
 // operation manager. Which kind ran is read off what the beacon and the cloud received.
 #include <gtest/gtest.h>
 
+#include <mutex>
+
 #include "beacons/api/KSApiClient.h"
 #include "beacons/configuration/KSSettingsKeys.h"
 #include "beacons/foundation/KSConfigurator.h"
@@ -95,7 +97,10 @@ struct SettingsWholeSDK : ::testing::Test {
     KSBeaconManagerInternal::Ports ports;
     ports.store = std::make_shared<testsupport::EmptyStore>();
     ports.session = session;
-    hub = KSBeaconManagerInternal::create(provider, ports);
+    // The registry's hub, as everything else in the SDK finds it.
+    KSBeaconManagerInternal::installMaker(*provider, ports);
+    hub = KSBeaconManagerInternal::sharedInternal(*provider);
+    ASSERT_NE(hub, nullptr);
     world.runUntilIdle();
     hub->startDiscoveringBeacons();
     world.runUntilIdle();
@@ -291,6 +296,43 @@ TEST_F(SettingsWholeSDK, ADictionaryWithSlotsRunsTheEddystoneConfiguration) {
   EXPECT_TRUE(login->milkWrites().empty()) << "unlocked through the Eddystone lock, not the maker's login";
   EXPECT_FALSE(cloudWasAskedFor("/api/beacons/b-1/versions/latest/settings"));
   EXPECT_EQ(heard.statuses.back(), "Succeeded");
+}
+
+// What the hub's listeners hear of syncs.
+class SyncListener final : public KSBeaconManagerInternalDelegate {
+ public:
+  void beaconManagerInternalDidSyncBeacons(Hub, Beacons beacons) override {
+    std::lock_guard lock(mutex);
+    for (const auto& b : beacons) synced.push_back(b);
+  }
+  std::mutex mutex;
+  Beacons synced;
+};
+
+// The update ends by refreshing the beacon's record from the cloud; when the new settings
+// moved the beacon to another minor, the hub finds it under its new iBeacon key only and
+// tells its listeners of the sync.
+TEST_F(SettingsWholeSDK, TheRefreshAfterAnUpdateReachesTheHubsCacheUnderTheNewKey) {
+  auto listener = std::make_shared<SyncListener>();
+  hub->addDelegate(listener);
+  cloudFake.setSettingsPayload(Bytes(32, 0x5A));
+  Dict record{{"id", Value("b-1")},
+              {"proximityUUID", Value("E2C56DB5-DFFB-48D2-B060-D0F5A71096E0")},
+              {"major", Value(1)},
+              {"minor", Value(23)}};
+  if (auto address = beacon->bluetoothAddress()) record.insert_or_assign("bluetoothAddress", Value(*address));
+  cloudFake.putRecord("beacons/b-1", "beacon", Value(record));
+
+  auto heard = run(kEncrypted);
+  ASSERT_EQ(heard.successes, 1) << (heard.error ? heard.error->localizedDescription : "");
+  world.runUntilIdle();
+
+  EXPECT_EQ(hub->cachedBeaconWithIBeaconKey("E2C56DB5-DFFB-48D2-B060-D0F5A71096E0:1:23"), beacon);
+  EXPECT_EQ(hub->cachedBeaconWithIBeaconKey(std::string(kKey)), nullptr) << "the old key is gone from the index";
+  // Heard for each refresh: the login's status post and the update's confirmation.
+  std::lock_guard lock(listener->mutex);
+  EXPECT_FALSE(listener->synced.empty());
+  for (const auto& b : listener->synced) EXPECT_EQ(b, beacon);
 }
 
 }  // namespace

@@ -52,8 +52,13 @@ bool isHttpUrl(std::string_view s) {
 }  // namespace
 
 std::shared_ptr<KSConfigurator> KSConfigurator::sharedConfigurator() {
-  return KSInstanceProvider::sharedProvider()->singleton<KSConfigurator>(
-      kSingletonName, [](KSInstanceProvider& p) { return create(p.weak_from_this(), {}); });
+  return sharedConfigurator(*KSInstanceProvider::sharedProvider());
+}
+
+std::shared_ptr<KSConfigurator> KSConfigurator::sharedConfigurator(KSInstanceProvider& provider) {
+  auto configurator = provider.singleton<KSConfigurator>(kSingletonName, nullptr);
+  if (!configurator) platform::reportProgrammingError("The registry has no maker for the configurator");
+  return configurator;
 }
 
 std::shared_ptr<KSConfigurator> KSConfigurator::create(std::weak_ptr<KSInstanceProvider> provider,

@@ -42,9 +42,13 @@ class KSConfigurator : public std::enable_shared_from_this<KSConfigurator> {
 
   using VerifyCompletion = std::function<void(KSAppVerification::App, std::optional<platform::Error>)>;
 
-  // The registry's configurator. Unless the SDK installed a maker with its ports, it is
-  // made with none.
+  // The shared registry's configurator.
   static std::shared_ptr<KSConfigurator> sharedConfigurator();
+  // The registry's configurator, made by the maker the registry was born with (every port
+  // wired) or by the one a test installed. When none can be made, that is reported as a
+  // programming error and the answer is nullptr: a configurator with no ports is never made
+  // in its place.
+  static std::shared_ptr<KSConfigurator> sharedConfigurator(KSInstanceProvider& provider);
   // Makes a configurator whose configure step asks `provider`; starts reachability
   // monitoring.
   static std::shared_ptr<KSConfigurator> create(std::weak_ptr<KSInstanceProvider> provider, KSConfiguratorPorts ports);

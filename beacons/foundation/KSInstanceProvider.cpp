@@ -4,6 +4,7 @@
 
 #include <fmt/format.h>
 
+#include "beacons/foundation/KSStandardSingletonMakers.h"
 #include "platform/core/Log.h"
 
 namespace velmora::kestrine {
@@ -21,7 +22,11 @@ std::shared_ptr<KSInstanceProvider>& sharedSlot() {
 }  // namespace
 
 std::shared_ptr<KSInstanceProvider> KSInstanceProvider::create(KSPlatformBundle platform) {
-  return std::shared_ptr<KSInstanceProvider>(new KSInstanceProvider(std::move(platform)));
+  auto provider = std::shared_ptr<KSInstanceProvider>(new KSInstanceProvider(std::move(platform)));
+  // Before anyone can ask: the first request for any of the SDK's singletons then makes the
+  // same fully wired object, whoever asks.
+  KSInstallStandardSingletonMakers(*provider);
+  return provider;
 }
 
 std::shared_ptr<KSInstanceProvider> KSInstanceProvider::sharedProvider() {

@@ -23,6 +23,10 @@ namespace velmora::kestrine {
 // does for classes that sit above it; an installed maker is preferred over the accessor's
 // own, which is how tests put fakes in place.
 //
+// A registry is born with the makers of the SDK's own singletons installed
+// (KSStandardSingletonMakers.h): whoever asks first for one of them gets the fully wired
+// object the SDK makes, never a partial one made by an accessor's own maker.
+//
 // First use from several threads makes one instance: making runs under one recursive lock,
 // so a maker may ask for the singletons it needs. A request for a class that is being made
 // on the same chain (A -> B -> A) is a programming error naming the chain, and answers
@@ -36,6 +40,7 @@ class KSInstanceProvider : public std::enable_shared_from_this<KSInstanceProvide
   template <class T>
   using Maker = std::function<std::shared_ptr<T>(KSInstanceProvider&)>;
 
+  // A registry over the platform, the SDK's standard makers installed.
   static std::shared_ptr<KSInstanceProvider> create(KSPlatformBundle platform);
 
   // The process's registry, made on first use over KSPlatformBundle::system().

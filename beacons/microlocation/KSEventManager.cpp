@@ -6,6 +6,7 @@
 
 #include "beacons/foundation/KSDefinitionsInternal.h"
 #include "beacons/foundation/KSInstanceProvider.h"
+#include "beacons/microlocation/KSEventManagerAdapters.h"
 #include "beacons/microlocation/KSMicroLocation.h"
 #include "beacons/model/KSBeacon.h"
 #include "beacons/ranging/KSBeaconManagerInternal.h"
@@ -60,6 +61,14 @@ std::shared_ptr<KSEventManager> KSEventManager::create(Ports ports, KSInstancePr
     if (!ports.notificationCenter) ports.notificationCenter = platform.notificationCenter.get();
     if (!ports.hub) ports.hub = KSBeaconManagerInternal::sharedInternal(*provider);
     if (!ports.identity) ports.identity = std::make_shared<RegistryIdentity>(KSIdentityProvider::sharedIdentityProvider(*provider));
+    // Every manager on a registry, the shared one or a component's own (the zone monitor's,
+    // the lasso manager's), finds sites, keeps summaries and posts events there.
+    if (!ports.sites || !ports.store || !ports.poster) {
+      auto registry = KSEventRegistryPortsFor(*provider);
+      if (!ports.sites) ports.sites = std::move(registry.sites);
+      if (!ports.store) ports.store = std::move(registry.store);
+      if (!ports.poster) ports.poster = std::move(registry.poster);
+    }
   }
   if (!ports.scheduler) ports.scheduler = platform::dispatch::Scheduler::shared();
   auto manager = std::shared_ptr<KSEventManager>(new KSEventManager(std::move(ports)));

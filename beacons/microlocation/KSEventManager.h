@@ -82,9 +82,10 @@ class KSEventManager : public KSBeaconManagerInternalDelegate, public std::enabl
     platform::NotificationCenter* notificationCenter = nullptr;
   };
 
-  // Subscribes to the hub's passes. The missing ports come from the registry (the hub, the
-  // app and the scheduler); without a store, summaries and events are not kept, and without
-  // a poster logged events are dropped when posted.
+  // Subscribes to the hub's passes. With a registry, the missing ports come from it (the hub,
+  // the app, the scheduler, the identity provider, the site manager, the local store and the
+  // API operation manager). Without one, a manager without a store keeps no summaries or
+  // events, and without a poster logged events are dropped when posted.
   static std::shared_ptr<KSEventManager> create(Ports ports, KSInstanceProvider* provider = nullptr);
   ~KSEventManager() override;
 

@@ -117,11 +117,9 @@ std::shared_ptr<T> madeOnly(const std::weak_ptr<KSInstanceProvider>& weak, std::
 
 }  // namespace
 
-void installEventManagerMaker(KSInstanceProvider& provider) {
-  if (provider.hasMaker(KSEventManager::kSingletonName) || provider.hasSingleton(KSEventManager::kSingletonName)) return;
+KSEventRegistryPorts KSEventRegistryPortsFor(KSInstanceProvider& provider) {
   std::weak_ptr<KSInstanceProvider> weak = provider.weak_from_this();
-  KSEventManager::Ports ports;
-  // The storage manager is made on first use, as every store client of the registry does.
+  KSEventRegistryPorts ports;
   ports.store = std::make_shared<KSEventStorageAdapter>([weak]() -> std::shared_ptr<KSLocalStorageManager> {
     auto p = weak.lock();
     return p ? KSLocalStorageManager::sharedManager(*p) : nullptr;
@@ -132,7 +130,13 @@ void installEventManagerMaker(KSInstanceProvider& provider) {
   ports.sites = std::make_shared<KSEventSiteManagerSource>([weak]() -> std::shared_ptr<KSApiSiteCachePort> {
     return madeOnly<KSSiteManagerInternal>(weak, KSSiteManagerInternal::kSingletonName);
   });
-  KSEventManager::installMaker(provider, std::move(ports));
+  return ports;
+}
+
+void installEventManagerMaker(KSInstanceProvider& provider) {
+  if (provider.hasMaker(KSEventManager::kSingletonName) || provider.hasSingleton(KSEventManager::kSingletonName)) return;
+  // The registry fills every port at creation.
+  KSEventManager::installMaker(provider, {});
 }
 
 }  // namespace velmora::kestrine

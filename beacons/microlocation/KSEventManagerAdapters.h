@@ -62,9 +62,18 @@ class KSEventSiteManagerSource final : public KSEventSiteSource {
   SitesGetter sites_;
 };
 
-// Installs the registry's event manager over the registry's storage manager, operation
-// manager and site manager. The operation and site managers are only used once the SDK has
-// made them: installing or making the event manager creates neither. A maker already
+// What every event manager made on a registry uses unless given its own: the registry's
+// storage manager (made on first use, as every store client of the registry does), its API
+// operation manager and its site manager. The operation and site managers are only used
+// once the SDK has made them: making an event manager creates neither.
+struct KSEventRegistryPorts {
+  std::shared_ptr<KSEventSiteSource> sites;
+  std::shared_ptr<KSEventStore> store;
+  std::shared_ptr<KSEventPoster> poster;
+};
+KSEventRegistryPorts KSEventRegistryPortsFor(KSInstanceProvider& provider);
+
+// Installs the registry's event manager, on the registry's ports (above). A maker already
 // installed (a test's), or a manager already made, is kept.
 void installEventManagerMaker(KSInstanceProvider& provider);
 

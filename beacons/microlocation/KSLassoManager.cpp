@@ -11,7 +11,6 @@
 #include "beacons/model/KSBeacon.h"
 #include "beacons/model/KSBeaconHubPort.h"
 #include "beacons/ranging/KSBeaconOperationFactory.h"
-#include "beacons/ranging/KestrineSDK.h"
 #include "platform/core/Clock.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/Scheduler.h"
@@ -37,8 +36,6 @@ KSLassoManager::KSLassoManager(Token, Ports ports) : ports_(std::move(ports)) {}
 
 std::shared_ptr<KSLassoManager> KSLassoManager::sharedManager() {
   auto provider = KSInstanceProvider::sharedProvider();
-  // The visit tracker's maker, as the SDK installs it (makers installed first are kept).
-  if (!provider->hasSingleton(kSingletonName)) KestrineSDK::installSingletons(*provider);
   return provider->singleton<KSLassoManager>(std::string(kSingletonName), [](KSInstanceProvider& p) {
     Ports ports;
     ports.provider = &p;

@@ -9,7 +9,6 @@
 #include "beacons/model/KSBeacon.h"
 #include "beacons/model/KSCategory.h"
 #include "beacons/model/KSSite.h"
-#include "beacons/ranging/KestrineSDK.h"
 #include "platform/app/Application.h"
 
 namespace velmora::kestrine {
@@ -24,9 +23,7 @@ bool categoryMatches(const KSCategory& wanted, const KSCategory& seen) {
 }  // namespace
 
 std::shared_ptr<KSLocalNotificationManager> KSLocalNotificationManager::sharedManager() {
-  auto provider = KSInstanceProvider::sharedProvider();
-  KestrineSDK::installSingletons(*provider);
-  return sharedManager(*provider);
+  return sharedManager(*KSInstanceProvider::sharedProvider());
 }
 
 std::shared_ptr<KSLocalNotificationManager> KSLocalNotificationManager::sharedManager(KSInstanceProvider& provider) {

@@ -10,7 +10,6 @@
 #include "beacons/model/KSBeacon.h"
 #include "beacons/model/KSSite.h"
 #include "beacons/ranging/KSLocationManagerClient.h"
-#include "beacons/ranging/KestrineSDK.h"
 
 namespace velmora::kestrine {
 
@@ -40,9 +39,7 @@ std::shared_ptr<KSMicroLocationManager> KSMicroLocationManager::sharedManager() 
   std::lock_guard lock(sharedMutex());
   auto& slot = sharedSlot();
   if (!slot) {
-    auto provider = KSInstanceProvider::sharedProvider();
-    KestrineSDK::installSingletons(*provider);  // the site manager's and tracker's makers
-    slot = create(*provider);
+    slot = create(*KSInstanceProvider::sharedProvider());
   }
   return slot;
 }

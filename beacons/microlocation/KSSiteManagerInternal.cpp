@@ -96,9 +96,7 @@ void KSSiteManagerInternal::installMaker(KSInstanceProvider& provider, Ports por
         return client ? client->location() : std::nullopt;
       };
     }
-    auto configurator = p.singleton<KSConfigurator>(KSConfigurator::kSingletonName, [](KSInstanceProvider& q) {
-      return KSConfigurator::create(q.weak_from_this(), {});
-    });
+    auto configurator = KSConfigurator::sharedConfigurator(p);
     std::weak_ptr<KSConfigurator> weakConfigurator = configurator;
     auto& s = filled.settings;
     if (!s.cacheRefreshTimeInterval) {

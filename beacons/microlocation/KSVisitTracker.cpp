@@ -120,9 +120,7 @@ void KSVisitTracker::installMaker(KSInstanceProvider& provider, Ports ports) {
       };
     }
     if (!filled.trackBeaconVisits) {
-      auto configurator = p.singleton<KSConfigurator>(KSConfigurator::kSingletonName, [](KSInstanceProvider& q) {
-        return KSConfigurator::create(q.weak_from_this(), {});
-      });
+      auto configurator = KSConfigurator::sharedConfigurator(p);
       std::weak_ptr<KSConfigurator> weakConfigurator = configurator;
       filled.trackBeaconVisits = [weakConfigurator] {
         auto c = weakConfigurator.lock();

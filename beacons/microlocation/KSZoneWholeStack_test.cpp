@@ -21,6 +21,7 @@
 #include "beacons/foundation/KSOptionKeys.h"
 #include "beacons/microlocation/KSEventFilter.h"
 #include "beacons/microlocation/KSEventManager.h"
+#include "beacons/microlocation/KSMicroLocation.h"
 #include "beacons/microlocation/KSMicroLocationManager.h"
 #include "beacons/microlocation/KSSiteManagerInternal.h"
 #include "beacons/microlocation/KSTrigger.h"
@@ -35,6 +36,7 @@
 #include "beacons/model/KSZone.h"
 #include "beacons/ranging/KSBeaconManagerInternal.h"
 #include "beacons/ranging/KSBeaconRegionManager.h"
+#include "beacons/ranging/KSSessionManager.h"
 #include "beacons/ranging/KestrineSDK.h"
 #include "beacons/storage/KSManagedObjectContextProvider.h"
 #include "testing/BeaconCloudFake.h"
@@ -542,6 +544,103 @@ TEST_F(ZoneWholeStack, OneSiteVisitIsHeardByTheZoneMonitorTheMicroLocationManage
     ASSERT_NE(visit["endedAt"].string(), nullptr) << "the last post carries the end";
     EXPECT_EQ(*visit["endedAt"].string(), wireDate(t0 + endedBySerial[serial]));
   }
+}
+
+// What the components' own event managers and the SDK's posts carry. The host's zone monitor
+// owns an event manager of its own: its firings carry the site of the beacon (the registry's
+// site manager is its site source), and its summary is kept in the local store. Every visit
+// and every logged event goes to the cloud with the identifier of the app session running.
+TEST_F(ZoneWholeStack, TheZoneMonitorsOwnEventsCarryTheSiteAndEveryPostCarriesTheSession) {
+  std::vector<int> completions;
+  KestrineSDK::startRunningWithAppToken("T", [&](int status) { completions.push_back(status); });
+  ASSERT_TRUE(runUntil([&] { return !completions.empty(); }));
+  auto sites = KSSiteManagerInternal::sharedInternal(*provider);
+  auto hub = KSBeaconManagerInternal::sharedInternal(*provider);
+  ASSERT_TRUE(runUntil([&] {
+    auto site = sites->cachedSiteWithSiteID("S1");
+    auto b1 = hub->cachedBeaconWithBeaconID("b-1");
+    const auto regions = KSBeaconRegionManager::sharedManager(*provider)->allCachedBeaconRegions();
+    return regions.size() == 1 && site && site->syncStatus() == KSSyncStatusSynced && site->customValues() && b1 &&
+           b1->syncStatus() == KSSyncStatusSynced;
+  }));
+  world.runUntilSettled();
+
+  std::mutex mutex;
+  std::vector<std::shared_ptr<KSTriggeredEvent>> fired;
+  auto zones = std::make_shared<Zones>(journal);
+  platform::NotificationCenter::ObserverToken token;
+  world.scheduler->mainQueue()->async([&] {
+    zoneMonitor = KSZoneMonitor::initWithDelegate({}, zones, world.scheduler->mainQueue(), {"zone"});
+    token = world.center->addObserver(std::string(KSEventManagerTriggeredEvent), zoneMonitor->eventManager().get(),
+                                      nullptr, [&](const platform::Notification& n) {
+                                        const platform::Value value =
+                                            platform::Value(n.userInfo)[KSEventManagerTriggeredEventItem];
+                                        const auto* object = value.object();
+                                        const auto* item =
+                                            object ? dynamic_cast<const KSTriggeredEventItem*>(object->get()) : nullptr;
+                                        std::lock_guard lock(mutex);
+                                        if (item && item->event && item->event->triggerState == 1) fired.push_back(item->event);
+                                      });
+    zoneMonitor->startMonitoringZones();
+  });
+  world.runUntilIdle();
+
+  start = clock();
+  const auto p1 = platform::Uuid::random();
+  world.radio->addAdvertiser(advertiser(p1, 1));
+  advanceTo(15);
+  world.radio->removeAdvertiser(p1);
+  advanceTo(30);
+  KestrineSDK::logEventWithIdentifier("host.checkout", std::string("v1"), std::nullopt, std::nullopt);
+  advanceTo(40);
+  world.runUntilSettled();
+  world.center->removeObserver(token);
+
+  const auto session = KSSessionManager::sharedManager(*provider)->currentSessionIdentifier();
+  ASSERT_TRUE(session && !session->empty()) << "the SDK's start began a session";
+
+  {
+    std::lock_guard lock(mutex);
+    ASSERT_FALSE(fired.empty()) << "the zone monitor's own trigger fired\nzones:\n" << dump(journal.copy(journal.zones));
+    auto location = std::dynamic_pointer_cast<KSMicroLocation>(fired.front()->filteredMicroLocation);
+    ASSERT_NE(location, nullptr);
+    std::vector<std::string> siteIDs;
+    for (const auto& site : location->sites().value_or(KSMicroLocation::Sites{})) {
+      siteIDs.push_back(site ? site->siteID().value_or("?") : "null");
+    }
+    EXPECT_EQ(siteIDs, std::vector<std::string>{"S1"}) << "the firing carries the beacon's site";
+  }
+
+  // The cloud: the visit (posted as it began and as it ended) and the host's event.
+  std::size_t visitsPosted = 0, hostEventsPosted = 0;
+  for (const auto& r : cloud.log()) {
+    if (r.method != "POST") continue;
+    if (r.path == "/api/beaconvisits") {
+      for (const auto& visit : r.json["beaconVisits"].array() ? *r.json["beaconVisits"].array() : platform::Array{}) {
+        ++visitsPosted;
+        EXPECT_EQ(visit["sessionUUID"].string() ? *visit["sessionUUID"].string() : "none", *session)
+            << r.body.substr(0, 400);
+      }
+    } else if (r.path == "/api/events") {
+      for (const auto& event : r.json["events"].array() ? *r.json["events"].array() : platform::Array{}) {
+        if (!event["eventIdentifier"].string() || *event["eventIdentifier"].string() != "host.checkout") continue;
+        ++hostEventsPosted;
+        EXPECT_EQ(event["sessionUUID"].string() ? *event["sessionUUID"].string() : "none", *session)
+            << r.body.substr(0, 400);
+      }
+    }
+  }
+  EXPECT_GT(visitsPosted, 0u);
+  EXPECT_EQ(hostEventsPosted, 1u);
+
+  // The zone monitor's summary, in the store once the app leaves for the background.
+  world.app->perform(platform::sim::SimApp::Step::EnterBackground);
+  world.runUntilSettled();
+  SQLite::Database db(storeFile().string(), SQLite::OPEN_READONLY);
+  SQLite::Statement q(db, "SELECT triggeredCount FROM KSEventSummary WHERE eventIdentifier = ?");
+  q.bind(1, std::string(KSZoneMonitorTriggerIdentifier));
+  ASSERT_TRUE(q.executeStep()) << "the zone monitor's summary is stored";
+  EXPECT_GE(q.getColumn(0).getInt(), 1);
 }
 
 }  // namespace

@@ -95,11 +95,9 @@ std::shared_ptr<KSBeaconManagerInternal> KSBeaconManagerInternal::sharedInternal
 }
 
 std::shared_ptr<KSBeaconManagerInternal> KSBeaconManagerInternal::sharedInternal(KSInstanceProvider& provider) {
-  return provider.singleton<KSBeaconManagerInternal>(kSingletonName, [](KSInstanceProvider& p) {
-    auto hub = create(p.shared_from_this());
-    KSBeaconHubPort::setShared(hub);
-    return hub;
-  });
+  // Made by the registry's maker (the SDK's, with the region manager, the store and the
+  // location client wired), never by one of its own with fewer ports.
+  return provider.singleton<KSBeaconManagerInternal>(kSingletonName, nullptr);
 }
 
 void KSBeaconManagerInternal::installMaker(KSInstanceProvider& provider, Ports ports) {
@@ -122,9 +120,7 @@ KSBeaconManagerInternal::KSBeaconManagerInternal(Token, std::shared_ptr<KSInstan
   const auto& platform = platform_;
   scheduler_ = platform.scheduler ? platform.scheduler : platform::dispatch::Scheduler::shared();
   center_ = platform.notificationCenter;
-  configurator_ = provider->singleton<KSConfigurator>(KSConfigurator::kSingletonName, [](KSInstanceProvider& p) {
-    return KSConfigurator::create(p.weak_from_this(), {});
-  });
+  configurator_ = KSConfigurator::sharedConfigurator(*provider);
   workQueue_ = scheduler_->makeSerialQueue(std::string(kWorkQueueLabel));
   cacheStateForApp_ = std::make_shared<KSCacheState>(scheduler_->clock());
 }
@@ -137,8 +133,7 @@ void KSBeaconManagerInternal::start() {
   ranger_->setDelegate(std::weak_ptr<KSBeaconRangerDelegate>(shared_from_this()));
   auto session = ports_.session;
   if (!session) {
-    session = provider->singleton<KSSessionManager>(KSSessionManager::kSingletonName,
-                                                      [](KSInstanceProvider& p) { return KSSessionManager::create(p); });
+    session = KSSessionManager::sharedManager(*provider);
   }
   // The operation manager: the port given, else the registry's (none when no maker is installed).
   auto operations = ports_.operations;
@@ -259,6 +254,7 @@ void KSBeaconManagerInternal::stopDiscoveringBeacons() {
     cacheIdentifierForIBeaconKey_.clear();
     cacheIdentifierForEddystoneUIDString_.clear();
     cacheIdentifierForPeripheralIdentifier_.clear();
+    indexedKeysForCacheIdentifier_.clear();
     cacheStateForSiteID_.clear();
     cacheStateForBeaconID_.clear();
     attemptedBeaconSettingsUpdateAtForCacheIdentifier_.clear();
@@ -442,9 +438,21 @@ std::optional<platform::Date> KSBeaconManagerInternal::lastCacheRefreshForApp() 
 // --- changes
 
 void KSBeaconManagerInternal::mapIdentifiersLocked(const KSBeacon& b, const std::string& cacheIdentifier) {
-  if (auto a = b.bluetoothAddress(); nonEmpty(a)) cacheIdentifierForBTAddress_[upper(*a)] = cacheIdentifier;
-  if (auto k = b.iBeaconKey(); nonEmpty(k)) cacheIdentifierForIBeaconKey_[upper(*k)] = cacheIdentifier;
-  if (auto u = eddystoneUIDOf(b); nonEmpty(u)) cacheIdentifierForEddystoneUIDString_[upper(*u)] = cacheIdentifier;
+  IndexedKeys& indexed = indexedKeysForCacheIdentifier_[cacheIdentifier];
+  // A key the record now has replaces the one it was indexed under; a key it lost stays.
+  auto index = [&](auto& map, std::string& was, const std::optional<std::string>& key) {
+    if (!nonEmpty(key)) return;
+    std::string now = upper(*key);
+    if (!was.empty() && was != now) {
+      auto it = map.find(was);
+      if (it != map.end() && it->second == cacheIdentifier) map.erase(it);
+    }
+    map[now] = cacheIdentifier;
+    was = std::move(now);
+  };
+  index(cacheIdentifierForBTAddress_, indexed.address, b.bluetoothAddress());
+  index(cacheIdentifierForIBeaconKey_, indexed.iBeaconKey, b.iBeaconKey());
+  index(cacheIdentifierForEddystoneUIDString_, indexed.uid, eddystoneUIDOf(b));
 }
 
 int KSBeaconManagerInternal::cacheBeacon(const std::shared_ptr<KSBeacon>& beacon, bool fromApi, bool multicastIt) {
@@ -518,6 +526,12 @@ void KSBeaconManagerInternal::removeCachedBeaconLocked(const KSBeacon& b) {
   if (auto k = b.iBeaconKey(); nonEmpty(k)) erase(cacheIdentifierForIBeaconKey_, upper(*k));
   if (auto a = b.bluetoothAddress(); nonEmpty(a)) erase(cacheIdentifierForBTAddress_, upper(*a));
   if (auto u = eddystoneUIDOf(b); nonEmpty(u)) erase(cacheIdentifierForEddystoneUIDString_, upper(*u));
+  if (auto it = indexedKeysForCacheIdentifier_.find(id); it != indexedKeysForCacheIdentifier_.end()) {
+    erase(cacheIdentifierForIBeaconKey_, it->second.iBeaconKey);
+    erase(cacheIdentifierForBTAddress_, it->second.address);
+    erase(cacheIdentifierForEddystoneUIDString_, it->second.uid);
+    indexedKeysForCacheIdentifier_.erase(it);
+  }
   if (auto p = b.peripheralIdentifier()) erase(cacheIdentifierForPeripheralIdentifier_, *p);
   if (!id.empty()) beaconForCacheIdentifier_.erase(id);
   // The site is due for a full sync again.
@@ -961,12 +975,12 @@ void KSBeaconManagerInternal::processAdvertisement(Sighting& s) {
   auto learnLocked = [&](KSBeacon& beacon, const std::string& cacheIdentifier) {
     if (s.bluetoothAddress && !nonEmpty(beacon.bluetoothAddress())) {
       beacon.setBluetoothAddress(s.bluetoothAddress);
-      cacheIdentifierForBTAddress_[upper(*s.bluetoothAddress)] = cacheIdentifier;
+      mapIdentifiersLocked(beacon, cacheIdentifier);
     } else if (s.iBeaconKey && !nonEmpty(beacon.iBeaconKey())) {
       beacon.setProximityUUIDString(s.proximityUUIDString);
       beacon.setMajor(platform::Value(*s.major));
       beacon.setMinor(platform::Value(*s.minor));
-      cacheIdentifierForIBeaconKey_[upper(*s.iBeaconKey)] = cacheIdentifier;
+      mapIdentifiersLocked(beacon, cacheIdentifier);
     } else if (s.uid && !nonEmpty(eddystoneUIDOf(beacon))) {
       auto parts = KSEddystone::namespaceIDAndInstanceIDFromUIDString(*s.uid);
       if (parts.size() != 2) return Learned::Drop;
@@ -978,7 +992,7 @@ void KSBeaconManagerInternal::processAdvertisement(Sighting& s) {
       eddystone->setUIDString(s.uid);
       eddystone->setNamespaceID(parts[0]);
       eddystone->setInstanceID(parts[1]);
-      cacheIdentifierForEddystoneUIDString_[upper(*s.uid)] = cacheIdentifier;
+      mapIdentifiersLocked(beacon, cacheIdentifier);
     } else if (s.url) {
       auto eddystone = beacon.eddystone();
       if (!eddystone) {

@@ -343,6 +343,12 @@ class KSBeaconManagerInternal : public KSCentralManagerClientDelegate,
   std::unordered_map<std::string, std::string> cacheIdentifierForIBeaconKey_;
   std::unordered_map<std::string, std::string> cacheIdentifierForEddystoneUIDString_;
   std::map<platform::Uuid, std::string> cacheIdentifierForPeripheralIdentifier_;
+  // The keys (upper case) each cached beacon is indexed under, so that a key its record
+  // replaced (a major or minor changed by a settings update) leaves the index.
+  struct IndexedKeys {
+    std::string address, iBeaconKey, uid;
+  };
+  std::unordered_map<std::string, IndexedKeys> indexedKeysForCacheIdentifier_;
   std::unordered_map<std::string, std::shared_ptr<KSCacheState>> cacheStateForBeaconID_;
   std::unordered_map<std::string, std::shared_ptr<KSCacheState>> cacheStateForSiteID_;
   std::shared_ptr<KSCacheState> cacheStateForApp_;

@@ -91,9 +91,7 @@ KSBeaconRegionManager::KSBeaconRegionManager(Token, std::shared_ptr<KSInstancePr
     };
   }
   userDefaults_ = KSUserDefaultsManager::sharedManager(*provider);
-  configurator_ = provider->singleton<KSConfigurator>(KSConfigurator::kSingletonName, [](KSInstanceProvider& p) {
-    return KSConfigurator::create(p.weak_from_this(), {});
-  });
+  configurator_ = KSConfigurator::sharedConfigurator(*provider);
 }
 
 void KSBeaconRegionManager::start() {

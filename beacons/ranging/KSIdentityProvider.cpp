@@ -1,6 +1,7 @@
 #include "beacons/ranging/KSIdentityProvider.h"
 
 #include "beacons/foundation/KSInstanceProvider.h"
+#include "beacons/ranging/KSSessionManager.h"
 #include "beacons/storage/KSUserDefaultsManager.h"
 #include "platform/app/Application.h"
 #include "platform/core/Uuid.h"
@@ -9,7 +10,18 @@ namespace velmora::kestrine {
 namespace {
 
 std::shared_ptr<KSIdentityProvider> make(KSInstanceProvider& provider) {
-  return std::make_shared<KSIdentityProvider>(KSUserDefaultsManager::sharedManager(provider), provider.platform().app);
+  auto identity =
+      std::make_shared<KSIdentityProvider>(KSUserDefaultsManager::sharedManager(provider), provider.platform().app);
+  // The registry's session manager, once it is made: no session runs before it exists, and
+  // asking from here must not make it (its making posts session notices whose observers may
+  // ask for the session identifier again).
+  identity->setSessionIdentifierSource(
+      [weak = provider.weak_from_this()]() -> std::shared_ptr<KSSessionIdentifierSource> {
+        auto p = weak.lock();
+        if (!p || !p->hasSingleton(KSSessionManager::kSingletonName)) return nullptr;
+        return KSSessionManager::sharedManager(*p);
+      });
+  return identity;
 }
 
 }  // namespace
@@ -86,17 +98,23 @@ std::string KSIdentityProvider::identifierFromASIdentifierManager() const {
 }
 
 std::optional<std::string> KSIdentityProvider::sessionIdentifier() const {
-  std::shared_ptr<KSSessionIdentifierSource> source;
+  SessionSourceLookup lookup;
   {
     std::lock_guard lock(mutex_);
-    source = sessionSource_.lock();
+    lookup = sessionSource_;
   }
+  // Looked up and asked outside the lock: the session manager takes its own.
+  auto source = lookup ? lookup() : nullptr;
   return source ? source->currentSessionIdentifier() : std::nullopt;
 }
 
-void KSIdentityProvider::setSessionIdentifierSource(std::weak_ptr<KSSessionIdentifierSource> source) {
+void KSIdentityProvider::setSessionIdentifierSource(SessionSourceLookup lookup) {
   std::lock_guard lock(mutex_);
-  sessionSource_ = std::move(source);
+  sessionSource_ = std::move(lookup);
+}
+
+void KSIdentityProvider::setSessionIdentifierSource(std::weak_ptr<KSSessionIdentifierSource> source) {
+  setSessionIdentifierSource([source = std::move(source)] { return source.lock(); });
 }
 
 }  // namespace velmora::kestrine

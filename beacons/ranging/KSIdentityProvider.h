@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -34,7 +35,8 @@ class KSSessionIdentifierSource {
 // - the advertising identifier: "idfa:" and the platform's advertising UUID in upper case
 //   when the device has an advertising manager and the user allows tracking, else the
 //   installation identifier. It is read from the app anew at every call and never stored;
-// - the identifier of the current app session.
+// - the identifier of the current app session: the registry's session manager's, looked up
+//   at every call (the registry's provider is made with that source bound).
 // Thread-safe: the identifier fields are guarded by one recursive lock.
 class KSIdentityProvider : public KSInstallationIdentity {
  public:
@@ -72,6 +74,9 @@ class KSIdentityProvider : public KSInstallationIdentity {
 
   // The current session's identifier; nullopt outside a session or with no source.
   std::optional<std::string> sessionIdentifier() const;
+  // Where the session identifier is read, found anew at every call.
+  using SessionSourceLookup = std::function<std::shared_ptr<KSSessionIdentifierSource>()>;
+  void setSessionIdentifierSource(SessionSourceLookup lookup);
   void setSessionIdentifierSource(std::weak_ptr<KSSessionIdentifierSource> source);
 
  private:
@@ -80,7 +85,7 @@ class KSIdentityProvider : public KSInstallationIdentity {
   mutable std::recursive_mutex mutex_;
   std::string kestrineIdentifier_;
   std::optional<std::string> deviceIdentifier_;
-  std::weak_ptr<KSSessionIdentifierSource> sessionSource_;
+  SessionSourceLookup sessionSource_;
 };
 
 }  // namespace velmora::kestrine

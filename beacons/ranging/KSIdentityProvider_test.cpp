@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "beacons/foundation/KSInstanceProvider.h"
+#include "beacons/ranging/KSSessionManager.h"
 #include "beacons/storage/KSUserDefaultsManager.h"
 #include "platform/defaults/UserDefaults.h"
 #include "testing/SimWorld.h"
@@ -139,6 +140,23 @@ TEST_F(KSIdentityProviderTest, SessionIdentifierComesFromTheSessionSource) {
   EXPECT_EQ(provider->sessionIdentifier(), "S-1");
   sessions.reset();
   EXPECT_FALSE(provider->sessionIdentifier()) << "the source is held weakly";
+}
+
+TEST_F(KSIdentityProviderTest, TheRegistrysProviderAnswersItsSessionManagersSession) {
+  auto registry = KSInstanceProvider::create(world.bundle());
+  auto identity = KSIdentityProvider::sharedIdentityProvider(*registry);
+  EXPECT_FALSE(identity->sessionIdentifier()) << "no session manager yet, so no session";
+  EXPECT_FALSE(registry->hasSingleton(KSSessionManager::kSingletonName)) << "asking made none";
+
+  auto sessions = KSSessionManager::sharedManager(*registry);
+  ASSERT_NE(sessions, nullptr);
+  sessions->beginSession();
+  const auto current = sessions->currentSessionIdentifier();
+  ASSERT_TRUE(current && !current->empty());
+  EXPECT_EQ(identity->sessionIdentifier(), current);
+  sessions->endCurrentSession();
+  EXPECT_FALSE(identity->sessionIdentifier());
+  world.runUntilIdle();
 }
 
 }  // namespace

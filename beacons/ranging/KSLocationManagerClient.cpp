@@ -20,9 +20,7 @@ using platform::location::AuthorizationStatus;
 constexpr std::string_view kLog = "KSLocationManagerClient";
 
 std::shared_ptr<KSConfigurator> configuratorOf(KSInstanceProvider& provider) {
-  return provider.singleton<KSConfigurator>(KSConfigurator::kSingletonName, [](KSInstanceProvider& p) {
-    return KSConfigurator::create(p.weak_from_this(), {});
-  });
+  return KSConfigurator::sharedConfigurator(provider);
 }
 
 bool runsWithoutAuthorization(KSInstanceProvider& provider) {

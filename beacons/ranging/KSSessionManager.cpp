@@ -36,8 +36,13 @@ class KSSessionManagerScope {
 };
 
 std::shared_ptr<KSSessionManager> KSSessionManager::sharedManager() {
-  return KSInstanceProvider::sharedProvider()->singleton<KSSessionManager>(
-      kSingletonName, [](KSInstanceProvider& p) { return create(p); });
+  return sharedManager(*KSInstanceProvider::sharedProvider());
+}
+
+std::shared_ptr<KSSessionManager> KSSessionManager::sharedManager(KSInstanceProvider& provider) {
+  // Made by the registry's maker (the SDK's, a delegate of the location client), never by
+  // one of its own that would leave it deaf to region events.
+  return provider.singleton<KSSessionManager>(kSingletonName, nullptr);
 }
 
 void KSSessionManager::installMaker(KSInstanceProvider& provider) {
@@ -61,9 +66,7 @@ KSSessionManager::KSSessionManager(KSInstanceProvider& provider) {
   scheduler_ = platform.scheduler ? platform.scheduler : platform::dispatch::Scheduler::shared();
   center_ = platform.notificationCenter;
   app_ = platform.app;
-  configurator_ = provider.singleton<KSConfigurator>(KSConfigurator::kSingletonName, [](KSInstanceProvider& p) {
-    return KSConfigurator::create(p.weak_from_this(), {});
-  });
+  configurator_ = KSConfigurator::sharedConfigurator(provider);
   defaults_ = KSUserDefaultsManager::sharedManager(provider);
   serialQueue_ = scheduler_->makeSerialQueue("com.kestrine.sessionManager");
 }

@@ -45,6 +45,7 @@ class KSSessionManager : public KSLocationManagerClientDelegate,
   static constexpr std::string_view kSingletonName = "KSSessionManager";
 
   static std::shared_ptr<KSSessionManager> sharedManager();
+  static std::shared_ptr<KSSessionManager> sharedManager(KSInstanceProvider& provider);
   static void installMaker(KSInstanceProvider& provider);
   // Loads the stored sessions, closes left-overs, drops old ones and observes the app, the
   // SDK's start and the scan notifications.

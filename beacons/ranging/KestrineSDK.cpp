@@ -9,6 +9,7 @@
 #include "beacons/foundation/KSConfigurator.h"
 #include "beacons/foundation/KSInstanceProvider.h"
 #include "beacons/foundation/KSOptionKeys.h"
+#include "beacons/foundation/KSStandardSingletonMakers.h"
 #include "beacons/http/KSNetworkReachabilityManager.h"
 #include "beacons/model/KSApp.h"
 #include "beacons/model/KSEvent.h"
@@ -64,18 +65,10 @@ std::shared_ptr<EntryState> stateOf(KSInstanceProvider& p) {
   });
 }
 
-// The shared registry, its singletons' makers installed.
-std::shared_ptr<KSInstanceProvider> registry() {
-  auto p = KSInstanceProvider::sharedProvider();
-  KestrineSDK::installSingletons(*p);
-  return p;
-}
+// The shared registry (born with the SDK's makers installed).
+std::shared_ptr<KSInstanceProvider> registry() { return KSInstanceProvider::sharedProvider(); }
 
-std::shared_ptr<KSConfigurator> configuratorOf(KSInstanceProvider& p) {
-  return p.singleton<KSConfigurator>(KSConfigurator::kSingletonName, [](KSInstanceProvider& provider) {
-    return KSConfigurator::create(provider.weak_from_this(), {});
-  });
-}
+std::shared_ptr<KSConfigurator> configuratorOf(KSInstanceProvider& p) { return KSConfigurator::sharedConfigurator(p); }
 
 std::shared_ptr<KSAccountManaging> accountOf(KSInstanceProvider& p) {
   return p.singleton<KSAccountManaging>(KSAccountManaging::kSingletonName, nullptr);
@@ -293,6 +286,8 @@ void installServiceMakers(KSInstanceProvider& provider) {
 }  // namespace
 
 const void* KestrineSDK::notificationSender() { return &kSender; }
+
+void KSInstallStandardSingletonMakers(KSInstanceProvider& provider) { KestrineSDK::installSingletons(provider); }
 
 // --- wiring
 

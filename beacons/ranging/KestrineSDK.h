@@ -52,8 +52,9 @@ class KestrineSDK {
 
   KestrineSDK() = delete;
 
-  // Installs the makers of the SDK's singletons in the registry, each wired to the others
-  // (done by every entry point on first use; explicit for a test's fresh registry).
+  // Installs the makers of the SDK's singletons in the registry, each wired to the others.
+  // Every registry does this once, as it is created (KSStandardSingletonMakers.h); a later
+  // call changes nothing, so a fake a test installed after creating the registry stays.
   static void installSingletons(KSInstanceProvider& provider);
 
   static void setOptions(const platform::Dict& options);

@@ -21,6 +21,7 @@
 #include "beacons/model/KSLocalStoragePort.h"
 #include "beacons/model/KSModelClock.h"
 #include "beacons/ranging/KSApiServiceAdapters.h"
+#include "beacons/ranging/KSBeaconManager.h"
 #include "beacons/ranging/KSBeaconManagerInternal.h"
 #include "beacons/ranging/KSBeaconRegionManager.h"
 #include "beacons/ranging/KestrineSDK.h"
@@ -108,10 +109,14 @@ Value beaconRecord() {
 
 // The SDK's process: one registry on the simulated platform, shared as an app's is.
 struct Process {
-  Process(velmora::testing::SimWorld& world, const BeaconCloudFake& cloud, std::shared_ptr<Timeline> timeline)
+  // `hostFirst` runs before anything else has asked the registry for anything: what a host
+  // makes before it configures the SDK.
+  Process(velmora::testing::SimWorld& world, const BeaconCloudFake& cloud, std::shared_ptr<Timeline> timeline,
+          const std::function<void()>& hostFirst = nullptr)
       : world(world), timeline(std::move(timeline)) {
     provider = KSInstanceProvider::create(world.bundle(platform::UserDefaults::open(world.defaults->path())));
     KSInstanceProvider::setSharedProvider(provider);
+    if (hostFirst) hostFirst();
     KestrineSDK::installSingletons(*provider);
     KestrineSDK::setOptions({{std::string(KSOptionApiBaseURL), Value(cloud.baseUrl())}});
     observer = world.center->addObserver("", nullptr, nullptr,
@@ -270,6 +275,43 @@ TEST_F(KestrineSDKScenario, StartSyncsRegionsAndTheHeardBeaconIntoTheStoreAndARe
   EXPECT_EQ(listener->cached[0].first->beaconID(), "b-1");
   EXPECT_EQ(listener->cached[0].first->serialNumber(), "SN-1");
   EXPECT_EQ(listener->cached[0].second, KSSyncStatusRestored);
+}
+
+// What the host's own beacon manager tells it.
+class HostBeacons final : public KSBeaconManagerDelegate {
+ public:
+  void beaconManagerDidRangeBeacons(KSBeaconManager&, Beacons beacons) override {
+    std::lock_guard lock(mutex);
+    if (!beacons.empty()) ++passesWithBeacons;
+  }
+  std::mutex mutex;
+  int passesWithBeacons = 0;
+};
+
+// The host makes its beacon manager before the SDK is configured or started. The hub that
+// creation brings about is the SDK's own: it hears the location client's iBeacons, keeps
+// the beacon, and its passes reach the host.
+TEST_F(KestrineSDKScenario, ABeaconManagerMadeBeforeTheSDKStartsRangesTheBeaconAndCachesIt) {
+  auto heard = std::make_shared<HostBeacons>();
+  std::shared_ptr<KSBeaconManager> manager;
+  Process process(world, cloud, std::make_shared<Timeline>(), [&] {
+    manager = KSBeaconManager::create();
+    manager->setDelegate(heard);
+  });
+  std::vector<int> completions;
+  KestrineSDK::startRunningWithAppToken("T", [&](int status) { completions.push_back(status); });
+  ASSERT_TRUE(process.runUntil([&] { return !completions.empty(); }));
+  EXPECT_EQ(completions, std::vector<int>{KSStatusRunning});
+
+  ASSERT_TRUE(process.runUntil([&] {
+    std::lock_guard lock(heard->mutex);
+    return heard->passesWithBeacons > 0;
+  })) << "the host's manager heard a pass with the beacon";
+  auto cached = process.hub()->cachedBeaconWithBeaconID("b-1");
+  ASSERT_NE(cached, nullptr);
+  EXPECT_EQ(cached->syncStatus(), KSSyncStatusSynced);
+  EXPECT_EQ(process.hub()->cachedBeaconWithIBeaconKey(std::string(kUUID) + ":1:22"), cached);
+  manager.reset();
 }
 
 }  // namespace

@@ -299,3 +299,33 @@ TEST(KestrineSDKEntry, HeadersEventsAndIdentifiers) {
 
 }  // namespace
 }  // namespace velmora::kestrine
+
+namespace velmora::kestrine {
+namespace {
+
+// A registry is born with the SDK's makers, so whichever of its singletons is asked for first
+// is the SDK's own; a fake installed afterwards wins; and a configurator that cannot be made
+// is reported, never replaced by one with no ports.
+TEST(RegistryWiring, ARegistryIsBornWithTheSDKsMakersAndAnInstalledFakeWins) {
+  velmora::testing::SimWorld world;
+  auto registry = KSInstanceProvider::create(world.bundle());
+  std::vector<std::string_view> names(KSConfigurator::kConfigureOrder.begin(), KSConfigurator::kConfigureOrder.end());
+  names.push_back(KSConfigurator::kSingletonName);
+  for (const auto name : names) EXPECT_TRUE(registry->hasMaker(name)) << name;
+
+  auto fake = KSConfigurator::create(registry, {});
+  registry->installMaker<KSConfigurator>(std::string(KSConfigurator::kSingletonName),
+                                         [fake](KSInstanceProvider&) { return fake; });
+  EXPECT_EQ(KSConfigurator::sharedConfigurator(*registry), fake);
+
+  auto bare = KSInstanceProvider::create(world.bundle());
+  bare->installMaker<KSConfigurator>(std::string(KSConfigurator::kSingletonName),
+                                     [](KSInstanceProvider&) { return std::shared_ptr<KSConfigurator>(); });
+  const auto errors = platform::programmingErrorCount();
+  EXPECT_EQ(KSConfigurator::sharedConfigurator(*bare), nullptr);
+  EXPECT_EQ(platform::programmingErrorCount(), errors + 1) << "reported, not silently made without ports";
+  world.runUntilIdle();
+}
+
+}  // namespace
+}  // namespace velmora::kestrine

@@ -7,6 +7,7 @@
 
 #include <map>
 
+#include "beacons/ranging/KSBeaconManagerInternal.h"
 #include "parking/carpark_api/CarParkAPI.h"
 #include "parking/user_api/UserAPI.h"
 #include "platform/core/Log.h"
@@ -169,6 +170,44 @@ TEST(LaneStack, TheDriveOnTheSimulatedRadio) {
   EXPECT_EQ(calls("/v4.0/carpark/enter"), 1u);
   EXPECT_EQ(calls("/v4.0/carpark/exit"), 1u);
 
+  service.reset();
+}
+
+// The host's own order: the service (and so its beacon manager) is made before anything has
+// configured the beacon SDK; then the options, initService and startService. The hub the
+// manager's creation brought about must be the SDK's own: listening to the location client,
+// with the region manager behind it, so the lanes are decided from the radio.
+TEST(LaneStack, AServiceMadeBeforeTheBeaconSDKIsConfiguredDecidesTheLanes) {
+  velmora::testing::ConfigReset config;
+  velmora::testing::LaneStackWorld stack(velmora::testing::LaneStackWorld::Options::LeftToTheHost);
+  velmora::testing::ParkingServiceFake fake;
+  VelmoraSDKConfig::setServerName(fake.baseUrl());
+  VelmoraSDKConfig::setUser(42, "token-42");
+  ASSERT_TRUE(fake.addCarPark(*encodeRecordJSON(carParkReply(
+      7, "Harbour", {{.laneId = 101, .laneType = 1, .group = 1, .sortOrder = 1, .beacons = {beaconId(100, 1)}}}))));
+
+  auto recorder = std::make_shared<TimedRecorder>([&stack] { return stack.now(); });
+  auto service = BeaconService::create();
+  service->setDelegate(recorder);
+  velmora::testing::LaneStackWorld::setSDKOptions();
+  stack.monitorProximityUUID(kUuid);
+  service->initService();
+  std::optional<BeaconServiceResult> started;
+  service->startService([&](const BeaconServiceResult& r) { started = r; });
+  stack.world.runUntilIdle();
+  ASSERT_TRUE(started && started->success) << (started ? started->message : "no completion");
+
+  auto trace = platform::sim::SimTrace::parse(phase(0, 8, {{"B1", {100, 1}}}, {{"B1", -62}}));
+  ASSERT_TRUE(trace);
+  stack.world.radio->play(*trace);
+  stack.at(10);
+
+  auto hub = kestrine::KSBeaconManagerInternal::sharedInternal(*stack.provider);
+  ASSERT_NE(hub, nullptr);
+  EXPECT_NE(hub->cachedBeaconWithIBeaconKey(beaconId(100, 1)), nullptr) << "the hub cached the beacon";
+  ASSERT_FALSE(recorder->closest.empty());
+  EXPECT_EQ(recorder->closest.back().second, "101");
+  EXPECT_EQ(service->getCarParkId(), 7);
   service.reset();
 }
 
