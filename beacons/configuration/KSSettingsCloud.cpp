@@ -22,7 +22,7 @@ KSSettingsCloud::KSSettingsCloud(std::shared_ptr<KSApiClient> client, KSApiOpera
 
 std::shared_ptr<KSSettingsCloud> KSSettingsCloud::shared() {
   static std::mutex mutex;
-  static std::shared_ptr<KSSettingsCloud> cloud;
+  static std::shared_ptr<KSSettingsCloud>& cloud = *new std::shared_ptr<KSSettingsCloud>();
   auto client = KSApiClient::sharedApiClient();
   std::lock_guard lock(mutex);
   if (!cloud || cloud->client() != client) cloud = std::make_shared<KSSettingsCloud>(client);

@@ -218,7 +218,7 @@ struct Shared {
 };
 
 Shared& shared() {
-  static Shared s;
+  static Shared& s = *new Shared();
   return s;
 }
 

@@ -65,7 +65,7 @@ class KSRespondsTable {
   // delegate takes it when the delegate is set: `responds_ = KSRespondsTable::shared<P, D>()`.
   template <class P, class D>
   static const std::shared_ptr<const KSRespondsTable>& shared() {
-    static const auto table = std::make_shared<const KSRespondsTable>(of<P, D>());
+    static const auto& table = *new auto(std::make_shared<const KSRespondsTable>(of<P, D>()));
     return table;
   }
 
@@ -77,7 +77,7 @@ class KSRespondsTable {
   static const std::shared_ptr<const KSRespondsTable>& forDelegate(const D& delegate) {
     if constexpr (std::is_same_v<P, D> && std::is_polymorphic_v<P>) {
       if (typeid(delegate) != typeid(P)) {
-        static const auto unknown = std::make_shared<const KSRespondsTable>();
+        static const auto& unknown = *new auto(std::make_shared<const KSRespondsTable>());
         return unknown;
       }
     }

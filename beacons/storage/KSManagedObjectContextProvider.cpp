@@ -174,7 +174,7 @@ Model KSManagedObjectContextProvider::createModel() {
 }
 
 const Model& KSManagedObjectContextProvider::managedObjectModel() {
-  static const Model model = createModel();
+  static const Model& model = *new Model(createModel());
   return model;
 }
 
