@@ -271,7 +271,8 @@ void BM_CarParkHour(benchmark::State& state) {
     VelmoraSDKConfig::setBeaconLogLevel(BeaconLogLevel::none);
     stack.monitorProximityUUID(kUuid);
     auto service = BeaconService::create(nullptr, std::make_shared<HourLookups>());
-    service->setDelegate(std::make_shared<NullDelegate>());
+    auto delegate = std::make_shared<NullDelegate>();  // the service holds it weakly
+    service->setDelegate(delegate);
     service->initService();
     service->startService([](const BeaconServiceResult&) {});
     stack.world.runUntilIdle();

@@ -77,12 +77,14 @@ bool KSCentralManagerClient::scanInBackground() const {
 }
 
 const bt::BluetoothUUID& KSCentralManagerClient::kestrineServiceUUIDShort() {
-  static const bt::BluetoothUUID uuid = *bt::BluetoothUUID::parse(KSServiceUUIDStringKestrineShort);
+  static const bt::BluetoothUUID& uuid =
+      *new bt::BluetoothUUID(*bt::BluetoothUUID::parse(KSServiceUUIDStringKestrineShort));
   return uuid;
 }
 
 const bt::BluetoothUUID& KSCentralManagerClient::kestrineServiceUUIDLong() {
-  static const bt::BluetoothUUID uuid = *bt::BluetoothUUID::parse(KSServiceUUIDStringKestrineLongReverse);
+  static const bt::BluetoothUUID& uuid =
+      *new bt::BluetoothUUID(*bt::BluetoothUUID::parse(KSServiceUUIDStringKestrineLongReverse));
   return uuid;
 }
 

@@ -26,7 +26,7 @@ KSBeaconConfigurationCloud::KSBeaconConfigurationCloud(std::shared_ptr<KSApiClie
 
 std::shared_ptr<KSBeaconConfigurationCloud> KSBeaconConfigurationCloud::shared() {
   static std::mutex mutex;
-  static std::shared_ptr<KSBeaconConfigurationCloud> cloud;
+  static std::shared_ptr<KSBeaconConfigurationCloud>& cloud = *new std::shared_ptr<KSBeaconConfigurationCloud>();
   auto client = KSApiClient::sharedApiClient();
   std::lock_guard lock(mutex);
   // The registry may have been reset (a new SDK start): follow its client.

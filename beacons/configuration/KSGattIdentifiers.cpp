@@ -7,15 +7,15 @@ using platform::bluetooth::BluetoothUUID;
 BluetoothUUID gattUUID(std::string_view constant) { return BluetoothUUID::parse(constant).value_or(BluetoothUUID()); }
 
 const BluetoothUUID& eddystoneServiceUUID() {
-  static const BluetoothUUID uuid = gattUUID(KSServiceUUIDStringEddystoneService);
+  static const BluetoothUUID& uuid = *new BluetoothUUID(gattUUID(KSServiceUUIDStringEddystoneService));
   return uuid;
 }
 const BluetoothUUID& kestrineServiceUUID() {
-  static const BluetoothUUID uuid = gattUUID(KSServiceUUIDStringKestrineLong);
+  static const BluetoothUUID& uuid = *new BluetoothUUID(gattUUID(KSServiceUUIDStringKestrineLong));
   return uuid;
 }
 const BluetoothUUID& kestrineServiceShortUUID() {
-  static const BluetoothUUID uuid = gattUUID(KSServiceUUIDStringKestrineShort);
+  static const BluetoothUUID& uuid = *new BluetoothUUID(gattUUID(KSServiceUUIDStringKestrineShort));
   return uuid;
 }
 

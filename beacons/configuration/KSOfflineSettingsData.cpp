@@ -34,7 +34,7 @@ namespace offline_settings {
 namespace {
 
 const Value& lookup(const Dict& d, std::string_view key) {
-  static const Value absent;
+  static const Value& absent = *new Value();
   auto it = d.find(key);
   return it == d.end() ? absent : it->second;
 }

@@ -24,7 +24,7 @@ KSSettingsCloud::KSSettingsCloud(std::shared_ptr<KSApiClient> client, KSApiOpera
 
 std::shared_ptr<KSSettingsCloud> KSSettingsCloud::shared() {
   static std::mutex mutex;
-  static std::shared_ptr<KSSettingsCloud> cloud;
+  static std::shared_ptr<KSSettingsCloud>& cloud = *new std::shared_ptr<KSSettingsCloud>();
   auto client = KSApiClient::sharedApiClient();
   std::lock_guard lock(mutex);
   // The record calls reach the registry's hub, so a refreshed beacon lands in its cache.

@@ -130,7 +130,7 @@ std::optional<platform::Dict> KSConfigurator::remoteOptions() const {
 }
 
 KSConfigurator::OptionRef KSConfigurator::option(std::string_view key) const {
-  static const platform::Value absent;
+  static const platform::Value& absent = *new platform::Value();
   OptionRef ref{snapshot(), &absent};
   if (auto it = ref.view->find(key); it != ref.view->end()) ref.value = &it->second;
   return ref;

@@ -15,7 +15,7 @@ std::mutex& sharedMutex() {
   return m;
 }
 std::shared_ptr<KSInstanceProvider>& sharedSlot() {
-  static std::shared_ptr<KSInstanceProvider> provider;
+  static std::shared_ptr<KSInstanceProvider>& provider = *new std::shared_ptr<KSInstanceProvider>();
   return provider;
 }
 

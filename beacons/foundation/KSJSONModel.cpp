@@ -31,7 +31,7 @@ std::mutex& globalMapperMutex() {
   return m;
 }
 std::shared_ptr<const KSJSONKeyMapper>& globalMapperSlot() {
-  static std::shared_ptr<const KSJSONKeyMapper> slot;
+  static std::shared_ptr<const KSJSONKeyMapper>& slot = *new std::shared_ptr<const KSJSONKeyMapper>();
   return slot;
 }
 
@@ -54,7 +54,7 @@ std::string mapName(const std::string& name, const KSJSONKeyMapper* classMapper,
 // Reads the input at a dotted key path. When a step meets a value that is not a dictionary,
 // the whole path is looked up as one plain key instead.
 const Value& readKeyPath(const Value& input, std::string_view path) {
-  static const Value absent;
+  static const Value& absent = *new Value();
   if (path.find('.') == std::string_view::npos) return input[path];
   const Value* at = &input;
   std::string_view rest = path;

@@ -216,6 +216,13 @@ class KSJSONModelClass {
     std::forward<F>(declare)(builder);
     return builder.finish();
   }
+  // The same, made on the heap and never destroyed: what a record class's jsonClass() keeps,
+  // so that a record can still be imported or exported from a destructor that runs among
+  // the statics at exit.
+  template <class T, class F>
+  static const KSJSONModelClass& defineImmortal(std::string className, F&& declare) {
+    return *new KSJSONModelClass(define<T>(std::move(className), std::forward<F>(declare)));
+  }
 
   const std::string& className() const { return className_; }
   const std::vector<KSJSONModelClassProperty>& properties() const { return properties_; }

@@ -25,7 +25,7 @@ namespace velmora::kestrine {
 //   };
 //
 //   const KSJSONModelClass& KSCustomValue::jsonClass() {
-//     static const KSJSONModelClass cls = KSJSONModelClass::define<KSCustomValue>("KSCustomValue", [](auto& c) {
+//     static const KSJSONModelClass& cls = KSJSONModelClass::defineImmortal<KSCustomValue>("KSCustomValue", [](auto& c) {
 //       c.keyMapper({{"id", "customValueID"}});
 //       c.allOptional();
 //       c.whitelist({"customValueID", "key", "value"});

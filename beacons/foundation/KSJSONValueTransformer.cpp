@@ -37,12 +37,12 @@ std::string KSJSONValueTransformer::familyName(const Value& value) {
 }
 
 const platform::text::FixedDateFormat& KSJSONValueTransformer::importDateFormatter() {
-  static const platform::text::FixedDateFormat format(kImportDateFormat);
+  static const platform::text::FixedDateFormat& format = *new platform::text::FixedDateFormat(kImportDateFormat);
   return format;
 }
 
 const platform::text::FixedDateFormatter& KSJSONValueTransformer::exportDateFormatter() {
-  static const platform::text::FixedDateFormatter format(kExportDateFormat);
+  static const platform::text::FixedDateFormatter& format = *new platform::text::FixedDateFormatter(kExportDateFormat);
   return format;
 }
 

@@ -290,7 +290,7 @@ struct Shared {
 };
 
 Shared& shared() {
-  static Shared s;
+  static Shared& s = *new Shared();
   return s;
 }
 

@@ -5,7 +5,7 @@
 namespace velmora::kestrine {
 
 std::shared_ptr<platform::net::URLCache> KSCachePolicy::sharedURLCache() {
-  static const auto cache = std::make_shared<platform::net::URLCache>(kMemoryCapacity);
+  static const auto& cache = *new auto(std::make_shared<platform::net::URLCache>(kMemoryCapacity));
   return cache;
 }
 

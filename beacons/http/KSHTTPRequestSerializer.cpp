@@ -169,9 +169,9 @@ KSClientEnvironment KSClientEnvironment::system() {
 }
 
 const std::vector<std::string>& KSHTTPRequestSerializerObservedKeyPaths() {
-  static const std::vector<std::string> keyPaths{"allowsCellularAccess",    "cachePolicy",
-                                                 "HTTPShouldHandleCookies", "HTTPShouldUsePipelining",
-                                                 "networkServiceType",      "timeoutInterval"};
+  static const std::vector<std::string>& keyPaths =
+      *new std::vector<std::string>{"allowsCellularAccess",    "cachePolicy",        "HTTPShouldHandleCookies",
+                                    "HTTPShouldUsePipelining", "networkServiceType", "timeoutInterval"};
   return keyPaths;
 }
 

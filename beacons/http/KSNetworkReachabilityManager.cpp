@@ -21,7 +21,8 @@ std::string KSStringFromNetworkReachabilityStatus(int status) {
 }
 
 std::shared_ptr<KSNetworkReachabilityManager> KSNetworkReachabilityManager::sharedManager() {
-  static const std::shared_ptr<KSNetworkReachabilityManager> shared = manager(KSPlatformBundle::system());
+  static const std::shared_ptr<KSNetworkReachabilityManager>& shared =
+      *new std::shared_ptr<KSNetworkReachabilityManager>(manager(KSPlatformBundle::system()));
   return shared;
 }
 

@@ -57,11 +57,11 @@ KSSecurityPolicy::CertificateSet KSSecurityPolicy::certificatesInBundle(const st
 }
 
 KSSecurityPolicy::CertificateSet KSSecurityPolicy::defaultPinnedCertificates() {
-  static const CertificateSet certificates = [] {
+  static const CertificateSet& certificates = *new CertificateSet([] {
     std::error_code ec;
     const auto program = std::filesystem::read_symlink("/proc/self/exe", ec);
     return ec ? CertificateSet{} : certificatesInBundle(program.parent_path());
-  }();
+  }());
   return certificates;
 }
 

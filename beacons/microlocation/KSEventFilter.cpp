@@ -31,7 +31,7 @@ bool contains(const TextSet& set, const std::optional<std::string>& text) { retu
 double secondsSince(Date now, Date then) { return now.timeIntervalSince(then); }
 
 const Beacons& input(const KSEventFilterContext& context) {
-  static const Beacons empty;
+  static const Beacons& empty = *new Beacons();
   return context.beaconsToFilter() ? *context.beaconsToFilter() : empty;
 }
 

@@ -43,7 +43,7 @@ class KSEventFilterContext {
   void setLastTriggeredAt(std::optional<platform::Date> v) { lastTriggeredAt_ = v; }
 
   const SiteMap& siteForSiteID() const {
-    static const SiteMap empty;
+    static const SiteMap& empty = *new SiteMap();
     return siteForSiteID_ ? *siteForSiteID_ : empty;
   }
   void setSiteForSiteID(SiteMap v) { siteForSiteID_ = std::make_shared<const SiteMap>(std::move(v)); }

@@ -1,6 +1,7 @@
 #include "beacons/microlocation/KSEventManager.h"
 
 #include <algorithm>
+#include <exception>
 #include <set>
 #include <unordered_set>
 
@@ -13,6 +14,7 @@
 #include "beacons/ranging/KSIdentityProvider.h"
 #include "platform/app/Application.h"
 #include "platform/core/Clock.h"
+#include "platform/core/Log.h"
 #include "platform/core/Uuid.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/Scheduler.h"
@@ -86,7 +88,13 @@ KSEventManager::~KSEventManager() {
     std::lock_guard lock(mutex_);
     waiting.swap(loggedEvents_);
   }
-  postEvents(std::move(waiting));
+  try {
+    postEvents(std::move(waiting));
+  } catch (const std::exception& e) {
+    platform::Log::error("KSEventManager", "the waiting events were dropped: {}", e.what());
+  } catch (...) {
+    platform::Log::error("KSEventManager", "the waiting events were dropped");
+  }
 }
 
 std::shared_ptr<KSEventManager> KSEventManager::sharedManager() {

@@ -64,6 +64,10 @@ struct KSTriggeredEventItem : platform::Object {
 // A pass evaluates a snapshot of the monitors under that lock; handlers, the delegate, the
 // notification, the store, the poster and the site source are always called with no lock
 // held. A monitor removed or replaced after a pass took its snapshot fires nothing in it.
+//
+// Queues and lifetime: a trigger's handler runs on the hub's work queue, in the pass; the
+// delegate's eventManagerTriggeredEvent runs on the manager's queue (the main queue unless
+// setQueue gave another). The delegate is held weakly.
 class KSEventManager : public KSBeaconManagerInternalDelegate, public std::enable_shared_from_this<KSEventManager> {
  public:
   static constexpr std::string_view kSingletonName = "KSEventManager";

@@ -152,7 +152,7 @@ void KSEventMonitor::populateEmptyPropertiesForEvent(const std::shared_ptr<KSEve
 
 std::shared_ptr<KSMicroLocation> KSEventMonitor::microLocationFromEventFilterContext(
     const KSEventFilterContext& context) {
-  static const Beacons none;
+  static const Beacons& none = *new Beacons();
   const Beacons& beacons = context.beaconsToFilter() ? *context.beaconsToFilter() : none;
   const auto& siteMap = context.siteForSiteID();
   Sites sites;

@@ -67,7 +67,10 @@ class KSLassoManagerDelegate {
 //
 // Thread-safety: keys, lassos and the enabled flag sit under one recursive mutex; the
 // delegate is always called with it released. A redemption is claimed atomically, so one
-// tap at a time goes out; results and failures reach the delegate on the main queue.
+// tap at a time goes out; results and failures reach the delegate on the main queue. Lasso
+// entry, ranging and the redemption questions (shouldBegin..., the packet or its dictionary)
+// come on the event manager's queue, an exit at a visit's end on the micro-location
+// manager's delegate queue (both the main queue by default). The delegate is held weakly.
 class KSLassoManager : public KSEventManagerDelegate, public std::enable_shared_from_this<KSLassoManager> {
  public:
   static constexpr std::string_view kSingletonName = "KSLassoManager";

@@ -20,7 +20,7 @@ std::mutex& sharedMutex() {
   return m;
 }
 std::shared_ptr<KSMicroLocationManager>& sharedSlot() {
-  static std::shared_ptr<KSMicroLocationManager> manager;
+  static std::shared_ptr<KSMicroLocationManager>& manager = *new std::shared_ptr<KSMicroLocationManager>();
   return manager;
 }
 

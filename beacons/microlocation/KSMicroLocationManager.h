@@ -68,7 +68,8 @@ class KSMicroLocationManagerDelegate {
 // The host's entry to sites: monitoring and ranging them, micro-location snapshots, nearby
 // sites and beacon visits, all from the site manager's and the visit tracker's messages,
 // turned into calls on the host's delegate on the delegate queue it chose (the main queue
-// by default; did-start-monitoring always goes to the main queue).
+// by default; did-start-monitoring always goes to the main queue). The delegate is held
+// weakly.
 //
 // One lock guards the activity records' transitions, the snapshot, the nearby set and the
 // flags. Delegate calls are queued while it is held, so they keep the order of the changes

@@ -111,6 +111,8 @@ class KSZoneSiteSource {
 // recursive mutex, taken by the ranging pass, the exit check, the site callbacks and the
 // host's calls. Delegate calls are queued on the delegate queue while it is held, so they
 // arrive in the order they were produced; user defaults are written after it is released.
+// The delegate queue is the main queue unless setQueue gave another; the delegate is held
+// weakly.
 class KSZoneMonitor : public KSSiteManagerInternalDelegate, public std::enable_shared_from_this<KSZoneMonitor> {
  public:
   static constexpr double kExitAfterSilence = 6.0;

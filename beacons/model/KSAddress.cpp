@@ -4,7 +4,7 @@ namespace velmora::kestrine {
 
 const KSJSONModelClass& KSAddress::jsonClass() {
   using A = KSAddress;
-  static const KSJSONModelClass cls = KSJSONModelClass::define<A>("KSAddress", [](auto& c) {
+  static const KSJSONModelClass& cls = KSJSONModelClass::defineImmortal<A>("KSAddress", [](auto& c) {
     c.keyMapper({{"id", "addressID"}});
     c.allOptional();
     c.scalar("useLatLong", &A::useLatLong, &A::setUseLatLong);

@@ -6,7 +6,7 @@ namespace velmora::kestrine {
 
 const KSJSONModelClass& KSAlert::jsonClass() {
   using A = KSAlert;
-  static const KSJSONModelClass cls = KSJSONModelClass::define<A>("KSAlert", [](auto& c) {
+  static const KSJSONModelClass& cls = KSJSONModelClass::defineImmortal<A>("KSAlert", [](auto& c) {
     c.keyMapper({{"id", "alertID"}});
     c.allOptional();
     c.text("alertID", &A::alertID, &A::setAlertID);

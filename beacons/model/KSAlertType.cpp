@@ -3,7 +3,7 @@
 namespace velmora::kestrine {
 
 const KSJSONModelClass& KSAlertType::jsonClass() {
-  static const KSJSONModelClass cls = KSJSONModelClass::define<KSAlertType>("KSAlertType", [](auto& c) {
+  static const KSJSONModelClass& cls = KSJSONModelClass::defineImmortal<KSAlertType>("KSAlertType", [](auto& c) {
     c.keyMapper({{"id", "alertTypeID"}});
     c.allOptional();
     c.scalar("alertTypeID", &KSAlertType::alertTypeID, &KSAlertType::setAlertTypeID);

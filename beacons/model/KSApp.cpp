@@ -9,7 +9,7 @@ namespace velmora::kestrine {
 
 const KSJSONModelClass& KSApp::jsonClass() {
   using A = KSApp;
-  static const KSJSONModelClass cls = KSJSONModelClass::define<A>("KSApp", [](auto& c) {
+  static const KSJSONModelClass& cls = KSJSONModelClass::defineImmortal<A>("KSApp", [](auto& c) {
     c.keyMapper({{"id", "appID"}});
     c.allOptional();
     c.text("appID", &A::appID, &A::setAppID);

@@ -3,7 +3,7 @@
 namespace velmora::kestrine {
 
 const KSJSONModelClass& KSAppSdkOption::jsonClass() {
-  static const KSJSONModelClass cls = KSJSONModelClass::define<KSAppSdkOption>("KSAppSdkOption", [](auto& c) {
+  static const KSJSONModelClass& cls = KSJSONModelClass::defineImmortal<KSAppSdkOption>("KSAppSdkOption", [](auto& c) {
     c.keyMapper({{"id", "appSdkOptionID"}});
     c.allOptional();
     c.text("appSdkOptionID", &KSAppSdkOption::appSdkOptionID, &KSAppSdkOption::setAppSdkOptionID);

@@ -3,12 +3,13 @@
 namespace velmora::kestrine {
 
 const KSJSONModelClass& KSBatteryStatus::jsonClass() {
-  static const KSJSONModelClass cls = KSJSONModelClass::define<KSBatteryStatus>("KSBatteryStatus", [](auto& c) {
-    c.keyMapper({{"id", "batteryStatusID"}});
-    c.allOptional();
-    c.scalar("batteryStatusID", &KSBatteryStatus::batteryStatusID, &KSBatteryStatus::setBatteryStatusID);
-    defineNames(c);
-  });
+  static const KSJSONModelClass& cls =
+      KSJSONModelClass::defineImmortal<KSBatteryStatus>("KSBatteryStatus", [](auto& c) {
+        c.keyMapper({{"id", "batteryStatusID"}});
+        c.allOptional();
+        c.scalar("batteryStatusID", &KSBatteryStatus::batteryStatusID, &KSBatteryStatus::setBatteryStatusID);
+        defineNames(c);
+      });
   return cls;
 }
 

@@ -59,7 +59,7 @@ bool isMeasurementType(std::string_view typeKey) {
 }  // namespace
 
 const KSJSONModelClass& KSBeacon::jsonClass() {
-  static const KSJSONModelClass cls = KSJSONModelClass::define<KSBeacon>("KSBeacon", [](auto& c) {
+  static const KSJSONModelClass& cls = KSJSONModelClass::defineImmortal<KSBeacon>("KSBeacon", [](auto& c) {
     c.keyMapper({{"id", "beaconID"}, {"proximityUUID", "proximityUUIDString"}, {"wireframeUrl", "wireframeURLString"}});
     c.allOptional();
     c.whitelist({"name", "proximityUUIDString", "major", "minor", "beaconLoudness", "categories", "customValues",

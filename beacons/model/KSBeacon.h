@@ -83,8 +83,9 @@ class KSBeaconDelegate {
 //
 // The ranging hub writes live state from its work queue while any thread reads the record:
 // every field is guarded by the record's own lock, and the delegate is called with no lock
-// held. JSON import writes only the platform record; live state never comes from or goes to
-// JSON.
+// held, on the thread that hands the record its advertisement (the hub's work queue while
+// ranging). The delegate is held weakly. JSON import writes only the platform record; live
+// state never comes from or goes to JSON.
 class KSBeacon : public KSJSONRecord<KSBeacon>, public std::enable_shared_from_this<KSBeacon> {
  public:
   using Number = platform::Value;  // Absent or a number

@@ -4,7 +4,7 @@ namespace velmora::kestrine {
 
 const KSJSONModelClass& KSBeaconFirmware::jsonClass() {
   using F = KSBeaconFirmware;
-  static const KSJSONModelClass cls = KSJSONModelClass::define<F>("KSBeaconFirmware", [](auto& c) {
+  static const KSJSONModelClass& cls = KSJSONModelClass::defineImmortal<F>("KSBeaconFirmware", [](auto& c) {
     c.keyMapper({{"id", "beaconFirmwareID"}});
     c.allOptional();
     c.text("beaconFirmwareID", &F::beaconFirmwareID, &F::setBeaconFirmwareID);

@@ -4,7 +4,7 @@ namespace velmora::kestrine {
 
 const KSJSONModelClass& KSBeaconLoudness::jsonClass() {
   using L = KSBeaconLoudness;
-  static const KSJSONModelClass cls = KSJSONModelClass::define<L>("KSBeaconLoudness", [](auto& c) {
+  static const KSJSONModelClass& cls = KSJSONModelClass::defineImmortal<L>("KSBeaconLoudness", [](auto& c) {
     c.keyMapper({{"id", "beaconLoudnessID"}});
     c.allOptional();
     c.whitelist({"beaconLoudnessID"});

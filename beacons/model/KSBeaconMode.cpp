@@ -3,7 +3,7 @@
 namespace velmora::kestrine {
 
 const KSJSONModelClass& KSBeaconMode::jsonClass() {
-  static const KSJSONModelClass cls = KSJSONModelClass::define<KSBeaconMode>("KSBeaconMode", [](auto& c) {
+  static const KSJSONModelClass& cls = KSJSONModelClass::defineImmortal<KSBeaconMode>("KSBeaconMode", [](auto& c) {
     c.keyMapper({{"id", "beaconModeID"}});
     c.allOptional();
     c.whitelist({"beaconModeID"});

@@ -10,7 +10,7 @@ bool hasText(const std::optional<std::string>& text) { return text && !text->emp
 
 const KSJSONModelClass& KSBeaconRegion::jsonClass() {
   using R = KSBeaconRegion;
-  static const KSJSONModelClass cls = KSJSONModelClass::define<R>("KSBeaconRegion", [](auto& c) {
+  static const KSJSONModelClass& cls = KSJSONModelClass::defineImmortal<R>("KSBeaconRegion", [](auto& c) {
     c.keyMapper({{"id", "beaconRegionID"},
                  {"regionIdentifier", "identifier"},
                  {"proximityUUID", "proximityUUIDString"},

@@ -10,7 +10,7 @@ namespace sv = stored_values;
 
 const KSJSONModelClass& KSBeaconRegionVisit::jsonClass() {
   using V = KSBeaconRegionVisit;
-  static const KSJSONModelClass cls = KSJSONModelClass::define<V>("KSBeaconRegionVisit", [](auto& c) {
+  static const KSJSONModelClass& cls = KSJSONModelClass::defineImmortal<V>("KSBeaconRegionVisit", [](auto& c) {
     c.keyMapper({{"id", "beaconRegionVisitID"}});
     c.allOptional();
     c.scalar("appInForeground", &V::appInForeground, &V::setAppInForeground);

@@ -6,7 +6,7 @@ namespace velmora::kestrine {
 
 const KSJSONModelClass& KSBeaconVersion::jsonClass() {
   using V = KSBeaconVersion;
-  static const KSJSONModelClass cls = KSJSONModelClass::define<V>("KSBeaconVersion", [](auto& c) {
+  static const KSJSONModelClass& cls = KSJSONModelClass::defineImmortal<V>("KSBeaconVersion", [](auto& c) {
     c.keyMapper({{"id", "beaconVersionID"}, {"proximityUUID", "proximityUUIDString"}});
     c.allOptional();
     c.whitelist({"beaconVersionID", "proximityUUIDString", "major", "minor", "targetSpeed", "beaconLoudness",

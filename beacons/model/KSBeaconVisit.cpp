@@ -11,7 +11,7 @@ namespace sv = stored_values;
 
 const KSJSONModelClass& KSBeaconVisit::jsonClass() {
   using V = KSBeaconVisit;
-  static const KSJSONModelClass cls = KSJSONModelClass::define<V>("KSBeaconVisit", [](auto& c) {
+  static const KSJSONModelClass& cls = KSJSONModelClass::defineImmortal<V>("KSBeaconVisit", [](auto& c) {
     c.keyMapper({{"id", "beaconVisitID"}, {"proximityUUID", "proximityUUIDString"}});
     c.allOptional();
     c.whitelist({"beaconVisitID", "SDKVersion", "firmwareUID", "proximityUUIDString", "bluetoothAddress", "major",

@@ -8,7 +8,7 @@ namespace velmora::kestrine {
 
 const KSJSONModelClass& KSCategory::jsonClass() {
   using C = KSCategory;
-  static const KSJSONModelClass cls = KSJSONModelClass::define<C>("KSCategory", [](auto& c) {
+  static const KSJSONModelClass& cls = KSJSONModelClass::defineImmortal<C>("KSCategory", [](auto& c) {
     c.keyMapper({{"id", "categoryID"}});
     c.allOptional();
     c.whitelist({"categoryID", "name", "categoryTypeID", "teamID", "categoryType", "customValues"});

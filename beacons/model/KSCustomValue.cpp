@@ -4,7 +4,7 @@ namespace velmora::kestrine {
 
 const KSJSONModelClass& KSCustomValue::jsonClass() {
   using V = KSCustomValue;
-  static const KSJSONModelClass cls = KSJSONModelClass::define<V>("KSCustomValue", [](auto& c) {
+  static const KSJSONModelClass& cls = KSJSONModelClass::defineImmortal<V>("KSCustomValue", [](auto& c) {
     c.keyMapper({{"id", "customValueID"}});
     c.allOptional();
     c.whitelist({"customValueID", "key", "value"});

@@ -4,7 +4,7 @@ namespace velmora::kestrine {
 
 const KSJSONModelClass& KSDateRange::jsonClass() {
   using D = KSDateRange;
-  static const KSJSONModelClass cls = KSJSONModelClass::define<D>("KSDateRange", [](auto& c) {
+  static const KSJSONModelClass& cls = KSJSONModelClass::defineImmortal<D>("KSDateRange", [](auto& c) {
     c.allOptional();
     c.whitelist({"fromDate", "throughDate"});
     c.date("fromDate", &D::fromDate, &D::setFromDate);

@@ -6,7 +6,7 @@ namespace velmora::kestrine {
 
 const KSJSONModelClass& KSEddystone::jsonClass() {
   using E = KSEddystone;
-  static const KSJSONModelClass cls = KSJSONModelClass::define<E>("KSEddystone", [](auto& c) {
+  static const KSJSONModelClass& cls = KSJSONModelClass::defineImmortal<E>("KSEddystone", [](auto& c) {
     c.keyMapper({{"uid", "UIDString"}, {"url", "URLString"}});
     c.allOptional();
     c.whitelist({"namespaceID", "instanceID", "UIDString", "URLString"});

@@ -8,7 +8,7 @@ namespace sv = stored_values;
 
 const KSJSONModelClass& KSEvent::jsonClass() {
   using E = KSEvent;
-  static const KSJSONModelClass cls = KSJSONModelClass::define<E>("KSEvent", [](auto& c) {
+  static const KSJSONModelClass& cls = KSJSONModelClass::defineImmortal<E>("KSEvent", [](auto& c) {
     c.keyMapper({{"id", "eventID"}});
     c.allOptional();
     c.whitelist({"eventID", "eventIdentifier", "eventName", "deviceUUID", "sessionUUID", "siteID", "beaconID",

@@ -4,7 +4,7 @@ namespace velmora::kestrine {
 
 const KSJSONModelClass& KSMap::jsonClass() {
   using M = KSMap;
-  static const KSJSONModelClass cls = KSJSONModelClass::define<M>("KSMap", [](auto& c) {
+  static const KSJSONModelClass& cls = KSJSONModelClass::defineImmortal<M>("KSMap", [](auto& c) {
     c.keyMapper({{"id", "mapID"}});
     c.allOptional();
     c.whitelist({"mapID", "name", "siteID", "mapResource", "mapPointCount", "scaleX", "scaleY", "scaleMarkerAx",

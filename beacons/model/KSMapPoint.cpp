@@ -6,7 +6,7 @@ namespace velmora::kestrine {
 
 const KSJSONModelClass& KSMapPoint::jsonClass() {
   using M = KSMapPoint;
-  static const KSJSONModelClass cls = KSJSONModelClass::define<M>("KSMapPoint", [](auto& c) {
+  static const KSJSONModelClass& cls = KSJSONModelClass::defineImmortal<M>("KSMapPoint", [](auto& c) {
     c.keyMapper({{"id", "mapPointID"}});
     c.allOptional();
     c.text("mapPointID", &M::mapPointID, &M::setMapPointID);

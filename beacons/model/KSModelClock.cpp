@@ -4,8 +4,15 @@
 
 namespace velmora::kestrine {
 namespace {
-std::mutex clockMutex;
-std::shared_ptr<const platform::Clock> modelClock;
+// Never destroyed: records read the clock from destructors that may run at exit.
+struct ClockSlot {
+  std::mutex mutex;
+  std::shared_ptr<const platform::Clock> clock;
+};
+ClockSlot& slot() {
+  static ClockSlot& s = *new ClockSlot();
+  return s;
+}
 }  // namespace
 
 platform::Date KSModelClock::now() { return clock()->now(); }
@@ -13,15 +20,15 @@ platform::Date KSModelClock::now() { return clock()->now(); }
 std::shared_ptr<const platform::Clock> KSModelClock::clock() {
   std::shared_ptr<const platform::Clock> clock;
   {
-    std::lock_guard lock(clockMutex);
-    clock = modelClock;
+    std::lock_guard lock(slot().mutex);
+    clock = slot().clock;
   }
   return clock ? clock : platform::Clock::system();
 }
 
 void KSModelClock::setClock(std::shared_ptr<const platform::Clock> clock) {
-  std::lock_guard lock(clockMutex);
-  modelClock = std::move(clock);
+  std::lock_guard lock(slot().mutex);
+  slot().clock = std::move(clock);
 }
 
 }  // namespace velmora::kestrine

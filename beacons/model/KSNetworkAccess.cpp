@@ -4,7 +4,7 @@ namespace velmora::kestrine {
 
 const KSJSONModelClass& KSNetworkAccess::jsonClass() {
   using N = KSNetworkAccess;
-  static const KSJSONModelClass cls = KSJSONModelClass::define<N>("KSNetworkAccess", [](auto& c) {
+  static const KSJSONModelClass& cls = KSJSONModelClass::defineImmortal<N>("KSNetworkAccess", [](auto& c) {
     c.allOptional();
     c.date("beginsAt", &N::beginsAt, &N::setBeginsAt);
     c.date("endsAt", &N::endsAt, &N::setEndsAt);

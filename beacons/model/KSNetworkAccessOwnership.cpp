@@ -4,7 +4,7 @@ namespace velmora::kestrine {
 
 const KSJSONModelClass& KSNetworkAccessOwnership::jsonClass() {
   using O = KSNetworkAccessOwnership;
-  static const KSJSONModelClass cls = KSJSONModelClass::define<O>("KSNetworkAccessOwnership", [](auto& c) {
+  static const KSJSONModelClass& cls = KSJSONModelClass::defineImmortal<O>("KSNetworkAccessOwnership", [](auto& c) {
     c.keyMapper({{"id", "networkAccessOwnershipID"}});
     c.allOptional();
     c.scalar("networkAccessOwnershipID", &O::networkAccessOwnershipID, &O::setNetworkAccessOwnershipID);

@@ -4,7 +4,7 @@ namespace velmora::kestrine {
 
 const KSJSONModelClass& KSNetworkAccessRole::jsonClass() {
   using R = KSNetworkAccessRole;
-  static const KSJSONModelClass cls = KSJSONModelClass::define<R>("KSNetworkAccessRole", [](auto& c) {
+  static const KSJSONModelClass& cls = KSJSONModelClass::defineImmortal<R>("KSNetworkAccessRole", [](auto& c) {
     c.keyMapper({{"id", "networkAccessRoleID"}});
     c.allOptional();
     c.scalar("networkAccessRoleID", &R::networkAccessRoleID, &R::setNetworkAccessRoleID);

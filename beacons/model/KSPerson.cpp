@@ -13,7 +13,7 @@ namespace velmora::kestrine {
 
 const KSJSONModelClass& KSPerson::jsonClass() {
   using P = KSPerson;
-  static const KSJSONModelClass cls = KSJSONModelClass::define<P>("KSPerson", [](auto& c) {
+  static const KSJSONModelClass& cls = KSJSONModelClass::defineImmortal<P>("KSPerson", [](auto& c) {
     c.keyMapper({{"id", "personID"}});
     c.allOptional();
     c.text("personID", &P::personID, &P::setPersonID);

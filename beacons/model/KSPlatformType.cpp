@@ -3,7 +3,7 @@
 namespace velmora::kestrine {
 
 const KSJSONModelClass& KSPlatformType::jsonClass() {
-  static const KSJSONModelClass cls = KSJSONModelClass::define<KSPlatformType>("KSPlatformType", [](auto& c) {
+  static const KSJSONModelClass& cls = KSJSONModelClass::defineImmortal<KSPlatformType>("KSPlatformType", [](auto& c) {
     c.keyMapper({{"id", "platformTypeID"}});
     c.allOptional();
     c.whitelist({"platformTypeID"});

@@ -5,7 +5,7 @@
 namespace velmora::kestrine {
 
 const KSJSONModelClass& KSPoint::jsonClass() {
-  static const KSJSONModelClass cls = KSJSONModelClass::define<KSPoint>("KSPoint", [](auto& c) {
+  static const KSJSONModelClass& cls = KSJSONModelClass::defineImmortal<KSPoint>("KSPoint", [](auto& c) {
     c.allOptional();
     c.scalar("x", &KSPoint::x, &KSPoint::setX);
     c.scalar("y", &KSPoint::y, &KSPoint::setY);

@@ -4,7 +4,7 @@ namespace velmora::kestrine {
 
 const KSJSONModelClass& KSResource::jsonClass() {
   using R = KSResource;
-  static const KSJSONModelClass cls = KSJSONModelClass::define<R>("KSResource", [](auto& c) {
+  static const KSJSONModelClass& cls = KSJSONModelClass::defineImmortal<R>("KSResource", [](auto& c) {
     c.keyMapper({{"id", "resourceID"}, {"url", "URL"}, {"secureUrl", "secureURL"}});
     c.allOptional();
     c.whitelist({"resourceID", "URL", "secureURL", "publicID", "version", "format", "resourceType"});

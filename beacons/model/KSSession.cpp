@@ -9,7 +9,7 @@ namespace velmora::kestrine {
 
 const KSJSONModelClass& KSSession::jsonClass() {
   using S = KSSession;
-  static const KSJSONModelClass cls = KSJSONModelClass::define<S>("KSSession", [](auto& c) {
+  static const KSJSONModelClass& cls = KSJSONModelClass::defineImmortal<S>("KSSession", [](auto& c) {
     c.allOptional();
     c.whitelist({"identifier", "dateRange", "expiresAt", "backgroundScanDateRanges", "startedScanningAt",
                  "lastScanStartedAt", "lastScanStoppedAt"});

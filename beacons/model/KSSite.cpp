@@ -17,7 +17,7 @@ using platform::Value;
 
 const KSJSONModelClass& KSSite::jsonClass() {
   using S = KSSite;
-  static const KSJSONModelClass cls = KSJSONModelClass::define<S>("KSSite", [](auto& c) {
+  static const KSJSONModelClass& cls = KSJSONModelClass::defineImmortal<S>("KSSite", [](auto& c) {
     c.keyMapper({{"id", "siteID"}});
     c.allOptional();
     c.whitelist({"teamID", "beaconCount", "siteAccessType", "siteID", "name", "notes", "address", "maps", "customValues"});

@@ -4,7 +4,7 @@ namespace velmora::kestrine {
 
 const KSJSONModelClass& KSSiteAccessType::jsonClass() {
   using T = KSSiteAccessType;
-  static const KSJSONModelClass cls = KSJSONModelClass::define<T>("KSSiteAccessType", [](auto& c) {
+  static const KSJSONModelClass& cls = KSJSONModelClass::defineImmortal<T>("KSSiteAccessType", [](auto& c) {
     c.keyMapper({{"id", "siteAccessTypeID"}});
     c.allOptional();
     c.scalar("siteAccessTypeID", &T::siteAccessTypeID, &T::setSiteAccessTypeID);

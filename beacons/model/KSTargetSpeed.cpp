@@ -4,7 +4,7 @@ namespace velmora::kestrine {
 
 const KSJSONModelClass& KSTargetSpeed::jsonClass() {
   using S = KSTargetSpeed;
-  static const KSJSONModelClass cls = KSJSONModelClass::define<S>("KSTargetSpeed", [](auto& c) {
+  static const KSJSONModelClass& cls = KSJSONModelClass::defineImmortal<S>("KSTargetSpeed", [](auto& c) {
     c.keyMapper({{"id", "targetSpeedID"}});
     c.allOptional();
     c.scalar("targetSpeedID", &S::targetSpeedID, &S::setTargetSpeedID);

@@ -20,7 +20,7 @@ using platform::Value;
 
 const KSJSONModelClass& KSTeam::jsonClass() {
   using T = KSTeam;
-  static const KSJSONModelClass cls = KSJSONModelClass::define<T>("KSTeam", [](auto& c) {
+  static const KSJSONModelClass& cls = KSJSONModelClass::defineImmortal<T>("KSTeam", [](auto& c) {
     c.keyMapper({{"id", "teamID"}});
     c.allOptional();
     c.whitelist({"name", "teamID"});

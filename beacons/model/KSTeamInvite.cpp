@@ -8,7 +8,7 @@ namespace velmora::kestrine {
 
 const KSJSONModelClass& KSTeamInvite::jsonClass() {
   using I = KSTeamInvite;
-  static const KSJSONModelClass cls = KSJSONModelClass::define<I>("KSTeamInvite", [](auto& c) {
+  static const KSJSONModelClass& cls = KSJSONModelClass::defineImmortal<I>("KSTeamInvite", [](auto& c) {
     c.keyMapper({{"id", "teamInviteID"}});
     c.allOptional();
     c.text("teamInviteID", &I::teamInviteID, &I::setTeamInviteID);
@@ -27,7 +27,7 @@ const KSJSONModelClass& KSTeamInvite::jsonClass() {
 
 const KSJSONModelClass& KSTeammate::jsonClass() {
   using M = KSTeammate;
-  static const KSJSONModelClass cls = KSJSONModelClass::define<M>("KSTeammate", [](auto& c) {
+  static const KSJSONModelClass& cls = KSJSONModelClass::defineImmortal<M>("KSTeammate", [](auto& c) {
     c.keyMapper({{"id", "teammateId"}});
     c.allOptional();
     c.record("team", &M::team, &M::setTeam);

@@ -4,7 +4,7 @@ namespace velmora::kestrine {
 
 const KSJSONModelClass& KSTeamRole::jsonClass() {
   using R = KSTeamRole;
-  static const KSJSONModelClass cls = KSJSONModelClass::define<R>("KSTeamRole", [](auto& c) {
+  static const KSJSONModelClass& cls = KSJSONModelClass::defineImmortal<R>("KSTeamRole", [](auto& c) {
     c.keyMapper({{"id", "teamRoleID"}});
     c.allOptional();
     c.scalar("teamRoleID", &R::teamRoleID, &R::setTeamRoleID);
@@ -28,7 +28,7 @@ std::shared_ptr<KSTeamRole> KSTeamRole::teamRoleForConsumer() { return role(kCon
 
 const KSJSONModelClass& KSInviteStatus::jsonClass() {
   using S = KSInviteStatus;
-  static const KSJSONModelClass cls = KSJSONModelClass::define<S>("KSInviteStatus", [](auto& c) {
+  static const KSJSONModelClass& cls = KSJSONModelClass::defineImmortal<S>("KSInviteStatus", [](auto& c) {
     c.keyMapper({{"id", "inviteStatusID"}});
     c.allOptional();
     c.scalar("inviteStatusID", &S::inviteStatusID, &S::setInviteStatusID);

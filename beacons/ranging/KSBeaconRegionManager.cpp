@@ -1,6 +1,7 @@
 #include "beacons/ranging/KSBeaconRegionManager.h"
 
 #include <algorithm>
+#include <exception>
 #include <set>
 
 #include <fmt/format.h>
@@ -142,7 +143,15 @@ KSBeaconRegionManager::~KSBeaconRegionManager() {
   if (center_) {
     for (const auto& token : observers_) center_->removeObserver(token);
   }
-  storeCache();
+  // The last word on the cache; a failure to write it must not end the process (this may
+  // run among the statics at exit).
+  try {
+    storeCache();
+  } catch (const std::exception& e) {
+    platform::Log::error("KSBeaconRegionManager", "the region cache was not stored: {}", e.what());
+  } catch (...) {
+    platform::Log::error("KSBeaconRegionManager", "the region cache was not stored");
+  }
   multicast_.removeAllDelegates();
 }
 

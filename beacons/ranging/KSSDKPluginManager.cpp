@@ -24,7 +24,7 @@ std::shared_ptr<KSCentralManagerClient> sharedCentralClient(KSInstanceProvider& 
 }  // namespace
 
 const std::vector<KSSDKPluginManager::Entry>& KSSDKPluginManager::pluginMapper() {
-  static const std::vector<Entry> mapper{
+  static const std::vector<Entry>& mapper = *new std::vector<Entry>{
       {"KSPluginAdDataProcessable",
        [](const KSSDKPlugin& plugin) { return dynamic_cast<const KSPluginAdDataProcessable*>(&plugin) != nullptr; },
        &KSPluginAdDataProcessorManager::addPlugin, &KSPluginAdDataProcessorManager::removePlugin},

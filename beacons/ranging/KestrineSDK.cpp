@@ -553,7 +553,7 @@ std::string KestrineSDK::getKSInstallationID() {
 }
 std::string KestrineSDK::getKSInstallationIDKey() { return std::string(KSInstallationIDHeader); }
 std::shared_ptr<KSInstallationIdentity> KestrineSDK::getKSInstallationIDProtocol() {
-  static const auto source = std::make_shared<HeaderSource>();
+  static const auto& source = *new auto(std::make_shared<HeaderSource>());
   return source;
 }
 std::string KestrineSDK::getKSSDKVersion() { return std::string(KSSDKVersion); }

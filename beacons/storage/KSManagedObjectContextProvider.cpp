@@ -180,7 +180,7 @@ Model KSManagedObjectContextProvider::createModel() {
 }
 
 const Model& KSManagedObjectContextProvider::managedObjectModel() {
-  static const Model model = createModel();
+  static const Model& model = *new Model(createModel());
   return model;
 }
 

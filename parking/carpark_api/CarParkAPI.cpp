@@ -19,8 +19,8 @@ const Endpoint<BeaconPayloadResult> kBeaconPayload{CarParkAPI::kBeaconPayloadPat
 
 // The exit reply carries a date, read by the lane exit rule; the rule is made on first use.
 const Endpoint<ExitResult>& exitEndpoint() {
-  static const Endpoint<ExitResult> endpoint{CarParkAPI::kExitPath, true, &laneExitDateRule(),
-                                             [] { return ExitResult{}; }};
+  static const Endpoint<ExitResult>& endpoint =
+      *new Endpoint<ExitResult>{CarParkAPI::kExitPath, true, &laneExitDateRule(), [] { return ExitResult{}; }};
   return endpoint;
 }
 

@@ -20,7 +20,7 @@ struct Store {
 };
 
 Store& store() {
-  static Store s;
+  static Store& s = *new Store();
   return s;
 }
 

@@ -52,7 +52,7 @@ std::shared_ptr<BeaconService> BeaconService::create(std::shared_ptr<BeaconSDKPo
 void BeaconService::startTimer() {
   timer_ = RepeatingTimer::create(static_cast<double>(kBeaconResetInterval), workQueue_);
   timer_->setEventHandler([weak = weak_from_this()] {
-    if (auto self = weak.lock()) self->tick();
+    if (auto self = weak.lock()) self->runWork([&] { self->tick(); });
   });
   timer_->resume();
 }
@@ -66,22 +66,49 @@ BeaconService::~BeaconService() {
 
 std::shared_ptr<BeaconServiceDelegate> BeaconService::delegate() const {
   std::lock_guard lock(mutex_);
-  return delegate_;
+  return delegate_.lock();
 }
 
-void BeaconService::setDelegate(std::shared_ptr<BeaconServiceDelegate> delegate) {
+void BeaconService::setDelegate(const std::shared_ptr<BeaconServiceDelegate>& delegate) {
   std::lock_guard lock(mutex_);
-  delegate_ = std::move(delegate);
+  delegate_ = delegate;
 }
 
 void BeaconService::onWorkQueue(std::function<void(BeaconService&)> work) {
   if (workQueue_->isCurrent()) {
-    work(*this);
+    if (inWork_) {
+      // From inside a delegate call: the running work still reads the lists.
+      deferred_.push_back(std::move(work));
+      return;
+    }
+    // The host may let its last reference go inside a delegate call of this very work.
+    auto self = shared_from_this();
+    runWork([&] { work(*self); });
     return;
   }
   workQueue_->async([weak = weak_from_this(), work = std::move(work)] {
-    if (auto self = weak.lock()) work(*self);
+    if (auto self = weak.lock()) self->runWork([&] { work(*self); });
   });
+}
+
+void BeaconService::runWork(const std::function<void()>& work) {
+  if (inWork_) {
+    work();
+    return;
+  }
+  struct Leave {
+    bool& inWork;
+    ~Leave() { inWork = false; }
+  } leave{inWork_};
+  inWork_ = true;
+  work();
+  // Each deferred setter may defer more (its reset calls the delegate): all run here, in the order
+  // called.
+  while (!deferred_.empty()) {
+    auto next = std::move(deferred_.front());
+    deferred_.pop_front();
+    next(*this);
+  }
 }
 
 platform::Date BeaconService::now() const { return Scheduler::shared()->clock()->now(); }
@@ -298,6 +325,7 @@ void BeaconService::tick() {
 // ---- ranging ----
 
 void BeaconService::updateRangedBeacons(std::vector<std::shared_ptr<BeaconModel>> beaconModels) {
+  std::erase(beaconModels, nullptr);
   {
     std::lock_guard lock(mutex_);
     _lastBeaconRead = now();
@@ -305,7 +333,7 @@ void BeaconService::updateRangedBeacons(std::vector<std::shared_ptr<BeaconModel>
     _enableBeaconDetection = false;
   }
   workQueue_->async([weak = weak_from_this(), models = std::move(beaconModels)] {
-    if (auto self = weak.lock()) self->runPass(models);
+    if (auto self = weak.lock()) self->runWork([&] { self->runPass(models); });
   });
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -29,16 +30,26 @@ class LaneModel;
 // Beacon-based lane detection: turns the beacons the beacon SDK ranges into the car park the
 // phone is in, the lanes of interest and the closest lane, and tells the delegate.
 //
-// Queues. One serial work queue runs every ranging pass, the 5-second silence tick, resets,
-// the host's setters and every delegate call. The beacon SDK delivers its reports on a second
-// serial queue that only converts them, stamps the time of the last report and claims the
-// busy flag; a report that finds a pass running or already queued is dropped. The host's
-// setters post to the work queue (they run inline when called on it); the getters read under
-// a lock and never wait for a pass. The parking lookups of a pass block the work queue, each
-// for at most ParkingLookups::kGiveUpSeconds.
+// Queues. One serial work queue (workQueue()) runs every ranging pass, the 5-second silence tick,
+// resets, the host's setters and every delegate call. The beacon SDK delivers its reports on a
+// second serial queue that only converts them, stamps the time of the last report and claims the
+// busy flag; a report that finds a pass running or already queued is dropped. The getters read
+// under a lock and never wait for a pass. The parking lookups of a pass block the work queue, each
+// for at most ParkingLookups::kGiveUpSeconds. startService's block runs where the beacon SDK
+// completes its start (the SDK's queue); stopService's block runs on the caller's thread before
+// stopService returns.
 //
-// Lifetime. The beacon SDK's listener and the tick hold the service weakly; destroying the
-// service cancels the timer and detaches the listener. The delegate is held owning.
+// Setters (reset, setTimerEnabled, onBackground, onForeground, setUserStatus). Called from another
+// thread they are posted to the work queue; called on the work queue they take effect at once,
+// except from inside a delegate call: then they wait until the pass, tick or reset that made the
+// call has ended, and run, in the order called, before anything else on the work queue (so before
+// the next pass). What a pass reads therefore stays alive and unchanged until it ends. setDelegate
+// takes effect at once, from anywhere: the next delegate call goes to the new delegate.
+//
+// Lifetime. The delegate is held weakly: the host keeps it alive (a delegate that is gone is not
+// called). The beacon SDK's listener and the tick hold the service weakly, work in flight holds it
+// strongly until it ends; destroying the service cancels the timer and detaches the listener. The
+// host may create the service before the SDK is configured.
 class BeaconService : public std::enable_shared_from_this<BeaconService> {
   struct Token {
     explicit Token() = default;
@@ -72,8 +83,10 @@ class BeaconService : public std::enable_shared_from_this<BeaconService> {
   static std::shared_ptr<BeaconService> create(std::shared_ptr<BeaconSDKPort> sdk = nullptr,
                                                std::shared_ptr<ParkingLookups> lookups = nullptr);
 
+  // The delegate while it is alive, else nullptr.
   std::shared_ptr<BeaconServiceDelegate> delegate() const;
-  void setDelegate(std::shared_ptr<BeaconServiceDelegate> delegate);
+  // Held weakly; nullptr detaches.
+  void setDelegate(const std::shared_ptr<BeaconServiceDelegate>& delegate);
 
   // Installs a new listener on the beacon manager and sets the beacon SDK's options.
   void initService();
@@ -84,7 +97,7 @@ class BeaconService : public std::enable_shared_from_this<BeaconService> {
   // not report stopped afterwards.
   void stopService(std::function<void(const BeaconServiceResult&)> completionBlock);
 
-  // Host setters: each runs on the work queue.
+  // Host setters: each runs on the work queue (see Setters above).
   void reset(bool outOfRange);
   void setTimerEnabled(bool enabled);
   void onBackground();
@@ -93,7 +106,8 @@ class BeaconService : public std::enable_shared_from_this<BeaconService> {
   void onExit() {}
   void setUserStatus(StatusResult userStatus);
 
-  // One ranging report; the beacon SDK's listener calls it, the host may too. Any thread.
+  // One ranging report; the beacon SDK's listener calls it, the host may too. Any thread; nullptr
+  // entries are skipped.
   void updateRangedBeacons(std::vector<std::shared_ptr<BeaconModel>> beaconModels);
 
   std::shared_ptr<LaneModel> getClosestLane() const;
@@ -114,9 +128,13 @@ class BeaconService : public std::enable_shared_from_this<BeaconService> {
   };
 
   void startTimer();
-  // Runs work on the work queue: inline when already on it, else posted (dropped if the
-  // service is gone by then).
+  // Runs a setter on the work queue: posted from elsewhere (dropped if the service is gone by
+  // then); on the work queue inline, or deferred to the end of the running work when called from
+  // inside it (a delegate call).
   void onWorkQueue(std::function<void(BeaconService&)> work);
+  // Runs one piece of the service's own work (a pass, a tick, a setter) on the work queue, then the
+  // setters deferred meanwhile.
+  void runWork(const std::function<void()>& work);
   // Calls the delegate, when one is set, on the calling (work) queue.
   template <class F>
   void notify(F&& call) {
@@ -150,7 +168,7 @@ class BeaconService : public std::enable_shared_from_this<BeaconService> {
 
   // Guarded by mutex_: what other threads read or write.
   mutable std::mutex mutex_;
-  std::shared_ptr<BeaconServiceDelegate> delegate_;
+  std::weak_ptr<BeaconServiceDelegate> delegate_;
   std::shared_ptr<BeaconManagerDelegateImp> _beaconManagerDelegate;
   bool _inBackground = false;
   platform::Date _lastBeaconRead;
@@ -162,6 +180,8 @@ class BeaconService : public std::enable_shared_from_this<BeaconService> {
   bool _timerEnabled = true;
 
   // Touched only on the work queue.
+  bool inWork_ = false;
+  std::deque<std::function<void(BeaconService&)>> deferred_;
   platform::Date _lastCarParkChange;
   platform::Date _lastLaneChange;
   std::vector<std::shared_ptr<BeaconModel>> _beacons;

@@ -13,6 +13,10 @@ class LaneModel;
 // What BeaconService tells the host app. Every call comes on the service's work queue; the
 // lists and models are the service's own (not copies) and the lists are valid for the call.
 // Every operation has an empty default, so a host implements only what it needs.
+//
+// The service holds its delegate weakly: the host keeps it alive. A setter of the service
+// called from inside one of these calls takes effect once the pass (or reset) that made the
+// call has ended, before the next pass; see BeaconService.
 class BeaconServiceDelegate {
  public:
   virtual ~BeaconServiceDelegate() = default;

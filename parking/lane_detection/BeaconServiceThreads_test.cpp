@@ -32,13 +32,16 @@ std::vector<RangedBeacon> reportFor(int i) {
   return r;
 }
 
-// Fulfils a promise when the service that owns it lets it go.
-class FarewellDelegate final : public BeaconServiceDelegate {
+// The default parking lookups that fulfil a promise when the service that owns them lets them go.
+class FarewellLookups final : public ParkingLookups {
  public:
-  explicit FarewellDelegate(std::promise<void> gone) : gone_(std::move(gone)) {}
-  ~FarewellDelegate() override { gone_.set_value(); }
+  explicit FarewellLookups(std::promise<void> gone) : gone_(std::move(gone)) {}
+  ~FarewellLookups() override { gone_.set_value(); }
+  StatusResult status(const StatusRequest& request) override { return inner_->status(request); }
+  DetailsResult detail(const DetailsRequest& request) override { return inner_->detail(request); }
 
  private:
+  std::shared_ptr<ParkingLookups> inner_ = ParkingLookups::makeDefault();
   std::promise<void> gone_;
 };
 
@@ -125,8 +128,9 @@ TEST_F(BeaconServiceThreadsTest, DestroyedWhileReportsArriveAndAPassWaitsForTheN
 
   std::promise<void> gone;
   auto goneFuture = gone.get_future();
-  auto service = BeaconService::create(sdk);
-  service->setDelegate(std::make_shared<FarewellDelegate>(std::move(gone)));
+  auto service = BeaconService::create(sdk, std::make_shared<FarewellLookups>(std::move(gone)));
+  auto recorder = std::make_shared<RecordingDelegate>();
+  service->setDelegate(recorder);
   service->initService();
   std::weak_ptr<BeaconService> weak = service;
 

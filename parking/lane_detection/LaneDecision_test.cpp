@@ -168,11 +168,12 @@ TEST_F(LaneDecisionTest, Table) {
 
 TEST_F(LaneDecisionTest, LaneBeaconsTakeTheSnapshotAndKeepElevenInTheirHistory) {
   std::vector<std::shared_ptr<LaneModel>> lanes;
+  auto capture = std::make_shared<LaneCapture>(lanes);  // the service holds its delegate weakly
   for (int pass = 1; pass <= 12; ++pass) {
     at(pass);
     if (pass == 1) {
       lookups->add(harbour());
-      service->setDelegate(std::make_shared<LaneCapture>(lanes));
+      service->setDelegate(capture);
     }
     report({b(1, -60 - pass)});
   }

@@ -72,25 +72,25 @@ std::optional<platform::Date> decodeDateString(const platform::Value& value, con
 }
 
 const DateRule& statusDateRule() {
-  static const DateRule rule = [] {
+  static const DateRule& rule = *new DateRule([] {
     const FixedDateFormat* first = &secondsFormat();
     const FixedDateFormat* second = &millisecondsFormat();
     const FixedDateFormat* third = &millisecondsOffsetFormat();
     return DateRule([=](const platform::Value& value, const std::string& codingPath, platform::Error* error) {
       return decodeDateString(value, codingPath, {first, second, third}, error);
     });
-  }();
+  }());
   return rule;
 }
 
 const DateRule& laneExitDateRule() {
-  static const DateRule rule = [] {
+  static const DateRule& rule = *new DateRule([] {
     const FixedDateFormat* first = &secondsFormat();
     const FixedDateFormat* second = &millisecondsFormat();
     return DateRule([=](const platform::Value& value, const std::string& codingPath, platform::Error* error) {
       return decodeDateString(value, codingPath, {first, second}, error);
     });
-  }();
+  }());
   return rule;
 }
 

@@ -20,8 +20,8 @@ const Endpoint<AuthTokenResult> kAuthToken{"/v4.0/user/authtoken", false, nullpt
 
 // The status reply carries dates; the rule (and its formats) is made on the first call.
 const Endpoint<StatusResult>& statusEndpoint() {
-  static const Endpoint<StatusResult> endpoint{"/v4.0/user/status", true, &statusDateRule(),
-                                               [] { return StatusResult(); }};
+  static const Endpoint<StatusResult>& endpoint =
+      *new Endpoint<StatusResult>{"/v4.0/user/status", true, &statusDateRule(), [] { return StatusResult(); }};
   return endpoint;
 }
 

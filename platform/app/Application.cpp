@@ -62,7 +62,7 @@ class HostProcessApplication final : public Application {
 }  // namespace
 
 std::shared_ptr<Application> Application::hostProcess() {
-  static const auto app = std::make_shared<HostProcessApplication>();
+  static const auto& app = *new auto(std::make_shared<HostProcessApplication>());
   return app;
 }
 

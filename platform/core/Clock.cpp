@@ -5,7 +5,7 @@
 namespace velmora::platform {
 
 std::shared_ptr<Clock> Clock::system() {
-  static const std::shared_ptr<Clock> clock = std::make_shared<SystemClock>();
+  static const std::shared_ptr<Clock>& clock = *new std::shared_ptr<Clock>(std::make_shared<SystemClock>());
   return clock;
 }
 

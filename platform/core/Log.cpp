@@ -13,7 +13,7 @@ struct SinkHolder {
 };
 
 SinkHolder& holder() {
-  static SinkHolder h;
+  static SinkHolder& h = *new SinkHolder();
   return h;
 }
 

@@ -5,8 +5,12 @@
 
 namespace velmora::platform {
 namespace {
-const Value kAbsent;
+// Never destroyed: lookups run in destructors at exit too.
+const Value& absent() {
+  static const Value& v = *new Value();
+  return v;
 }
+}  // namespace
 
 Value Value::makeDict(std::initializer_list<std::pair<const std::string, Value>> items) {
   return Value(Dict(items));
@@ -73,12 +77,12 @@ const Value& Value::operator[](std::string_view key) const {
   if (const Dict* d = dict()) {
     if (auto it = d->find(key); it != d->end()) return it->second;
   }
-  return kAbsent;
+  return absent();
 }
 
 const Value& Value::operator[](std::size_t index) const {
   if (const Array* a = array(); a && index < a->size()) return (*a)[index];
-  return kAbsent;
+  return absent();
 }
 
 bool Value::set(std::string_view key, Value value) {

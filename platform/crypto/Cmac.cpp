@@ -23,7 +23,8 @@ struct MacContextFree {
 
 // Fetched once: the method object is immutable and may be shared by every thread.
 EVP_MAC* cmacMethod() {
-  static const std::unique_ptr<EVP_MAC, MacFree> method(EVP_MAC_fetch(nullptr, "CMAC", nullptr));
+  static const std::unique_ptr<EVP_MAC, MacFree>& method =
+      *new std::unique_ptr<EVP_MAC, MacFree>(EVP_MAC_fetch(nullptr, "CMAC", nullptr));
   return method.get();
 }
 

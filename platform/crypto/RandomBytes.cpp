@@ -37,7 +37,8 @@ class FunctionSource final : public RandomSource {
 }  // namespace
 
 std::shared_ptr<RandomSource> RandomSource::system() {
-  static const std::shared_ptr<RandomSource> source = std::make_shared<FunctionSource>(&fillRandom);
+  static const std::shared_ptr<RandomSource>& source =
+      *new std::shared_ptr<RandomSource>(std::make_shared<FunctionSource>(&fillRandom));
   return source;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <fstream>
 #include <iterator>
 #include <system_error>
@@ -50,7 +51,15 @@ UserDefaults::~UserDefaults() {
     std::lock_guard lock(mutex_);
     dirty = changes_ != written_;
   }
-  if (dirty) synchronize();
+  if (!dirty) return;
+  // A failed last write is logged, never thrown: this may run among the statics at exit.
+  try {
+    synchronize();
+  } catch (const std::exception& e) {
+    Log::error(kLog, "cannot write {} on close: {}", path_.string(), e.what());
+  } catch (...) {
+    Log::error(kLog, "cannot write {} on close", path_.string());
+  }
 }
 
 void UserDefaults::load() {

@@ -13,7 +13,7 @@ struct SharedSlot {
 };
 
 SharedSlot& slot() {
-  static SharedSlot s;
+  static SharedSlot& s = *new SharedSlot();
   return s;
 }
 

@@ -43,7 +43,7 @@ class UnavailableServices final : public LocationServices {
 }  // namespace
 
 std::shared_ptr<LocationServices> LocationServices::unavailable() {
-  static const auto services = std::make_shared<UnavailableServices>();
+  static const auto& services = *new auto(std::make_shared<UnavailableServices>());
   return services;
 }
 

@@ -148,7 +148,7 @@ class HostInterfacesBackend final : public ReachabilityBackend {
 }  // namespace
 
 std::shared_ptr<ReachabilityBackend> ReachabilityBackend::hostInterfaces() {
-  static const auto backend = std::make_shared<HostInterfacesBackend>();
+  static const auto& backend = *new auto(std::make_shared<HostInterfacesBackend>());
   return backend;
 }
 

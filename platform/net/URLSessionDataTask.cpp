@@ -16,7 +16,7 @@ std::mutex& observerMutex() {
 }
 
 URLSessionDataTask::StateChangeObserver& observerSlot() {
-  static URLSessionDataTask::StateChangeObserver observer;
+  static URLSessionDataTask::StateChangeObserver& observer = *new URLSessionDataTask::StateChangeObserver();
   return observer;
 }
 

@@ -51,7 +51,7 @@ struct ResetOnExit {
 }  // namespace
 
 const Value& Row::empty() {
-  static const Value absent;
+  static const Value& absent = *new Value();
   return absent;
 }
 

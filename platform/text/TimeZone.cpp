@@ -38,7 +38,7 @@ struct DefaultSlot {
 };
 
 DefaultSlot& defaultSlot() {
-  static DefaultSlot slot;
+  static DefaultSlot& slot = *new DefaultSlot();
   return slot;
 }
 
@@ -54,7 +54,7 @@ std::optional<TimeZone> TimeZone::named(std::string_view identifier) {
 }
 
 TimeZone TimeZone::gmt() {
-  static const TimeZone zone(adopt(icu::TimeZone::getGMT()->clone()));
+  static const TimeZone& zone = *new TimeZone(adopt(icu::TimeZone::getGMT()->clone()));
   return zone;
 }
 
