@@ -143,9 +143,12 @@ TEST_F(EventManagerStoreTest, LaunchPurgesOldPostedEventsAndKeepsUnpostedOnes) {
   for (const char* id : {"old-posted", "old-unposted", "new-posted"}) {
     first.manager->logEvent(event(id, std::string(id).starts_with("old") ? 4 * kDay : kDay), 0);
   }
-  auto storage = KSLocalStorageManager::sharedManager(*first.provider);
-  storage->updateEvent("old-posted", world.scheduler->clock()->now());
-  storage->updateEvent("new-posted", world.scheduler->clock()->now());
+  {
+    // The store file has one owner at a time: this run's manager is let go with the run.
+    auto storage = KSLocalStorageManager::sharedManager(*first.provider);
+    storage->updateEvent("old-posted", world.scheduler->clock()->now());
+    storage->updateEvent("new-posted", world.scheduler->clock()->now());
+  }
   end(first);
 
   auto second = launch();
