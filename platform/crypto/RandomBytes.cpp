@@ -1,5 +1,7 @@
 #include "platform/crypto/RandomBytes.h"
 
+#include "platform/crypto/OpenSslLifetime.h"
+
 #include <openssl/rand.h>
 
 #include <algorithm>
@@ -9,6 +11,7 @@
 namespace velmora::platform::crypto {
 
 void fillRandom(std::span<std::uint8_t> bytes) {
+  keepOpenSslUntilExit();
   std::size_t done = 0;
   while (done < bytes.size()) {
     const std::size_t n = std::min<std::size_t>(bytes.size() - done, std::numeric_limits<int>::max());

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "platform/core/AsciiText.h"
+#include "platform/crypto/OpenSslLifetime.h"
 #include "platform/net/URLCache.h"
 #include "platform/net/URLError.h"
 #include "platform/net/URLSessionTaskCore.h"
@@ -44,7 +45,11 @@ constexpr std::size_t kMaxIdleDrivers = 16;
 using SteadyClock = std::chrono::steady_clock;
 
 void curlGlobalInit() {
-  static const bool once = [] { return curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; }();
+  static const bool once = [] {
+    // libcurl starts OpenSSL: start it first, so that it keeps its tables until the process is gone.
+    crypto::keepOpenSslUntilExit();
+    return curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+  }();
   (void)once;
 }
 

@@ -74,9 +74,10 @@ struct BeaconOwner {
   using Protocol = KSBeaconDelegate;
   struct Recorder : Protocol {
     int heard = 0;
-    void beaconDidUpdateMeasurements(const std::shared_ptr<KSBeacon>&,
-                                     const std::vector<std::shared_ptr<KSMeasurement>>&) override {
+    Taken beaconDidUpdateMeasurements(const std::shared_ptr<KSBeacon>&,
+                                      const std::vector<std::shared_ptr<KSMeasurement>>&) override {
       ++heard;
+      return std::monostate{};
     }
   };
   std::shared_ptr<KSBeacon> owner = std::make_shared<KSBeacon>();
