@@ -80,6 +80,43 @@ bool readUntil(int fd, std::string& data, Done done) {
   return true;
 }
 
+int hexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// "+" stays itself: the SDK percent-encodes it in query values.
+std::string percentDecode(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && hexDigit(text[i + 1]) >= 0 && hexDigit(text[i + 2]) >= 0) {
+      out.push_back(static_cast<char>(hexDigit(text[i + 1]) * 16 + hexDigit(text[i + 2])));
+      i += 2;
+    } else {
+      out.push_back(text[i]);
+    }
+  }
+  return out;
+}
+
+std::map<std::string, std::string> parseQuery(const std::string& query) {
+  std::map<std::string, std::string> out;
+  std::size_t start = 0;
+  while (start < query.size()) {
+    std::size_t end = query.find('&', start);
+    if (end == std::string::npos) end = query.size();
+    const std::string pair = query.substr(start, end - start);
+    const std::size_t eq = pair.find('=');
+    if (!pair.empty()) {
+      out[percentDecode(pair.substr(0, eq))] = eq == std::string::npos ? "" : percentDecode(pair.substr(eq + 1));
+    }
+    start = end + 1;
+  }
+  return out;
+}
+
 std::string lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
@@ -99,6 +136,7 @@ void HostHttpServer::answer(int fd) {
   request.method = requestLine.substr(0, sp1);
   std::string target = requestLine.substr(sp1 + 1, sp2 - sp1 - 1);
   request.path = target.substr(0, target.find('?'));
+  if (const std::size_t q = target.find('?'); q != std::string::npos) request.query = parseQuery(target.substr(q + 1));
   std::size_t at = lineEnd + 2;
   while (at < headEnd) {
     const std::size_t end = data.find("\r\n", at);

@@ -18,6 +18,7 @@ class HostHttpServer {
   struct Request {
     std::string method;
     std::string path;  // without the query
+    std::map<std::string, std::string> query;  // names and values percent-decoded
     std::map<std::string, std::string> headers;  // names lower-cased
     std::string body;
   };
