@@ -163,8 +163,11 @@ struct CentralWorld {
         });
     provider = KSInstanceProvider::create(bundle);
     configurator = KSConfigurator::create(provider, {});
-    provider->installMaker<KSConfigurator>(std::string(KSConfigurator::kSingletonName),
-                                           [c = configurator](KSInstanceProvider&) { return c; });
+    // The world keeps the configurator; the registry's maker only hands it out, so the two
+    // do not keep each other alive.
+    provider->installMaker<KSConfigurator>(
+        std::string(KSConfigurator::kSingletonName),
+        [c = std::weak_ptr<KSConfigurator>(configurator)](KSInstanceProvider&) { return c.lock(); });
     if (launch) {
       world.app->perform(*launch);
       world.runUntilIdle();
