@@ -10,7 +10,9 @@ packages=(
   nlohmann-json3-dev libfmt-dev libssl-dev libcurl4-openssl-dev libicu-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libplist-dev libxml2-dev libsqlite3-dev libsqlitecpp-dev
+  libsdbus-c++-dev
   openssl
+  dbus python3-dbusmock
 )
 
 for arg in "$@"; do
