@@ -7,6 +7,7 @@
 #include "beacons/model/KSApiClientPort.h"
 #include "beacons/model/KSLocalStoragePort.h"
 #include "beacons/model/KSModelClock.h"
+#include "platform/bluetooth/Central.h"
 #include "platform/dispatch/Scheduler.h"
 
 namespace velmora::kestrine::testing {
@@ -24,6 +25,9 @@ class ScopedModelRegistry {
 
   explicit ScopedModelRegistry(Parts parts) {
     KSPlatformBundle bundle = KSPlatformBundle::system();
+    // Tests never reach the host's own Bluetooth.
+    bundle.centralMaker =
+        std::make_shared<platform::bluetooth::CentralMaker>(platform::bluetooth::unsupportedCentralMaker());
     if (parts.scheduler) {
       KSModelClock::setClock(parts.scheduler->clock());
       bundle.scheduler = std::move(parts.scheduler);

@@ -2,6 +2,7 @@
 
 #include "platform/app/Application.h"
 #include "platform/bluetooth/Central.h"
+#include "platform/bluetooth/SystemCentral.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/dispatch/Scheduler.h"
 #include "platform/location/LocationManager.h"
@@ -19,7 +20,7 @@ KSPlatformBundle KSPlatformBundle::system() {
       std::shared_ptr<void>(), &platform::NotificationCenter::defaultCenter());
   b.app = platform::app::Application::hostProcess();
   b.defaults = platform::UserDefaults::open(b.app->documentsDirectory() / kDefaultsFileName);
-  b.centralMaker = std::make_shared<platform::bluetooth::CentralMaker>(platform::bluetooth::unsupportedCentralMaker());
+  b.centralMaker = std::make_shared<platform::bluetooth::CentralMaker>(platform::bluetooth::systemCentralMaker());
   b.location = platform::location::LocationServices::unavailable();
   b.reachability = platform::net::ReachabilityBackend::hostInterfaces();
   return b;

@@ -52,8 +52,9 @@ struct KSPlatformBundle {
 
   // The process's own services: the shared scheduler, the default notification centre, the
   // host process's app, the user defaults in that app's documents folder, the network
-  // interfaces' reachability, and the radio and location services of a host without them
-  // (a central that reports unsupported, location services switched off).
+  // interfaces' reachability, the host's Bluetooth (the BlueZ service on the system bus when
+  // it is there, else a central that reports unsupported: platform/bluetooth/SystemCentral.h)
+  // and location services switched off.
   static KSPlatformBundle system();
 
   // The simulated phone's services: its virtual scheduler, notification centre, radio,

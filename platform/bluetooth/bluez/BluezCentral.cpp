@@ -610,7 +610,7 @@ CentralMaker bluezCentralMaker(BluezOptions options) {
   });
 }
 
-bool bluezServiceRunning(const BluezOptions& options) {
+bool bluezServiceAvailable(const BluezOptions& options) {
   try {
     auto connection = options.busAddress ? sdbus::createSessionBusConnectionWithAddress(*options.busAddress)
                                          : sdbus::createSystemBusConnection();
@@ -621,7 +621,13 @@ bool bluezServiceRunning(const BluezOptions& options) {
         .withTimeout(options.callTimeout)
         .withArguments(kService)
         .storeResultsTo(has);
-    return has;
+    if (has) return true;
+    std::vector<std::string> activatable;
+    bus->callMethod("ListActivatableNames")
+        .onInterface("org.freedesktop.DBus")
+        .withTimeout(options.callTimeout)
+        .storeResultsTo(activatable);
+    return std::find(activatable.begin(), activatable.end(), kService) != activatable.end();
   } catch (const sdbus::Error& e) {
     Log::info(kCategory, "no Bluetooth service on the bus: {}", e.what());
     return false;

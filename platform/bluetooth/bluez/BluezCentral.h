@@ -35,8 +35,8 @@ struct BluezOptions {
 // - Connections are not offered yet: connect() fails with gatt::kConnectionFailed.
 CentralMaker bluezCentralMaker(BluezOptions options = {});
 
-// True when the bus (the system bus by default) is reachable and the Bluetooth service
-// owns its name there. Blocks for at most the options' call timeout.
-bool bluezServiceRunning(const BluezOptions& options = {});
+// True when the bus (the system bus by default) is reachable and the Bluetooth service is
+// on it, or the bus starts it on demand. Blocks for at most the options' call timeout.
+bool bluezServiceAvailable(const BluezOptions& options = {});
 
 }  // namespace velmora::platform::bluetooth::bluez

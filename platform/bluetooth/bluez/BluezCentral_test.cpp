@@ -206,7 +206,7 @@ TEST_F(BluezCentralTest, NoBusIsUnsupported) {
   }
   auto central = bluezCentralMaker({.busAddress = address})(recorder, queue);
   ASSERT_TRUE(recorder->waitForState(CentralState::Unsupported));
-  EXPECT_FALSE(bluezServiceRunning({.busAddress = address}));
+  EXPECT_FALSE(bluezServiceAvailable({.busAddress = address}));
 }
 
 TEST_F(BluezCentralTest, AChosenAdapterIsUsedByName) {
