@@ -1,6 +1,12 @@
 #include "platform/bluetooth/bluez/BluezCentral.h"
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -28,6 +34,33 @@ const std::string kPropertiesInterface = "org.freedesktop.DBus.Properties";
 using Properties = std::map<std::string, sdbus::Variant>;
 using Interfaces = std::map<std::string, Properties>;
 using ManagedObjects = std::map<sdbus::ObjectPath, Interfaces>;
+
+// A connection to the bus of the options. A unix socket address is tried first with a
+// plain connect: the binding leaks a connection it fails to start on an address it was
+// given, and a socket that is missing or closed to this user is the common failure.
+std::unique_ptr<sdbus::IConnection> openBus(const BluezOptions& options) {
+  if (!options.busAddress) return sdbus::createSystemBusConnection();
+  const std::string& address = *options.busAddress;
+  constexpr std::string_view kUnixPath = "unix:path=";
+  if (address.starts_with(kUnixPath) && address.find(';') == std::string::npos) {
+    const std::string path = address.substr(kUnixPath.size(), address.find(',') - kUnixPath.size());
+    sockaddr_un where{};
+    where.sun_family = AF_UNIX;
+    if (path.size() < sizeof where.sun_path) {
+      std::memcpy(where.sun_path, path.data(), path.size());
+      const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      const int r = fd < 0 ? -1 : ::connect(fd, reinterpret_cast<const sockaddr*>(&where), sizeof where);
+      const int error = r < 0 ? errno : 0;
+      if (fd >= 0) ::close(fd);
+      if (r < 0) {
+        throw sdbus::Error(error == EACCES || error == EPERM ? "org.freedesktop.DBus.Error.AccessDenied"
+                                                             : "org.freedesktop.DBus.Error.FileNotFound",
+                           "cannot reach the bus at " + address + ": " + std::strerror(error));
+      }
+    }
+  }
+  return sdbus::createSessionBusConnectionWithAddress(address);
+}
 
 bool isAccessDenied(const std::string& errorName) {
   return errorName == "org.freedesktop.DBus.Error.AccessDenied" || errorName == "System.Error.EACCES" ||
@@ -192,8 +225,7 @@ class Core : public std::enable_shared_from_this<Core> {
 
   void open() {
     try {
-      connection_ = options_.busAddress ? sdbus::createSessionBusConnectionWithAddress(*options_.busAddress)
-                                        : sdbus::createSystemBusConnection();
+      connection_ = openBus(options_);
     } catch (const sdbus::Error& e) {
       Log::warning(kCategory, "no bus connection: {}", e.what());
       accessDenied_ = isAccessDenied(e.getName());
@@ -612,8 +644,7 @@ CentralMaker bluezCentralMaker(BluezOptions options) {
 
 bool bluezServiceAvailable(const BluezOptions& options) {
   try {
-    auto connection = options.busAddress ? sdbus::createSessionBusConnectionWithAddress(*options.busAddress)
-                                         : sdbus::createSystemBusConnection();
+    auto connection = openBus(options);
     auto bus = sdbus::createProxy(*connection, "org.freedesktop.DBus", "/org/freedesktop/DBus");
     bool has = false;
     bus->callMethod("NameHasOwner")
