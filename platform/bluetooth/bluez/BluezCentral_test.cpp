@@ -378,6 +378,32 @@ TEST_F(BluezCentralTest, OnlyAdvertisementsThatPassTheFilterAreReported) {
   EXPECT_EQ(recorder->discoveriesNow().size(), 1u);
 }
 
+TEST_F(BluezCentralTest, OnlyNewsOfAnAdvertisementIsReported) {
+  MockBluez bus;
+  bus.addAdapter("hci0");
+  // Listed before the central started: known, but not heard by this scan.
+  const auto cached = bus.addDevice("hci0", "C0:FF:EE:00:00:0B", "cached");
+  auto central = makeCentral(bus);
+  ASSERT_TRUE(recorder->waitForState(CentralState::PoweredOn));
+  scan(bus, *central, {.allowDuplicates = true});
+
+  bus.updateProperties(cached, "org.bluez.Device1",
+                       {{"Connected", sdbus::Variant(false)}, {"Paired", sdbus::Variant(true)}});
+  bus.updateProperties(cached, "org.bluez.Device1", {}, {"RSSI"});  // out of range
+  bus.updateProperties(cached, "org.bluez.Device1",
+                       {{"ManufacturerData", manufacturer(0x0059, {0x01, 0x02})}});  // no signal strength now
+  bus.addDevice("hci0", "C0:FF:EE:00:00:0C", "marker");
+  ASSERT_TRUE(recorder->waitForDiscoveryOf("C0:FF:EE:00:00:0C"));
+  EXPECT_EQ(recorder->countOf("C0:FF:EE:00:00:0B"), 0u);
+
+  bus.updateProperties(cached, "org.bluez.Device1", {{"RSSI", sdbus::Variant(std::int16_t{-66})}});
+  ASSERT_TRUE(recorder->waitForDiscoveryOf("C0:FF:EE:00:00:0B"));
+  const auto heard = recorder->discoveriesNow().back();
+  EXPECT_EQ(heard.rssi, -66);
+  EXPECT_EQ(heard.advertisement.localName, "cached") << "what the listing said is kept";
+  EXPECT_EQ(heard.advertisement.manufacturerData, (Bytes{0x59, 0x00, 0x01, 0x02}));
+}
+
 TEST_F(BluezCentralTest, PowerOffEndsTheScanAndPowerOnDoesNotRestartIt) {
   MockBluez bus;
   bus.addAdapter("hci0");
