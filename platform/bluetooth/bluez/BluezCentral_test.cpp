@@ -145,9 +145,12 @@ TEST_F(BluezCentralTest, StateFollowsTheServiceAndItsAdapterLive) {
   bus.startService();
   bus.addAdapter("hci0");
   ASSERT_TRUE(recorder->waitForState(CentralState::PoweredOn)) << "the service came back";
+  bus.setPowered(adapter, false);
+  ASSERT_TRUE(recorder->waitForState(CentralState::PoweredOff)) << "the new service's changes are heard";
   EXPECT_EQ(recorder->statesNow(),
             (std::vector<CentralState>{CentralState::Unsupported, CentralState::PoweredOn, CentralState::PoweredOff,
-                                       CentralState::PoweredOn, CentralState::Unsupported, CentralState::PoweredOn}))
+                                       CentralState::PoweredOn, CentralState::Unsupported, CentralState::PoweredOn,
+                                       CentralState::PoweredOff}))
       << "each change once; the first state reported once it is known";
 }
 
