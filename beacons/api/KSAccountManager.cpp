@@ -40,16 +40,11 @@ std::optional<std::int64_t> statusOf(const platform::Error& error) {
 
 std::shared_ptr<void> errorObject(const platform::Error& error) { return std::make_shared<platform::Error>(error); }
 
-// The record under `key` of a reply; nullptr with the import error otherwise.
+// The record under `key` of a reply; nullptr with the import's own error otherwise (a reply
+// without the key is a nil input to the import).
 template <class T>
 std::shared_ptr<T> recordUnder(const platform::Value& reply, std::string_view key, platform::Error& error) {
-  const platform::Value& object = reply[key];
-  if (!object.dict()) {
-    error = platform::coding::readError(platform::coding::kValueNotFound,
-                                        fmt::format("the reply has no \"{}\" object", key), key);
-    return nullptr;
-  }
-  return T::initWithDictionary(object, &error);
+  return T::initWithDictionary(reply[key], &error);
 }
 
 }  // namespace

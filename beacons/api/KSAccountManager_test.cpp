@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "beacons/foundation/KSJSONModelError.h"
 #include "beacons/foundation/StringHash.h"
 #include "beacons/model/KSApp.h"
 #include "beacons/model/KSBeacon.h"
@@ -102,6 +103,33 @@ TEST_F(KSAccountManagerTest, AReplyWithoutTheAppFailsAndLeavesTheStatus) {
   EXPECT_EQ(verify("tok"), false);
   EXPECT_EQ(account->appTokenStatus(), KSAppTokenStatusUnverified);
   EXPECT_EQ(posted, (std::vector<std::string>{"KSAccountManagerDidFailVerifyApp"}));
+}
+
+// A reply without its record ("app", "user", "beacon") fails with the record import's error
+// for a nil input, not with one of the manager's own making.
+TEST_F(KSAccountManagerTest, AReplyWithoutItsRecordFailsWithTheImportsNilInputError) {
+  world.cloud.putRecord("/apps/tok", "notApp", Value::makeDict({{"id", "x"}}));
+  world.cloud.putRecord("/account/verifycredentials", "person", Value::makeDict({{"id", "P1"}}));
+  world.cloud.putRecord("beacons/B1", "other", Value::makeDict({{"id", "B1"}}));
+  const struct {
+    const char* name;
+    std::function<void(std::function<void(const platform::Error&)>)> call;
+  } cases[] = {
+      {"app", [&](auto failed) { account->verifyAppWithToken("tok", [](KSAppVerification::App) {}, failed); }},
+      {"user", [&](auto failed) { account->verifyCredentialsWithSuccess([](std::shared_ptr<KSPerson>) {}, failed); }},
+      {"beacon", [&](auto failed) { account->getBeaconWithBeaconID("B1", 3, [](std::shared_ptr<KSBeacon>) {}, failed); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::optional<platform::Error> error;
+    c.call([&](const platform::Error& e) { error = e; });
+    ASSERT_TRUE(world.drainUntil([&] { return error.has_value(); }));
+    world.drain();
+    EXPECT_EQ(error->domain, KSJSONModelErrorDomain);
+    EXPECT_EQ(error->code, KSJSONModelError::kInputIsNil);
+    EXPECT_EQ(error->localizedDescription, "Initializing model with nil input object.");
+  }
+  EXPECT_FALSE(account->isLoggedIn());
 }
 
 TEST_F(KSAccountManagerTest, RestoreMatchesTheCachedDigestWithoutRegardToCase) {

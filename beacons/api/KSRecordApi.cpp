@@ -32,15 +32,11 @@ std::shared_ptr<P> find(const std::function<std::shared_ptr<P>()>& port) {
   return port ? port() : nullptr;
 }
 
-// The record under `key`, or the import error.
+// The record under `key`, or the import's own error (a reply without the key is a nil
+// input to the import, one with something else there is invalid data).
 template <class T>
 std::shared_ptr<T> recordUnder(const platform::Value& reply, std::string_view key, platform::Error& error) {
-  const platform::Value& object = reply[key];
-  if (!object.dict()) {
-    error = beacon_api::errorWithDescription(fmt::format("Response Did Not Include \"{}\"", key));
-    return nullptr;
-  }
-  return T::initWithDictionary(object, &error);
+  return T::initWithDictionary(reply[key], &error);
 }
 
 // The records of a page, skipping (and logging) items that do not import.

@@ -4,6 +4,7 @@
 
 #include <set>
 
+#include "beacons/foundation/KSJSONModelError.h"
 #include "beacons/model/KSApiClientPort.h"
 #include "beacons/model/KSApp.h"
 #include "beacons/model/KSBeacon.h"
@@ -145,6 +146,59 @@ TEST_F(KSRecordApiTest, ListsUnderAMissingKeyFailWithTheCallsOwnError) {
   api.getTargetSpeeds(beacon, {}, [&](const auto& list) { count = list.size(); done = true; }, failure());
   run();
   EXPECT_EQ(count, 0u);
+}
+
+// A reply without its record key fails with the record import's own error for a nil input,
+// one with something else under the key with the import's invalid-data error; the receiver
+// and the caches stay as they were.
+TEST_F(KSRecordApiTest, ARecordReplyWithoutItsKeyFailsWithTheImportsError) {
+  auto beacon = record<KSBeacon>(Value::makeDict({{"id", "B1"}, {"name", "Mine"}}));
+  auto team = record<KSTeam>(Value::makeDict({{"id", "T1"}}));
+  auto person = record<KSPerson>(Value::makeDict({{"id", "P1"}}));
+  auto site = record<KSSite>(Value::makeDict({{"name", "Lot"}}));
+  const auto wrongKey = Value::makeDict({{"id", "X"}});
+  world.cloud.putRecord("beacons/B1", "other", wrongKey);
+  world.cloud.putRecord("beacons/B1/versions/4", "other", wrongKey);
+  world.cloud.putRecord("beacons/B1/versions/latest", "version", Value("not a record"));
+  world.cloud.setWriteReply("POST", "sites", 200, Value::makeDict({{"other", wrongKey}}));
+  world.cloud.setWriteReply("POST", "teams", 200, Value::makeDict({{"team", Value()}}));
+  const auto fail = [this](const auto&...) { done = true; };
+  const auto teamFailure = [this](std::shared_ptr<KSTeam>, const platform::Error& e) {
+    error = e;
+    done = true;
+  };
+  const struct {
+    const char* name;
+    std::function<void()> call;
+    std::int64_t code;
+  } cases[] = {
+      {"refresh: no beacon", [&] { api.refreshBeacon(beacon, fail, failure()); }, KSJSONModelError::kInputIsNil},
+      {"latest beacon: no beacon", [&] { api.getLatestBeacon(beacon, fail, failure()); }, KSJSONModelError::kInputIsNil},
+      {"version: no version", [&] { api.getBeaconVersion(beacon, 4, fail, failure()); }, KSJSONModelError::kInputIsNil},
+      {"latest version: a string", [&] { api.getLatestBeaconVersion(beacon, fail, failure()); },
+       KSJSONModelError::kInvalidData},
+      {"create site: no site", [&] { api.createSite(team, site, fail, teamFailure); }, KSJSONModelError::kInputIsNil},
+      // The reply's serializer drops keys whose value is null: the record is missing.
+      {"create team: null", [&] { api.createTeam(person, team, fail, failure()); }, KSJSONModelError::kInputIsNil},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    done = false;
+    error.reset();
+    c.call();
+    run();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain, KSJSONModelErrorDomain);
+    EXPECT_EQ(error->code, c.code);
+    if (c.code == KSJSONModelError::kInputIsNil) {
+      EXPECT_EQ(error->localizedDescription, "Initializing model with nil input object.");
+    }
+  }
+  EXPECT_EQ(beacon->name(), "Mine");
+  EXPECT_TRUE(hub->results.empty());
+  EXPECT_TRUE(sites->results.empty());
+  EXPECT_EQ(team->siteCount(), 0);
+  EXPECT_EQ(person->teamCount(), 0);
 }
 
 TEST_F(KSRecordApiTest, RefreshByAddressCopiesServerFieldsAndASummaryKeepsTheDetails) {
