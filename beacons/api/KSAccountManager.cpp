@@ -13,6 +13,7 @@
 #include "beacons/model/KSBeaconMode.h"
 #include "beacons/model/KSPerson.h"
 #include "beacons/model/KSPlatformType.h"
+#include "beacons/model/KSSiteAccessType.h"
 #include "beacons/model/KSTargetSpeed.h"
 #include "beacons/storage/KSUserDefaultsManager.h"
 #include "platform/core/Clock.h"
@@ -267,37 +268,10 @@ void KSAccountManager::getBeaconModesWithSuccess(std::function<void(const List<K
   getList(&KSAccountManager::beaconModes_, "beaconmodes", "beaconModes", std::move(success), std::move(failure));
 }
 
-void KSAccountManager::getSiteAccessTypesWithSuccess(std::function<void(const platform::Array&)> success,
+void KSAccountManager::getSiteAccessTypesWithSuccess(std::function<void(const List<KSSiteAccessType>&)> success,
                                                      Failure failure) {
-  std::optional<platform::Array> loaded;
-  {
-    std::lock_guard lock(mutex_);
-    loaded = siteAccessTypes_;
-  }
-  if (loaded) {
-    if (success) success(*loaded);
-    return;
-  }
-  std::weak_ptr<KSAccountManager> weak = weak_from_this();
-  client_->GET(
-      "siteaccesstypes", platform::Value(),
-      [weak, success](const KSApiClient::Task&, const platform::Value& reply) {
-        auto self = weak.lock();
-        if (!self) return;
-        std::optional<platform::Array> stored;
-        {
-          std::lock_guard lock(self->mutex_);
-          const platform::Array* list = reply["siteAccessTypes"].array();
-          if (list && std::all_of(list->begin(), list->end(), [](const platform::Value& v) { return v.dict(); })) {
-            self->siteAccessTypes_ = *list;
-          }
-          stored = self->siteAccessTypes_;
-        }
-        if (success) success(stored.value_or(platform::Array{}));
-      },
-      [failure](const KSApiClient::Task&, const platform::Error& error) {
-        if (failure) failure(error);
-      });
+  getList(&KSAccountManager::siteAccessTypes_, "siteaccesstypes", "siteAccessTypes", std::move(success),
+          std::move(failure));
 }
 
 void KSAccountManager::reloadLookupModels() {
@@ -316,7 +290,7 @@ void KSAccountManager::reloadLookupModels() {
 KS_ACCOUNT_LIST(KSAccountManager::List<KSPlatformType>, platformTypes, platformTypes_)
 KS_ACCOUNT_LIST(KSAccountManager::List<KSBeaconLoudness>, beaconLoudnesses, beaconLoudnesses_)
 KS_ACCOUNT_LIST(KSAccountManager::List<KSTargetSpeed>, targetSpeeds, targetSpeeds_)
-KS_ACCOUNT_LIST(platform::Array, siteAccessTypes, siteAccessTypes_)
+KS_ACCOUNT_LIST(KSAccountManager::List<KSSiteAccessType>, siteAccessTypes, siteAccessTypes_)
 KS_ACCOUNT_LIST(KSAccountManager::List<KSBeaconMode>, beaconModes, beaconModes_)
 #undef KS_ACCOUNT_LIST
 

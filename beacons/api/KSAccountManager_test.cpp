@@ -10,6 +10,7 @@
 #include "beacons/model/KSBeacon.h"
 #include "beacons/model/KSPerson.h"
 #include "beacons/model/KSPlatformType.h"
+#include "beacons/model/KSSiteAccessType.h"
 #include "beacons/storage/KSUserDefaultsManager.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/notify/NotificationCenter.h"
@@ -149,6 +150,19 @@ TEST_F(KSAccountManagerTest, RestoreOfAnotherTokensAppRemovesItAndLeavesTheStatu
   EXPECT_EQ(defaults->loadCachedApp(), nullptr);
   EXPECT_EQ(account->appTokenStatus(), KSAppTokenStatusNone);
   EXPECT_TRUE(posted.empty());
+}
+
+TEST_F(KSAccountManagerTest, SiteAccessTypesComeBackAsRecords) {
+  world.cloud.putList("siteaccesstypes", "siteAccessTypes",
+                      {Value::makeDict({{"id", 1}, {"name", "public"}}), Value::makeDict({{"id", 2}, {"name", "private"}})});
+  std::optional<KSAccountManager::List<KSSiteAccessType>> listed;
+  account->getSiteAccessTypesWithSuccess([&](const auto& list) { listed = list; }, nullptr);
+  ASSERT_TRUE(world.drainUntil([&] { return listed.has_value(); }));
+  ASSERT_EQ(listed->size(), 2u);
+  EXPECT_EQ((*listed)[0]->siteAccessTypeID(), 1);
+  EXPECT_EQ((*listed)[1]->name(), "private");
+  ASSERT_TRUE(account->siteAccessTypes());
+  EXPECT_EQ(account->siteAccessTypes()->at(1), (*listed)[1]);
 }
 
 TEST_F(KSAccountManagerTest, CredentialsSignThePersonInAndLoadOnlyTheListsNotYetLoaded) {

@@ -201,6 +201,75 @@ TEST_F(KSRecordApiTest, ARecordReplyWithoutItsKeyFailsWithTheImportsError) {
   EXPECT_EQ(person->teamCount(), 0);
 }
 
+// The site and app calls hand the record back with what the server said; a new site goes
+// out as the team's and keeps that team's id.
+TEST_F(KSRecordApiTest, SiteAndAppCallsAnswerWithTheirRecord) {
+  auto site = record<KSSite>(Value::makeDict({{"id", "S1"}, {"name", "Lot"}}));
+  auto app = record<KSApp>(Value::makeDict({{"id", "A1"}}));
+  auto team = record<KSTeam>(Value::makeDict({{"id", "T1"}}));
+  world.cloud.setWriteReply("PUT", "teams/T1/sites/S1", 200, Value::makeDict({{"ok", 1}}));
+  world.cloud.setWriteReply("PUT", "apps/A1", 200, Value::makeDict({{"ok", 2}}));
+  world.cloud.putRecord("apps/A1/requestapptoken", "appToken", Value("tok-2"));
+
+  std::shared_ptr<KSSite> updatedSite;
+  Value siteReply;
+  api.updateSite(site, std::string("T1"), [&](auto s, const Value& reply) {
+    updatedSite = s;
+    siteReply = reply;
+    done = true;
+  }, failure());
+  run();
+  EXPECT_EQ(updatedSite, site);
+  EXPECT_EQ(siteReply["ok"], Value(1));
+
+  done = false;
+  std::shared_ptr<KSApp> updatedApp;
+  Value appReply;
+  api.updateApp(app, [&](auto a, const Value& reply) {
+    updatedApp = a;
+    appReply = reply;
+    done = true;
+  }, failure());
+  run();
+  EXPECT_EQ(updatedApp, app);
+  EXPECT_EQ(appReply["ok"], Value(2));
+
+  done = false;
+  std::shared_ptr<KSApp> tokenApp;
+  std::optional<std::string> token;
+  api.getAppToken(app, [&](auto a, std::optional<std::string> t) {
+    tokenApp = a;
+    token = t;
+    done = true;
+  }, [&](auto, const platform::Error& e) { error = e; done = true; });
+  run();
+  EXPECT_EQ(tokenApp, app);
+  EXPECT_EQ(token, "tok-2");
+
+  done = false;
+  world.cloud.setFault("GET", "apps/A1/requestapptoken", BeaconCloudFake::Fault{.status = 500});
+  std::shared_ptr<KSApp> failedApp;
+  api.getAppToken(app, [&](auto, auto) { done = true; }, [&](auto a, const platform::Error& e) {
+    failedApp = a;
+    error = e;
+    done = true;
+  });
+  run();
+  EXPECT_EQ(failedApp, app);
+  EXPECT_TRUE(error);
+
+  done = false;
+  auto fresh = record<KSSite>(Value::makeDict({{"name", "New lot"}}));
+  world.cloud.setWriteReply("POST", "sites", 200, Value::makeDict({{"site", Value::makeDict({{"id", "S2"}})}}));
+  api.createSite(team, fresh, [&](auto, auto) { done = true; }, [&](auto, const platform::Error& e) {
+    error = e;
+    done = true;
+  });
+  run();
+  EXPECT_EQ(fresh->teamID(), "T1");
+  EXPECT_EQ(world.cloud.log().back().json["site"]["teamID"], Value("T1"));
+}
+
 TEST_F(KSRecordApiTest, RefreshByAddressCopiesServerFieldsAndASummaryKeepsTheDetails) {
   auto beacon = record<KSBeacon>(Value::makeDict({{"bluetoothAddress", "AA:BB"}, {"name", "Gate 1"}}));
   world.cloud.putRecord("beacons/AA:BB", "beacon",
