@@ -23,9 +23,16 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "testing/IsolatedCacheFolder.h"
 #include "testing/OpenSslHandles.h"
 
 namespace velmora::testing {
+
+namespace {
+// Before any test makes the SDK's shared URL cache.
+[[maybe_unused]] const bool cacheFolderIsolated = (isolateUserCacheFolder(), true);
+}  // namespace
+
 
 namespace {
 

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "beacons/http/KSCachePolicy.h"
 #include "beacons/http/KSHTTPRequestSerializer.h"
 #include "beacons/http/KSMultipartBodyStream.h"
 #include "beacons/http/KSNetworkActivityLogger.h"
@@ -606,6 +607,27 @@ TEST_F(URLSessionManagerTest, ARedirectKeepsCredentialsToTheirHostAndNeverLeaves
   EXPECT_EQ(refused.response->statusCode, 302);
   EXPECT_EQ(secure.requestsReceived(), 1u);
   EXPECT_EQ(other.requests().size(), 1u);
+}
+
+// A fresh reply kept by a manager whose cache has its disk tier in a folder is served to a
+// manager made after the first one and its cache are gone, as after a restart of the app.
+TEST_F(URLSessionManagerTest, AFreshReplyOutlivesTheSessionInTheDiskCache) {
+  velmora::testing::TempDir folder;
+  server.setReply("/fresh", {.status = 200, .body = R"({"n":1})", .headers = {{"Cache-Control", "max-age=600"}}});
+  const auto session = [&] {
+    platform::net::URLSessionConfiguration configuration;
+    configuration.urlCache = KSCachePolicy::makeURLCache(folder.path());
+    return KSURLSessionManager::create(configuration);
+  };
+  manager = session();
+  ASSERT_FALSE(fetch(request("/fresh")).error);
+  manager->session()->invalidateAndCancel();
+  scheduler->runUntilIdle();
+  manager = session();
+  const Outcome again = fetch(request("/fresh"));
+  ASSERT_FALSE(again.error);
+  EXPECT_EQ(platform::json::write(again.object), R"({"n":1})");
+  EXPECT_EQ(server.requests().size(), 1u);
 }
 
 TEST_F(URLSessionManagerTest, AFreshReplyIsServedFromTheCacheUnlessTheBlockKeepsItOut) {
