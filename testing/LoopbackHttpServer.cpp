@@ -15,8 +15,14 @@
 #include <system_error>
 
 #include "platform/core/AsciiText.h"
+#include "testing/IsolatedCacheFolder.h"
 
 namespace velmora::testing {
+
+namespace {
+// Before any test makes the SDK's shared URL cache.
+[[maybe_unused]] const bool cacheFolderIsolated = (isolateUserCacheFolder(), true);
+}  // namespace
 
 namespace {
 

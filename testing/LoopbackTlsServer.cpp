@@ -23,9 +23,16 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "testing/IsolatedCacheFolder.h"
 #include "testing/OpenSslHandles.h"
 
 namespace velmora::testing {
+
+namespace {
+// Before any test makes the SDK's shared URL cache.
+[[maybe_unused]] const bool cacheFolderIsolated = (isolateUserCacheFolder(), true);
+}  // namespace
+
 
 namespace {
 
@@ -193,6 +200,11 @@ LoopbackTlsServer::~LoopbackTlsServer() {
 
 std::string LoopbackTlsServer::baseUrl() const { return "https://127.0.0.1:" + std::to_string(port_); }
 
+void LoopbackTlsServer::setRawReply(std::string reply) {
+  std::lock_guard lock(mutex_);
+  reply_ = std::move(reply);
+}
+
 void LoopbackTlsServer::writeCertificatePem(const std::filesystem::path& path) const {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << certificatePem_;
@@ -278,14 +290,16 @@ void LoopbackTlsServer::serve(int fd) {
       return;
     }
   }
+  std::string reply;
   {
     std::lock_guard lock(mutex_);
     ++requestsReceived_;
+    reply = reply_.empty() ? std::string(kReply) : reply_;
   }
 
   std::size_t sent = 0;
-  while (sent < kReply.size()) {
-    const int n = SSL_write(ssl.get(), kReply.data() + sent, static_cast<int>(kReply.size() - sent));
+  while (sent < reply.size()) {
+    const int n = SSL_write(ssl.get(), reply.data() + sent, static_cast<int>(reply.size() - sent));
     if (n > 0) {
       sent += static_cast<std::size_t>(n);
       continue;

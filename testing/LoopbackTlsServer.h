@@ -41,6 +41,10 @@ class LoopbackTlsServer {
   // Writes the certificate as PEM to `path`; throws std::runtime_error on failure.
   void writeCertificatePem(const std::filesystem::path& path) const;
 
+  // Replaces the answer to every later request: the whole response as it goes on the wire,
+  // status line, headers and body. The default is a 200 with the body "{}".
+  void setRawReply(std::string reply);
+
   // Connections accepted and then finished with (whatever the outcome).
   std::size_t connectionsFinished() const;
   // TLS handshakes that completed.
@@ -68,6 +72,7 @@ class LoopbackTlsServer {
   std::size_t connectionsFinished_ = 0;
   std::size_t handshakesCompleted_ = 0;
   std::size_t requestsReceived_ = 0;
+  std::string reply_;
   std::thread acceptThread_;
 };
 

@@ -13,6 +13,7 @@
 #include "beacons/model/KSBeaconMode.h"
 #include "beacons/model/KSPerson.h"
 #include "beacons/model/KSPlatformType.h"
+#include "beacons/model/KSSiteAccessType.h"
 #include "beacons/model/KSTargetSpeed.h"
 #include "beacons/storage/KSUserDefaultsManager.h"
 #include "platform/core/Clock.h"
@@ -40,16 +41,11 @@ std::optional<std::int64_t> statusOf(const platform::Error& error) {
 
 std::shared_ptr<void> errorObject(const platform::Error& error) { return std::make_shared<platform::Error>(error); }
 
-// The record under `key` of a reply; nullptr with the import error otherwise.
+// The record under `key` of a reply; nullptr with the import's own error otherwise (a reply
+// without the key is a nil input to the import).
 template <class T>
 std::shared_ptr<T> recordUnder(const platform::Value& reply, std::string_view key, platform::Error& error) {
-  const platform::Value& object = reply[key];
-  if (!object.dict()) {
-    error = platform::coding::readError(platform::coding::kValueNotFound,
-                                        fmt::format("the reply has no \"{}\" object", key), key);
-    return nullptr;
-  }
-  return T::initWithDictionary(object, &error);
+  return T::initWithDictionary(reply[key], &error);
 }
 
 }  // namespace
@@ -272,37 +268,10 @@ void KSAccountManager::getBeaconModesWithSuccess(std::function<void(const List<K
   getList(&KSAccountManager::beaconModes_, "beaconmodes", "beaconModes", std::move(success), std::move(failure));
 }
 
-void KSAccountManager::getSiteAccessTypesWithSuccess(std::function<void(const platform::Array&)> success,
+void KSAccountManager::getSiteAccessTypesWithSuccess(std::function<void(const List<KSSiteAccessType>&)> success,
                                                      Failure failure) {
-  std::optional<platform::Array> loaded;
-  {
-    std::lock_guard lock(mutex_);
-    loaded = siteAccessTypes_;
-  }
-  if (loaded) {
-    if (success) success(*loaded);
-    return;
-  }
-  std::weak_ptr<KSAccountManager> weak = weak_from_this();
-  client_->GET(
-      "siteaccesstypes", platform::Value(),
-      [weak, success](const KSApiClient::Task&, const platform::Value& reply) {
-        auto self = weak.lock();
-        if (!self) return;
-        std::optional<platform::Array> stored;
-        {
-          std::lock_guard lock(self->mutex_);
-          const platform::Array* list = reply["siteAccessTypes"].array();
-          if (list && std::all_of(list->begin(), list->end(), [](const platform::Value& v) { return v.dict(); })) {
-            self->siteAccessTypes_ = *list;
-          }
-          stored = self->siteAccessTypes_;
-        }
-        if (success) success(stored.value_or(platform::Array{}));
-      },
-      [failure](const KSApiClient::Task&, const platform::Error& error) {
-        if (failure) failure(error);
-      });
+  getList(&KSAccountManager::siteAccessTypes_, "siteaccesstypes", "siteAccessTypes", std::move(success),
+          std::move(failure));
 }
 
 void KSAccountManager::reloadLookupModels() {
@@ -321,7 +290,7 @@ void KSAccountManager::reloadLookupModels() {
 KS_ACCOUNT_LIST(KSAccountManager::List<KSPlatformType>, platformTypes, platformTypes_)
 KS_ACCOUNT_LIST(KSAccountManager::List<KSBeaconLoudness>, beaconLoudnesses, beaconLoudnesses_)
 KS_ACCOUNT_LIST(KSAccountManager::List<KSTargetSpeed>, targetSpeeds, targetSpeeds_)
-KS_ACCOUNT_LIST(platform::Array, siteAccessTypes, siteAccessTypes_)
+KS_ACCOUNT_LIST(KSAccountManager::List<KSSiteAccessType>, siteAccessTypes, siteAccessTypes_)
 KS_ACCOUNT_LIST(KSAccountManager::List<KSBeaconMode>, beaconModes, beaconModes_)
 #undef KS_ACCOUNT_LIST
 

@@ -27,6 +27,7 @@ class KSBeaconLoudness;
 class KSBeaconMode;
 class KSPerson;
 class KSPlatformType;
+class KSSiteAccessType;
 class KSTargetSpeed;
 class KSUserDefaultsManager;
 
@@ -91,15 +92,14 @@ class KSAccountManager : public KSAppVerification, public std::enable_shared_fro
   void getPlatformTypesWithSuccess(std::function<void(const List<KSPlatformType>&)> success, Failure failure);
   void getBeaconLoudnessesWithSuccess(std::function<void(const List<KSBeaconLoudness>&)> success, Failure failure);
   void getTargetSpeedsWithSuccess(std::function<void(const List<KSTargetSpeed>&)> success, Failure failure);
-  // The site access types as the platform sends them (one dictionary per type).
-  void getSiteAccessTypesWithSuccess(std::function<void(const platform::Array&)> success, Failure failure);
+  void getSiteAccessTypesWithSuccess(std::function<void(const List<KSSiteAccessType>&)> success, Failure failure);
   void getBeaconModesWithSuccess(std::function<void(const List<KSBeaconMode>&)> success, Failure failure);
   void reloadLookupModels();
 
   std::optional<List<KSPlatformType>> platformTypes() const;
   std::optional<List<KSBeaconLoudness>> beaconLoudnesses() const;
   std::optional<List<KSTargetSpeed>> targetSpeeds() const;
-  std::optional<platform::Array> siteAccessTypes() const;
+  std::optional<List<KSSiteAccessType>> siteAccessTypes() const;
   std::optional<List<KSBeaconMode>> beaconModes() const;
 
   // GET "beacons/<id>" with "version"; both blocks are required.
@@ -133,7 +133,7 @@ class KSAccountManager : public KSAppVerification, public std::enable_shared_fro
   std::optional<List<KSPlatformType>> platformTypes_;
   std::optional<List<KSBeaconLoudness>> beaconLoudnesses_;
   std::optional<List<KSTargetSpeed>> targetSpeeds_;
-  std::optional<platform::Array> siteAccessTypes_;
+  std::optional<List<KSSiteAccessType>> siteAccessTypes_;
   std::optional<List<KSBeaconMode>> beaconModes_;
 };
 

@@ -4,11 +4,13 @@
 
 #include <algorithm>
 
+#include "beacons/foundation/KSJSONModelError.h"
 #include "beacons/foundation/StringHash.h"
 #include "beacons/model/KSApp.h"
 #include "beacons/model/KSBeacon.h"
 #include "beacons/model/KSPerson.h"
 #include "beacons/model/KSPlatformType.h"
+#include "beacons/model/KSSiteAccessType.h"
 #include "beacons/storage/KSUserDefaultsManager.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/notify/NotificationCenter.h"
@@ -104,6 +106,33 @@ TEST_F(KSAccountManagerTest, AReplyWithoutTheAppFailsAndLeavesTheStatus) {
   EXPECT_EQ(posted, (std::vector<std::string>{"KSAccountManagerDidFailVerifyApp"}));
 }
 
+// A reply without its record ("app", "user", "beacon") fails with the record import's error
+// for a nil input, not with one of the manager's own making.
+TEST_F(KSAccountManagerTest, AReplyWithoutItsRecordFailsWithTheImportsNilInputError) {
+  world.cloud.putRecord("/apps/tok", "notApp", Value::makeDict({{"id", "x"}}));
+  world.cloud.putRecord("/account/verifycredentials", "person", Value::makeDict({{"id", "P1"}}));
+  world.cloud.putRecord("beacons/B1", "other", Value::makeDict({{"id", "B1"}}));
+  const struct {
+    const char* name;
+    std::function<void(std::function<void(const platform::Error&)>)> call;
+  } cases[] = {
+      {"app", [&](auto failed) { account->verifyAppWithToken("tok", [](KSAppVerification::App) {}, failed); }},
+      {"user", [&](auto failed) { account->verifyCredentialsWithSuccess([](std::shared_ptr<KSPerson>) {}, failed); }},
+      {"beacon", [&](auto failed) { account->getBeaconWithBeaconID("B1", 3, [](std::shared_ptr<KSBeacon>) {}, failed); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::optional<platform::Error> error;
+    c.call([&](const platform::Error& e) { error = e; });
+    ASSERT_TRUE(world.drainUntil([&] { return error.has_value(); }));
+    world.drain();
+    EXPECT_EQ(error->domain, KSJSONModelErrorDomain);
+    EXPECT_EQ(error->code, KSJSONModelError::kInputIsNil);
+    EXPECT_EQ(error->localizedDescription, "Initializing model with nil input object.");
+  }
+  EXPECT_FALSE(account->isLoggedIn());
+}
+
 TEST_F(KSAccountManagerTest, RestoreMatchesTheCachedDigestWithoutRegardToCase) {
   defaults->storeApp(cachedAppFor("tok", /*upperCase=*/true));
   account->attemptAppRestoreAndVerifyWithToken("tok");
@@ -121,6 +150,19 @@ TEST_F(KSAccountManagerTest, RestoreOfAnotherTokensAppRemovesItAndLeavesTheStatu
   EXPECT_EQ(defaults->loadCachedApp(), nullptr);
   EXPECT_EQ(account->appTokenStatus(), KSAppTokenStatusNone);
   EXPECT_TRUE(posted.empty());
+}
+
+TEST_F(KSAccountManagerTest, SiteAccessTypesComeBackAsRecords) {
+  world.cloud.putList("siteaccesstypes", "siteAccessTypes",
+                      {Value::makeDict({{"id", 1}, {"name", "public"}}), Value::makeDict({{"id", 2}, {"name", "private"}})});
+  std::optional<KSAccountManager::List<KSSiteAccessType>> listed;
+  account->getSiteAccessTypesWithSuccess([&](const auto& list) { listed = list; }, nullptr);
+  ASSERT_TRUE(world.drainUntil([&] { return listed.has_value(); }));
+  ASSERT_EQ(listed->size(), 2u);
+  EXPECT_EQ((*listed)[0]->siteAccessTypeID(), 1);
+  EXPECT_EQ((*listed)[1]->name(), "private");
+  ASSERT_TRUE(account->siteAccessTypes());
+  EXPECT_EQ(account->siteAccessTypes()->at(1), (*listed)[1]);
 }
 
 TEST_F(KSAccountManagerTest, CredentialsSignThePersonInAndLoadOnlyTheListsNotYetLoaded) {

@@ -32,15 +32,11 @@ std::shared_ptr<P> find(const std::function<std::shared_ptr<P>()>& port) {
   return port ? port() : nullptr;
 }
 
-// The record under `key`, or the import error.
+// The record under `key`, or the import's own error (a reply without the key is a nil
+// input to the import, one with something else there is invalid data).
 template <class T>
 std::shared_ptr<T> recordUnder(const platform::Value& reply, std::string_view key, platform::Error& error) {
-  const platform::Value& object = reply[key];
-  if (!object.dict()) {
-    error = beacon_api::errorWithDescription(fmt::format("Response Did Not Include \"{}\"", key));
-    return nullptr;
-  }
-  return T::initWithDictionary(object, &error);
+  return T::initWithDictionary(reply[key], &error);
 }
 
 // The records of a page, skipping (and logging) items that do not import.
@@ -340,26 +336,42 @@ void KSRecordApi::getBeaconLoudnesses(const std::shared_ptr<KSBeacon>& beacon, p
 // --- sites, apps, categories, teams -----------------------------------------------------------
 
 void KSRecordApi::updateSite(const std::shared_ptr<KSSite>& site, const std::optional<std::string>& teamID,
-                             Reply success, TaskFailure failure) {
+                             std::function<void(std::shared_ptr<KSSite>, const platform::Value&)> success,
+                             Failure failure) {
   if (!site) return;
-  send(record_requests::updateSite(*site, teamID), "updateSite", std::move(success), std::move(failure));
+  send(record_requests::updateSite(*site, teamID), "updateSite",
+       [site, success](const auto&, const platform::Value& reply) {
+         if (success) success(site, reply);
+       },
+       [site, failure](const auto&, const platform::Error& e) {
+         if (failure) failure(e);
+       });
 }
 
-void KSRecordApi::updateApp(const std::shared_ptr<KSApp>& app, Reply success, TaskFailure failure) {
+void KSRecordApi::updateApp(const std::shared_ptr<KSApp>& app,
+                            std::function<void(std::shared_ptr<KSApp>, const platform::Value&)> success,
+                            Failure failure) {
   if (!app) return;
-  send(record_requests::updateApp(*app), "updateApp", std::move(success), std::move(failure));
+  send(record_requests::updateApp(*app), "updateApp",
+       [app, success](const auto&, const platform::Value& reply) {
+         if (success) success(app, reply);
+       },
+       [app, failure](const auto&, const platform::Error& e) {
+         if (failure) failure(e);
+       });
 }
 
 void KSRecordApi::getAppToken(const std::shared_ptr<KSApp>& app,
-                              std::function<void(std::optional<std::string>)> success, Failure failure) {
+                              std::function<void(std::shared_ptr<KSApp>, std::optional<std::string>)> success,
+                              std::function<void(std::shared_ptr<KSApp>, const platform::Error&)> failure) {
   if (!app) return;
   send(record_requests::appToken(*app), "getAppToken",
        [app, success](const auto&, const platform::Value& reply) {
          const std::string* token = reply["appToken"].string();
-         if (success) success(token ? std::optional<std::string>(*token) : std::nullopt);
+         if (success) success(app, token ? std::optional<std::string>(*token) : std::nullopt);
        },
-       [failure](const auto&, const platform::Error& e) {
-         if (failure) failure(e);
+       [app, failure](const auto&, const platform::Error& e) {
+         if (failure) failure(app, e);
        });
 }
 
@@ -486,6 +498,8 @@ void KSRecordApi::createSite(const std::shared_ptr<KSTeam>& team, const std::sha
                              std::function<void(std::shared_ptr<KSTeam>, std::shared_ptr<KSSite>)> success,
                              TeamFailure failure) {
   if (!team || !site) return;
+  // The site goes out as the team's: it carries the team's id from here on.
+  if (const auto teamID = team->teamID(); teamID && !teamID->empty()) site->setTeamID(teamID);
   std::weak_ptr<KSTeam> weak = team;
   auto ports = ports_;
   send(record_requests::createSite(*team, *site), "createSite",

@@ -81,12 +81,17 @@ class KSRecordApi {
                            Failure failure);
 
   // --- sites, apps, categories, teams
-  void updateSite(const std::shared_ptr<KSSite>& site, const std::optional<std::string>& teamID, Reply success,
-                  TaskFailure failure);
-  void updateApp(const std::shared_ptr<KSApp>& app, Reply success, TaskFailure failure);
-  // Success receives the reply's "appToken" (nothing when absent).
-  void getAppToken(const std::shared_ptr<KSApp>& app, std::function<void(std::optional<std::string>)> success,
-                   Failure failure);
+  // Success receives the record and the reply object; the record is kept alive until the
+  // blocks have run.
+  void updateSite(const std::shared_ptr<KSSite>& site, const std::optional<std::string>& teamID,
+                  std::function<void(std::shared_ptr<KSSite>, const platform::Value& reply)> success, Failure failure);
+  void updateApp(const std::shared_ptr<KSApp>& app,
+                 std::function<void(std::shared_ptr<KSApp>, const platform::Value& reply)> success, Failure failure);
+  // Success receives the record and the reply's "appToken" (nothing when absent), failure
+  // the record and the error.
+  void getAppToken(const std::shared_ptr<KSApp>& app,
+                   std::function<void(std::shared_ptr<KSApp>, std::optional<std::string>)> success,
+                   std::function<void(std::shared_ptr<KSApp>, const platform::Error&)> failure);
   void updateCategory(const std::shared_ptr<KSCategory>& category,
                       std::function<void(std::shared_ptr<KSCategory>)> success, Failure failure);
   void updateTeam(const std::shared_ptr<KSTeam>& team, std::function<void(std::shared_ptr<KSTeam>)> success,

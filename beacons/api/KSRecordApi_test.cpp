@@ -4,6 +4,7 @@
 
 #include <set>
 
+#include "beacons/foundation/KSJSONModelError.h"
 #include "beacons/model/KSApiClientPort.h"
 #include "beacons/model/KSApp.h"
 #include "beacons/model/KSBeacon.h"
@@ -145,6 +146,128 @@ TEST_F(KSRecordApiTest, ListsUnderAMissingKeyFailWithTheCallsOwnError) {
   api.getTargetSpeeds(beacon, {}, [&](const auto& list) { count = list.size(); done = true; }, failure());
   run();
   EXPECT_EQ(count, 0u);
+}
+
+// A reply without its record key fails with the record import's own error for a nil input,
+// one with something else under the key with the import's invalid-data error; the receiver
+// and the caches stay as they were.
+TEST_F(KSRecordApiTest, ARecordReplyWithoutItsKeyFailsWithTheImportsError) {
+  auto beacon = record<KSBeacon>(Value::makeDict({{"id", "B1"}, {"name", "Mine"}}));
+  auto team = record<KSTeam>(Value::makeDict({{"id", "T1"}}));
+  auto person = record<KSPerson>(Value::makeDict({{"id", "P1"}}));
+  auto site = record<KSSite>(Value::makeDict({{"name", "Lot"}}));
+  const auto wrongKey = Value::makeDict({{"id", "X"}});
+  world.cloud.putRecord("beacons/B1", "other", wrongKey);
+  world.cloud.putRecord("beacons/B1/versions/4", "other", wrongKey);
+  world.cloud.putRecord("beacons/B1/versions/latest", "version", Value("not a record"));
+  world.cloud.setWriteReply("POST", "sites", 200, Value::makeDict({{"other", wrongKey}}));
+  world.cloud.setWriteReply("POST", "teams", 200, Value::makeDict({{"team", Value()}}));
+  const auto fail = [this](const auto&...) { done = true; };
+  const auto teamFailure = [this](std::shared_ptr<KSTeam>, const platform::Error& e) {
+    error = e;
+    done = true;
+  };
+  const struct {
+    const char* name;
+    std::function<void()> call;
+    std::int64_t code;
+  } cases[] = {
+      {"refresh: no beacon", [&] { api.refreshBeacon(beacon, fail, failure()); }, KSJSONModelError::kInputIsNil},
+      {"latest beacon: no beacon", [&] { api.getLatestBeacon(beacon, fail, failure()); }, KSJSONModelError::kInputIsNil},
+      {"version: no version", [&] { api.getBeaconVersion(beacon, 4, fail, failure()); }, KSJSONModelError::kInputIsNil},
+      {"latest version: a string", [&] { api.getLatestBeaconVersion(beacon, fail, failure()); },
+       KSJSONModelError::kInvalidData},
+      {"create site: no site", [&] { api.createSite(team, site, fail, teamFailure); }, KSJSONModelError::kInputIsNil},
+      // The reply's serializer drops keys whose value is null: the record is missing.
+      {"create team: null", [&] { api.createTeam(person, team, fail, failure()); }, KSJSONModelError::kInputIsNil},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    done = false;
+    error.reset();
+    c.call();
+    run();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain, KSJSONModelErrorDomain);
+    EXPECT_EQ(error->code, c.code);
+    if (c.code == KSJSONModelError::kInputIsNil) {
+      EXPECT_EQ(error->localizedDescription, "Initializing model with nil input object.");
+    }
+  }
+  EXPECT_EQ(beacon->name(), "Mine");
+  EXPECT_TRUE(hub->results.empty());
+  EXPECT_TRUE(sites->results.empty());
+  EXPECT_EQ(team->siteCount(), 0);
+  EXPECT_EQ(person->teamCount(), 0);
+}
+
+// The site and app calls hand the record back with what the server said; a new site goes
+// out as the team's and keeps that team's id.
+TEST_F(KSRecordApiTest, SiteAndAppCallsAnswerWithTheirRecord) {
+  auto site = record<KSSite>(Value::makeDict({{"id", "S1"}, {"name", "Lot"}}));
+  auto app = record<KSApp>(Value::makeDict({{"id", "A1"}}));
+  auto team = record<KSTeam>(Value::makeDict({{"id", "T1"}}));
+  world.cloud.setWriteReply("PUT", "teams/T1/sites/S1", 200, Value::makeDict({{"ok", 1}}));
+  world.cloud.setWriteReply("PUT", "apps/A1", 200, Value::makeDict({{"ok", 2}}));
+  world.cloud.putRecord("apps/A1/requestapptoken", "appToken", Value("tok-2"));
+
+  std::shared_ptr<KSSite> updatedSite;
+  Value siteReply;
+  api.updateSite(site, std::string("T1"), [&](auto s, const Value& reply) {
+    updatedSite = s;
+    siteReply = reply;
+    done = true;
+  }, failure());
+  run();
+  EXPECT_EQ(updatedSite, site);
+  EXPECT_EQ(siteReply["ok"], Value(1));
+
+  done = false;
+  std::shared_ptr<KSApp> updatedApp;
+  Value appReply;
+  api.updateApp(app, [&](auto a, const Value& reply) {
+    updatedApp = a;
+    appReply = reply;
+    done = true;
+  }, failure());
+  run();
+  EXPECT_EQ(updatedApp, app);
+  EXPECT_EQ(appReply["ok"], Value(2));
+
+  done = false;
+  std::shared_ptr<KSApp> tokenApp;
+  std::optional<std::string> token;
+  api.getAppToken(app, [&](auto a, std::optional<std::string> t) {
+    tokenApp = a;
+    token = t;
+    done = true;
+  }, [&](auto, const platform::Error& e) { error = e; done = true; });
+  run();
+  EXPECT_EQ(tokenApp, app);
+  EXPECT_EQ(token, "tok-2");
+
+  done = false;
+  world.cloud.setFault("GET", "apps/A1/requestapptoken", BeaconCloudFake::Fault{.status = 500});
+  std::shared_ptr<KSApp> failedApp;
+  api.getAppToken(app, [&](auto, auto) { done = true; }, [&](auto a, const platform::Error& e) {
+    failedApp = a;
+    error = e;
+    done = true;
+  });
+  run();
+  EXPECT_EQ(failedApp, app);
+  EXPECT_TRUE(error);
+
+  done = false;
+  auto fresh = record<KSSite>(Value::makeDict({{"name", "New lot"}}));
+  world.cloud.setWriteReply("POST", "sites", 200, Value::makeDict({{"site", Value::makeDict({{"id", "S2"}})}}));
+  api.createSite(team, fresh, [&](auto, auto) { done = true; }, [&](auto, const platform::Error& e) {
+    error = e;
+    done = true;
+  });
+  run();
+  EXPECT_EQ(fresh->teamID(), "T1");
+  EXPECT_EQ(world.cloud.log().back().json["site"]["teamID"], Value("T1"));
 }
 
 TEST_F(KSRecordApiTest, RefreshByAddressCopiesServerFieldsAndASummaryKeepsTheDetails) {

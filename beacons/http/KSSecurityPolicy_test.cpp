@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "beacons/http/KSCachePolicy.h"
@@ -295,11 +296,15 @@ TEST(KSSecurityPolicyTest, JudgesRealHandshakes) {
   }
 }
 
-TEST(KSCachePolicyTest, OneSharedCacheOfTwoMebibytes) {
+TEST(KSCachePolicyTest, OneSharedCacheInMemoryAndInTheUsersCacheFolder) {
   auto cache = KSCachePolicy::sharedURLCache();
   ASSERT_TRUE(cache);
   EXPECT_EQ(cache, KSCachePolicy::sharedURLCache());
   EXPECT_EQ(cache->memoryCapacity(), 2'097'152u);
+  EXPECT_EQ(cache->diskCapacity(), 104'857'600u);
+  const auto folder = platform::net::URLCache::defaultDiskDirectory();
+  ASSERT_TRUE(folder);
+  EXPECT_TRUE(std::filesystem::exists(*folder / "Cache.db"));
 }
 
 }  // namespace

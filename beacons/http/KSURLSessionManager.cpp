@@ -73,6 +73,12 @@ class MultipartBodySource final : public net::BodyStream {
   }
   std::optional<platform::Error> streamError() const override { return stream_->streamError(); }
   std::chrono::microseconds resumeDelay() const override { return stream_->resumeDelay(); }
+  // A multipart body can be built again from its parts; any other stream is read once.
+  std::shared_ptr<net::BodyStream> copy() const override {
+    auto multipart = std::dynamic_pointer_cast<KSMultipartBodyStream>(stream_);
+    if (!multipart) return nullptr;
+    return std::make_shared<MultipartBodySource>(multipart->copy());
+  }
 
  private:
   std::shared_ptr<KSInputStream> stream_;
@@ -675,7 +681,8 @@ std::optional<net::URLRequest> KSURLSessionManager::willPerformHTTPRedirection(n
   return newRequest;
 }
 
-bool KSURLSessionManager::handlesRedirection() const { return static_cast<bool>(blocks().taskWillPerformHTTPRedirection); }
+// Without the override the proposed request is followed, so every redirect is answered here.
+bool KSURLSessionManager::handlesRedirection() const { return true; }
 
 std::optional<net::CachedURLResponse> KSURLSessionManager::willCacheResponse(net::URLSessionDataTask& task,
                                                                               net::CachedURLResponse proposed) {

@@ -89,6 +89,10 @@ class KSURLSessionManager : public platform::net::URLSessionDelegate,
   // Runs on the session's I/O thread during the TLS handshake: must not block.
   using SessionDidReceiveAuthenticationChallengeBlock =
       std::function<KSURLSessionAuthChallengeDisposition(const KSServerTrustChallenge& challenge)>;
+  // Decides on a redirect: the request to follow it with, or nullopt for the redirect reply
+  // as the answer. Without it the proposed request is followed (see URLSessionDelegate for
+  // its limits: 10 in a row, never from https to http, credentials kept to their host; a
+  // multipart body stream is sent again from its copy on 307 and 308).
   using TaskWillPerformHTTPRedirectionBlock = std::function<std::optional<platform::net::URLRequest>(
       const TaskPtr& task, const platform::net::HTTPURLResponse& response, const platform::net::URLRequest& newRequest)>;
   using TaskDidSendBodyDataBlock = std::function<void(const TaskPtr& task, std::int64_t bytesSent,

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "beacons/http/KSCachePolicy.h"
 #include "beacons/http/KSHTTPRequestSerializer.h"
 #include "beacons/http/KSMultipartBodyStream.h"
 #include "beacons/http/KSNetworkActivityLogger.h"
@@ -22,6 +23,7 @@
 #include "platform/net/URLCache.h"
 #include "platform/net/URLError.h"
 #include "testing/LoopbackHttpServer.h"
+#include "testing/LoopbackTlsServer.h"
 #include "testing/TempDir.h"
 
 namespace velmora::kestrine {
@@ -474,14 +476,15 @@ TEST_F(URLSessionManagerTest, DownloadsGoToATemporaryFileThenWhereTheDestination
   EXPECT_FALSE(std::filesystem::exists(temporary));
 }
 
-TEST_F(URLSessionManagerTest, RedirectsAreFollowedOnlyWhenTheBlockAsks) {
+TEST_F(URLSessionManagerTest, RedirectsAreFollowedUnlessTheBlockDeclines) {
   server.setReply("/old", {.status = 302, .body = "{}", .headers = {{"Location", "/new"}}});
   server.setReply("/new", {.status = 200, .body = R"({"moved":true})"});
 
-  // Without the block the redirect reply is the answer (and not an acceptable status).
+  // Without the block the redirect is followed.
   const Outcome plain = fetch(request("/old"));
-  ASSERT_TRUE(plain.error);
-  EXPECT_EQ(plain.response->statusCode, 302);
+  ASSERT_FALSE(plain.error) << plain.error->localizedDescription;
+  EXPECT_EQ(plain.response->statusCode, 200);
+  EXPECT_EQ(platform::json::write(plain.object), R"({"moved":true})");
 
   std::vector<std::string> asked;
   manager->setTaskWillPerformHTTPRedirectionBlock(
@@ -490,7 +493,6 @@ TEST_F(URLSessionManagerTest, RedirectsAreFollowedOnlyWhenTheBlockAsks) {
         asked.push_back(std::to_string(response.statusCode) + " " + next.url);
         return next;
       });
-  NotificationLog log({KSNetworkingTaskDidCompleteNotification});
   std::vector<std::string> statuses;
   manager->setDataTaskDidReceiveResponseBlock([&](const auto&, const HTTPURLResponse& response) {
     statuses.push_back(std::to_string(response.statusCode));
@@ -503,22 +505,31 @@ TEST_F(URLSessionManagerTest, RedirectsAreFollowedOnlyWhenTheBlockAsks) {
   EXPECT_THAT(statuses, ::testing::ElementsAre("200"));  // the redirect itself is not announced
   EXPECT_EQ(server.requests().back().method, "GET");      // a POST answered by 302 goes on as GET
 
-  // 307 keeps the method and the body; a streamed body cannot be sent again, so its 307 is
-  // the answer.
+  // 307 keeps the method and the body, a multipart stream's too: it is sent again from a
+  // copy of the stream.
   server.setReply("/kept", {.status = 307, .body = "{}", .headers = {{"Location", "/new"}}});
-  asked.clear();
   const Outcome again = fetch(request("/kept", "POST", "x=2"));
   EXPECT_FALSE(again.error);
   EXPECT_EQ(server.requests().back().method + " " + server.requests().back().body, "POST x=2");
   KSURLRequest streamed = request("/kept", "POST");
   auto stream = std::make_shared<KSMultipartBodyStream>(KSStringEncodingUTF8);
   stream->appendHTTPBodyPart(std::make_unique<KSHTTPBodyPart>(KSHTTPBodyPart::Headers{}, "B", std::string("s"), 1));
+  stream->setInitialAndFinalBoundaries();
   streamed.HTTPBodyStream = stream;
+  streamed.urlRequest.headers = {{"Content-Length", std::to_string(stream->contentLength())}};
   std::vector<Outcome> uploads;
+  const std::size_t before = server.requests().size();
   manager->uploadTaskWithStreamedRequest(streamed, nullptr, recordInto(uploads))->resume();
   ASSERT_TRUE(runUntil([&] { return uploads.size() == 1; }));
-  EXPECT_EQ(uploads[0].response->statusCode, 307);
-  EXPECT_EQ(asked.size(), 1u);  // only the data POST's redirect was asked about
+  ASSERT_FALSE(uploads[0].error) << uploads[0].error->localizedDescription;
+  EXPECT_EQ(uploads[0].response->statusCode, 200);
+  const auto sent = server.requests();
+  ASSERT_EQ(sent.size(), before + 2);
+  EXPECT_EQ(sent[before].target, "/kept");
+  EXPECT_EQ(sent[before + 1].target, "/new");
+  EXPECT_EQ(sent[before + 1].method, "POST");
+  EXPECT_EQ(sent[before + 1].body, sent[before].body);
+  EXPECT_NE(sent[before + 1].body.find("\r\n\r\ns\r\n"), std::string::npos);
 
   // Declining gives the redirect reply.
   manager->setTaskWillPerformHTTPRedirectionBlock(
@@ -527,7 +538,96 @@ TEST_F(URLSessionManagerTest, RedirectsAreFollowedOnlyWhenTheBlockAsks) {
       });
   const Outcome declined = fetch(request("/old"));
   EXPECT_EQ(declined.response->statusCode, 302);
-  EXPECT_THAT(statuses, ::testing::ElementsAre("200", "200", "307", "302"));
+  EXPECT_THAT(statuses, ::testing::ElementsAre("200", "200", "200", "302"));
+}
+
+TEST_F(URLSessionManagerTest, TenRedirectsInARowAreFollowedAndTheEleventhFails) {
+  // "/hop/N" sends on to "/hop/N+1" until N reaches the last hop, which answers.
+  const auto chain = [this](int last) {
+    server.setFallbackHandler([last](const LoopbackHttpServer::RecordedRequest& r) -> LoopbackHttpServer::Reply {
+      const int n = std::stoi(r.target.substr(r.target.rfind('/') + 1));
+      if (n == last) return {.status = 200, .body = R"({"hops":)" + std::to_string(n) + "}"};
+      return {.status = 302, .body = "{}", .headers = {{"Location", "/hop/" + std::to_string(n + 1)}}};
+    });
+  };
+  chain(10);
+  const Outcome ten = fetch(request("/hop/0"));
+  ASSERT_FALSE(ten.error) << ten.error->localizedDescription;
+  EXPECT_EQ(platform::json::write(ten.object), R"({"hops":10})");
+  EXPECT_EQ(server.requests().size(), 11u);
+
+  chain(11);
+  const Outcome eleven = fetch(request("/hop/0"));
+  ASSERT_TRUE(eleven.error);
+  EXPECT_EQ(eleven.error->code, platform::net::kURLErrorHTTPTooManyRedirects);
+  EXPECT_EQ(server.requests().size(), 22u);  // the eleventh redirect is not followed
+}
+
+TEST_F(URLSessionManagerTest, ARedirectKeepsCredentialsToTheirHostAndNeverLeavesHttps) {
+  LoopbackHttpServer other;
+  other.setReply("/landed", {.status = 200, .body = R"({"other":true})"});
+  server.setReply("/same", {.status = 302, .body = "{}", .headers = {{"Location", "/landed"}}});
+  server.setReply("/landed", {.status = 200, .body = R"({"same":true})"});
+  server.setReply("/away", {.status = 307, .body = "{}", .headers = {{"Location", other.baseUrl() + "/landed"}}});
+  const auto withCredentials = [this](std::string path) {
+    KSURLRequest r = request(std::move(path));
+    r.urlRequest.headers = {{"Authorization", "Kestrine dG9rZW4="}, {"Cookie", "s=1"},
+                            {"Proxy-Authorization", "Basic eDp5"}, {"X-Trace", "t1"}};
+    return r;
+  };
+  ASSERT_FALSE(fetch(withCredentials("/same")).error);
+  const auto landedHere = server.requests().back();
+  EXPECT_EQ(landedHere.target, "/landed");
+  EXPECT_EQ(landedHere.header("Authorization"), "Kestrine dG9rZW4=");
+  EXPECT_EQ(landedHere.header("Cookie"), "s=1");
+
+  const Outcome away = fetch(withCredentials("/away"));
+  ASSERT_FALSE(away.error);
+  EXPECT_EQ(platform::json::write(away.object), R"({"other":true})");
+  ASSERT_EQ(other.requests().size(), 1u);
+  const auto landedThere = other.requests().front();
+  EXPECT_FALSE(landedThere.header("Authorization"));
+  EXPECT_FALSE(landedThere.header("Cookie"));
+  EXPECT_FALSE(landedThere.header("Proxy-Authorization"));
+  EXPECT_EQ(landedThere.header("X-Trace"), "t1");
+
+  // From https to plain http the redirect reply is the answer, and nothing goes out in the clear.
+  velmora::testing::LoopbackTlsServer secure;
+  velmora::testing::TempDir dir;
+  secure.writeCertificatePem(dir.path() / "ca.pem");
+  secure.setRawReply("HTTP/1.1 302 Found\r\nLocation: " + other.baseUrl() +
+                     "/landed\r\nContent-Type: application/json\r\nContent-Length: 2\r\nConnection: close\r\n\r\n{}");
+  platform::net::URLSessionConfiguration configuration;
+  configuration.caFile = (dir.path() / "ca.pem").string();
+  manager = KSURLSessionManager::create(configuration);
+  KSURLRequest downgrade = withCredentials("");
+  downgrade.urlRequest.url = secure.baseUrl() + "/start";
+  const Outcome refused = fetch(downgrade);
+  ASSERT_TRUE(refused.response);
+  EXPECT_EQ(refused.response->statusCode, 302);
+  EXPECT_EQ(secure.requestsReceived(), 1u);
+  EXPECT_EQ(other.requests().size(), 1u);
+}
+
+// A fresh reply kept by a manager whose cache has its disk tier in a folder is served to a
+// manager made after the first one and its cache are gone, as after a restart of the app.
+TEST_F(URLSessionManagerTest, AFreshReplyOutlivesTheSessionInTheDiskCache) {
+  velmora::testing::TempDir folder;
+  server.setReply("/fresh", {.status = 200, .body = R"({"n":1})", .headers = {{"Cache-Control", "max-age=600"}}});
+  const auto session = [&] {
+    platform::net::URLSessionConfiguration configuration;
+    configuration.urlCache = KSCachePolicy::makeURLCache(folder.path());
+    return KSURLSessionManager::create(configuration);
+  };
+  manager = session();
+  ASSERT_FALSE(fetch(request("/fresh")).error);
+  manager->session()->invalidateAndCancel();
+  scheduler->runUntilIdle();
+  manager = session();
+  const Outcome again = fetch(request("/fresh"));
+  ASSERT_FALSE(again.error);
+  EXPECT_EQ(platform::json::write(again.object), R"({"n":1})");
+  EXPECT_EQ(server.requests().size(), 1u);
 }
 
 TEST_F(URLSessionManagerTest, AFreshReplyIsServedFromTheCacheUnlessTheBlockKeepsItOut) {

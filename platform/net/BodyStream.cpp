@@ -37,6 +37,7 @@ class FileBodyStream final : public BodyStream {
     return static_cast<std::int64_t>(n);
   }
   std::optional<Error> streamError() const override { return error_; }
+  std::shared_ptr<BodyStream> copy() const override { return std::make_shared<FileBodyStream>(path_); }
 
  private:
   std::filesystem::path path_;

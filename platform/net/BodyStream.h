@@ -27,6 +27,10 @@ class BodyStream {
   virtual std::int64_t read(std::uint8_t* buffer, std::size_t maxLength) = 0;
   virtual std::optional<Error> streamError() const = 0;
   virtual std::chrono::microseconds resumeDelay() const { return std::chrono::microseconds(0); }
+  // A new, unopened stream that reads the same bytes from their start, for a body that has
+  // to go out again (a redirect that keeps the method); null when this one cannot be read
+  // a second time.
+  virtual std::shared_ptr<BodyStream> copy() const { return nullptr; }
 
   // A stream over a file, opened by open(); a file that cannot be opened fails the read.
   static std::shared_ptr<BodyStream> withFile(std::filesystem::path path);

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstdlib>
 #include <vector>
 
 #include <limits>
+
+#include "platform/net/URLDiskCache.h"
 
 namespace velmora::platform::net {
 namespace {
@@ -82,6 +85,32 @@ std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
 URLCache::URLCache(std::size_t memoryCapacity, std::shared_ptr<Clock> clock)
     : capacity_(memoryCapacity), clock_(clock ? std::move(clock) : Clock::system()) {}
 
+URLCache::URLCache(std::size_t memoryCapacity, std::size_t diskCapacity, std::filesystem::path diskDirectory,
+                   std::shared_ptr<Clock> clock)
+    : capacity_(memoryCapacity),
+      clock_(clock ? std::move(clock) : Clock::system()),
+      disk_(diskCapacity > 0 ? std::make_unique<URLDiskCache>(std::move(diskDirectory), diskCapacity) : nullptr) {
+  if (disk_) disk_->removeExpired(clock_->now());
+}
+
+URLCache::~URLCache() = default;
+
+std::optional<std::filesystem::path> URLCache::defaultDiskDirectory() {
+  std::filesystem::path base;
+  if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache != nullptr && *cache == '/') {
+    base = cache;
+  } else if (const char* home = std::getenv("HOME"); home != nullptr && *home == '/') {
+    base = std::filesystem::path(home) / ".cache";
+  } else {
+    return std::nullopt;
+  }
+  return base / "velmora" / "URLCache";
+}
+
+std::size_t URLCache::diskCapacity() const { return disk_ ? disk_->capacity() : 0; }
+
+std::size_t URLCache::currentDiskUsage() const { return disk_ ? disk_->currentUsage() : 0; }
+
 std::optional<Date> URLCache::parseHTTPDate(std::string_view t) {
   // "Sun, 06 Nov 1994 08:49:37 GMT"
   if (t.size() != 29 || t[3] != ',' || t[4] != ' ' || t[7] != ' ' || t[11] != ' ' || t[16] != ' ' ||
@@ -155,15 +184,22 @@ std::optional<URLSessionReply> URLCache::cachedReply(const URLRequest& request) 
   const auto key = keyFor(request);
   if (!key) return std::nullopt;
   const Date now = clock_->now();
-  std::lock_guard lock(mutex_);
-  const auto found = index_.find(*key);
-  if (found == index_.end()) return std::nullopt;
-  if (found->second->expires.unixMicros() <= now.unixMicros()) {
-    evictLocked(*key);
-    return std::nullopt;
+  {
+    std::lock_guard lock(mutex_);
+    const auto found = index_.find(*key);
+    if (found != index_.end()) {
+      if (found->second->expires.unixMicros() > now.unixMicros()) {
+        entries_.splice(entries_.begin(), entries_, found->second);
+        return URLSessionReply{found->second->body, found->second->response, std::nullopt};
+      }
+      evictLocked(*key);
+    }
   }
-  entries_.splice(entries_.begin(), entries_, found->second);
-  return URLSessionReply{found->second->body, found->second->response, std::nullopt};
+  if (!disk_) return std::nullopt;
+  auto stored = disk_->load(*key, now);
+  if (!stored) return std::nullopt;
+  keepInMemory(*key, stored->response, stored->body, stored->expires);
+  return URLSessionReply{std::move(stored->body), std::move(stored->response), std::nullopt};
 }
 
 void URLCache::storeReply(const URLRequest& request, const HTTPURLResponse& response, const std::string& body) {
@@ -173,22 +209,32 @@ void URLCache::storeReply(const URLRequest& request, const HTTPURLResponse& resp
   const Date now = clock_->now();
   const auto lifetime = freshnessLifetime(response, now);
   if (!lifetime) return;
-  std::size_t cost = key->size() + body.size() + response.url.size();
+  const Date expires = now.addingTimeInterval(*lifetime);
+  keepInMemory(*key, response, body, expires);
+  if (disk_) disk_->store(*key, response, body, expires);
+}
+
+void URLCache::keepInMemory(const std::string& key, const HTTPURLResponse& response, const std::string& body,
+                            Date expires) {
+  std::size_t cost = key.size() + body.size() + response.url.size();
   for (const auto& [name, value] : response.headers) cost += name.size() + value.size();
   std::lock_guard lock(mutex_);
-  evictLocked(*key);
+  evictLocked(key);
   if (cost > capacity_ / 20) return;
-  entries_.push_front(Entry{*key, response, body, now.addingTimeInterval(*lifetime), cost});
-  index_[*key] = entries_.begin();
+  entries_.push_front(Entry{key, response, body, expires, cost});
+  index_[key] = entries_.begin();
   usage_ += cost;
   while (usage_ > capacity_ && !entries_.empty()) evictLocked(entries_.back().key);
 }
 
 void URLCache::removeAllCachedResponses() {
-  std::lock_guard lock(mutex_);
-  entries_.clear();
-  index_.clear();
-  usage_ = 0;
+  {
+    std::lock_guard lock(mutex_);
+    entries_.clear();
+    index_.clear();
+    usage_ = 0;
+  }
+  if (disk_) disk_->removeAll();
 }
 
 std::size_t URLCache::currentMemoryUsage() const {

@@ -50,7 +50,12 @@ class URLSessionDelegate {
   virtual void didFinishDownloadingToURL(URLSessionDataTask&, const std::string&) {}
   // Asked when a reply is a redirect with a Location: the request to follow it with, or
   // nullopt to finish the task with the redirect reply itself. Redirects are followed only
-  // when a delegate answers with a request (at most 20 in a row).
+  // when a delegate answers with a request, at most 10 in a row (the next one fails the task
+  // with kURLErrorHTTPTooManyRedirects). The proposed request never leads from https to
+  // http (such a redirect is not proposed: the task ends with its reply), carries no
+  // Authorization, Proxy-Authorization or Cookie header once the host or port changes, and
+  // keeps the body for a kept method (a streamed body from its stream's copy(); a stream
+  // that cannot be copied is not proposed again).
   virtual std::optional<URLRequest> willPerformHTTPRedirection(URLSessionDataTask&,
                                                                const HTTPURLResponse&, URLRequest newRequest) {
     return newRequest;

@@ -566,20 +566,63 @@ void finishTask(std::unique_ptr<Transfer> transfer, URLSessionReply reply) {
   if (task) task->finish(std::move(reply.data), std::move(reply.response), std::move(reply.error));
 }
 
+// The parts of a URL a redirect is judged by: scheme, host and port (the scheme's default
+// when none is written), all lowercase.
+struct Origin {
+  std::string scheme, host, port;
+  bool operator==(const Origin&) const = default;
+};
+
+std::optional<Origin> originOf(const std::string& text) {
+  CURLU* url = curl_url();
+  if (!url) return std::nullopt;
+  std::optional<Origin> origin;
+  if (curl_url_set(url, CURLUPART_URL, text.c_str(), 0) == CURLUE_OK) {
+    const auto part = [url](CURLUPart which, unsigned flags) {
+      char* value = nullptr;
+      std::string out;
+      if (curl_url_get(url, which, &value, flags) == CURLUE_OK && value) out = value;
+      curl_free(value);
+      std::transform(out.begin(), out.end(), out.begin(),
+                     [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+      return out;
+    };
+    origin = Origin{part(CURLUPART_SCHEME, 0), part(CURLUPART_HOST, 0), part(CURLUPART_PORT, CURLU_DEFAULT_PORT)};
+  }
+  curl_url_cleanup(url);
+  return origin;
+}
+
+// Headers that carry the caller's credentials: they go only to the host they were meant for.
+bool isCredentialHeader(std::string_view name) {
+  return equalsIgnoringAsciiCase(name, "Authorization") || equalsIgnoringAsciiCase(name, "Proxy-Authorization") ||
+         equalsIgnoringAsciiCase(name, "Cookie");
+}
+
 // The request a redirect reply points to: its Location resolved against the URL answered,
-// the method turned into GET (body dropped) for 303, and for 301 and 302 after a POST.
+// the method turned into GET (body dropped) for 303, and for 301 and 302 after a POST; a
+// kept method keeps the body that went out. None for a status that is not a redirect (301,
+// 302, 303, 307, 308), a reply without a usable Location, or one that leads from https to
+// plain http. The credential headers stay behind when the
+// redirect leads to another host or port.
 std::optional<URLRequest> redirectRequest(const Transfer& transfer, const HTTPURLResponse& response) {
+  switch (response.statusCode) {
+    case 301: case 302: case 303: case 307: case 308: break;
+    default: return std::nullopt;  // 300, 304, 305: no redirect to follow
+  }
   auto location = response.headerValue("Location");
   if (!location) return std::nullopt;
   CURLU* url = curl_url();
   if (!url) return std::nullopt;
+  const std::string answered = transfer.effectiveURL();
   std::optional<URLRequest> next;
-  if (curl_url_set(url, CURLUPART_URL, transfer.effectiveURL().c_str(), 0) == CURLUE_OK &&
+  if (curl_url_set(url, CURLUPART_URL, answered.c_str(), 0) == CURLUE_OK &&
       curl_url_set(url, CURLUPART_URL, location->c_str(), 0) == CURLUE_OK) {
     char* text = nullptr;
     if (curl_url_get(url, CURLUPART_URL, &text, 0) == CURLUE_OK && text) {
       next = transfer.request;
       next->url = text;
+      if (!transfer.bodyStream) next->body = transfer.requestBody;
       const int status = response.statusCode;
       if ((status == 303 && next->method != "HEAD") || ((status == 301 || status == 302) && next->method == "POST")) {
         next->method = "GET";
@@ -593,6 +636,14 @@ std::optional<URLRequest> redirectRequest(const Transfer& transfer, const HTTPUR
     curl_free(text);
   }
   curl_url_cleanup(url);
+  if (!next) return next;
+  const auto from = originOf(answered);
+  const auto to = originOf(next->url);
+  if (!from || !to) return std::nullopt;
+  if (from->scheme == "https" && to->scheme != "https") return std::nullopt;
+  if (from->host != to->host || from->port != to->port) {
+    std::erase_if(next->headers, [](const auto& header) { return isCredentialHeader(header.first); });
+  }
   return next;
 }
 
@@ -835,9 +886,13 @@ struct URLSessionEngine::Loop {
   void redirect(std::unique_ptr<Transfer> transfer, URLSessionReply reply) {
     auto task = transfer->task;
     auto next = redirectRequest(*transfer, *reply.response);
-    // A streamed body cannot be read a second time: a redirect that keeps the method (307,
-    // 308) is not followed for it, and the task ends with the redirect reply.
-    if (next && transfer->bodyStream && next->method != "GET" && next->method != "HEAD") next.reset();
+    // A streamed body that keeps going (307, 308) is sent again from a fresh copy of its
+    // stream; one that cannot be copied ends the task with the redirect reply.
+    std::shared_ptr<BodyStream> body;
+    if (next && transfer->bodyStream && next->method != "GET" && next->method != "HEAD") {
+      body = transfer->bodyStream->copy();
+      if (!body) next.reset();
+    }
     if (!next || task->redirects.fetch_add(1) >= kMaxRedirects) {
       if (next) reply = transfer->failure(kURLErrorHTTPTooManyRedirects);
       transfer->holdEvents = false;
@@ -847,9 +902,14 @@ struct URLSessionEngine::Loop {
     transfer.reset();
     std::weak_ptr<URLSessionEngine> engine = owner->weak_from_this();
     task->redirect(std::move(*reply.response), reply.data.value_or(std::string()), std::move(*next),
-                   [engine, task](URLRequest request) {
+                   [engine, task, body = std::move(body)](URLRequest request) {
                      if (auto e = engine.lock()) {
-                       e->start(task, request);
+                       if (body) {
+                         const UploadBody upload(body);
+                         e->start(task, request, &upload);
+                       } else {
+                         e->start(task, request);
+                       }
                      } else {
                        task->finish(std::nullopt, std::nullopt,
                                     makeURLError(kURLErrorCancelled, request.url, "the session was invalidated"));
@@ -857,7 +917,8 @@ struct URLSessionEngine::Loop {
                    });
   }
 
-  static constexpr int kMaxRedirects = 20;
+  // Redirects followed in a row; the next one fails the task.
+  static constexpr int kMaxRedirects = 10;
 
   void setPaused(const std::shared_ptr<URLSessionTaskCore>& task, bool paused) {
     auto it = runningByTask.find(task.get());
