@@ -271,11 +271,9 @@ void KSBeaconOperation::disconnect() {
 
 void KSBeaconOperation::rediscoverPeripheralIfConnected() {
   if (!didConnect_.load() || !beacon_) return;
-  // The beacon is heard again under whatever identifier the platform gives it next.
-  beacon_->setPeripheralIdentifier(std::nullopt);
-  beacon_->setFirstDiscoveredAt(std::nullopt);
-  beacon_->setLastDiscoveredAt(std::nullopt);
-  beacon_->setLatestAdData({});
+  // The beacon is heard again under whatever identifier the platform gives it next; the
+  // hub's cached record is reset too when the job runs on a copy of it.
+  beacon_->needsToRediscoverPeripheral();
 }
 
 void KSBeaconOperation::cancelCommand() {

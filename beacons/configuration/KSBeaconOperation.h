@@ -146,11 +146,13 @@ class KSBeaconOperation : public KSOperation, public KSSchedulableBeaconOperatio
   void connect();
   virtual void connected();
   void disconnect();
-  void succeeded();
-  void failedWithError(const platform::Error& error);
+  // The ends of an attempt. Every path that ends one (a step, a state timeout, the manager's
+  // connection events) goes through these, so a subclass that overrides them sees each end.
+  virtual void succeeded();
+  virtual void failedWithError(const platform::Error& error);
   void failedWithErrorDescription(std::string description);
   // Ends the operation with the error, told to the caller directly: no retry decision.
-  void failedWithoutRetry(const platform::Error& error);
+  virtual void failedWithoutRetry(const platform::Error& error);
   // Stops the job without a report. Once connected it also drops the link.
   void cancel() override;
   void waitForPeripheralIdentifier();
