@@ -134,7 +134,8 @@ void KSBeaconOperation::reportCompletion(const std::optional<Error>& error) {
     block = std::move(completion_);
     completion_ = nullptr;
   }
-  if (block) block(self(), error);
+  // A job the host cancelled reports nothing, whichever of its attempts gets here.
+  if (block && !isJobCancelled()) block(self(), error);
 }
 
 void KSBeaconOperation::reportProgress(float progress) {
@@ -318,7 +319,25 @@ void KSBeaconOperation::failedWithoutRetry(const Error& error) {
   finish();
 }
 
+bool KSBeaconOperation::isJobCancelled() const {
+  std::lock_guard lock(job_->mutex);
+  return job_->cancelled;
+}
+
 void KSBeaconOperation::cancel() {
+  auto keep = self();
+  std::shared_ptr<KSBeaconOperation> latest;
+  {
+    std::lock_guard lock(job_->mutex);
+    job_->cancelled = true;
+    latest = std::static_pointer_cast<KSBeaconOperation>(job_->latest.lock());
+  }
+  cancelAttempt();
+  // A retry made from this attempt (before or while the cancel ran) ends with it.
+  if (latest && latest != keep) latest->cancelAttempt();
+}
+
+void KSBeaconOperation::cancelAttempt() {
   auto keep = self();
   if (isOperationTerminated()) return;
   const std::int32_t was = beaconOperationState();
@@ -334,13 +353,17 @@ void KSBeaconOperation::cancel() {
   invalidateTimer();
   cancelCommand();
   // A link that is up is given back, so the beacon is free for the next job.
+  auto delegate = beaconDelegate();
   if (was == KSBeaconOperationStateConnected || was == KSBeaconOperationStateDisconnecting) {
-    if (auto delegate = beaconDelegate()) delegate->operationCentralManagerCanDisconnectPeripheral(keep, peripheral());
+    if (delegate) delegate->operationCentralManagerCanDisconnectPeripheral(keep, peripheral());
   }
+  // The manager lets go of it (a waiting operation leaves its pending list).
+  if (delegate) delegate->operationDidCancel(keep);
   finish();
 }
 
 void KSBeaconOperation::waitForPeripheralIdentifier() {
+  if (beaconOperationState() == KSBeaconOperationStateCanceled || isJobCancelled()) return;
   didWaitForPeripheral_.store(true);
   setBeaconOperationState(KSBeaconOperationStateWaiting);
 }
@@ -361,6 +384,11 @@ bool KSBeaconOperation::shouldRetry() const { return retryCount() < maxNumberOfR
 
 std::shared_ptr<KSBeaconOperation> KSBeaconOperation::duplicateForRetry() const {
   auto duplicate = makeDuplicate();
+  duplicate->job_ = job_;
+  {
+    std::lock_guard lock(job_->mutex);
+    job_->latest = duplicate;
+  }
   if (!didConnect()) duplicate->setPeripheralIdentifier(peripheralIdentifier());
   {
     std::scoped_lock lock(mutex_, duplicate->mutex_);

@@ -153,8 +153,17 @@ class KSBeaconOperation : public KSOperation, public KSSchedulableBeaconOperatio
   void failedWithErrorDescription(std::string description);
   // Ends the operation with the error, told to the caller directly: no retry decision.
   virtual void failedWithoutRetry(const platform::Error& error);
-  // Stops the job without a report. Once connected it also drops the link.
+  // Stops the job without a report: this attempt and every retry or replacement made from it,
+  // also one the manager makes while the cancel runs; none of them reports afterwards. Once
+  // connected it also drops the link.
   void cancel() override;
+  // Stops this attempt only, without a report, leaving the job to the duplicate that replaces
+  // it (the manager's retry after a lost link, a new peripheral identifier). Subclasses that
+  // hold work of their own stop it here and call the base.
+  virtual void cancelAttempt();
+  bool isJobCancelled() const;
+  // Waiting for a new peripheral identifier (again, after a put-aside failure); a cancelled
+  // operation stays cancelled.
   void waitForPeripheralIdentifier();
   bool isOperationTerminated() const;
   bool shouldRetryOperationWithPeripheralIdentifierUpdate() const;
@@ -235,7 +244,15 @@ class KSBeaconOperation : public KSOperation, public KSSchedulableBeaconOperatio
                              std::function<void(KSBeaconOperation&, const std::shared_ptr<KSPeripheralCommand>&)> keep,
                              CommandSuccess success);
 
+  // What the attempts of one job share: a host's cancel, and the newest attempt it must reach.
+  struct Job {
+    std::mutex mutex;
+    bool cancelled = false;
+    std::weak_ptr<KSOperation> latest;
+  };
+
   const std::shared_ptr<KSBeacon> beacon_;
+  std::shared_ptr<Job> job_ = std::make_shared<Job>();
   std::shared_ptr<platform::dispatch::Queue> queue_;
   std::shared_ptr<platform::dispatch::Scheduler> scheduler_;
   std::shared_ptr<KSBeaconConfigurationCloud> cloud_;  // guarded by mutex_
