@@ -5,6 +5,7 @@
 #include "beacons/configuration/KSBeaconLoginEddystoneCommand.h"
 #include "beacons/configuration/KSCharacteristicDataCommands.h"
 #include "beacons/configuration/KSServiceDiscoveryCommands.h"
+#include "beacons/configuration/KSStreamFileDataCommand.h"
 #include "beacons/foundation/KSConstants.h"
 #include "beacons/model/KSBeacon.h"
 #include "beacons/model/KSBeaconMode.h"
@@ -521,6 +522,44 @@ void KSBeaconOperation::writeOpcode(std::int32_t opcode, const std::optional<pla
                           [success = std::move(success)](const auto&) {
                             if (success) success();
                           });
+}
+
+void KSBeaconOperation::streamFileAtPath(
+    const std::string& path, const Characteristic& characteristic, const Service& service, float delayBetweenWrites,
+    std::function<void(const std::shared_ptr<KSPeripheralCommand>&, float)> progress,
+    std::function<void(const std::shared_ptr<KSPeripheralCommand>&)> success) {
+  auto command =
+      KSStreamFileDataCommand::create(peripheral(), scheduler_ ? scheduler_ : platform::dispatch::Scheduler::shared(),
+                                      queue_, service, characteristic, path, delayBetweenWrites);
+  std::weak_ptr<KSOperation> weak = weak_from_this();
+  if (progress) {
+    command->setProgressBlock([weak, progress = std::move(progress)](const std::shared_ptr<KSPeripheralCommand>& done,
+                                                                     float value) {
+      auto self = std::static_pointer_cast<KSBeaconOperation>(weak.lock());
+      if (self && !self->isOperationTerminated()) progress(done, value);
+    });
+  }
+  command->setCompletionBlock([weak, success = std::move(success)](const std::shared_ptr<KSPeripheralCommand>& done,
+                                                                   const std::optional<Error>& error) {
+    auto self = std::static_pointer_cast<KSBeaconOperation>(weak.lock());
+    if (!self || self->isOperationTerminated()) return;
+    if (error) return self->failedWithError(*error);
+    if (success) success(done);
+  });
+  runCommand(command);
+}
+
+void KSBeaconOperation::streamFileAtPath(const std::string& path, const Characteristic& characteristic,
+                                         std::function<void()> success, float delayBetweenWrites) {
+  std::weak_ptr<KSOperation> weak = weak_from_this();
+  streamFileAtPath(
+      path, characteristic, currentService_, delayBetweenWrites,
+      [weak](const auto&, float value) {
+        if (auto self = std::static_pointer_cast<KSBeaconOperation>(weak.lock())) self->reportProgress(value);
+      },
+      [success = std::move(success)](const auto&) {
+        if (success) success();
+      });
 }
 
 void KSBeaconOperation::startWritingKeepAliveStatus(const Characteristic& status, const Characteristic& control,

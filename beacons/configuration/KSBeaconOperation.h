@@ -200,6 +200,17 @@ class KSBeaconOperation : public KSOperation, public KSSchedulableBeaconOperatio
                    std::function<void()> success);
   // Writes 1D to Control and waits for the status notification, round after round, until
   // stopWritingKeepAliveStatus; then the completion. The flag is never cleared.
+  // Streams a file into the characteristic (KSStreamFileDataCommand: 16 bytes per write
+  // without response, the delay in seconds before each); `progress` hears the command's
+  // fractions, `success` the finished command.
+  void streamFileAtPath(const std::string& path, const Characteristic& characteristic, const Service& service,
+                        float delayBetweenWrites,
+                        std::function<void(const std::shared_ptr<KSPeripheralCommand>&, float)> progress,
+                        std::function<void(const std::shared_ptr<KSPeripheralCommand>&)> success);
+  // The same in currentService, with the command's progress handed to the operation's
+  // progress callback.
+  void streamFileAtPath(const std::string& path, const Characteristic& characteristic, std::function<void()> success,
+                        float delayBetweenWrites);
   void startWritingKeepAliveStatus(const Characteristic& status, const Characteristic& control,
                                    std::function<void()> completion);
   void stopWritingKeepAliveStatus() { shouldStopWritingStatus_.store(true); }
