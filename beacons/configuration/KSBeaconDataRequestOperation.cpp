@@ -71,10 +71,10 @@ void KSBeaconDataRequestOperation::dropExchanges() {
   exchanges_ = nullptr;
 }
 
-void KSBeaconDataRequestOperation::cancel() {
+void KSBeaconDataRequestOperation::cancelAttempt() {
   // The exchanges live on the configuration queue; a cancel from another thread stops them there.
   post([](KSBeaconOperation& self) { static_cast<KSBeaconDataRequestOperation&>(self).dropExchanges(); });
-  KSBeaconOperation::cancel();
+  KSBeaconOperation::cancelAttempt();
 }
 
 }  // namespace velmora::kestrine

@@ -32,7 +32,7 @@ class KSBeaconDataRequestOperation final : public KSBeaconOperation {
   bool shouldRetry() const override { return !didTimeoutWhenConnected() && KSBeaconOperation::shouldRetry(); }
   void prepareForConnection() override;
   void connected() override;
-  void cancel() override;
+  void cancelAttempt() override;
 
  private:
   struct Token {};

@@ -10,6 +10,7 @@
 #include "beacons/configuration/KSBeaconConfigurationCloud.h"
 #include "beacons/configuration/KSBeaconUpdateDownloads.h"
 #include "beacons/configuration/KSCharacteristicDataCommands.h"
+#include "beacons/configuration/KSEncryptedSettingsBlob.h"
 #include "beacons/configuration/KSGattIdentifiers.h"
 #include "beacons/configuration/KSStreamDataCommand.h"
 #include "beacons/foundation/KSInstanceProvider.h"
@@ -243,12 +244,7 @@ void KSBeaconFirmwareUpdateOperation::requestFutureSettings(const std::string& v
             op.bulk_.clear();
             op.mac_.clear();
           } else {
-            std::optional<Bytes> blob;
-            if (const auto* text = settings.string()) {
-              std::string compact = *text;
-              std::erase_if(compact, [](char c) { return c == '\r' || c == '\n'; });
-              blob = platform::crypto::base64Decode(compact);
-            }
+            const std::optional<Bytes> blob = settings_blob::decodeSettingsText(settings);
             auto cut = blob ? cutFutureSettings(*blob) : std::nullopt;
             if (!cut) {
               op.downloadError_ =

@@ -5,6 +5,7 @@
 #include "beacons/configuration/KSBeaconLoginEddystoneCommand.h"
 #include "beacons/configuration/KSCharacteristicDataCommands.h"
 #include "beacons/configuration/KSServiceDiscoveryCommands.h"
+#include "beacons/configuration/KSStreamFileDataCommand.h"
 #include "beacons/foundation/KSConstants.h"
 #include "beacons/model/KSBeacon.h"
 #include "beacons/model/KSBeaconMode.h"
@@ -134,7 +135,8 @@ void KSBeaconOperation::reportCompletion(const std::optional<Error>& error) {
     block = std::move(completion_);
     completion_ = nullptr;
   }
-  if (block) block(self(), error);
+  // A job the host cancelled reports nothing, whichever of its attempts gets here.
+  if (block && !isJobCancelled()) block(self(), error);
 }
 
 void KSBeaconOperation::reportProgress(float progress) {
@@ -271,11 +273,9 @@ void KSBeaconOperation::disconnect() {
 
 void KSBeaconOperation::rediscoverPeripheralIfConnected() {
   if (!didConnect_.load() || !beacon_) return;
-  // The beacon is heard again under whatever identifier the platform gives it next.
-  beacon_->setPeripheralIdentifier(std::nullopt);
-  beacon_->setFirstDiscoveredAt(std::nullopt);
-  beacon_->setLastDiscoveredAt(std::nullopt);
-  beacon_->setLatestAdData({});
+  // The beacon is heard again under whatever identifier the platform gives it next; the
+  // hub's cached record is reset too when the job runs on a copy of it.
+  beacon_->needsToRediscoverPeripheral();
 }
 
 void KSBeaconOperation::cancelCommand() {
@@ -320,7 +320,25 @@ void KSBeaconOperation::failedWithoutRetry(const Error& error) {
   finish();
 }
 
+bool KSBeaconOperation::isJobCancelled() const {
+  std::lock_guard lock(job_->mutex);
+  return job_->cancelled;
+}
+
 void KSBeaconOperation::cancel() {
+  auto keep = self();
+  std::shared_ptr<KSBeaconOperation> latest;
+  {
+    std::lock_guard lock(job_->mutex);
+    job_->cancelled = true;
+    latest = std::static_pointer_cast<KSBeaconOperation>(job_->latest.lock());
+  }
+  cancelAttempt();
+  // A retry made from this attempt (before or while the cancel ran) ends with it.
+  if (latest && latest != keep) latest->cancelAttempt();
+}
+
+void KSBeaconOperation::cancelAttempt() {
   auto keep = self();
   if (isOperationTerminated()) return;
   const std::int32_t was = beaconOperationState();
@@ -336,13 +354,17 @@ void KSBeaconOperation::cancel() {
   invalidateTimer();
   cancelCommand();
   // A link that is up is given back, so the beacon is free for the next job.
+  auto delegate = beaconDelegate();
   if (was == KSBeaconOperationStateConnected || was == KSBeaconOperationStateDisconnecting) {
-    if (auto delegate = beaconDelegate()) delegate->operationCentralManagerCanDisconnectPeripheral(keep, peripheral());
+    if (delegate) delegate->operationCentralManagerCanDisconnectPeripheral(keep, peripheral());
   }
+  // The manager lets go of it (a waiting operation leaves its pending list).
+  if (delegate) delegate->operationDidCancel(keep);
   finish();
 }
 
 void KSBeaconOperation::waitForPeripheralIdentifier() {
+  if (beaconOperationState() == KSBeaconOperationStateCanceled || isJobCancelled()) return;
   didWaitForPeripheral_.store(true);
   setBeaconOperationState(KSBeaconOperationStateWaiting);
 }
@@ -363,6 +385,11 @@ bool KSBeaconOperation::shouldRetry() const { return retryCount() < maxNumberOfR
 
 std::shared_ptr<KSBeaconOperation> KSBeaconOperation::duplicateForRetry() const {
   auto duplicate = makeDuplicate();
+  duplicate->job_ = job_;
+  {
+    std::lock_guard lock(job_->mutex);
+    job_->latest = duplicate;
+  }
   if (!didConnect()) duplicate->setPeripheralIdentifier(peripheralIdentifier());
   {
     std::scoped_lock lock(mutex_, duplicate->mutex_);
@@ -495,6 +522,44 @@ void KSBeaconOperation::writeOpcode(std::int32_t opcode, const std::optional<pla
                           [success = std::move(success)](const auto&) {
                             if (success) success();
                           });
+}
+
+void KSBeaconOperation::streamFileAtPath(
+    const std::string& path, const Characteristic& characteristic, const Service& service, float delayBetweenWrites,
+    std::function<void(const std::shared_ptr<KSPeripheralCommand>&, float)> progress,
+    std::function<void(const std::shared_ptr<KSPeripheralCommand>&)> success) {
+  auto command =
+      KSStreamFileDataCommand::create(peripheral(), scheduler_ ? scheduler_ : platform::dispatch::Scheduler::shared(),
+                                      queue_, service, characteristic, path, delayBetweenWrites);
+  std::weak_ptr<KSOperation> weak = weak_from_this();
+  if (progress) {
+    command->setProgressBlock([weak, progress = std::move(progress)](const std::shared_ptr<KSPeripheralCommand>& done,
+                                                                     float value) {
+      auto self = std::static_pointer_cast<KSBeaconOperation>(weak.lock());
+      if (self && !self->isOperationTerminated()) progress(done, value);
+    });
+  }
+  command->setCompletionBlock([weak, success = std::move(success)](const std::shared_ptr<KSPeripheralCommand>& done,
+                                                                   const std::optional<Error>& error) {
+    auto self = std::static_pointer_cast<KSBeaconOperation>(weak.lock());
+    if (!self || self->isOperationTerminated()) return;
+    if (error) return self->failedWithError(*error);
+    if (success) success(done);
+  });
+  runCommand(command);
+}
+
+void KSBeaconOperation::streamFileAtPath(const std::string& path, const Characteristic& characteristic,
+                                         std::function<void()> success, float delayBetweenWrites) {
+  std::weak_ptr<KSOperation> weak = weak_from_this();
+  streamFileAtPath(
+      path, characteristic, currentService_, delayBetweenWrites,
+      [weak](const auto&, float value) {
+        if (auto self = std::static_pointer_cast<KSBeaconOperation>(weak.lock())) self->reportProgress(value);
+      },
+      [success = std::move(success)](const auto&) {
+        if (success) success();
+      });
 }
 
 void KSBeaconOperation::startWritingKeepAliveStatus(const Characteristic& status, const Characteristic& control,

@@ -146,13 +146,24 @@ class KSBeaconOperation : public KSOperation, public KSSchedulableBeaconOperatio
   void connect();
   virtual void connected();
   void disconnect();
-  void succeeded();
-  void failedWithError(const platform::Error& error);
+  // The ends of an attempt. Every path that ends one (a step, a state timeout, the manager's
+  // connection events) goes through these, so a subclass that overrides them sees each end.
+  virtual void succeeded();
+  virtual void failedWithError(const platform::Error& error);
   void failedWithErrorDescription(std::string description);
   // Ends the operation with the error, told to the caller directly: no retry decision.
-  void failedWithoutRetry(const platform::Error& error);
-  // Stops the job without a report. Once connected it also drops the link.
+  virtual void failedWithoutRetry(const platform::Error& error);
+  // Stops the job without a report: this attempt and every retry or replacement made from it,
+  // also one the manager makes while the cancel runs; none of them reports afterwards. Once
+  // connected it also drops the link.
   void cancel() override;
+  // Stops this attempt only, without a report, leaving the job to the duplicate that replaces
+  // it (the manager's retry after a lost link, a new peripheral identifier). Subclasses that
+  // hold work of their own stop it here and call the base.
+  virtual void cancelAttempt();
+  bool isJobCancelled() const;
+  // Waiting for a new peripheral identifier (again, after a put-aside failure); a cancelled
+  // operation stays cancelled.
   void waitForPeripheralIdentifier();
   bool isOperationTerminated() const;
   bool shouldRetryOperationWithPeripheralIdentifierUpdate() const;
@@ -189,6 +200,17 @@ class KSBeaconOperation : public KSOperation, public KSSchedulableBeaconOperatio
                    std::function<void()> success);
   // Writes 1D to Control and waits for the status notification, round after round, until
   // stopWritingKeepAliveStatus; then the completion. The flag is never cleared.
+  // Streams a file into the characteristic (KSStreamFileDataCommand: 16 bytes per write
+  // without response, the delay in seconds before each); `progress` hears the command's
+  // fractions, `success` the finished command.
+  void streamFileAtPath(const std::string& path, const Characteristic& characteristic, const Service& service,
+                        float delayBetweenWrites,
+                        std::function<void(const std::shared_ptr<KSPeripheralCommand>&, float)> progress,
+                        std::function<void(const std::shared_ptr<KSPeripheralCommand>&)> success);
+  // The same in currentService, with the command's progress handed to the operation's
+  // progress callback.
+  void streamFileAtPath(const std::string& path, const Characteristic& characteristic, std::function<void()> success,
+                        float delayBetweenWrites);
   void startWritingKeepAliveStatus(const Characteristic& status, const Characteristic& control,
                                    std::function<void()> completion);
   void stopWritingKeepAliveStatus() { shouldStopWritingStatus_.store(true); }
@@ -233,7 +255,15 @@ class KSBeaconOperation : public KSOperation, public KSSchedulableBeaconOperatio
                              std::function<void(KSBeaconOperation&, const std::shared_ptr<KSPeripheralCommand>&)> keep,
                              CommandSuccess success);
 
+  // What the attempts of one job share: a host's cancel, and the newest attempt it must reach.
+  struct Job {
+    std::mutex mutex;
+    bool cancelled = false;
+    std::weak_ptr<KSOperation> latest;
+  };
+
   const std::shared_ptr<KSBeacon> beacon_;
+  std::shared_ptr<Job> job_ = std::make_shared<Job>();
   std::shared_ptr<platform::dispatch::Queue> queue_;
   std::shared_ptr<platform::dispatch::Scheduler> scheduler_;
   std::shared_ptr<KSBeaconConfigurationCloud> cloud_;  // guarded by mutex_

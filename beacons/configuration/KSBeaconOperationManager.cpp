@@ -70,6 +70,11 @@ void KSBeaconOperationManager::setConfigurationCloud(std::shared_ptr<KSBeaconCon
 }
 
 void KSBeaconOperationManager::scheduleNow(const std::shared_ptr<KSBeaconOperation>& operation) {
+  // A retry or replacement of a job the host cancelled meanwhile never runs.
+  if (operation->isJobCancelled() || operation->beaconOperationState() == KSBeaconOperationStateCanceled) {
+    operation->cancelAttempt();
+    return;
+  }
   operation->setDelegate(shared_from_this());
   if (!operation->configurationCloud()) {
     std::shared_ptr<KSBeaconConfigurationCloud> cloud;
@@ -120,7 +125,7 @@ void KSBeaconOperationManager::identifierChanged(const std::shared_ptr<KSBeacon>
     std::lock_guard lock(mutex_);
     std::erase(pending_, found);
   }
-  found->cancel();
+  found->cancelAttempt();
   scheduleNow(duplicate);
 }
 
@@ -209,6 +214,15 @@ bool KSBeaconOperationManager::operationShouldStart(const std::shared_ptr<KSOper
     disabledBeaconRegionMonitoring_ = true;
   }
   return true;
+}
+
+void KSBeaconOperationManager::operationDidCancel(const std::shared_ptr<KSOperation>& base) {
+  auto operation = std::dynamic_pointer_cast<KSBeaconOperation>(base);
+  if (!operation) return;
+  // A cancelled operation waits for nothing: left in the list it would take the place of the
+  // beacon's next job there, and that job's failure would send it back to Waiting.
+  std::lock_guard lock(mutex_);
+  std::erase(pending_, operation);
 }
 
 void KSBeaconOperationManager::operationDidFinish(const std::shared_ptr<KSOperation>& base) {
@@ -309,7 +323,9 @@ void KSBeaconOperationManager::connectedEvent(const Peripheral& peripheral) {
     operation->connected();
     return;
   }
-  // Nobody asked for this link (any more).
+  // The link of a job that is connected already (the platform told of it twice) stays up;
+  // one that nobody owns, or whose job no longer wants it, is given back.
+  if (operation && operation->beaconOperationState() == KSBeaconOperationStateConnected) return;
   if (auto c = client()) c->cancelPeripheralConnection(peripheral);
 }
 
@@ -336,7 +352,7 @@ void KSBeaconOperationManager::disconnectedEvent(const Peripheral& peripheral, c
   } else if (operation->shouldRetry()) {
     auto duplicate = operation->duplicateForRetry();
     duplicate->setRetryCount(operation->retryCount() + 1);
-    operation->cancel();
+    operation->cancelAttempt();
     scheduleNow(duplicate);
   } else {
     operation->failedWithError(*error);

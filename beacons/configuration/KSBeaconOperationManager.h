@@ -87,6 +87,8 @@ class KSBeaconOperationManager final : public KSBeaconOperationDelegate,
 
   // --- operation delegate
   bool operationShouldStart(const std::shared_ptr<KSOperation>& operation) override;
+  // A cancelled operation leaves the pending list.
+  void operationDidCancel(const std::shared_ptr<KSOperation>& operation) override;
   void operationDidFinish(const std::shared_ptr<KSOperation>& operation) override;
   Peripheral operationPeripheralForIdentifier(const Operation& operation,
                                               const std::optional<platform::Uuid>& identifier) override;

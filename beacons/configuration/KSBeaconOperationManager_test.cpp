@@ -312,5 +312,78 @@ TEST_F(ManagerTest, CancelWhileConnectedDropsTheLinkAndReportsNothing) {
   EXPECT_FALSE(manager->isOperationExecutingForPeripheralIdentifier(peripheralID));
 }
 
+TEST_F(ManagerTest, ACancelledWaitingJobLeavesThePendingListAndTheBeaconsNextJobRuns) {
+  auto cancelled = KSBeaconControlOperation::initWithBeacon(beacon, std::nullopt, KSBeaconOpcodeRestart);
+  auto cancelledReport = schedule(cancelled);
+  advanceBy(1);
+  ASSERT_EQ(cancelled->beaconOperationState(), KSBeaconOperationStateWaiting);
+  cancelled->cancel();
+  central->world.runUntilIdle();
+  EXPECT_TRUE(manager->pendingBeaconOperations().empty());
+
+  auto next = schedule(KSBeaconControlOperation::initWithBeacon(beacon, std::nullopt, KSBeaconOpcodeReset));
+  advanceBy(1);
+  beacon->setPeripheralIdentifier(std::nullopt);
+  hear(beacon, peripheralID);
+  advanceBy(3);
+  ASSERT_EQ(next->successes, 1) << (next->error ? next->error->localizedDescription : "");
+  EXPECT_EQ(controlRequests(*server), (std::vector<Bytes>{{0x0C}}));
+  advanceBy(30);
+  EXPECT_EQ(cancelledReport->calls(), 0);
+  EXPECT_EQ(cancelled->beaconOperationState(), KSBeaconOperationStateCanceled) << "never sent back to Waiting";
+  EXPECT_EQ(cancelledReport->statuses.back(), "Canceled");
+  EXPECT_TRUE(manager->pendingBeaconOperations().empty());
+}
+
+// The first attempt's write fails, so the manager makes a retry that waits for the beacon to
+// be heard again; the host cancels the job it holds (the first attempt) while the failure is
+// decided, or once the retry waits. Neither the retry nor anything else reports afterwards.
+TEST_F(ManagerTest, ACancelReachesTheRetryOfTheAttemptItWasGiven) {
+  for (bool whileFailing : {true, false}) {
+    SCOPED_TRACE(whileFailing ? "cancel while the failure is decided" : "cancel while the retry waits");
+    beacon->setPeripheralIdentifier(peripheralID);
+    server->failNth(SimGattServer::Kind::Write, gattUUID(KSCharacteristicUUIDStringControl), 1, writeError());
+    const int connectionsBefore = discoveries(*server);
+    auto operation = TestOperation::make(beacon, peripheralID);
+    operation->retries = 1;
+    auto report = schedule(operation);
+    std::weak_ptr<TestOperation> weak = operation;
+    operation->setBeaconOperationStatusBlock([weak, whileFailing, report](const auto&, const std::string& text) {
+      report->statuses.push_back(text);
+      if (auto op = weak.lock(); op && whileFailing && text == "Failed") op->cancel();
+    });
+    advanceBy(2);
+    ASSERT_EQ(operation->beaconOperationState(), KSBeaconOperationStateFailed);
+    EXPECT_EQ(report->calls(), 0);
+    if (!whileFailing) {
+      ASSERT_EQ(manager->pendingBeaconOperations().size(), 1u) << "the retry waits";
+      operation->cancel();
+      central->world.runUntilIdle();
+    }
+    EXPECT_TRUE(manager->pendingBeaconOperations().empty());
+    hear(beacon, peripheralID);
+    advanceBy(30);
+    EXPECT_EQ(report->calls(), 0);
+    EXPECT_EQ(discoveries(*server), connectionsBefore + 1) << "the retry never connects";
+  }
+}
+
+TEST_F(ManagerTest, ARepeatedConnectEventKeepsTheRunningJobsLink) {
+  auto slow = addBeacon(peripheralID, SimGattServer::Latencies{.write = 2});
+  auto operation = KSBeaconControlOperation::initWithBeacon(beacon, peripheralID, KSBeaconOpcodeRestart);
+  auto report = schedule(operation);
+  advanceBy(0.5);
+  ASSERT_EQ(operation->beaconOperationState(), KSBeaconOperationStateConnected);
+  // The platform tells of the same connection once more.
+  manager->centralManagerDidConnectPeripheral(operation->peripheral());
+  advanceBy(0.1);
+  EXPECT_EQ(operation->peripheral()->state(), platform::bluetooth::PeripheralState::Connected);
+  advanceBy(5);
+  ASSERT_EQ(report->successes, 1) << (report->error ? report->error->localizedDescription : "");
+  EXPECT_EQ(report->failures, 0);
+  EXPECT_EQ(discoveries(*slow), 1);
+  EXPECT_EQ(controlRequests(*slow), (std::vector<Bytes>{{0x0B}}));
+}
+
 }  // namespace
 }  // namespace velmora::kestrine

@@ -4,10 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "beacons/configuration/KSBeaconControlOperation.h"
+#include "beacons/configuration/KSStreamFileDataCommand.h"
 #include "platform/crypto/Digest.h"
 #include "platform/sim/SimEddystoneLock.h"
 #include "testing/OperationTestSupport.h"
+#include "testing/TempDir.h"
 
 namespace velmora::kestrine {
 namespace {
@@ -222,6 +226,87 @@ TEST_F(OperationFixture, KeepAliveWritesEachRoundAfterTheAnswerAndStopsAfterTheW
   operation->restartKeepAlive();
   EXPECT_EQ(operation->keepAliveCompletions, 2);
   EXPECT_EQ(statusApp->statusRequests(), 6);
+}
+
+// Logs in and streams a file into Control with one of the two stream steps, then succeeds.
+class StreamingOperation final : public KSBeaconOperation {
+ public:
+  struct Token {};
+  StreamingOperation(Token, std::shared_ptr<KSBeacon> beacon, platform::Uuid id, std::string path, bool ownProgress)
+      : KSBeaconOperation(std::move(beacon), id), path_(std::move(path)), ownProgress_(ownProgress) {}
+  std::string_view className() const override { return "StreamingOperation"; }
+  void connected() override {
+    KSBeaconOperation::connected();
+    std::weak_ptr<KSOperation> weak = weak_from_this();
+    kestrineLoginAndDiscoverCharacteristics({KSCharacteristicUUIDStringControl}, [weak](const auto&) {
+      auto self = std::static_pointer_cast<StreamingOperation>(weak.lock());
+      if (!self) return;
+      auto control = characteristicFor(self->discoveredCharacteristics(), KSCharacteristicUUIDStringControl);
+      auto done = [weak] {
+        if (auto me = std::static_pointer_cast<StreamingOperation>(weak.lock())) me->succeeded();
+      };
+      if (!self->ownProgress_) return self->streamFileAtPath(self->path_, control, done, 0.02f);
+      self->streamFileAtPath(
+          self->path_, control, self->currentService(), 0.02f,
+          [weak](const auto&, float p) {
+            if (auto me = std::static_pointer_cast<StreamingOperation>(weak.lock())) me->commandProgress.push_back(p);
+          },
+          [done](const std::shared_ptr<KSPeripheralCommand>& command) {
+            EXPECT_NE(std::dynamic_pointer_cast<KSStreamFileDataCommand>(command), nullptr);
+            done();
+          });
+    });
+  }
+  std::vector<float> commandProgress;
+
+ private:
+  std::shared_ptr<KSBeaconOperation> makeDuplicate() const override { return nullptr; }
+  const std::string path_;
+  const bool ownProgress_;
+};
+
+TEST_F(OperationFixture, TheStreamStepsWriteTheFileInSixteenByteChunksWithProgress) {
+  velmora::testing::TempDir dir;
+  const auto path = (dir.path() / "image.bin").string();
+  Bytes file(2056);
+  for (std::size_t i = 0; i < file.size(); ++i) file[i] = static_cast<std::uint8_t>(i * 7);
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()),
+                                             static_cast<std::streamsize>(file.size()));
+  // Every 1024 bytes (and 0 at the start): the operation's progress in the short form, the
+  // caller's own block in the long one.
+  const std::vector<float> fractions{0.0f, 1024.0f / 2056.0f, 2048.0f / 2056.0f};
+  for (bool ownProgress : {false, true}) {
+    SCOPED_TRACE(ownProgress ? "service and progress given" : "current service, operation's progress");
+    beacon->setPeripheralIdentifier(peripheralID);
+    const std::size_t before = controlWrites().size();
+    auto operation = std::make_shared<StreamingOperation>(StreamingOperation::Token{}, beacon, peripheralID, path,
+                                                          ownProgress);
+    auto report = schedule(operation);
+    advanceBy(5);
+    ASSERT_EQ(report->successes, 1) << (report->error ? report->error->localizedDescription : "");
+    const auto writes = controlWrites();
+    ASSERT_EQ(writes.size() - before, 129u);
+    Bytes streamed;
+    for (std::size_t i = before; i < writes.size(); ++i) {
+      EXPECT_EQ(writes[i].size(), i + 1 == writes.size() ? 8u : 16u);
+      streamed.insert(streamed.end(), writes[i].begin(), writes[i].end());
+    }
+    EXPECT_EQ(streamed, file);
+    EXPECT_EQ(ownProgress ? operation->commandProgress : report->progress, fractions);
+    EXPECT_TRUE(ownProgress ? report->progress.empty() : operation->commandProgress.empty());
+  }
+
+  // A file that is not there fails the operation with the command's error.
+  beacon->setPeripheralIdentifier(peripheralID);
+  const std::size_t before = controlWrites().size();
+  const auto missing = (dir.path() / "missing.bin").string();
+  auto report = schedule(
+      std::make_shared<StreamingOperation>(StreamingOperation::Token{}, beacon, peripheralID, missing, false));
+  advanceBy(2);
+  ASSERT_EQ(report->failures, 1);
+  EXPECT_EQ(report->error->domain, "com.kestrine.KSStreamFileDataCommand");
+  EXPECT_EQ(report->error->localizedDescription, "File not found at path " + missing);
+  EXPECT_EQ(controlWrites().size(), before);
 }
 
 }  // namespace

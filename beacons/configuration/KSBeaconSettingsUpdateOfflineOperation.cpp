@@ -49,23 +49,40 @@ double KSBeaconSettingsUpdateOfflineOperation::timeoutInSecondsForOperationState
   }
 }
 
-void KSBeaconSettingsUpdateOfflineOperation::endWithRediscovery(const std::optional<Error>& error) {
+// The beacon's settings may have changed, or the attempt may have stopped half way: however
+// the attempt ends (its own steps, a state timeout, a missing peripheral, a lost link), the
+// beacon is heard afresh, so the job put aside for a new identifier reconnects and the
+// beacon's new advertisement counts as a first sighting.
+void KSBeaconSettingsUpdateOfflineOperation::rediscoverBeacon() {
   if (isOperationTerminated()) return;
   if (beacon()) beacon()->needsToRediscoverPeripheral();
-  if (error) return failedWithError(*error);
-  succeeded();
+}
+
+void KSBeaconSettingsUpdateOfflineOperation::succeeded() {
+  rediscoverBeacon();
+  KSBeaconOperation::succeeded();
+}
+
+void KSBeaconSettingsUpdateOfflineOperation::failedWithError(const Error& error) {
+  rediscoverBeacon();
+  KSBeaconOperation::failedWithError(error);
+}
+
+void KSBeaconSettingsUpdateOfflineOperation::failedWithoutRetry(const Error& error) {
+  rediscoverBeacon();
+  KSBeaconOperation::failedWithoutRetry(error);
 }
 
 void KSBeaconSettingsUpdateOfflineOperation::prepareForConnection() {
   setBeaconOperationState(KSBeaconOperationStatePreparing);
   const auto passcode = currentPasscodeFromSettings(settings_);
-  if (!passcode) return endWithRediscovery(errorWithDescription(std::string(KSEmptyPasscodeMessage)));
+  if (!passcode) return failedWithError(errorWithDescription(std::string(KSEmptyPasscodeMessage)));
   passcode_ = passcodeDataFromPasscodeString(*passcode);
   // A fresh IV for every attempt: the beacon must never see one twice.
   auto random = random_ ? random_ : platform::crypto::RandomSource::system();
   Error error;
   auto encrypted = offline_settings::encryptedSettings(settings_, passcode_, passcode_, random->bytes(16), &error);
-  if (!encrypted) return endWithRediscovery(error);
+  if (!encrypted) return failedWithError(error);
   encrypted_ = std::move(*encrypted);
   connect();
 }
@@ -80,15 +97,14 @@ void KSBeaconSettingsUpdateOfflineOperation::connected() {
   login->setCompletionBlock([weak](const std::shared_ptr<KSPeripheralCommand>& done, const std::optional<Error>& error) {
     auto self = lockOp(weak);
     if (!self || self->isOperationTerminated()) return;
-    if (error) return self->endWithRediscovery(*error);
+    if (error) return self->failedWithError(*error);
     auto command = std::static_pointer_cast<KSBeaconLoginCommand>(done);
     self->setCurrentService(command->kestrineService());
     for (const auto& [key, c] : command->discoveredCharacteristics()) self->discoveredCharacteristics()[key] = c;
     self->control_ = characteristicFor(self->discoveredCharacteristics(), KSCharacteristicUUIDStringControl);
     self->notify_ = characteristicFor(self->discoveredCharacteristics(), KSCharacteristicUUIDStringIndicator);
     if (!self->control_ || !self->notify_) {
-      return self->endWithRediscovery(
-          self->errorWithDescription("Settings Update Requires Notify, Control Characteristic"));
+      return self->failedWithError(self->errorWithDescription("Settings Update Requires Notify, Control Characteristic"));
     }
     self->reportStatus("Updating");
     if (command->loginResult() == 3) return self->writeUnencryptedSettings();
@@ -117,7 +133,7 @@ void KSBeaconSettingsUpdateOfflineOperation::writeEncryptedSettings() {
     return [weak, next](const std::shared_ptr<KSPeripheralCommand>&, const std::optional<Error>& error) {
       auto self = lockOp(weak);
       if (!self || self->isOperationTerminated()) return;
-      if (error) return self->endWithRediscovery(*error);
+      if (error) return self->failedWithError(*error);
       next(*self);
     };
   };
@@ -142,7 +158,7 @@ void KSBeaconSettingsUpdateOfflineOperation::writeUnencryptedSettings() {
   bulk->setCompletionBlock([weak](const std::shared_ptr<KSPeripheralCommand>&, const std::optional<Error>& error) {
     auto self = lockOp(weak);
     if (!self || self->isOperationTerminated()) return;
-    if (error) return self->endWithRediscovery(*error);
+    if (error) return self->failedWithError(*error);
     self->finishWithNotification(true);
   });
   runCommand(bulk);
@@ -150,8 +166,8 @@ void KSBeaconSettingsUpdateOfflineOperation::writeUnencryptedSettings() {
 
 void KSBeaconSettingsUpdateOfflineOperation::finishWithNotification(bool plain) {
   const Bytes value = notify_->value();
-  if (value.size() == 16) return endWithRediscovery(std::nullopt);
-  endWithRediscovery(errorWithDescription(plain ? "Notify Data not 16 bytes: " + platform::describeBytes(value)
+  if (value.size() == 16) return succeeded();
+  failedWithError(errorWithDescription(plain ? "Notify Data not 16 bytes: " + platform::describeBytes(value)
                                                 : std::string("Notify Data not 16 bytes")));
 }
 

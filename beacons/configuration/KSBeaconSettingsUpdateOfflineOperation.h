@@ -30,6 +30,10 @@ class KSBeaconSettingsUpdateOfflineOperation final : public KSBeaconOperation {
   double timeoutInSecondsForOperationState(std::int32_t state) const override;
   void prepareForConnection() override;
   void connected() override;
+  // Each first makes the beacon rediscover its peripheral, then ends the attempt.
+  void succeeded() override;
+  void failedWithError(const platform::Error& error) override;
+  void failedWithoutRetry(const platform::Error& error) override;
 
   // The login's cloud calls (the shared cloud unless set) and where IVs come from.
   void setCloud(std::shared_ptr<KSSettingsCloud> cloud) { cloud_ = std::move(cloud); }
@@ -57,7 +61,7 @@ class KSBeaconSettingsUpdateOfflineOperation final : public KSBeaconOperation {
   void writeEncryptedSettings();
   void writeUnencryptedSettings();
   void finishWithNotification(bool plain);
-  void endWithRediscovery(const std::optional<platform::Error>& error);
+  void rediscoverBeacon();
 
   const platform::Dict settings_;
   std::shared_ptr<KSSettingsCloud> cloud_;

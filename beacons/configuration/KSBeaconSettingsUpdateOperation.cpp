@@ -6,7 +6,6 @@
 #include "beacons/configuration/KSEncryptedSettingsBlob.h"
 #include "beacons/configuration/KSSettingsCloud.h"
 #include "platform/core/BytesDescription.h"
-#include "platform/crypto/Base64.h"
 
 namespace velmora::kestrine {
 
@@ -111,8 +110,7 @@ void KSBeaconSettingsUpdateOperation::statusReceived(const Bytes& status) {
 
 std::optional<KSEncryptedSettingsBlob> KSBeaconSettingsUpdateOperation::blobFromSettingsReply(const platform::Value& reply,
                                                                                              std::string* error) {
-  std::optional<Bytes> decoded;
-  if (const std::string* text = reply["settings"].string()) decoded = platform::crypto::base64Decode(*text);
+  const std::optional<Bytes> decoded = settings_blob::decodeSettingsText(reply["settings"]);
   // A blob too short to hold its pieces, or with more bulk than one-byte chunk numbers reach.
   auto blob = settings_blob::split(decoded);
   if (!blob && error) *error = settings_blob::wrongLengthMessage(decoded);

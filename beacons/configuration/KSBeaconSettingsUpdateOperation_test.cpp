@@ -35,8 +35,8 @@ struct SettingsUpdateTest : SettingsFixture {
     runUntilReported(report);
     return report;
   }
-  void scriptBlob(const Bytes& blob) {
-    cloudFake.putRecord("beacons/b-1/versions/latest/settings", "settings", platform::crypto::base64Encode(blob));
+  void scriptBlob(const Bytes& blob, platform::crypto::Base64Lines lines = platform::crypto::Base64Lines::Single) {
+    cloudFake.putRecord("beacons/b-1/versions/latest/settings", "settings", platform::crypto::base64Encode(blob, lines));
   }
 };
 
@@ -74,18 +74,24 @@ TEST_F(SettingsUpdateTest, StreamsTheCloudsBlobAndConfirmsTheBeaconsResult) {
 }
 
 TEST_F(SettingsUpdateTest, CutsScriptedBlobsIntoTheirWrites) {
+  using platform::crypto::Base64Lines;
   struct Row {
     Bytes blob;
     std::vector<Bytes> writes;
+    Base64Lines lines = Base64Lines::Single;
   };
+  const std::vector<Bytes> writes65{with({0x15}, range(16)), with({0x16, 0x00}, range(16, 0x10)),
+                                    with({0x16, 0x01}, range(16, 0x20)), Bytes{0x16, 0x02, 0x30},
+                                    with({0x17}, range(16, 0x31))};
   const std::vector<Row> rows{
       {range(33), {with({0x15}, range(16)), Bytes{0x16, 0x00, 0x10}, with({0x17}, range(16, 0x11))}},
-      {range(65), {with({0x15}, range(16)), with({0x16, 0x00}, range(16, 0x10)), with({0x16, 0x01}, range(16, 0x20)),
-                   Bytes{0x16, 0x02, 0x30}, with({0x17}, range(16, 0x31))}},
+      {range(65), writes65},
+      // The cloud may break its base64 into 64-character lines: read as the same blob.
+      {range(65), writes65, Base64Lines::Length64},
   };
   for (const auto& row : rows) {
     installBeacon(true);
-    scriptBlob(row.blob);
+    scriptBlob(row.blob, row.lines);
     sink->encrypted().scriptAnswer(Bytes(16, 0xAB));
     auto report = start();
     EXPECT_EQ(report->successes, 1) << row.blob.size();

@@ -84,9 +84,9 @@ void KSBeaconTransportDataRequestOperation::dropExchanges() {
   exchanges_ = nullptr;
 }
 
-void KSBeaconTransportDataRequestOperation::cancel() {
+void KSBeaconTransportDataRequestOperation::cancelAttempt() {
   post([](KSBeaconOperation& self) { static_cast<KSBeaconTransportDataRequestOperation&>(self).dropExchanges(); });
-  KSBeaconOperation::cancel();
+  KSBeaconOperation::cancelAttempt();
 }
 
 }  // namespace velmora::kestrine

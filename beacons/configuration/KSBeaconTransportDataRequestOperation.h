@@ -30,7 +30,7 @@ class KSBeaconTransportDataRequestOperation final : public KSBeaconOperation {
   std::int64_t maxNumberOfRetries() const override { return 1; }
   bool shouldRetry() const override { return !didTimeoutWhenConnected() && KSBeaconOperation::shouldRetry(); }
   void connected() override;
-  void cancel() override;
+  void cancelAttempt() override;
 
  private:
   struct Token {};

@@ -18,6 +18,14 @@ std::optional<KSEncryptedSettingsBlob> split(const std::optional<platform::Bytes
   return out;
 }
 
+std::optional<platform::Bytes> decodeSettingsText(const platform::Value& text) {
+  const std::string* raw = text.string();
+  if (!raw) return std::nullopt;
+  std::string compact = *raw;
+  std::erase_if(compact, [](char c) { return c == '\r' || c == '\n'; });
+  return platform::crypto::base64Decode(compact);
+}
+
 std::string wrongLengthMessage(const std::optional<platform::Bytes>& blob) {
   return "Settings Data is wrong length " + platform::describeBytes(blob);
 }

@@ -38,6 +38,10 @@ inline constexpr std::int64_t kChunkBlockSize = 18;
 // than 256 chunks.
 std::optional<KSEncryptedSettingsBlob> split(const std::optional<platform::Bytes>& blob);
 
+// The bytes of a settings text from the cloud: base64, which the cloud may break into lines
+// (CR and LF are dropped first); nullopt for a missing value, one that is not text or not base64.
+std::optional<platform::Bytes> decodeSettingsText(const platform::Value& text);
+
 // The text of the error for a blob that cannot be used: "Settings Data is wrong length <…>"
 // ("(null)" when there was no data at all).
 std::string wrongLengthMessage(const std::optional<platform::Bytes>& blob);

@@ -8,6 +8,8 @@
 #include <mutex>
 
 #include "beacons/api/KSApiClient.h"
+#include "beacons/bluetooth/KSCentralManagerClient.h"
+#include "beacons/configuration/KSBeaconReadSettingsEddystoneOperation.h"
 #include "beacons/configuration/KSSettingsKeys.h"
 #include "beacons/foundation/KSConfigurator.h"
 #include "beacons/foundation/KSInstanceProvider.h"
@@ -333,6 +335,66 @@ TEST_F(SettingsWholeSDK, TheRefreshAfterAnUpdateReachesTheHubsCacheUnderTheNewKe
   std::lock_guard lock(listener->mutex);
   EXPECT_FALSE(listener->synced.empty());
   for (const auto& b : listener->synced) EXPECT_EQ(b, beacon);
+}
+
+// The beacon's connection never comes up: after the 5 s of Connecting the offline update is
+// put aside, and the beacon is to be heard afresh, so its next advertisement counts as new
+// to the hub and the update reconnects then.
+TEST_F(SettingsWholeSDK, AnOfflineUpdateWhoseConnectTimesOutReconnectsOnceTheBeaconIsHeardAgain) {
+  world.radio->setConnectScript(peripheral, {.latencySeconds = 1000});
+  auto heard = std::make_shared<Heard>();
+  hub->updateSettingsInBeacon(
+      beacon, offlineSettings(), [heard](Value) { ++heard->successes; },
+      [heard](Value v) {
+        if (const std::string* text = v.string()) heard->statuses.push_back(*text);
+      },
+      [heard](platform::Error e) {
+        ++heard->failures;
+        heard->error = std::move(e);
+      });
+  world.advanceBy(5.5);
+  EXPECT_EQ(heard->successes + heard->failures, 0) << "put aside, not reported";
+  EXPECT_FALSE(beacon->peripheralIdentifier()) << "the hub's record forgets the peripheral";
+  EXPECT_FALSE(beacon->firstDiscoveredAt());
+
+  world.radio->setConnectScript(peripheral, {});
+  platform::bluetooth::AdvertisementData ad;
+  ad.manufacturerData = hexBytes("4c000215 e2c56db5dffb48d2b060d0f5a71096e0 0001 0016 c5");
+  world.radio->advertise(peripheral, ad, -61);
+  world.scheduler->runUntil([heard] { return heard->successes + heard->failures > 0; }, 60);
+  ASSERT_EQ(heard->successes, 1) << (heard->error ? heard->error->localizedDescription : "");
+  EXPECT_EQ(heard->failures, 0);
+  ASSERT_EQ(sink->encrypted().payloads().size(), 1u);
+  EXPECT_EQ(sink->encrypted().payloads().back(), hexBytes("00 10 00 02 00 04 00 02 00 02 00 03 00 02 00 01"));
+  EXPECT_EQ(std::count(heard->statuses.begin(), heard->statuses.end(), "Waiting"), 1);
+}
+
+// A host reads the Eddystone capabilities with an operation of its own, made on a copy of the
+// hub's record: having connected, both the copy and the hub's record are heard afresh.
+TEST_F(SettingsWholeSDK, AJobOnACopyOfTheHubsRecordMakesTheRecordRediscoverItsPeripheral) {
+  slots->setCapabilities(hexBytes("00 04 01 02 01 0B F4"));
+  auto copy = beacon->copy();
+  ASSERT_EQ(copy->cacheIdentifier(), beacon->cacheIdentifier());
+  ASSERT_EQ(copy->peripheralIdentifier(), peripheral);
+  auto read = KSBeaconReadSettingsEddystoneOperation::initWithBeacon(copy, copy->peripheralIdentifier(), "123456");
+  auto reported = std::make_shared<std::optional<std::optional<platform::Error>>>();
+  read->setBeaconOperationCompletionBlock(
+      [reported](const std::shared_ptr<KSBeaconOperation>&, const std::optional<platform::Error>& e) { *reported = e; });
+  hub->centralManagerClient()->scheduleBeaconOperation(read);
+  world.scheduler->runUntil([reported] { return reported->has_value(); }, 60);
+  ASSERT_TRUE(reported->has_value());
+  ASSERT_FALSE(**reported) << (**reported)->localizedDescription;
+  ASSERT_TRUE(read->settings().contains(std::string(KSEddySettingFramesSupportedBitmaskKey)));
+  EXPECT_EQ(read->settings().at(std::string(KSEddySettingFramesSupportedBitmaskKey)).toUInt64(), 267u);
+  EXPECT_FALSE(copy->peripheralIdentifier());
+  EXPECT_FALSE(beacon->peripheralIdentifier()) << "the hub's cached record keeps no stale identifier";
+  EXPECT_FALSE(beacon->lastDiscoveredAt());
+
+  platform::bluetooth::AdvertisementData ad;
+  ad.manufacturerData = hexBytes("4c000215 e2c56db5dffb48d2b060d0f5a71096e0 0001 0016 c5");
+  world.radio->advertise(peripheral, ad, -61);
+  world.runUntilIdle();
+  EXPECT_EQ(beacon->peripheralIdentifier(), peripheral) << "heard again as new";
 }
 
 }  // namespace
