@@ -149,7 +149,8 @@ class LongRunWorld {
         elapsed_ = next;
       }
       while (!passing_.empty() && passing_.front().leavesAt <= elapsed_) {
-        world.radio->removeAdvertiser(passing_.front().identifier);
+        // Gone for good: the simulated phone need not remember it either.
+        world.radio->forgetPeripheral(passing_.front().identifier);
         passing_.pop_front();
       }
       if (elapsed_ >= nextArrival_ && arrived_ < plan_.passingBeacons) {
