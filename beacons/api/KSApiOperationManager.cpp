@@ -506,7 +506,8 @@ void KSApiOperationManager::operationPaginatorDidLoadJSON(const std::shared_ptr<
                                                           const std::shared_ptr<KSPaginator>& paginator,
                                                           const platform::Value& items) {
   if (!operation || !paginator) return;
-  const bool lastPage = !paginator->walkContinues();
+  // A cancelled walk is cut short: its last page delivered does not complete a sync.
+  const bool lastPage = !paginator->walkContinues() && !paginator->isCancelled();
   const std::int32_t type = operation->operationType();
   switch (type) {
     case KSApiOperationTypeSyncAllBeaconsForApp:

@@ -150,7 +150,20 @@ bool KSPaginator::hasPreviousPage() const {
 
 bool KSPaginator::walkContinues() const {
   std::lock_guard lock(mutex_);
-  return hasLoadedPage_ && !lastReplyWithoutPagination_ && pageCount_ != NSNotFound && currentPage_ < pageCount_;
+  // The server's page count alone does not bound a walk: an empty page ends it, and so do a
+  // cancel and the page limit.
+  return hasLoadedPage_ && !lastReplyWithoutPagination_ && !lastPageEmpty_ && !cancelled_ &&
+         pageCount_ != NSNotFound && currentPage_ < pageCount_ && currentPage_ < kMaximumWalkPages;
+}
+
+void KSPaginator::cancel() {
+  std::lock_guard lock(mutex_);
+  cancelled_ = true;
+}
+
+bool KSPaginator::isCancelled() const {
+  std::lock_guard lock(mutex_);
+  return cancelled_;
 }
 
 void KSPaginator::loadNextPage() {
@@ -233,6 +246,8 @@ void KSPaginator::pageLoaded(std::uint64_t page, const platform::Value& reply) {
       }
     }
     (void)page;
+    const platform::Array* list = read.items.array();
+    lastPageEmpty_ = !list || list->empty();
     current = currentPage_;
     success = success_;
   }

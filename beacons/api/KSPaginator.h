@@ -43,6 +43,9 @@ class KSPaginator : public std::enable_shared_from_this<KSPaginator> {
   // The value of a counter that is not known.
   static constexpr std::uint64_t NSNotFound = 9223372036854775807ULL;
   static constexpr std::uint64_t kDefaultPerPage = 100;
+  // A walk of all pages asks for at most this many pages, whatever page count the server
+  // claims (a million objects at the default page size).
+  static constexpr std::uint64_t kMaximumWalkPages = 10000;
 
   using SuccessBlock =
       std::function<void(const std::shared_ptr<KSPaginator>& paginator, const platform::Value& items, std::uint64_t page)>;
@@ -59,7 +62,8 @@ class KSPaginator : public std::enable_shared_from_this<KSPaginator> {
 
   // Makes a paginator for the path, installs the blocks, loads page 1 and returns at once.
   // `success` runs once per page, in page order, and only then is the next page asked for;
-  // a failed page calls `failure` and ends the walk.
+  // a failed page calls `failure` and ends the walk. The walk also ends after a page with no
+  // items, after kMaximumWalkPages pages, and after cancel.
   static std::shared_ptr<KSPaginator> loadAllPagesForPath(std::string path, platform::Value parameters,
                                                           WalkSuccess success, WalkFailure failure,
                                                           std::shared_ptr<KSApiClient> client = nullptr);
@@ -91,8 +95,10 @@ class KSPaginator : public std::enable_shared_from_this<KSPaginator> {
   void loadNextPage();
   void loadPreviousPage();
   void loadPage(std::uint64_t page);
-  // A page request already sent still completes; kept for callers that ask to stop.
-  void cancel() {}
+  // Ends a walk of all pages: a page request already sent still completes and is delivered,
+  // but no further page is asked for.
+  void cancel();
+  bool isCancelled() const;
 
  private:
   struct Token {};
@@ -114,6 +120,9 @@ class KSPaginator : public std::enable_shared_from_this<KSPaginator> {
   std::uint64_t offset_ = NSNotFound;
   bool hasLoadedPage_ = false;
   bool lastReplyWithoutPagination_ = false;
+  // The last reply carried no items: a walk ends there whatever page count the server claimed.
+  bool lastPageEmpty_ = false;
+  bool cancelled_ = false;
   std::optional<platform::Error> error_;
   SuccessBlock success_;
   FailureBlock failure_;

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <locale>
 
 #include "beacons/api/KSApiOperation.h"
 #include "platform/core/Log.h"
 #include "testing/ApiTestSupport.h"
+#include "testing/LoopbackHttpServer.h"
 
 namespace velmora::kestrine {
 namespace {
@@ -29,6 +31,9 @@ struct Walk {
   std::shared_ptr<KSPaginator> paginator;
 
   void start(ApiTestWorld& world, const std::string& path, Value parameters = {}) {
+    start(world.client, path, std::move(parameters));
+  }
+  void start(const std::shared_ptr<KSApiClient>& client, const std::string& path, Value parameters = {}) {
     paginator = KSPaginator::loadAllPagesForPath(
         path, std::move(parameters),
         [this](const Value& items, const std::shared_ptr<KSPaginator>& p) {
@@ -40,7 +45,7 @@ struct Walk {
           error = e;
           done = true;
         },
-        world.client);
+        client);
   }
 };
 
@@ -115,6 +120,55 @@ TEST(KSPaginator, AFailedPageEndsTheWalkAfterTheDeliveredOnes) {
   EXPECT_EQ(walk.pageSizes, (std::vector<std::size_t>{100}));
   ASSERT_TRUE(walk.error);
   EXPECT_EQ(world.cloud.hits("GET", "beacons"), 2u);
+}
+
+// A server that claims the largest page count there is and answers every page with one item
+// until `lastFullPage`, then with no items.
+struct HostilePager {
+  velmora::testing::LoopbackHttpServer server;
+  std::atomic<std::uint64_t> lastFullPage{~std::uint64_t{0}};
+  std::shared_ptr<KSApiClient> client;
+
+  explicit HostilePager(ApiTestWorld& world) {
+    server.setFallbackHandler([this](const velmora::testing::LoopbackHttpServer::RecordedRequest& request) {
+      const auto at = request.target.find("page=");
+      const std::uint64_t page = at == std::string::npos ? 1 : std::stoull(request.target.substr(at + 5));
+      const std::string items = page <= lastFullPage.load() ? R"([{"id": "B"}])" : "[]";
+      return velmora::testing::LoopbackHttpServer::Reply{
+          .body = R"({"beacons": )" + items +
+                  R"(, "pagination": {"pageCount": 18446744073709551615, "objectCount": 18446744073709551615, "perPage": 1}})"};
+    });
+    client = KSApiClient::create(server.baseUrl() + "/api/", world.scheduler, {.defaultTimeoutSeconds = 10});
+  }
+  std::size_t requests() const { return server.requests().size(); }
+};
+
+TEST(KSPaginator, AHostilePageCountEndsAtTheFirstEmptyPage) {
+  ApiTestWorld world;
+  HostilePager server(world);
+  server.lastFullPage = 3;
+  Walk walk;
+  walk.start(server.client, "beacons");
+  ASSERT_TRUE(world.drainUntil([&] { return walk.done; }));
+  world.drain();
+  EXPECT_EQ(walk.pageSizes, (std::vector<std::size_t>{1, 1, 1, 0}));
+  EXPECT_EQ(server.requests(), 4u);
+  EXPECT_FALSE(walk.paginator->walkContinues());
+}
+
+TEST(KSPaginator, CancelStopsAWalkAfterThePageInFlight) {
+  ApiTestWorld world;
+  HostilePager server(world);
+  Walk walk;
+  walk.start(server.client, "beacons");
+  ASSERT_TRUE(world.drainUntil([&] { return walk.pageSizes.size() == 2; }));
+  // Page 3 is asked for already: it is still delivered, and nothing after it.
+  walk.paginator->cancel();
+  ASSERT_TRUE(world.drainUntil([&] { return walk.done; }));
+  world.drain();
+  EXPECT_EQ(walk.pageSizes.size(), 3u);
+  EXPECT_EQ(server.requests(), 3u);
+  EXPECT_TRUE(walk.paginator->isCancelled());
 }
 
 TEST(KSPaginator, QuestionsBeforeTheAnswerIsKnownAreLoggedNotFatal) {

@@ -257,9 +257,32 @@ bool KSCentralManagerClient::isInCachedBeaconRegionNameSpaces(const KSAdData& ad
 }
 
 void KSCentralManagerClient::pruneMetadataLocked(platform::Date at) {
+  metadataPrunedAt_ = at;
   std::erase_if(metadata_, [&](const auto& entry) {
     return at.timeIntervalSince(entry.second.lastHeard) >= kMetadataRetentionInSeconds;
   });
+  if (metadata_.size() <= kMaximumPeripheralMetadata) return;
+  std::vector<std::pair<platform::Date, std::string>> byAge;
+  byAge.reserve(metadata_.size());
+  for (const auto& [key, record] : metadata_) byAge.emplace_back(record.lastHeard, key);
+  const std::size_t excess = metadata_.size() - kMaximumPeripheralMetadata;
+  std::nth_element(byAge.begin(), byAge.begin() + static_cast<std::ptrdiff_t>(excess - 1), byAge.end());
+  for (std::size_t i = 0; i < excess; ++i) metadata_.erase(byAge[i].second);
+}
+
+void KSCentralManagerClient::pruneMetadataIfDueLocked(platform::Date at) {
+  const bool due = !metadataPrunedAt_ || at.timeIntervalSince(*metadataPrunedAt_) >= kMetadataPruneIntervalInSeconds;
+  if (due || metadata_.size() > kMaximumPeripheralMetadata + kMaximumPeripheralMetadata / 8) pruneMetadataLocked(at);
+}
+
+std::size_t KSCentralManagerClient::peripheralMetadataCount() const {
+  std::lock_guard lock(mutex_);
+  return metadata_.size();
+}
+
+std::size_t KSCentralManagerClient::learntProximityUUIDCount() const {
+  std::lock_guard lock(mutex_);
+  return learnt_.size();
 }
 
 void KSCentralManagerClient::clearMetaDataForPeripheralUUID(const std::optional<platform::Uuid>& peripheral) {
@@ -277,6 +300,7 @@ void KSCentralManagerClient::centralDidDiscoverPeripheral(const std::shared_ptr<
   {
     std::lock_guard lock(mutex_);
     known = knownLocked(at);
+    pruneMetadataIfDueLocked(at);
   }
 
   // The parser reads service data by UUID text.

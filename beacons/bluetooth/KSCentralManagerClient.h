@@ -47,8 +47,15 @@ class KSCentralManagerClient : public platform::bluetooth::CentralDelegate,
 
   // Learnt proximity UUIDs kept at most, the oldest dropped first.
   static constexpr std::size_t kMaximumLearntProximityUUIDs = 256;
-  // A peripheral unheard for this long loses its discovery metadata at the next scan start.
+  // A peripheral unheard for this long loses its discovery metadata at the next scan start,
+  // and during a long scan at a sighting at most kMetadataPruneIntervalInSeconds after the
+  // last prune; beyond kMaximumPeripheralMetadata peripherals the longest unheard go first.
   static constexpr double kMetadataRetentionInSeconds = 3600;
+  static constexpr double kMetadataPruneIntervalInSeconds = 60;
+  static constexpr std::size_t kMaximumPeripheralMetadata = 8192;
+  // Sizes of the client's tables, for tests and benchmarks of long runs.
+  std::size_t peripheralMetadataCount() const;
+  std::size_t learntProximityUUIDCount() const;
   // The region source is asked for changes at most this often.
   static constexpr double kRegionSourcePollIntervalInSeconds = 1.0;
 
@@ -127,6 +134,7 @@ class KSCentralManagerClient : public platform::bluetooth::CentralDelegate,
   void rebuildKnownLocked();                                      // under mutex_
   static bool isDropped(const KSAdData& adData, const Known& known);
   void pruneMetadataLocked(platform::Date now);                   // under mutex_
+  void pruneMetadataIfDueLocked(platform::Date now);              // under mutex_
 
   // The registry's platform, copied: holding the registry would keep its singletons, and
   // so this client, alive for good.
@@ -155,6 +163,7 @@ class KSCentralManagerClient : public platform::bluetooth::CentralDelegate,
   std::optional<std::uint64_t> regionChangeCount_;
   std::optional<platform::Date> regionsAskedAt_;
   std::map<std::string, PeripheralMetadata, std::less<>> metadata_;
+  std::optional<platform::Date> metadataPrunedAt_;
 
   mutable std::mutex processorsMutex_;
   std::shared_ptr<const Processors> processors_ = std::make_shared<const Processors>();

@@ -264,6 +264,41 @@ TEST(CentralClient, ConnectionsReachTheScanManagerAndTheOperationManagerInOrder)
   EXPECT_EQ(ops->log.back(), "failed state 0");
 }
 
+// However long a scan runs, a flood of peripherals leaves at most the cap's worth of
+// metadata (and a margin before the next prune), the longest unheard going first.
+TEST(CentralClientBounds, PeripheralMetadataIsCappedWithinAScan) {
+  CentralWorld cw;
+  cw.session->running = true;
+  cw.makeClient();
+  cw.world.runUntilIdle();
+  ASSERT_TRUE(cw.client->isScanningEnabled());
+  cw.world.radio->setShowsIBeaconFramesToScans(true);
+  const auto frame = hexBytes(std::string(kAppleIBeacon));
+  AdvertisementData ad;
+  ad.manufacturerData = platform::Bytes(frame.begin(), frame.end());
+  auto hear = [&](const platform::Uuid& who) {
+    cw.world.radio->advertise(who, ad, -60);
+    cw.world.runUntilIdle();
+  };
+  const std::size_t cap = KSCentralManagerClient::kMaximumPeripheralMetadata;
+  const auto first = platform::Uuid::random();
+  hear(first);
+  cw.world.scheduler->advanceBy(0.5);
+  ASSERT_TRUE(cw.client->isScanningEnabled());
+  for (std::size_t i = 0; i < cap + cap / 8 + 10; ++i) cw.world.radio->advertise(platform::Uuid::random(), ad, -60);
+  cw.world.runUntilIdle();
+  EXPECT_LE(cw.client->peripheralMetadataCount(), cap + cap / 8);
+  auto discoveries = [&] {
+    std::lock_guard lock(cw.hub->mutex);
+    return cw.hub->discoveries;
+  };
+  const auto before = discoveries().size();
+  hear(first);
+  const auto seen = discoveries();
+  ASSERT_EQ(seen.size(), before + 1);
+  EXPECT_EQ(seen.back().adData["KSAdDataDiscoveredCountKey"].toInt64(), 1);  // counted afresh
+}
+
 TEST(UUIDAdditions, Table) {
   using namespace uuid_additions;
   const auto fec4 = *BluetoothUUID::parse("FEC4");

@@ -84,6 +84,24 @@ Mean meanOf(const std::vector<double>& samples, Pass pass) {
   return {count ? sum / static_cast<float>(count) : 0.0f, count};
 }
 
+// A per-beacon table of a filter. Entries that have gone stale (their beacon unheard for
+// longer than the filter looks back, so that they act as absent ones) are swept once the
+// table has doubled since the last sweep: a stream of passing beacons keeps it bounded by
+// the beacons heard within the filter's interval.
+template <class V>
+struct BeaconTable {
+  std::unordered_map<std::string, V> entries;
+  std::size_t sweptSize = 0;
+
+  template <class Stale>
+  void sweepWhenGrown(Stale stale) {
+    static constexpr std::size_t kMinimumSweepSize = 64;
+    if (entries.size() < std::max(kMinimumSweepSize, 2 * sweptSize)) return;
+    std::erase_if(entries, [&](const auto& entry) { return stale(entry.second); });
+    sweptSize = entries.size();
+  }
+};
+
 // A beacon's samples, oldest first. The window is a few samples long, so a vector that
 // shifts by one on each pass costs less than a deque, which allocates blocks as it moves.
 struct SmoothingEntry {
@@ -246,21 +264,30 @@ std::shared_ptr<KSEventFilter> KSEventFilter::filterBeaconsWithCustomValuesWithK
   });
 }
 
+double KSEventFilter::boundedTimeInterval(double interval, double maximum) {
+  if (std::isnan(interval) || interval < 0.0) return 0.0;
+  return std::min(interval, maximum);
+}
+
 // --- timing -----------------------------------------------------------------------------
 
 std::shared_ptr<KSEventFilter> KSEventFilter::filterByMinTimeIntervalBeaconMatched(double minimum, double maxGap) {
   struct Entry {
     std::optional<Date> firstHeard, lastHeard;
   };
-  auto entries = std::make_shared<std::unordered_map<std::string, Entry>>();
-  return make([entries, minimum, maxGap](KSEventFilterContext& context, platform::Value&) -> std::optional<Beacons> {
+  minimum = boundedTimeInterval(minimum);
+  maxGap = boundedTimeInterval(maxGap);
+  auto table = std::make_shared<BeaconTable<Entry>>();
+  return make([table, minimum, maxGap](KSEventFilterContext& context, platform::Value&) -> std::optional<Beacons> {
     const Date now = context.now();
+    // An entry unheard for longer than the gap starts over, as a new one does.
+    table->sweepWhenGrown([&](const Entry& e) { return !e.lastHeard || secondsSince(now, *e.lastHeard) > maxGap; });
     Beacons out;
     for (const auto& beacon : input(context)) {
       if (!beacon) continue;
       auto id = beacon->beaconID();
       if (!id) continue;
-      Entry& entry = (*entries)[*id];
+      Entry& entry = table->entries[*id];
       std::optional<Date> first = entry.firstHeard;
       if (entry.lastHeard && secondsSince(now, *entry.lastHeard) > maxGap) first.reset();
       entry.firstHeard = first ? *first : now;
@@ -272,17 +299,20 @@ std::shared_ptr<KSEventFilter> KSEventFilter::filterByMinTimeIntervalBeaconMatch
 }
 
 std::shared_ptr<KSEventFilter> KSEventFilter::filterByMinTimeIntervalBetweenBeaconMatches(double interval) {
-  auto lastMatch = std::make_shared<std::unordered_map<std::string, Date>>();
-  return make([lastMatch, interval](KSEventFilterContext& context, platform::Value&) -> std::optional<Beacons> {
+  interval = boundedTimeInterval(interval);
+  auto table = std::make_shared<BeaconTable<Date>>();
+  return make([table, interval](KSEventFilterContext& context, platform::Value&) -> std::optional<Beacons> {
     const Date now = context.now();
+    table->sweepWhenGrown([&](const Date& at) { return secondsSince(now, at) > interval; });
+    auto& lastMatch = table->entries;
     Beacons out;
     for (const auto& beacon : input(context)) {
       if (!beacon) continue;
       auto id = beacon->beaconID();
       if (!id) continue;
-      auto it = lastMatch->find(*id);
-      if (it == lastMatch->end() || secondsSince(now, it->second) > interval) {
-        (*lastMatch)[*id] = now;
+      auto it = lastMatch.find(*id);
+      if (it == lastMatch.end() || secondsSince(now, it->second) > interval) {
+        lastMatch[*id] = now;
         out.push_back(beacon);
       }
     }
@@ -291,6 +321,7 @@ std::shared_ptr<KSEventFilter> KSEventFilter::filterByMinTimeIntervalBetweenBeac
 }
 
 std::shared_ptr<KSEventFilter> KSEventFilter::filterByMinTimeIntervalBetweenTriggers(double interval) {
+  interval = boundedTimeInterval(interval);
   return make([interval](KSEventFilterContext& context, platform::Value&) -> std::optional<Beacons> {
     const auto& last = context.lastTriggeredAt();
     if (last && secondsSince(context.now(), *last) <= interval) return std::nullopt;
@@ -330,10 +361,15 @@ std::shared_ptr<KSEventFilter> KSEventFilter::filterByClosestBeaconChanged() {
 // --- smoothing --------------------------------------------------------------------------
 
 std::shared_ptr<KSEventFilter> KSEventFilter::filterApplySmoothedAccuracyOverTimeInterval(double interval) {
-  auto entries = std::make_shared<std::unordered_map<std::string, SmoothingEntry>>();
-  return make([entries, interval](KSEventFilterContext& context, platform::Value&) -> std::optional<Beacons> {
+  interval = boundedTimeInterval(interval, kMaximumSmoothingTimeInterval);
+  auto table = std::make_shared<BeaconTable<SmoothingEntry>>();
+  return make([table, interval](KSEventFilterContext& context, platform::Value&) -> std::optional<Beacons> {
     if (interval < 2.0) return context.beaconsToFilter();
     const Date now = context.now();
+    // A history older than the interval restarts at the next sample, as a new one does.
+    table->sweepWhenGrown(
+        [&](const SmoothingEntry& e) { return !e.lastMatch || secondsSince(now, *e.lastMatch) >= interval; });
+    auto* entries = &table->entries;
     const auto& beacons = input(context);
     Beacons out;
     out.reserve(beacons.size());
@@ -356,10 +392,15 @@ std::shared_ptr<KSEventFilter> KSEventFilter::filterApplySmoothedAccuracyOverTim
 }
 
 std::shared_ptr<KSEventFilter> KSEventFilter::filterApplySmoothedRSSIOverTimeInterval(double interval) {
-  auto entries = std::make_shared<std::unordered_map<std::string, SmoothingEntry>>();
-  return make([entries, interval](KSEventFilterContext& context, platform::Value&) -> std::optional<Beacons> {
+  interval = boundedTimeInterval(interval, kMaximumSmoothingTimeInterval);
+  auto table = std::make_shared<BeaconTable<SmoothingEntry>>();
+  return make([table, interval](KSEventFilterContext& context, platform::Value&) -> std::optional<Beacons> {
     if (interval < 2.0) return context.beaconsToFilter();
     const Date now = context.now();
+    // A history older than the interval restarts at the next sample, as a new one does.
+    table->sweepWhenGrown(
+        [&](const SmoothingEntry& e) { return !e.lastMatch || secondsSince(now, *e.lastMatch) >= interval; });
+    auto* entries = &table->entries;
     const auto& beacons = input(context);
     Beacons out;
     out.reserve(beacons.size());
@@ -388,9 +429,13 @@ std::shared_ptr<KSEventFilter> KSEventFilter::filterApplySmoothedRSSIOverTimeInt
 // --- entering and exiting ---------------------------------------------------------------
 
 std::shared_ptr<KSEventFilter> KSEventFilter::filterByEnteredBeaconResetAfterTimeIntervalUnmatched(double interval) {
-  auto lastHeard = std::make_shared<std::unordered_map<std::string, Date>>();
-  return make([lastHeard, interval](KSEventFilterContext& context, platform::Value&) -> std::optional<Beacons> {
+  interval = boundedTimeInterval(interval);
+  auto table = std::make_shared<BeaconTable<Date>>();
+  return make([table, interval](KSEventFilterContext& context, platform::Value&) -> std::optional<Beacons> {
     const Date now = context.now();
+    // A beacon unheard for longer than the interval enters again, as a new one does.
+    table->sweepWhenGrown([&](const Date& at) { return secondsSince(now, at) > interval; });
+    auto* lastHeard = &table->entries;
     Beacons out;
     for (const auto& beacon : input(context)) {
       if (!beacon) continue;
@@ -420,6 +465,7 @@ std::shared_ptr<KSEventFilter> KSEventFilter::filterByNeverEnteredBeacon() {
 
 std::shared_ptr<KSEventFilter> KSEventFilter::filterByEnteredAnyBeaconResetAfterTimeIntervalAllUnmatched(
     double interval) {
+  interval = boundedTimeInterval(interval);
   auto lastMatched = std::make_shared<std::optional<Date>>();
   return make([lastMatched, interval](KSEventFilterContext& context, platform::Value&) -> std::optional<Beacons> {
     const Date now = context.now();
@@ -431,6 +477,7 @@ std::shared_ptr<KSEventFilter> KSEventFilter::filterByEnteredAnyBeaconResetAfter
 }
 
 std::shared_ptr<KSEventFilter> KSEventFilter::filterByExitedBeaconAfterTimeIntervalUnmatched(double interval) {
+  interval = boundedTimeInterval(interval);
   auto entries = std::make_shared<std::map<std::string, ExitEntry>>();
   return make(
       [entries, interval](KSEventFilterContext& context, platform::Value&) -> std::optional<Beacons> {
@@ -451,6 +498,7 @@ std::shared_ptr<KSEventFilter> KSEventFilter::filterByExitedBeaconAfterTimeInter
 }
 
 std::shared_ptr<KSEventFilter> KSEventFilter::filterByExitedAllBeaconsAfterTimeInterval(double interval) {
+  interval = boundedTimeInterval(interval);
   auto entries = std::make_shared<std::map<std::string, ExitEntry>>();
   return make(
       [entries, interval](KSEventFilterContext& context, platform::Value&) -> std::optional<Beacons> {

@@ -77,6 +77,13 @@ class KSEventFilter : public KSEventFiltering {
   static std::shared_ptr<KSEventFilter> filterBeaconsWithCustomValuesWithKey(std::string key,
                                                                              std::vector<std::string> values);
 
+  // Intervals given to the timing, smoothing and entering/exiting filters are bounded: one
+  // that is not a number or negative counts as 0, one above the maximum as the maximum
+  // (smoothing windows have a smaller one: their history is a sample a pass per beacon).
+  static constexpr double kMaximumTimeInterval = 7.0 * 86400.0;
+  static constexpr double kMaximumSmoothingTimeInterval = 600.0;
+  static double boundedTimeInterval(double interval, double maximum = kMaximumTimeInterval);
+
   // --- timing
   // Beacons heard for more than minimum seconds without a gap longer than maxGap.
   static std::shared_ptr<KSEventFilter> filterByMinTimeIntervalBeaconMatched(double minimum, double maxGap);

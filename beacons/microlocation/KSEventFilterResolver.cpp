@@ -95,7 +95,10 @@ std::optional<double> KSEventFilterResolver::timeIntervalParamFromFilterDefiniti
   auto param = paramFromFilterDefinition(definition, name);
   const auto* text = param.string();
   if (!text) return std::nullopt;
-  return leadingDecimal(*text);
+  // An interval is a finite count of seconds, never negative.
+  auto seconds = leadingDecimal(*text);
+  if (!seconds || !std::isfinite(*seconds) || *seconds < 0.0) return std::nullopt;
+  return seconds;
 }
 
 std::shared_ptr<KSEventFiltering> KSEventFilterResolver::resolveFilterFromDefinition(

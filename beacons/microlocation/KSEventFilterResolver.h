@@ -37,7 +37,8 @@ class KSEventFilterResolver : public KSEventFilterResolving {
   static platform::Value params(const platform::Value& definition);
   // The named parameter of the definition's options; Absent when there is none.
   static platform::Value paramFromFilterDefinition(const platform::Value& definition, std::string_view name);
-  // A parameter given as text, read as a number; none when missing, not text or not numeric.
+  // A parameter given as text, read as a number of seconds; none when missing, not text, not
+  // numeric, not finite or negative.
   static std::optional<double> timeIntervalParamFromFilterDefinition(const platform::Value& definition,
                                                                      std::string_view name);
   // The number a text starts with, read in the POSIX way (leading blanks, a sign, digits,

@@ -88,12 +88,17 @@ TEST(KSEventFilterResolver, UnknownOrIllFormedDefinitionsResolveToNone) {
 }
 
 TEST(KSEventFilterResolver, TimeIntervalParamsAreReadFromTextOnly) {
-  auto definition = json(R"({"options": {"t": "12.5", "n": 12.5, "bad": "soon", "lead": "3s"}})");
+  auto definition = json(
+      R"({"options": {"t": "12.5", "n": 12.5, "bad": "soon", "lead": "3s", "huge": "1e999", "neg": "-5", "zero": "0"}})");
   EXPECT_EQ(KSEventFilterResolver::timeIntervalParamFromFilterDefinition(definition, "t"), 12.5);
   EXPECT_EQ(KSEventFilterResolver::timeIntervalParamFromFilterDefinition(definition, "lead"), 3.0);
   EXPECT_FALSE(KSEventFilterResolver::timeIntervalParamFromFilterDefinition(definition, "n"));
   EXPECT_FALSE(KSEventFilterResolver::timeIntervalParamFromFilterDefinition(definition, "bad"));
   EXPECT_FALSE(KSEventFilterResolver::timeIntervalParamFromFilterDefinition(definition, "missing"));
+  // Not finite or negative: no interval.
+  EXPECT_FALSE(KSEventFilterResolver::timeIntervalParamFromFilterDefinition(definition, "huge"));
+  EXPECT_FALSE(KSEventFilterResolver::timeIntervalParamFromFilterDefinition(definition, "neg"));
+  EXPECT_EQ(KSEventFilterResolver::timeIntervalParamFromFilterDefinition(definition, "zero"), 0.0);
   EXPECT_TRUE(KSEventFilterResolver::paramFromFilterDefinition(json(R"({"options": 3})"), "t").isAbsent());
 }
 

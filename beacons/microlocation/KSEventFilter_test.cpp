@@ -141,6 +141,54 @@ TEST(KSEventFilter, SmoothedAccuracyWindowGapAndShortInterval) {
   EXPECT_EQ(ids(pass(*passThrough, 0, std::nullopt)), kNone);
 }
 
+TEST(KSEventFilter, IntervalsThatAreNotANumberNegativeOrInfiniteAreBounded) {
+  const double inf = std::numeric_limits<double>::infinity();
+  for (double bad : {std::nan(""), -5.0, -inf}) {
+    // Counted as 0: shorter than any smoothing window, so the beacons pass as they are.
+    auto f = KSEventFilter::filterApplySmoothedAccuracyOverTimeInterval(bad);
+    auto a = beacon("A", 2.0);
+    for (int i = 0; i < 3; ++i) {
+      auto out = pass(*f, i, Beacons{a});
+      ASSERT_EQ(out->size(), 1u) << bad;
+      EXPECT_EQ(out->front(), a) << bad;
+    }
+  }
+  // An infinite window keeps the longest window allowed (its whole part plus one samples),
+  // not every sample.
+  auto f = KSEventFilter::filterApplySmoothedAccuracyOverTimeInterval(inf);
+  auto a = beacon("A");
+  std::optional<Beacons> out;
+  for (int i = 0; i < 1000; ++i) {
+    a->setAccuracy(static_cast<double>(i));
+    out = pass(*f, i, Beacons{a});
+  }
+  const double kept = KSEventFilter::kMaximumSmoothingTimeInterval + 1;
+  ASSERT_EQ(out->size(), 1u);
+  EXPECT_EQ(out->front()->accuracy(), 999.0 - (kept - 1) / 2);
+
+  // A timing filter given an infinite interval still lets a beacon pass again, a week on.
+  auto between = KSEventFilter::filterByMinTimeIntervalBetweenBeaconMatches(inf);
+  EXPECT_EQ(ids(pass(*between, 0, Beacons{a})), only("A"));
+  EXPECT_EQ(ids(pass(*between, 86400, Beacons{a})), kEmpty);
+  EXPECT_EQ(ids(pass(*between, KSEventFilter::kMaximumTimeInterval + 1, Beacons{a})), only("A"));
+}
+
+TEST(KSEventFilter, PassingBeaconsLeaveThePerBeaconTablesAsTheyWouldBeFresh) {
+  // Thousands of beacons each heard once, then one of the first ones again: it is treated as
+  // new (its old entry was stale, whether swept or not), and the recent ones keep their state.
+  auto entered = KSEventFilter::filterByEnteredBeaconResetAfterTimeIntervalUnmatched(10);
+  auto smoothed = KSEventFilter::filterApplySmoothedAccuracyOverTimeInterval(5);
+  for (int i = 0; i < 5000; ++i) {
+    auto b = beacon(fmt::format("P{}", i));
+    EXPECT_EQ(ids(pass(*entered, i, Beacons{b})).size(), 1u);
+    pass(*smoothed, i, Beacons{b});
+  }
+  EXPECT_EQ(ids(pass(*entered, 5000, Beacons{beacon("P0")})), only("P0"));
+  EXPECT_EQ(ids(pass(*entered, 5001, Beacons{beacon("P4999")})), kEmpty);  // heard 2 s ago
+  EXPECT_TRUE(pass(*smoothed, 5000, Beacons{beacon("P0")})->empty());      // history restarted
+  EXPECT_EQ(ids(pass(*smoothed, 5001, Beacons{beacon("P4999")})), only("P4999"));
+}
+
 TEST(KSEventFilter, SmoothedAccuracySortsNearestFirstAndSkipsBeaconsWithoutID) {
   auto f = KSEventFilter::filterApplySmoothedAccuracyOverTimeInterval(5);
   auto far = beacon("far", 9.0), near = beacon("near", 1.0), anonymous = std::make_shared<KSBeacon>();

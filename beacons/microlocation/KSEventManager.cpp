@@ -348,10 +348,30 @@ void KSEventManager::postAllEvents() {
 std::vector<std::shared_ptr<KSEvent>> KSEventManager::takeLoggedEventsLocked() {
   std::vector<std::shared_ptr<KSEvent>> taken;
   taken.swap(loggedEvents_);
+  const auto now = clock_->now();
   for (const auto& event : taken) {
-    if (event && event->eventID()) handedOverEventIDs_.insert(*event->eventID());
+    if (event && event->eventID()) handedOver_.push_back({*event->eventID(), event, now});
   }
+  forgetPostedEventsLocked(now);
   return taken;
+}
+
+void KSEventManager::forgetPostedEventsLocked(platform::Date now) {
+  auto posted = [&](const HandedOverEvent& e) {
+    return e.event.expired() && now.timeIntervalSince(e.at) > kHandedOverRetention;
+  };
+  while (!handedOver_.empty() && posted(handedOver_.front())) handedOver_.pop_front();
+  // Ones still held by the poster (the cloud failing) may keep older ones ahead of them.
+  if (handedOver_.size() >= std::max<std::size_t>(64, 2 * handedOverSweptSize_)) {
+    std::erase_if(handedOver_, posted);
+    handedOverSweptSize_ = handedOver_.size();
+  }
+  while (handedOver_.size() > kMaximumHandedOverEvents) handedOver_.pop_front();
+}
+
+std::size_t KSEventManager::handedOverEventCount() const {
+  std::lock_guard lock(mutex_);
+  return handedOver_.size();
 }
 
 void KSEventManager::postEvents(std::vector<std::shared_ptr<KSEvent>> events) {
@@ -373,7 +393,9 @@ void KSEventManager::postUnPostedEventsFromLocalStore() {
           std::lock_guard lock(self->mutex_);
           // An event still waiting here, or already handed over for posting and not yet
           // marked posted in the store, would otherwise go out twice.
-          std::set<std::string> seen(self->handedOverEventIDs_.begin(), self->handedOverEventIDs_.end());
+          self->forgetPostedEventsLocked(self->clock_->now());
+          std::set<std::string> seen;
+          for (const auto& e : self->handedOver_) seen.insert(e.eventID);
           for (const auto& e : self->loggedEvents_) {
             if (e && e->eventID()) seen.insert(*e->eventID());
           }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -17,6 +18,7 @@
 #include "beacons/microlocation/KSEventMonitor.h"
 #include "beacons/microlocation/KSTrigger.h"
 #include "beacons/ranging/KSBeaconManagerInternalDelegate.h"
+#include "platform/core/Date.h"
 #include "platform/core/Value.h"
 #include "platform/notify/NotificationCenter.h"
 
@@ -133,6 +135,11 @@ class KSEventManager : public KSBeaconManagerInternalDelegate, public std::enabl
   void applicationDidBecomeActive();
   void applicationDidFinishLaunching();
 
+  // Events handed over for posting that an unposted-events fetch still skips.
+  static constexpr double kHandedOverRetention = 600.0;
+  static constexpr std::size_t kMaximumHandedOverEvents = 10000;
+  std::size_t handedOverEventCount() const;
+
   // --- the hub's passes
   void beaconManagerInternalDidRangeKestrineBeacons(Hub hub, Beacons beacons) override;
 
@@ -149,9 +156,18 @@ class KSEventManager : public KSBeaconManagerInternalDelegate, public std::enabl
   std::map<std::string, std::shared_ptr<KSEventMonitor>> monitors_;
   std::vector<std::shared_ptr<KSEvent>> loggedEvents_;
   std::optional<platform::Date> lastPostedEvents_;
-  // The IDs of the events handed over for posting by this manager. Their rows stay unposted
-  // until the cloud has taken them, so the unposted-events fetch skips them.
-  std::unordered_set<std::string> handedOverEventIDs_;
+  // The events handed over for posting by this manager, oldest first. Their rows stay
+  // unposted until the cloud has taken them, so the unposted-events fetch skips them. One is
+  // forgotten once the poster has let it go (taken by the cloud) and it was handed over more
+  // than kHandedOverRetention ago; at most kMaximumHandedOverEvents are kept.
+  struct HandedOverEvent {
+    std::string eventID;
+    std::weak_ptr<KSEvent> event;
+    platform::Date at;
+  };
+  void forgetPostedEventsLocked(platform::Date now);
+  std::deque<HandedOverEvent> handedOver_;
+  std::size_t handedOverSweptSize_ = 0;
   std::weak_ptr<KSEventManagerDelegate> delegate_;
   std::shared_ptr<platform::dispatch::Queue> queue_;
   std::optional<std::string> defaultCustomDeviceIdentifier_;

@@ -327,5 +327,43 @@ TEST_F(ManagerFixture, TeardownPostsTheWaitingEvents) {
   EXPECT_EQ(poster->posted, (std::vector<std::string>{"first", "waiting"}));
 }
 
+// A long run keeps only the handed-over events the unposted-events fetch can still meet:
+// those the poster holds (the cloud has not taken them) and those handed over recently.
+TEST_F(ManagerFixture, HandedOverEventsAreForgottenOnceTakenAndAfterTheRetention) {
+  // The cloud fails: the poster holds every event, so every one is remembered.
+  for (int i = 0; i < 30; ++i) {
+    manager->logEvent(event("held" + std::to_string(i)), 0);
+    scheduler->advanceBy(61);
+  }
+  EXPECT_EQ(manager->handedOverEventCount(), 30u);
+  // Taken by the cloud, then past the retention: forgotten at the next hand-over.
+  poster->events.clear();
+  store->events.clear();
+  scheduler->advanceBy(KSEventManager::kHandedOverRetention);
+  manager->logEvent(event("next"), 0);
+  EXPECT_EQ(manager->handedOverEventCount(), 1u);
+
+  // A day of events taken as they go: only the retention's worth stays.
+  std::size_t most = 0;
+  for (int i = 0; i < 1500; ++i) {
+    scheduler->advanceBy(61);
+    manager->logEvent(event("day" + std::to_string(i)), 0);
+    poster->events.clear();
+    store->events.clear();
+    most = std::max(most, manager->handedOverEventCount());
+  }
+  EXPECT_LE(most, static_cast<std::size_t>(KSEventManager::kHandedOverRetention / 61) + 2);
+}
+
+TEST_F(ManagerFixture, HandedOverEventsHaveACap) {
+  scheduler->advanceBy(61);
+  manager->logEvent(event("first"), 0);
+  for (std::size_t i = 0; i < KSEventManager::kMaximumHandedOverEvents + 50; ++i) {
+    manager->logEvent(event("e" + std::to_string(i)), 0);  // within the spacing: they wait
+  }
+  manager->postAllEvents();
+  EXPECT_EQ(manager->handedOverEventCount(), KSEventManager::kMaximumHandedOverEvents);
+}
+
 }  // namespace
 }  // namespace velmora::kestrine

@@ -258,6 +258,9 @@ void KSBeaconManagerInternal::stopDiscoveringBeacons() {
     cacheStateForSiteID_.clear();
     cacheStateForBeaconID_.clear();
     attemptedBeaconSettingsUpdateAtForCacheIdentifier_.clear();
+    lastHeardAtForCacheIdentifier_.clear();
+    lastEvictionSweep_.reset();
+    cacheSizeAtLastSweep_ = 0;
     lastCrowdSourceUpdateAttempt_.reset();
     cacheStateForApp_ = std::make_shared<KSCacheState>(scheduler_->clock());
   }
@@ -533,11 +536,100 @@ void KSBeaconManagerInternal::removeCachedBeaconLocked(const KSBeacon& b) {
     indexedKeysForCacheIdentifier_.erase(it);
   }
   if (auto p = b.peripheralIdentifier()) erase(cacheIdentifierForPeripheralIdentifier_, *p);
-  if (!id.empty()) beaconForCacheIdentifier_.erase(id);
+  if (!id.empty()) {
+    beaconForCacheIdentifier_.erase(id);
+    lastHeardAtForCacheIdentifier_.erase(id);
+  }
   // The site is due for a full sync again.
   if (auto site = b.siteID(); nonEmpty(site)) {
     cacheStateForSiteID_[*site] = std::make_shared<KSCacheState>(scheduler_->clock());
   }
+}
+
+// --- bounds over a long run
+
+void KSBeaconManagerInternal::evictCachedBeaconLocked(const KSBeacon& b) {
+  // As a removal, but the beacon's site is not made due for a full sync: going quiet says
+  // nothing about the site's beacons.
+  std::optional<std::string> site = b.siteID();
+  std::shared_ptr<KSCacheState> siteState;
+  if (nonEmpty(site)) {
+    if (auto it = cacheStateForSiteID_.find(*site); it != cacheStateForSiteID_.end()) siteState = it->second;
+  }
+  removeCachedBeaconLocked(b);
+  if (nonEmpty(site)) {
+    if (siteState) {
+      cacheStateForSiteID_[*site] = siteState;
+    } else {
+      cacheStateForSiteID_.erase(*site);
+    }
+  }
+  if (auto id = b.cacheIdentifier()) attemptedBeaconSettingsUpdateAtForCacheIdentifier_.erase(*id);
+  if (auto beaconID = b.beaconID(); nonEmpty(beaconID)) cacheStateForBeaconID_.erase(*beaconID);
+}
+
+std::size_t KSBeaconManagerInternal::cachedBeaconCount() const {
+  std::lock_guard lock(cacheMutex_);
+  return beaconForCacheIdentifier_.size();
+}
+
+void KSBeaconManagerInternal::noteHeard(const std::shared_ptr<KSBeacon>& beacon, platform::Date at) {
+  if (!beacon) return;
+  auto id = beacon->cacheIdentifier();
+  if (!nonEmpty(id)) return;
+  std::lock_guard lock(cacheMutex_);
+  if (beaconForCacheIdentifier_.contains(*id)) lastHeardAtForCacheIdentifier_[*id] = at;
+}
+
+void KSBeaconManagerInternal::evictQuietBeaconsIfDue(platform::Date at) {
+  {
+    std::lock_guard lock(cacheMutex_);
+    const std::size_t size = beaconForCacheIdentifier_.size();
+    const bool grown = size > std::max(kMaximumCachedBeacons, cacheSizeAtLastSweep_ + kMaximumCachedBeacons / 8);
+    if (lastEvictionSweep_ && at.timeIntervalSince(*lastEvictionSweep_) < kEvictionSweepIntervalInSeconds && !grown) {
+      return;
+    }
+  }
+  evictQuietBeacons();
+}
+
+std::size_t KSBeaconManagerInternal::evictQuietBeacons() {
+  const auto at = now();
+  std::vector<std::shared_ptr<KSBeacon>> evicted;
+  {
+    std::lock_guard lock(cacheMutex_);
+    lastEvictionSweep_ = at;
+    struct Candidate {
+      double quiet;
+      std::shared_ptr<KSBeacon> beacon;
+    };
+    std::vector<Candidate> candidates;
+    for (const auto& [id, beacon] : beaconForCacheIdentifier_) {
+      const auto status = beacon->syncStatus();
+      if (status == KSSyncStatusSynced || status == KSSyncStatusRestored) continue;
+      if (operationsForCacheIdentifier_.contains(id)) continue;
+      std::optional<platform::Date> heard;
+      if (auto it = lastHeardAtForCacheIdentifier_.find(id); it != lastHeardAtForCacheIdentifier_.end()) {
+        heard = it->second;
+      } else {
+        heard = beacon->lastDiscoveredAt() ? beacon->lastDiscoveredAt() : beacon->cachedAt();
+      }
+      const double quiet = heard ? at.timeIntervalSince(*heard) : 0.0;
+      if (quiet < kCurrentPassTimeInSeconds) continue;
+      candidates.push_back({quiet, beacon});
+    }
+    const std::size_t size = beaconForCacheIdentifier_.size();
+    const std::size_t overCap = size > kMaximumCachedBeacons ? size - kMaximumCachedBeacons : 0;
+    std::sort(candidates.begin(), candidates.end(), [](const auto& a, const auto& b) { return a.quiet > b.quiet; });
+    for (auto& candidate : candidates) {
+      if (candidate.quiet < kQuietTimeBeforeEvictionInSeconds && evicted.size() >= overCap) break;
+      evictCachedBeaconLocked(*candidate.beacon);
+      evicted.push_back(std::move(candidate.beacon));
+    }
+    cacheSizeAtLastSweep_ = beaconForCacheIdentifier_.size();
+  }
+  if (!evicted.empty()) multicast(&KSBeaconManagerInternalDelegate::beaconManagerInternalDidRemoveBeacons, evicted);
+  return evicted.size();
 }
 
 void KSBeaconManagerInternal::removeCachedBeacon(const std::shared_ptr<KSBeacon>& beacon) {
@@ -969,6 +1061,7 @@ enum class Learned { Nothing, Learned, Drop };
 
 void KSBeaconManagerInternal::processAdvertisement(Sighting& s) {
   const auto at = now();
+  evictQuietBeaconsIfDue(at);
   const std::string& cacheKeyAddress = s.bluetoothAddress.value_or("");
 
   // The first identifier the beacon lacks, mapped in the same step. Under cacheMutex_.
@@ -1092,6 +1185,7 @@ void KSBeaconManagerInternal::processAdvertisement(Sighting& s) {
         cacheIdentifierForPeripheralIdentifier_[s.peripheral] = *id;
       }
       centralManagerClient()->didUpdatePeripheralIdentifierForBeacon(candidate);
+      noteHeard(candidate, at);
       ranger_->discoveredBeacon(*id, s.scanID, s.rssi);
       validateAndSyncBeacon(candidate);
       return;
@@ -1120,6 +1214,7 @@ void KSBeaconManagerInternal::processAdvertisement(Sighting& s) {
     beacon->setFirstDiscoveredAt(at);
     multicast(&KSBeaconManagerInternalDelegate::beaconManagerInternalDidFirstDiscoverBeacon, beacon);
   }
+  noteHeard(beacon, at);
   ranger_->discoveredBeacon(*id, s.scanID, s.rssi);
   validateAndSyncBeacon(beacon);
 }
@@ -1137,6 +1232,7 @@ void KSBeaconManagerInternal::locationManagerClientDidRangeBeaconsInBeaconRegion
 void KSBeaconManagerInternal::processLocationRanging(const std::vector<platform::location::Beacon>& beacons,
                                                      const std::shared_ptr<KSBeaconRegion>& region) {
   const auto at = now();
+  evictQuietBeaconsIfDue(at);
   std::vector<platform::location::Beacon> accepted;
   KSBeaconManagerInternalDelegate::Beacons newlyCached;
   for (const auto& cl : beacons) {
@@ -1169,6 +1265,7 @@ void KSBeaconManagerInternal::processLocationRanging(const std::vector<platform:
     ad.set(KSAdDataMajorKey, platform::Value(cl.major));
     ad.set(KSAdDataMinorKey, platform::Value(cl.minor));
     beacon->setAdData(std::move(ad), KSAdDataTypeAppleIBeaconKey);
+    noteHeard(beacon, at);
     validateAndSyncBeacon(beacon);
     accepted.push_back(cl);
   }
@@ -1216,18 +1313,40 @@ void KSBeaconManagerInternal::failOnMainQueue(Failure failure, std::string messa
   });
 }
 
-void KSBeaconManagerInternal::schedule(const std::shared_ptr<KSBeaconOperationRef>& operation, Success success,
+void KSBeaconManagerInternal::schedule(const std::shared_ptr<KSBeacon>& beacon,
+                                       const std::shared_ptr<KSBeaconOperationRef>& operation, Success success,
                                        Status status, std::function<void(double)> progress, Failure failure,
                                        std::function<platform::Value(const KSBeaconOperationRef&)> result) {
   if (!operation) {
     failOnMainQueue(std::move(failure), "Beacon operations over Bluetooth are not available.");
     return;
   }
+  // The beacon stays cached while the operation runs; its end, either way, lets it go.
+  std::function<void()> release = [] {};
+  if (auto id = beacon ? beacon->cacheIdentifier() : std::nullopt; nonEmpty(id)) {
+    {
+      std::lock_guard lock(cacheMutex_);
+      ++operationsForCacheIdentifier_[*id];
+    }
+    auto once = std::make_shared<std::atomic<bool>>(false);
+    release = [weak = weak_from_this(), id = *id, once] {
+      if (once->exchange(true)) return;
+      auto self = weak.lock();
+      if (!self) return;
+      std::lock_guard lock(self->cacheMutex_);
+      auto it = self->operationsForCacheIdentifier_.find(id);
+      if (it != self->operationsForCacheIdentifier_.end() && --it->second == 0) {
+        self->operationsForCacheIdentifier_.erase(it);
+      }
+    };
+  }
   operation->setBeaconOperationCompletionBlockWithSuccess(
-      [success, result](const KSBeaconOperationRef::Ref& op) {
+      [success, result, release](const KSBeaconOperationRef::Ref& op) {
+        release();
         if (success) success(result(*op));
       },
-      [failure](const KSBeaconOperationRef::Ref&, const platform::Error& error) {
+      [failure, release](const KSBeaconOperationRef::Ref&, const platform::Error& error) {
+        release();
         if (failure) failure(error);
       });
   if (status) {
@@ -1273,7 +1392,7 @@ void KSBeaconManagerInternal::updateFirmwareInBeacon(const std::shared_ptr<KSBea
     }
     return;
   }
-  schedule(op, std::move(success), std::move(status), std::move(progress), std::move(failure), finishedOperation);
+  schedule(cached, op, std::move(success), std::move(status), std::move(progress), std::move(failure), finishedOperation);
 }
 
 void KSBeaconManagerInternal::updateSettingsInBeacon(const std::shared_ptr<KSBeacon>& beacon, Success success,
@@ -1294,7 +1413,7 @@ void KSBeaconManagerInternal::updateSettingsInBeacon(const std::shared_ptr<KSBea
     }
     return;
   }
-  schedule(op, std::move(success), std::move(status), nullptr, std::move(failure), finishedOperation);
+  schedule(cached, op, std::move(success), std::move(status), nullptr, std::move(failure), finishedOperation);
 }
 
 void KSBeaconManagerInternal::updateSettingsInBeacon(const std::shared_ptr<KSBeacon>& beacon,
@@ -1309,7 +1428,7 @@ void KSBeaconManagerInternal::updateSettingsInBeacon(const std::shared_ptr<KSBea
              ? factory->makeEddystoneConfigOperation(cached, peripheral, settings)
              : factory->makeSettingsUpdateOfflineOperation(cached, peripheral, settings);
   }
-  schedule(op, std::move(success), std::move(status), nullptr, std::move(failure), finishedOperation);
+  schedule(cached, op, std::move(success), std::move(status), nullptr, std::move(failure), finishedOperation);
 }
 
 void KSBeaconManagerInternal::sendDataRequest(const platform::Bytes& request, const std::shared_ptr<KSBeacon>& beacon,
@@ -1327,7 +1446,7 @@ void KSBeaconManagerInternal::sendDataRequest(const platform::Bytes& request, co
   auto op = factory ? factory->makeDataRequestOperation(cached, cached ? cached->peripheralIdentifier() : std::nullopt,
                                                         {request})
                     : nullptr;
-  schedule(op, std::move(success), std::move(status), nullptr, std::move(failure), [](const KSBeaconOperationRef& o) {
+  schedule(cached, op, std::move(success), std::move(status), nullptr, std::move(failure), [](const KSBeaconOperationRef& o) {
     auto responses = o.responseDataArray();
     return responses.empty() ? platform::Value() : platform::Value(responses.front());
   });
@@ -1352,7 +1471,7 @@ void KSBeaconManagerInternal::sendDataRequests(const std::vector<platform::Bytes
   auto op = factory ? factory->makeDataRequestOperation(cached, cached ? cached->peripheralIdentifier() : std::nullopt,
                                                         requests)
                     : nullptr;
-  schedule(op, std::move(success), std::move(status), nullptr, std::move(failure), [](const KSBeaconOperationRef& o) {
+  schedule(cached, op, std::move(success), std::move(status), nullptr, std::move(failure), [](const KSBeaconOperationRef& o) {
     platform::Array out;
     for (auto& r : o.responseDataArray()) out.emplace_back(std::move(r));
     return platform::Value(std::move(out));
@@ -1369,7 +1488,7 @@ void KSBeaconManagerInternal::transportDataRequest(const platform::Bytes& reques
   auto op = factory ? factory->makeTransportDataRequestOperation(
                           cached, cached ? cached->peripheralIdentifier() : std::nullopt, request)
                     : nullptr;
-  schedule(op, std::move(success), std::move(status), nullptr, std::move(failure),
+  schedule(cached, op, std::move(success), std::move(status), nullptr, std::move(failure),
            [](const KSBeaconOperationRef& o) { return platform::Value(o.responseData()); });
 }
 
@@ -1380,7 +1499,7 @@ void KSBeaconManagerInternal::sendOpcode(std::int32_t opcode, const std::optiona
   auto op = factory ? factory->makeControlOperation(cached, cached ? cached->peripheralIdentifier() : std::nullopt,
                                                     opcode, data)
                     : nullptr;
-  schedule(op, std::move(success), nullptr, nullptr, std::move(failure), finishedOperation);
+  schedule(cached, op, std::move(success), nullptr, nullptr, std::move(failure), finishedOperation);
 }
 
 // --- crowd-sourced settings updates

@@ -158,6 +158,20 @@ class KSBeaconManagerInternal : public KSCentralManagerClientDelegate,
   void removeCachedBeacon(const std::shared_ptr<KSBeacon>& beacon);
   void removeCachedBeaconsInArray(const std::vector<std::shared_ptr<KSBeacon>>& beacons);
 
+  // --- bounds over a long run. A beacon that is neither synced nor restored, that no beacon
+  // operation of this hub is using and that has not been heard for the quiet time leaves the
+  // cache (listeners hear of it as a removal); so does, beyond the cap, the longest unheard
+  // such beacon outside the current pass. Synced and restored beacons stay until discovery
+  // stops. Sightings sweep the cache at most once a sweep interval, and sooner when it grows
+  // past the cap.
+  static constexpr double kQuietTimeBeforeEvictionInSeconds = 600.0;
+  static constexpr double kCurrentPassTimeInSeconds = 30.0;
+  static constexpr double kEvictionSweepIntervalInSeconds = 60.0;
+  static constexpr std::size_t kMaximumCachedBeacons = 4096;
+  std::size_t cachedBeaconCount() const;
+  // Sweeps now, on the caller's thread (the work queue, or a test's); answers how many went.
+  std::size_t evictQuietBeacons();
+
   // --- store reads: only rows with a beacon ID count, and come back restored
   std::shared_ptr<KSBeacon> beaconFromLocalStorageForIBeaconKey(const std::string& key);
   std::shared_ptr<KSBeacon> beaconFromLocalStorageForBluetoothAddress(const std::string& address);
@@ -294,7 +308,8 @@ class KSBeaconManagerInternal : public KSCentralManagerClientDelegate,
   std::shared_ptr<KSBeaconOperationFactory> operationFactory() const;
   // Sets the operation's blocks and schedules it; `result` turns the finished operation into
   // what the caller's success block receives.
-  void schedule(const std::shared_ptr<KSBeaconOperationRef>& operation, Success success, Status status,
+  void schedule(const std::shared_ptr<KSBeacon>& beacon, const std::shared_ptr<KSBeaconOperationRef>& operation,
+                Success success, Status status,
                 std::function<void(double)> progress, Failure failure,
                 std::function<platform::Value(const KSBeaconOperationRef&)> result);
   void failOnMainQueue(Failure failure, std::string message);
@@ -303,6 +318,9 @@ class KSBeaconManagerInternal : public KSCentralManagerClientDelegate,
   std::optional<std::string> cacheIdentifierForBeaconLocked(const KSBeacon& beacon) const;  // under cacheMutex_
   void mapIdentifiersLocked(const KSBeacon& beacon, const std::string& cacheIdentifier);    // under cacheMutex_
   void removeCachedBeaconLocked(const KSBeacon& beacon);                                    // under cacheMutex_
+  void evictCachedBeaconLocked(const KSBeacon& beacon);                                     // under cacheMutex_
+  void evictQuietBeaconsIfDue(platform::Date now);
+  void noteHeard(const std::shared_ptr<KSBeacon>& beacon, platform::Date at);
   std::shared_ptr<KSBeacon> restored(std::shared_ptr<KSBeacon> fromStore);
   std::shared_ptr<KSLocalStoragePort> store() const;
   void storeBeacon(const std::shared_ptr<KSBeacon>& beacon);
@@ -354,6 +372,12 @@ class KSBeaconManagerInternal : public KSCentralManagerClientDelegate,
   std::shared_ptr<KSCacheState> cacheStateForApp_;
   std::unordered_map<std::string, platform::Date> attemptedBeaconSettingsUpdateAtForCacheIdentifier_;
   std::optional<platform::Date> lastCrowdSourceUpdateAttempt_;
+  // When each cached beacon was last sighted, and how many of this hub's beacon operations
+  // use it; the eviction sweep reads both.
+  std::unordered_map<std::string, platform::Date> lastHeardAtForCacheIdentifier_;
+  std::unordered_map<std::string, std::size_t> operationsForCacheIdentifier_;
+  std::optional<platform::Date> lastEvictionSweep_;
+  std::size_t cacheSizeAtLastSweep_ = 0;
 };
 
 }  // namespace velmora::kestrine

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+
 #include "beacons/foundation/KSConfigurator.h"
 #include "beacons/foundation/KSInstanceProvider.h"
 #include "beacons/foundation/KSOptionKeys.h"
@@ -352,6 +355,79 @@ TEST(BeaconOperationFacade, FeatureNamesInBitOrder) {
   // Bit 11 and the bits above 16 have no name.
   EXPECT_EQ(beacon_updates::featureSupportDebug((1u << 11) | (1u << 20) | 0x8000u),
             "KSFeatureFirmwareUpdateBLEAES128CMAC ");
+}
+
+// Over a long run the cache lets go of quiet beacons it does not need: not the synced or
+// restored ones, not one an operation is using, not one heard lately.
+TEST(HubCacheBounds, QuietUnsyncedBeaconsLeaveUnlessSyncedRestoredOrInUse) {
+  struct Removals : KSBeaconManagerInternalDelegate {
+    void beaconManagerInternalDidRemoveBeacons(Hub, Beacons b) override {
+      for (const auto& x : b) removed.push_back(x->bluetoothAddress().value_or("?"));
+    }
+    std::vector<std::string> removed;
+  };
+  FacadeWorld w;
+  auto removals = std::make_shared<Removals>();
+  w.hub->addDelegate(removals);
+  auto withStatus = [&](const std::string& address, std::int64_t status) {
+    auto b = std::make_shared<KSBeacon>();
+    b->setBluetoothAddress(address);
+    b->setSyncStatus(status);
+    b->setSiteID("S1");
+    w.hub->cacheBeacon(b, true, false);
+    return b;
+  };
+  withStatus("00:00:00:00:00:00", KSSyncStatusNotSynced);
+  withStatus("00:00:00:00:00:01", KSSyncStatusUnauthorized);
+  withStatus("00:00:00:00:00:04", KSSyncStatusExpired);
+  withStatus("00:00:00:00:00:02", KSSyncStatusSynced);
+  withStatus("00:00:00:00:00:03", KSSyncStatusRestored);
+  auto busy = withStatus("00:00:00:00:00:0B", KSSyncStatusNotSynced);
+  w.hub->sendOpcode(7, std::nullopt, busy, nullptr, nullptr);
+  ASSERT_TRUE(w.factory->last());
+  const auto siteState = w.hub->cacheStateForSiteID("S1");
+  w.world.advanceBy(KSBeaconManagerInternal::kQuietTimeBeforeEvictionInSeconds - 100);
+  withStatus("00:00:00:00:00:0C", KSSyncStatusNotSynced);  // cached lately
+  w.world.advanceBy(100);
+
+  EXPECT_EQ(w.hub->evictQuietBeacons(), 3u);
+  w.world.runUntilIdle();
+  std::sort(removals->removed.begin(), removals->removed.end());
+  EXPECT_EQ(removals->removed, (std::vector<std::string>{"00:00:00:00:00:00", "00:00:00:00:00:01", "00:00:00:00:00:04"}));
+  EXPECT_EQ(w.hub->cachedBeaconCount(), 4u);
+  EXPECT_FALSE(w.hub->cachedBeaconWithBluetoothAddress("00:00:00:00:00:00"));
+  // Going quiet does not make the site due for a full sync, as a removal does.
+  EXPECT_EQ(w.hub->cacheStateForSiteID("S1"), siteState);
+
+  // The operation's end lets its beacon go at the next sweep after the quiet time.
+  w.factory->last()->finish();
+  w.world.advanceBy(KSBeaconManagerInternal::kQuietTimeBeforeEvictionInSeconds);
+  EXPECT_EQ(w.hub->evictQuietBeacons(), 2u);
+  EXPECT_TRUE(w.hub->cachedBeaconWithBluetoothAddress("00:00:00:00:00:02"));
+  EXPECT_TRUE(w.hub->cachedBeaconWithBluetoothAddress("00:00:00:00:00:03"));
+  EXPECT_FALSE(w.hub->cachedBeaconWithBluetoothAddress("00:00:00:00:00:0B"));
+}
+
+TEST(HubCacheBounds, BeyondTheCapTheLongestUnheardGoFirstButNotTheCurrentPass) {
+  FacadeWorld w;
+  const std::size_t cap = KSBeaconManagerInternal::kMaximumCachedBeacons;
+  auto address = [](std::size_t i) {
+    char text[18];
+    std::snprintf(text, sizeof text, "00:00:00:00:%02zX:%02zX", (i >> 8) & 0xFF, i & 0xFF);
+    return std::string(text);
+  };
+  for (std::size_t i = 0; i < cap + 100; ++i) {
+    w.cached(0, address(i));
+    if (i == 50) w.world.advanceBy(1);  // the first 51 are the longest unheard
+  }
+  w.world.advanceBy(KSBeaconManagerInternal::kCurrentPassTimeInSeconds);
+  // Heard now: over the cap as well, but in the current pass.
+  for (std::size_t i = cap + 100; i < cap + 120; ++i) w.cached(0, address(i));
+  EXPECT_EQ(w.hub->evictQuietBeacons(), 120u);
+  EXPECT_EQ(w.hub->cachedBeaconCount(), cap);
+  EXPECT_FALSE(w.hub->cachedBeaconWithBluetoothAddress(address(0)));
+  EXPECT_FALSE(w.hub->cachedBeaconWithBluetoothAddress(address(50)));
+  EXPECT_TRUE(w.hub->cachedBeaconWithBluetoothAddress(address(cap + 119)));
 }
 
 }  // namespace

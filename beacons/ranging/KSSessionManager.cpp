@@ -229,6 +229,12 @@ std::shared_ptr<KSSession> KSSessionManager::beginSession() {
   }
   // Old sessions go at every begin too, so a process that runs for weeks keeps a short list.
   removeSessionsEndedBeforeYesterday();
+  // Beyond the cap, the oldest ended sessions that never scanned in the background go: they
+  // count nothing against the background budget. The others are bounded by the budget.
+  for (auto it = sessions_.end(); sessions_.size() >= kMaximumSessions && it != sessions_.begin();) {
+    --it;
+    if ((*it)->hasEnded() && !(*it)->hasScannedInBackground()) it = sessions_.erase(it);
+  }
   auto session = KSSession::sessionBeganAt(now(), expiry);
   currentSession_ = session;
   sessions_.insert(sessions_.begin(), session);

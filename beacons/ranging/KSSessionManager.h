@@ -58,6 +58,8 @@ class KSSessionManager : public KSLocationManagerClientDelegate,
   bool isSessionRunning() override { return isCurrentlyInSession(); }
   std::shared_ptr<KSSession> currentSession() const;
   std::vector<std::shared_ptr<KSSession>> sessions() const;
+  // Sessions kept at most, counting the new one, unless more scanned in the background.
+  static constexpr std::size_t kMaximumSessions = 256;
 
   std::shared_ptr<KSSession> beginSession();
   void resumeSession();

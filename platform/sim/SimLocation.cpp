@@ -412,6 +412,11 @@ void SimLocation::onFrame(const Uuid& uuid, std::uint16_t major, std::uint16_t m
   std::lock_guard lock(mutex_);
   const std::int64_t now = timeline_->nowMicros();
   heard_[{uuid, major, minor}] = Heard{now, rssi, measuredPower};
+  if (heard_.size() >= std::max<std::size_t>(64, 2 * heardSweptSize_)) {
+    const std::int64_t window = SimTimeline::toMicros(std::max(kInsideWindowSeconds, kRangedStaleSeconds));
+    std::erase_if(heard_, [&](const auto& entry) { return now - entry.second.at >= window; });
+    heardSweptSize_ = heard_.size();
+  }
   if (!activeLocked()) return;
   for (const auto& m : managersLocked()) m->frameLocked(uuid, major, minor, now);
 }

@@ -110,7 +110,10 @@ class SimLocation : public location::LocationServices, public std::enable_shared
   bool enabled_ = true;
   Capabilities capabilities_;
   AccuracyModel accuracy_;
+  // Frames older than the inside window count for nothing; they are swept once the table
+  // has doubled, so a stream of passing beacons keeps it to those heard lately.
   std::map<BeaconKey, Heard> heard_;
+  std::size_t heardSweptSize_ = 0;
   std::map<std::string, Error> monitoringFailures_;
   std::vector<std::weak_ptr<SimLocationManager>> managers_;
 };

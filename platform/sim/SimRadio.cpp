@@ -316,6 +316,19 @@ class SimCentral final : public bluetooth::Central, public std::enable_shared_fr
     });
   }
 
+  // Drops the peripheral object when nobody but this central holds it and it has no link.
+  void forget(const Uuid& id) {
+    std::lock_guard lock(mutex_);
+    auto it = peripherals_.find(id);
+    if (it == peripherals_.end()) return;
+    if (it->second.use_count() > 1 || it->second->state() != PeripheralState::Disconnected ||
+        pendingConnects_.count(id)) {
+      return;
+    }
+    peripherals_.erase(it);
+    seen_.erase(id);
+  }
+
   // The peripheral ended a link it had with this central.
   void linkLost(const Uuid& id, const std::optional<Error>& error) {
     std::lock_guard lock(mutex_);
@@ -501,6 +514,21 @@ void SimRadio::addAdvertiser(SimAdvertiser spec) {
 void SimRadio::removeAdvertiser(const Uuid& identifier) {
   std::lock_guard lock(mutex_);
   advertisers_.erase(identifier);
+}
+
+void SimRadio::forgetPeripheral(const Uuid& identifier) {
+  std::vector<std::shared_ptr<SimCentral>> centrals;
+  {
+    std::lock_guard lock(mutex_);
+    advertisers_.erase(identifier);
+    known_.erase(identifier);
+    connectScripts_.erase(identifier);
+    gattServers_.erase(identifier);
+    for (const auto& weak : centrals_) {
+      if (auto c = weak.lock()) centrals.push_back(std::move(c));
+    }
+  }
+  for (const auto& c : centrals) c->forget(identifier);
 }
 
 void SimRadio::scheduleAdvertiser(std::shared_ptr<const Advertiser> advertiser, std::int64_t at) {

@@ -78,6 +78,10 @@ class SimRadio : public std::enable_shared_from_this<SimRadio> {
   void play(const SimTrace& trace);
   void addAdvertiser(SimAdvertiser advertiser);
   void removeAdvertiser(const Uuid& identifier);
+  // The peripheral is gone for good (a beacon that drove away): its advertiser stops, the air
+  // forgets it (name, connect script, GATT server), and each central lets go of its
+  // peripheral object unless it is connected or connecting, or held outside the central.
+  void forgetPeripheral(const Uuid& identifier);
   // One advertisement now.
   void advertise(const Uuid& peripheral, bluetooth::AdvertisementData advertisement, int rssi);
 

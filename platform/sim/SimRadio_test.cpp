@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "platform/dispatch/VirtualScheduler.h"
 
 namespace velmora::platform::sim {
@@ -211,6 +213,50 @@ TEST_F(RadioFixture, AdvertisersFromCodeKeepIntervalPhaseAndRssiOverTime) {
   scheduler->advanceBy(1);
   EXPECT_EQ(recorder->seen.size(), 10u);
   EXPECT_EQ(radio->advertisementCount(), 10u);
+}
+
+// A peripheral gone for good stops advertising and leaves the air; each central lets go of
+// its object, unless someone still holds it.
+TEST(SimRadioForget, AForgottenPeripheralStopsAndIsLetGoUnlessHeld) {
+  struct Keeper : bluetooth::CentralDelegate {
+    void centralDidUpdateState(CentralState) override {}
+    void centralDidDiscoverPeripheral(const std::shared_ptr<bluetooth::Peripheral>& p, const AdvertisementData&,
+                                      int) override {
+      last[p->identifier()] = p;
+      ++heard;
+    }
+    std::map<Uuid, std::weak_ptr<bluetooth::Peripheral>> last;
+    int heard = 0;
+  };
+  auto scheduler = std::make_shared<dispatch::VirtualScheduler>();
+  auto radio = SimRadio::create(scheduler);
+  auto keeper = std::make_shared<Keeper>();
+  auto central = radio->makeCentral(keeper, scheduler->makeSerialQueue("sdk"));
+  scheduler->runUntilIdle();
+  central->scanForPeripherals({}, {.allowDuplicates = true});
+  const auto held = Uuid::random(), gone = Uuid::random();
+  for (const auto& id : {held, gone}) {
+    radio->addAdvertiser({.identifier = id, .advertisement = AdvertisementData{.localName = "car"}, .intervalSeconds = 1});
+  }
+  scheduler->advanceBy(1.5);
+  ASSERT_EQ(keeper->heard, 4);
+  const auto kept = keeper->last[held].lock();
+  const auto dropped = keeper->last[gone];
+  ASSERT_TRUE(kept && !dropped.expired());
+
+  radio->forgetPeripheral(held);
+  radio->forgetPeripheral(gone);
+  scheduler->advanceBy(5);
+  EXPECT_EQ(keeper->heard, 4);
+  EXPECT_FALSE(radio->knows(held));
+  EXPECT_FALSE(radio->knows(gone));
+  EXPECT_TRUE(dropped.expired());
+  // Heard again: the held object is still the central's; the other one is new.
+  radio->advertise(held, {}, -60);
+  radio->advertise(gone, {}, -60);
+  scheduler->runUntilIdle();
+  EXPECT_EQ(keeper->last[held].lock(), kept);
+  EXPECT_FALSE(keeper->last[gone].expired());
 }
 
 TEST_F(RadioFixture, ConnectionsFollowTheirScript) {
