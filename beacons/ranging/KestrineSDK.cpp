@@ -94,6 +94,11 @@ void post(KSInstanceProvider& p, std::string_view name, platform::Dict info = {}
   }
 }
 
+// Posted with no sender: the SDK passes the network's change on, it is not the SDK's own.
+void postWithoutSender(KSInstanceProvider& p, std::string_view name) {
+  if (const auto& center = p.platform().notificationCenter) center->post(std::string(name));
+}
+
 void logStandardEvent(KSInstanceProvider& p, std::string_view identifier) {
   auto c = configuratorOf(p);
   if (c && c->trackStandardEvents()) {
@@ -151,7 +156,7 @@ void observe(KSInstanceProvider& p, EntryState& state, std::string_view name,
 }
 
 void networkReachabilityDidChange(KSInstanceProvider& p, const platform::Notification& n) {
-  post(p, KSNotificationNetworkReachabilityDidChange);
+  postWithoutSender(p, KSNotificationNetworkReachabilityDidChange);
   const auto reachability = platform::Value(n.userInfo)[KSNetworkingReachabilityNotificationStatusItem].toInt64();
   if (!reachability || *reachability <= 0) return;
   if (KestrineSDK::shouldRetryVerifyAppBySDKStatus(KestrineSDK::appTokenVerificationStatus(p))) {

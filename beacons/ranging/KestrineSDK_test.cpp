@@ -221,6 +221,30 @@ TEST(KestrineSDKStart, StartsWhilePendingKeepTheirCompletionsInOrder) {
   EXPECT_EQ(w.completions.back(), "fourth 1");
 }
 
+// Start and stop name the SDK as their sender; the reachability change it passes on names none,
+// so a host observing with the SDK as object hears only the SDK's own.
+TEST(KestrineSDKNotifications, ReachabilityChangeHasNoSenderStartHasTheSDK) {
+  EntryWorld w;
+  std::vector<std::pair<std::string, const void*>> heard;
+  auto token = w.world.center->addObserver("", nullptr, nullptr, [&](const platform::Notification& n) {
+    if (n.name == KSNotificationNetworkReachabilityDidChange || n.name == KSNotificationDidStartRunning) {
+      heard.emplace_back(n.name, n.object.get());
+    }
+  });
+  w.runningWithApi();
+  w.world.reachability->setFlags(platform::net::kReachabilityReachable | platform::net::kReachabilityIsWWAN);
+  w.world.runUntilIdle();
+  w.world.center->removeObserver(token);
+  const auto sender = [&](std::string_view name) -> std::optional<const void*> {
+    for (auto it = heard.rbegin(); it != heard.rend(); ++it) {
+      if (it->first == name) return it->second;
+    }
+    return std::nullopt;
+  };
+  EXPECT_EQ(sender(KSNotificationDidStartRunning), KestrineSDK::notificationSender());
+  EXPECT_EQ(sender(KSNotificationNetworkReachabilityDidChange), nullptr);
+}
+
 TEST(KestrineSDKStart, FailedVerificationsAreRetriedOncePerReachabilityChangeAndActivation) {
   EntryWorld w;
   for (int i = 0; i < 2; ++i) {
