@@ -194,6 +194,37 @@ TEST(KestrineSDKStart, RejectedWhilePendingStopsOnceAndCompletesWithStopped) {
   EXPECT_EQ(w.completions, std::vector<std::string>{"c 3"});
 }
 
+// The host stops the SDK while its first start waits for the server: the answer finishes the
+// start with the stopped status and does not run the SDK again. A start asked after the stop
+// is the host's latest word and runs.
+TEST(KestrineSDKStart, AStopWinsOverAStartStillWaitingForTheServer) {
+  {
+    EntryWorld w;
+    KestrineSDK::startRunningWithAppToken("T", w.record("c"));
+    w.world.runUntilIdle();
+    KestrineSDK::stopRunning();
+    w.world.runUntilIdle();
+    EXPECT_EQ(KestrineSDK::status(), KSStatusStopped);
+    w.account->answer(200);
+    w.world.runUntilIdle();
+    EXPECT_EQ(w.completions, std::vector<std::string>{"c 3"});
+    EXPECT_EQ(KestrineSDK::status(), KSStatusStopped);
+    EXPECT_EQ(w.count("KSNotificationDidStopRunning"), 1u);
+  }
+  {
+    EntryWorld w;
+    KestrineSDK::startRunningWithAppToken("T", w.record("c"));
+    w.world.runUntilIdle();
+    KestrineSDK::stopRunning();
+    KestrineSDK::startRunning(w.record("after the stop"));  // waits with the first start
+    w.world.runUntilIdle();
+    w.account->answer(200);
+    w.world.runUntilIdle();
+    EXPECT_EQ(w.completions, (std::vector<std::string>{"c 1", "after the stop 1"}));
+    EXPECT_EQ(KestrineSDK::status(), KSStatusRunning);
+  }
+}
+
 TEST(KestrineSDKStart, EmptyTokenCompletesWithNothingConfigured) {
   EntryWorld w;
   KestrineSDK::startRunningWithAppToken("", w.record("c"));
