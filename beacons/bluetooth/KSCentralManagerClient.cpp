@@ -328,7 +328,10 @@ void KSCentralManagerClient::centralDidDiscoverPeripheral(const std::shared_ptr<
   {
     std::lock_guard lock(mutex_);
     if (auto uuid = adData->text(KSAdDataField::ProximityUUIDString); uuid && !uuid->empty()) {
-      if (!containsIgnoringCase(known_->proximityUUIDs, *uuid)) {
+      // Learnt even while a cached region also has it: the region may go, the UUID stays.
+      const bool learnt = std::any_of(learnt_.begin(), learnt_.end(),
+                                      [&](const std::string& s) { return platform::equalsIgnoringAsciiCase(s, *uuid); });
+      if (!learnt) {
         learnt_.emplace_back(*uuid);
         // A flood of random UUIDs must not grow memory nor every tail match.
         while (learnt_.size() > kMaximumLearntProximityUUIDs) learnt_.pop_front();

@@ -104,7 +104,7 @@ TEST_F(CentralClientTest, KnownUUIDsKeepTheirOrderAndLearntOnesAreBounded) {
   cw.regions->set({"e2c56db5-dffb-48d2-b060-d0f5a71096e0", "61687109-905f-4436-91f8-e602f514c96d"}, {});
   nextSecond();
   cw.world.radio->setShowsIBeaconFramesToScans(true);
-  hear(platform::Uuid::random(), mfr(kAppleIBeacon));  // already known ignoring case: not learnt
+  hear(platform::Uuid::random(), mfr(kAppleIBeacon));  // learnt, though known: the oldest learnt, dropped below
   for (int i = 0; i < 300; ++i) {
     char hex[80];
     std::snprintf(hex, sizeof hex, "4c000215 %032x 0001 0016 c5", i + 1);
@@ -114,8 +114,30 @@ TEST_F(CentralClientTest, KnownUUIDsKeepTheirOrderAndLearntOnesAreBounded) {
   ASSERT_EQ(known.size(), 2 + KSCentralManagerClient::kMaximumLearntProximityUUIDs);
   EXPECT_EQ(known[0], "e2c56db5-dffb-48d2-b060-d0f5a71096e0");
   EXPECT_EQ(known[1], "61687109-905f-4436-91f8-e602f514c96d");
-  EXPECT_EQ(known[2], "00000000-0000-0000-0000-00000000002D");  // 45: the oldest 44 were dropped
+  EXPECT_EQ(known[2], "00000000-0000-0000-0000-00000000002D");  // 45: the oldest 45 learnt were dropped
   EXPECT_EQ(known.back(), "00000000-0000-0000-0000-00000000012C");
+}
+
+// A UUID heard while a cached region also names it is learnt all the same: when the region
+// goes from the cache, the UUID is still offered to the parser, and a later maker frame that
+// carries only its tail still resolves.
+TEST_F(CentralClientTest, AUUIDAlsoInARegionIsLearntAndOutlivesTheRegion) {
+  const std::string regionUUID = "e2c56db5-dffb-48d2-b060-d0f5a71096e0";
+  cw.regions->set({regionUUID}, {});
+  nextSecond();
+  cw.world.radio->setShowsIBeaconFramesToScans(true);
+  hear(platform::Uuid::random(), mfr(kAppleIBeacon));
+  cw.regions->set({}, {});
+  nextSecond();
+  const auto known = cw.client->knownProximityUUIDStrings();
+  EXPECT_EQ(known, (std::vector<std::string>{std::string(KSProximityUUIDString), "E2C56DB5-DFFB-48D2-B060-D0F5A71096E0"}));
+  const auto beacon = platform::Uuid::random();
+  hear(beacon, mfr(kMakerType2));
+  auto seen = discoveries();
+  ASSERT_EQ(seen.size(), 2u);
+  const auto* resolved = seen[1].adData["KSAdDataProximityUUIDStringKey"].string();
+  ASSERT_NE(resolved, nullptr);
+  EXPECT_EQ(*resolved, "E2C56DB5-DFFB-48D2-B060-D0F5A71096E0");
 }
 
 TEST_F(CentralClientTest, EddystoneUIDPassesOnlyWithACachedNamespace) {

@@ -68,6 +68,17 @@ const Value& readKeyPath(const Value& input, std::string_view path) {
   }
 }
 
+// Makes the intermediate dictionaries of a dotted key path ("a.b.c" makes "a" and "a.b"),
+// keeping those already there. A step that holds something other than a dictionary is
+// left alone, and nothing is made below it.
+void makeIntermediates(Dict& out, std::string_view path) {
+  const auto dot = path.find('.');
+  if (dot == std::string_view::npos) return;
+  Value& head = out[std::string(path.substr(0, dot))];
+  if (head.isAbsent()) head = Value(Dict{});
+  if (Dict* inner = head.dict()) makeIntermediates(*inner, path.substr(dot + 1));
+}
+
 // Stores a value at a dotted key path, making the intermediate dictionaries. A step that
 // holds something other than a dictionary is left alone and the value is not stored.
 void storeKeyPath(Dict& out, std::string_view path, Value value) {
@@ -105,6 +116,7 @@ std::string_view kindWord(Kind kind) {
     case Kind::Double: return "double";
     case Kind::Record: return "record";
     case Kind::RecordArray: return "NSArray";
+    case Kind::RecordDictionary: return "NSDictionary";
     case Kind::LazyRecordArray: return "NSArray";
     case Kind::Array: return "NSArray";
     case Kind::Dictionary: return "NSDictionary";
@@ -178,6 +190,9 @@ class KSJSONModelImport {
       if (p.kind == Kind::ReadOnly) continue;
       if (keys && std::find(keys->begin(), keys->end(), p.name) == keys->end()) continue;
       const std::string path = mapName(p.name, cls.keyMapper().get(), global.get());
+      // A dotted key path has its intermediate dictionaries made before the value is looked
+      // at: they are there even when the value is left out.
+      makeIntermediates(out, path);
       if (p.customGetter) {
         storeKeyPath(out, path, p.customGetter(model));
         continue;
@@ -334,6 +349,32 @@ class KSJSONModelImport {
         for (auto& r : *records) out.emplace_back(std::static_pointer_cast<platform::Object>(r));
         return assign(model, p, Value(std::move(out)));
       }
+      case Kind::RecordDictionary: {
+        const KSJSONModelClass& element = p.elementClass();
+        const Dict* entries = value.dict();
+        if (!entries) {
+          fail(error,
+               KSJSONModelError::errorInvalidDataWithTypeMismatch(fmt::format(
+                   "Property '{}' is declared as NSDictionary<{}>* but the corresponding JSON value is not a JSON "
+                   "Object.",
+                   p.name, element.className())),
+               p.name);
+          return false;
+        }
+        // Every entry is a record under its own key; the first that does not import fails the
+        // whole import, optional or not, with the entry's key and the property's name in front.
+        Dict out;
+        for (const auto& [key, entry] : *entries) {
+          Error inner;
+          auto record = KSJSONModel::initWithDictionary(element, entry, &inner);
+          if (!record) {
+            fail(error, KSJSONModelError::errorByPrependingKeyPathComponent(inner, key), p.name);
+            return false;
+          }
+          out.emplace(key, Value(std::static_pointer_cast<platform::Object>(record)));
+        }
+        return assign(model, p, Value(std::move(out)));
+      }
       case Kind::LazyRecordArray: {
         if (!value.array()) {
           fail(error,
@@ -382,6 +423,13 @@ class KSJSONModelImport {
         platform::Array out;
         if (auto a = v.array()) {
           for (const auto& e : *a) out.push_back(recordJSON(e));
+        }
+        return Value(std::move(out));
+      }
+      case Kind::RecordDictionary: {
+        Dict out;
+        if (auto d = v.dict()) {
+          for (const auto& [key, e] : *d) out.emplace(key, recordJSON(e));
         }
         return Value(std::move(out));
       }
@@ -440,6 +488,11 @@ Value copyModelValue(const Value& v) {
     platform::Array out;
     out.reserve(a->size());
     for (const auto& e : *a) out.push_back(copyModelValue(e));
+    return Value(std::move(out));
+  }
+  if (auto d = v.dict()) {
+    Dict out;
+    for (const auto& [key, e] : *d) out.emplace(key, copyModelValue(e));
     return Value(std::move(out));
   }
   return v;

@@ -32,6 +32,7 @@ enum class KSJSONPropertyKind {
   Double,       // double or float, or an optional of one
   Record,       // std::shared_ptr<U>, U a record class
   RecordArray,  // std::vector<std::shared_ptr<U>>, or an optional of it (nil differs from empty)
+  RecordDictionary,  // std::map<std::string, std::shared_ptr<U>>, or an optional of it: records by key
   LazyRecordArray,  // std::shared_ptr<KSJSONModelArray>: elements become records when first read
   Array,        // platform::Value holding any JSON array
   Dictionary,   // platform::Value holding any JSON object
@@ -48,7 +49,7 @@ struct KSJSONModelClassProperty {
   KSJSONPropertyKind kind = KSJSONPropertyKind::Any;
   bool isOptional = false;
   bool isIndex = false;
-  // The nested or element record class (Record, RecordArray).
+  // The nested or element record class (Record, RecordArray, RecordDictionary).
   const KSJSONModelClass& (*elementClass)() = nullptr;
   // Integer range of an Integer property, and of a Number property when `ranged`.
   std::int64_t minimum = 0;
@@ -87,6 +88,16 @@ template <class E>
 struct IsVector<std::vector<E>> : std::true_type {
   using type = E;
 };
+template <class C>
+struct IsStringMap : std::false_type {};
+template <class E>
+struct IsStringMap<std::map<std::string, E>> : std::true_type {
+  using type = E;
+};
+template <class E>
+struct IsStringMap<std::map<std::string, E, std::less<>>> : std::true_type {
+  using type = E;
+};
 
 // Model form of a record: an Object holding it.
 template <class U>
@@ -113,6 +124,25 @@ std::vector<std::shared_ptr<U>> recordsFromValue(const platform::Value& value) {
     out.reserve(array->size());
     for (const auto& v : *array) {
       if (auto r = recordFromValue<U>(v)) out.push_back(std::move(r));
+    }
+  }
+  return out;
+}
+
+// Model form of records by key: a Dict of Objects holding them.
+template <class M>
+platform::Value recordMapToValue(const M& records) {
+  platform::Dict out;
+  for (const auto& [key, r] : records) out.emplace(key, recordToValue(r));
+  return platform::Value(std::move(out));
+}
+template <class M>
+M recordMapFromValue(const platform::Value& value) {
+  using U = typename IsSharedPtr<typename M::mapped_type>::type;
+  M out;
+  if (auto dict = value.dict()) {
+    for (const auto& [key, v] : *dict) {
+      if (auto r = recordFromValue<U>(v)) out.emplace(key, std::move(r));
     }
   }
   return out;
@@ -197,6 +227,22 @@ struct Codec<std::optional<std::vector<std::shared_ptr<U>>>> {
   static std::optional<std::vector<std::shared_ptr<U>>> fromValue(const platform::Value& v) {
     if (!v.array()) return std::nullopt;
     return recordsFromValue<U>(v);
+  }
+};
+
+template <class M>
+  requires IsStringMap<M>::value
+struct Codec<M> {
+  static platform::Value toValue(const M& v) { return recordMapToValue(v); }
+  static M fromValue(const platform::Value& v) { return recordMapFromValue<M>(v); }
+};
+template <class M>
+  requires IsStringMap<M>::value
+struct Codec<std::optional<M>> {
+  static platform::Value toValue(const std::optional<M>& v) { return v ? recordMapToValue(*v) : platform::Value(); }
+  static std::optional<M> fromValue(const platform::Value& v) {
+    if (!v.dict()) return std::nullopt;
+    return recordMapFromValue<M>(v);
   }
 };
 
@@ -355,6 +401,18 @@ class KSJSONModelClass::Builder {
     static_assert(detail::IsVector<V>::value, "a records property holds std::vector<std::shared_ptr<Record>>");
     using U = typename detail::IsSharedPtr<typename detail::IsVector<V>::type>::type;
     Property prop = add(std::move(name), KSJSONPropertyKind::RecordArray, getter, setter);
+    prop.p().elementClass = &U::jsonClass;
+    return prop;
+  }
+  // Records of one class by key: std::map<std::string, std::shared_ptr<U>>, or an optional
+  // of it. Imported from a JSON object whose every value is a record's dictionary.
+  template <class G, class S>
+  Property recordDictionary(std::string name, G getter, S setter) {
+    using C = Accessed<G>;
+    using M = typename std::conditional_t<detail::IsOptional<C>::value, detail::IsOptional<C>, std::type_identity<C>>::type;
+    static_assert(detail::IsStringMap<M>::value, "a record dictionary property holds std::map<std::string, std::shared_ptr<Record>>");
+    using U = typename detail::IsSharedPtr<typename detail::IsStringMap<M>::type>::type;
+    Property prop = add(std::move(name), KSJSONPropertyKind::RecordDictionary, getter, setter);
     prop.p().elementClass = &U::jsonClass;
     return prop;
   }

@@ -3,6 +3,7 @@
 // Small record classes the JSON model tests import and export: one of each property kind.
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -167,6 +168,33 @@ class TestVisit : public KSJSONRecord<TestVisit> {
 
  private:
   std::shared_ptr<TestSite> site_;
+};
+
+// Sites by key, and two properties under dotted JSON key paths that share a head.
+class TestPlace : public KSJSONRecord<TestPlace> {
+ public:
+  using Sites = std::map<std::string, std::shared_ptr<TestSite>>;
+  static const KSJSONModelClass& jsonClass() {
+    static const KSJSONModelClass cls = KSJSONModelClass::define<TestPlace>("TestPlace", [](auto& c) {
+      c.keyMapper({{"geo.lat", "latitude"}, {"geo.detail.label", "label"}});
+      c.allOptional();
+      c.recordDictionary("sites", &TestPlace::sites, &TestPlace::setSites);
+      c.scalar("latitude", &TestPlace::latitude, &TestPlace::setLatitude);
+      c.text("label", &TestPlace::label, &TestPlace::setLabel);
+    });
+    return cls;
+  }
+  const std::optional<Sites>& sites() const { return sites_; }
+  void setSites(std::optional<Sites> v) { sites_ = std::move(v); }
+  std::optional<double> latitude() const { return latitude_; }
+  void setLatitude(std::optional<double> v) { latitude_ = v; }
+  const std::optional<std::string>& label() const { return label_; }
+  void setLabel(std::optional<std::string> v) { label_ = std::move(v); }
+
+ private:
+  std::optional<Sites> sites_;
+  std::optional<double> latitude_;
+  std::optional<std::string> label_;
 };
 
 }  // namespace velmora::kestrine::testrecords

@@ -13,6 +13,7 @@
 namespace velmora::kestrine {
 namespace {
 
+using platform::Dict;
 using platform::Error;
 using platform::Value;
 using namespace testrecords;
@@ -352,6 +353,79 @@ TEST(KSJSONModelMapping, GlobalMapperDottedPathsAndMergeWithoutMapping) {
   EXPECT_EQ(m.recordID(), "plain");
   EXPECT_TRUE(m.mergeFromDictionary(json(R"({"id":"mapped"})"), true));
   EXPECT_EQ(m.recordID(), "mapped");
+}
+
+TEST(KSJSONModelRecordDictionary, ImportsEveryEntryAsARecordAndExportsTheirDictionaries) {
+  auto place = TestPlace::initWithString(
+      R"({"sites":{"north":{"id":"s1","name":"North","categories":[{"name":"Gate"}]},"south":{"id":"s2"}}})");
+  ASSERT_NE(place, nullptr);
+  ASSERT_TRUE(place->sites());
+  ASSERT_EQ(place->sites()->size(), 2u);
+  EXPECT_EQ(place->sites()->at("north")->siteID(), "s1");
+  EXPECT_EQ(place->sites()->at("north")->categories().front()->name(), "Gate");
+  EXPECT_EQ(place->sites()->at("south")->siteID(), "s2");
+
+  const Dict out = place->toDictionary();
+  EXPECT_EQ(out.at("sites")["north"]["id"], Value("s1"));
+  EXPECT_EQ(out.at("sites")["north"]["categories"], json(R"([{"name":"Gate"}])")) << "the element's own whitelist";
+  EXPECT_EQ(out.at("sites")["south"]["id"], Value("s2"));
+
+  auto copy = place->copy();
+  ASSERT_TRUE(copy->sites());
+  EXPECT_NE(copy->sites()->at("north"), place->sites()->at("north")) << "a deep copy";
+  EXPECT_EQ(copy->sites()->at("north")->name(), "North");
+
+  auto empty = TestPlace::initWithString(R"({"sites":{}})");
+  ASSERT_NE(empty, nullptr);
+  EXPECT_EQ(empty->sites(), TestPlace::Sites{});
+}
+
+TEST(KSJSONModelRecordDictionary, FailuresNameTheEntryAndFailEvenAnOptionalProperty) {
+  struct Case {
+    const char* json;
+    std::string descriptionStart;
+    std::string keyPath;
+    bool typeMismatch;
+  };
+  const std::vector<Case> cases = {
+      {R"({"sites":[{"id":"s1"}]})",
+       "Invalid JSON data. The JSON type mismatches the expected type.", "sites", true},
+      {R"({"sites":"north"})", "Invalid JSON data. The JSON type mismatches the expected type.", "sites", true},
+      {R"({"sites":{"north":{"id":"s1"},"south":7}})", "Invalid JSON data: Attempt to initialize", "sites.south", false},
+      {R"({"sites":{"north":{"categories":[{"name":"a"},{"id":"c2"}]}}})", "Invalid JSON data. Required JSON keys",
+       "sites.north.categories[1]", false},
+  };
+  for (const auto& c : cases) {
+    Error error;
+    EXPECT_EQ(TestPlace::initWithString(c.json, &error), nullptr) << c.json;
+    EXPECT_EQ(error.domain, KSJSONModelErrorDomain) << c.json;
+    EXPECT_EQ(error.code, 1) << c.json;
+    EXPECT_EQ(error.localizedDescription.rfind(c.descriptionStart, 0), 0u) << c.json << ": " << error.localizedDescription;
+    EXPECT_EQ(KSJSONModelError::keyPath(error), c.keyPath) << c.json;
+    if (c.typeMismatch) {
+      EXPECT_EQ(error.userInfo.at(std::string(kKSJSONModelTypeMismatch)),
+                Value("Property 'sites' is declared as NSDictionary<TestSite>* but the corresponding JSON value is "
+                      "not a JSON Object."))
+          << c.json;
+    }
+  }
+}
+
+// A property under a dotted key path has its intermediate dictionaries made on export before
+// its value is looked at: they stay, empty, when the value is left out.
+TEST(KSJSONModelExport, DottedKeyPathsMakeTheirIntermediateDictionaries) {
+  TestPlace none;
+  EXPECT_EQ(Value(none.toDictionary()), json(R"({"geo":{"detail":{}}})"));
+  EXPECT_EQ(Value(none.toDictionaryWithKeys(std::vector<std::string>{"latitude"})), json(R"({"geo":{}})"));
+
+  auto place = TestPlace::initWithString(R"({"geo":{"lat":51.5,"detail":{"label":"Deck 2"}}})");
+  ASSERT_NE(place, nullptr);
+  EXPECT_EQ(place->latitude(), 51.5);
+  EXPECT_EQ(place->label(), "Deck 2");
+  EXPECT_EQ(Value(place->toDictionary()), json(R"({"geo":{"lat":51.5,"detail":{"label":"Deck 2"}}})"));
+  place->setLatitude(std::nullopt);
+  EXPECT_EQ(Value(place->toDictionary()), json(R"({"geo":{"detail":{"label":"Deck 2"}}})"));
+  EXPECT_EQ(*place->toJSONString(), R"({"geo":{"detail":{"label":"Deck 2"}}})");
 }
 
 TEST(KSJSONModelArrays, FromDataAndBackToDictionaries) {

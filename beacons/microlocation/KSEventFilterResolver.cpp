@@ -1,5 +1,6 @@
 #include "beacons/microlocation/KSEventFilterResolver.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <string>
@@ -23,6 +24,42 @@ std::optional<double> finiteNumber(const platform::Value& value) {
   }
   if (!number || !std::isfinite(*number)) return std::nullopt;
   return number;
+}
+
+// The power of ten of the first significant digit of a decimal number text (sign, digits,
+// an optional point and fraction, an optional exponent), saturated far beyond any double.
+// Only called for text that has a nonzero digit: all-zero text never leaves double's range.
+long long decimalOrder(std::string_view number) {
+  constexpr long long kSaturated = 1'000'000'000'000LL;
+  std::size_t i = 0;
+  if (i < number.size() && (number[i] == '+' || number[i] == '-')) ++i;
+  long long order = 0;
+  bool found = false;
+  long long integerDigits = 0;
+  for (; i < number.size() && isDigit(number[i]); ++i) {
+    if (found || number[i] != '0') {
+      found = true;
+      ++integerDigits;
+    }
+  }
+  if (found) {
+    order = integerDigits - 1;
+  } else if (i < number.size() && number[i] == '.') {
+    for (++i; i < number.size() && isDigit(number[i]); ++i) {
+      --order;
+      if (number[i] != '0') break;
+    }
+  }
+  while (i < number.size() && number[i] != 'e' && number[i] != 'E') ++i;
+  if (i < number.size()) {
+    ++i;
+    bool negativeExponent = false;
+    if (i < number.size() && (number[i] == '+' || number[i] == '-')) negativeExponent = number[i++] == '-';
+    long long exponent = 0;
+    for (; i < number.size() && isDigit(number[i]); ++i) exponent = std::min(kSaturated, exponent * 10 + (number[i] - '0'));
+    order += negativeExponent ? -exponent : exponent;
+  }
+  return order;
 }
 
 }  // namespace
@@ -59,13 +96,11 @@ std::optional<double> KSEventFilterResolver::leadingDecimal(std::string_view tex
   double value = 0.0;
   auto [end, ec] = std::from_chars(text.data() + from, text.data() + i, value, std::chars_format::general);
   if (ec == std::errc::result_out_of_range) {
-    // Beyond double: a negative exponent reads as zero, any other as an infinity.
+    // Beyond double: a magnitude below one (its first significant digit after the point,
+    // exponent included) underflowed and reads as zero; any other overflowed to an infinity.
     const std::string_view number = text.substr(start, i - start);
-    const auto e = number.find_first_of("eE");
-    const bool tiny = e != std::string_view::npos && e + 1 < number.size() && number[e + 1] == '-';
     const bool negative = number.front() == '-';
-    if (tiny) return negative ? -0.0 : 0.0;
-    return negative ? -HUGE_VAL : HUGE_VAL;
+    return decimalOrder(number) < 0 ? (negative ? -0.0 : 0.0) : (negative ? -HUGE_VAL : HUGE_VAL);
   }
   if (ec != std::errc() || end != text.data() + i) return std::nullopt;
   return value;

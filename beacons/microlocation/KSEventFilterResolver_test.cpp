@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <string>
+
 #include "beacons/microlocation/KSEventFilter.h"
 #include "beacons/model/KSBeacon.h"
 #include "beacons/model/KSCategory.h"
@@ -111,6 +114,30 @@ TEST(KSEventFilterResolver, LeadingDecimal) {
                                          {"", std::nullopt}, {".", std::nullopt}, {"-", std::nullopt},
                                          {"inf", std::nullopt}, {"0x10", 0.0}, {"1e-999", 0.0}}) {
     EXPECT_EQ(KSEventFilterResolver::leadingDecimal(c.text), c.value) << c.text;
+  }
+}
+
+// A decimal beyond double's range underflows to a signed zero when its magnitude is below
+// one, however it is written, and overflows to an infinity otherwise.
+TEST(KSEventFilterResolver, LeadingDecimalBeyondDoubleByMagnitude) {
+  const std::string zeros(400, '0');
+  struct Case {
+    std::string text;
+    double value;
+  };
+  for (const Case& c : std::vector<Case>{{"0." + zeros + "1", 0.0},
+                                         {"-0." + zeros + "1", -0.0},
+                                         {"0." + zeros + "1e5", 0.0},
+                                         {"1" + zeros, HUGE_VAL},
+                                         {"-1" + zeros + ".5", -HUGE_VAL},
+                                         {"0." + zeros + "1e800", HUGE_VAL},
+                                         {"1" + zeros + "e-1000", 0.0},
+                                         {"1e99999999999999999999", HUGE_VAL},
+                                         {"-1e-99999999999999999999", -0.0}}) {
+    const auto value = KSEventFilterResolver::leadingDecimal(c.text);
+    ASSERT_TRUE(value) << c.text.size();
+    EXPECT_EQ(*value, c.value) << c.text.substr(0, 12) << "... (" << c.text.size() << " chars)";
+    EXPECT_EQ(std::signbit(*value), std::signbit(c.value)) << c.text.substr(0, 12);
   }
 }
 

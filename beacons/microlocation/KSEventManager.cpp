@@ -277,7 +277,12 @@ void KSEventManager::beaconManagerInternalDidRangeKestrineBeacons(Hub, Beacons b
 
     if (const auto& handler = monitor->eventHandler()) handler(result);
     if (delegate && delegateQueue) {
-      delegateQueue->async([delegate, self, result] { delegate->eventManagerTriggeredEvent(self, result); });
+      // The queued call holds the delegate weakly, as the manager does: a delegate the host
+      // let go of before the call runs hears nothing.
+      std::weak_ptr<KSEventManagerDelegate> weakDelegate = delegate;
+      delegateQueue->async([weakDelegate, self, result] {
+        if (auto d = weakDelegate.lock()) d->eventManagerTriggeredEvent(self, result);
+      });
     }
     if (toSave) saveEventSummary(*toSave);
     platform::Dict info;

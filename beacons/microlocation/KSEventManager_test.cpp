@@ -179,6 +179,35 @@ TEST_F(ManagerFixture, ADelegateSetThroughItsProtocolTypeHearsTheEvent) {
   EXPECT_EQ(delegate->events.front(), handled);
 }
 
+// The host lets its delegate go after a firing was queued for it: the queued call finds no
+// delegate and nothing is heard, while one the host keeps still hears the next firing.
+TEST_F(ManagerFixture, ADelegateReleasedWhileItsCallIsQueuedHearsNothing) {
+  struct CountingDelegate : KSEventManagerDelegate {
+    explicit CountingDelegate(std::shared_ptr<int> calls) : calls(std::move(calls)) {}
+    void eventManagerTriggeredEvent(const std::shared_ptr<KSEventManager>&,
+                                    const std::shared_ptr<KSTriggeredEvent>&) override {
+      ++*calls;
+    }
+    std::shared_ptr<int> calls;
+  };
+  auto calls = std::make_shared<int>(0);
+  std::shared_ptr<KSEventManagerDelegate> held = std::make_shared<CountingDelegate>(calls);
+  manager->setDelegate(held);
+  manager->monitorEventWithTrigger(keepAll("t"), [](const auto&) {});
+  range({beacon("a")});
+  held.reset();
+  scheduler->runUntilIdle();
+  EXPECT_EQ(*calls, 0);
+  EXPECT_EQ(manager->delegate(), nullptr);
+
+  held = std::make_shared<CountingDelegate>(calls);
+  manager->setDelegate(held);
+  manager->monitorEventWithTrigger(keepAll("u"), [](const auto&) {});
+  range({beacon("a")});
+  scheduler->runUntilIdle();
+  EXPECT_EQ(*calls, 1);
+}
+
 TEST_F(ManagerFixture, ReplacingSavesAndRestoringContinuesTheCount) {
   manager->monitorEventWithTrigger(keepAll("t", 10));
   range({beacon("a")});

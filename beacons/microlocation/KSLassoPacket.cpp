@@ -182,13 +182,13 @@ std::optional<platform::Bytes> KSKLassoPacketData(const platform::Dict& dictiona
 
 std::optional<platform::Dict> KSKLassoParseData(const platform::Bytes& data) {
   if (data.size() < 2) return std::nullopt;
-  const std::size_t last = data[0];  // the packet is data[0...last]
+  const std::size_t last = data[0];  // the packet is data[0...last]; entries start below it
   platform::Dict out;
   out[std::string(KSKLassoDataTypeKey)] = platform::Value(platform::Bytes{data[1]});
   if (last < 3) return out;
   if (data.size() <= last) return std::nullopt;
   std::size_t offset = 2;
-  while (offset <= last) {
+  while (offset < last) {
     const std::size_t n = data[offset];
     if (n == 0 || offset + n > last) return std::nullopt;
     const std::uint8_t type = data[offset + 1];

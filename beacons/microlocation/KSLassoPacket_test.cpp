@@ -113,9 +113,26 @@ TEST(LassoPacketParse, ShortPacketsNonAsciiTextAndTrailingBytes) {
   EXPECT_EQ((*trailing)["Function"], Value(Bytes{1}));
 }
 
+// Entries are read while their offset is below the length byte: a last byte of the packet
+// that is no room for an entry (offset equal to the length) ends the walk instead of being
+// read as an empty entry.
+TEST(LassoPacketParse, StopsAtAnOffsetEqualToTheLength) {
+  const Dict function{{"DataType", Value(Bytes{1})}, {"Function", Value(Bytes{1})}};
+  for (const char* packet : {"05 01 02 04 01 00", "05 01 02 04 01 02"}) {
+    auto parsed = KSKLassoParseData(hexBytes(packet));
+    ASSERT_TRUE(parsed) << packet;
+    EXPECT_EQ(*parsed, function) << packet;
+  }
+  auto timed = KSKLassoParseData(hexBytes("0B 01 02 04 01 05 25 C0 2E 32 66 00"));
+  ASSERT_TRUE(timed);
+  EXPECT_EQ(*timed, (Dict{{"DataType", Value(Bytes{1})},
+                          {"Function", Value(Bytes{1})},
+                          {"DeviceTime", platform::Date::fromUnixSeconds(0x66322EC0)}}));
+}
+
 TEST(LassoPacketParse, RejectsMalformedPackets) {
   for (const char* packet : {"", "05", "0A 01 02 04", "04 01 00 21 01", "05 01 05 22 E8 03", "06 01 04 22 E8 03 00",
-                             "08 01 06 25 01 02 03 04 05", "05 01 02 04 01 02"}) {
+                             "08 01 06 25 01 02 03 04 05"}) {
     EXPECT_FALSE(KSKLassoParseData(hexBytes(packet))) << packet;
   }
 }

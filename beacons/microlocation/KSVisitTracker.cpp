@@ -10,6 +10,7 @@
 #include "beacons/foundation/KSInstanceProvider.h"
 #include "beacons/microlocation/KSSiteStorageAdapter.h"
 #include "beacons/foundation/KSMTDates.h"
+#include "beacons/model/KSAdDataConstants.h"
 #include "beacons/model/KSBeacon.h"
 #include "beacons/model/KSBeaconMode.h"
 #include "beacons/model/KSBeaconRegion.h"
@@ -194,12 +195,15 @@ std::int64_t KSVisitTracker::consecutiveRangeMissesForSerialNumber(const std::st
 
 namespace {
 
-// The beacon's maker values that a visit follows.
+// The beacon's maker values that a visit follows. Firmware and battery come from the
+// latest maker advertisement only, never from the cloud record's stored values: a visit
+// reports what the beacon itself said, and keeps its last heard value on a pass without one.
 void copyBeaconValues(KSBeaconVisit& visit, const KSBeacon& beacon) {
   if (auto mode = beacon.beaconMode()) visit.setBeaconModeID(mode->beaconModeID());
-  if (auto uid = beacon.firmwareUID()) visit.setFirmwareUID(uid);
-  auto battery = beacon.lastKnownBatteryLevel();
-  if (!battery.isAbsent()) visit.setBatteryLevel(battery);
+  const auto uid = beacon.objectFromLatestKestrineAdDataForKey(KSAdDataFirmwareUIDKey);
+  if (const auto* text = uid.string()) visit.setFirmwareUID(*text);
+  auto battery = beacon.objectFromLatestKestrineAdDataForKey(KSAdDataBatteryLevelKey);
+  if (!battery.isAbsent() && !battery.isNull()) visit.setBatteryLevel(std::move(battery));
 }
 
 }  // namespace

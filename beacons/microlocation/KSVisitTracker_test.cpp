@@ -5,6 +5,7 @@
 #include <set>
 
 #include "beacons/foundation/KSMTDates.h"
+#include "beacons/model/KSAdDataConstants.h"
 #include "beacons/model/KSBeacon.h"
 #include "beacons/model/KSBeaconRegion.h"
 #include "beacons/ranging/KSSessionManager.h"
@@ -161,6 +162,35 @@ TEST_F(VisitTrackerTest, ClosestProximityAndDistanceAreWrittenToTheRow) {
   EXPECT_EQ(rowValue("SN-1", "cDist").toDouble(), 2.5);
   EXPECT_EQ(rowValue("SN-1", "deviceWasClosestAt"), platform::Value(closest));
   EXPECT_TRUE(rowValue("SN-1", "endedAt").isAbsent());
+}
+
+// Firmware and battery follow the beacon's latest maker advertisement, never the cloud's
+// stored values; a pass whose latest advertisement lacks them keeps what was heard before.
+TEST_F(VisitTrackerTest, FirmwareAndBatteryComeFromTheLatestMakerAdvertisement) {
+  auto b = beacon("SN-9");
+  b->setFirmwareUID("cloud-fw");
+  b->setLastKnownBatteryLevel(platform::Value(90));
+  const auto advertise = [&](platform::Dict fields) {
+    fields[std::string(KSAdDataTypeKey)] = platform::Value(KSAdDataTypeKestrineSecureKey);
+    fields[std::string(KSAdDataTimestampKey)] = platform::Value(now());
+    b->setAdData(platform::Value(std::move(fields)), KSAdDataTypeKestrineSecureKey);
+  };
+  pass({{"SN-9", 2, 1.0}});
+  auto visit = tracker->currentBeaconVisitForSerialNumber("SN-9");
+  ASSERT_NE(visit, nullptr);
+  EXPECT_FALSE(visit->firmwareUID()) << "the cloud's firmware is not the beacon's word";
+  EXPECT_TRUE(visit->batteryLevel().isAbsent());
+
+  advertise({{std::string(KSAdDataFirmwareUIDKey), platform::Value("ad-fw-1")},
+             {std::string(KSAdDataBatteryLevelKey), platform::Value(40)}});
+  pass({{"SN-9", 2, 1.0}});
+  EXPECT_EQ(visit->firmwareUID(), "ad-fw-1");
+  EXPECT_EQ(visit->batteryLevel(), platform::Value(40));
+
+  advertise({{std::string(KSAdDataBatteryLevelKey), platform::Value(38)}});
+  pass({{"SN-9", 2, 1.0}});
+  EXPECT_EQ(visit->firmwareUID(), "ad-fw-1");
+  EXPECT_EQ(visit->batteryLevel(), platform::Value(38));
 }
 
 TEST_F(VisitTrackerTest, NoVisitWithoutSerialAndUnstoredBeaconsAreStillTracked) {

@@ -71,23 +71,21 @@ const KSJSONModelClass& KSBeacon::jsonClass() {
     c.text("serialNumber", &KSBeacon::serialNumber, &KSBeacon::setSerialNumber);
     c.text("modelNumber", &KSBeacon::modelNumber, &KSBeacon::setModelNumber);
     c.text("proximityUUIDString", &KSBeacon::proximityUUIDString, &KSBeacon::setProximityUUIDString);
-    // The stored values, not the advertisement-preferring getters: what the platform sent.
-    // Both are 16-bit: any other number is an import error, never another beacon's identity.
-    c.number("major", [](const KSBeacon& b) { Lock l(b.mutex_); return b.major_; }, &KSBeacon::setMajor)
-        .range(0, 65535);
-    c.number("minor", [](const KSBeacon& b) { Lock l(b.mutex_); return b.minor_; }, &KSBeacon::setMinor)
-        .range(0, 65535);
+    // Read through the getters that prefer the latest maker advertisement, as every by-name
+    // read is: the export carries what the beacon says it is now. Both are 16-bit: any
+    // other number is an import error, never another beacon's identity.
+    c.number("major", &KSBeacon::major, &KSBeacon::setMajor).range(0, 65535);
+    c.number("minor", &KSBeacon::minor, &KSBeacon::setMinor).range(0, 65535);
     c.readOnly("iBeaconKey", &KSBeacon::iBeaconKey);
     c.text("bluetoothAddress", &KSBeacon::bluetoothAddress, &KSBeacon::setBluetoothAddress);
     c.number("version", &KSBeacon::version, &KSBeacon::setVersion);
     c.number("pendingVersion", &KSBeacon::pendingVersion, &KSBeacon::setPendingVersion);
     c.text("firmwareVersion", &KSBeacon::firmwareVersion, &KSBeacon::setFirmwareVersion);
-    c.text("firmwareUID", [](const KSBeacon& b) { Lock l(b.mutex_); return b.firmwareUID_; }, &KSBeacon::setFirmwareUID);
+    c.text("firmwareUID", &KSBeacon::firmwareUID, &KSBeacon::setFirmwareUID);
     c.text("latestFirmwareVersion", &KSBeacon::latestFirmwareVersion, &KSBeacon::setLatestFirmwareVersion);
     c.text("latestFirmwareUID", &KSBeacon::latestFirmwareUID, &KSBeacon::setLatestFirmwareUID);
     c.scalar("upgradableOTA", &KSBeacon::upgradableOTA, &KSBeacon::setUpgradableOTA);
-    c.number("lastKnownBatteryLevel", [](const KSBeacon& b) { Lock l(b.mutex_); return b.lastKnownBatteryLevel_; },
-             &KSBeacon::setLastKnownBatteryLevel);
+    c.number("lastKnownBatteryLevel", &KSBeacon::lastKnownBatteryLevel, &KSBeacon::setLastKnownBatteryLevel);
     c.record("batteryStatus", &KSBeacon::batteryStatus, &KSBeacon::setBatteryStatus);
     c.number("privacyDuration", &KSBeacon::privacyDuration, &KSBeacon::setPrivacyDuration);
     c.number("measuredPowerAt1Meter", &KSBeacon::measuredPowerAt1Meter, &KSBeacon::setMeasuredPowerAt1Meter);

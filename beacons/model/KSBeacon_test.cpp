@@ -167,12 +167,37 @@ TEST_F(KSBeaconTest, ExportsExactlyTheMappedKeysAndNoLiveState) {
                                        "featureBitmask", "wireframeUrl"};
   EXPECT_EQ(keys, expected);
   EXPECT_EQ(out["id"], Value("b1"));
-  EXPECT_EQ(out["major"], Value(100)) << "the stored major, not the advertised one";
+  EXPECT_EQ(out["major"], Value(5)) << "the advertised major, as its getter reads it";
+  EXPECT_EQ(out["minor"], Value(7)) << "nothing advertised: the stored minor";
   EXPECT_EQ(out["beaconMode"], Value::makeDict({{"id", 2}}));
   EXPECT_EQ(out["beaconLoudness"], Value::makeDict({{"id", 4}}));
   EXPECT_EQ(out["mapPoint"]["mapID"], Value("level2"));
   EXPECT_EQ(out["eddystone"]["uid"], Value("00112233445566778899aabbccddeeff"));
   EXPECT_EQ(out["categories"][0]["name"], Value("Entry"));
+}
+
+// Every export reads through the getters: what the latest maker advertisement carries wins
+// over the cloud's values, in the whitelisted export and in the export of all properties alike.
+TEST_F(KSBeaconTest, ExportsTheAdvertisedIdentityFirmwareAndBattery) {
+  auto b = import(kCloudBeacon);
+  b->setFirmwareUID("cloud-fw");
+  b->setLastKnownBatteryLevel(Value(90));
+  b->setAdData(adData(KSAdDataTypeKestrineSecureKey, 2,
+                      {{std::string(KSAdDataMajorKey), Value(11)},
+                       {std::string(KSAdDataMinorKey), Value(12)},
+                       {std::string(KSAdDataFirmwareUIDKey), Value("ad-fw")},
+                       {std::string(KSAdDataBatteryLevelKey), Value(33)}}),
+               KSAdDataTypeKestrineSecureKey);
+  auto all = b->toDictionaryWithKeys(std::nullopt);
+  EXPECT_EQ(all["major"], Value(11));
+  EXPECT_EQ(all["minor"], Value(12));
+  EXPECT_EQ(all["firmwareUID"], Value("ad-fw"));
+  EXPECT_EQ(all["lastKnownBatteryLevel"], Value(33));
+  auto whitelisted = b->toDictionary();
+  EXPECT_EQ(whitelisted["major"], Value(11));
+  EXPECT_EQ(whitelisted["minor"], Value(12));
+  // The stored identity is untouched: the cache key is still the cloud's.
+  EXPECT_EQ(b->iBeaconKey(), "F7826DA6-4FA2-4E98-8024-BC5B71E0893E:100:7");
 }
 
 TEST_F(KSBeaconTest, SetterRules) {

@@ -44,6 +44,9 @@ struct EntryState {
   bool installed = false;
   bool starting = false;
   std::uint64_t startGeneration = 0;  // names the start that is pending
+  // The host stopped the SDK while that start was pending, and asked no start since: the
+  // stop wins, and the server's answer finishes the start without running the SDK again.
+  bool stoppedWhileStarting = false;
   std::vector<KestrineSDK::Completion> kept;
   bool reachabilityObserved = false;
   bool applicationStateObserved = false;
@@ -94,6 +97,11 @@ void post(KSInstanceProvider& p, std::string_view name, platform::Dict info = {}
   }
 }
 
+// Posted with no sender: the SDK passes the network's change on, it is not the SDK's own.
+void postWithoutSender(KSInstanceProvider& p, std::string_view name) {
+  if (const auto& center = p.platform().notificationCenter) center->post(std::string(name));
+}
+
 void logStandardEvent(KSInstanceProvider& p, std::string_view identifier) {
   auto c = configuratorOf(p);
   if (c && c->trackStandardEvents()) {
@@ -132,9 +140,11 @@ bool acceptStart(KSInstanceProvider& p, KestrineSDK::Completion& completion, std
   std::lock_guard lock(state->mutex);
   if (state->starting) {
     if (completion) state->kept.push_back(std::move(completion));
+    state->stoppedWhileStarting = false;  // the host's latest word is a start
     return false;
   }
   state->starting = true;
+  state->stoppedWhileStarting = false;
   *generation = ++state->startGeneration;
   return true;
 }
@@ -151,7 +161,7 @@ void observe(KSInstanceProvider& p, EntryState& state, std::string_view name,
 }
 
 void networkReachabilityDidChange(KSInstanceProvider& p, const platform::Notification& n) {
-  post(p, KSNotificationNetworkReachabilityDidChange);
+  postWithoutSender(p, KSNotificationNetworkReachabilityDidChange);
   const auto reachability = platform::Value(n.userInfo)[KSNetworkingReachabilityNotificationStatusItem].toInt64();
   if (!reachability || *reachability <= 0) return;
   if (KestrineSDK::shouldRetryVerifyAppBySDKStatus(KestrineSDK::appTokenVerificationStatus(p))) {
@@ -406,13 +416,15 @@ void KestrineSDK::startRunningWithAppToken(const std::string& token, Completion 
       if (!provider) return;
       auto state = stateOf(*provider);
       bool mine = false;
+      bool stopped = false;
       {
         std::lock_guard lock(state->mutex);
         // Only the start that asked finishes here; a stale background check has no start.
         mine = pending && state->starting && state->startGeneration == generation;
+        stopped = state->stoppedWhileStarting;
       }
       if (mine) {
-        runSDK(*provider);
+        if (!stopped) runSDK(*provider);
         finishStart(*provider, completion);
       }
       if (appTokenVerificationStatus(*provider) == 3) stopRunning();
@@ -436,6 +448,11 @@ void KestrineSDK::startRunningWithoutApi(Completion completion) {
 void KestrineSDK::stopRunning() { stopRunning(*registry()); }
 
 void KestrineSDK::stopRunning(KSInstanceProvider& p) {
+  {
+    auto state = stateOf(p);
+    std::lock_guard lock(state->mutex);
+    if (state->starting) state->stoppedWhileStarting = true;
+  }
   const int s = status(p);
   if (s == KSStatusNotConfigured || s == KSStatusStopped) return;
   logStandardEvent(p, KSAnalyticEventSDKStopRunning);

@@ -194,6 +194,37 @@ TEST(KestrineSDKStart, RejectedWhilePendingStopsOnceAndCompletesWithStopped) {
   EXPECT_EQ(w.completions, std::vector<std::string>{"c 3"});
 }
 
+// The host stops the SDK while its first start waits for the server: the answer finishes the
+// start with the stopped status and does not run the SDK again. A start asked after the stop
+// is the host's latest word and runs.
+TEST(KestrineSDKStart, AStopWinsOverAStartStillWaitingForTheServer) {
+  {
+    EntryWorld w;
+    KestrineSDK::startRunningWithAppToken("T", w.record("c"));
+    w.world.runUntilIdle();
+    KestrineSDK::stopRunning();
+    w.world.runUntilIdle();
+    EXPECT_EQ(KestrineSDK::status(), KSStatusStopped);
+    w.account->answer(200);
+    w.world.runUntilIdle();
+    EXPECT_EQ(w.completions, std::vector<std::string>{"c 3"});
+    EXPECT_EQ(KestrineSDK::status(), KSStatusStopped);
+    EXPECT_EQ(w.count("KSNotificationDidStopRunning"), 1u);
+  }
+  {
+    EntryWorld w;
+    KestrineSDK::startRunningWithAppToken("T", w.record("c"));
+    w.world.runUntilIdle();
+    KestrineSDK::stopRunning();
+    KestrineSDK::startRunning(w.record("after the stop"));  // waits with the first start
+    w.world.runUntilIdle();
+    w.account->answer(200);
+    w.world.runUntilIdle();
+    EXPECT_EQ(w.completions, (std::vector<std::string>{"c 1", "after the stop 1"}));
+    EXPECT_EQ(KestrineSDK::status(), KSStatusRunning);
+  }
+}
+
 TEST(KestrineSDKStart, EmptyTokenCompletesWithNothingConfigured) {
   EntryWorld w;
   KestrineSDK::startRunningWithAppToken("", w.record("c"));
@@ -219,6 +250,30 @@ TEST(KestrineSDKStart, StartsWhilePendingKeepTheirCompletionsInOrder) {
   KestrineSDK::startRunning(w.record("fourth"));
   w.world.runUntilIdle();
   EXPECT_EQ(w.completions.back(), "fourth 1");
+}
+
+// Start and stop name the SDK as their sender; the reachability change it passes on names none,
+// so a host observing with the SDK as object hears only the SDK's own.
+TEST(KestrineSDKNotifications, ReachabilityChangeHasNoSenderStartHasTheSDK) {
+  EntryWorld w;
+  std::vector<std::pair<std::string, const void*>> heard;
+  auto token = w.world.center->addObserver("", nullptr, nullptr, [&](const platform::Notification& n) {
+    if (n.name == KSNotificationNetworkReachabilityDidChange || n.name == KSNotificationDidStartRunning) {
+      heard.emplace_back(n.name, n.object.get());
+    }
+  });
+  w.runningWithApi();
+  w.world.reachability->setFlags(platform::net::kReachabilityReachable | platform::net::kReachabilityIsWWAN);
+  w.world.runUntilIdle();
+  w.world.center->removeObserver(token);
+  const auto sender = [&](std::string_view name) -> std::optional<const void*> {
+    for (auto it = heard.rbegin(); it != heard.rend(); ++it) {
+      if (it->first == name) return it->second;
+    }
+    return std::nullopt;
+  };
+  EXPECT_EQ(sender(KSNotificationDidStartRunning), KestrineSDK::notificationSender());
+  EXPECT_EQ(sender(KSNotificationNetworkReachabilityDidChange), nullptr);
 }
 
 TEST(KestrineSDKStart, FailedVerificationsAreRetriedOncePerReachabilityChangeAndActivation) {

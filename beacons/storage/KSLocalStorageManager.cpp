@@ -99,10 +99,10 @@ std::optional<ObjectID> managedBeaconRegionFromBeaconRegion(StoreContext& ctx, c
 
 // A new beacon row for a beacon not stored yet, linked to its region's row (made when it is
 // missing). No row is made for a beacon without its beacon ID, which the row requires.
-void managedObjectFromBeacon(StoreContext& ctx, const KSBeacon& beacon) {
+void managedObjectFromBeacon(StoreContext& ctx, const KSManagedBeacon::Snapshot& beacon) {
   auto row = KSManagedBeacon::managedObjectFromBeacon(ctx, beacon);
   if (!row) return;
-  auto region = beacon.beaconRegion();
+  const auto& region = beacon.beaconRegion;
   if (!region || !region->identifier()) return;
   auto regionRow = firstRowWhere(ctx, KSBeaconRegionEntityName, "identifier", Value(*region->identifier()));
   if (!regionRow) regionRow = managedBeaconRegionFromBeaconRegion(ctx, *region);
@@ -111,7 +111,7 @@ void managedObjectFromBeacon(StoreContext& ctx, const KSBeacon& beacon) {
 
 // The event's fields as the row keeps them; the posted mark is not copied, so a new row is
 // always unposted.
-void managedObjectFromEvent(StoreContext& ctx, const KSEvent& event) {
+Dict eventRowValues(const KSEvent& event) {
   static constexpr std::string_view kKeys[] = {
       "eventID",     "eventIdentifier", "eventName", "sessionUUID", "customDeviceIdentifier", "siteID",
       "siteName",    "beaconID",        "beaconName", "categoryID", "categoryName",           "beganAt",
@@ -122,7 +122,7 @@ void managedObjectFromEvent(StoreContext& ctx, const KSEvent& event) {
     Value v = event.valueForKey(key);
     if (!v.isAbsent() && !v.isNull()) values.emplace(std::string(key), std::move(v));
   }
-  insert(ctx, KSEventEntityName, values);
+  return values;
 }
 
 void save(StoreContext& ctx) {
@@ -262,11 +262,13 @@ void KSLocalStorageManager::storeBeacon(const std::shared_ptr<KSBeacon>& beacon)
   if (!platform::precondition(beacon != nullptr, "beacon")) return;
   const auto serial = beacon->serialNumber();
   if (!serial) return;
-  perform([beacon, serial = *serial](StoreContext& ctx, const StorePtr&) {
+  // What is stored is read here, at the call: the caller keeps its record and may change it
+  // before the store's queue gets to the write.
+  perform([snapshot = KSManagedBeacon::snapshotOf(*beacon), serial = *serial](StoreContext& ctx, const StorePtr&) {
     if (auto row = firstRowWhere(ctx, KSBeaconEntityName, "serialNumber", Value(serial))) {
-      KSManagedBeacon::setValuesWithBeacon(ctx, *row, *beacon);
+      KSManagedBeacon::setValuesWithBeacon(ctx, *row, snapshot);
     } else {
-      managedObjectFromBeacon(ctx, *beacon);
+      managedObjectFromBeacon(ctx, snapshot);
     }
   });
 }
@@ -308,7 +310,10 @@ void KSLocalStorageManager::storeEventSummary(const std::shared_ptr<KSEventSumma
 
 void KSLocalStorageManager::storeEvent(const std::shared_ptr<KSEvent>& event) {
   if (!event || !event->eventID()) return;
-  perform([event](StoreContext& ctx, const StorePtr&) { managedObjectFromEvent(ctx, *event); });
+  // Read at the call, as for beacons: the caller's event has no lock and may change after.
+  perform([values = eventRowValues(*event)](StoreContext& ctx, const StorePtr&) {
+    insert(ctx, KSEventEntityName, values);
+  });
 }
 
 void KSLocalStorageManager::updateEvent(const std::string& eventID, Date postedAt) {

@@ -158,6 +158,35 @@ TEST_F(KSLocalStorageManagerTest, EventsInsertEveryTimeAndOnlyTheFirstIsMarkedPo
   EXPECT_TRUE(rows[1]["lastPostedAt"].isAbsent());
 }
 
+// The host changes its records after handing them over, before the store's queue writes
+// them: what is stored is the record as it was at the call.
+TEST_F(KSLocalStorageManagerTest, StoreTakesTheRecordAsItWasAtTheCall) {
+  auto b = beacon("S1", "B1");
+  b->setName("at the call");
+  b->setCategories(std::vector<std::shared_ptr<KSCategory>>{category("c1", "Entry")});
+  auto e = event("e1");
+  e->setEventName("at the call");
+  m.storeBeacon(b);
+  m.storeEvent(e);
+  b->setName("later");
+  b->setMinor(Value(9));
+  b->categories()->front()->setName("later");
+  e->setEventName("later");
+  s.drain();
+
+  const auto beacons = s.rows("KSBeacon");
+  ASSERT_EQ(beacons.size(), 1u);
+  EXPECT_EQ(beacons[0]["name"], Value("at the call"));
+  EXPECT_EQ(beacons[0]["minor"], Value(2));
+  EXPECT_EQ(beacons[0]["iBeaconKey"], Value("F7826DA6-4FA2-4E98-8024-BC5B71E0893E:1:2"));
+  const auto categories = s.rows("KSBeaconCategory");
+  ASSERT_EQ(categories.size(), 1u);
+  EXPECT_EQ(categories[0]["name"], Value("Entry"));
+  const auto events = s.rows("KSEvent");
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0]["eventName"], Value("at the call"));
+}
+
 TEST_F(KSLocalStorageManagerTest, EventSummariesUpsertByIdentifier) {
   auto summary = std::make_shared<KSEventSummary>();
   summary->setEventIdentifier("enter");

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "beacons/model/KSBeacon.h"
+#include "beacons/model/KSBeaconRegion.h"
 #include "beacons/model/KSCategory.h"
 #include "beacons/model/KSCustomValue.h"
 #include "beacons/model/KSEddystone.h"
@@ -238,13 +239,37 @@ std::vector<Field> beaconValues(const KSBeacon& beacon) {
 
 }  // namespace
 
+KSManagedBeacon::Snapshot KSManagedBeacon::snapshotOf(const KSBeacon& beacon) {
+  Snapshot out;
+  out.beaconID = beacon.beaconID();
+  out.serialNumber = beacon.serialNumber();
+  out.fields = beaconValues(beacon);
+  if (auto categories = beacon.categories()) {
+    out.categories.emplace();
+    out.categories->reserve(categories->size());
+    for (const auto& c : *categories) out.categories->push_back(c ? c->copy() : nullptr);
+  }
+  if (auto values = beacon.customValues()) {
+    out.customValues.emplace();
+    out.customValues->reserve(values->size());
+    for (const auto& v : *values) out.customValues->push_back(v ? v->copy() : nullptr);
+  }
+  // Every property of the region, team included (the region's own copy leaves the team out).
+  if (auto region = beacon.beaconRegion()) out.beaconRegion = std::static_pointer_cast<KSBeaconRegion>(region->copyModel());
+  return out;
+}
+
 std::optional<ObjectID> KSManagedBeacon::managedObjectFromBeacon(StoreContext& ctx, const KSBeacon& beacon) {
-  const auto beaconID = beacon.beaconID();
+  return managedObjectFromBeacon(ctx, snapshotOf(beacon));
+}
+
+std::optional<ObjectID> KSManagedBeacon::managedObjectFromBeacon(StoreContext& ctx, const Snapshot& beacon) {
+  const auto& beaconID = beacon.beaconID;
   if (!beaconID) {
-    platform::Log::warning(kLog, "beacon {} has no beacon ID and is not stored", beacon.serialNumber().value_or(""));
+    platform::Log::warning(kLog, "beacon {} has no beacon ID and is not stored", beacon.serialNumber.value_or(""));
     return std::nullopt;
   }
-  std::vector<Field> values = beaconValues(beacon);
+  std::vector<Field> values = beacon.fields;
   // A new row's columns start empty: binding the empty ones again is wasted work.
   std::erase_if(values, [](const Field& field) { return field.value.isNull(); });
   platform::Error error;
@@ -254,18 +279,22 @@ std::optional<ObjectID> KSManagedBeacon::managedObjectFromBeacon(StoreContext& c
     return std::nullopt;
   }
   // A new row has no categories or custom values to reconcile with.
-  for (const auto& category : beacon.categories().value_or(std::vector<std::shared_ptr<KSCategory>>{})) {
+  for (const auto& category : beacon.categories.value_or(std::vector<std::shared_ptr<KSCategory>>{})) {
     if (category) KSManagedBeaconCategory::managedObjectFromCategory(ctx, *category, beaconID, *row);
   }
-  for (const auto& value : beacon.customValues().value_or(std::vector<std::shared_ptr<KSCustomValue>>{})) {
+  for (const auto& value : beacon.customValues.value_or(std::vector<std::shared_ptr<KSCustomValue>>{})) {
     if (value) KSManagedCustomValue::managedObjectFromCustomValue(ctx, *value, "beacon", *row);
   }
   return row;
 }
 
 void KSManagedBeacon::setValuesWithBeacon(StoreContext& ctx, ObjectID row, const KSBeacon& beacon) {
-  const auto beaconID = beacon.beaconID();
-  update(ctx, row, beaconValues(beacon));
+  setValuesWithBeacon(ctx, row, snapshotOf(beacon));
+}
+
+void KSManagedBeacon::setValuesWithBeacon(StoreContext& ctx, ObjectID row, const Snapshot& beacon) {
+  const auto& beaconID = beacon.beaconID;
+  update(ctx, row, beacon.fields);
 
   // Category rows carry the beacon's ID: the record's, or the one the row keeps.
   const auto rowBeaconID = beaconID ? beaconID : text(ctx.values(row).value_or(Dict{}), "beaconID");
@@ -274,7 +303,7 @@ void KSManagedBeacon::setValuesWithBeacon(StoreContext& ctx, ObjectID row, const
     current.emplace_back(id, text(ctx.values(id).value_or(Dict{}), "categoryID"));
   }
   std::set<std::string> kept;
-  for (const auto& category : beacon.categories().value_or(std::vector<std::shared_ptr<KSCategory>>{})) {
+  for (const auto& category : beacon.categories.value_or(std::vector<std::shared_ptr<KSCategory>>{})) {
     if (!category) continue;
     const auto categoryID = category->categoryID();
     if (!categoryID) {
@@ -296,7 +325,7 @@ void KSManagedBeacon::setValuesWithBeacon(StoreContext& ctx, ObjectID row, const
     if (!storedID || !kept.count(*storedID)) ctx.setRelated(id, "beacon", std::nullopt);
   }
 
-  KSManagedCustomValue::reconcile(ctx, row, "customValues", "beacon", beacon.customValues());
+  KSManagedCustomValue::reconcile(ctx, row, "customValues", "beacon", beacon.customValues);
 }
 
 std::shared_ptr<KSBeacon> KSManagedBeacon::toBeacon(StoreContext& ctx, ObjectID row) {

@@ -3,12 +3,14 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/store/StoreContext.h"
 
 namespace velmora::kestrine {
 
 class KSBeacon;
+class KSBeaconRegion;
 class KSCategory;
 class KSCustomValue;
 
@@ -18,6 +20,19 @@ class KSManagedBeacon {
  public:
   KSManagedBeacon() = delete;
 
+  // What a record puts into its row, read from it at once, with copies of its categories,
+  // custom values and region: a write queued for the store's queue stores the record as it
+  // was when it was handed over, whatever its owner changes meanwhile.
+  struct Snapshot {
+    std::optional<std::string> beaconID;
+    std::optional<std::string> serialNumber;
+    std::vector<platform::store::Field> fields;
+    std::optional<std::vector<std::shared_ptr<KSCategory>>> categories;
+    std::optional<std::vector<std::shared_ptr<KSCustomValue>>> customValues;
+    std::shared_ptr<KSBeaconRegion> beaconRegion;
+  };
+  static Snapshot snapshotOf(const KSBeacon& beacon);
+
   // The record's values into the row. The plain fields are always copied (a missing value
   // clears the attribute), except that a missing beaconID never clears a stored one. The
   // optional groups (Eddystone, measured power, map point, network access) are written only
@@ -26,10 +41,14 @@ class KSManagedBeacon {
   // stay in the store). Categories and values that lack a required field are skipped.
   static void setValuesWithBeacon(platform::store::StoreContext& ctx, platform::store::ObjectID row,
                                   const KSBeacon& beacon);
+  static void setValuesWithBeacon(platform::store::StoreContext& ctx, platform::store::ObjectID row,
+                                  const Snapshot& beacon);
   // A new beacon row with the record's values, its categories and custom values, written in
   // one insert per row; nullopt (logged) for a record without the beacon ID the row requires.
   static std::optional<platform::store::ObjectID> managedObjectFromBeacon(platform::store::StoreContext& ctx,
                                                                           const KSBeacon& beacon);
+  static std::optional<platform::store::ObjectID> managedObjectFromBeacon(platform::store::StoreContext& ctx,
+                                                                          const Snapshot& beacon);
   // A new record from the row, with sync status 3 (restored); nullptr when the row is gone or
   // its stored Eddystone UID does not split into namespace and instance.
   static std::shared_ptr<KSBeacon> toBeacon(platform::store::StoreContext& ctx, platform::store::ObjectID row);

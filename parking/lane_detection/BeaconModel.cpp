@@ -121,7 +121,8 @@ std::optional<std::string> encodeBeaconModelJSON(const BeaconModel& model, platf
     if (error) *error = *e.error();
     return std::nullopt;
   }
-  return writeRecordText(e.take(), error);
+  const platform::Value value = e.take();
+  return writeRecordText(value, e.takeKeyOrder(), error);
 }
 
 std::shared_ptr<BeaconModel> decodeBeaconModelJSON(std::string_view text, platform::Error* error) {

@@ -138,6 +138,9 @@ TEST_F(BeaconModelTest, JsonCarriesAllEightKeysAndRoundTrips) {
   platform::Error error;
   auto text = encodeBeaconModelJSON(*model, &error);
   ASSERT_TRUE(text) << error.debugDescription();
+  EXPECT_EQ(*text, R"({"beaconID":"U:1:2","serialNumber":"SN","name":"Gate","rssi":-60,"proximity":2,)"
+                   R"("accuracy":1.5,"measuredPowerAt1Meter":1,"lastUpdated":812.25})")
+      << "the fields' own order";
   auto json = platform::json::parse(*text);
   ASSERT_TRUE(json);
   EXPECT_EQ(json->size(), 8u);
@@ -184,6 +187,7 @@ TEST_F(BeaconModelTest, ServiceResultJson) {
   platform::Error error;
   auto fresh = encodeRecordJSON(BeaconServiceResult{}, &error);
   ASSERT_TRUE(fresh);
+  EXPECT_EQ(*fresh, R"({"success":true,"message":""})");
   auto json = platform::json::parse(*fresh);
   EXPECT_EQ(json->size(), 2u);
   EXPECT_EQ((*json)["success"].toBool(), true);

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "platform/core/Json.h"
@@ -239,9 +240,23 @@ std::string RecordEncoder::codingPath() const {
 
 std::string RecordEncoder::pathFor(std::string_view key) const { return joinPath(codingPath(), key); }
 
-void RecordEncoder::put(std::string_view key, const std::string& value) { object_.set(key, Value(value)); }
+RecordKeyOrder& RecordEncoder::noteKey(std::string_view key) {
+  for (auto& k : order_.keys) {
+    if (k.name == key) return k.value;
+  }
+  order_.keys.push_back({std::string(key), {}});
+  return order_.keys.back().value;
+}
 
-void RecordEncoder::put(std::string_view key, std::int64_t value) { object_.set(key, Value(value)); }
+void RecordEncoder::put(std::string_view key, const std::string& value) {
+  object_.set(key, Value(value));
+  noteKey(key);
+}
+
+void RecordEncoder::put(std::string_view key, std::int64_t value) {
+  object_.set(key, Value(value));
+  noteKey(key);
+}
 
 void RecordEncoder::put(std::string_view key, double value) {
   if (!std::isfinite(value)) {
@@ -254,9 +269,13 @@ void RecordEncoder::put(std::string_view key, double value) {
     return;
   }
   object_.set(key, Value(value));
+  noteKey(key);
 }
 
-void RecordEncoder::put(std::string_view key, bool value) { object_.set(key, Value(value)); }
+void RecordEncoder::put(std::string_view key, bool value) {
+  object_.set(key, Value(value));
+  noteKey(key);
+}
 
 void RecordEncoder::put(std::string_view key, platform::Date value) {
   put(key, value.timeIntervalSinceReferenceDate());
@@ -267,6 +286,7 @@ void RecordEncoder::put(std::string_view key, const std::vector<std::string>& va
   list.reserve(values.size());
   for (const auto& s : values) list.emplace_back(s);
   object_.set(key, Value(std::move(list)));
+  noteKey(key);
 }
 
 std::optional<Value> parseRecordText(std::string_view text, platform::Error* error) {
@@ -275,6 +295,63 @@ std::optional<Value> parseRecordText(std::string_view text, platform::Error* err
 
 std::optional<std::string> writeRecordText(const Value& value, platform::Error* error) {
   return platform::json::write(value, error);
+}
+
+namespace {
+
+// Appends the value's JSON text, objects' keys in the order given (then any others, sorted);
+// what has no order of its own (text, numbers, lists of text) is written as usual.
+bool writeOrdered(const Value& value, const RecordKeyOrder* order, std::string& out, platform::Error* error) {
+  const auto append = [&](const Value& v) {
+    auto text = platform::json::write(v, error);
+    if (!text) return false;
+    out += *text;
+    return true;
+  };
+  if (const platform::Dict* dict = value.dict(); dict && order) {
+    out += '{';
+    bool first = true;
+    const auto member = [&](const std::string& key, const Value& v, const RecordKeyOrder* inner) {
+      if (v.isAbsent()) return true;
+      if (!first) out += ',';
+      first = false;
+      if (!append(Value(key))) return false;
+      out += ':';
+      return writeOrdered(v, inner, out, error);
+    };
+    for (const auto& key : order->keys) {
+      auto it = dict->find(key.name);
+      if (it != dict->end() && !member(key.name, it->second, &key.value)) return false;
+    }
+    for (const auto& [key, v] : *dict) {
+      const bool ordered = std::any_of(order->keys.begin(), order->keys.end(),
+                                       [&](const RecordKeyOrder::Key& k) { return k.name == key; });
+      if (!ordered && !member(key, v, nullptr)) return false;
+    }
+    out += '}';
+    return true;
+  }
+  if (const platform::Array* array = value.array(); array && order && !order->elements.empty()) {
+    out += '[';
+    for (std::size_t i = 0; i < array->size(); ++i) {
+      if (i > 0) out += ',';
+      if (!writeOrdered((*array)[i], i < order->elements.size() ? &order->elements[i] : nullptr, out, error)) {
+        return false;
+      }
+    }
+    out += ']';
+    return true;
+  }
+  return append(value);
+}
+
+}  // namespace
+
+std::optional<std::string> writeRecordText(const Value& value, const RecordKeyOrder& order, platform::Error* error) {
+  std::string out;
+  out.reserve(256);
+  if (!writeOrdered(value, &order, out, error)) return std::nullopt;
+  return out;
 }
 
 }  // namespace velmora

@@ -95,6 +95,19 @@ class RecordDecoder {
   std::optional<platform::Error> error_;
 };
 
+// The order in which a record's keys were written, with the order of what each key holds:
+// a nested record's own keys, or for a list of records each element's. JSON text of a
+// record keeps it (encodeRecordJSON), so a body reads in the record's declared order.
+struct RecordKeyOrder {
+  struct Key;
+  std::vector<Key> keys;
+  std::vector<RecordKeyOrder> elements;
+};
+struct RecordKeyOrder::Key {
+  std::string name;
+  RecordKeyOrder value;
+};
+
 // Writes the fields of one parking record into a JSON object. Optional fields are written
 // only when present (null is never written); a non-finite Double is an encoding error.
 class RecordEncoder {
@@ -128,6 +141,8 @@ class RecordEncoder {
   const std::optional<platform::Error>& error() const { return error_; }
   // The object written so far.
   platform::Value take() { return std::move(object_); }
+  // The order its keys were first written in.
+  RecordKeyOrder takeKeyOrder() { return std::move(order_); }
 
  private:
   // A nested record's encoder: its coding path (parent's path, key, index) is only spelled
@@ -137,9 +152,13 @@ class RecordEncoder {
   std::string codingPath() const;
   std::string pathFor(std::string_view key) const;
   template <class R>
-  platform::Value encodeNested(std::string_view key, std::optional<std::size_t> index, const R& record);
+  platform::Value encodeNested(std::string_view key, std::optional<std::size_t> index, const R& record,
+                               RecordKeyOrder& order);
+  // The order entry of a key, added at the end when the key is new.
+  RecordKeyOrder& noteKey(std::string_view key);
 
   platform::Value object_ = platform::Value(platform::Dict{});
+  RecordKeyOrder order_;
   std::string path_;
   const RecordEncoder* parent_ = nullptr;
   std::string_view key_;
@@ -177,14 +196,18 @@ std::optional<platform::Value> encodeRecord(const R& record, platform::Error* er
   return e.take();
 }
 
-// Encodes a record to JSON text (a request body).
+// Encodes a record to JSON text (a request body), keys in the order the record writes them.
 template <class R>
 std::optional<std::string> encodeRecordJSON(const R& record, platform::Error* error = nullptr);
 
 // ---- template definitions ----
 
 std::optional<platform::Value> parseRecordText(std::string_view text, platform::Error* error);
+// Compact JSON text; objects' keys sorted, or in the given order (keys it does not name
+// follow, sorted).
 std::optional<std::string> writeRecordText(const platform::Value& value, platform::Error* error);
+std::optional<std::string> writeRecordText(const platform::Value& value, const RecordKeyOrder& order,
+                                           platform::Error* error);
 
 template <class R>
 std::optional<R> decodeRecordJSON(std::string_view text, platform::Error* error, const DateRule* dates) {
@@ -195,9 +218,14 @@ std::optional<R> decodeRecordJSON(std::string_view text, platform::Error* error,
 
 template <class R>
 std::optional<std::string> encodeRecordJSON(const R& record, platform::Error* error) {
-  auto value = encodeRecord(record, error);
-  if (!value) return std::nullopt;
-  return writeRecordText(*value, error);
+  RecordEncoder e;
+  record.encode(e);
+  if (e.failed()) {
+    if (error) *error = *e.error();
+    return std::nullopt;
+  }
+  const platform::Value value = e.take();
+  return writeRecordText(value, e.takeKeyOrder(), error);
 }
 
 template <class R>
@@ -254,14 +282,18 @@ std::vector<R> RecordDecoder::records(std::string_view key) {
 template <class R>
   requires requires(const R& r, RecordEncoder& e) { r.encode(e); }
 void RecordEncoder::put(std::string_view key, const R& record) {
-  object_.set(key, encodeNested(key, std::nullopt, record));
+  RecordKeyOrder order;
+  object_.set(key, encodeNested(key, std::nullopt, record, order));
+  noteKey(key) = std::move(order);
 }
 
 template <class R>
-platform::Value RecordEncoder::encodeNested(std::string_view key, std::optional<std::size_t> index, const R& record) {
+platform::Value RecordEncoder::encodeNested(std::string_view key, std::optional<std::size_t> index, const R& record,
+                                            RecordKeyOrder& order) {
   RecordEncoder child(this, key, index);
   record.encode(child);
   if (child.error_ && !error_) error_ = std::move(child.error_);
+  order = child.takeKeyOrder();
   return child.take();
 }
 
@@ -269,9 +301,12 @@ template <class R>
   requires requires(const R& r, RecordEncoder& e) { r.encode(e); }
 void RecordEncoder::put(std::string_view key, const std::vector<R>& records) {
   platform::Array list;
+  RecordKeyOrder order;
   list.reserve(records.size());
-  for (std::size_t i = 0; i < records.size(); ++i) list.push_back(encodeNested(key, i, records[i]));
+  order.elements.resize(records.size());
+  for (std::size_t i = 0; i < records.size(); ++i) list.push_back(encodeNested(key, i, records[i], order.elements[i]));
   object_.set(key, platform::Value(std::move(list)));
+  noteKey(key) = std::move(order);
 }
 
 }  // namespace velmora

@@ -165,6 +165,27 @@ TEST(RecordCodecTest, EncodingOmitsAbsentOptionalsAndRoundTrips) {
   EXPECT_EQ(back->extra->size(), 0u);
 }
 
+// JSON text keeps each record's declared order, nested records and list elements included;
+// an optional left out takes no place.
+TEST(RecordCodecTest, TextWritesKeysInEachRecordsDeclaredOrder) {
+  Outer o;
+  o.result = "Success";
+  o.count = 3;
+  o.ratio = 0.5;
+  o.flag = true;
+  o.when = platform::Date::fromReferenceSeconds(2);
+  o.items = {Inner{1, "a"}, Inner{2, "b\"q"}};
+  platform::Error error;
+  auto text = encodeRecordJSON(o, &error);
+  ASSERT_TRUE(text) << error.debugDescription();
+  EXPECT_EQ(*text,
+            R"({"result":"Success","count":3,"ratio":0.5,"flag":true,"when":2.0,)"
+            R"("items":[{"id":1,"name":"a"},{"id":2,"name":"b\"q"}]})");
+  auto back = decodeRecordJSON<Outer>(*text, &error);
+  ASSERT_TRUE(back) << error.debugDescription();
+  EXPECT_EQ(back->items[1].name, "b\"q");
+}
+
 TEST(RecordCodecTest, NonFiniteDoublesFailEncoding) {
   for (double bad : {std::nan(""), double(INFINITY), -double(INFINITY)}) {
     Outer o;
