@@ -6,9 +6,13 @@ install(TARGETS velmora_platform velmora_beacons velmora_parking velmora_sdk
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/velmora)
+# The public headers. Test-only headers (tests' own records, fixtures) are named *Test*.h or
+# *_test*.h and stay in the tree; the consumer check fails if one is installed.
 install(DIRECTORY platform beacons parking
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/velmora
-  FILES_MATCHING PATTERN "*.h" PATTERN "*_test*" EXCLUDE)
+  FILES_MATCHING PATTERN "*.h" PATTERN "*_test*" EXCLUDE PATTERN "*Test*" EXCLUDE)
+install(FILES ${PROJECT_BINARY_DIR}/generated/parking/config/Version.h
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/velmora/parking/config)
 install(EXPORT VelmoraTargets NAMESPACE velmora:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Velmora)
 
 configure_package_config_file(cmake/VelmoraConfig.cmake.in
@@ -19,3 +23,23 @@ write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/VelmoraConfigVersio
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/VelmoraConfig.cmake
   ${CMAKE_CURRENT_BINARY_DIR}/VelmoraConfigVersion.cmake
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Velmora)
+
+# pkg-config: velmora.pc for hosts that do not use CMake. What the static archives need is in
+# Libs.private (pkg-config --static): the libraries themselves, shared, rather than their
+# pkg-config names, whose --static closure (libcurl's above all) asks for archives Debian's
+# development packages do not all ship; SQLiteCpp, statically linked, has no pkg-config file.
+# Paths are relative to the file, so the install can move.
+if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}" OR IS_ABSOLUTE "${CMAKE_INSTALL_INCLUDEDIR}")
+  set(VELMORA_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
+  set(VELMORA_PC_LIBDIR "${CMAKE_INSTALL_FULL_LIBDIR}")
+  set(VELMORA_PC_INCLUDEDIR "${CMAKE_INSTALL_FULL_INCLUDEDIR}")
+else()
+  file(RELATIVE_PATH _velmora_pc_up "/p/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/p")
+  string(REGEX REPLACE "/$" "" _velmora_pc_up "${_velmora_pc_up}")
+  set(VELMORA_PC_PREFIX "\${pcfiledir}/${_velmora_pc_up}")
+  set(VELMORA_PC_LIBDIR "\${prefix}/${CMAKE_INSTALL_LIBDIR}")
+  set(VELMORA_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
+endif()
+set(VELMORA_PC_LIBS_PRIVATE "-lSQLiteCpp -lsqlite3 -lcurl -lssl -lcrypto -licui18n -licuuc -licudata -lxml2 -lplist-2.0 -pthread")
+configure_file(cmake/velmora.pc.in ${CMAKE_CURRENT_BINARY_DIR}/velmora.pc @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/velmora.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -110,9 +110,10 @@ class KSBeacon : public KSJSONRecord<KSBeacon>, public std::enable_shared_from_t
   void setProximityUUIDString(std::optional<std::string> v);  // stored upper-cased
   // major, minor, firmwareUID and lastKnownBatteryLevel prefer the value of the newest maker
   // advertisement over the stored one.
-  Number major() const;
+  // Parenthesised: glibc's major() and minor() macros may be defined (see KSBeaconRegion.h).
+  Number (major)() const;
   void setMajor(Number v);
-  Number minor() const;
+  Number (minor)() const;
   void setMinor(Number v);
   // "UUID:major:minor" from the stored UUID, major and minor; absent until all three are set.
   std::optional<std::string> iBeaconKey() const;

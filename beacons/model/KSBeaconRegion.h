@@ -12,10 +12,9 @@
 #include "platform/core/Date.h"
 #include "platform/location/BeaconRegion.h"
 
-// glibc's <sys/sysmacros.h> defines major() and minor() as macros; the record's accessors
-// carry those names.
-#undef major
-#undef minor
+// glibc's <sys/sysmacros.h> may define major() and minor() as function-like macros, before
+// or after this header. The accessors of those names are declared parenthesised, so no macro
+// expands in them; a host that has the macros defined calls them as (r.major)().
 
 namespace velmora::kestrine {
 
@@ -37,9 +36,9 @@ class KSBeaconRegion : public KSJSONRecord<KSBeaconRegion> {
   void setIdentifier(std::optional<std::string> v) { identifier_ = std::move(v); }
   const std::optional<std::string>& proximityUUIDString() const { return proximityUUIDString_; }
   void setProximityUUIDString(std::optional<std::string> v) { proximityUUIDString_ = std::move(v); }
-  std::optional<std::uint16_t> major() const { return major_; }
+  std::optional<std::uint16_t> (major)() const { return major_; }
   void setMajor(std::optional<std::uint16_t> v) { major_ = v; }
-  std::optional<std::uint16_t> minor() const { return minor_; }
+  std::optional<std::uint16_t> (minor)() const { return minor_; }
   void setMinor(std::optional<std::uint16_t> v) { minor_ = v; }
   const std::optional<std::string>& teamID() const { return teamID_; }
   void setTeamID(std::optional<std::string> v) { teamID_ = std::move(v); }

@@ -13,8 +13,9 @@
 #include "beacons/model/KSTargetSpeed.h"
 #include "platform/core/Date.h"
 
-#undef major
-#undef minor
+// glibc's <sys/sysmacros.h> may define major() and minor() as function-like macros, before
+// or after this header. The accessors of those names are declared parenthesised, so no macro
+// expands in them; a host that has the macros defined calls them as (r.major)().
 
 namespace velmora::kestrine {
 
@@ -31,9 +32,9 @@ class KSBeaconVersion : public KSJSONRecord<KSBeaconVersion> {
   void setVersion(std::optional<std::int64_t> v) { version_ = v; }
   const std::optional<std::string>& proximityUUIDString() const { return proximityUUIDString_; }
   void setProximityUUIDString(std::optional<std::string> v) { proximityUUIDString_ = std::move(v); }
-  std::optional<std::uint16_t> major() const { return major_; }
+  std::optional<std::uint16_t> (major)() const { return major_; }
   void setMajor(std::optional<std::uint16_t> v) { major_ = v; }
-  std::optional<std::uint16_t> minor() const { return minor_; }
+  std::optional<std::uint16_t> (minor)() const { return minor_; }
   void setMinor(std::optional<std::uint16_t> v) { minor_ = v; }
   const std::shared_ptr<KSTargetSpeed>& targetSpeed() const { return targetSpeed_; }
   void setTargetSpeed(std::shared_ptr<KSTargetSpeed> v) { targetSpeed_ = std::move(v); }

@@ -14,10 +14,9 @@
 #include "platform/core/Date.h"
 #include "platform/location/Location.h"
 
-// glibc's <sys/sysmacros.h> defines major() and minor() as macros; the record's accessors
-// carry those names.
-#undef major
-#undef minor
+// glibc's <sys/sysmacros.h> may define major() and minor() as function-like macros, before
+// or after this header. The accessors of those names are declared parenthesised, so no macro
+// expands in them; a host that has the macros defined calls them as (r.major)().
 
 namespace velmora::kestrine {
 
@@ -49,9 +48,9 @@ class KSBeaconVisit : public KSJSONRecord<KSBeaconVisit> {
   void setProximityUUIDString(std::optional<std::string> v);
   std::optional<std::string> bluetoothAddress() const;
   void setBluetoothAddress(std::optional<std::string> v);
-  platform::Value major() const;
+  platform::Value (major)() const;
   void setMajor(platform::Value v);
-  platform::Value minor() const;
+  platform::Value (minor)() const;
   void setMinor(platform::Value v);
   platform::Value version() const;
   void setVersion(platform::Value v);

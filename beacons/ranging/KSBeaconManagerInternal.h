@@ -211,7 +211,7 @@ class KSBeaconManagerInternal : public KSCentralManagerClientDelegate,
                                const std::optional<std::string>& bluetoothAddress);
   template <class Visit>
   void processEndedBeaconVisit(const Visit& visit) {
-    processEndedBeaconVisit(visit.proximityUUIDString(), visit.major(), visit.minor(), visit.bluetoothAddress());
+    processEndedBeaconVisit(visit.proximityUUIDString(), (visit.major)(), (visit.minor)(), visit.bluetoothAddress());
   }
   std::shared_ptr<KSBeacon> cachedBeaconForBeaconVisit(const std::optional<std::string>& proximityUUIDString,
                                                        std::optional<std::uint16_t> major,

@@ -14,8 +14,8 @@ struct BeaconPayloadResult {
   std::optional<std::string> result;
   std::optional<std::string> message;
 
-  BeaconPayloadResult(std::optional<std::string> result, std::optional<std::string> message)
-      : result(std::move(result)), message(std::move(message)) {}
+  BeaconPayloadResult(std::optional<std::string> resultText, std::optional<std::string> messageText)
+      : result(std::move(resultText)), message(std::move(messageText)) {}
 
   static BeaconPayloadResult decode(RecordDecoder& d);
   // Writes each field only when present.

@@ -16,11 +16,11 @@ struct AuthTokenResult {
   std::int64_t userId;
   std::string authenticationToken;
 
-  AuthTokenResult(std::string result, std::string message, std::int64_t userId, std::string authenticationToken)
-      : result(std::move(result)),
-        message(std::move(message)),
-        userId(userId),
-        authenticationToken(std::move(authenticationToken)) {}
+  AuthTokenResult(std::string resultText, std::string messageText, std::int64_t user, std::string token)
+      : result(std::move(resultText)),
+        message(std::move(messageText)),
+        userId(user),
+        authenticationToken(std::move(token)) {}
 
   // Missing or null keys take the defaults ("Failure", "", -1, ""); a wrong JSON type fails
   // the whole record.

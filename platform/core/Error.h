@@ -17,11 +17,11 @@ struct Error {
   Dict userInfo;
 
   Error() = default;
-  Error(std::string domain, std::int64_t code, std::string localizedDescription, Dict userInfo = {})
-      : domain(std::move(domain)),
-        code(code),
-        localizedDescription(std::move(localizedDescription)),
-        userInfo(std::move(userInfo)) {}
+  Error(std::string errorDomain, std::int64_t errorCode, std::string description, Dict info = {})
+      : domain(std::move(errorDomain)),
+        code(errorCode),
+        localizedDescription(std::move(description)),
+        userInfo(std::move(info)) {}
 
   // The user-info entry kDebugDescriptionKey as text, or empty.
   std::string debugDescription() const;

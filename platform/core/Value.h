@@ -41,7 +41,12 @@ class Object {
 // A default-constructed Value is Absent. Looking up a missing key yields Absent.
 class Value {
  public:
+  // The kinds are named after the types they hold; a scoped enumerator is always written
+  // Kind::Bytes, so the names hide nothing, though GCC's -Wshadow says they do.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wshadow"
   enum class Kind { Absent, Null, Bool, Int, UInt, Double, String, Bytes, Date, Array, Dict, Object };
+#pragma GCC diagnostic pop
 
   Value() = default;
   Value(Null) : v_(Null{}) {}

@@ -6,10 +6,9 @@
 
 #include "platform/core/Uuid.h"
 
-// glibc's <sys/sysmacros.h> defines major() and minor() as macros; the region's accessors
-// carry those names.
-#undef major
-#undef minor
+// glibc's <sys/sysmacros.h> may define major() and minor() as function-like macros, before
+// or after this header. The accessors of those names are declared parenthesised, so no macro
+// expands in them; a host that has the macros defined calls them as (r.major)().
 
 namespace velmora::platform::location {
 
@@ -32,8 +31,8 @@ class BeaconRegion {
 
   const std::string& identifier() const { return identifier_; }
   const Uuid& proximityUUID() const { return proximityUUID_; }
-  std::optional<std::uint16_t> major() const { return major_; }
-  std::optional<std::uint16_t> minor() const { return minor_; }
+  std::optional<std::uint16_t> (major)() const { return major_; }
+  std::optional<std::uint16_t> (minor)() const { return minor_; }
 
   bool notifyOnEntry = true;
   bool notifyOnExit = true;

@@ -1,0 +1,7 @@
+#include "parking/config/Version.h"
+
+namespace velmora {
+
+std::string_view version() { return kVersionString; }
+
+}  // namespace velmora
