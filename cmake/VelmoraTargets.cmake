@@ -1,13 +1,17 @@
-# velmora_add_tests(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>])
+# velmora_add_tests(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>] [TIMEOUT <seconds>])
 # Builds one GoogleTest executable and registers each of its tests with CTest.
 # LABELS threads marks tests that also run under ThreadSanitizer. When VELMORA_TEST_LABELS
 # is set, only test binaries with one of those labels are built (the ThreadSanitizer build
-# compiles just the tests it runs).
+# compiles just the tests it runs). TIMEOUT raises the per-test limit (120 s) for the long
+# seeded sweeps, which the sanitizer builds run several times slower.
 function(velmora_add_tests name)
   if(NOT VELMORA_BUILD_TESTS)
     return()
   endif()
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 120)
+  endif()
   if(VELMORA_TEST_LABELS)
     set(wanted OFF)
     foreach(label IN LISTS ARG_LABELS)
@@ -34,5 +38,5 @@ function(velmora_add_tests name)
   endif()
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS ${label} TIMEOUT 120)
+    PROPERTIES LABELS ${label} TIMEOUT ${ARG_TIMEOUT})
 endfunction()
