@@ -423,7 +423,7 @@ void KSBeaconOperation::runDiscoveringCommand(
     auto self = std::static_pointer_cast<KSBeaconOperation>(weak.lock());
     if (!self || self->isOperationTerminated()) return;
     if (error) return self->failedWithError(*error);
-    keep(*self, done);
+    if (keep) keep(*self, done);
     if (success) success(done);
   });
   runCommand(command);
@@ -503,15 +503,7 @@ void KSBeaconOperation::writeCharacteristicData(platform::Bytes data, const Char
                                                 const Service& service,
                                                 std::function<void(const std::shared_ptr<KSPeripheralCommand>&)> success) {
   auto command = KSWriteCharacteristicDataCommand::create(peripheral(), queue_, service, characteristic, std::move(data));
-  std::weak_ptr<KSOperation> weak = weak_from_this();
-  command->setCompletionBlock([weak, success = std::move(success)](const std::shared_ptr<KSPeripheralCommand>& done,
-                                                                   const std::optional<Error>& error) {
-    auto self = std::static_pointer_cast<KSBeaconOperation>(weak.lock());
-    if (!self || self->isOperationTerminated()) return;
-    if (error) return self->failedWithError(*error);
-    if (success) success(done);
-  });
-  runCommand(command);
+  runDiscoveringCommand(command, nullptr, std::move(success));
 }
 
 void KSBeaconOperation::writeOpcode(std::int32_t opcode, const std::optional<platform::Bytes>& data,
@@ -539,14 +531,7 @@ void KSBeaconOperation::streamFileAtPath(
       if (self && !self->isOperationTerminated()) progress(done, value);
     });
   }
-  command->setCompletionBlock([weak, success = std::move(success)](const std::shared_ptr<KSPeripheralCommand>& done,
-                                                                   const std::optional<Error>& error) {
-    auto self = std::static_pointer_cast<KSBeaconOperation>(weak.lock());
-    if (!self || self->isOperationTerminated()) return;
-    if (error) return self->failedWithError(*error);
-    if (success) success(done);
-  });
-  runCommand(command);
+  runDiscoveringCommand(command, nullptr, std::move(success));
 }
 
 void KSBeaconOperation::streamFileAtPath(const std::string& path, const Characteristic& characteristic,

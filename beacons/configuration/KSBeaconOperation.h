@@ -249,8 +249,9 @@ class KSBeaconOperation : public KSOperation, public KSSchedulableBeaconOperatio
   void keepAliveRound(Characteristic status, Characteristic control, std::function<void()> completion);
   void kestrineLogin(const std::vector<std::string_view>& characteristics, std::optional<platform::Bytes> passcode,
                      CommandSuccess success);
-  // The completion of a discovery or login: fails the operation on an error, else keeps the
-  // service and characteristics and calls `success` while the operation still runs.
+  // The completion of a step's command: fails the operation on an error, else lets `keep`
+  // (when given: a discovery or login) keep the service and characteristics, and calls
+  // `success` while the operation still runs.
   void runDiscoveringCommand(const std::shared_ptr<KSPeripheralCommand>& command,
                              std::function<void(KSBeaconOperation&, const std::shared_ptr<KSPeripheralCommand>&)> keep,
                              CommandSuccess success);
