@@ -10,10 +10,21 @@ install(TARGETS velmora_platform velmora_beacons velmora_parking velmora_sdk
 # *_test*.h and stay in the tree; the consumer check fails if one is installed.
 install(DIRECTORY platform beacons parking
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/velmora
-  FILES_MATCHING PATTERN "*.h" PATTERN "*_test*" EXCLUDE PATTERN "*Test*" EXCLUDE)
+  FILES_MATCHING PATTERN "*.h" PATTERN "*_test*" EXCLUDE PATTERN "*Test*" EXCLUDE
+  PATTERN "*Mock*" EXCLUDE PATTERN "*Fake*" EXCLUDE)
 install(FILES ${PROJECT_BINARY_DIR}/generated/parking/config/Version.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/velmora/parking/config)
 install(EXPORT VelmoraTargets NAMESPACE velmora:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Velmora)
+
+# The Bluetooth backend's D-Bus binding is a private dependency: a static install's link
+# interface names it, so the package finds it and pkg-config lists it.
+set(VELMORA_CONFIG_STATIC_DEPENDENCIES "")
+get_target_property(velmora_platform_links velmora_platform LINK_LIBRARIES)
+if("SDBusCpp::sdbus-c++" IN_LIST velmora_platform_links)
+  if(NOT BUILD_SHARED_LIBS)
+    set(VELMORA_CONFIG_STATIC_DEPENDENCIES "find_dependency(sdbus-c++)")
+  endif()
+endif()
 
 configure_package_config_file(cmake/VelmoraConfig.cmake.in
   ${CMAKE_CURRENT_BINARY_DIR}/VelmoraConfig.cmake
@@ -41,5 +52,9 @@ else()
   set(VELMORA_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
 endif()
 set(VELMORA_PC_LIBS_PRIVATE "-lSQLiteCpp -lsqlite3 -lcurl -lssl -lcrypto -licui18n -licuuc -licudata -lxml2 -lplist-2.0 -pthread")
+if("SDBusCpp::sdbus-c++" IN_LIST velmora_platform_links)
+  string(APPEND VELMORA_PC_LIBS_PRIVATE " -lsdbus-c++")
+endif()
+
 configure_file(cmake/velmora.pc.in ${CMAKE_CURRENT_BINARY_DIR}/velmora.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/velmora.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
