@@ -323,10 +323,11 @@ bool writeOrdered(const Value& value, const RecordKeyOrder* order, std::string& 
       auto it = dict->find(key.name);
       if (it != dict->end() && !member(key.name, it->second, &key.value)) return false;
     }
-    for (const auto& [key, v] : *dict) {
+    for (const auto& entry : *dict) {
+      const auto& name = entry.first;
       const bool ordered = std::any_of(order->keys.begin(), order->keys.end(),
-                                       [&](const RecordKeyOrder::Key& k) { return k.name == key; });
-      if (!ordered && !member(key, v, nullptr)) return false;
+                                       [&](const RecordKeyOrder::Key& k) { return k.name == name; });
+      if (!ordered && !member(name, entry.second, nullptr)) return false;
     }
     out += '}';
     return true;
